@@ -1,0 +1,31 @@
+// tarnwick-cli: the connection monitor without windows, for servers, scripts
+// and tests. Output is one record a line, fields separated by tabs.
+#include <clocale>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli_commands.h"
+#include "cli_options.h"
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");  // time stamps in the user's date and time format
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto options = tarnwick::ParseCliOptions(args, error);
+    if (!options) {
+        std::cerr << "tarnwick-cli: " << error << "\n" << tarnwick::CliUsage();
+        return 2;
+    }
+    try {
+        switch (options->Command) {
+            case tarnwick::TCliOptions::TCommand::Table: return tarnwick::RunTableCommand(*options);
+            case tarnwick::TCliOptions::TCommand::Watch: return tarnwick::RunWatchCommand(*options);
+            case tarnwick::TCliOptions::TCommand::Help: std::cout << tarnwick::CliUsage(); return 0;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "tarnwick-cli: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,29 @@
+// Command line of tarnwick-cli: subcommand and options, or a usage error.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+struct TCliOptions {
+    enum class TCommand { Table, Watch, Help };
+    TCommand Command = TCommand::Help;
+    // table
+    bool ShowTcp = true;
+    bool ShowUdp = true;
+    bool ShowShortNames = true;
+    // watch
+    double IntervalSeconds = 3.0;
+    std::optional<long long> Count;  // refreshes to run; none = until interrupted
+};
+
+// Parses the arguments after the program name. On a usage error returns
+// nullopt and sets `error` to what was wrong.
+std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
+
+// The usage text printed with usage errors and for --help.
+const char* CliUsage();
+
+}  // namespace tarnwick

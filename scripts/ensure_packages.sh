@@ -1,0 +1,27 @@
+# Installs the Debian packages the build needs, when any is missing.
+# Sourced by run.sh and test.sh; uses sudo when not root.
+tarnwick_packages=(build-essential cmake ninja-build pkg-config git
+                   libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev)
+
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "${tarnwick_packages[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "Missing packages: ${missing[*]}; install them as root (apt-get install ${missing[*]})." >&2
+            return 1
+        fi
+        sudo=(sudo)
+    fi
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

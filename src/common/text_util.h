@@ -1,0 +1,29 @@
+// Small text and address helpers shared by every subsystem.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+// 'A'..'Z' become 'a'..'z'; every other byte (also letters beyond ASCII) stays.
+std::string AsciiLowerCase(std::string_view text);
+
+// Dotted-decimal text of an address field (network byte order, first byte in
+// memory is the first number).
+std::string DottedText(uint32_t addrField);
+
+// The four bytes of `value` in reverse order: turns an address field into the
+// number whose most significant byte is the first number of the dotted form.
+constexpr uint32_t SwapIPBytes(uint32_t value) {
+    return ((value & 0x000000FFu) << 24) | ((value & 0x0000FF00u) << 8) | ((value & 0x00FF0000u) >> 8) |
+           ((value & 0xFF000000u) >> 24);
+}
+
+// At most `maxLength` leading bytes of `text`.
+inline std::string_view CutText(std::string_view text, size_t maxLength) {
+    return text.substr(0, maxLength);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,38 @@
+// The six display texts of one row of the connection grid, in column order.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "monitor/connection_snapshot.h"
+#include "monitor/endpoint_texts.h"
+
+namespace tarnwick {
+
+inline constexpr int kGridColumnCount = 6;
+inline constexpr std::array<std::string_view, kGridColumnCount> kGridHeaders{
+    "Remote Addr", "Remote Port", "Local Port", "Protocol", "Status", "Process"};
+
+struct TConnectionRow {
+    std::string RemoteAddr;
+    std::string RemotePort;
+    std::string LocalPort;
+    std::string Protocol;
+    std::string Status;
+    std::string Process;
+
+    // Column `column` (0..5) in grid order.
+    const std::string& Cell(int column) const;
+    bool operator==(const TConnectionRow&) const = default;
+};
+
+// Display texts of TCP row `index` of `snapshot`. A row whose remote address
+// is 0 gets remote port 0 in the snapshot first, so readers after the refresh
+// see 0 there too.
+TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints);
+
+// Display texts of UDP row `index`: remote end "*", status "-".
+TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints);
+
+}  // namespace tarnwick

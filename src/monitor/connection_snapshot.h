@@ -1,0 +1,64 @@
+// The TCP and UDP tables of the last refresh, read by row index until the next
+// refresh replaces them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "monitor/process_names.h"
+#include "platform/ip_tables.h"
+#include "platform/process_list.h"
+
+namespace tarnwick {
+
+class ConnectionSnapshot {
+public:
+    // `exTablesAvailable` selects the layout of both tables for the program's
+    // life: rows with the owning process id, or plain rows without.
+    explicit ConnectionSnapshot(bool exTablesAvailable);
+
+    bool ExTablesAvailable() const { return ExTablesAvailable_; }
+
+    // Replaces the tables with fresh ones and leaves each fetch's result code.
+    // On the extended path it also takes the process list of this refresh.
+    // Returns false when the refresh must end at once: on the plain path, a size
+    // query that is not answered with kInsufficientBuffer (the tables that
+    // were not yet replaced stay as they are).
+    bool FetchTables(TIpTables& tables, TProcessList& processes);
+
+    uint32_t TcpResult() const { return TcpResult_; }
+    uint32_t UdpResult() const { return UdpResult_; }
+
+    // Rows of a table whose fetch failed count as none.
+    uint32_t TcpRowCount() const;
+    uint32_t UdpRowCount() const;
+
+    // Row `index` (from 0) in the layout of ExTablesAvailable; OwningPid is 0 on
+    // the plain path. An index beyond the rows gives a row of zeros.
+    TTcpRow TcpRow(size_t index) const;
+    TUdpRow UdpRow(size_t index) const;
+
+    // Rewrites the remote port field of TCP row `index` (listeners get 0 there).
+    void SetTcpRemotePort(size_t index, uint32_t portField);
+
+    // The process list of the running refresh, or null on the plain path and
+    // once it has been closed.
+    const TProcessSnapshot* Processes() const { return Processes_ ? &*Processes_ : nullptr; }
+    void CloseProcessSnapshot() { Processes_.reset(); }
+
+private:
+    bool FetchExTables(TIpTables& tables, TProcessList& processes);
+    bool FetchPlainTables(TIpTables& tables);
+    size_t TcpRowSize() const { return ExTablesAvailable_ ? kTcpRowExSize : kTcpRowSize; }
+    size_t UdpRowSize() const { return ExTablesAvailable_ ? kUdpRowExSize : kUdpRowSize; }
+
+    bool ExTablesAvailable_;
+    std::vector<uint8_t> TcpTable_;
+    std::vector<uint8_t> UdpTable_;
+    uint32_t TcpResult_ = 0;
+    uint32_t UdpResult_ = 0;
+    std::optional<TProcessSnapshot> Processes_;
+};
+
+}  // namespace tarnwick

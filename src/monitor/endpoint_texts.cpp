@@ -1,0 +1,46 @@
+#include "monitor/endpoint_texts.h"
+
+#include "common/text_util.h"
+#include "monitor/port_short_names.h"
+#include "platform/ip_tables.h"
+
+namespace tarnwick {
+
+namespace {
+constexpr size_t kComputerNameBufferSize = 1024;
+constexpr size_t kMaxHostNameLength = 255;
+}  // namespace
+
+std::string GetLocalComputerName(TNameLookup& names) {
+    std::string name = names.ComputerName();
+    // The name is read into a fixed buffer and ends at its first NUL.
+    if (name.size() >= kComputerNameBufferSize) name.resize(kComputerNameBufferSize - 1);
+    if (auto nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
+    return AsciiLowerCase(name);
+}
+
+TEndpointTexts::TEndpointTexts(TNameLookup& names, const TViewSettings& view) : Names_(names), View_(view) {}
+
+void TEndpointTexts::BeginRefresh() {
+    ComputerName_ = GetLocalComputerName(Names_);
+}
+
+std::string TEndpointTexts::GetPortName(int32_t port) const {
+    return tarnwick::GetPortName(port, View_.ShowShortNames.load(std::memory_order_relaxed));
+}
+
+std::string TEndpointTexts::GetEndpointText(uint32_t addrField, uint32_t portField, bool localEnd) {
+    const uint16_t port = PortFromField(portField);
+    if (localEnd || addrField == 0) {
+        if (auto service = Names_.ServiceByPort(port)) {
+            return ComputerName_ + ":" + service->Name + "(" + service->Protocol + ")";
+        }
+        return ComputerName_ + ":" + GetPortName(port);
+    }
+    if (auto host = Names_.HostByAddr(addrField)) {
+        return std::string(CutText(*host, kMaxHostNameLength)) + ":" + std::to_string(port);
+    }
+    return DottedText(addrField) + ":" + GetPortName(port);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,42 @@
+// Endpoint texts "name:port" for the rows of the connection tables: the
+// computer name with a service name for local ends (and for remote 0.0.0.0),
+// the host name or the dotted address for remote ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "monitor/view_settings.h"
+#include "platform/name_lookup.h"
+
+namespace tarnwick {
+
+// This computer's name in ASCII lower case.
+std::string GetLocalComputerName(TNameLookup& names);
+
+class TEndpointTexts {
+public:
+    TEndpointTexts(TNameLookup& names, const TViewSettings& view);
+
+    // Reads the computer name once for the refresh that follows.
+    void BeginRefresh();
+
+    // Text of one end of a row from its raw address and port fields:
+    //   local end or address 0:  computer ":" service "(" protocol ")", or
+    //                            computer ":" port name when no service has the port;
+    //   remote end, resolved:    host name (at most 255 characters) ":" port number;
+    //   remote end, unresolved:  dotted address ":" port name.
+    // Host names are taken from what the name lookup knows now; see
+    // TNameLookup::ResolveHosts for how they get there.
+    std::string GetEndpointText(uint32_t addrField, uint32_t portField, bool localEnd);
+
+    // The port number in decimal, or its short name when short names are shown.
+    std::string GetPortName(int32_t port) const;
+
+private:
+    TNameLookup& Names_;
+    const TViewSettings& View_;
+    std::string ComputerName_;
+};
+
+}  // namespace tarnwick

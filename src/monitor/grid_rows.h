@@ -1,0 +1,36 @@
+// The connection grid's cells as plain texts: row 0 holds the column titles,
+// data rows follow. The window's grid model and the command-line tool keep
+// their rows in one of these.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "monitor/connection_row.h"
+
+namespace tarnwick {
+
+class TGridRows {
+public:
+    // A new grid holds its header and one empty data row.
+    TGridRows();
+
+    int RowCount() const { return static_cast<int>(Rows_.size()); }
+
+    // Never fewer than two rows: the header and one data row. New rows are empty.
+    void SetRowCount(int rows);
+
+    // Writes a data row; rows outside 1..RowCount()-1 are ignored, since a view
+    // switch flipped during a refresh can aim a row past the sized grid.
+    void WriteRow(int row, const TConnectionRow& texts);
+
+    const TConnectionRow& Row(int row) const { return Rows_.at(static_cast<size_t>(row)); }
+
+    // The grid as text: a line per row, header first, cells separated by tabs.
+    std::string ToText() const;
+
+private:
+    std::vector<TConnectionRow> Rows_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,72 @@
+// One refresh of the connection monitor: fetch the tables, size the grid,
+// turn every row into texts, detect what changed since the last refresh and
+// hand the results to three outlets (grid rows, log, rule checks). The same
+// refresh serves every runner: the window thread, a worker, the command line.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "log/log_kind.h"
+#include "monitor/connection_items.h"
+#include "monitor/connection_row.h"
+#include "monitor/connection_snapshot.h"
+#include "monitor/view_settings.h"
+#include "platform/ip_tables.h"
+#include "platform/name_lookup.h"
+#include "platform/process_list.h"
+
+namespace tarnwick {
+
+// Where a refresh puts its results. Called in the order the user sees them:
+// per TCP row its event, then its rule check, then its grid row.
+class TRefreshOutlets {
+public:
+    virtual ~TRefreshOutlets() = default;
+
+    // The grid: row 0 is the header, data rows start at 1.
+    virtual int GridRowCount() = 0;
+    virtual void SetGridRowCount(int rows) = 0;
+    virtual void WriteGridRow(int row, const TConnectionRow& texts) = 0;
+
+    virtual void AddLog(const std::string& text, LogKind kind) = 0;
+
+    // A new established connection: TCP row `row` of the snapshot, which the
+    // rule check may read while it runs.
+    virtual void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) = 0;
+};
+
+struct TPlatformServices {
+    TIpTables& IpTables;
+    TProcessList& Processes;
+    TNameLookup& Names;
+};
+
+class TRefresh {
+public:
+    TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, TPlatformServices platform,
+             const TViewSettings& view);
+
+    // Runs one refresh. Only one refresh may run over the same snapshot and
+    // list at a time; callers keep them apart.
+    void Run(TRefreshOutlets& outlets);
+
+    // The longest a refresh waits in total for host names of remote addresses.
+    // Names that arrive later show from a later refresh on.
+    std::chrono::milliseconds HostNameBudget{1000};
+
+private:
+    void SizeGrid(TRefreshOutlets& outlets, int rows);
+    void ResolveRemoteHosts();
+    void ProcessTcpRows(TRefreshOutlets& outlets);
+    void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp);
+    void ReportDisconnected(TRefreshOutlets& outlets);
+
+    ConnectionSnapshot& Snapshot_;
+    TConnectionitems& Connections_;
+    TPlatformServices Platform_;
+    const TViewSettings& View_;
+    TEndpointTexts Endpoints_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,16 @@
+// The three view switches of the connection grid. The window thread changes
+// them while a refresh may be reading them on a worker; each is read where it
+// is used, so a change takes effect at the next read.
+#pragma once
+
+#include <atomic>
+
+namespace tarnwick {
+
+struct TViewSettings {
+    std::atomic<bool> ShowTcp{true};         // TCP rows are listed in the grid
+    std::atomic<bool> ShowUdp{true};         // UDP rows are listed in the grid
+    std::atomic<bool> ShowShortNames{true};  // well-known ports show their short names
+};
+
+}  // namespace tarnwick

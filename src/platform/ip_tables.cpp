@@ -1,0 +1,84 @@
+#include "platform/ip_tables.h"
+
+namespace tarnwick {
+
+void WriteTableField(std::vector<uint8_t>& table, size_t offset, uint32_t value) {
+    // Little-endian whatever the host, so tables compare byte for byte.
+    table[offset] = static_cast<uint8_t>(value);
+    table[offset + 1] = static_cast<uint8_t>(value >> 8);
+    table[offset + 2] = static_cast<uint8_t>(value >> 16);
+    table[offset + 3] = static_cast<uint8_t>(value >> 24);
+}
+
+uint32_t ReadTableField(const std::vector<uint8_t>& table, size_t offset) {
+    if (offset + 4 > table.size()) return 0;
+    return static_cast<uint32_t>(table[offset]) | (static_cast<uint32_t>(table[offset + 1]) << 8) |
+           (static_cast<uint32_t>(table[offset + 2]) << 16) | (static_cast<uint32_t>(table[offset + 3]) << 24);
+}
+
+namespace {
+
+template <typename Row, typename Fields>
+std::vector<uint8_t> EncodeTable(const std::vector<Row>& rows, size_t rowSize, Fields fields) {
+    std::vector<uint8_t> table(kTableCountSize + rows.size() * rowSize);
+    WriteTableField(table, 0, static_cast<uint32_t>(rows.size()));
+    size_t offset = kTableCountSize;
+    for (const Row& row : rows) {
+        for (uint32_t value : fields(row)) {
+            if (offset + 4 > table.size()) break;
+            WriteTableField(table, offset, value);
+            offset += 4;
+        }
+    }
+    return table;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeTcpTable(const std::vector<TTcpRow>& rows, bool extended) {
+    const size_t rowSize = extended ? kTcpRowExSize : kTcpRowSize;
+    return EncodeTable(rows, rowSize, [extended](const TTcpRow& r) {
+        std::vector<uint32_t> f{r.State, r.LocalAddr, r.LocalPort, r.RemoteAddr, r.RemotePort};
+        if (extended) f.push_back(r.OwningPid);
+        return f;
+    });
+}
+
+std::vector<uint8_t> EncodeUdpTable(const std::vector<TUdpRow>& rows, bool extended) {
+    const size_t rowSize = extended ? kUdpRowExSize : kUdpRowSize;
+    return EncodeTable(rows, rowSize, [extended](const TUdpRow& r) {
+        std::vector<uint32_t> f{r.LocalAddr, r.LocalPort};
+        if (extended) f.push_back(r.OwningPid);
+        return f;
+    });
+}
+
+uint32_t TableRowCount(const std::vector<uint8_t>& table, size_t rowSize) {
+    if (table.size() < kTableCountSize || rowSize == 0) return 0;
+    const uint32_t claimed = ReadTableField(table, 0);
+    const size_t held = (table.size() - kTableCountSize) / rowSize;
+    return claimed < held ? claimed : static_cast<uint32_t>(held);
+}
+
+TTcpRow DecodeTcpRow(const std::vector<uint8_t>& table, size_t index, bool extended) {
+    const size_t base = kTableCountSize + index * (extended ? kTcpRowExSize : kTcpRowSize);
+    TTcpRow row;
+    row.State = ReadTableField(table, base);
+    row.LocalAddr = ReadTableField(table, base + 4);
+    row.LocalPort = ReadTableField(table, base + 8);
+    row.RemoteAddr = ReadTableField(table, base + 12);
+    row.RemotePort = ReadTableField(table, base + 16);
+    if (extended) row.OwningPid = ReadTableField(table, base + 20);
+    return row;
+}
+
+TUdpRow DecodeUdpRow(const std::vector<uint8_t>& table, size_t index, bool extended) {
+    const size_t base = kTableCountSize + index * (extended ? kUdpRowExSize : kUdpRowSize);
+    TUdpRow row;
+    row.LocalAddr = ReadTableField(table, base);
+    row.LocalPort = ReadTableField(table, base + 4);
+    if (extended) row.OwningPid = ReadTableField(table, base + 8);
+    return row;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,98 @@
+// The system's TCP and UDP IPv4 tables, as packed tables of 32-bit fields.
+//
+// A table is an entry count followed by that many packed rows. Every field is an
+// unsigned 32-bit value stored little-endian. Address fields hold the IPv4 address
+// in network byte order (the first byte in memory is the first number of the
+// dotted form); port fields hold the port in network byte order in their low
+// 16 bits (the upper 16 bits are zero and ignored by readers).
+//
+//   extended TCP row, 24 bytes: state, local addr, local port, remote addr, remote port, pid
+//   extended UDP row, 12 bytes: local addr, local port, pid
+//   plain TCP row,    20 bytes: state, local addr, local port, remote addr, remote port
+//   plain UDP row,     8 bytes: local addr, local port
+//
+// The state is numbered 1..12 (Closed .. Delete_Tcb), see tcp_state_names.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tarnwick {
+
+// Result codes of the table calls.
+inline constexpr uint32_t kTableOk = 0;
+inline constexpr uint32_t kInsufficientBuffer = 122;
+
+// Row sizes in bytes of the four layouts, and the size of the leading count.
+inline constexpr size_t kTableCountSize = 4;
+inline constexpr size_t kTcpRowExSize = 24;
+inline constexpr size_t kUdpRowExSize = 12;
+inline constexpr size_t kTcpRowSize = 20;
+inline constexpr size_t kUdpRowSize = 8;
+
+// Decoded rows. OwningPid is 0 in the plain layouts.
+struct TTcpRow {
+    uint32_t State = 0;
+    uint32_t LocalAddr = 0;
+    uint32_t LocalPort = 0;
+    uint32_t RemoteAddr = 0;
+    uint32_t RemotePort = 0;
+    uint32_t OwningPid = 0;
+};
+
+struct TUdpRow {
+    uint32_t LocalAddr = 0;
+    uint32_t LocalPort = 0;
+    uint32_t OwningPid = 0;
+};
+
+// Packing and unpacking of the layouts above. `extended` selects the layout
+// with the owning process id. Decoders read only inside `table`: a table whose
+// count claims more rows than its bytes hold yields only the complete rows.
+std::vector<uint8_t> EncodeTcpTable(const std::vector<TTcpRow>& rows, bool extended);
+std::vector<uint8_t> EncodeUdpTable(const std::vector<TUdpRow>& rows, bool extended);
+uint32_t TableRowCount(const std::vector<uint8_t>& table, size_t rowSize);
+TTcpRow DecodeTcpRow(const std::vector<uint8_t>& table, size_t index, bool extended);
+TUdpRow DecodeUdpRow(const std::vector<uint8_t>& table, size_t index, bool extended);
+void WriteTableField(std::vector<uint8_t>& table, size_t offset, uint32_t value);
+uint32_t ReadTableField(const std::vector<uint8_t>& table, size_t offset);
+
+// Field encodings: host-order values to the row's field values and back.
+// A port field's low two bytes are the port in network order.
+inline constexpr uint32_t PortField(uint16_t port) {
+    return static_cast<uint32_t>(((port & 0xFFu) << 8) | (port >> 8));
+}
+inline constexpr uint16_t PortFromField(uint32_t field) {
+    return static_cast<uint16_t>(((field & 0xFFu) << 8) | ((field >> 8) & 0xFFu));
+}
+// a.b.c.d as an address field (its first byte in memory is a).
+inline constexpr uint32_t AddrField(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    return static_cast<uint32_t>(a) | (static_cast<uint32_t>(b) << 8) | (static_cast<uint32_t>(c) << 16) |
+           (static_cast<uint32_t>(d) << 24);
+}
+
+// Source of the tables. Two paths: the extended one hands over whole tables
+// with process ids; the plain one follows a size protocol (ask with no buffer
+// to learn the size, answered with kInsufficientBuffer, then fetch).
+class TIpTables {
+public:
+    virtual ~TIpTables() = default;
+
+    // True when the extended tables (with owning process ids) can be fetched.
+    virtual bool ExTablesAvailable() const = 0;
+
+    // Extended path: replaces `table` with a sorted extended table and returns
+    // kTableOk, or returns an error code and leaves `table` empty.
+    virtual uint32_t GetTcpExTable(std::vector<uint8_t>& table) = 0;
+    virtual uint32_t GetUdpExTable(std::vector<uint8_t>& table) = 0;
+
+    // Plain path: with `buffer` null or `size` too small, returns
+    // kInsufficientBuffer and sets `size` to the bytes needed; otherwise fills
+    // `buffer` with a plain table and returns kTableOk. `sorted` asks for rows
+    // in (local addr, local port, remote addr, remote port) order.
+    virtual uint32_t GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) = 0;
+    virtual uint32_t GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,24 @@
+// The list of running processes: process id and executable file name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+struct TProcessEntry {
+    uint32_t Pid = 0;
+    std::string ExeFile;  // file name of the executable, without its folder
+};
+
+class TProcessList {
+public:
+    virtual ~TProcessList() = default;
+
+    // Every running process at this moment, or nullopt when the list cannot be read.
+    virtual std::optional<std::vector<TProcessEntry>> TakeSnapshot() = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,57 @@
+#include "fakes/fake_platform.h"
+
+#include <cstring>
+
+namespace tarnwick::testing {
+
+namespace {
+
+uint32_t FillPlain(const std::vector<uint8_t>& table, uint32_t sizeAnswer, uint32_t result, uint8_t* buffer,
+                   uint32_t& size) {
+    if (buffer == nullptr) {
+        if (sizeAnswer == kInsufficientBuffer) size = static_cast<uint32_t>(table.size());
+        return sizeAnswer;
+    }
+    if (size < table.size()) {
+        size = static_cast<uint32_t>(table.size());
+        return kInsufficientBuffer;
+    }
+    if (result != kTableOk) return result;
+    std::memcpy(buffer, table.data(), table.size());
+    return kTableOk;
+}
+
+}  // namespace
+
+uint32_t TFakeIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
+    ++Calls;
+    table = TcpResult == kTableOk ? EncodeTcpTable(TcpRows, true) : std::vector<uint8_t>{};
+    return TcpResult;
+}
+
+uint32_t TFakeIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
+    ++Calls;
+    table = UdpResult == kTableOk ? EncodeUdpTable(UdpRows, true) : std::vector<uint8_t>{};
+    return UdpResult;
+}
+
+uint32_t TFakeIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool) {
+    ++Calls;
+    return FillPlain(EncodeTcpTable(TcpRows, false), TcpSizeAnswer, TcpResult, buffer, size);
+}
+
+uint32_t TFakeIpTables::GetUdpTable(uint8_t* buffer, uint32_t& size, bool) {
+    ++Calls;
+    return FillPlain(EncodeUdpTable(UdpRows, false), UdpSizeAnswer, UdpResult, buffer, size);
+}
+
+TTcpRow TcpRow(uint32_t state, uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort,
+               uint32_t pid) {
+    return TTcpRow{state, localAddr, PortField(localPort), remoteAddr, PortField(remotePort), pid};
+}
+
+TUdpRow UdpRow(uint32_t localAddr, uint16_t localPort, uint32_t pid) {
+    return TUdpRow{localAddr, PortField(localPort), pid};
+}
+
+}  // namespace tarnwick::testing

@@ -1,0 +1,74 @@
+// Fakes of the platform interfaces: tables, processes and names set by the test.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ip_tables.h"
+#include "platform/name_lookup.h"
+#include "platform/process_list.h"
+
+namespace tarnwick::testing {
+
+class TFakeIpTables final : public TIpTables {
+public:
+    explicit TFakeIpTables(bool extended = true) : Extended(extended) {}
+
+    bool Extended;
+    std::vector<TTcpRow> TcpRows;
+    std::vector<TUdpRow> UdpRows;
+    uint32_t TcpResult = kTableOk;  // returned by the fetch (extended) or the fill call (plain)
+    uint32_t UdpResult = kTableOk;
+    // Plain path: the answer to the size query; anything but 122 ends the refresh.
+    uint32_t TcpSizeAnswer = kInsufficientBuffer;
+    uint32_t UdpSizeAnswer = kInsufficientBuffer;
+    int Calls = 0;
+
+    bool ExTablesAvailable() const override { return Extended; }
+    uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
+    uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
+    uint32_t GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
+    uint32_t GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
+};
+
+class TFakeProcessList final : public TProcessList {
+public:
+    bool Readable = true;
+    std::vector<TProcessEntry> Entries;
+    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override {
+        if (!Readable) return std::nullopt;
+        return Entries;
+    }
+};
+
+class TFakeNameLookup final : public TNameLookup {
+public:
+    std::string Computer = "PC1";
+    std::map<uint16_t, TServiceEntry> Services;
+    std::map<uint32_t, std::string> Hosts;
+    std::vector<std::vector<uint32_t>> ResolveRequests;
+
+    std::optional<TServiceEntry> ServiceByPort(uint16_t port) override {
+        auto it = Services.find(port);
+        if (it == Services.end()) return std::nullopt;
+        return it->second;
+    }
+    void ResolveHosts(const std::vector<uint32_t>& addrs, std::chrono::milliseconds) override {
+        ResolveRequests.push_back(addrs);
+    }
+    std::optional<std::string> HostByAddr(uint32_t addr) override {
+        auto it = Hosts.find(addr);
+        if (it == Hosts.end()) return std::nullopt;
+        return it->second;
+    }
+    std::string ComputerName() override { return Computer; }
+};
+
+// Shorthands for rows: a.b.c.d addresses and host-order ports.
+TTcpRow TcpRow(uint32_t state, uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort,
+               uint32_t pid = 0);
+TUdpRow UdpRow(uint32_t localAddr, uint16_t localPort, uint32_t pid = 0);
+
+}  // namespace tarnwick::testing

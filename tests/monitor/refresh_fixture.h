@@ -1,0 +1,69 @@
+// A refresh wired to fake platform services, recording what it hands out.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "monitor/grid_rows.h"
+#include "monitor/refresh.h"
+
+namespace tarnwick::testing {
+
+// Every outlet call in order, as text: "log <kind> <text>", "rules <row> <addr> <local> <remote>",
+// "grid <row>", "size <rows>".
+class TRecordingOutlets final : public TRefreshOutlets {
+public:
+    TGridRows Grid;
+    std::vector<std::string> Calls;
+    std::vector<std::string> Logs;  // "<kind>|<text>"
+
+    int GridRowCount() override { return Grid.RowCount(); }
+    void SetGridRowCount(int rows) override {
+        Calls.push_back("size " + std::to_string(rows));
+        Grid.SetRowCount(rows);
+    }
+    void WriteGridRow(int row, const TConnectionRow& texts) override {
+        Calls.push_back("grid " + std::to_string(row));
+        Grid.WriteRow(row, texts);
+    }
+    void AddLog(const std::string& text, LogKind kind) override {
+        Calls.push_back("log " + std::to_string(kind) + " " + text);
+        Logs.push_back(std::to_string(kind) + "|" + text);
+    }
+    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
+        Calls.push_back("rules " + std::to_string(row) + " " + remoteAddr + " " + std::to_string(localPort) + " " +
+                        std::to_string(remotePort));
+    }
+};
+
+class RefreshFixture : public ::testing::Test {
+protected:
+    explicit RefreshFixture(bool extended = true) : Tables(extended), Snapshot(extended) {}
+
+    // Runs one refresh and returns the log entries it produced.
+    std::vector<std::string> Refresh() {
+        Outlets.Calls.clear();
+        Outlets.Logs.clear();
+        Runner.Run(Outlets);
+        return Outlets.Logs;
+    }
+
+    TFakeIpTables Tables;
+    TFakeProcessList Processes;
+    TFakeNameLookup Names;
+    TViewSettings View;
+    ConnectionSnapshot Snapshot;
+    TConnectionitems Connections;
+    TRecordingOutlets Outlets;
+    TRefresh Runner{Snapshot, Connections, TPlatformServices{Tables, Processes, Names}, View};
+};
+
+class PlainRefreshFixture : public RefreshFixture {
+protected:
+    PlainRefreshFixture() : RefreshFixture(false) {}
+};
+
+}  // namespace tarnwick::testing

@@ -1,0 +1,177 @@
+// Events of successive refreshes: connects, state changes and disconnects.
+#include <gtest/gtest.h>
+
+#include "monitor/refresh_fixture.h"
+
+namespace tarnwick::testing {
+namespace {
+
+constexpr uint32_t kListening = 2, kSynSent = 3, kEstablished = 5, kTimeWait = 11;
+const uint32_t kLocal = AddrField(192, 168, 1, 2);
+const uint32_t kServer = AddrField(10, 0, 0, 5);
+
+using Events = std::vector<std::string>;
+
+class ChangeDetection : public RefreshFixture {
+protected:
+    ChangeDetection() {
+        Processes.Entries = {{100, "client.exe"}, {200, "server.exe"}};
+        View.ShowShortNames = false;
+    }
+};
+
+TEST_F(ChangeDetection, FirstRefreshReportsEstablishedAndOtherStatesButNotListeners) {
+    Tables.TcpRows = {TcpRow(kListening, 0, 80, 0, 0, 200), TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100),
+                      TcpRow(kTimeWait, kLocal, 50001, kServer, 8080, 100)};
+    EXPECT_EQ(Refresh(), (Events{"2|client.exe Connected to 10.0.0.5 On Port:443",
+                                 "0|client.exe's Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:8080"}));
+    EXPECT_EQ(Outlets.Calls[2], "log 2 client.exe Connected to 10.0.0.5 On Port:443");
+    EXPECT_EQ(Outlets.Calls[3], "rules 1 10.0.0.5 50000 443");
+    EXPECT_EQ(Connections.Count(), 3u);
+
+    // Nothing changed: nothing to say.
+    EXPECT_EQ(Refresh(), Events{});
+}
+
+TEST_F(ChangeDetection, StateChangeToEstablishedIsAStatusEventWithoutRuleCheck) {
+    Tables.TcpRows = {TcpRow(kSynSent, kLocal, 50000, kServer, 443, 100)};
+    EXPECT_EQ(Refresh(), Events{"0|client.exe's Connection Status Changed to Syn_Sent,RemoteAddr 10.0.0.5 On Port:443"});
+    Tables.TcpRows[0].State = kEstablished;
+    EXPECT_EQ(Refresh(),
+              Events{"0|client.exe's Connection Status Changed to Established,RemoteAddr 10.0.0.5 On Port:443"});
+    for (const auto& call : Outlets.Calls) EXPECT_NE(call.rfind("rules", 0), 0u) << call;
+}
+
+TEST_F(ChangeDetection, ConnectNamesTheHostAndDisconnectTheDottedAddress) {
+    Names.Hosts[kServer] = "gw.lan";
+    View.ShowShortNames = true;  // the event texts carry the number even where the grid shows a name
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 80, 100)};
+    EXPECT_EQ(Refresh(), Events{"2|client.exe Connected to gw.lan On Port:80"});
+    Tables.TcpRows.clear();
+    EXPECT_EQ(Refresh(), Events{"3|client.exe DisConnected to 10.0.0.5 On Port:80"});
+    EXPECT_EQ(Connections.Count(), 0u);
+}
+
+TEST_F(ChangeDetection, ShortNameInGridNumberInEvents) {
+    View.ShowShortNames = true;
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100)};
+    EXPECT_EQ(Refresh(), Events{"2|client.exe Connected to 10.0.0.5 On Port:443"});
+    EXPECT_EQ(Outlets.Grid.Row(1).RemotePort, "HTTPS - Hyper Text Transfer Protocol Secure");
+}
+
+TEST_F(ChangeDetection, RowsDifferingOnlyInLocalAddressAreOneConnection) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100),
+                      TcpRow(kTimeWait, AddrField(127, 0, 0, 1), 50000, kServer, 443, 100)};
+    EXPECT_EQ(Refresh(), (Events{"2|client.exe Connected to 10.0.0.5 On Port:443",
+                                 "0|client.exe's Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+    EXPECT_EQ(Connections.Count(), 1u);
+    EXPECT_EQ(Connections.Items(0).Status(), "Time_Wait");
+}
+
+TEST_F(ChangeDetection, ClosedAndReopenedConnectionDisconnectsThenConnectsAgain) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100)};
+    Refresh();
+    const auto row = Tables.TcpRows;
+    Tables.TcpRows.clear();
+    EXPECT_EQ(Refresh(), Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443"});
+    Tables.TcpRows = row;
+    EXPECT_EQ(Refresh(), Events{"2|client.exe Connected to 10.0.0.5 On Port:443"});
+}
+
+TEST_F(ChangeDetection, DisconnectsComeAfterRowEventsInListOrder) {
+    const uint32_t other = AddrField(10, 0, 0, 6);
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 1, kServer, 443, 100), TcpRow(kEstablished, kLocal, 2, other, 443, 200)};
+    Refresh();
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 3, kServer, 22, 100)};
+    EXPECT_EQ(Refresh(), (Events{"2|client.exe Connected to 10.0.0.5 On Port:22",
+                                 "3|client.exe DisConnected to 10.0.0.5 On Port:443",
+                                 "3|server.exe DisConnected to 10.0.0.6 On Port:443"}));
+}
+
+TEST_F(ChangeDetection, ProcessOfAKnownConnectionIsNeverUpdated) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100)};
+    Refresh();
+    Tables.TcpRows[0].OwningPid = 200;
+    Refresh();
+    Tables.TcpRows.clear();
+    EXPECT_EQ(Refresh(), Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443"});
+}
+
+TEST_F(ChangeDetection, UnreadableProcessListDropsTheProcessFromDisconnects) {
+    Processes.Readable = false;
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100)};
+    EXPECT_EQ(Refresh(), Events{"2|? Connected to 10.0.0.5 On Port:443"});
+    Tables.TcpRows.clear();
+    EXPECT_EQ(Refresh(), Events{"3|DisConnected to 10.0.0.5 On Port:443"});
+}
+
+TEST_F(ChangeDetection, ProcessIdOfNoRunningProcessGivesEmptyProcess) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 999),
+                      TcpRow(kTimeWait, kLocal, 50001, kServer, 443, 999)};
+    EXPECT_EQ(Refresh(), (Events{"2| Connected to 10.0.0.5 On Port:443",
+                                 "0|'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+    Tables.TcpRows.clear();
+    EXPECT_EQ(Refresh(), (Events{"3| DisConnected to 10.0.0.5 On Port:443", "3| DisConnected to 10.0.0.5 On Port:443"}));
+}
+
+TEST_F(ChangeDetection, HiddenTcpViewStillDetectsChanges) {
+    View.ShowTcp = false;
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100)};
+    EXPECT_EQ(Refresh(), Events{"2|client.exe Connected to 10.0.0.5 On Port:443"});
+    EXPECT_EQ(Outlets.Grid.RowCount(), 2);
+    EXPECT_EQ(Outlets.Grid.Row(1), TConnectionRow{});
+}
+
+TEST_F(ChangeDetection, FailedTcpFetchReportsNothingClosedAndKeepsTheList) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100)};
+    Refresh();
+    Tables.TcpResult = 5;
+    EXPECT_EQ(Refresh(), Events{});
+    EXPECT_EQ(Connections.Count(), 1u);
+    Tables.TcpResult = kTableOk;
+    EXPECT_EQ(Refresh(), Events{});
+}
+
+TEST_F(ChangeDetection, UdpRowsCauseNoEvents) {
+    Tables.UdpRows = {UdpRow(0, 53, 100)};
+    EXPECT_EQ(Refresh(), Events{});
+    Tables.UdpRows.clear();
+    EXPECT_EQ(Refresh(), Events{});
+}
+
+TEST_F(ChangeDetection, ListenerGetsRemotePortZeroInTheSnapshot) {
+    Tables.TcpRows = {TcpRow(kListening, 0, 80, 0, 1234, 200)};
+    Refresh();
+    EXPECT_EQ(Snapshot.TcpRow(0).RemotePort, 0u);
+    EXPECT_EQ(Outlets.Grid.Row(1).RemotePort, "0");
+}
+
+class PlainChangeDetection : public PlainRefreshFixture {};
+
+TEST_F(PlainChangeDetection, TextsWithoutProcess) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443), TcpRow(kSynSent, kLocal, 50001, kServer, 80)};
+    EXPECT_EQ(Refresh(), (Events{"2|Connected to 10.0.0.5 On Port:443",
+                                 "0|Connection Status Changed to Syn_Sent,RemoteAddr 10.0.0.5 On Port:80"}));
+    EXPECT_EQ(Outlets.Grid.Row(1).Process, "");
+    Tables.TcpRows.clear();
+    EXPECT_EQ(Refresh(), (Events{"3|DisConnected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:80"}));
+}
+
+TEST_F(PlainChangeDetection, UnansweredSizeQueryEndsTheRefreshBeforeAnyChange) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443)};
+    Refresh();
+    Tables.TcpRows.clear();
+    Tables.TcpSizeAnswer = 87;
+    EXPECT_EQ(Refresh(), Events{});
+    EXPECT_TRUE(Outlets.Calls.empty());
+    EXPECT_EQ(Connections.Count(), 1u);
+    EXPECT_EQ(Snapshot.TcpRowCount(), 1u);  // the last tables stay readable
+
+    Tables.TcpSizeAnswer = kInsufficientBuffer;
+    Tables.UdpSizeAnswer = 0;  // a UDP size query that fails ends it too, after the TCP table was replaced
+    EXPECT_EQ(Refresh(), Events{});
+    EXPECT_EQ(Connections.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
