@@ -7,6 +7,6 @@ source scripts/ensure_packages.sh
 ensure_packages
 
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-      -DTARNWICK_SANITIZE=ON -DTARNWICK_WERROR=ON -DTARNWICK_BENCH=ON
+      -DTARNWICK_SANITIZE=ON -DTARNWICK_WERROR=ON
 cmake --build build/test
 ctest --test-dir build/test --output-on-failure -j "$(nproc)" "$@"
