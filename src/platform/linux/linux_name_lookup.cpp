@@ -1,0 +1,264 @@
+#include "platform/linux/linux_name_lookup.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace tarnwick {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// How long a reading of gethostname is reused.
+constexpr auto kComputerNameTtl = std::chrono::seconds(5);
+
+}  // namespace
+
+std::optional<std::string> ResolveHostBySystem(uint32_t addr) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    // The field's lowest byte is the first number of the dotted form, which
+    // is also the first byte of s_addr.
+    const uint8_t bytes[4] = {static_cast<uint8_t>(addr), static_cast<uint8_t>(addr >> 8),
+                              static_cast<uint8_t>(addr >> 16), static_cast<uint8_t>(addr >> 24)};
+    std::memcpy(&sa.sin_addr, bytes, sizeof bytes);
+    char host[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+                      NI_NAMEREQD) != 0) {
+        return std::nullopt;
+    }
+    return std::string(host, ::strnlen(host, sizeof host));
+}
+
+// The queue of addresses to look up, the workers taking from it and the
+// answers they leave. Everything below is guarded by Mutex_.
+class THostNamePool : public std::enable_shared_from_this<THostNamePool> {
+public:
+    THostNamePool(THostResolver resolver, std::chrono::milliseconds nameTtl, std::chrono::milliseconds failureTtl,
+                  size_t maxWorkers)
+        : Resolver_(std::move(resolver)),
+          NameTtl_(nameTtl),
+          FailureTtl_(failureTtl),
+          MaxWorkers_(std::max<size_t>(maxWorkers, 1)) {}
+
+    void Resolve(const std::vector<uint32_t>& addrs, std::chrono::milliseconds budget) {
+        const auto start = Clock::now();
+        const auto deadline = start + std::max(budget, std::chrono::milliseconds(0));
+
+        // The addresses this call waits for; answers remove them.
+        TWaiter waiter;
+        std::unique_lock lock(Mutex_);
+        if (Stopping_) {
+            return;
+        }
+        for (uint32_t addr : addrs) {
+            if (addr == 0) {
+                continue;
+            }
+            auto it = Answers_.find(addr);
+            if (it != Answers_.end() && it->second.Expires > start) {
+                continue;
+            }
+            if (!waiter.Left.insert(addr).second) {
+                continue;
+            }
+            if (InFlight_.insert(addr).second) {
+                Queue_.push_back(addr);
+            }
+        }
+        PruneAnswers(start);
+        if (waiter.Left.empty()) {
+            return;
+        }
+        StartWorkers();
+        WorkReady_.notify_all();
+
+        Waiters_.push_back(&waiter);
+        AnswerReady_.wait_until(lock, deadline, [&] { return waiter.Left.empty() || Stopping_; });
+        std::erase(Waiters_, &waiter);
+    }
+
+    std::optional<std::string> Find(uint32_t addr) {
+        std::lock_guard lock(Mutex_);
+        auto it = Answers_.find(addr);
+        if (it == Answers_.end()) {
+            return std::nullopt;
+        }
+        return it->second.Name;
+    }
+
+    // Wakes everyone and lets the workers go; does not wait for them.
+    void Stop() {
+        {
+            std::lock_guard lock(Mutex_);
+            Stopping_ = true;
+            Queue_.clear();
+        }
+        WorkReady_.notify_all();
+        AnswerReady_.notify_all();
+    }
+
+private:
+    struct TAnswer {
+        std::optional<std::string> Name;  // nullopt: the lookup failed
+        Clock::time_point Expires;
+    };
+
+    struct TWaiter {
+        std::unordered_set<uint32_t> Left;
+    };
+
+    // Starts workers while the queue holds more addresses than there are
+    // workers free to take them, up to the pool size.
+    void StartWorkers() {
+        while (Workers_ < MaxWorkers_ && Queue_.size() > Workers_ - Busy_) {
+            try {
+                std::thread(&THostNamePool::Work, shared_from_this()).detach();
+            } catch (const std::system_error&) {
+                // No thread now: the workers there are drain the queue, and the
+                // next call tries again.
+                return;
+            }
+            ++Workers_;
+        }
+    }
+
+    // The worker's own reference keeps the pool alive after the lookup object
+    // is gone, until the worker notices Stopping_.
+    static void Work(std::shared_ptr<THostNamePool> pool) {
+        pool->WorkLoop();
+    }
+
+    void WorkLoop() {
+        std::unique_lock lock(Mutex_);
+        for (;;) {
+            WorkReady_.wait(lock, [&] { return Stopping_ || !Queue_.empty(); });
+            if (Stopping_) {
+                --Workers_;
+                return;
+            }
+            const uint32_t addr = Queue_.front();
+            Queue_.pop_front();
+            ++Busy_;
+            lock.unlock();
+            std::optional<std::string> name = Ask(addr);
+            lock.lock();
+            --Busy_;
+            Store(addr, std::move(name));
+        }
+    }
+
+    std::optional<std::string> Ask(uint32_t addr) const {
+        std::optional<std::string> name;
+        try {
+            name = Resolver_(addr);
+        } catch (...) {
+            // A resolver that throws has no name for this address; the worker
+            // must live on for the others.
+            name.reset();
+        }
+        if (name && name->empty()) {
+            name.reset();
+        }
+        if (name && name->size() > kMaxHostNameLength) {
+            name->resize(kMaxHostNameLength);
+        }
+        return name;
+    }
+
+    void Store(uint32_t addr, std::optional<std::string> name) {
+        const auto ttl = name ? NameTtl_ : FailureTtl_;
+        Answers_[addr] = TAnswer{std::move(name), Clock::now() + ttl};
+        InFlight_.erase(addr);
+        bool someoneDone = false;
+        for (TWaiter* waiter : Waiters_) {
+            if (waiter->Left.erase(addr) != 0 && waiter->Left.empty()) {
+                someoneDone = true;
+            }
+        }
+        if (someoneDone) {
+            AnswerReady_.notify_all();
+        }
+    }
+
+    // Forgets expired answers now and then, so addresses seen once long ago
+    // do not pile up. Expired answers being asked again stay until replaced.
+    void PruneAnswers(Clock::time_point now) {
+        if (now < NextPrune_) {
+            return;
+        }
+        NextPrune_ = now + std::max(NameTtl_, FailureTtl_);
+        std::erase_if(Answers_, [&](const auto& item) {
+            return item.second.Expires <= now && !InFlight_.contains(item.first);
+        });
+    }
+
+    const THostResolver Resolver_;
+    const std::chrono::milliseconds NameTtl_;
+    const std::chrono::milliseconds FailureTtl_;
+    const size_t MaxWorkers_;
+
+    std::mutex Mutex_;
+    std::condition_variable WorkReady_;
+    std::condition_variable AnswerReady_;
+    bool Stopping_ = false;
+    size_t Workers_ = 0;  // started and not yet exited
+    size_t Busy_ = 0;     // inside the resolver
+    std::deque<uint32_t> Queue_;
+    std::unordered_set<uint32_t> InFlight_;  // queued or being looked up
+    std::unordered_map<uint32_t, TAnswer> Answers_;
+    std::vector<TWaiter*> Waiters_;
+    Clock::time_point NextPrune_{};
+};
+
+TLinuxNameLookup::TLinuxNameLookup(TNameLookupSettings settings)
+    : Pool_(std::make_shared<THostNamePool>(std::move(settings.Resolver), settings.NameTtl, settings.FailureTtl,
+                                            settings.Workers)),
+      Services_(std::move(settings.ServicesPath)) {}
+
+TLinuxNameLookup::~TLinuxNameLookup() {
+    Pool_->Stop();
+}
+
+std::optional<TServiceEntry> TLinuxNameLookup::ServiceByPort(uint16_t port) {
+    std::lock_guard lock(ServicesMutex_);
+    return Services_.Find(port);
+}
+
+void TLinuxNameLookup::ResolveHosts(const std::vector<uint32_t>& addrs, std::chrono::milliseconds budget) {
+    Pool_->Resolve(addrs, budget);
+}
+
+std::optional<std::string> TLinuxNameLookup::HostByAddr(uint32_t addr) {
+    if (addr == 0) {
+        return std::nullopt;
+    }
+    return Pool_->Find(addr);
+}
+
+std::string TLinuxNameLookup::ComputerName() {
+    std::lock_guard lock(ComputerNameMutex_);
+    const auto now = Clock::now();
+    if (!ComputerNameRead_ || now - *ComputerNameRead_ >= kComputerNameTtl) {
+        char buffer[1024] = {};
+        // On failure the last name read stays.
+        if (::gethostname(buffer, sizeof buffer) == 0) {
+            ComputerName_.assign(buffer, ::strnlen(buffer, sizeof buffer));
+        }
+        ComputerNameRead_ = now;
+    }
+    return ComputerName_;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# tarnwick-cli end to end: output formats, usage errors, and a real loopback
+# connection appearing in the table and in the watch log.
+set -u
+cli=$1
+peer=$2
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+tab=$'\t'
+header="Remote Addr${tab}Remote Port${tab}Local Port${tab}Protocol${tab}Status${tab}Process"
+
+# Usage errors: status 2 and the usage on stderr.
+for args in "" "bogus" "table --bogus" "watch --count 0" "watch --count x" "watch --interval -1" \
+            "watch --interval" "table --count 3"; do
+    # shellcheck disable=SC2086
+    "$cli" $args >/dev/null 2>/tmp/tarnwick-cli-err.$$
+    status=$?
+    [ "$status" -eq 2 ] || fail "'$args' exited $status, expected 2"
+    grep -q '^usage: tarnwick-cli' /tmp/tarnwick-cli-err.$$ || fail "'$args' printed no usage"
+done
+rm -f /tmp/tarnwick-cli-err.$$
+
+# A listener and an established connection of our own.
+coproc PEER { "$peer"; }
+read -r listen_port client_port <&"${PEER[0]}" || { echo "FAIL: peer did not start"; exit 1; }
+
+table=$("$cli" table --no-shortnames) || fail "table exited $?"
+[ "$(head -n 1 <<<"$table")" = "$header" ] || fail "table header: $(head -n 1 <<<"$table")"
+awk -F'\t' 'NF != 6 { bad = 1 } END { exit bad }' <<<"$table" || fail "a table line has not six cells"
+peer_name=$(basename "$peer")
+grep -qP "\t${listen_port}\tTCP\tListening\t${peer_name}" <<<"$table" || fail "listener on $listen_port missing:
+$table"
+grep -qP "\t${client_port}\tTCP\tEstablished\t${peer_name}" <<<"$table" || fail "client end on $client_port missing"
+
+udp_only=$("$cli" table --no-tcp)
+awk -F'\t' 'NR > 1 && $4 != "UDP" && $4 != "" { bad = 1 } END { exit bad }' <<<"$udp_only" ||
+    fail "--no-tcp still lists TCP rows"
+[ "$("$cli" table --no-tcp --no-udp)" = "$header"$'\n'"${tab}${tab}${tab}${tab}${tab}" ] ||
+    fail "with both views off the table is not the header and one empty row"
+
+# watch: the first refresh reports our established connection (kind 2).
+watch=$("$cli" watch --interval 0 --count 2) || fail "watch exited $?"
+grep -qP "^2\t.*${peer_name} Connected to .* On Port:${listen_port}\$" <<<"$watch" ||
+    fail "watch did not report the connection:
+$watch"
+
+# Closing the connection yields its disconnect event (kind 3) in a running watch.
+out=/tmp/tarnwick-cli-watch.$$
+"$cli" watch --interval 0.3 >"$out" &
+watch_pid=$!
+sleep 1
+exec {PEER[1]}>&-
+wait "$PEER_PID" 2>/dev/null
+sleep 1.5
+kill -INT "$watch_pid"
+wait "$watch_pid"
+status=$?
+[ "$status" -eq 0 ] || fail "watch ended by Ctrl-C exited $status"
+# The end that closed first lingers in Time_Wait; the other one is gone.
+grep -qP "^3\t.*DisConnected to 127\.0\.0\.1 On Port:(${listen_port}|${client_port})\$" "$out" ||
+    fail "no disconnect event after closing:
+$(cat "$out")"
+rm -f "$out"
+
+[ "$failures" -eq 0 ] && echo "all command-line checks passed"
+exit $((failures > 0))
