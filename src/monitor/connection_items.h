@@ -44,6 +44,11 @@ public:
     static constexpr int32_t kSameStatus = 1;
     static constexpr int32_t kStatusChanged = 2;
 
+    TConnectionitems() = default;
+    // Items point back at their list, so the list stays where it was made.
+    TConnectionitems(const TConnectionitems&) = delete;
+    TConnectionitems& operator=(const TConnectionitems&) = delete;
+
     // Appends an item with these texts, Seen true. The list holds one item per
     // identity; adding a second one is a programming error (std::logic_error).
     TConnectionitem& Add(TConnectionRow texts);

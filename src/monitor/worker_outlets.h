@@ -1,0 +1,63 @@
+// The outlets of a refresh that runs on a worker: every step is handed to the
+// window thread's outlets, in order, and the worker waits for it. Steps are
+// handed over in batches so that a refresh of thousands of rows costs the
+// window thread a few short pauses rather than thousands of thread switches.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "monitor/hand_over.h"
+#include "monitor/refresh.h"
+
+namespace tarnwick {
+
+class TWorkerOutlets final : public TRefreshOutlets {
+public:
+    static constexpr size_t kDefaultBatchSize = 512;
+
+    TWorkerOutlets(THandOver& handOver, TRefreshOutlets& window, size_t batchSize = kDefaultBatchSize);
+
+    // Waits for the window thread to answer, after the steps queued before.
+    int GridRowCount() override;
+
+    void SetGridRowCount(int rows) override;
+    void WriteGridRow(int row, const TConnectionRow& texts) override;
+    void AddLog(const std::string& text, LogKind kind) override;
+    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override;
+
+    // Hands the queued steps over and waits until they have run. The worker
+    // calls it once more when its refresh is done.
+    void Flush();
+
+private:
+    struct TSetRowCount {
+        int Rows;
+    };
+    struct TWriteRow {
+        int Row;
+        TConnectionRow Texts;
+    };
+    struct TLog {
+        std::string Text;
+        LogKind Kind;
+    };
+    struct TRuleCheck {
+        int Row;
+        std::string RemoteAddr;
+        int LocalPort;
+        int RemotePort;
+    };
+    using TStep = std::variant<TSetRowCount, TWriteRow, TLog, TRuleCheck>;
+
+    void Queue(TStep step);
+
+    THandOver& HandOver_;
+    TRefreshOutlets& Window_;
+    size_t BatchSize_;
+    std::vector<TStep> Steps_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,285 @@
+#include "platform/linux/linux_ip_tables.h"
+
+#include <arpa/inet.h>
+#include <libmnl/libmnl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <tuple>
+
+#include "platform/linux/netlink_socket.h"
+
+namespace tarnwick {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Table state numbers (the names are the ones the monitor shows).
+constexpr uint32_t kClosed = 1;
+constexpr uint32_t kListening = 2;
+constexpr uint32_t kSynSent = 3;
+constexpr uint32_t kSynRcvd = 4;
+constexpr uint32_t kEstablished = 5;
+constexpr uint32_t kFinWait1 = 6;
+constexpr uint32_t kFinWait2 = 7;
+constexpr uint32_t kCloseWait = 8;
+constexpr uint32_t kClosing = 9;
+constexpr uint32_t kLastAck = 10;
+constexpr uint32_t kTimeWait = 11;
+
+// Indexed by the kernel's TCP state, from include/net/tcp_states.h:
+//   TCP_ESTABLISHED = 1, TCP_SYN_SENT = 2, TCP_SYN_RECV = 3, TCP_FIN_WAIT1 = 4,
+//   TCP_FIN_WAIT2 = 5, TCP_TIME_WAIT = 6, TCP_CLOSE = 7, TCP_CLOSE_WAIT = 8,
+//   TCP_LAST_ACK = 9, TCP_LISTEN = 10, TCP_CLOSING = 11, TCP_NEW_SYN_RECV = 12,
+//   TCP_BOUND_INACTIVE = 13.
+// TCP_NEW_SYN_RECV is a connection request still waiting for the handshake's
+// last ACK, hence Syn_Rcvd. TCP_BOUND_INACTIVE is only a dump filter bit
+// (bound sockets are reported as TCP_CLOSE), listed so it reads Closed too.
+// 0 is no state; it and anything newer read Closed. Delete_Tcb (12) has no
+// Linux counterpart and is never produced.
+constexpr std::array<uint32_t, 14> kTableStateByLinuxState = {
+    kClosed,       // 0: none
+    kEstablished,  // TCP_ESTABLISHED
+    kSynSent,      // TCP_SYN_SENT
+    kSynRcvd,      // TCP_SYN_RECV
+    kFinWait1,     // TCP_FIN_WAIT1
+    kFinWait2,     // TCP_FIN_WAIT2
+    kTimeWait,     // TCP_TIME_WAIT
+    kClosed,       // TCP_CLOSE
+    kCloseWait,    // TCP_CLOSE_WAIT
+    kLastAck,      // TCP_LAST_ACK
+    kListening,    // TCP_LISTEN
+    kClosing,      // TCP_CLOSING
+    kSynRcvd,      // TCP_NEW_SYN_RECV
+    kClosed,       // TCP_BOUND_INACTIVE
+};
+
+// A kept plain dump is handed over only to the fill call that directly
+// follows its size query; an older one would be a stale table.
+constexpr auto kKeptDumpMaxAge = std::chrono::seconds(1);
+
+// The UDP fetch that follows a TCP fetch in one refresh reuses its /proc scan
+// when it ended this recently (a scan of many descriptors takes a while
+// itself, so the age counts from its end).
+constexpr auto kOwnersReuseAge = std::chrono::milliseconds(200);
+
+// A dump the kernel flags as interrupted (NLM_F_DUMP_INTR, reported as EINTR)
+// saw its tables change under it; it is simply taken again.
+constexpr int kDumpAttempts = 3;
+
+// Room for a dump: the last one's size plus some growth, so that the vector
+// rarely reallocates while the replies stream in.
+size_t ReserveFor(size_t lastCount) { return lastCount + lastCount / 8 + 64; }
+
+// An IPv4 address as sock_diag gives it (network order, as stored in memory)
+// to the table's field (little-endian, first byte = first dotted number) and
+// to a host-order number for sorting.
+uint32_t AddrFieldFromNet(const uint32_t& net) {
+    uint8_t b[4];
+    std::memcpy(b, &net, sizeof b);
+    return AddrField(b[0], b[1], b[2], b[3]);
+}
+
+uint64_t EndKey(uint32_t netAddr, uint16_t hostPort) {
+    return (static_cast<uint64_t>(ntohl(netAddr)) << 16) | hostPort;
+}
+
+// Parses one SOCK_DIAG_BY_FAMILY reply into a dumped socket.
+template <typename TSocket>
+int OnDiagMessage(const nlmsghdr* message, uint8_t protocol, std::vector<TSocket>& sockets) {
+    if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
+    if (mnl_nlmsg_get_payload_len(message) < sizeof(inet_diag_msg)) {
+        errno = EBADMSG;
+        return MNL_CB_ERROR;
+    }
+    inet_diag_msg diag;
+    std::memcpy(&diag, mnl_nlmsg_get_payload(message), sizeof diag);
+    if (diag.idiag_family != AF_INET) return MNL_CB_OK;
+
+    const uint16_t localPort = ntohs(diag.id.idiag_sport);
+    const uint16_t remotePort = ntohs(diag.id.idiag_dport);
+    TSocket& socket = sockets.emplace_back();
+    socket.Row.LocalAddr = AddrFieldFromNet(diag.id.idiag_src[0]);
+    socket.Row.LocalPort = PortField(localPort);
+    socket.LocalKey = EndKey(diag.id.idiag_src[0], localPort);
+    if (protocol == IPPROTO_TCP) {
+        socket.Row.State = TableStateFromLinux(diag.idiag_state);
+        socket.Row.RemoteAddr = AddrFieldFromNet(diag.id.idiag_dst[0]);
+        socket.Row.RemotePort = PortField(remotePort);
+        socket.RemoteKey = EndKey(diag.id.idiag_dst[0], remotePort);
+    }
+    socket.Inode = diag.idiag_inode;
+    return MNL_CB_OK;
+}
+
+// Table order: local end, remote end; the rest only makes ties deterministic.
+template <typename TSocket>
+void SortSockets(std::vector<TSocket>& sockets) {
+    std::sort(sockets.begin(), sockets.end(), [](const TSocket& a, const TSocket& b) {
+        return std::tie(a.LocalKey, a.RemoteKey, a.Row.State, a.Row.OwningPid, a.Inode) <
+               std::tie(b.LocalKey, b.RemoteKey, b.Row.State, b.Row.OwningPid, b.Inode);
+    });
+}
+
+template <typename TSocket>
+std::vector<uint8_t> EncodeSockets(const std::vector<TSocket>& sockets, uint8_t protocol, bool extended) {
+    if (protocol == IPPROTO_TCP) {
+        std::vector<TTcpRow> rows;
+        rows.reserve(sockets.size());
+        for (const TSocket& socket : sockets) rows.push_back(socket.Row);
+        return EncodeTcpTable(rows, extended);
+    }
+    std::vector<TUdpRow> rows;
+    rows.reserve(sockets.size());
+    for (const TSocket& socket : sockets) {
+        rows.push_back(TUdpRow{socket.Row.LocalAddr, socket.Row.LocalPort, socket.Row.OwningPid});
+    }
+    return EncodeUdpTable(rows, extended);
+}
+
+template <typename TSocket>
+void AssignOwners(std::vector<TSocket>& sockets, const TSocketOwners& owners) {
+    for (TSocket& socket : sockets) socket.Row.OwningPid = owners.PidOf(socket.Inode);
+}
+
+}  // namespace
+
+uint32_t TableStateFromLinux(uint8_t linuxState) {
+    return linuxState < kTableStateByLinuxState.size() ? kTableStateByLinuxState[linuxState] : kClosed;
+}
+
+int TLinuxIpTables::Dump(uint8_t protocol, std::vector<TDumpedSocket>& sockets) {
+    size_t& lastCount = protocol == IPPROTO_TCP ? LastTcpCount_ : LastUdpCount_;
+    int error = 0;
+    for (int attempt = 0; attempt < kDumpAttempts; ++attempt) {
+        sockets.clear();
+        sockets.reserve(ReserveFor(lastCount));
+
+        // A fresh socket per dump: an aborted dump leaves nothing behind for
+        // the next one to trip over.
+        std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
+        if (!netlink) break;
+
+        alignas(nlmsghdr) char request[MNL_NLMSG_HDRLEN + MNL_ALIGN(sizeof(inet_diag_req_v2))];
+        nlmsghdr* header = mnl_nlmsg_put_header(request);
+        header->nlmsg_type = SOCK_DIAG_BY_FAMILY;
+        header->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        auto* diagRequest = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(header, sizeof(inet_diag_req_v2)));
+        diagRequest->sdiag_family = AF_INET;
+        diagRequest->sdiag_protocol = protocol;
+        // One bit per state (1 << TCP_xxx); all of them. UDP sockets use
+        // TCP_ESTABLISHED when connected and TCP_CLOSE otherwise.
+        diagRequest->idiag_states = ~0u;
+
+        error = netlink->Exchange(header, [&](const nlmsghdr* message) {
+            return OnDiagMessage(message, protocol, sockets);
+        });
+        if (error != EINTR) break;
+    }
+    if (error != 0) {
+        sockets.clear();
+        return error;
+    }
+    lastCount = sockets.size();
+    return 0;
+}
+
+uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
+    std::lock_guard lock(Mutex_);
+    table.clear();
+    std::vector<TDumpedSocket> sockets;
+    if (const int error = Dump(IPPROTO_TCP, sockets); error != 0) return static_cast<uint32_t>(error);
+
+    // Scanned after the dump, so every dumped socket already existed when its
+    // owner's descriptors were read.
+    RecentOwners_ = TSocketOwners::Scan();
+    RecentOwnersTaken_ = TClock::now();
+    AssignOwners(sockets, *RecentOwners_);
+    SortSockets(sockets);
+    table = EncodeSockets(sockets, IPPROTO_TCP, true);
+    return kTableOk;
+}
+
+uint32_t TLinuxIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
+    std::lock_guard lock(Mutex_);
+    table.clear();
+    std::vector<TDumpedSocket> sockets;
+    if (const int error = Dump(IPPROTO_UDP, sockets); error != 0) return static_cast<uint32_t>(error);
+
+    // The TCP fetch's scan is reused when recent, unless some socket is absent
+    // from it and was not in the last UDP dump either: that one may have been
+    // opened after the scan, and only a new scan can tell its owner. Sockets
+    // absent from it that were already in the last dump existed before the
+    // scan, so a new scan would not find them either.
+    bool rescan = !RecentOwners_ || TClock::now() - RecentOwnersTaken_ > kOwnersReuseAge;
+    for (size_t i = 0; i < sockets.size() && !rescan; ++i) {
+        const uint64_t inode = sockets[i].Inode;
+        rescan = inode != 0 && !RecentOwners_->Contains(inode) &&
+                 !std::binary_search(PreviousUdpInodes_.begin(), PreviousUdpInodes_.end(), inode);
+    }
+    if (rescan) {
+        RecentOwners_ = TSocketOwners::Scan();
+        RecentOwnersTaken_ = TClock::now();
+    }
+    AssignOwners(sockets, *RecentOwners_);
+
+    PreviousUdpInodes_.clear();
+    PreviousUdpInodes_.reserve(sockets.size());
+    for (const TDumpedSocket& socket : sockets) PreviousUdpInodes_.push_back(socket.Inode);
+    std::sort(PreviousUdpInodes_.begin(), PreviousUdpInodes_.end());
+
+    SortSockets(sockets);
+    table = EncodeSockets(sockets, IPPROTO_UDP, true);
+    return kTableOk;
+}
+
+uint32_t TLinuxIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) {
+    std::lock_guard lock(Mutex_);
+    return GetPlainTable(IPPROTO_TCP, buffer, size, sorted);
+}
+
+uint32_t TLinuxIpTables::GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) {
+    std::lock_guard lock(Mutex_);
+    return GetPlainTable(IPPROTO_UDP, buffer, size, sorted);
+}
+
+uint32_t TLinuxIpTables::GetPlainTable(uint8_t protocol, uint8_t* buffer, uint32_t& size, bool sorted) {
+    TKeptDump& kept = protocol == IPPROTO_TCP ? KeptTcp_ : KeptUdp_;
+    const size_t rowSize = protocol == IPPROTO_TCP ? kTcpRowSize : kUdpRowSize;
+    const TClock::time_point now = TClock::now();
+
+    std::vector<TDumpedSocket> sockets;
+    TClock::time_point taken = now;
+    if (buffer != nullptr && kept.Valid && now - kept.Taken < kKeptDumpMaxAge) {
+        sockets = std::move(kept.Sockets);
+        taken = kept.Taken;
+    } else if (const int error = Dump(protocol, sockets); error != 0) {
+        kept = TKeptDump{};
+        if (buffer != nullptr && size >= kTableCountSize) std::memset(buffer, 0, kTableCountSize);
+        return static_cast<uint32_t>(error);
+    }
+    kept = TKeptDump{};
+
+    const size_t needed = kTableCountSize + sockets.size() * rowSize;
+    if (buffer == nullptr || size < needed) {
+        size = static_cast<uint32_t>(needed);
+        kept.Sockets = std::move(sockets);
+        kept.Taken = taken;
+        kept.Valid = true;
+        return kInsufficientBuffer;
+    }
+    if (sorted) SortSockets(sockets);
+    const std::vector<uint8_t> table = EncodeSockets(sockets, protocol, false);
+    std::memcpy(buffer, table.data(), table.size());
+    return kTableOk;
+}
+
+}  // namespace tarnwick

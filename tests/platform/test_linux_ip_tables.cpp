@@ -1,0 +1,293 @@
+#include "platform/linux/linux_ip_tables.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <tuple>
+
+#include "loopback_helpers.h"
+
+namespace tarnwick {
+namespace {
+
+using test::Connect;
+using test::FindTcp;
+using test::FindUdp;
+using test::LocalPort;
+using test::TcpListener;
+using test::TcpRows;
+using test::UdpRows;
+using test::UdpSocket;
+
+constexpr uint32_t kListening = 2;
+constexpr uint32_t kEstablished = 5;
+
+const uint32_t kOurPid = static_cast<uint32_t>(getpid());
+
+std::vector<TTcpRow> FetchTcpEx(TLinuxIpTables& tables) {
+    std::vector<uint8_t> table;
+    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
+    return TcpRows(table, true);
+}
+
+std::vector<TUdpRow> FetchUdpEx(TLinuxIpTables& tables) {
+    std::vector<uint8_t> table;
+    EXPECT_EQ(tables.GetUdpExTable(table), kTableOk);
+    return UdpRows(table, true);
+}
+
+// The plain size protocol, checked along the way: ask, then fill.
+std::vector<uint8_t> FetchPlain(TLinuxIpTables& tables, bool tcp, bool sorted) {
+    uint32_t size = 0;
+    const auto call = [&](uint8_t* buffer) {
+        return tcp ? tables.GetTcpTable(buffer, size, sorted) : tables.GetUdpTable(buffer, size, sorted);
+    };
+    EXPECT_EQ(call(nullptr), kInsufficientBuffer);
+    const size_t rowSize = tcp ? kTcpRowSize : kUdpRowSize;
+    EXPECT_EQ((size - kTableCountSize) % rowSize, 0u);
+    std::vector<uint8_t> table(size);
+    EXPECT_EQ(call(table.data()), kTableOk);
+    EXPECT_EQ(TableRowCount(table, rowSize), (size - kTableCountSize) / rowSize);
+    return table;
+}
+
+// Host-order sort key of a row's ends, the order the tables promise.
+std::tuple<uint32_t, uint16_t, uint32_t, uint16_t> SortKey(const TTcpRow& row) {
+    const auto host = [](uint32_t field) {
+        return (field & 0xFFu) << 24 | (field & 0xFF00u) << 8 | (field >> 8 & 0xFF00u) | field >> 24;
+    };
+    return {host(row.LocalAddr), PortFromField(row.LocalPort), host(row.RemoteAddr), PortFromField(row.RemotePort)};
+}
+
+TEST(TableStateFromLinux, MapsEveryKernelStateOntoTheTableNumbering) {
+    EXPECT_EQ(TableStateFromLinux(1), 5u);   // ESTABLISHED
+    EXPECT_EQ(TableStateFromLinux(2), 3u);   // SYN_SENT
+    EXPECT_EQ(TableStateFromLinux(3), 4u);   // SYN_RECV
+    EXPECT_EQ(TableStateFromLinux(4), 6u);   // FIN_WAIT1
+    EXPECT_EQ(TableStateFromLinux(5), 7u);   // FIN_WAIT2
+    EXPECT_EQ(TableStateFromLinux(6), 11u);  // TIME_WAIT
+    EXPECT_EQ(TableStateFromLinux(7), 1u);   // CLOSE
+    EXPECT_EQ(TableStateFromLinux(8), 8u);   // CLOSE_WAIT
+    EXPECT_EQ(TableStateFromLinux(9), 10u);  // LAST_ACK
+    EXPECT_EQ(TableStateFromLinux(10), 2u);  // LISTEN
+    EXPECT_EQ(TableStateFromLinux(11), 9u);  // CLOSING
+    EXPECT_EQ(TableStateFromLinux(12), 4u);  // NEW_SYN_RECV
+    EXPECT_EQ(TableStateFromLinux(0), 1u);
+    EXPECT_EQ(TableStateFromLinux(200), 1u);
+}
+
+TEST(LinuxIpTables, ExtendedTcpShowsListenerAndBothEndsOfAConnectionWithOurPid) {
+    const TUniqueFd listener = TcpListener();
+    const uint16_t port = LocalPort(listener.Get());
+    const test::TTcpConnection connection = Connect(listener.Get());
+    TLinuxIpTables tables;
+    ASSERT_TRUE(tables.ExTablesAvailable());
+
+    const std::vector<TTcpRow> rows = FetchTcpEx(tables);
+
+    bool foundListener = false;
+    for (const TTcpRow& row : FindTcp(rows, port)) {
+        if (row.State != kListening) continue;
+        foundListener = true;
+        EXPECT_EQ(row.LocalAddr, AddrField(127, 0, 0, 1));
+        EXPECT_EQ(row.RemoteAddr, 0u);
+        EXPECT_EQ(row.RemotePort, 0u);
+        EXPECT_EQ(row.OwningPid, kOurPid);
+    }
+    EXPECT_TRUE(foundListener);
+
+    const auto client = FindTcp(rows, connection.ClientPort, connection.ServerPort);
+    const auto server = FindTcp(rows, connection.ServerPort, connection.ClientPort);
+    ASSERT_EQ(client.size(), 1u);
+    ASSERT_EQ(server.size(), 1u);
+    EXPECT_EQ(client[0].State, kEstablished);
+    EXPECT_EQ(server[0].State, kEstablished);
+    EXPECT_EQ(client[0].OwningPid, kOurPid);
+    EXPECT_EQ(server[0].OwningPid, kOurPid);
+    EXPECT_EQ(server[0].LocalPort, PortField(port));
+}
+
+TEST(LinuxIpTables, PlainTcpFollowsTheSizeProtocolAndHasTheSameSocketsWithoutPids) {
+    const TUniqueFd listener = TcpListener();
+    const test::TTcpConnection connection = Connect(listener.Get());
+    TLinuxIpTables tables;
+
+    const std::vector<uint8_t> table = FetchPlain(tables, true, false);
+    const std::vector<TTcpRow> rows = TcpRows(table, false);
+    EXPECT_EQ(table.size(), kTableCountSize + rows.size() * kTcpRowSize);
+
+    const auto listening = FindTcp(rows, LocalPort(listener.Get()));
+    ASSERT_FALSE(listening.empty());
+    EXPECT_EQ(listening[0].State, kListening);
+    const auto client = FindTcp(rows, connection.ClientPort, connection.ServerPort);
+    ASSERT_EQ(client.size(), 1u);
+    EXPECT_EQ(client[0].State, kEstablished);
+    for (const TTcpRow& row : rows) EXPECT_EQ(row.OwningPid, 0u);
+}
+
+TEST(LinuxIpTables, PlainFillHandsOverTheDumpMeasuredBySizeQuery) {
+    TLinuxIpTables tables;
+    uint32_t size = 0;
+    ASSERT_EQ(tables.GetTcpTable(nullptr, size, true), kInsufficientBuffer);
+    const uint32_t measured = size;
+
+    // Opened between the two calls: the fill must not see it, or the
+    // measured size could be too small.
+    const TUniqueFd lateListener = TcpListener();
+    std::vector<uint8_t> table(size + 1024);
+    size = static_cast<uint32_t>(table.size());
+    ASSERT_EQ(tables.GetTcpTable(table.data(), size, true), kTableOk);
+    EXPECT_EQ(kTableCountSize + TableRowCount(table, kTcpRowSize) * kTcpRowSize, measured);
+    EXPECT_TRUE(FindTcp(TcpRows(table, false), LocalPort(lateListener.Get())).empty());
+
+    // The next size query dumps afresh.
+    const std::vector<uint8_t> fresh = FetchPlain(tables, true, true);
+    EXPECT_FALSE(FindTcp(TcpRows(fresh, false), LocalPort(lateListener.Get())).empty());
+}
+
+TEST(LinuxIpTables, PlainCallWithTooSmallBufferReportsSizeAndLeavesBufferAlone) {
+    const TUniqueFd listener = TcpListener();
+    TLinuxIpTables tables;
+    uint8_t small[kTableCountSize] = {0xAA, 0xAA, 0xAA, 0xAA};
+    uint32_t size = sizeof small;
+    ASSERT_EQ(tables.GetTcpTable(small, size, false), kInsufficientBuffer);
+    EXPECT_GE(size, kTableCountSize + kTcpRowSize);
+    EXPECT_EQ(small[0], 0xAA);
+
+    std::vector<uint8_t> table(size);
+    ASSERT_EQ(tables.GetTcpTable(table.data(), size, false), kTableOk);
+    EXPECT_FALSE(FindTcp(TcpRows(table, false), LocalPort(listener.Get())).empty());
+}
+
+TEST(LinuxIpTables, RowsAreSortedByHostOrderEnds) {
+    // 127.0.1.1 < 127.1.0.1 as numbers, though as little-endian fields the
+    // second is the smaller: a sort on raw field values would get this wrong.
+    const TUniqueFd high = TcpListener(0x7F010001);
+    const TUniqueFd low = TcpListener(0x7F000101);
+    const TUniqueFd listener = TcpListener();
+    const test::TTcpConnection a = Connect(listener.Get());
+    const test::TTcpConnection b = Connect(listener.Get());
+    TLinuxIpTables tables;
+
+    const std::vector<TTcpRow> ex = FetchTcpEx(tables);
+    const std::vector<TTcpRow> plain = TcpRows(FetchPlain(tables, true, true), false);
+    for (const auto* rows : {&ex, &plain}) {
+        ASSERT_GE(rows->size(), 7u);
+        for (size_t i = 1; i < rows->size(); ++i) {
+            EXPECT_LE(SortKey((*rows)[i - 1]), SortKey((*rows)[i])) << "rows " << i - 1 << " and " << i;
+        }
+    }
+}
+
+TEST(LinuxIpTables, ClosedConnectionIsNoLongerEstablishedAndResetOneIsGone) {
+    const TUniqueFd listener = TcpListener();
+    TLinuxIpTables tables;
+
+    test::TTcpConnection graceful = Connect(listener.Get());
+    const uint16_t gracefulClient = graceful.ClientPort;
+    const uint16_t gracefulServer = graceful.ServerPort;
+    graceful.Client.Reset();
+    graceful.Server.Reset();
+
+    test::TTcpConnection reset = Connect(listener.Get());
+    const uint16_t resetClient = reset.ClientPort;
+    const uint16_t resetServer = reset.ServerPort;
+    test::SetResetOnClose(reset.Client.Get());
+    reset.Client.Reset();
+    reset.Server.Reset();
+
+    const std::vector<TTcpRow> rows = FetchTcpEx(tables);
+    for (const TTcpRow& row : FindTcp(rows, gracefulClient, gracefulServer)) {
+        EXPECT_NE(row.State, kEstablished);
+        EXPECT_EQ(row.OwningPid, 0u) << "no process holds a closed socket";
+    }
+    for (const TTcpRow& row : FindTcp(rows, gracefulServer, gracefulClient)) EXPECT_NE(row.State, kEstablished);
+    EXPECT_TRUE(FindTcp(rows, resetClient, resetServer).empty());
+    EXPECT_TRUE(FindTcp(rows, resetServer, resetClient).empty());
+}
+
+TEST(LinuxIpTables, UdpSocketAppearsInBothUdpTablesWithOurPidInTheExtendedOne) {
+    const TUniqueFd udp = UdpSocket();
+    const uint16_t port = LocalPort(udp.Get());
+    TLinuxIpTables tables;
+
+    const auto ex = FindUdp(FetchUdpEx(tables), port);
+    ASSERT_EQ(ex.size(), 1u);
+    EXPECT_EQ(ex[0].OwningPid, kOurPid);
+
+    const std::vector<uint8_t> plainTable = FetchPlain(tables, false, true);
+    EXPECT_EQ(FindUdp(UdpRows(plainTable, false), port).size(), 1u);
+}
+
+TEST(LinuxIpTables, UdpSocketOpenedJustAfterATcpFetchStillGetsItsPid) {
+    TLinuxIpTables tables;
+    FetchUdpEx(tables);
+    FetchTcpEx(tables);
+    // Opened after the TCP fetch's /proc scan, which the UDP fetch may reuse.
+    const TUniqueFd udp = UdpSocket();
+    const auto rows = FindUdp(FetchUdpEx(tables), LocalPort(udp.Get()));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].OwningPid, kOurPid);
+}
+
+TEST(LinuxIpTables, DumpsSpanningManyReplyDatagramsAreComplete) {
+    // Far more than one 32 KiB reply datagram holds.
+    std::vector<TUniqueFd> sockets;
+    std::vector<uint16_t> ports;
+    for (int i = 0; i < 1500; ++i) {
+        sockets.push_back(UdpSocket());
+        ports.push_back(LocalPort(sockets.back().Get()));
+    }
+    TLinuxIpTables tables;
+    const std::vector<TUdpRow> rows = FetchUdpEx(tables);
+    size_t found = 0;
+    for (const uint16_t port : ports) {
+        const auto matches = FindUdp(rows, port);
+        found += matches.size() == 1 && matches[0].OwningPid == kOurPid;
+    }
+    EXPECT_EQ(found, ports.size());
+}
+
+TEST(LinuxIpTables, SocketOfAChildHasTheChildsPidAndGoesWithIt) {
+    uint16_t port = 0;
+    test::TChild child = test::ForkListenerChild(port);
+    const uint32_t childPid = static_cast<uint32_t>(child.Pid());
+    TLinuxIpTables tables;
+
+    auto rows = FindTcp(FetchTcpEx(tables), port);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].State, kListening);
+    EXPECT_EQ(rows[0].OwningPid, childPid);
+
+    child.KillAndReap();
+    std::vector<uint8_t> table;
+    ASSERT_EQ(tables.GetTcpExTable(table), kTableOk);
+    EXPECT_TRUE(FindTcp(TcpRows(table, true), port).empty());
+}
+
+TEST(LinuxIpTables, SocketSharedWithAChildIsAttributedToTheLowerPid) {
+    const TUniqueFd udp = UdpSocket();
+    const test::TChild child = test::ForkPausedChild();  // holds a copy of `udp`
+    const uint32_t lower = std::min(kOurPid, static_cast<uint32_t>(child.Pid()));
+    TLinuxIpTables tables;
+    for (int i = 0; i < 3; ++i) {
+        const auto rows = FindUdp(FetchUdpEx(tables), LocalPort(udp.Get()));
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].OwningPid, lower);
+    }
+}
+
+TEST(LinuxIpTables, ZombieAndExitedProcessesDoNotBreakAFetch) {
+    test::TChild zombie = test::ForkExitingChild();
+    usleep(20000);  // let it exit; it stays a zombie until reaped
+    TLinuxIpTables tables;
+    std::vector<uint8_t> table;
+    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
+    EXPECT_EQ(tables.GetUdpExTable(table), kTableOk);
+    zombie.KillAndReap();
+    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
+}
+
+}  // namespace
+}  // namespace tarnwick
