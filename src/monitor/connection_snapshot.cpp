@@ -9,50 +9,83 @@ bool ConnectionSnapshot::FetchTables(TIpTables& tables, TProcessList& processes)
 }
 
 bool ConnectionSnapshot::FetchExTables(TIpTables& tables, TProcessList& processes) {
-    TcpTable_.clear();
-    UdpTable_.clear();
-    TcpResult_ = tables.GetTcpExTable(TcpTable_);
-    if (TcpResult_ != kTableOk) TcpTable_.clear();
-    UdpResult_ = tables.GetUdpExTable(UdpTable_);
-    if (UdpResult_ != kTableOk) UdpTable_.clear();
+    std::vector<uint8_t> tcp, udp;
+    uint32_t tcpResult = tables.GetTcpExTable(tcp);
+    if (tcpResult != kTableOk) tcp.clear();
+    uint32_t udpResult = tables.GetUdpExTable(udp);
+    if (udpResult != kTableOk) udp.clear();
     Processes_.emplace(TProcessSnapshot::Take(processes));
+
+    std::unique_lock lock(Mutex_);
+    TcpTable_.swap(tcp);
+    TcpResult_ = tcpResult;
+    UdpTable_.swap(udp);
+    UdpResult_ = udpResult;
     return true;
 }
 
 bool ConnectionSnapshot::FetchPlainTables(TIpTables& tables) {
     // One size variable serves both tables, each asked first without a buffer.
-    auto fetch = [&tables](auto getTable, std::vector<uint8_t>& table, uint32_t& result) {
+    // A table is replaced once its fill call has answered; a size query that
+    // is not answered with kInsufficientBuffer ends the fetch there.
+    auto fetch = [&](auto getTable, std::vector<uint8_t>& table, uint32_t& result) {
         uint32_t size = 0;
         if ((tables.*getTable)(nullptr, size, false) != kInsufficientBuffer) return false;
-        table.assign(size, 0);
-        result = (tables.*getTable)(table.data(), size, true);
-        if (result != kTableOk) table.clear();
+        std::vector<uint8_t> fresh(size, 0);
+        const uint32_t freshResult = (tables.*getTable)(fresh.data(), size, true);
+        if (freshResult != kTableOk) fresh.clear();
+        std::unique_lock lock(Mutex_);
+        table.swap(fresh);
+        result = freshResult;
         return true;
     };
     return fetch(&TIpTables::GetTcpTable, TcpTable_, TcpResult_) &&
            fetch(&TIpTables::GetUdpTable, UdpTable_, UdpResult_);
 }
 
-uint32_t ConnectionSnapshot::TcpRowCount() const {
+uint32_t ConnectionSnapshot::TcpResult() const {
+    std::shared_lock lock(Mutex_);
+    return TcpResult_;
+}
+
+uint32_t ConnectionSnapshot::UdpResult() const {
+    std::shared_lock lock(Mutex_);
+    return UdpResult_;
+}
+
+uint32_t ConnectionSnapshot::TcpRowCountLocked() const {
     return TcpResult_ == kTableOk ? TableRowCount(TcpTable_, TcpRowSize()) : 0;
 }
 
-uint32_t ConnectionSnapshot::UdpRowCount() const {
+uint32_t ConnectionSnapshot::UdpRowCountLocked() const {
     return UdpResult_ == kTableOk ? TableRowCount(UdpTable_, UdpRowSize()) : 0;
 }
 
+uint32_t ConnectionSnapshot::TcpRowCount() const {
+    std::shared_lock lock(Mutex_);
+    return TcpRowCountLocked();
+}
+
+uint32_t ConnectionSnapshot::UdpRowCount() const {
+    std::shared_lock lock(Mutex_);
+    return UdpRowCountLocked();
+}
+
 TTcpRow ConnectionSnapshot::TcpRow(size_t index) const {
-    if (index >= TcpRowCount()) return {};
+    std::shared_lock lock(Mutex_);
+    if (index >= TcpRowCountLocked()) return {};
     return DecodeTcpRow(TcpTable_, index, ExTablesAvailable_);
 }
 
 TUdpRow ConnectionSnapshot::UdpRow(size_t index) const {
-    if (index >= UdpRowCount()) return {};
+    std::shared_lock lock(Mutex_);
+    if (index >= UdpRowCountLocked()) return {};
     return DecodeUdpRow(UdpTable_, index, ExTablesAvailable_);
 }
 
 void ConnectionSnapshot::SetTcpRemotePort(size_t index, uint32_t portField) {
-    if (index >= TcpRowCount()) return;
+    std::unique_lock lock(Mutex_);
+    if (index >= TcpRowCountLocked()) return;
     WriteTableField(TcpTable_, kTableCountSize + index * TcpRowSize() + 16, portField);
 }
 

@@ -1,9 +1,16 @@
 // The TCP and UDP tables of the last refresh, read by row index until the next
 // refresh replaces them.
+//
+// A refresh on a worker fetches while window commands may read rows, so the
+// tables are guarded: a fetch talks to the system unlocked and only swaps the
+// new tables in under the lock. (Which row a grid row names still changes
+// with each refresh; readers map rows anew each time.)
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "monitor/process_names.h"
@@ -27,8 +34,8 @@ public:
     // were not yet replaced stay as they are).
     bool FetchTables(TIpTables& tables, TProcessList& processes);
 
-    uint32_t TcpResult() const { return TcpResult_; }
-    uint32_t UdpResult() const { return UdpResult_; }
+    uint32_t TcpResult() const;
+    uint32_t UdpResult() const;
 
     // Rows of a table whose fetch failed count as none.
     uint32_t TcpRowCount() const;
@@ -43,17 +50,20 @@ public:
     void SetTcpRemotePort(size_t index, uint32_t portField);
 
     // The process list of the running refresh, or null on the plain path and
-    // once it has been closed.
+    // once it has been closed. Only the refresh itself uses it.
     const TProcessSnapshot* Processes() const { return Processes_ ? &*Processes_ : nullptr; }
     void CloseProcessSnapshot() { Processes_.reset(); }
 
 private:
     bool FetchExTables(TIpTables& tables, TProcessList& processes);
     bool FetchPlainTables(TIpTables& tables);
+    uint32_t TcpRowCountLocked() const;
+    uint32_t UdpRowCountLocked() const;
     size_t TcpRowSize() const { return ExTablesAvailable_ ? kTcpRowExSize : kTcpRowSize; }
     size_t UdpRowSize() const { return ExTablesAvailable_ ? kUdpRowExSize : kUdpRowSize; }
 
-    bool ExTablesAvailable_;
+    const bool ExTablesAvailable_;
+    mutable std::shared_mutex Mutex_;  // guards the tables and results
     std::vector<uint8_t> TcpTable_;
     std::vector<uint8_t> UdpTable_;
     uint32_t TcpResult_ = 0;
