@@ -52,15 +52,18 @@ watch_pid=$!
 sleep 1
 exec {PEER[1]}>&-
 wait "$PEER_PID" 2>/dev/null
-sleep 1.5
+# The end that closed first lingers in Time_Wait; the other one is gone.
+disconnect="^3\t.*DisConnected to 127\.0\.0\.1 On Port:(${listen_port}|${client_port})\$"
+for _ in $(seq 100); do
+    grep -qP "$disconnect" "$out" && break
+    sleep 0.1
+done
 kill -INT "$watch_pid"
 wait "$watch_pid"
 status=$?
 [ "$status" -eq 0 ] || fail "watch ended by Ctrl-C exited $status"
-# The end that closed first lingers in Time_Wait; the other one is gone.
-grep -qP "^3\t.*DisConnected to 127\.0\.0\.1 On Port:(${listen_port}|${client_port})\$" "$out" ||
-    fail "no disconnect event after closing:
-$(cat "$out")"
+grep -qP "$disconnect" "$out" || fail "no disconnect event after closing:
+$(tail -n 20 "$out")"
 rm -f "$out"
 
 [ "$failures" -eq 0 ] && echo "all command-line checks passed"
