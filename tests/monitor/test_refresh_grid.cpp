@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "monitor/grid_row_mapping.h"
 #include "monitor/refresh_fixture.h"
 
 namespace tarnwick::testing {
@@ -104,6 +105,33 @@ TEST(GridRows, NeverFewerThanTwoRowsAndWritesOutsideAreIgnored) {
     grid.WriteRow(2, TConnectionRow{"x", "", "", "", "", ""});
     EXPECT_EQ(grid.Row(0).RemoteAddr, "Remote Addr");
     EXPECT_EQ(grid.ToText(), "Remote Addr\tRemote Port\tLocal Port\tProtocol\tStatus\tProcess\n\t\t\t\t\t\n");
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
+
+namespace tarnwick::testing {
+namespace {
+
+TEST_F(RefreshGrid, SelectedGridRowMapsBackToItsSnapshotRow) {
+    GiveRows(5, 2);
+    Refresh();
+    EXPECT_EQ(SnapshotRowOfGridRow(0, true, Snapshot), std::nullopt);
+    EXPECT_EQ(SnapshotRowOfGridRow(1, true, Snapshot), (TSnapshotRowRef{true, 0}));
+    EXPECT_EQ(SnapshotRowOfGridRow(5, true, Snapshot), (TSnapshotRowRef{true, 4}));
+    EXPECT_EQ(SnapshotRowOfGridRow(6, true, Snapshot), (TSnapshotRowRef{false, 0}));
+    EXPECT_EQ(SnapshotRowOfGridRow(8, true, Snapshot), std::nullopt);
+    // TCP hidden: the UDP rows sit right under the header.
+    EXPECT_EQ(SnapshotRowOfGridRow(1, false, Snapshot), (TSnapshotRowRef{false, 0}));
+    EXPECT_EQ(SnapshotRowOfGridRow(3, false, Snapshot), std::nullopt);
+    // The Protocol cell says the same as the mapping.
+    for (int r = 1; r < Outlets.Grid.RowCount(); ++r)
+        EXPECT_EQ(SnapshotRowOfGridRow(r, true, Snapshot)->Tcp, Outlets.Grid.Row(r).Protocol == "TCP") << r;
+}
+
+TEST_F(RefreshGrid, TheBlankRowOfAnEmptyGridNamesNoRow) {
+    Refresh();
+    EXPECT_EQ(SnapshotRowOfGridRow(1, true, Snapshot), std::nullopt);
 }
 
 }  // namespace

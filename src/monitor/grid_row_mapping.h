@@ -1,0 +1,25 @@
+// Which snapshot row a data row of the connection grid shows. The grid lists
+// the TCP rows first (when shown), then the UDP rows (when shown), each in
+// table order under the header row 0.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "monitor/connection_snapshot.h"
+
+namespace tarnwick {
+
+struct TSnapshotRowRef {
+    bool Tcp = true;     // a TCP row, else a UDP row
+    uint32_t Index = 0;  // row of that table, from 0
+    bool operator==(const TSnapshotRowRef&) const = default;
+};
+
+// The snapshot row behind grid row `gridRow` (data rows from 1). With shownTcp
+// the TCP row count when TCP rows are shown and 0 otherwise, row r is TCP row
+// r - 1 while r <= shownTcp, else UDP row r - 1 - shownTcp. nullopt when r is
+// the header or names no row of the tables, as the blank row of an empty grid does.
+std::optional<TSnapshotRowRef> SnapshotRowOfGridRow(int gridRow, bool tcpShown, const ConnectionSnapshot& snapshot);
+
+}  // namespace tarnwick
