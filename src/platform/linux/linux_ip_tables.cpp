@@ -282,4 +282,10 @@ uint32_t TLinuxIpTables::GetPlainTable(uint8_t protocol, uint8_t* buffer, uint32
     return kTableOk;
 }
 
+std::optional<std::string> SockDiagUnavailableReason() {
+    int error = 0;
+    if (TNetlinkSocket::Open(error)) return std::nullopt;
+    return std::strerror(error);
+}
+
 }  // namespace tarnwick

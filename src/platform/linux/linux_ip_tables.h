@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/ip_tables.h"
@@ -27,6 +28,10 @@ namespace tarnwick {
 // A TCP state of include/net/tcp_states.h as the table's state number
 // (1 Closed .. 12 Delete_Tcb). Numbers the kernel does not define read Closed.
 uint32_t TableStateFromLinux(uint8_t linuxState);
+
+// Why the tables cannot be read on this system (no netlink socket diagnostics:
+// the system's reason), or nullopt when they can.
+std::optional<std::string> SockDiagUnavailableReason();
 
 class TLinuxIpTables final : public TIpTables {
 public:

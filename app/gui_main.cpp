@@ -1,0 +1,25 @@
+// tarnwick: the windowed connection monitor.
+#include <QApplication>
+
+#include "platform/linux/linux_ip_tables.h"
+#include "platform/linux/linux_name_lookup.h"
+#include "platform/linux/linux_process_list.h"
+#include "ui/banner.h"
+#include "ui/main_form.h"
+#include "ui/message_boxes.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);  // also takes the user's locale for dates and times
+    QApplication::setApplicationName(tarnwick::kApplicationTitle);
+    QApplication::setWindowIcon(tarnwick::ApplicationIcon());
+
+    tarnwick::TLinuxIpTables ipTables;
+    tarnwick::TLinuxProcessList processes;
+    tarnwick::TLinuxNameLookup names;
+    tarnwick::TQtMessageBoxes boxes;
+    tarnwick::TMain_F mainForm(
+        tarnwick::TMainServices{ipTables, processes, names, boxes, &tarnwick::SockDiagUnavailableReason});
+    if (!mainForm.TablesBound()) return 1;
+    mainForm.show();
+    return application.exec();
+}

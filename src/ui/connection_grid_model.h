@@ -1,0 +1,41 @@
+// The connection grid's rows as a table model. Row 0 of the grid (the
+// titles) is the view's header; model row m is grid row m + 1.
+//
+// A refresh writes thousands of rows; the views hear of the written rows once
+// per event-loop turn, as one range, rather than once per row.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "monitor/grid_rows.h"
+
+namespace tarnwick {
+
+class TConnectionGridModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit TConnectionGridModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The grid's own numbering: header row included.
+    int GridRowCount() const { return Rows_.RowCount(); }
+    void SetGridRowCount(int rows);
+    void WriteGridRow(int row, const TConnectionRow& texts);
+    const TGridRows& Rows() const { return Rows_; }
+
+    // Tells the views of the rows written since the last call (done by itself
+    // at the next event-loop turn).
+    void AnnounceWrittenRows();
+
+private:
+    TGridRows Rows_;
+    int DirtyFirst_ = -1;
+    int DirtyLast_ = -1;
+    bool AnnounceQueued_ = false;
+};
+
+}  // namespace tarnwick

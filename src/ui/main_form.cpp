@@ -1,0 +1,346 @@
+#include "ui/main_form.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "ui/banner.h"
+#include "ui/connection_grid.h"
+#include "ui/connection_grid_model.h"
+#include "ui/log_list.h"
+#include "ui/refresh_thread.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr int kFormWidth = 855;
+constexpr int kFormHeight = 604;
+constexpr int kTopBandHeight = 37;
+constexpr int kLogHeight = 123;
+constexpr int kSplitterHeight = 2;
+constexpr int kRefreshIntervalMs = 3000;
+const QColor kFormColour(0x4B, 0x7D, 0x9E);
+
+}  // namespace
+
+// The refresh's results, on the window thread: the grid model, the log and
+// the rule check.
+class TMain_F::TWindowOutlets final : public TRefreshOutlets {
+public:
+    explicit TWindowOutlets(TMain_F& form) : Form_(form) {}
+    int GridRowCount() override { return Form_.GridModel_->GridRowCount(); }
+    void SetGridRowCount(int rows) override {
+        Form_.GridModel_->SetGridRowCount(rows);
+        Form_.RunningStats_.GridRows = rows;
+    }
+    void WriteGridRow(int row, const TConnectionRow& texts) override { Form_.GridModel_->WriteGridRow(row, texts); }
+    void AddLog(const std::string& text, LogKind kind) override { Form_.AddLog(text, kind); }
+    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
+        if (Form_.OnCheckRules) Form_.OnCheckRules(row, remoteAddr, localPort, remotePort);
+    }
+
+private:
+    TMain_F& Form_;
+};
+
+TMain_F::TMain_F(TMainServices services, QWidget* parent)
+    : QMainWindow(parent),
+      Services_(std::move(services)),
+      Snapshot_(Services_.IpTables.ExTablesAvailable()),
+      HandOver_([this](std::function<void()> task) { PostToWindow(std::move(task)); }) {
+    PrintStats_ = std::getenv("TARNWICK_REFRESH_STATS") != nullptr;
+    FormCreate();
+}
+
+TMain_F::~TMain_F() {
+    StopRefreshes();  // no worker outlives the lists it writes to
+}
+
+void TMain_F::FormCreate() {
+    setObjectName(QStringLiteral("Main_F"));
+    setWindowTitle(QStringLiteral("Tarnwick"));
+    resize(kFormWidth, kFormHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, kFormColour);
+    setPalette(colours);
+    setAutoFillBackground(true);
+
+    TrayDone = false;
+    Connections = std::make_unique<TConnectionitems>();
+
+    auto* client = new QWidget(this);
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(BuildTopBand());
+
+    Panel1 = new QWidget(client);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    auto* panelLayout = new QVBoxLayout(Panel1);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    Splitter1 = new QSplitter(Qt::Vertical, Panel1);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(kSplitterHeight);
+    Splitter1->setChildrenCollapsible(false);
+    GridModel_ = new TConnectionGridModel(this);
+    grdNetStatList = new TConnectionGrid(Splitter1);
+    grdNetStatList->setModel(GridModel_);
+    Splitter1->addWidget(grdNetStatList);
+    BuildLog();
+    Splitter1->addWidget(lstLog);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setSizes({kFormHeight - kTopBandHeight - kLogHeight, kLogHeight});
+    panelLayout->addWidget(Splitter1);
+    layout->addWidget(Panel1, 1);
+    setCentralWidget(client);
+    Panel1->installEventFilter(this);
+
+    BuildMenus();
+    grdNetStatList->SetDefaultColWidth((kFormWidth - 30) / 6);
+
+    WindowOutlets_ = std::make_unique<TWindowOutlets>(*this);
+    Refresh_ = std::make_unique<TRefresh>(Snapshot_, *Connections,
+                                          TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names},
+                                          View_);
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kRefreshIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, &TMain_F::Timer1Timer);
+
+    // Bind the tables: without socket diagnostics there is nothing to monitor.
+    if (Services_.ProbeTables) {
+        if (auto reason = Services_.ProbeTables()) {
+            Services_.Boxes.Show(nullptr,
+                                 QStringLiteral("The connection tables cannot be read (netlink socket diagnostics): ") +
+                                     QString::fromStdString(*reason),
+                                 QStringLiteral("Fatal error"), QMessageBox::Critical);
+            return;
+        }
+    }
+    TablesBound_ = true;
+    Timer1->start();
+    Timer1Timer();
+}
+
+QWidget* TMain_F::BuildTopBand() {
+    auto* band = new QWidget(this);
+    band->setObjectName(QStringLiteral("TopBand"));
+    band->setFixedHeight(kTopBandHeight);
+    auto* layout = new QHBoxLayout(band);
+    layout->setContentsMargins(2, 0, 2, 0);
+    layout->setSpacing(6);
+    auto* picture = new QLabel(band);
+    picture->setPixmap(BannerPicture(kTopBandHeight - 4));
+    layout->addWidget(picture);
+    MainMenu = new QMenuBar(band);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    MainMenu->setNativeMenuBar(false);
+    MainMenu->setStyleSheet(QStringLiteral(
+        "QMenuBar { background: #93B5D0; font-family: 'SimSun', '宋体'; font-size: 12px; }"
+        "QMenuBar::item { padding: 3px 8px; background: transparent; }"
+        "QMenuBar::item:selected { background: #C4D8E8; }"));
+    layout->addWidget(MainMenu, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    return band;
+}
+
+void TMain_F::BuildMenus() {
+    auto makeAction = [this](const char* name, const QString& caption) {
+        auto* action = new QAction(caption, this);
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    actionRefresh = makeAction("actionRefresh", QStringLiteral("&Refresh Connection List"));
+    connect(actionRefresh, &QAction::triggered, this, &TMain_F::RefreshConnections);
+    actionClearLog = makeAction("actionClearLog", QStringLiteral("&Clear the Logs"));
+    connect(actionClearLog, &QAction::triggered, this, &TMain_F::actionClearLogExecute);
+    actionExit = makeAction("actionExit", QStringLiteral("&Exit"));
+    connect(actionExit, &QAction::triggered, this, &QWidget::close);
+
+    auto makeView = [&](const char* name, const QString& caption, std::atomic<bool>& setting) {
+        QAction* action = makeAction(name, caption);
+        action->setCheckable(true);
+        action->setChecked(true);
+        connect(action, &QAction::toggled, this, [this, &setting](bool checked) {
+            setting = checked;
+            Timer1Timer();  // the grid is rebuilt at once
+        });
+        return action;
+    };
+    actionUDP = makeView("actionUDP", QStringLiteral("Show &UDP Open Port"), View_.ShowUdp);
+    actionTCP = makeView("actionTCP", QStringLiteral("Show &TCP Open Port"), View_.ShowTcp);
+    actionShotname = makeView("actionShotname", QStringLiteral("Show &Port Shortnames"), View_.ShowShortNames);
+    actionLog = makeAction("actionLog", QStringLiteral("Show &Logs"));
+    actionLog->setCheckable(true);
+    actionLog->setChecked(true);
+    connect(actionLog, &QAction::toggled, this, &TMain_F::actionLogExecute);
+
+    mnuFile = MainMenu->addMenu(QStringLiteral("&File"));
+    mnuFile->addAction(actionRefresh);
+    mnuFile->addSeparator();
+    mnuFile->addAction(actionClearLog);
+    mnuFile->addSeparator();
+    mnuFile->addAction(actionExit);
+
+    // The connection and tool commands join these menus as they are built.
+    mnuConnection = MainMenu->addMenu(QStringLiteral("&Connection"));
+    mnuConnection->menuAction()->setEnabled(false);
+
+    mnuView = MainMenu->addMenu(QStringLiteral("&View"));
+    mnuView->addAction(actionUDP);
+    mnuView->addAction(actionTCP);
+    mnuView->addSeparator();
+    mnuView->addAction(actionShotname);
+    mnuView->addSeparator();
+    mnuView->addAction(actionLog);
+
+    mnuTools = MainMenu->addMenu(QStringLiteral("&Tools"));
+    mnuTools->menuAction()->setEnabled(false);
+
+    pmLog = new QMenu(this);
+    pmLog->setObjectName(QStringLiteral("pmLog"));
+    pmLog->addAction(actionClearLog);
+    lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lstLog, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pmLog->popup(lstLog->viewport()->mapToGlobal(at)); });
+}
+
+void TMain_F::BuildLog() {
+    LogModel_ = new TLogListModel(Log_, this);
+    lstLog = new TLogList(LogModel_, Splitter1);
+    lstLog->setMinimumHeight(kLogRowHeight);
+    Log_.OnAdded = [this](const TLogEntry&) { LogModel_->SyncSoon(); };
+    Log_.OnCleared = [this] { LogModel_->Sync(); };
+}
+
+void TMain_F::AddLog(const std::string& text, LogKind kind) { Log_.AddLog(text, kind); }
+
+std::optional<TSnapshotRowRef> TMain_F::SelectedSnapshotRow() const {
+    return SnapshotRowOfGridRow(grdNetStatList->SelectedGridRow(), View_.ShowTcp, Snapshot_);
+}
+
+void TMain_F::Timer1Timer() {
+    if (Stopped_ || !TablesBound_) return;
+    if (Gate_.TryBegin()) StartWorker();
+}
+
+void TMain_F::RefreshConnections() {
+    if (Stopped_ || !TablesBound_) return;
+    if (!Gate_.TryBegin()) return;  // served right after the running refresh
+    RefreshStarted_ = std::chrono::steady_clock::now();
+    RunningStats_ = {};
+    try {
+        Refresh_->Run(*WindowOutlets_);
+    } catch (const std::exception&) {
+        // A refresh never shows a message; the next one starts afresh.
+    }
+    EndRefresh();
+}
+
+void TMain_F::StartWorker() {
+    RefreshStarted_ = std::chrono::steady_clock::now();
+    RunningStats_ = {};
+    Worker_ = new TRefreshThread(*Refresh_, HandOver_, *WindowOutlets_);
+    connect(Worker_, &QThread::finished, this, &TMain_F::WorkerFinished);
+    Worker_->start();
+}
+
+void TMain_F::WorkerFinished() {
+    if (!Worker_ || Stopped_) return;
+    Worker_->wait();
+    delete Worker_;
+    Worker_ = nullptr;
+    EndRefresh();
+}
+
+void TMain_F::EndRefresh() {
+    GridModel_->AnnounceWrittenRows();
+    RunningStats_.Duration = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - RefreshStarted_);
+    LastStats_ = RunningStats_;
+    ++CompletedRefreshes_;
+    if (PrintStats_) {
+        std::fprintf(stderr, "refresh %d: %.1f ms, grid rows %d, longest window-thread block %.2f ms\n",
+                     CompletedRefreshes_, LastStats_.Duration.count() / 1000.0, LastStats_.GridRows,
+                     LastStats_.LongestBlock.count() / 1000.0);
+    }
+    // Requests that came in meanwhile (ticks, view commands, a kill's refresh)
+    // are served by one refresh now, over a snapshot nobody reads any more.
+    if (Gate_.End()) StartWorker();
+    emit RefreshFinished();
+}
+
+void TMain_F::PostToWindow(std::function<void()> task) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, task = std::move(task)] {
+            const auto started = std::chrono::steady_clock::now();
+            task();
+            const auto blocked =
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+            if (blocked > RunningStats_.LongestBlock) RunningStats_.LongestBlock = blocked;
+        },
+        Qt::QueuedConnection);
+}
+
+void TMain_F::StopRefreshes() {
+    if (Stopped_) return;
+    Stopped_ = true;
+    if (Timer1) Timer1->stop();
+    // A worker may be waiting for this thread right now: release it first, then wait for it.
+    HandOver_.Cancel();
+    if (Worker_) {
+        Worker_->wait();
+        delete Worker_;
+        Worker_ = nullptr;
+    }
+}
+
+void TMain_F::closeEvent(QCloseEvent* event) {
+    if (!Services_.Boxes.Ask(this, QStringLiteral("Are you sure Exit?"))) {
+        event->ignore();
+        return;
+    }
+    StopRefreshes();
+    event->accept();
+}
+
+void TMain_F::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (OnFormShow) OnFormShow();
+}
+
+bool TMain_F::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Panel1 && event->type() == QEvent::Resize) {
+        grdNetStatList->SetDefaultColWidth((Panel1->width() - 23) / 6);
+        grdNetStatList->viewport()->update();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMain_F::actionClearLogExecute() {
+    // Yes will offer the log's save dialog once the reports exist; either way the log is emptied.
+    Services_.Boxes.Ask(this, QStringLiteral("Do you want to Save the log before clear Log?"));
+    Log_.Clear();
+}
+
+void TMain_F::actionLogExecute(bool checked) {
+    lstLog->setVisible(checked);  // the splitter's handle goes with it
+}
+
+}  // namespace tarnwick

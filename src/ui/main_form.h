@@ -1,0 +1,158 @@
+// TMain_F: the main window. The connection grid over the event log, the menu
+// bar, the refresh timer and the two runners of the refresh: a worker per
+// timer tick or view command, the window thread for the refresh command.
+#pragma once
+
+#include <QMainWindow>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "log/event_log.h"
+#include "monitor/connection_items.h"
+#include "monitor/connection_snapshot.h"
+#include "monitor/grid_row_mapping.h"
+#include "monitor/hand_over.h"
+#include "monitor/refresh.h"
+#include "monitor/refresh_gate.h"
+#include "monitor/view_settings.h"
+#include "ui/message_boxes.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QSplitter;
+class QTimer;
+
+namespace tarnwick {
+
+class TConnectionGrid;
+class TConnectionGridModel;
+class TLogList;
+class TLogListModel;
+class TRefreshThread;
+
+inline const QString kApplicationTitle = QStringLiteral("Tarnwick 1.01");
+
+struct TMainServices {
+    TIpTables& IpTables;
+    TProcessList& Processes;
+    TNameLookup& Names;
+    TMessageBoxes& Boxes;
+    // Why the connection tables cannot be read on this system, or nullopt.
+    std::function<std::optional<std::string>()> ProbeTables;
+};
+
+class TMain_F final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMain_F(TMainServices services, QWidget* parent = nullptr);
+    ~TMain_F() override;  // FormDestroy
+
+    // False when the tables could not be bound at creation: the program ends.
+    bool TablesBound() const { return TablesBound_; }
+
+    // Timer1's handler: a refresh on a worker, now or right after the running one.
+    void Timer1Timer();
+    // The refresh on the window thread, or right after the running one.
+    void RefreshConnections();
+    bool RefreshRunning() const { return Gate_.Running(); }
+
+    // The one way into the event log.
+    void AddLog(const std::string& text, LogKind kind);
+
+    // The snapshot row behind the selected grid row, or nullopt.
+    std::optional<TSnapshotRowRef> SelectedSnapshotRow() const;
+
+    ConnectionSnapshot& Snapshot() { return Snapshot_; }
+    const TEventLog& Log() const { return Log_; }
+    TEventLog& Log() { return Log_; }
+    const TViewSettings& View() const { return View_; }
+    TConnectionGridModel& GridModel() { return *GridModel_; }
+
+    // Rule checks of new established connections go here once rules exist.
+    std::function<void(int row, const std::string& remoteAddr, int localPort, int remotePort)> OnCheckRules;
+    // Called each time the window is shown (the options are applied there).
+    std::function<void()> OnFormShow;
+
+    // Owned lists and state that the other windows use.
+    std::unique_ptr<TConnectionitems> Connections;
+    bool TrayDone = false;
+    QTimer* Timer1 = nullptr;
+
+    // Controls and commands.
+    QWidget* Panel1 = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    TConnectionGrid* grdNetStatList = nullptr;
+    TLogList* lstLog = nullptr;
+    QMenuBar* MainMenu = nullptr;
+    QMenu* mnuFile = nullptr;
+    QMenu* mnuConnection = nullptr;
+    QMenu* mnuView = nullptr;
+    QMenu* mnuTools = nullptr;
+    QMenu* pmLog = nullptr;
+    QAction* actionRefresh = nullptr;
+    QAction* actionClearLog = nullptr;
+    QAction* actionExit = nullptr;
+    QAction* actionUDP = nullptr;
+    QAction* actionTCP = nullptr;
+    QAction* actionShotname = nullptr;
+    QAction* actionLog = nullptr;
+
+    // How long one refresh kept the window thread busy at most, and how long it took.
+    struct TRefreshStats {
+        std::chrono::microseconds LongestBlock{0};
+        std::chrono::microseconds Duration{0};
+        int GridRows = 0;
+    };
+    const TRefreshStats& LastRefreshStats() const { return LastStats_; }
+    int CompletedRefreshes() const { return CompletedRefreshes_; }
+
+signals:
+    void RefreshFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
+    void showEvent(QShowEvent* event) override;    // FormShow
+    bool eventFilter(QObject* watched, QEvent* event) override;  // FormResize (of Panel1)
+
+private:
+    class TWindowOutlets;
+
+    void FormCreate();
+    QWidget* BuildTopBand();
+    void BuildMenus();
+    void BuildLog();
+    void StartWorker();
+    void WorkerFinished();
+    void EndRefresh();
+    void StopRefreshes();
+    void PostToWindow(std::function<void()> task);
+    void actionClearLogExecute();
+    void actionLogExecute(bool checked);
+
+    TMainServices Services_;
+    TViewSettings View_;
+    ConnectionSnapshot Snapshot_;
+    TEventLog Log_;
+    TConnectionGridModel* GridModel_ = nullptr;
+    TLogListModel* LogModel_ = nullptr;
+    std::unique_ptr<TWindowOutlets> WindowOutlets_;
+    std::unique_ptr<TRefresh> Refresh_;
+    THandOver HandOver_;
+    TRefreshGate Gate_;
+    TRefreshThread* Worker_ = nullptr;
+    bool TablesBound_ = false;
+    bool Stopped_ = false;
+
+    std::chrono::steady_clock::time_point RefreshStarted_;
+    TRefreshStats RunningStats_;
+    TRefreshStats LastStats_;
+    int CompletedRefreshes_ = 0;
+    bool PrintStats_ = false;
+};
+
+}  // namespace tarnwick
