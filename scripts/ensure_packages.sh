@@ -1,7 +1,8 @@
 # Installs the Debian packages the build needs, when any is missing.
 # Sourced by run.sh and test.sh; uses sudo when not root.
 tarnwick_packages=(build-essential cmake ninja-build pkg-config git
-                   libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev)
+                   libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev
+                   qt6-base-dev fonts-dejavu-core xvfb xauth)
 
 ensure_packages() {
     local missing=()
