@@ -19,7 +19,9 @@ struct TSnapshotRowRef {
 // The snapshot row behind grid row `gridRow` (data rows from 1). With shownTcp
 // the TCP row count when TCP rows are shown and 0 otherwise, row r is TCP row
 // r - 1 while r <= shownTcp, else UDP row r - 1 - shownTcp. nullopt when r is
-// the header or names no row of the tables, as the blank row of an empty grid does.
-std::optional<TSnapshotRowRef> SnapshotRowOfGridRow(int gridRow, bool tcpShown, const ConnectionSnapshot& snapshot);
+// the header or names no row the grid shows, as the blank row of an empty grid
+// does (with UDP rows hidden, rows past the TCP rows show nothing).
+std::optional<TSnapshotRowRef> SnapshotRowOfGridRow(int gridRow, bool tcpShown, bool udpShown,
+                                                    const ConnectionSnapshot& snapshot);
 
 }  // namespace tarnwick

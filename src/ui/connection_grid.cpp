@@ -64,6 +64,7 @@ TConnectionGrid::TConnectionGrid(QWidget* parent) : QTableView(parent) {
     setFont(GridFont());
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(kGridRowHeight);  // else the style's minimum wins
     verticalHeader()->setDefaultSectionSize(kGridRowHeight);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     setShowGrid(false);

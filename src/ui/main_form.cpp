@@ -30,6 +30,8 @@ constexpr int kFormHeight = 604;
 constexpr int kTopBandHeight = 37;
 constexpr int kLogHeight = 123;
 constexpr int kSplitterHeight = 2;
+constexpr int kPanelInsetLeft = 16;
+constexpr int kPanelInsetRight = 17;
 constexpr int kRefreshIntervalMs = 3000;
 const QColor kFormColour(0x4B, 0x7D, 0x9E);
 
@@ -106,7 +108,12 @@ void TMain_F::FormCreate() {
     Splitter1->setStretchFactor(1, 0);
     Splitter1->setSizes({kFormHeight - kTopBandHeight - kLogHeight, kLogHeight});
     panelLayout->addWidget(Splitter1);
-    layout->addWidget(Panel1, 1);
+    // The panel sits inset in the window's colour, as in a frame: an
+    // 855-pixel window has an 822-pixel panel.
+    auto* panelFrame = new QHBoxLayout();
+    panelFrame->setContentsMargins(kPanelInsetLeft, 2, kPanelInsetRight, kPanelInsetLeft);
+    panelFrame->addWidget(Panel1);
+    layout->addLayout(panelFrame, 1);
     setCentralWidget(client);
     Panel1->installEventFilter(this);
 
@@ -231,7 +238,7 @@ void TMain_F::BuildLog() {
 void TMain_F::AddLog(const std::string& text, LogKind kind) { Log_.AddLog(text, kind); }
 
 std::optional<TSnapshotRowRef> TMain_F::SelectedSnapshotRow() const {
-    return SnapshotRowOfGridRow(grdNetStatList->SelectedGridRow(), View_.ShowTcp, Snapshot_);
+    return SnapshotRowOfGridRow(grdNetStatList->SelectedGridRow(), View_.ShowTcp, View_.ShowUdp, Snapshot_);
 }
 
 void TMain_F::Timer1Timer() {

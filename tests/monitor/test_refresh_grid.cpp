@@ -116,22 +116,25 @@ namespace {
 TEST_F(RefreshGrid, SelectedGridRowMapsBackToItsSnapshotRow) {
     GiveRows(5, 2);
     Refresh();
-    EXPECT_EQ(SnapshotRowOfGridRow(0, true, Snapshot), std::nullopt);
-    EXPECT_EQ(SnapshotRowOfGridRow(1, true, Snapshot), (TSnapshotRowRef{true, 0}));
-    EXPECT_EQ(SnapshotRowOfGridRow(5, true, Snapshot), (TSnapshotRowRef{true, 4}));
-    EXPECT_EQ(SnapshotRowOfGridRow(6, true, Snapshot), (TSnapshotRowRef{false, 0}));
-    EXPECT_EQ(SnapshotRowOfGridRow(8, true, Snapshot), std::nullopt);
+    EXPECT_EQ(SnapshotRowOfGridRow(0, true, true, Snapshot), std::nullopt);
+    EXPECT_EQ(SnapshotRowOfGridRow(1, true, true, Snapshot), (TSnapshotRowRef{true, 0}));
+    EXPECT_EQ(SnapshotRowOfGridRow(5, true, true, Snapshot), (TSnapshotRowRef{true, 4}));
+    EXPECT_EQ(SnapshotRowOfGridRow(6, true, true, Snapshot), (TSnapshotRowRef{false, 0}));
+    EXPECT_EQ(SnapshotRowOfGridRow(8, true, true, Snapshot), std::nullopt);
     // TCP hidden: the UDP rows sit right under the header.
-    EXPECT_EQ(SnapshotRowOfGridRow(1, false, Snapshot), (TSnapshotRowRef{false, 0}));
-    EXPECT_EQ(SnapshotRowOfGridRow(3, false, Snapshot), std::nullopt);
+    EXPECT_EQ(SnapshotRowOfGridRow(1, false, true, Snapshot), (TSnapshotRowRef{false, 0}));
+    EXPECT_EQ(SnapshotRowOfGridRow(3, false, true, Snapshot), std::nullopt);
+    // UDP hidden: nothing past the TCP rows.
+    EXPECT_EQ(SnapshotRowOfGridRow(6, true, false, Snapshot), std::nullopt);
+    EXPECT_EQ(SnapshotRowOfGridRow(1, false, false, Snapshot), std::nullopt);
     // The Protocol cell says the same as the mapping.
     for (int r = 1; r < Outlets.Grid.RowCount(); ++r)
-        EXPECT_EQ(SnapshotRowOfGridRow(r, true, Snapshot)->Tcp, Outlets.Grid.Row(r).Protocol == "TCP") << r;
+        EXPECT_EQ(SnapshotRowOfGridRow(r, true, true, Snapshot)->Tcp, Outlets.Grid.Row(r).Protocol == "TCP") << r;
 }
 
 TEST_F(RefreshGrid, TheBlankRowOfAnEmptyGridNamesNoRow) {
     Refresh();
-    EXPECT_EQ(SnapshotRowOfGridRow(1, true, Snapshot), std::nullopt);
+    EXPECT_EQ(SnapshotRowOfGridRow(1, true, true, Snapshot), std::nullopt);
 }
 
 }  // namespace

@@ -1,0 +1,112 @@
+// A main window over fake platform services, with answerable message boxes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "ui/connection_grid_model.h"
+#include "ui/main_form.h"
+
+namespace tarnwick::testing {
+
+// Answers questions with the next prepared answer (No when none is left) and
+// remembers every text it was shown.
+class TScriptedBoxes final : public TMessageBoxes {
+public:
+    std::vector<bool> Answers;
+    std::vector<QString> Asked;
+    std::vector<QString> Shown;
+    bool Ask(QWidget*, const QString& text) override {
+        Asked.push_back(text);
+        if (Answers.empty()) return false;
+        const bool answer = Answers.front();
+        Answers.erase(Answers.begin());
+        return answer;
+    }
+    void Show(QWidget*, const QString& text, const QString&, QMessageBox::Icon) override { Shown.push_back(text); }
+};
+
+// Fake tables whose fetch can be held, to keep a refresh running.
+class THoldableIpTables final : public TIpTables {
+public:
+    TFakeIpTables Tables;
+    std::atomic<int> Fetches{0};
+
+    void Hold() {
+        std::lock_guard lock(Mutex_);
+        Held_ = true;
+    }
+    void Release() {
+        std::lock_guard lock(Mutex_);
+        Held_ = false;
+        Changed_.notify_all();
+    }
+    bool ExTablesAvailable() const override { return true; }
+    uint32_t GetTcpExTable(std::vector<uint8_t>& table) override {
+        ++Fetches;
+        std::unique_lock lock(Mutex_);
+        Changed_.wait(lock, [this] { return !Held_; });
+        return Tables.GetTcpExTable(table);
+    }
+    uint32_t GetUdpExTable(std::vector<uint8_t>& table) override { return Tables.GetUdpExTable(table); }
+    uint32_t GetTcpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetTcpTable(b, s, o); }
+    uint32_t GetUdpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetUdpTable(b, s, o); }
+
+private:
+    std::mutex Mutex_;
+    std::condition_variable Changed_;
+    bool Held_ = false;
+};
+
+// Process list that tells when a fetch has got this far (the end of the table fetch).
+class TSignallingProcessList final : public TProcessList {
+public:
+    TFakeProcessList Processes;
+    std::atomic<int> Snapshots{0};
+    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override {
+        ++Snapshots;
+        return Processes.TakeSnapshot();
+    }
+};
+
+class MainFormFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Tables.Tables.TcpRows = {TcpRow(2, 0, 8080, 0, 0, 10),
+                                 TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 10)};
+        Tables.Tables.UdpRows = {UdpRow(0, 6000, 10), UdpRow(0, 6001, 10), UdpRow(0, 6002, 10)};
+        Processes.Processes.Entries = {{10, "client"}};
+    }
+    void TearDown() override {
+        Tables.Release();
+        if (Form) {
+            Boxes.Answers = {true};
+            Form->close();
+        }
+    }
+
+    TMain_F& Create() {
+        Form = std::make_unique<TMain_F>(TMainServices{Tables, Processes, Names, Boxes, nullptr});
+        return *Form;
+    }
+    // Runs the event loop until `count` refreshes have completed in all.
+    bool WaitForRefreshes(int count) {
+        return QTest::qWaitFor([&] { return Form->CompletedRefreshes() >= count; }, 5000);
+    }
+    const TConnectionRow& GridRow(int row) { return Form->GridModel().Rows().Row(row); }
+
+    THoldableIpTables Tables;
+    TSignallingProcessList Processes;
+    TFakeNameLookup Names;
+    TScriptedBoxes Boxes;
+    std::unique_ptr<TMain_F> Form;
+};
+
+}  // namespace tarnwick::testing

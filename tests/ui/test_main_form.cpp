@@ -1,0 +1,146 @@
+// The main window: grid placement under the view commands, the selected row,
+// column widths, the close question and the log's commands.
+#include "ui/main_form_fixture.h"
+
+#include <QAction>
+#include <QSplitter>
+#include <QTimer>
+
+#include "ui/connection_grid.h"
+#include "ui/log_list.h"
+
+namespace tarnwick::testing {
+namespace {
+
+using MainForm = MainFormFixture;
+
+TEST_F(MainForm, FirstRefreshRunsAtCreationWithAllViewsOn) {
+    TMain_F& form = Create();
+    EXPECT_EQ(form.windowTitle(), "Tarnwick");
+    EXPECT_EQ(form.size(), QSize(855, 604));
+    EXPECT_TRUE(form.Timer1->isActive());
+    EXPECT_EQ(form.Timer1->interval(), 3000);
+    for (QAction* view : {form.actionUDP, form.actionTCP, form.actionShotname, form.actionLog})
+        EXPECT_TRUE(view->isChecked());
+    ASSERT_TRUE(WaitForRefreshes(1));
+    ASSERT_EQ(form.GridModel().GridRowCount(), 6);
+    EXPECT_EQ(GridRow(0).RemoteAddr, "Remote Addr");
+    EXPECT_EQ(GridRow(1), (TConnectionRow{"pc1", "0", "8080", "TCP", "Listening", "client"}));
+    EXPECT_EQ(GridRow(2).Status, "Established");
+    EXPECT_EQ(GridRow(3).LocalPort, "6000");
+    EXPECT_EQ(form.GridModel().rowCount(), 5);
+    EXPECT_EQ(form.GridModel().data(form.GridModel().index(1, 5), Qt::DisplayRole).toString(), "client");
+}
+
+TEST_F(MainForm, ViewCommandsRebuildTheGridAtOnce) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    form.actionTCP->trigger();  // off: UDP rows move up under the header
+    ASSERT_TRUE(WaitForRefreshes(2));
+    EXPECT_EQ(form.GridModel().GridRowCount(), 4);
+    EXPECT_EQ(GridRow(1).LocalPort, "6000");
+
+    form.grdNetStatList->selectRow(1);  // grid row 2
+    EXPECT_EQ(form.SelectedSnapshotRow(), (TSnapshotRowRef{false, 1}));
+
+    form.actionUDP->trigger();  // both off: header and one empty row
+    ASSERT_TRUE(WaitForRefreshes(3));
+    EXPECT_EQ(form.GridModel().GridRowCount(), 2);
+    EXPECT_EQ(GridRow(1), TConnectionRow{});
+    form.grdNetStatList->selectRow(0);
+    EXPECT_EQ(form.SelectedSnapshotRow(), std::nullopt);
+
+    Tables.Tables.TcpRows[1].RemotePort = PortField(80);
+    form.actionTCP->trigger();
+    form.actionUDP->trigger();
+    form.actionShotname->trigger();  // ports by number
+    // The first toggle started a refresh; the other two became one refresh after it.
+    ASSERT_TRUE(WaitForRefreshes(5));
+    QTest::qWait(20);
+    EXPECT_EQ(form.CompletedRefreshes(), 5);
+    EXPECT_EQ(GridRow(2).RemotePort, "80");
+    EXPECT_EQ(form.GridModel().GridRowCount(), 6);
+    form.grdNetStatList->selectRow(1);
+    EXPECT_EQ(form.SelectedSnapshotRow(), (TSnapshotRowRef{true, 1}));
+}
+
+TEST_F(MainForm, ColumnsShareTheWidthEqually) {
+    TMain_F& form = Create();
+    EXPECT_EQ(form.grdNetStatList->DefaultColWidth(), 137);  // (855 - 30) div 6 at creation
+    form.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.Panel1->width(), 822);
+    EXPECT_EQ(form.grdNetStatList->DefaultColWidth(), 133);  // (822 - 23) div 6
+    form.resize(955, 604);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form.grdNetStatList->DefaultColWidth(), (922 - 23) / 6);
+    EXPECT_EQ(form.grdNetStatList->horizontalHeader()->sectionSize(5), (922 - 23) / 6);
+}
+
+TEST_F(MainForm, AnsweringNoToTheCloseQuestionChangesNothing) {
+    TMain_F& form = Create();
+    form.show();
+    Boxes.Answers = {false};
+    form.actionExit->trigger();
+    ASSERT_EQ(Boxes.Asked.size(), 1u);
+    EXPECT_EQ(Boxes.Asked[0], "Are you sure Exit?");
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.Timer1->isActive());
+    ASSERT_TRUE(WaitForRefreshes(1));
+    form.RefreshConnections();
+    EXPECT_EQ(form.CompletedRefreshes(), 2);
+
+    Boxes.Answers = {true};
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(form.Timer1->isActive());
+    form.RefreshConnections();  // nothing runs after the window is gone
+    EXPECT_EQ(form.CompletedRefreshes(), 2);
+}
+
+TEST_F(MainForm, LogShowsNewestSelectedAndHidesWithoutStopping) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    QTest::qWait(10);
+    ASSERT_EQ(form.Log().Count(), 1u);  // the established connection
+    EXPECT_EQ(form.Log().Entry(0).Kind, lkConnect);
+    EXPECT_EQ(form.lstLog->model()->rowCount(), 1);
+    form.AddLog("second", lkInfo);
+    form.AddLog("third", lkRule);
+    QTest::qWait(10);
+    EXPECT_EQ(form.lstLog->currentIndex().row(), 2);
+
+    form.show();
+    form.actionLog->trigger();
+    EXPECT_FALSE(form.lstLog->isVisible());
+    form.AddLog("while hidden", lkInfo);
+    EXPECT_EQ(form.Log().Count(), 4u);
+    form.actionLog->trigger();
+    EXPECT_TRUE(form.lstLog->isVisible());
+}
+
+TEST_F(MainForm, ClearingAsksAndEmptiesTheLogWhateverTheAnswer) {
+    TMain_F& form = Create();
+    for (bool answer : {false, true}) {
+        form.AddLog("entry", lkInfo);
+        Boxes.Answers = {answer};
+        form.actionClearLog->trigger();
+        EXPECT_EQ(Boxes.Asked.back(), "Do you want to Save the log before clear Log?");
+        EXPECT_EQ(form.Log().Count(), 0u);
+        EXPECT_EQ(form.lstLog->model()->rowCount(), 0);
+    }
+}
+
+TEST_F(MainForm, UnreadableTablesEndTheProgramBeforeAnyRefresh) {
+    Form = std::make_unique<TMain_F>(TMainServices{Tables, Processes, Names, Boxes,
+                                                   [] { return std::optional<std::string>("Protocol not supported"); }});
+    EXPECT_FALSE(Form->TablesBound());
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_TRUE(Boxes.Shown[0].endsWith("Protocol not supported"));
+    QTest::qWait(20);
+    EXPECT_EQ(Tables.Fetches, 0);
+    EXPECT_FALSE(Form->Timer1->isActive());
+}
+
+}  // namespace
+}  // namespace tarnwick::testing

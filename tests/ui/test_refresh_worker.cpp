@@ -1,0 +1,98 @@
+// Refreshes from the timer, the view commands, the refresh command and rule
+// checks never overlap; requests made meanwhile become one refresh after the
+// running one; closing never deadlocks with a worker waiting for the window.
+#include "ui/main_form_fixture.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <thread>
+
+namespace tarnwick::testing {
+namespace {
+
+using RefreshWorker = MainFormFixture;
+
+TEST_F(RefreshWorker, RequestsDuringARefreshBecomeOneRefreshAfterIt) {
+    Tables.Hold();
+    TMain_F& form = Create();  // the first refresh starts and is held in its fetch
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Tables.Fetches == 1; }, 5000));
+    form.Timer1Timer();
+    form.actionUDP->trigger();
+    form.RefreshConnections();
+    EXPECT_EQ(Tables.Fetches, 1);
+    EXPECT_TRUE(form.RefreshRunning());
+    Tables.Release();
+    ASSERT_TRUE(WaitForRefreshes(2));
+    QTest::qWait(50);
+    EXPECT_EQ(Tables.Fetches, 2);
+    EXPECT_EQ(form.CompletedRefreshes(), 2);
+    EXPECT_FALSE(form.RefreshRunning());
+}
+
+TEST_F(RefreshWorker, ARefreshAskedForByARuleCheckRunsAfterAndLeavesTheSnapshotAlone) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    // A new established connection comes; its rule check asks for a refresh (as a kill does).
+    Tables.Tables.TcpRows.push_back(TcpRow(5, AddrField(192, 168, 1, 2), 40001, AddrField(10, 0, 0, 6), 22, 10));
+    std::vector<uint32_t> seenBefore, seenAfter;
+    int fetchesDuringCheck = -1;
+    form.OnCheckRules = [&](int row, const std::string&, int, int) {
+        seenBefore.push_back(form.Snapshot().TcpRow(static_cast<size_t>(row)).RemoteAddr);
+        form.RefreshConnections();
+        fetchesDuringCheck = Tables.Fetches;
+        seenAfter.push_back(form.Snapshot().TcpRow(static_cast<size_t>(row)).RemoteAddr);
+    };
+    const int fetches = Tables.Fetches;
+    form.RefreshConnections();  // on the window thread
+    EXPECT_EQ(fetchesDuringCheck, fetches + 1);
+    EXPECT_EQ(seenBefore, std::vector<uint32_t>{AddrField(10, 0, 0, 6)});
+    EXPECT_EQ(seenAfter, seenBefore);
+    form.OnCheckRules = nullptr;
+    ASSERT_TRUE(WaitForRefreshes(3));  // the asked-for refresh, on a worker
+    EXPECT_EQ(Tables.Fetches, fetches + 2);
+}
+
+TEST_F(RefreshWorker, ARuleCheckOnTheWorkerSeesTheNewConnectionAfterItsLogLine) {
+    TMain_F& form = Create();
+    std::vector<std::string> order;
+    form.OnCheckRules = [&](int row, const std::string& remoteAddr, int localPort, int remotePort) {
+        order.push_back("rules " + std::to_string(row) + " " + remoteAddr + " " + std::to_string(localPort) + " " +
+                        std::to_string(remotePort) + " after " + std::to_string(form.Log().Count()) + " lines");
+    };
+    ASSERT_TRUE(WaitForRefreshes(1));
+    EXPECT_EQ(order, std::vector<std::string>{"rules 1 10.0.0.5 40000 443 after 1 lines"});
+}
+
+TEST_F(RefreshWorker, ClosingWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
+    TMain_F& form = Create();
+    form.show();
+    // The worker has fetched and now asks the window thread for the grid's size;
+    // this thread does not serve it, it closes the window instead.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Processes.Snapshots >= 1; }, 5000) || Processes.Snapshots >= 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Boxes.Answers = {true};
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(form.close());
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_FALSE(form.RefreshRunning() && form.CompletedRefreshes() > 0);
+    // Hand-overs still queued for the closed window do nothing.
+    QTest::qWait(20);
+    Form.reset();
+}
+
+TEST_F(RefreshWorker, DestroyingTheWindowWithARefreshHeldInItsFetchWaitsForIt) {
+    Tables.Hold();
+    Create();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Tables.Fetches == 1; }, 5000));
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Tables.Release();
+    });
+    Form.reset();  // returns once the worker has ended
+    releaser.join();
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
