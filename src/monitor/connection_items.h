@@ -3,9 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "monitor/connection_row.h"
@@ -51,13 +50,18 @@ public:
 
     // Appends an item with these texts, Seen true. The list holds one item per
     // identity; adding a second one is a programming error (std::logic_error).
+    // References to items stay valid until the next Add or RemoveUnseen.
     TConnectionitem& Add(TConnectionRow texts);
 
-    TConnectionitem& Items(size_t position) { return *Items_.at(position); }
-    const TConnectionitem& Items(size_t position) const { return *Items_.at(position); }
+    TConnectionitem& Items(size_t position) { return Items_.at(position); }
+    const TConnectionitem& Items(size_t position) const { return Items_.at(position); }
     size_t Count() const { return Items_.size(); }
 
     void ClearSeen();
+
+    // Makes room for `count` items, so that a refresh that adds many does not
+    // move the list and rebuild its index again and again.
+    void Reserve(size_t count);
 
     // Marks the item with this identity seen and returns kSameStatus, or
     // updates its status and returns kStatusChanged; when none has it, adds an
@@ -72,12 +76,32 @@ public:
     void RemoveUnseen();
 
 private:
-    const std::string& IdentityKey(const std::string& remoteAddr, const std::string& remotePort,
-                                   const std::string& localPort, const std::string& protocol);
+    // The index: open addressing over the identity's hash, each slot naming
+    // an item by position. Items lie side by side in first-seen order, which
+    // is mostly the order the tables come in, so a refresh walks them nearly
+    // in sequence; the slots are small enough to stay in cache for 100,000
+    // connections.
+    struct TSlot {
+        uint64_t Hash = 0;
+        uint32_t Item = kEmptySlot;
+    };
+    static constexpr uint32_t kEmptySlot = UINT32_MAX;
 
-    std::vector<std::unique_ptr<TConnectionitem>> Items_;
-    std::unordered_map<std::string, TConnectionitem*> ByIdentity_;
-    std::string KeyScratch_;  // reused so a lookup allocates nothing
+    static uint64_t IdentityHash(std::string_view remoteAddr, std::string_view remotePort,
+                                 std::string_view localPort, std::string_view protocol);
+    // The position of the item with this identity, or kEmptySlot; `slot` is
+    // where the search ended (the free slot for a new identity).
+    uint32_t Find(uint64_t hash, std::string_view remoteAddr, std::string_view remotePort,
+                  std::string_view localPort, std::string_view protocol, size_t& slot) const;
+    void RebuildIndex(size_t capacity);
+    // Appends an item whose identity the index does not hold.
+    TConnectionitem& Append(uint64_t hash, TConnectionRow texts);
+
+    std::vector<TConnectionitem> Items_;
+    std::vector<TSlot> Slots_;
+    // Where the next row's item most likely is: right after the last one
+    // matched, since the tables keep their order from refresh to refresh.
+    size_t NextGuess_ = 0;
 };
 
 }  // namespace tarnwick

@@ -9,11 +9,20 @@ namespace {
 // Endpoint texts are "name:port"; names hold no ':', so the first one splits.
 constexpr size_t kMaxPortTextLength = 100;
 
-void SplitEndpoint(const std::string& endpoint, std::string* name, std::string& port) {
-    const size_t colon = endpoint.find(':');
-    if (colon == std::string::npos) return;
-    if (name) name->assign(endpoint, 0, colon);
-    port.assign(endpoint, colon + 1, kMaxPortTextLength);
+// Splits "name:port" at its first ':' into the two cells (the name may be
+// left out). Names hold no ':' in practice, so the parts split there already;
+// a name that does hold one is split where the joined text would be.
+void SplitEndpoint(TEndpointTexts::TParts parts, std::string* name, std::string& port) {
+    if (parts.Name.find(':') != std::string::npos) {
+        const std::string joined = parts.Name + ":" + parts.Port;
+        const size_t colon = joined.find(':');
+        if (name) name->assign(joined, 0, colon);
+        port.assign(joined, colon + 1, kMaxPortTextLength);
+        return;
+    }
+    if (name) *name = std::move(parts.Name);
+    if (parts.Port.size() > kMaxPortTextLength) parts.Port.resize(kMaxPortTextLength);
+    port = std::move(parts.Port);
 }
 
 std::string ProcessText(const ConnectionSnapshot& snapshot, uint32_t pid) {
@@ -42,9 +51,9 @@ TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEnd
         row.RemotePort = 0;
     }
     TConnectionRow texts;
-    SplitEndpoint(endpoints.GetEndpointText(row.RemoteAddr, row.RemotePort, false), &texts.RemoteAddr,
+    SplitEndpoint(endpoints.GetEndpointParts(row.RemoteAddr, row.RemotePort, false), &texts.RemoteAddr,
                   texts.RemotePort);
-    SplitEndpoint(endpoints.GetEndpointText(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
+    SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
     texts.Protocol = "TCP";
     texts.Status = TcpStateName(row.State);
     texts.Process = ProcessText(snapshot, row.OwningPid);
@@ -56,7 +65,7 @@ TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index
     TConnectionRow texts;
     texts.RemoteAddr = "*";
     texts.RemotePort = "*";
-    SplitEndpoint(endpoints.GetEndpointText(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
+    SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
     texts.Protocol = "UDP";
     texts.Status = "-";
     texts.Process = ProcessText(snapshot, row.OwningPid);

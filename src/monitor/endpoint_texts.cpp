@@ -1,5 +1,7 @@
 #include "monitor/endpoint_texts.h"
 
+#include <algorithm>
+
 #include "common/text_util.h"
 #include "monitor/port_short_names.h"
 #include "platform/ip_tables.h"
@@ -30,17 +32,23 @@ std::string TEndpointTexts::GetPortName(int32_t port) const {
 }
 
 std::string TEndpointTexts::GetEndpointText(uint32_t addrField, uint32_t portField, bool localEnd) {
+    TParts parts = GetEndpointParts(addrField, portField, localEnd);
+    return parts.Name + ":" + parts.Port;
+}
+
+TEndpointTexts::TParts TEndpointTexts::GetEndpointParts(uint32_t addrField, uint32_t portField, bool localEnd) {
     const uint16_t port = PortFromField(portField);
     if (localEnd || addrField == 0) {
         if (auto service = Names_.ServiceByPort(port)) {
-            return ComputerName_ + ":" + service->Name + "(" + service->Protocol + ")";
+            return {ComputerName_, service->Name + "(" + service->Protocol + ")"};
         }
-        return ComputerName_ + ":" + GetPortName(port);
+        return {ComputerName_, GetPortName(port)};
     }
     if (auto host = Names_.HostByAddr(addrField)) {
-        return std::string(CutText(*host, kMaxHostNameLength)) + ":" + std::to_string(port);
+        host->resize(std::min(host->size(), kMaxHostNameLength));
+        return {std::move(*host), std::to_string(port)};
     }
-    return DottedText(addrField) + ":" + GetPortName(port);
+    return {DottedText(addrField), GetPortName(port)};
 }
 
 }  // namespace tarnwick

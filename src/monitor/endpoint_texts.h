@@ -30,6 +30,14 @@ public:
     // TNameLookup::ResolveHosts for how they get there.
     std::string GetEndpointText(uint32_t addrField, uint32_t portField, bool localEnd);
 
+    // The same text in its two parts, name and port part, as the row texts
+    // need them: the text is Name + ":" + Port.
+    struct TParts {
+        std::string Name;
+        std::string Port;
+    };
+    TParts GetEndpointParts(uint32_t addrField, uint32_t portField, bool localEnd);
+
     // The port number in decimal, or its short name when short names are shown.
     std::string GetPortName(int32_t port) const;
 

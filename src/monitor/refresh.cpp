@@ -75,6 +75,7 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets) {
     const bool withProcess = Snapshot_.ExTablesAvailable();
     Connections_.ClearSeen();
     const uint32_t rows = Snapshot_.TcpRowCount();
+    Connections_.Reserve(rows);
     for (uint32_t i = 0; i < rows; ++i) {
         const TConnectionRow texts = BuildTcpRowTexts(Snapshot_, i, Endpoints_);
         const TTcpRow row = Snapshot_.TcpRow(i);  // read after the listener's remote port was zeroed
