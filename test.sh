@@ -9,4 +9,5 @@ ensure_packages
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DTARNWICK_SANITIZE=ON -DTARNWICK_WERROR=ON
 cmake --build build/test
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 ctest --test-dir build/test --output-on-failure -j "$(nproc)" "$@"
