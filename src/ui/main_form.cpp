@@ -34,6 +34,7 @@ constexpr int kPanelInsetLeft = 16;
 constexpr int kPanelInsetRight = 17;
 constexpr int kRefreshIntervalMs = 3000;
 const QColor kFormColour(0x4B, 0x7D, 0x9E);
+constexpr std::chrono::milliseconds kHeartbeat{5};
 
 }  // namespace
 
@@ -43,10 +44,7 @@ class TMain_F::TWindowOutlets final : public TRefreshOutlets {
 public:
     explicit TWindowOutlets(TMain_F& form) : Form_(form) {}
     int GridRowCount() override { return Form_.GridModel_->GridRowCount(); }
-    void SetGridRowCount(int rows) override {
-        Form_.GridModel_->SetGridRowCount(rows);
-        Form_.RunningStats_.GridRows = rows;
-    }
+    void SetGridRowCount(int rows) override { Form_.GridModel_->SetGridRowCount(rows); }
     void WriteGridRow(int row, const TConnectionRow& texts) override { Form_.GridModel_->WriteGridRow(row, texts); }
     void AddLog(const std::string& text, LogKind kind) override { Form_.AddLog(text, kind); }
     void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
@@ -64,6 +62,19 @@ TMain_F::TMain_F(TMainServices services, QWidget* parent)
       HandOver_([this](std::function<void()> task) { PostToWindow(std::move(task)); }) {
     PrintStats_ = std::getenv("TARNWICK_REFRESH_STATS") != nullptr;
     FormCreate();
+    if (PrintStats_) {
+        Heartbeat_ = new QTimer(this);
+        Heartbeat_->setInterval(kHeartbeat);
+        Heartbeat_->setTimerType(Qt::PreciseTimer);
+        LastBeat_ = std::chrono::steady_clock::now();
+        connect(Heartbeat_, &QTimer::timeout, this, [this] {
+            const auto now = std::chrono::steady_clock::now();
+            const auto stall = std::chrono::duration_cast<std::chrono::microseconds>(now - LastBeat_ - kHeartbeat);
+            if (stall > RunningStats_.LongestStall) RunningStats_.LongestStall = stall;
+            LastBeat_ = now;
+        });
+        Heartbeat_->start();
+    }
 }
 
 TMain_F::~TMain_F() {
@@ -277,14 +288,17 @@ void TMain_F::WorkerFinished() {
 
 void TMain_F::EndRefresh() {
     GridModel_->AnnounceWrittenRows();
+    RunningStats_.GridRows = GridModel_->GridRowCount();
     RunningStats_.Duration = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - RefreshStarted_);
     LastStats_ = RunningStats_;
     ++CompletedRefreshes_;
     if (PrintStats_) {
-        std::fprintf(stderr, "refresh %d: %.1f ms, grid rows %d, longest window-thread block %.2f ms\n",
+        std::fprintf(stderr,
+                     "refresh %d: %.1f ms, grid rows %d, longest hand-over %.2f ms, longest window-thread stall "
+                     "%.2f ms\n",
                      CompletedRefreshes_, LastStats_.Duration.count() / 1000.0, LastStats_.GridRows,
-                     LastStats_.LongestBlock.count() / 1000.0);
+                     LastStats_.LongestBlock.count() / 1000.0, LastStats_.LongestStall.count() / 1000.0);
     }
     // Requests that came in meanwhile (ticks, view commands, a kill's refresh)
     // are served by one refresh now, over a snapshot nobody reads any more.

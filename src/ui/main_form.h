@@ -105,6 +105,7 @@ public:
     // How long one refresh kept the window thread busy at most, and how long it took.
     struct TRefreshStats {
         std::chrono::microseconds LongestBlock{0};
+        std::chrono::microseconds LongestStall{0};  // between two heartbeats, less the beat (stats only)
         std::chrono::microseconds Duration{0};
         int GridRows = 0;
     };
@@ -153,6 +154,10 @@ private:
     TRefreshStats LastStats_;
     int CompletedRefreshes_ = 0;
     bool PrintStats_ = false;
+    // With stats on: a fast heartbeat whose late ticks show how long the
+    // window thread was busy, hand-overs, model updates and painting alike.
+    QTimer* Heartbeat_ = nullptr;
+    std::chrono::steady_clock::time_point LastBeat_;
 };
 
 }  // namespace tarnwick

@@ -1,0 +1,292 @@
+// A full refresh with the real Linux services while tarnwick-hold-connections
+// holds N established loopback connections (2 N established rows: both ends
+// are on this host), for N = 1000, 10000 and 50000.
+//
+//   BM_FullRefresh/N:   TRefresh::Run as the command-line tool runs it: the
+//                       sock_diag dumps, the socket owners from /proc, the
+//                       process list, row texts, change detection, grid rows.
+//                       Host names come from the cache, filled by a warm-up
+//                       refresh that may wait for every answer.
+//   BM_TcpExTable/N:    only the TCP table fetch (dump + owners).
+//   BM_SocketOwners/N:  only the scan of /proc/<pid>/fd for socket owners.
+//   BM_ProcessList/N:   only the process list.
+// The last three split BM_FullRefresh into where its time goes; what is left
+// over is the monitor's own work on the rows.
+//
+// The holder is found through $TARNWICK_HOLD_CONNECTIONS, else next to this
+// program, else at the path it was built to. One holder serves all the
+// benchmarks of one size: they are registered size by size.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "monitor/connection_items.h"
+#include "monitor/connection_snapshot.h"
+#include "monitor/grid_rows.h"
+#include "monitor/refresh.h"
+#include "monitor/view_settings.h"
+#include "platform/linux/linux_ip_tables.h"
+#include "platform/linux/linux_name_lookup.h"
+#include "platform/linux/linux_process_list.h"
+#include "platform/linux/socket_owners.h"
+
+extern char** environ;
+
+namespace tarnwick::bench {
+
+constexpr const char* kHolderName = "tarnwick-hold-connections";
+constexpr auto kHolderStartTimeout = std::chrono::seconds(120);
+constexpr auto kHolderExitTimeout = std::chrono::seconds(30);
+// The warm-up refresh waits this long for host names, so that the measured
+// refreshes find every answer in the cache.
+constexpr auto kWarmUpNameBudget = std::chrono::seconds(60);
+
+std::string HolderPath() {
+    if (const char* env = std::getenv("TARNWICK_HOLD_CONNECTIONS"); env && *env) return env;
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+        std::string path(self, static_cast<size_t>(length));
+        path.erase(path.rfind('/') + 1);
+        path += kHolderName;
+        if (access(path.c_str(), X_OK) == 0) return path;
+    }
+#ifdef TARNWICK_HOLDER_PATH
+    return TARNWICK_HOLDER_PATH;
+#else
+    return kHolderName;
+#endif
+}
+
+// A running tarnwick-hold-connections: started by the constructor, which
+// returns once it reported "ready", ended by the destructor (stdin closed,
+// then SIGTERM, then SIGKILL if it lingers).
+class THolder {
+public:
+    explicit THolder(long count) : Count_(count) {
+        int toChild[2];
+        int fromChild[2];
+        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) Throw("pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+        const std::string path = HolderPath();
+        const std::string arg = std::to_string(count);
+        char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(arg.c_str()), nullptr};
+        const int error = posix_spawn(&Pid_, path.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(toChild[0]);
+        close(fromChild[1]);
+        Stdin_ = toChild[1];
+        if (error != 0) {
+            close(fromChild[0]);
+            Pid_ = -1;
+            throw std::runtime_error("cannot start " + path + ": " + std::strerror(error));
+        }
+        FILE* out = fdopen(fromChild[0], "r");
+        char line[128] = {};
+        const bool got = out != nullptr && std::fgets(line, sizeof line, out) != nullptr;
+        if (out) std::fclose(out);
+        const std::string expected = "ready " + arg + "\n";
+        if (!got || expected != line) {
+            End();
+            throw std::runtime_error(path + " " + arg + " did not get ready (see its message above)");
+        }
+    }
+    ~THolder() { End(); }
+    THolder(const THolder&) = delete;
+    THolder& operator=(const THolder&) = delete;
+
+    long Count() const { return Count_; }
+
+private:
+    [[noreturn]] static void Throw(const char* what) {
+        throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+    }
+
+    bool WaitExit(std::chrono::steady_clock::duration timeout) {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        do {
+            int status = 0;
+            const pid_t done = waitpid(Pid_, &status, WNOHANG);
+            if (done == Pid_ || (done < 0 && errno == ECHILD)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } while (std::chrono::steady_clock::now() < until);
+        return false;
+    }
+
+    void End() {
+        if (Stdin_ >= 0) close(Stdin_);
+        Stdin_ = -1;
+        if (Pid_ <= 0) return;
+        if (!WaitExit(kHolderExitTimeout)) {
+            kill(Pid_, SIGTERM);
+            if (!WaitExit(std::chrono::seconds(5))) {
+                kill(Pid_, SIGKILL);
+                WaitExit(std::chrono::seconds(5));
+            }
+        }
+        Pid_ = -1;
+    }
+
+    long Count_;
+    pid_t Pid_ = -1;
+    int Stdin_ = -1;
+};
+
+// The holder for `count` connections; the holder of another size is ended first.
+std::unique_ptr<THolder> gHolder;
+
+THolder& HolderFor(long count) {
+    if (!gHolder || gHolder->Count() != count) {
+        gHolder.reset();
+        gHolder = std::make_unique<THolder>(count);
+    }
+    return *gHolder;
+}
+
+void EndHolder() { gHolder.reset(); }
+
+// The command-line tool's outlets without the printing.
+class TBenchOutlets final : public TRefreshOutlets {
+public:
+    TGridRows Grid;
+    size_t Logs = 0;
+
+    int GridRowCount() override { return Grid.RowCount(); }
+    void SetGridRowCount(int rows) override { Grid.SetRowCount(rows); }
+    void WriteGridRow(int row, const TConnectionRow& texts) override { Grid.WriteRow(row, texts); }
+    void AddLog(const std::string&, LogKind) override { ++Logs; }
+    void CheckRules(int, const std::string&, int, int) override {}
+};
+
+bool StartHolder(benchmark::State& state) {
+    try {
+        HolderFor(state.range(0));
+        return true;
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return false;
+    }
+}
+
+void BM_FullRefresh(benchmark::State& state) {
+    if (!StartHolder(state)) return;
+    const long held = state.range(0);
+    TLinuxIpTables tables;
+    TLinuxProcessList processes;
+    TLinuxNameLookup names;
+    TViewSettings view;
+    ConnectionSnapshot snapshot(tables.ExTablesAvailable());
+    TConnectionitems connections;
+    TBenchOutlets outlets;
+    TRefresh refresh(snapshot, connections, TPlatformServices{tables, processes, names}, view);
+
+    const auto defaultBudget = refresh.HostNameBudget;
+    refresh.HostNameBudget = kWarmUpNameBudget;
+    refresh.Run(outlets);
+    refresh.HostNameBudget = defaultBudget;
+    refresh.Run(outlets);
+
+    const uint32_t rows = snapshot.TcpRowCount() + snapshot.UdpRowCount();
+    if (snapshot.TcpRowCount() < 2 * static_cast<uint32_t>(held)) {
+        state.SkipWithError("the TCP table holds fewer rows than the held connections' ends");
+        return;
+    }
+    outlets.Logs = 0;
+    for (auto _ : state) refresh.Run(outlets);
+
+    state.SetItemsProcessed(state.iterations() * rows);
+    state.counters["rows"] = rows;
+    state.counters["known"] = static_cast<double>(connections.Count());
+    // Held connections do not change: anything logged is other traffic on the host.
+    state.counters["logs_per_refresh"] = static_cast<double>(outlets.Logs) / static_cast<double>(state.iterations());
+}
+
+void BM_TcpExTable(benchmark::State& state) {
+    if (!StartHolder(state)) return;
+    TLinuxIpTables tables;
+    std::vector<uint8_t> table;
+    for (auto _ : state) {
+        if (const uint32_t error = tables.GetTcpExTable(table); error != kTableOk) {
+            state.SkipWithError(("GetTcpExTable failed: " + std::string(std::strerror(static_cast<int>(error)))).c_str());
+            return;
+        }
+    }
+    const uint32_t rows = TableRowCount(table, kTcpRowExSize);
+    state.SetItemsProcessed(state.iterations() * rows);
+    state.counters["rows"] = rows;
+}
+
+void BM_SocketOwners(benchmark::State& state) {
+    if (!StartHolder(state)) return;
+    size_t sockets = 0;
+    for (auto _ : state) {
+        const TSocketOwners owners = TSocketOwners::Scan();
+        sockets = owners.Size();
+    }
+    if (sockets < 2 * static_cast<size_t>(state.range(0))) {
+        state.SkipWithError("the scan found fewer sockets than the holder holds");
+        return;
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(sockets));
+    state.counters["sockets"] = static_cast<double>(sockets);
+}
+
+void BM_ProcessList(benchmark::State& state) {
+    if (!StartHolder(state)) return;
+    TLinuxProcessList processes;
+    size_t count = 0;
+    for (auto _ : state) {
+        auto list = processes.TakeSnapshot();
+        if (!list) {
+            state.SkipWithError("the process list cannot be read");
+            return;
+        }
+        count = list->size();
+    }
+    state.counters["processes"] = static_cast<double>(count);
+}
+
+}  // namespace tarnwick::bench
+
+int main(int argc, char** argv) {
+    using namespace tarnwick::bench;
+    // The benchmarks of one size follow each other, so that one holder serves them all.
+    for (const long count : {1000L, 10000L, 50000L}) {
+        const auto add = [count](const char* name, void (*fn)(benchmark::State&)) {
+            benchmark::RegisterBenchmark(name, fn)
+                ->Arg(count)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MeasureProcessCPUTime()
+                ->MinTime(2.0);  // several refreshes even at 50,000 connections
+        };
+        add("BM_FullRefresh", BM_FullRefresh);
+        add("BM_TcpExTable", BM_TcpExTable);
+        add("BM_SocketOwners", BM_SocketOwners);
+        add("BM_ProcessList", BM_ProcessList);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+    benchmark::RunSpecifiedBenchmarks();
+    EndHolder();
+    benchmark::Shutdown();
+    return 0;
+}
