@@ -1,0 +1,41 @@
+# Shared by the benchmark scripts: the connection holder and timing helpers.
+# Expects $holder (path of tarnwick-hold-connections) and $holder_log.
+
+# ---------------------------------------------------------------- the holder
+holder_pid=
+holder_in=
+
+start_holder() {
+    local n=$1 line=
+    coproc HOLDER { exec "$holder" "$n" 2>>"$holder_log"; }
+    holder_pid=$HOLDER_PID
+    holder_in=${HOLDER[1]}
+    if ! read -r -t 180 line <&"${HOLDER[0]}" || [ "$line" != "ready $n" ]; then
+        echo "tarnwick-hold-connections $n did not get ready:" >&2
+        cat "$holder_log" >&2
+        stop_holder
+        exit 1
+    fi
+}
+
+stop_holder() {
+    [ -n "$holder_pid" ] || return 0
+    [ -z "$holder_in" ] || eval "exec $holder_in>&-"
+    wait "$holder_pid" 2>/dev/null || true
+    holder_pid=
+    holder_in=
+}
+
+trap 'if [ -n "$holder_pid" ]; then kill "$holder_pid" 2>/dev/null || true; fi' EXIT
+
+# ---------------------------------------------------------------- timing
+# Wall time of one run of the command in ms, from bash's own clock (no forks).
+time_ms() {
+    local start=$EPOCHREALTIME end
+    "$@" >/dev/null 2>&1
+    end=$EPOCHREALTIME
+    echo "$(( (${end/./} - ${start/./}) ))" | awk '{printf "%.3f", $1 / 1000}'
+}
+
+median() { sort -g | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
