@@ -56,7 +56,10 @@ public:
         const auto start = Clock::now();
         const auto deadline = start + std::max(budget, std::chrono::milliseconds(0));
 
-        // The addresses this call waits for; answers remove them.
+        // The addresses this call waits for; answers remove them. An address
+        // still being looked up for an earlier call is not waited for again:
+        // that call spent its budget on it, and a name server that does not
+        // answer would otherwise hold up every refresh by the whole budget.
         TWaiter waiter;
         std::unique_lock lock(Mutex_);
         if (Stopping_) {
@@ -70,11 +73,9 @@ public:
             if (it != Answers_.end() && it->second.Expires > start) {
                 continue;
             }
-            if (!waiter.Left.insert(addr).second) {
-                continue;
-            }
             if (InFlight_.insert(addr).second) {
                 Queue_.push_back(addr);
+                waiter.Left.insert(addr);
             }
         }
         PruneAnswers(start);
