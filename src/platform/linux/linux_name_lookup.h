@@ -2,9 +2,10 @@
 //
 // Reverse lookups can take seconds each, and a refresh may meet hundreds of new
 // addresses, so they run on a small pool of worker threads and are remembered:
-//   - ResolveHosts hands every address without a fresh answer to the pool (an
-//     address already being looked up is not asked again) and waits until all
-//     of them are answered or the budget is spent, whichever comes first.
+//   - ResolveHosts hands every address without a fresh answer to the pool and
+//     waits until those are answered or the budget is spent, whichever comes
+//     first. An address already being looked up for an earlier call is neither
+//     asked nor waited for again.
 //   - Answers that come after the budget are still stored, for HostByAddr and
 //     later calls.
 //   - Names and failures are both remembered, each for its own time to live.
