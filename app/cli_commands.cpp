@@ -2,30 +2,43 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 
+#include "common/text_util.h"
 #include "log/event_log.h"
 #include "monitor/grid_rows.h"
 #include "monitor/refresh.h"
+#include "monitor/tcp_state_names.h"
 #include "platform/linux/interrupt_wait.h"
+#include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
 #include "platform/linux/linux_process_list.h"
+#include "platform/linux/linux_program_launcher.h"
+#include "platform/linux/linux_sound_player.h"
+#include "rules/connection_kill.h"
+#include "rules/platform_rule_actions.h"
+#include "rules/rule_items.h"
 
 namespace tarnwick {
 
 namespace {
 
-// Refresh results go straight into the grid's rows and the log; there are no
-// rules to check on the command line.
+// Refresh results go straight into the grid's rows and the log; rule checks
+// go to whoever wants them.
 class TCliOutlets final : public TRefreshOutlets {
 public:
     TCliOutlets(TGridRows& grid, TEventLog& log) : Grid_(grid), Log_(log) {}
+    std::function<void(int, const std::string&, int, int)> OnCheckRules;
+
     int GridRowCount() override { return Grid_.RowCount(); }
     void SetGridRowCount(int rows) override { Grid_.SetRowCount(rows); }
     void WriteGridRow(int row, const TConnectionRow& texts) override { Grid_.WriteRow(row, texts); }
     void AddLog(const std::string& text, LogKind kind) override { Log_.AddLog(text, kind); }
-    void CheckRules(int, const std::string&, int, int) override {}
+    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
+        if (OnCheckRules) OnCheckRules(row, remoteAddr, localPort, remotePort);
+    }
 
 private:
     TGridRows& Grid_;
@@ -44,7 +57,19 @@ struct TCliMonitor {
     TEventLog Log;
     TCliOutlets Outlets{Grid, Log};
     TRefresh Refresh{Snapshot, Connections, TPlatformServices{IpTables, Processes, Names}, View};
+
+    TCliMonitor() { Log.AutoSaveLog = false; }  // the tool prints entries; it keeps no log to save
 };
+
+// Loads a rules file; a missing one is an error here, where the user named it.
+bool LoadRules(const std::string& path, TRuleItems& rules) {
+    if (!IsExistingFile(path)) {
+        std::cerr << "tarnwick-cli: " << path << ": no such file\n";
+        return false;
+    }
+    rules.LoadFromFile(path);
+    return true;
+}
 
 }  // namespace
 
@@ -53,7 +78,6 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowTcp = options.ShowTcp;
     monitor.View.ShowUdp = options.ShowUdp;
     monitor.View.ShowShortNames = options.ShowShortNames;
-    monitor.Log.AutoSaveLog = false;  // the table's own refresh logs nothing the user sees
     monitor.Refresh.Run(monitor.Outlets);
     std::cout << monitor.Grid.ToText() << std::flush;
     return 0;
@@ -62,18 +86,83 @@ int RunTableCommand(const TCliOptions& options) {
 int RunWatchCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
     TCliMonitor monitor;
-    monitor.Log.AutoSaveLog = false;
+    TRuleItems rules;
+    if (!options.RulesFile.empty() && !LoadRules(options.RulesFile, rules)) return 1;
+    TLinuxProgramLauncher launcher;
+    TLinuxSoundPlayer sound;
+    TLinuxConnectionKiller killer;
+    bool refreshNow = false;  // a rule closed a connection: show it gone without waiting
+    TPlatformRuleActions actions(
+        monitor.Snapshot, TRuleServices{launcher, sound, killer},
+        [&monitor](const std::string& text, LogKind kind) { monitor.Log.AddLog(text, kind); },
+        nullptr,  // no windows here: a popup action only writes its log line
+        [&refreshNow] { refreshNow = true; });
+    if (options.EnableRules) {
+        monitor.Outlets.OnCheckRules = [&](int row, const std::string& remoteAddr, int localPort, int remotePort) {
+            CheckRules(rules, TRuleConnection{row, remoteAddr, localPort, remotePort}, actions);
+        };
+    }
     monitor.Log.OnAdded = [](const TLogEntry& entry) {
         std::cout << static_cast<int>(entry.Kind) << '\t' << entry.Line << '\n';
     };
+
     const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {
-        if (done > 0 && interrupt.WaitForInterrupt(interval)) break;
+        if (done > 0 && interrupt.WaitForInterrupt(refreshNow ? std::chrono::milliseconds(0) : interval)) break;
+        refreshNow = false;
         monitor.Refresh.Run(monitor.Outlets);
         std::cout << std::flush;
         // The entries are printed; the log itself need not grow for the whole watch.
         monitor.Log.Clear();
         if (interrupt.WaitForInterrupt(std::chrono::milliseconds(0))) break;
+    }
+    return 0;
+}
+
+int RunRulesCommand(const TCliOptions& options) {
+    TRuleItems rules;
+    if (!LoadRules(options.RulesFile, rules)) return 1;
+    for (int i = 0; i < rules.Count(); ++i) {
+        const TRuleItem& r = rules.Items(i);
+        // In the order of the rule's keys in the file.
+        const std::string fields[] = {EscapeForLine(r.RulesName),   r.EnabledRules ? "1" : "0",
+                                      r.EnIPFilter ? "1" : "0",       r.EnLocalPortFilter ? "1" : "0",
+                                      r.EnRemotePortFilter ? "1" : "0", r.EnRunAction ? "1" : "0",
+                                      r.EnWavAction ? "1" : "0",      r.EnKillAction ? "1" : "0",
+                                      r.EnPopupAction ? "1" : "0",    EscapeForLine(r.IPFilter),
+                                      std::to_string(r.LocalPortFilter), std::to_string(r.RemotePortFilter),
+                                      EscapeForLine(r.RunAction),     EscapeForLine(r.WavAction),
+                                      EscapeForLine(r.PopupMsg)};
+        for (size_t f = 0; f < std::size(fields); ++f) std::cout << (f ? "\t" : "") << fields[f];
+        std::cout << '\n';
+    }
+    return 0;
+}
+
+int RunKillCommand(const TCliOptions& options) {
+    TCliMonitor monitor;
+    monitor.Refresh.Run(monitor.Outlets);
+    // The row the grid would show for this connection; an established one
+    // first, as rows that differ only in their local address are one connection.
+    int found = -1;
+    for (uint32_t i = 0; i < monitor.Snapshot.TcpRowCount(); ++i) {
+        const TTcpRow row = monitor.Snapshot.TcpRow(i);
+        if (PortFromField(row.LocalPort) != options.LocalPort || DottedText(row.RemoteAddr) != options.RemoteAddr ||
+            PortFromField(row.RemotePort) != options.RemotePort)
+            continue;
+        if (found < 0 || TcpStateName(row.State) == kStatusEstablished) found = static_cast<int>(i);
+        if (TcpStateName(row.State) == kStatusEstablished) break;
+    }
+    if (found < 0) {
+        std::cout << "No TCP connection from local port " << options.LocalPort << " to " << options.RemoteAddr << ":"
+                  << options.RemotePort << "\n";
+        return 1;
+    }
+    TLinuxConnectionKiller killer;
+    const std::string message = KillConnection(monitor.Snapshot, found, killer).Message();
+    if (!message.empty()) {
+        std::cout << message << "\n";
+        return 1;
     }
     return 0;
 }

@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
         switch (options->Command) {
             case tarnwick::TCliOptions::TCommand::Table: return tarnwick::RunTableCommand(*options);
             case tarnwick::TCliOptions::TCommand::Watch: return tarnwick::RunWatchCommand(*options);
+            case tarnwick::TCliOptions::TCommand::Rules: return tarnwick::RunRulesCommand(*options);
+            case tarnwick::TCliOptions::TCommand::Kill: return tarnwick::RunKillCommand(*options);
             case tarnwick::TCliOptions::TCommand::Help: std::cout << tarnwick::CliUsage(); return 0;
         }
     } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -7,12 +8,19 @@ namespace tarnwick {
 
 const char* CliUsage() {
     return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-shortnames]\n"
-           "       tarnwick-cli watch [--interval SECONDS] [--count N]\n"
+           "       tarnwick-cli watch [--interval SECONDS] [--count N] [--rules FILE [--enable-rules]]\n"
+           "       tarnwick-cli rules FILE\n"
+           "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "\n"
            "  table   one refresh, then the connection grid as text: a header line and one\n"
            "          line per row, cells separated by tabs\n"
            "  watch   a refresh every SECONDS (default 3), N times or until interrupted;\n"
-           "          prints every log entry as: kind digit, tab, log line\n";
+           "          prints every log entry as: kind digit, tab, log line. With --rules,\n"
+           "          loads the rules of FILE; --enable-rules checks every new established\n"
+           "          connection against them and runs their actions\n"
+           "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
+           "  kill    closes the established TCP connection from LOCALPORT to\n"
+           "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN)\n";
 }
 
 namespace {
@@ -24,23 +32,59 @@ bool ParseNumber(const std::string& text, T& value) {
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
+bool ParsePort(const std::string& text, uint16_t& port) {
+    unsigned value = 0;
+    if (!ParseNumber(text, value) || value > 65535) return false;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool IsDottedAddress(const std::string& text) {
+    size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        const size_t end = part < 3 ? text.find('.', start) : text.size();
+        if (end == std::string::npos) return false;
+        unsigned value = 0;
+        const std::string piece = text.substr(start, end - start);
+        if (piece.size() > 3 || !ParseNumber(piece, value) || value > 255) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
     TCliOptions options;
-    if (args.empty()) {
-        error = "missing command";
+    auto fail = [&error](std::string message) {
+        error = std::move(message);
         return std::nullopt;
-    }
+    };
+    if (args.empty()) return fail("missing command");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") return options;
+
+    if (command == "rules") {
+        if (args.size() != 2) return fail("rules takes one FILE");
+        options.Command = TCliOptions::TCommand::Rules;
+        options.RulesFile = args[1];
+        return options;
+    }
+    if (command == "kill") {
+        if (args.size() != 4) return fail("kill takes LOCALPORT REMOTEADDR REMOTEPORT");
+        options.Command = TCliOptions::TCommand::Kill;
+        if (!ParsePort(args[1], options.LocalPort)) return fail("bad local port '" + args[1] + "'");
+        if (!IsDottedAddress(args[2])) return fail("bad remote address '" + args[2] + "': a dotted IPv4 address expected");
+        options.RemoteAddr = args[2];
+        if (!ParsePort(args[3], options.RemotePort)) return fail("bad remote port '" + args[3] + "'");
+        return options;
+    }
     if (command == "table") {
         options.Command = TCliOptions::TCommand::Table;
     } else if (command == "watch") {
         options.Command = TCliOptions::TCommand::Watch;
     } else {
-        error = "unknown command '" + command + "'";
-        return std::nullopt;
+        return fail("unknown command '" + command + "'");
     }
 
     const bool isTable = options.Command == TCliOptions::TCommand::Table;
@@ -52,32 +96,29 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             options.ShowUdp = false;
         } else if (isTable && arg == "--no-shortnames") {
             options.ShowShortNames = false;
-        } else if (!isTable && (arg == "--interval" || arg == "--count")) {
-            if (i + 1 >= args.size()) {
-                error = "option " + arg + " needs a value";
-                return std::nullopt;
-            }
+        } else if (!isTable && arg == "--enable-rules") {
+            options.EnableRules = true;
+        } else if (!isTable && (arg == "--interval" || arg == "--count" || arg == "--rules")) {
+            if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
             const std::string& value = args[++i];
             if (arg == "--interval") {
                 double seconds = 0;
-                if (!ParseNumber(value, seconds) || !std::isfinite(seconds) || seconds < 0 || seconds > 86400) {
-                    error = "bad interval '" + value + "': seconds from 0 to 86400 expected";
-                    return std::nullopt;
-                }
+                if (!ParseNumber(value, seconds) || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
+                    return fail("bad interval '" + value + "': seconds from 0 to 86400 expected");
                 options.IntervalSeconds = seconds;
-            } else {
+            } else if (arg == "--count") {
                 long long count = 0;
-                if (!ParseNumber(value, count) || count < 1) {
-                    error = "bad count '" + value + "': a whole number of 1 or more expected";
-                    return std::nullopt;
-                }
+                if (!ParseNumber(value, count) || count < 1)
+                    return fail("bad count '" + value + "': a whole number of 1 or more expected");
                 options.Count = count;
+            } else {
+                options.RulesFile = value;
             }
         } else {
-            error = "unknown option '" + arg + "' for " + command;
-            return std::nullopt;
+            return fail("unknown option '" + arg + "' for " + command);
         }
     }
+    if (options.EnableRules && options.RulesFile.empty()) return fail("--enable-rules needs --rules FILE");
     return options;
 }
 

@@ -1,6 +1,7 @@
 // Command line of tarnwick-cli: subcommand and options, or a usage error.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@
 namespace tarnwick {
 
 struct TCliOptions {
-    enum class TCommand { Table, Watch, Help };
+    enum class TCommand { Table, Watch, Rules, Kill, Help };
     TCommand Command = TCommand::Help;
     // table
     bool ShowTcp = true;
@@ -17,6 +18,12 @@ struct TCliOptions {
     // watch
     double IntervalSeconds = 3.0;
     std::optional<long long> Count;  // refreshes to run; none = until interrupted
+    std::string RulesFile;           // watch --rules, and the file of `rules`
+    bool EnableRules = false;
+    // kill
+    uint16_t LocalPort = 0;
+    std::string RemoteAddr;
+    uint16_t RemotePort = 0;
 };
 
 // Parses the arguments after the program name. On a usage error returns

@@ -1,9 +1,12 @@
 // tarnwick: the windowed connection monitor.
 #include <QApplication>
 
+#include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
 #include "platform/linux/linux_process_list.h"
+#include "platform/linux/linux_program_launcher.h"
+#include "platform/linux/linux_sound_player.h"
 #include "ui/banner.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
@@ -17,8 +20,12 @@ int main(int argc, char** argv) {
     tarnwick::TLinuxProcessList processes;
     tarnwick::TLinuxNameLookup names;
     tarnwick::TQtMessageBoxes boxes;
-    tarnwick::TMain_F mainForm(
-        tarnwick::TMainServices{ipTables, processes, names, boxes, &tarnwick::SockDiagUnavailableReason});
+    tarnwick::TLinuxConnectionKiller killer;
+    tarnwick::TLinuxProgramLauncher launcher;
+    tarnwick::TLinuxSoundPlayer sound;
+    tarnwick::TMain_F mainForm(tarnwick::TMainServices{ipTables, processes, names, boxes, killer, launcher, sound,
+                                                       QCoreApplication::applicationDirPath().toStdString(),
+                                                       &tarnwick::SockDiagUnavailableReason});
     if (!mainForm.TablesBound()) return 1;
     mainForm.show();
     return application.exec();

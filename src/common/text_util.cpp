@@ -24,4 +24,21 @@ std::string DottedText(uint32_t addrField) {
     return std::string(buffer.data(), out);
 }
 
+std::string EscapeForLine(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 32 || byte == 127 || c == '\\') {
+            result += "\\x";
+            result += kHex[byte >> 4];
+            result += kHex[byte & 0xF];
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
 }  // namespace tarnwick

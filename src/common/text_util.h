@@ -21,6 +21,10 @@ constexpr uint32_t SwapIPBytes(uint32_t value) {
            ((value & 0xFF000000u) >> 24);
 }
 
+// `text` kept on one line for line-based output: bytes below 32, byte 127 and
+// the backslash are written as \xNN (two upper-case hex digits).
+std::string EscapeForLine(std::string_view text);
+
 // At most `maxLength` leading bytes of `text`.
 inline std::string_view CutText(std::string_view text, size_t maxLength) {
     return text.substr(0, maxLength);

@@ -18,7 +18,12 @@
 #include "ui/banner.h"
 #include "ui/connection_grid.h"
 #include "ui/connection_grid_model.h"
+#include "monitor/tcp_state_names.h"
+#include "rules/connection_kill.h"
+#include "rules/platform_rule_actions.h"
+#include "rules/rule_check.h"
 #include "ui/log_list.h"
+#include "ui/msn_popup.h"
 #include "ui/refresh_thread.h"
 
 namespace tarnwick {
@@ -48,7 +53,11 @@ public:
     void WriteGridRow(int row, const TConnectionRow& texts) override { Form_.GridModel_->WriteGridRow(row, texts); }
     void AddLog(const std::string& text, LogKind kind) override { Form_.AddLog(text, kind); }
     void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
-        if (Form_.OnCheckRules) Form_.OnCheckRules(row, remoteAddr, localPort, remotePort);
+        if (Form_.OnCheckRules) {
+            Form_.OnCheckRules(row, remoteAddr, localPort, remotePort);
+        } else {
+            Form_.CheckRules(row, remoteAddr, localPort, remotePort);
+        }
     }
 
 private:
@@ -94,6 +103,9 @@ void TMain_F::FormCreate() {
 
     TrayDone = false;
     Connections = std::make_unique<TConnectionitems>();
+    Rules = std::make_unique<TRuleItems>();
+    Rules->LoadFromFile(RulesFilePath(Services_.ExecutableDir));
+    Popup = new TUMSNPopup(this);
 
     auto* client = new QWidget(this);
     auto* layout = new QVBoxLayout(client);
@@ -190,6 +202,14 @@ void TMain_F::BuildMenus() {
     actionExit = makeAction("actionExit", QStringLiteral("&Exit"));
     connect(actionExit, &QAction::triggered, this, &QWidget::close);
 
+    actionRules = makeAction("actionRules", QStringLiteral("Enable &Rules"));
+    actionRules->setCheckable(true);
+    actionRules->setChecked(false);  // off at every start, never stored
+    actionKill = makeAction("actionKill", QStringLiteral("&Kill Connection"));
+    connect(actionKill, &QAction::triggered, this, &TMain_F::actionKillExecute);
+    KillConnection1 = makeAction("KillConnection1", QStringLiteral("&Kill Connection"));
+    connect(KillConnection1, &QAction::triggered, this, &TMain_F::actionKillExecute);
+
     auto makeView = [&](const char* name, const QString& caption, std::atomic<bool>& setting) {
         QAction* action = makeAction(name, caption);
         action->setCheckable(true);
@@ -215,9 +235,8 @@ void TMain_F::BuildMenus() {
     mnuFile->addSeparator();
     mnuFile->addAction(actionExit);
 
-    // The connection and tool commands join these menus as they are built.
     mnuConnection = MainMenu->addMenu(QStringLiteral("&Connection"));
-    mnuConnection->menuAction()->setEnabled(false);
+    mnuConnection->addAction(actionKill);
 
     mnuView = MainMenu->addMenu(QStringLiteral("&View"));
     mnuView->addAction(actionUDP);
@@ -228,7 +247,15 @@ void TMain_F::BuildMenus() {
     mnuView->addAction(actionLog);
 
     mnuTools = MainMenu->addMenu(QStringLiteral("&Tools"));
-    mnuTools->menuAction()->setEnabled(false);
+    mnuTools->addAction(actionRules);
+
+    pmConnection = new QMenu(this);
+    pmConnection->setObjectName(QStringLiteral("pmConnection"));
+    pmConnection->addAction(KillConnection1);
+    connect(pmConnection, &QMenu::aboutToShow, this, &TMain_F::pmConnectionPopup);
+    grdNetStatList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grdNetStatList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { pmConnection->popup(grdNetStatList->viewport()->mapToGlobal(at)); });
 
     pmLog = new QMenu(this);
     pmLog->setObjectName(QStringLiteral("pmLog"));
@@ -250,6 +277,49 @@ void TMain_F::AddLog(const std::string& text, LogKind kind) { Log_.AddLog(text, 
 
 std::optional<TSnapshotRowRef> TMain_F::SelectedSnapshotRow() const {
     return SnapshotRowOfGridRow(grdNetStatList->SelectedGridRow(), View_.ShowTcp, View_.ShowUdp, Snapshot_);
+}
+
+void TMain_F::CheckRules(int rowIndex, const std::string& remoteAddress, int localPort, int remotePort) {
+    if (!actionRules->isChecked()) return;
+    TPlatformRuleActions actions(
+        Snapshot_, TRuleServices{Services_.Launcher, Services_.Sound, Services_.Killer},
+        [this](const std::string& text, LogKind kind) { AddLog(text, kind); },
+        [this](const std::string& header, const std::string& text) {
+            Popup->Header = header;
+            Popup->Text = text;
+            Popup->ShowPopup();
+        },
+        // Inside a running refresh this only asks for one after it.
+        [this] { RefreshConnections(); });
+    tarnwick::CheckRules(*Rules, TRuleConnection{rowIndex, remoteAddress, localPort, remotePort}, actions);
+}
+
+void TMain_F::KillConnection(int rowIndex) {
+    const TKillResult result = tarnwick::KillConnection(Snapshot_, rowIndex, Services_.Killer);
+    if (result.Outcome != TKillOutcome::Killed) {
+        Services_.Boxes.Show(this, QString::fromStdString(result.Message()), kApplicationTitle,
+                             result.Outcome == TKillOutcome::Refused ? QMessageBox::Warning
+                                                                     : QMessageBox::Information);
+    }
+    // Closed, or refused by the system: the list shows what became of it.
+    if (result.Outcome == TKillOutcome::Killed || result.Outcome == TKillOutcome::Refused) RefreshConnections();
+}
+
+void TMain_F::actionKillExecute() {
+    const auto row = SelectedSnapshotRow();
+    if (!row || !row->Tcp) {
+        Services_.Boxes.Show(this, QString::fromLatin1(kUdpIsConnectionLess), kApplicationTitle,
+                             QMessageBox::Information);
+        return;
+    }
+    KillConnection(static_cast<int>(row->Index));
+}
+
+void TMain_F::pmConnectionPopup() {
+    const int row = grdNetStatList->SelectedGridRow();
+    const TGridRows& rows = GridModel_->Rows();
+    const bool established = row > 0 && row < rows.RowCount() && rows.Row(row).Status == kStatusEstablished;
+    KillConnection1->setEnabled(established);
 }
 
 void TMain_F::Timer1Timer() {

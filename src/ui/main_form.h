@@ -19,6 +19,10 @@
 #include "monitor/refresh.h"
 #include "monitor/refresh_gate.h"
 #include "monitor/view_settings.h"
+#include "platform/connection_killer.h"
+#include "platform/program_launcher.h"
+#include "platform/sound_player.h"
+#include "rules/rule_items.h"
 #include "ui/message_boxes.h"
 
 class QAction;
@@ -34,6 +38,7 @@ class TConnectionGridModel;
 class TLogList;
 class TLogListModel;
 class TRefreshThread;
+class TUMSNPopup;
 
 inline const QString kApplicationTitle = QStringLiteral("Tarnwick 1.01");
 
@@ -42,6 +47,11 @@ struct TMainServices {
     TProcessList& Processes;
     TNameLookup& Names;
     TMessageBoxes& Boxes;
+    TConnectionKiller& Killer;
+    TProgramLauncher& Launcher;
+    TSoundPlayer& Sound;
+    // The folder of the program's executable, where the rules file lives.
+    std::string ExecutableDir;
     // Why the connection tables cannot be read on this system, or nullopt.
     std::function<std::optional<std::string>()> ProbeTables;
 };
@@ -67,19 +77,27 @@ public:
     // The snapshot row behind the selected grid row, or nullopt.
     std::optional<TSnapshotRowRef> SelectedSnapshotRow() const;
 
+    // A new established connection: tries the rules when "Enable &Rules" is on.
+    void CheckRules(int rowIndex, const std::string& remoteAddress, int localPort, int remotePort);
+    // Closes TCP row `rowIndex` of the snapshot, telling the user why not when
+    // it cannot, and refreshes.
+    void KillConnection(int rowIndex);
+
     ConnectionSnapshot& Snapshot() { return Snapshot_; }
     const TEventLog& Log() const { return Log_; }
     TEventLog& Log() { return Log_; }
     const TViewSettings& View() const { return View_; }
     TConnectionGridModel& GridModel() { return *GridModel_; }
 
-    // Rule checks of new established connections go here once rules exist.
+    // When set, rule checks go here instead of to CheckRules (tests watch the hand-overs with it).
     std::function<void(int row, const std::string& remoteAddr, int localPort, int remotePort)> OnCheckRules;
     // Called each time the window is shown (the options are applied there).
     std::function<void()> OnFormShow;
 
     // Owned lists and state that the other windows use.
     std::unique_ptr<TConnectionitems> Connections;
+    std::unique_ptr<TRuleItems> Rules;
+    TUMSNPopup* Popup = nullptr;
     bool TrayDone = false;
     QTimer* Timer1 = nullptr;
 
@@ -94,6 +112,7 @@ public:
     QMenu* mnuView = nullptr;
     QMenu* mnuTools = nullptr;
     QMenu* pmLog = nullptr;
+    QMenu* pmConnection = nullptr;
     QAction* actionRefresh = nullptr;
     QAction* actionClearLog = nullptr;
     QAction* actionExit = nullptr;
@@ -101,6 +120,9 @@ public:
     QAction* actionTCP = nullptr;
     QAction* actionShotname = nullptr;
     QAction* actionLog = nullptr;
+    QAction* actionRules = nullptr;
+    QAction* actionKill = nullptr;
+    QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
 
     // How long one refresh kept the window thread busy at most, and how long it took.
     struct TRefreshStats {
@@ -133,6 +155,8 @@ private:
     void StopRefreshes();
     void PostToWindow(std::function<void()> task);
     void actionClearLogExecute();
+    void actionKillExecute();
+    void pmConnectionPopup();
     void actionLogExecute(bool checked);
 
     TMainServices Services_;

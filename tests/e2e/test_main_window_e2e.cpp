@@ -11,9 +11,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
 #include "platform/linux/linux_process_list.h"
+#include "platform/linux/linux_program_launcher.h"
+#include "platform/linux/linux_sound_player.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
 
@@ -49,7 +52,11 @@ TEST(MainWindowEndToEnd, ShowsAndLogsALoopbackConnectionThenClosesOnYes) {
     TLinuxProcessList processes;
     TLinuxNameLookup names;
     TYesBoxes boxes;
-    TMain_F form(TMainServices{tables, processes, names, boxes, &SockDiagUnavailableReason});
+    TLinuxConnectionKiller killer;
+    TLinuxProgramLauncher launcher;
+    TLinuxSoundPlayer sound;
+    TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, "/nonexistent-tarnwick-folder",
+                               &SockDiagUnavailableReason});
     ASSERT_TRUE(form.TablesBound());
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

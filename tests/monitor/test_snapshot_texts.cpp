@@ -102,6 +102,7 @@ TEST(TextUtilTest, AddressesAndCase) {
     EXPECT_EQ(DottedText(AddrField(255, 255, 255, 255)), "255.255.255.255");
     EXPECT_EQ(SwapIPBytes(AddrField(192, 168, 1, 2)), 0xC0A80102u);
     EXPECT_EQ(AsciiLowerCase("Ab-Z\xC4"), "ab-z\xC4");
+    EXPECT_EQ(EscapeForLine(std::string("a\tb\\c\x7F\n\xC3\xA4", 9)), "a\\x09b\\x5Cc\\x7F\\x0A\xC3\xA4");
 }
 
 }  // namespace

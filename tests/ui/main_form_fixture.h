@@ -76,6 +76,31 @@ public:
     }
 };
 
+// Kills, launches and sounds, recorded instead of done.
+class TRecordingKiller final : public TConnectionKiller {
+public:
+    std::optional<std::string> Refusal;
+    std::vector<TTcpRow> Killed;
+    std::optional<std::string> KillTcp(const TTcpRow& row) override {
+        if (Refusal) return Refusal;
+        Killed.push_back(row);
+        return std::nullopt;
+    }
+};
+class TRecordingLauncher final : public TProgramLauncher {
+public:
+    std::vector<std::string> Launched;
+    bool Launch(const std::string& path) override {
+        Launched.push_back(path);
+        return true;
+    }
+};
+class TRecordingSound final : public TSoundPlayer {
+public:
+    std::vector<std::string> Played;
+    void Play(const std::string& path) override { Played.push_back(path); }
+};
+
 class MainFormFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -93,8 +118,11 @@ protected:
     }
 
     TMain_F& Create() {
-        Form = std::make_unique<TMain_F>(TMainServices{Tables, Processes, Names, Boxes, nullptr});
+        Form = std::make_unique<TMain_F>(Services());
         return *Form;
+    }
+    TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
+        return TMainServices{Tables, Processes, Names, Boxes, Killer, Launcher, Sound, ExecutableDir, probe};
     }
     // Runs the event loop until `count` refreshes have completed in all.
     bool WaitForRefreshes(int count) {
@@ -106,6 +134,10 @@ protected:
     TSignallingProcessList Processes;
     TFakeNameLookup Names;
     TScriptedBoxes Boxes;
+    TRecordingKiller Killer;
+    TRecordingLauncher Launcher;
+    TRecordingSound Sound;
+    std::string ExecutableDir = "/nonexistent-tarnwick-folder";
     std::unique_ptr<TMain_F> Form;
 };
 

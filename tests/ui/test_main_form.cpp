@@ -132,8 +132,7 @@ TEST_F(MainForm, ClearingAsksAndEmptiesTheLogWhateverTheAnswer) {
 }
 
 TEST_F(MainForm, UnreadableTablesEndTheProgramBeforeAnyRefresh) {
-    Form = std::make_unique<TMain_F>(TMainServices{Tables, Processes, Names, Boxes,
-                                                   [] { return std::optional<std::string>("Protocol not supported"); }});
+    Form = std::make_unique<TMain_F>(Services([] { return std::optional<std::string>("Protocol not supported"); }));
     EXPECT_FALSE(Form->TablesBound());
     ASSERT_EQ(Boxes.Shown.size(), 1u);
     EXPECT_TRUE(Boxes.Shown[0].endsWith("Protocol not supported"));

@@ -1,0 +1,277 @@
+#include "common/ini_file.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "common/text_util.h"
+#include "platform/atomic_file.h"
+
+namespace tarnwick {
+
+TIniWriteError::TIniWriteError(const std::string& path, std::error_code reason)
+    : TIniFileError("Unable to write to " + path, reason) {}
+
+TIniReadError::TIniReadError(const std::string& path, std::error_code reason)
+    : TIniFileError("Unable to read " + path, reason) {}
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Blanks around names and values. A CR among them lets a line that ended in
+// CR CR LF, or a stray CR, read like any other.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// The name in a heading line, or nullopt when the line is not a heading.
+std::optional<std::string_view> HeadingName(std::string_view line) {
+    const std::string_view rest = TrimBlanks(line);
+    if (rest.empty() || rest.front() != '[') return std::nullopt;
+    const size_t close = rest.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    return TrimBlanks(rest.substr(1, close - 1));
+}
+
+// The key of a key line as spelt, or empty when the line is not one.
+std::string_view KeyOf(std::string_view line) {
+    const std::string_view rest = TrimBlanks(line);
+    if (rest.empty() || rest.front() == ';') return {};
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return {};
+    return TrimBlanks(line.substr(0, equals));
+}
+
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool HasOuterBlank(std::string_view text) {
+    return !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()));
+}
+
+void CheckSectionName(std::string_view section) {
+    if (section.empty() || HasLineBreak(section) || HasOuterBlank(section) ||
+        section.find(']') != std::string_view::npos)
+        throw std::invalid_argument("not a usable INI section name: " + std::string(section));
+}
+
+void CheckKeyName(std::string_view key) {
+    if (key.empty() || HasLineBreak(key) || HasOuterBlank(key) || key.find('=') != std::string_view::npos ||
+        key.front() == ';' || key.front() == '[')
+        throw std::invalid_argument("not a usable INI key name: " + std::string(key));
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+TIniFile TIniFile::Parse(std::string_view text) {
+    TIniFile ini;
+    if (text.starts_with(kByteOrderMark)) {
+        ini.ByteOrderMark_ = kByteOrderMark;
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    if (const size_t firstEnd = text.find('\n'); firstEnd != std::string_view::npos && firstEnd > 0 &&
+                                                  text[firstEnd - 1] == '\r')
+        ini.LineEnd_ = "\r\n";
+
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        // Every CR before the line end goes, so that any line reads and writes
+        // back the same whichever line end the file is written with.
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+        if (const auto name = HeadingName(line)) {
+            ini.SectionIndex_.try_emplace(AsciiLowerCase(*name), ini.Sections_.size());
+            ini.Sections_.push_back(TSection{std::string(*name), {TLine{std::string(line), {}}}});
+        } else {
+            ini.Sections_.back().Lines.push_back(TLine{std::string(line), AsciiLowerCase(KeyOf(line))});
+        }
+    }
+    return ini;
+}
+
+std::optional<TIniFile> TIniFile::LoadExisting(const std::string& path) {
+    std::optional<std::string> text;
+    try {
+        text = ReadWholeFile(path);
+    } catch (const std::system_error& error) {
+        throw TIniReadError(path, error.code());
+    }
+    if (!text) return std::nullopt;
+    return Parse(*text);
+}
+
+TIniFile TIniFile::Load(const std::string& path) {
+    std::optional<TIniFile> ini = LoadExisting(path);
+    return ini ? std::move(*ini) : TIniFile{};
+}
+
+std::string TIniFile::Text() const {
+    std::string text = ByteOrderMark_;
+    for (const TSection& section : Sections_) {
+        for (const TLine& line : section.Lines) {
+            text += line.Text;
+            text += LineEnd_;
+        }
+    }
+    return text;
+}
+
+void TIniFile::Save(const std::string& path) const {
+    try {
+        WriteFileAtomically(path, Text());
+    } catch (const std::system_error& error) {
+        throw TIniWriteError(path, error.code());
+    }
+}
+
+const TIniFile::TSection* TIniFile::FindSection(std::string_view section) const {
+    const auto it = SectionIndex_.find(AsciiLowerCase(TrimBlanks(section)));
+    return it == SectionIndex_.end() ? nullptr : &Sections_[it->second];
+}
+
+TIniFile::TSection* TIniFile::FindSection(std::string_view section) {
+    return const_cast<TSection*>(std::as_const(*this).FindSection(section));
+}
+
+const TIniFile::TLine* TIniFile::FindKey(const TSection& section, std::string_view key) {
+    const std::string wanted = AsciiLowerCase(TrimBlanks(key));
+    if (wanted.empty()) return nullptr;
+    for (const TLine& line : section.Lines) {
+        if (line.Key == wanted) return &line;
+    }
+    return nullptr;
+}
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const {
+    const TSection* found = FindSection(section);
+    const TLine* line = found ? FindKey(*found, key) : nullptr;
+    if (line == nullptr) return std::string(defaultValue);
+    std::string_view value = TrimBlanks(std::string_view(line->Text).substr(line->Text.find('=') + 1));
+    if (value.size() >= 2 && value.front() == value.back() && (value.front() == '"' || value.front() == '\''))
+        value = value.substr(1, value.size() - 2);
+    return std::string(value.substr(0, kMaxValueLength));
+}
+
+std::optional<int32_t> TIniFile::ParseInteger(std::string_view text) {
+    std::string_view digits = text;
+    bool hex = false;
+    if (digits.starts_with('$')) {
+        digits.remove_prefix(1);
+        hex = true;
+    } else if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+        hex = true;
+    }
+    if (hex) {
+        if (digits.empty()) return std::nullopt;
+        uint64_t value = 0;
+        for (char c : digits) {
+            const int digit = HexDigit(c);
+            if (digit < 0) return std::nullopt;
+            value = value * 16 + static_cast<uint64_t>(digit);
+            if (value > UINT32_MAX) return std::nullopt;
+        }
+        return static_cast<int32_t>(static_cast<uint32_t>(value));
+    }
+
+    bool negative = false;
+    if (digits.starts_with('-') || digits.starts_with('+')) {
+        negative = digits.front() == '-';
+        digits.remove_prefix(1);
+    }
+    if (digits.empty()) return std::nullopt;
+    const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
+    int64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > limit) return std::nullopt;
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+int32_t TIniFile::ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const {
+    return ParseInteger(ReadString(section, key, "")).value_or(defaultValue);
+}
+
+bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    CheckSectionName(section);
+    CheckKeyName(key);
+    std::string cleanValue(value);
+    std::replace_if(cleanValue.begin(), cleanValue.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+
+    TSection* found = FindSection(section);
+    if (found == nullptr) {
+        SectionIndex_.emplace(AsciiLowerCase(section), Sections_.size());
+        found = &Sections_.emplace_back(TSection{std::string(section), {TLine{"[" + std::string(section) + "]", {}}}});
+    }
+    std::vector<TLine>& lines = found->Lines;
+    const std::string wanted = AsciiLowerCase(key);
+    auto it = std::find_if(lines.begin(), lines.end(), [&](const TLine& line) { return line.Key == wanted; });
+    if (it != lines.end()) {
+        it->Text = std::string(KeyOf(it->Text)) + "=" + cleanValue;
+        return;
+    }
+    // After the last key line, or after the heading.
+    auto last = std::find_if(lines.rbegin(), lines.rend(), [](const TLine& line) { return !line.Key.empty(); });
+    const auto at = last == lines.rend() ? lines.begin() + 1 : last.base();
+    lines.insert(at, TLine{std::string(key) + "=" + cleanValue, wanted});
+}
+
+void TIniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+bool TIniFile::SectionExists(std::string_view section) const {
+    return FindSection(section) != nullptr;
+}
+
+bool TIniFile::ValueExists(std::string_view section, std::string_view key) const {
+    const TSection* found = FindSection(section);
+    return found != nullptr && FindKey(*found, key) != nullptr;
+}
+
+std::vector<std::string> TIniFile::ReadSections() const {
+    std::vector<std::string> names;
+    for (size_t i = 1; i < Sections_.size(); ++i) {
+        if (SectionIndex_.at(AsciiLowerCase(Sections_[i].Name)) == i) names.push_back(Sections_[i].Name);
+    }
+    return names;
+}
+
+std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
+    std::vector<std::string> keys;
+    const TSection* found = FindSection(section);
+    if (found == nullptr) return keys;
+    for (const TLine& line : found->Lines) {
+        if (line.Key.empty() || FindKey(*found, line.Key) != &line) continue;
+        keys.emplace_back(KeyOf(line.Text));
+    }
+    return keys;
+}
+
+}  // namespace tarnwick

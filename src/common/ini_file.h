@@ -1,0 +1,134 @@
+// INI files (rules.dat, Option.ini), read and written key by key.
+//
+// The text is held line by line, so a save changes only the lines of the keys
+// written: unknown sections and keys, comments, blank lines and lines that are
+// none of these stay as they stand, in place.
+//
+//   - A section starts at a line whose first non-blank character is '[' and
+//     that has a ']' after it; the name is the text between them, without
+//     surrounding blanks. A line starting with ';' is a comment. Any other line
+//     with an '=' after a non-blank key is a key line: the key is the text
+//     before the first '=', the value the text after it. Other lines are kept
+//     and otherwise ignored.
+//   - Section and key names match without regard to ASCII case. When a name
+//     occurs twice, the first occurrence is read and rewritten; a key that is
+//     only in the second of two equally named sections cannot be reached.
+//     Keys above the first section belong to no section and are only kept.
+//   - A value as read loses surrounding blanks and then one pair of enclosing
+//     quotes (both ' or both "), and is cut to 2,047 characters.
+//   - Integers are decimal with an optional sign, or hexadecimal after "0x",
+//     "0X" or "$" (no sign; up to 32 bits, FFFFFFFF reading as -1). Anything
+//     else, or a decimal beyond 32 signed bits, reads as the default. Booleans
+//     are integers, non-zero meaning true; they are written as "1" and "0".
+//   - A written key replaces its line where it stands; a new key goes after the
+//     last key of its section (after the heading when it has none), a new
+//     section at the end of the file.
+//   - Lines end in LF or CR LF when read. The text is written back with the
+//     line end of the file's first line: CR LF when it had CR LF, else LF. A
+//     new file gets LF. A UTF-8 byte order mark at the start is kept.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+namespace tarnwick {
+
+// A file that could not be read or written. what() is the text for the user;
+// Reason() what the system said.
+class TIniFileError : public std::runtime_error {
+public:
+    TIniFileError(const std::string& message, std::error_code reason)
+        : std::runtime_error(message), Reason_(reason) {}
+    const std::error_code& Reason() const { return Reason_; }
+
+private:
+    std::error_code Reason_;
+};
+
+// "Unable to write to <path>", with <path> as given to Save.
+class TIniWriteError : public TIniFileError {
+public:
+    TIniWriteError(const std::string& path, std::error_code reason);
+};
+
+// "Unable to read <path>": the file is there but cannot be read.
+class TIniReadError : public TIniFileError {
+public:
+    TIniReadError(const std::string& path, std::error_code reason);
+};
+
+class TIniFile {
+public:
+    // The longest value a read returns, in bytes.
+    static constexpr size_t kMaxValueLength = 2047;
+
+    // An empty file.
+    TIniFile() = default;
+
+    // The document in `text`. Never fails: every byte sequence is some INI text.
+    static TIniFile Parse(std::string_view text);
+
+    // The file at `path`; nullopt when there is none. Throws TIniReadError
+    // when something is there but cannot be read.
+    static std::optional<TIniFile> LoadExisting(const std::string& path);
+    // As LoadExisting, with a missing file read as an empty one.
+    static TIniFile Load(const std::string& path);
+
+    // The whole text as it would be saved.
+    std::string Text() const;
+
+    // Replaces the file at `path` with Text(), atomically: on failure the old
+    // file stays whole and TIniWriteError is thrown.
+    void Save(const std::string& path) const;
+
+    std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
+    int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;
+    bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+
+    // The value is written as it stands, except that a line break in it, which
+    // the format cannot hold, becomes a blank. Section names must not hold ']',
+    // keys not '='; neither may be empty, hold a line break, start or end with
+    // a blank, or (keys) start with ';' or '[': std::invalid_argument.
+    void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteInteger(std::string_view section, std::string_view key, int32_t value);
+    void WriteBool(std::string_view section, std::string_view key, bool value);
+
+    bool SectionExists(std::string_view section) const;
+    bool ValueExists(std::string_view section, std::string_view key) const;
+    // The section names in file order, each name once (first spelling).
+    std::vector<std::string> ReadSections() const;
+    // The key names of a section in file order, each name once (first spelling).
+    std::vector<std::string> ReadSection(std::string_view section) const;
+
+    // The integer in `text` by the rules above, or nullopt.
+    static std::optional<int32_t> ParseInteger(std::string_view text);
+
+private:
+    struct TLine {
+        std::string Text;
+        std::string Key;  // lower case; empty when not a key line
+    };
+    struct TSection {
+        std::string Name;  // as spelt in the heading
+        std::vector<TLine> Lines;  // the heading first, unless this is the part above the first heading
+    };
+
+    const TSection* FindSection(std::string_view section) const;
+    TSection* FindSection(std::string_view section);
+    static const TLine* FindKey(const TSection& section, std::string_view key);
+
+    std::string ByteOrderMark_;
+    std::string LineEnd_ = "\n";
+    // Sections_[0] is the part above the first heading; it has no heading line.
+    std::vector<TSection> Sections_{TSection{}};
+    // Lower-case name to the first section of that name.
+    std::unordered_map<std::string, size_t> SectionIndex_;
+};
+
+}  // namespace tarnwick

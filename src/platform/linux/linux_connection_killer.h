@@ -1,0 +1,35 @@
+// Closes IPv4 TCP connections of this machine through sock_diag's SOCK_DESTROY
+// (NETLINK_SOCK_DIAG). The kernel aborts the socket as if a reset had arrived:
+// its owner's pending and next calls fail with ECONNABORTED, and a reset is
+// sent to the peer.
+//
+// Needs the CAP_NET_ADMIN capability and a kernel built with
+// CONFIG_INET_DIAG_DESTROY; without either, KillTcp returns the reason.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/connection_killer.h"
+
+namespace tarnwick {
+
+// Why connections cannot be closed here (this kernel cannot close sockets,
+// or this process lacks CAP_NET_ADMIN), or nullopt when they can. Closes
+// nothing: it asks the kernel to close a socket that cannot exist.
+std::optional<std::string> ConnectionKillUnavailableReason();
+
+class TLinuxConnectionKiller final : public TConnectionKiller {
+public:
+    // Closes exactly the socket whose local and remote ends are the row's.
+    // The kernel's lookup by ends falls back to a listener on the local end
+    // when no connection has them, so the socket is first looked up, checked
+    // to have all four ends, and then closed by its cookie: a connection
+    // that is already gone never takes a listening server down with it, and
+    // one replaced by a new connection with the same ends in between is not
+    // closed either. Each call opens its own netlink socket, so one object
+    // may be used from several threads.
+    std::optional<std::string> KillTcp(const TTcpRow& row) override;
+};
+
+}  // namespace tarnwick

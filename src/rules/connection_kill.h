@@ -1,0 +1,37 @@
+// Closing an established TCP connection of the snapshot by its row.
+#pragma once
+
+#include <string>
+
+#include "monitor/connection_snapshot.h"
+#include "platform/connection_killer.h"
+
+namespace tarnwick {
+
+inline constexpr const char* kUdpIsConnectionLess = "UDP protocol is connection-less";
+inline constexpr const char* kOnlyEstablishedCanClose = "I can only close Established connections!";
+
+enum class TKillOutcome {
+    Killed,          // the system closed the connection
+    NotTcp,          // the row is past the TCP rows: a UDP row, or none
+    NotEstablished,  // a TCP row in another state than Established
+    Refused,         // the system refused; Reason says why
+};
+
+struct TKillResult {
+    TKillOutcome Outcome = TKillOutcome::Killed;
+    std::string Reason;  // the system's reason when refused
+
+    // The message box text for the user, empty after a successful kill.
+    std::string Message() const;
+};
+
+// The log line (kind lkInfo) for a rule's kill that the system refused, so a
+// rule that cannot act does not pass for one that did.
+std::string KillRefusedLogText(const TTcpRow& row, const std::string& reason);
+
+// Closes TCP row `rowIndex` of `snapshot` when it is an established
+// connection. The caller refreshes the connection list afterwards.
+TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TConnectionKiller& killer);
+
+}  // namespace tarnwick

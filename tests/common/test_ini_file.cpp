@@ -1,0 +1,214 @@
+// The INI module: reading and writing key by key, keeping everything else, and
+// saving in one step.
+#include "common/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+
+#include "common/temp_folder.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::TTempFolder;
+
+TEST(IniFileRead, NamesMatchWithoutCaseAndFirstOccurrenceWins) {
+    const TIniFile ini = TIniFile::Parse(
+        "Orphan=above every section\n"
+        "[ All ]\n"
+        "COUNT = 2\n"
+        "count=3\n"
+        "; Hidden=comment\n"
+        "no equals sign here\n"
+        "[all]\n"
+        "Count=4\n"
+        "Late=only in the second [all]\n");
+    EXPECT_EQ(ini.ReadString("ALL", "Count", "-"), "2");
+    EXPECT_EQ(ini.ReadString("aLl", "cOuNt", "-"), "2");
+    EXPECT_EQ(ini.ReadString("ALL", "Late", "-"), "-");
+    EXPECT_EQ(ini.ReadString("ALL", "; Hidden", "-"), "-");
+    EXPECT_EQ(ini.ReadString("ALL", "Orphan", "-"), "-");
+    EXPECT_EQ(ini.ReadString("", "Orphan", "-"), "-");
+    EXPECT_EQ(ini.ReadString("Other", "Count", "-"), "-");
+    EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"All"}));
+    EXPECT_EQ(ini.ReadSection("all"), (std::vector<std::string>{"COUNT"}));
+}
+
+TEST(IniFileRead, ValuesLoseBlanksAndOnePairOfQuotesThenAreCut) {
+    const std::string long2047(2047, 'x');
+    const TIniFile ini = TIniFile::Parse(
+        "[S]\n"
+        "Double= \t\"Boss\"  \n"
+        "Nested='\"Boss\"'\n"
+        "Mixed=\"Boss'\n"
+        "Lone=\"\n"
+        "Empty=\n"
+        "Equals=a=b\n"
+        "Long=\"" + long2047 + "yz\"\n");
+    EXPECT_EQ(ini.ReadString("S", "Double", "-"), "Boss");
+    EXPECT_EQ(ini.ReadString("S", "Nested", "-"), "\"Boss\"");
+    EXPECT_EQ(ini.ReadString("S", "Mixed", "-"), "\"Boss'");
+    EXPECT_EQ(ini.ReadString("S", "Lone", "-"), "\"");
+    EXPECT_EQ(ini.ReadString("S", "Empty", "-"), "");  // present but empty: not the default
+    EXPECT_EQ(ini.ReadString("S", "Equals", "-"), "a=b");
+    EXPECT_EQ(ini.ReadString("S", "Long", "-"), long2047);  // quotes go first, then the cut
+}
+
+TEST(IniFileRead, IntegersAndTheirDefaults) {
+    const std::pair<const char*, std::optional<int32_t>> cases[] = {
+        {"+42", 42},         {"-42", -42},           {"007", 7},
+        {"-2147483648", INT32_MIN},                  {"2147483648", std::nullopt},
+        {"99999999999999999999", std::nullopt},      {"0X1f", 31},
+        {"$10", 16},         {"0xFFFFFFFF", -1},     {"0x000000000010", 16},
+        {"0x100000000", std::nullopt},               {"0x", std::nullopt},
+        {"-0x10", std::nullopt},                     {"-", std::nullopt},
+        {"1 2", std::nullopt},                       {"12abc", std::nullopt},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(TIniFile::ParseInteger(text), value) << '"' << text << '"';
+
+    const TIniFile ini = TIniFile::Parse("[S]\nWord=yes\nBlank=\nZero=0\n");
+    EXPECT_EQ(ini.ReadInteger("S", "Word", -5), -5);
+    EXPECT_TRUE(ini.ReadBool("S", "Word", true));
+    EXPECT_TRUE(ini.ReadBool("S", "Blank", true));
+    EXPECT_TRUE(ini.ReadBool("S", "Missing", true));
+    EXPECT_FALSE(ini.ReadBool("S", "Zero", true));
+}
+
+TEST(IniFileWrite, ChangesOnlyTheLinesOfTheKeysWritten) {
+    const std::string text =
+        "; rules of the house\n"
+        "Orphan=1\n"
+        "\n"
+        "[First]\n"
+        "  keep = me  \n"
+        "Target = \"old\"\n"
+        "target=second copy\n"
+        "garbage line\n"
+        "\n"
+        "; about Second\n"
+        "[Second]\n"
+        "x=1\n";
+    TIniFile ini = TIniFile::Parse(text);
+    EXPECT_EQ(ini.Text(), text);
+
+    ini.WriteString("FIRST", "TARGET", "new");
+    ini.WriteInteger("first", "Added", -12);
+    ini.WriteBool("Second", "Flag", true);
+    ini.WriteBool("Third", "Flag", false);
+    EXPECT_EQ(ini.Text(),
+              "; rules of the house\n"
+              "Orphan=1\n"
+              "\n"
+              "[First]\n"
+              "  keep = me  \n"
+              "Target=new\n"
+              "target=second copy\n"
+              "Added=-12\n"
+              "garbage line\n"
+              "\n"
+              "; about Second\n"
+              "[Second]\n"
+              "x=1\n"
+              "Flag=1\n"
+              "[Third]\n"
+              "Flag=0\n");
+
+    // A section without keys takes its first one right after the heading.
+    TIniFile bare = TIniFile::Parse("[S]\n; note\n");
+    bare.WriteString("S", "K", "v");
+    // A line break in a value would start a new line: it becomes a blank.
+    bare.WriteString("S", "Injected", "x\r\n[ALL]\nCount=99");
+    EXPECT_EQ(bare.Text(), "[S]\nK=v\nInjected=x  [ALL] Count=99\n; note\n");
+    EXPECT_THROW(bare.WriteString("S]", "K", "v"), std::invalid_argument);
+    EXPECT_THROW(bare.WriteString("S", "K=1", "v"), std::invalid_argument);
+    EXPECT_THROW(bare.WriteString("S", " K", "v"), std::invalid_argument);
+}
+
+TEST(IniFileLineEnds, KeptFromTheFirstLineNewFilesGetLf) {
+    TIniFile crlf = TIniFile::Parse("[S]\r\nA=1\r\n\r\n");
+    EXPECT_EQ(crlf.ReadString("S", "A", "-"), "1");
+    crlf.WriteString("S", "B", "2");
+    EXPECT_EQ(crlf.Text(), "[S]\r\nA=1\r\nB=2\r\n\r\n");
+
+    // Mixed ends read alike; the first line decides how the file is written.
+    const TIniFile mixed = TIniFile::Parse("[S]\nA=1\r\nB=2\r\r\nC=3");
+    EXPECT_EQ(mixed.ReadString("S", "A", "-"), "1");
+    EXPECT_EQ(mixed.ReadString("S", "B", "-"), "2");
+    EXPECT_EQ(mixed.ReadString("S", "C", "-"), "3");
+    EXPECT_EQ(mixed.Text(), "[S]\nA=1\nB=2\nC=3\n");
+
+    TIniFile fresh;
+    fresh.WriteString("S", "A", "1");
+    EXPECT_EQ(fresh.Text(), "[S]\nA=1\n");
+
+    const TIniFile marked = TIniFile::Parse("\xEF\xBB\xBF[S]\r\nA=1\r\n");
+    EXPECT_EQ(marked.ReadString("S", "A", "-"), "1");
+    EXPECT_EQ(marked.Text(), "\xEF\xBB\xBF[S]\r\nA=1\r\n");
+}
+
+TEST(IniFileDisk, MissingFileIsEmptyAndAFolderCannotBeRead) {
+    TTempFolder folder;
+    EXPECT_FALSE(TIniFile::LoadExisting(folder.File("none.ini")).has_value());
+    EXPECT_FALSE(TIniFile::LoadExisting(folder.File("no/such/folder.ini")).has_value());
+    EXPECT_EQ(TIniFile::Load(folder.File("none.ini")).Text(), "");
+    try {
+        TIniFile::Load(folder.Path());
+        FAIL() << "a folder read as an INI file";
+    } catch (const TIniReadError& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to read " + folder.Path());
+        EXPECT_EQ(error.Reason(), std::errc::is_a_directory);
+    }
+}
+
+TEST(IniFileDisk, SaveReplacesTheFileAndKeepsItsPermissionsAndLinks) {
+    TTempFolder folder;
+    const std::string path = folder.Write("real.ini", "[S]\r\nA=1\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    std::filesystem::create_symlink("real.ini", folder.File("link.ini"));
+
+    TIniFile ini = TIniFile::Load(folder.File("link.ini"));
+    ini.WriteString("S", "A", "2");
+    ini.Save(folder.File("link.ini"));
+
+    EXPECT_EQ(folder.Read("real.ini"), "[S]\r\nA=2\r\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.ini")));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    // Nothing but the two names is left in the folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 2);
+
+    TIniFile fresh;
+    fresh.WriteInteger("S", "N", 5);
+    fresh.Save(folder.File("new.ini"));
+    EXPECT_EQ(TIniFile::Load(folder.File("new.ini")).ReadInteger("S", "N", 0), 5);
+}
+
+TEST(IniFileDisk, FailedSaveLeavesTheOldFileWholeAndNamesTheFile) {
+    TTempFolder folder;
+    TIniFile ini;
+    ini.WriteString("S", "A", "new");
+
+    const std::string missingFolder = folder.File("gone/rules.dat");
+    try {
+        ini.Save(missingFolder);
+        FAIL() << "saved into a folder that does not exist";
+    } catch (const TIniWriteError& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + missingFolder);
+        EXPECT_EQ(error.Reason(), std::errc::no_such_file_or_directory);
+    }
+
+    // A folder where the file should be: the rename over it fails, after the
+    // text was written in full, so the temporary file must be cleared away.
+    std::filesystem::create_directory(folder.File("rules.dat"));
+    folder.Write("rules.dat/inside", "old contents");
+    EXPECT_THROW(ini.Save(folder.File("rules.dat")), TIniWriteError);
+    EXPECT_EQ(folder.Read("rules.dat/inside"), "old contents");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
+}
+
+}  // namespace
+}  // namespace tarnwick

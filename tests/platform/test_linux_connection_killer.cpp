@@ -1,0 +1,208 @@
+#include "platform/linux/linux_connection_killer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "loopback_helpers.h"
+#include "platform/linux/linux_ip_tables.h"
+
+namespace tarnwick {
+namespace {
+
+using test::Connect;
+using test::FindTcp;
+using test::LocalPort;
+using test::TcpListener;
+using test::TcpRows;
+
+constexpr uint32_t kListening = 2;
+constexpr uint32_t kEstablished = 5;
+
+// Closing needs CAP_NET_ADMIN and CONFIG_INET_DIAG_DESTROY; without them the
+// tests that close real connections have nothing to check.
+#define SKIP_UNLESS_KILL_WORKS()                                                        \
+    if (const std::optional<std::string> reason = ConnectionKillUnavailableReason()) { \
+        GTEST_SKIP() << "connections cannot be closed here: " << *reason;              \
+    }
+
+std::vector<TTcpRow> FetchTcp() {
+    TLinuxIpTables tables;
+    std::vector<uint8_t> table;
+    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
+    return TcpRows(table, true);
+}
+
+bool HasEstablished(uint16_t localPort, uint16_t remotePort) {
+    for (const TTcpRow& row : FindTcp(FetchTcp(), localPort, remotePort)) {
+        if (row.State == kEstablished) return true;
+    }
+    return false;
+}
+
+// The row of `fd`'s connection as the tables write it, made from the socket's
+// own view of its ends rather than from the tables.
+TTcpRow RowOf(int fd) {
+    sockaddr_in local{};
+    sockaddr_in remote{};
+    socklen_t length = sizeof local;
+    EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length), 0);
+    length = sizeof remote;
+    EXPECT_EQ(getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length), 0);
+    const auto addrField = [](const sockaddr_in& address) {
+        const uint32_t host = ntohl(address.sin_addr.s_addr);
+        return AddrField(host >> 24, host >> 16 & 0xFF, host >> 8 & 0xFF, host & 0xFF);
+    };
+    TTcpRow row;
+    row.State = kEstablished;
+    row.LocalAddr = addrField(local);
+    row.LocalPort = PortField(ntohs(local.sin_port));
+    row.RemoteAddr = addrField(remote);
+    row.RemotePort = PortField(ntohs(remote.sin_port));
+    return row;
+}
+
+// What a blocking reader of `fd` gets now: the errno of a failed recv, or 0
+// for end-of-file, or -1 for data or nothing within two seconds.
+int ReadOutcome(int fd) {
+    pollfd watched{fd, POLLIN, 0};
+    if (poll(&watched, 1, 2000) != 1) return -1;
+    char byte;
+    const ssize_t received = recv(fd, &byte, 1, MSG_DONTWAIT);
+    if (received == 0) return 0;
+    if (received > 0) return -1;
+    return errno;
+}
+
+// Takes CAP_NET_ADMIN out of this thread's effective set while it lives.
+// Capabilities belong to the thread (capset(2) changes only the caller's),
+// so the rest of the test binary keeps it.
+class TWithoutNetAdmin {
+public:
+    TWithoutNetAdmin() {
+        Header_.version = _LINUX_CAPABILITY_VERSION_3;
+        EXPECT_EQ(syscall(SYS_capget, &Header_, Saved_), 0);
+        __user_cap_data_struct reduced[_LINUX_CAPABILITY_U32S_3];
+        std::memcpy(reduced, Saved_, sizeof reduced);
+        reduced[CAP_TO_INDEX(CAP_NET_ADMIN)].effective &= ~CAP_TO_MASK(CAP_NET_ADMIN);
+        EXPECT_EQ(syscall(SYS_capset, &Header_, reduced), 0);
+    }
+    TWithoutNetAdmin(const TWithoutNetAdmin&) = delete;
+    TWithoutNetAdmin& operator=(const TWithoutNetAdmin&) = delete;
+    ~TWithoutNetAdmin() { syscall(SYS_capset, &Header_, Saved_); }
+
+private:
+    __user_cap_header_struct Header_{};
+    __user_cap_data_struct Saved_[_LINUX_CAPABILITY_U32S_3] = {};
+};
+
+TEST(LinuxConnectionKiller, ClosesAConnectionNamedByItsOwnEnds) {
+    SKIP_UNLESS_KILL_WORKS();
+    const TUniqueFd listener = TcpListener();
+    const test::TTcpConnection connection = Connect(listener.Get());
+    ASSERT_TRUE(HasEstablished(connection.ClientPort, connection.ServerPort));
+
+    TLinuxConnectionKiller killer;
+    EXPECT_EQ(killer.KillTcp(RowOf(connection.Client.Get())), std::nullopt);
+
+    // The closed socket's owner gets the error SOCK_DESTROY aborts it with;
+    // the peer gets the reset that the abort sends.
+    EXPECT_EQ(ReadOutcome(connection.Client.Get()), ECONNABORTED);
+    EXPECT_EQ(ReadOutcome(connection.Server.Get()), ECONNRESET);
+    EXPECT_FALSE(HasEstablished(connection.ClientPort, connection.ServerPort));
+    EXPECT_FALSE(HasEstablished(connection.ServerPort, connection.ClientPort));
+}
+
+TEST(LinuxConnectionKiller, ClosesTheConnectionOfATableRowAndOnlyThatOne) {
+    SKIP_UNLESS_KILL_WORKS();
+    const TUniqueFd listener = TcpListener();
+    const test::TTcpConnection target = Connect(listener.Get());
+    const test::TTcpConnection bystander = Connect(listener.Get());
+
+    // The server end's row, as the monitor would pass it.
+    const std::vector<TTcpRow> rows = FindTcp(FetchTcp(), target.ServerPort, target.ClientPort);
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows[0].State, kEstablished);
+    TLinuxConnectionKiller killer;
+    EXPECT_EQ(killer.KillTcp(rows[0]), std::nullopt);
+
+    EXPECT_EQ(ReadOutcome(target.Server.Get()), ECONNABORTED);
+    EXPECT_EQ(ReadOutcome(target.Client.Get()), ECONNRESET);
+    EXPECT_FALSE(HasEstablished(target.ServerPort, target.ClientPort));
+
+    // The other connection through the same listener, and the listener, live on.
+    EXPECT_TRUE(HasEstablished(bystander.ClientPort, bystander.ServerPort));
+    EXPECT_TRUE(HasEstablished(bystander.ServerPort, bystander.ClientPort));
+    ASSERT_EQ(send(bystander.Client.Get(), "x", 1, 0), 1);
+    char byte = 0;
+    EXPECT_EQ(recv(bystander.Server.Get(), &byte, 1, 0), 1);
+    const test::TTcpConnection later = Connect(listener.Get());
+    EXPECT_TRUE(HasEstablished(later.ClientPort, later.ServerPort));
+}
+
+TEST(LinuxConnectionKiller, AConnectionThatIsGoneGivesAReasonAndSparesTheListenerOnItsPort) {
+    SKIP_UNLESS_KILL_WORKS();
+    const TUniqueFd listener = TcpListener();
+    const uint16_t listenerPort = LocalPort(listener.Get());
+    test::TTcpConnection connection = Connect(listener.Get());
+    const TTcpRow row = RowOf(connection.Server.Get());  // local end = the listener's port
+    test::SetResetOnClose(connection.Client.Get());
+    connection.Client.Reset();
+    connection.Server.Reset();
+    ASSERT_FALSE(HasEstablished(connection.ServerPort, connection.ClientPort));
+
+    // A lookup by these ends would find the listener; closing that instead
+    // would take the server down.
+    TLinuxConnectionKiller killer;
+    const std::optional<std::string> reason = killer.KillTcp(row);
+    ASSERT_TRUE(reason.has_value());
+    EXPECT_EQ(*reason, std::string(std::strerror(ENOENT)) + " (the connection no longer exists)");
+
+    bool listening = false;
+    for (const TTcpRow& found : FindTcp(FetchTcp(), listenerPort)) listening |= found.State == kListening;
+    EXPECT_TRUE(listening);
+    const test::TTcpConnection later = Connect(listener.Get());
+    EXPECT_TRUE(HasEstablished(later.ClientPort, later.ServerPort));
+
+    // A row of ends nobody ever used.
+    TTcpRow nowhere;
+    nowhere.LocalAddr = AddrField(127, 0, 0, 1);
+    nowhere.LocalPort = PortField(1);
+    nowhere.RemoteAddr = AddrField(127, 0, 0, 1);
+    nowhere.RemotePort = PortField(1);
+    EXPECT_TRUE(killer.KillTcp(nowhere).has_value());
+}
+
+TEST(LinuxConnectionKiller, WithoutTheCapabilityTheReasonNamesItAndTheConnectionStays) {
+    const TUniqueFd listener = TcpListener();
+    const test::TTcpConnection connection = Connect(listener.Get());
+    const std::string expected =
+        std::string(std::strerror(EPERM)) + " (closing connections needs the CAP_NET_ADMIN capability)";
+    {
+        const TWithoutNetAdmin dropped;
+        EXPECT_EQ(ConnectionKillUnavailableReason(), expected);
+        TLinuxConnectionKiller killer;
+        const std::optional<std::string> reason = killer.KillTcp(RowOf(connection.Client.Get()));
+        if (reason != expected) {
+            // A kernel without socket closing says so before any privilege check.
+            ASSERT_TRUE(reason.has_value());
+            EXPECT_NE(reason->find("CONFIG_INET_DIAG_DESTROY"), std::string::npos) << *reason;
+        }
+    }
+    EXPECT_TRUE(HasEstablished(connection.ClientPort, connection.ServerPort));
+    ASSERT_EQ(send(connection.Client.Get(), "x", 1, 0), 1);
+    char byte = 0;
+    EXPECT_EQ(recv(connection.Server.Get(), &byte, 1, 0), 1);
+}
+
+}  // namespace
+}  // namespace tarnwick

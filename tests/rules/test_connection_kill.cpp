@@ -1,0 +1,60 @@
+// Closing a connection by its snapshot row: only established TCP rows, and
+// the system's refusal is reported, not swallowed.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "rules/connection_kill.h"
+
+namespace tarnwick::testing {
+namespace {
+
+class TFakeKiller final : public TConnectionKiller {
+public:
+    std::optional<std::string> Refusal;
+    std::vector<TTcpRow> Killed;
+    std::optional<std::string> KillTcp(const TTcpRow& row) override {
+        if (Refusal) return Refusal;
+        Killed.push_back(row);
+        return std::nullopt;
+    }
+};
+
+class ConnectionKill : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Tables.TcpRows = {TcpRow(2, 0, 80, 0, 0, 1),
+                          TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 1)};
+        Tables.UdpRows = {UdpRow(0, 53, 1)};
+        ASSERT_TRUE(Snapshot.FetchTables(Tables, Processes));
+    }
+    TFakeIpTables Tables;
+    TFakeProcessList Processes;
+    ConnectionSnapshot Snapshot{true};
+    TFakeKiller Killer;
+};
+
+TEST_F(ConnectionKill, OnlyAnEstablishedTcpRowIsClosedWithItsOwnEnds) {
+    EXPECT_EQ(KillConnection(Snapshot, 1, Killer).Outcome, TKillOutcome::Killed);
+    ASSERT_EQ(Killer.Killed.size(), 1u);
+    EXPECT_EQ(Killer.Killed[0].LocalPort, PortField(40000));
+    EXPECT_EQ(Killer.Killed[0].RemoteAddr, AddrField(10, 0, 0, 5));
+    EXPECT_EQ(Killer.Killed[0].RemotePort, PortField(443));
+
+    const TKillResult listening = KillConnection(Snapshot, 0, Killer);
+    EXPECT_EQ(listening.Message(), "I can only close Established connections!");
+    for (int row : {2, 7, -1}) EXPECT_EQ(KillConnection(Snapshot, row, Killer).Message(), "UDP protocol is connection-less");
+    EXPECT_EQ(Killer.Killed.size(), 1u);
+}
+
+TEST_F(ConnectionKill, ARefusalCarriesTheSystemsReason) {
+    Killer.Refusal = "Operation not permitted";
+    const TKillResult result = KillConnection(Snapshot, 1, Killer);
+    EXPECT_EQ(result.Outcome, TKillOutcome::Refused);
+    EXPECT_EQ(result.Message(), "The connection could not be closed: Operation not permitted");
+}
+
+}  // namespace
+}  // namespace tarnwick::testing

@@ -1,0 +1,136 @@
+// Rules and closing connections from the main window: the global switch,
+// a rule's actions on a new connection, the kill command and its menu.
+#include "ui/main_form_fixture.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "ui/connection_grid.h"
+#include "ui/msn_popup.h"
+
+namespace tarnwick::testing {
+namespace {
+
+class RulesAndKill : public MainFormFixture {
+protected:
+    void SetUp() override {
+        MainFormFixture::SetUp();
+        char pattern[] = "/tmp/tarnwick-ui-XXXXXX";
+        ExecutableDir = mkdtemp(pattern);
+    }
+    void TearDown() override {
+        MainFormFixture::TearDown();
+        std::filesystem::remove_all(ExecutableDir);
+    }
+    // A rules file beside the "executable" with one rule on remote port 22.
+    void WriteRules(const std::string& actions) {
+        std::ofstream(ExecutableDir + "/Rules.dat") << "[ALL]\nCount=1\n[Item1]\nRulesName=ssh\nEnabledRules=1\n"
+                                                       "EnRemotePortFilter=1\nRemotePortFilter=22\nPopupMsg=watch it\n"
+                                                    << actions;
+    }
+    void NewSshConnection() {
+        Tables.Tables.TcpRows.push_back(TcpRow(5, AddrField(192, 168, 1, 2), 40100, AddrField(10, 0, 0, 9), 22, 10));
+    }
+    std::vector<std::string> RuleLines() {
+        std::vector<std::string> lines;
+        for (const TLogEntry& entry : Form->Log().Entries())
+            if (entry.Kind == lkRule) lines.push_back(entry.Line.substr(entry.Line.find("    ") + 4));
+        return lines;
+    }
+};
+
+TEST_F(RulesAndKill, RulesLoadAtStartButFireOnlyWhenSwitchedOn) {
+    WriteRules("EnPopupAction=1\n");
+    TMain_F& form = Create();
+    ASSERT_EQ(form.Rules->Count(), 1);
+    EXPECT_FALSE(form.actionRules->isChecked());
+    ASSERT_TRUE(WaitForRefreshes(1));
+    NewSshConnection();
+    form.RefreshConnections();
+    EXPECT_TRUE(RuleLines().empty());
+
+    form.actionRules->trigger();
+    Tables.Tables.TcpRows.back().LocalPort = PortField(40101);  // another new connection
+    form.RefreshConnections();
+    EXPECT_EQ(RuleLines(), std::vector<std::string>{"Enabled Rules:ssh,Popup Messages:watch it"});
+    EXPECT_EQ(form.Popup->OpenWindows().size(), 1u);
+}
+
+TEST_F(RulesAndKill, AKillActionClosesTheConnectionThatRaisedItThenRefreshesAfter) {
+    WriteRules("EnKillAction=1\nEnRunAction=1\nRunAction=/bin/sh\nEnWavAction=1\nWavAction=/no/such.wav\n");
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    form.actionRules->setChecked(true);
+    NewSshConnection();
+    const int fetches = Tables.Fetches;
+    form.RefreshConnections();
+    ASSERT_EQ(Killer.Killed.size(), 1u);
+    EXPECT_EQ(Killer.Killed[0].RemotePort, PortField(22));
+    EXPECT_EQ(Killer.Killed[0].LocalPort, PortField(40100));
+    EXPECT_EQ(Launcher.Launched, std::vector<std::string>{"/bin/sh"});
+    EXPECT_TRUE(Sound.Played.empty());  // no such file: no sound, no line
+    EXPECT_EQ(RuleLines(), (std::vector<std::string>{"Enabled Rules:ssh,Run the Program files:/bin/sh",
+                                                     "Enabled Rules:ssh,Kill the Connection!"}));
+    // The kill's refresh runs after the one that reported the connection.
+    EXPECT_EQ(Tables.Fetches, fetches + 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Tables.Fetches == fetches + 2; }, 5000));
+}
+
+TEST_F(RulesAndKill, ARefusedRuleKillIsLoggedWithTheSystemsReason) {
+    WriteRules("EnKillAction=1\n");
+    Killer.Refusal = "Operation not permitted";
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    form.actionRules->setChecked(true);
+    NewSshConnection();
+    form.RefreshConnections();
+    bool refusalLogged = false;
+    for (const TLogEntry& entry : form.Log().Entries())
+        refusalLogged = refusalLogged || (entry.Kind == lkInfo && entry.Line.ends_with(": Operation not permitted"));
+    EXPECT_TRUE(refusalLogged);
+    EXPECT_EQ(RuleLines(), std::vector<std::string>{"Enabled Rules:ssh,Kill the Connection!"});
+    EXPECT_TRUE(Boxes.Shown.empty());  // rule actions never show messages
+}
+
+TEST_F(RulesAndKill, KillCommandChecksTheSelectedRow) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));  // rows: listener, established, three UDP
+    const auto kill = [&](int modelRow) {
+        form.grdNetStatList->selectRow(modelRow);
+        Boxes.Shown.clear();
+        form.actionKill->trigger();
+        return Boxes.Shown.empty() ? QString() : Boxes.Shown.back();
+    };
+    EXPECT_EQ(kill(2), "UDP protocol is connection-less");
+    EXPECT_EQ(kill(0), "I can only close Established connections!");
+    EXPECT_TRUE(Killer.Killed.empty());
+    const int fetches = Tables.Fetches;
+    EXPECT_EQ(kill(1), "");
+    ASSERT_EQ(Killer.Killed.size(), 1u);
+    EXPECT_EQ(Tables.Fetches, fetches + 1);  // refreshed at once
+
+    Killer.Refusal = "Operation not permitted (closing connections needs the CAP_NET_ADMIN capability)";
+    EXPECT_TRUE(kill(1).endsWith("CAP_NET_ADMIN capability)"));
+
+    form.actionTCP->trigger();  // TCP rows hidden: nothing can be closed
+    ASSERT_TRUE(WaitForRefreshes(form.CompletedRefreshes() + 1));
+    EXPECT_EQ(kill(0), "UDP protocol is connection-less");
+}
+
+TEST_F(RulesAndKill, ContextMenuOffersKillOnlyForEstablishedRows) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    for (auto [modelRow, enabled] : {std::pair{0, false}, std::pair{1, true}, std::pair{2, false}}) {
+        form.grdNetStatList->selectRow(modelRow);
+        emit form.pmConnection->aboutToShow();
+        EXPECT_EQ(form.KillConnection1->isEnabled(), enabled) << modelRow;
+        EXPECT_TRUE(form.actionKill->isEnabled());
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
