@@ -15,6 +15,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);  // also takes the user's locale for dates and times
     QApplication::setApplicationName(tarnwick::kApplicationTitle);
     QApplication::setWindowIcon(tarnwick::ApplicationIcon());
+    // The window hides into the tray and alerts come and go: only the
+    // confirmed close of the main window ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     tarnwick::TLinuxIpTables ipTables;
     tarnwick::TLinuxProcessList processes;

@@ -2,6 +2,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QSystemTrayIcon>
+#include <QUrl>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,6 +23,7 @@
 #include "ui/connection_grid_model.h"
 #include "monitor/tcp_state_names.h"
 #include "rules/connection_kill.h"
+#include "rules/options_file.h"
 #include "rules/platform_rule_actions.h"
 #include "rules/rule_check.h"
 #include "ui/log_list.h"
@@ -38,6 +42,7 @@ constexpr int kSplitterHeight = 2;
 constexpr int kPanelInsetLeft = 16;
 constexpr int kPanelInsetRight = 17;
 constexpr int kRefreshIntervalMs = 3000;
+constexpr int kTrayDelayMs = 300;
 const QColor kFormColour(0x4B, 0x7D, 0x9E);
 constexpr std::chrono::milliseconds kHeartbeat{5};
 
@@ -151,6 +156,11 @@ void TMain_F::FormCreate() {
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kRefreshIntervalMs);
     connect(Timer1, &QTimer::timeout, this, &TMain_F::Timer1Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(kTrayDelayMs);
+    connect(Timer2, &QTimer::timeout, this, &TMain_F::Timer2Timer);
+    BuildTray();
 
     // Bind the tables: without socket diagnostics there is nothing to monitor.
     if (Services_.ProbeTables) {
@@ -186,6 +196,19 @@ QWidget* TMain_F::BuildTopBand() {
         "QMenuBar::item:selected { background: #C4D8E8; }"));
     layout->addWidget(MainMenu, 0, Qt::AlignVCenter);
     layout->addStretch(1);
+    // The Help and About links at the right of the band.
+    auto makeLink = [band, layout](const char* name, const QString& text) {
+        auto* link = new QLabel(text, band);
+        link->setObjectName(QString::fromLatin1(name));
+        link->setStyleSheet(QStringLiteral("QLabel { color: white; font-family: Arial; font-size: 12px; }"));
+        link->setCursor(Qt::PointingHandCursor);
+        layout->addWidget(link, 0, Qt::AlignVCenter);
+        return link;
+    };
+    Label1 = makeLink("Label1", QStringLiteral("Help"));
+    Label2 = makeLink("Label2", QStringLiteral("About"));
+    Label1->installEventFilter(this);
+    Label2->installEventFilter(this);
     return band;
 }
 
@@ -201,6 +224,11 @@ void TMain_F::BuildMenus() {
     connect(actionClearLog, &QAction::triggered, this, &TMain_F::actionClearLogExecute);
     actionExit = makeAction("actionExit", QStringLiteral("&Exit"));
     connect(actionExit, &QAction::triggered, this, &QWidget::close);
+
+    actionTray = makeAction("actionTray", QStringLiteral("&Tray to Task Bar"));
+    connect(actionTray, &QAction::triggered, this, &TMain_F::actionTrayExecute);
+    RefreshConnectionList1 = makeAction("RefreshConnectionList1", QStringLiteral("&Restore"));
+    connect(RefreshConnectionList1, &QAction::triggered, this, &TMain_F::RestoreFromTray);
 
     actionRules = makeAction("actionRules", QStringLiteral("Enable &Rules"));
     actionRules->setCheckable(true);
@@ -232,6 +260,7 @@ void TMain_F::BuildMenus() {
     mnuFile->addAction(actionRefresh);
     mnuFile->addSeparator();
     mnuFile->addAction(actionClearLog);
+    mnuFile->addAction(actionTray);
     mnuFile->addSeparator();
     mnuFile->addAction(actionExit);
 
@@ -263,6 +292,76 @@ void TMain_F::BuildMenus() {
     lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lstLog, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { pmLog->popup(lstLog->viewport()->mapToGlobal(at)); });
+}
+
+void TMain_F::BuildTray() {
+    TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    pmTray = new QMenu(this);
+    pmTray->setObjectName(QStringLiteral("pmTray"));
+    pmTray->addAction(RefreshConnectionList1);
+    pmTray->addSeparator();
+    pmTray->addAction(actionRefresh);
+    pmTray->addAction(actionExit);
+    TrayIcon = new QSystemTrayIcon(windowIcon().isNull() ? ApplicationIcon() : windowIcon(), this);
+    TrayIcon->setObjectName(QStringLiteral("JvTrayIcon1"));
+    TrayIcon->setContextMenu(pmTray);
+    connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
+    });
+    TrayIcon->show();
+}
+
+void TMain_F::actionTrayExecute() {
+    // Hiding with no tray to restore from would strand the window: minimise it then.
+    if (TrayAvailable && TrayAvailable()) {
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
+void TMain_F::RestoreFromTray() {
+    showNormal();  // shows a hidden window too, which applies the options again
+    raise();
+    activateWindow();
+}
+
+void TMain_F::Timer2Timer() {
+    Timer2->stop();
+    TrayDone = true;
+    actionTray->trigger();
+}
+
+void TMain_F::LoadOptions() {
+    const TOptions options = LoadOptionsFile(OptionsFilePath(Services_.ExecutableDir));
+    // A refresh time of 0 or less switches the periodic refresh off rather
+    // than refreshing back to back; very long times are capped at the timer's limit.
+    const bool periodic = options.AutoRefresh && options.RefreshTime > 0;
+    const long long interval = std::min<long long>(static_cast<long long>(options.RefreshTime) * 1000, INT32_MAX);
+    if (periodic) Timer1->setInterval(static_cast<int>(interval));
+    if (periodic && !Stopped_ && TablesBound_) {
+        Timer1->start();
+    } else {
+        Timer1->stop();
+    }
+    if (!TrayDone) {
+        if (options.Tray) {
+            Timer2->start();
+        } else {
+            Timer2->stop();
+        }
+    }
+    Log_.AutoSaveLog = options.AutoSaveLog;
+}
+
+void TMain_F::Label1Click() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(Services_.ExecutableDir + "/help.htm")));
+}
+
+void TMain_F::Label2Click() {
+    Popup->Header = kApplicationTitle.toStdString();
+    Popup->Text = kApplicationTitle.toStdString() + "  " + kCreditLine;
+    Popup->ShowPopup();
 }
 
 void TMain_F::BuildLog() {
@@ -393,6 +492,7 @@ void TMain_F::StopRefreshes() {
     if (Stopped_) return;
     Stopped_ = true;
     if (Timer1) Timer1->stop();
+    if (Timer2) Timer2->stop();
     // A worker may be waiting for this thread right now: release it first, then wait for it.
     HandOver_.Cancel();
     if (Worker_) {
@@ -409,14 +509,33 @@ void TMain_F::closeEvent(QCloseEvent* event) {
     }
     StopRefreshes();
     event->accept();
+    // The program ends with its main window, even while alerts are still on screen.
+    QCoreApplication::quit();
 }
 
 void TMain_F::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (OnFormShow) OnFormShow();
+    if (!event->spontaneous()) LoadOptions();
+}
+
+void TMain_F::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // Minimised, only the tray icon stays: the task bar button goes with the window.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable && TrayAvailable())
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) hide();
+        });
 }
 
 bool TMain_F::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == Label1 || watched == Label2) && event->type() == QEvent::MouseButtonRelease) {
+        if (watched == Label1) {
+            Label1Click();
+        } else {
+            Label2Click();
+        }
+        return true;
+    }
     if (watched == Panel1 && event->type() == QEvent::Resize) {
         grdNetStatList->SetDefaultColWidth((Panel1->width() - 23) / 6);
         grdNetStatList->viewport()->update();

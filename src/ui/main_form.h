@@ -26,6 +26,8 @@
 #include "ui/message_boxes.h"
 
 class QAction;
+class QLabel;
+class QSystemTrayIcon;
 class QMenu;
 class QMenuBar;
 class QSplitter;
@@ -91,8 +93,16 @@ public:
 
     // When set, rule checks go here instead of to CheckRules (tests watch the hand-overs with it).
     std::function<void(int row, const std::string& remoteAddr, int localPort, int remotePort)> OnCheckRules;
-    // Called each time the window is shown (the options are applied there).
-    std::function<void()> OnFormShow;
+    // Applies Option.ini: the refresh timer, the one start in the tray, the log's auto-save.
+    void LoadOptions();
+    // Hides the window into the tray, or minimises it where there is no tray to come back from.
+    void actionTrayExecute();
+    // Brings the window back from the tray or the minimised state.
+    void RestoreFromTray();
+    // Whether hiding into the tray leaves a way back (a tray is there); tests may override.
+    std::function<bool()> TrayAvailable;
+    // The credit line of the About alert.
+    static constexpr const char* kCreditLine = "A network monitor by the Tarnwick developers";
 
     // Owned lists and state that the other windows use.
     std::unique_ptr<TConnectionitems> Connections;
@@ -100,6 +110,11 @@ public:
     TUMSNPopup* Popup = nullptr;
     bool TrayDone = false;
     QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;  // the one start in the tray, 300 ms after the options ask for it
+    QSystemTrayIcon* TrayIcon = nullptr;
+    QMenu* pmTray = nullptr;
+    QLabel* Label1 = nullptr;  // "Help"
+    QLabel* Label2 = nullptr;  // "About"
 
     // Controls and commands.
     QWidget* Panel1 = nullptr;
@@ -123,6 +138,8 @@ public:
     QAction* actionRules = nullptr;
     QAction* actionKill = nullptr;
     QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
+    QAction* actionTray = nullptr;
+    QAction* RefreshConnectionList1 = nullptr;  // the tray menu's "&Restore"
 
     // How long one refresh kept the window thread busy at most, and how long it took.
     struct TRefreshStats {
@@ -140,6 +157,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;  // FormCloseQuery
     void showEvent(QShowEvent* event) override;    // FormShow
+    void changeEvent(QEvent* event) override;      // minimising hides the task bar button
     bool eventFilter(QObject* watched, QEvent* event) override;  // FormResize (of Panel1)
 
 private:
@@ -155,6 +173,10 @@ private:
     void StopRefreshes();
     void PostToWindow(std::function<void()> task);
     void actionClearLogExecute();
+    void BuildTray();
+    void Timer2Timer();
+    void Label1Click();
+    void Label2Click();
     void actionKillExecute();
     void pmConnectionPopup();
     void actionLogExecute(bool checked);

@@ -1,0 +1,84 @@
+#include "common/inet_address.h"
+
+#include <array>
+
+#include "common/text_util.h"
+
+namespace tarnwick {
+
+namespace {
+
+bool IsWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int DigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 99;
+}
+
+// Reads one part at `pos` in its base; false when there is no valid number.
+bool ReadPart(std::string_view text, size_t& pos, uint32_t& value) {
+    if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') return false;
+    int base = 10;
+    if (text[pos] == '0') {
+        base = 8;
+        ++pos;
+        if (pos < text.size() && (text[pos] == 'x' || text[pos] == 'X')) {
+            base = 16;
+            ++pos;
+            if (pos >= text.size() || DigitValue(text[pos]) >= 16) return false;
+        }
+    }
+    uint64_t number = 0;
+    while (pos < text.size()) {
+        const int digit = DigitValue(text[pos]);
+        if (digit >= base) {
+            // 8 and 9 end an octal part only to make the whole text invalid.
+            if (base == 8 && digit < 10) return false;
+            break;
+        }
+        number = number * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+        if (number > 0xFFFFFFFFu) return false;
+        ++pos;
+    }
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+}  // namespace
+
+uint32_t InetAddr(std::string_view text) {
+    std::array<uint32_t, 4> parts{};
+    size_t count = 0;
+    size_t pos = 0;
+    for (;;) {
+        if (count == parts.size()) return kInetAddrNone;
+        if (!ReadPart(text, pos, parts[count])) return kInetAddrNone;
+        ++count;
+        if (pos < text.size() && text[pos] == '.') {
+            ++pos;
+            continue;
+        }
+        break;
+    }
+    if (pos < text.size() && !IsWhiteSpace(text[pos])) return kInetAddrNone;
+
+    // All parts but the last are single bytes; the last fills the bytes left.
+    for (size_t i = 0; i + 1 < count; ++i) {
+        if (parts[i] > 0xFFu) return kInetAddrNone;
+    }
+    const unsigned lastBytes = static_cast<unsigned>(5 - count);
+    const uint32_t last = parts[count - 1];
+    if (lastBytes < 4 && last >= (1u << (8 * lastBytes))) return kInetAddrNone;
+
+    // The value with the first number in the most significant byte...
+    uint32_t value = last;
+    for (size_t i = 0; i + 1 < count; ++i) value |= parts[i] << (8 * (3 - i));
+    // ...as an address field: first number in the least significant byte.
+    return SwapIPBytes(value);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,32 @@
+// Dotted text to an IPv4 address field, read the way the sockets library's
+// inet_addr reads it, so that addresses typed into rules mean the same here
+// as wherever they were written.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace tarnwick {
+
+// What InetAddr gives for text that is not an address. "255.255.255.255"
+// reads as the same value: the two cannot be told apart.
+inline constexpr uint32_t kInetAddrNone = 0xFFFFFFFFu;
+
+// The address field of `text` (network byte order: the first number of the
+// dotted form is the first byte in memory, the least significant byte of the
+// value, as in AddrField), or kInetAddrNone when the text is not an address.
+//
+// Accepted, as inet_addr accepts them:
+//   a.b.c.d   each part 0..255
+//   a.b.c     c fills the last two bytes (0..65535)
+//   a.b       b fills the last three bytes (0..16777215)
+//   a         a is the whole 32-bit address
+// Each part is decimal, octal after a leading 0 ("010" is 8), or hexadecimal
+// after 0x or 0X ("0x7f"). The text ends at its end or at the first ASCII
+// white space; whatever follows that is ignored ("1.2.3.4 x" is 1.2.3.4).
+// Not an address: empty text, leading white space, a sign, an empty part
+// ("1..2", "1.2.3.4."), more than four parts, "0x" without digits, 8 or 9 in
+// an octal part, a part too large for its place, any other character.
+uint32_t InetAddr(std::string_view text);
+
+}  // namespace tarnwick

@@ -1,0 +1,39 @@
+// Option.ini, the settings file beside the executable: one section "Option"
+// with six keys, read and written with the rules of the INI module (Booleans
+// "1"/"0", non-zero meaning true; integers in decimal; a missing or malformed
+// value gives the key's default).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarnwick {
+
+// The settings, in the order of their keys in the file. Each field is named
+// after its key and starts at the key's default.
+struct TOptions {
+    bool AutoRefresh = true;   // the periodic refresh timer runs
+    int32_t RefreshTime = 3;   // its interval in seconds; not limited here
+    bool Tray = false;         // the main window goes to the tray once, shortly after it is first shown
+    bool AutoStart = false;    // mirrors the start-up entry; read only by the Options dialog
+    bool AutoSaveLog = true;   // the event log saves and clears itself when it grows long
+    int32_t DataBuffer = 200;  // stored and edited only; the dialog's field keeps it within 100..1000
+};
+
+// The settings in the file at `path`. Never fails: without a file, or with one
+// that cannot be read, every setting has its default, as a profile read would give.
+TOptions LoadOptionsFile(const std::string& path);
+
+// Writes the six keys into the file, created when missing, in the order of
+// TOptions; everything else in the file stays. The file is replaced in one
+// step: on failure it is unchanged and TIniWriteError ("Unable to write to
+// <path>") is thrown.
+void SaveOptionsFile(const std::string& path, const TOptions& options);
+
+// The settings file in `executableDir`: an existing file whose name is
+// "Option.ini" in any case ("option.ini", "OPTION.INI", ...), else
+// "Option.ini". Of several, "Option.ini" itself is taken, else the first name
+// in byte order.
+std::string OptionsFilePath(const std::string& executableDir);
+
+}  // namespace tarnwick
