@@ -7,6 +7,7 @@
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
+#include "platform/linux/xdg_autostart.h"
 #include "ui/banner.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
@@ -26,9 +27,11 @@ int main(int argc, char** argv) {
     tarnwick::TLinuxConnectionKiller killer;
     tarnwick::TLinuxProgramLauncher launcher;
     tarnwick::TLinuxSoundPlayer sound;
-    tarnwick::TMain_F mainForm(tarnwick::TMainServices{ipTables, processes, names, boxes, killer, launcher, sound,
-                                                       QCoreApplication::applicationDirPath().toStdString(),
-                                                       &tarnwick::SockDiagUnavailableReason});
+    tarnwick::TXdgAutostart autostart(tarnwick::DefaultAutostartDir());
+    tarnwick::TMain_F mainForm(tarnwick::TMainServices{
+        ipTables, processes, names, boxes, killer, launcher, sound, autostart,
+        QCoreApplication::applicationDirPath().toStdString(), QCoreApplication::applicationFilePath().toStdString(),
+        &tarnwick::SockDiagUnavailableReason});
     if (!mainForm.TablesBound()) return 1;
     mainForm.show();
     return application.exec();

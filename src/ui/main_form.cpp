@@ -28,6 +28,8 @@
 #include "rules/rule_check.h"
 #include "ui/log_list.h"
 #include "ui/msn_popup.h"
+#include "ui/option_form.h"
+#include "ui/rules_edit_form.h"
 #include "ui/refresh_thread.h"
 
 namespace tarnwick {
@@ -109,7 +111,7 @@ void TMain_F::FormCreate() {
     TrayDone = false;
     Connections = std::make_unique<TConnectionitems>();
     Rules = std::make_unique<TRuleItems>();
-    Rules->LoadFromFile(RulesFilePath(Services_.ExecutableDir));
+    LoadRules();
     Popup = new TUMSNPopup(this);
 
     auto* client = new QWidget(this);
@@ -161,6 +163,12 @@ void TMain_F::FormCreate() {
     Timer2->setInterval(kTrayDelayMs);
     connect(Timer2, &QTimer::timeout, this, &TMain_F::Timer2Timer);
     BuildTray();
+
+    // The dialogs are made once and reused.
+    RulesEdit_F = new TRulesEdit_F(this);
+    Option_F = new TOption_F(this, *Rules, Services_.ExecutableDir, Services_.ExecutablePath, Services_.Autostart,
+                             Services_.Boxes, *RulesEdit_F);
+    RunOptionsDialog = [](TOption_F& dialog) { return dialog.exec() == QDialog::Accepted; };
 
     // Bind the tables: without socket diagnostics there is nothing to monitor.
     if (Services_.ProbeTables) {
@@ -230,6 +238,9 @@ void TMain_F::BuildMenus() {
     RefreshConnectionList1 = makeAction("RefreshConnectionList1", QStringLiteral("&Restore"));
     connect(RefreshConnectionList1, &QAction::triggered, this, &TMain_F::RestoreFromTray);
 
+    ActionOptions = makeAction("ActionOptions", QStringLiteral("&Options"));
+    connect(ActionOptions, &QAction::triggered, this, &TMain_F::ActionOptionsExecute);
+
     actionRules = makeAction("actionRules", QStringLiteral("Enable &Rules"));
     actionRules->setCheckable(true);
     actionRules->setChecked(false);  // off at every start, never stored
@@ -277,6 +288,8 @@ void TMain_F::BuildMenus() {
 
     mnuTools = MainMenu->addMenu(QStringLiteral("&Tools"));
     mnuTools->addAction(actionRules);
+    mnuTools->addSeparator();
+    mnuTools->addAction(ActionOptions);
 
     pmConnection = new QMenu(this);
     pmConnection->setObjectName(QStringLiteral("pmConnection"));
@@ -352,6 +365,25 @@ void TMain_F::LoadOptions() {
         }
     }
     Log_.AutoSaveLog = options.AutoSaveLog;
+}
+
+void TMain_F::LoadRules() {
+    // A rules file that is there but cannot be read leaves the list as it was,
+    // and the user learns why rather than losing the program.
+    try {
+        Rules->LoadFromFile(RulesFilePath(Services_.ExecutableDir));
+    } catch (const std::exception& error) {
+        Services_.Boxes.Show(this, QString::fromStdString(error.what()), kApplicationTitle, QMessageBox::Warning);
+    }
+}
+
+void TMain_F::ActionOptionsExecute() {
+    if (RunOptionsDialog(*Option_F)) {
+        LoadOptions();
+    } else {
+        // Undo the rule changes made in the dialog (kept when there is no file to come back to).
+        LoadRules();
+    }
 }
 
 void TMain_F::Label1Click() {

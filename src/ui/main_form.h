@@ -23,6 +23,8 @@
 #include "platform/program_launcher.h"
 #include "platform/sound_player.h"
 #include "rules/rule_items.h"
+#include "platform/autostart.h"
+#include "ui/app_title.h"
 #include "ui/message_boxes.h"
 
 class QAction;
@@ -41,8 +43,9 @@ class TLogList;
 class TLogListModel;
 class TRefreshThread;
 class TUMSNPopup;
+class TOption_F;
+class TRulesEdit_F;
 
-inline const QString kApplicationTitle = QStringLiteral("Tarnwick 1.01");
 
 struct TMainServices {
     TIpTables& IpTables;
@@ -52,8 +55,11 @@ struct TMainServices {
     TConnectionKiller& Killer;
     TProgramLauncher& Launcher;
     TSoundPlayer& Sound;
-    // The folder of the program's executable, where the rules file lives.
+    TAutostart& Autostart;
+    // The folder of the program's executable, where the rules and options files live.
     std::string ExecutableDir;
+    // The executable itself, which the start-up entry starts.
+    std::string ExecutablePath;
     // Why the connection tables cannot be read on this system, or nullopt.
     std::function<std::optional<std::string>()> ProbeTables;
 };
@@ -95,6 +101,10 @@ public:
     std::function<void(int row, const std::string& remoteAddr, int localPort, int remotePort)> OnCheckRules;
     // Applies Option.ini: the refresh timer, the one start in the tray, the log's auto-save.
     void LoadOptions();
+    // "&Options": the dialog; OK applies the options, Cancel reloads the rules.
+    void ActionOptionsExecute();
+    // Shows the Options dialog modally; true for OK (tests answer it themselves).
+    std::function<bool(TOption_F&)> RunOptionsDialog;
     // Hides the window into the tray, or minimises it where there is no tray to come back from.
     void actionTrayExecute();
     // Brings the window back from the tray or the minimised state.
@@ -108,6 +118,8 @@ public:
     std::unique_ptr<TConnectionitems> Connections;
     std::unique_ptr<TRuleItems> Rules;
     TUMSNPopup* Popup = nullptr;
+    TRulesEdit_F* RulesEdit_F = nullptr;  // the rule editor, made once and reused
+    TOption_F* Option_F = nullptr;        // the Options dialog, made once and reused
     bool TrayDone = false;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;  // the one start in the tray, 300 ms after the options ask for it
@@ -139,6 +151,7 @@ public:
     QAction* actionKill = nullptr;
     QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
     QAction* actionTray = nullptr;
+    QAction* ActionOptions = nullptr;
     QAction* RefreshConnectionList1 = nullptr;  // the tray menu's "&Restore"
 
     // How long one refresh kept the window thread busy at most, and how long it took.
@@ -174,6 +187,7 @@ private:
     void PostToWindow(std::function<void()> task);
     void actionClearLogExecute();
     void BuildTray();
+    void LoadRules();
     void Timer2Timer();
     void Label1Click();
     void Label2Click();

@@ -22,7 +22,7 @@
 
 #include "platform/autostart.h"
 #include "rules/rule_items.h"
-#include "ui/main_form.h"
+#include "ui/app_title.h"
 #include "ui/message_boxes.h"
 #include "ui/rules_list_view.h"
 

@@ -141,17 +141,19 @@ void TRulesEdit_F::FormCreate() {
     edtPopup->setObjectName(QStringLiteral("edtPopup"));
     for (QPushButton* browse : {btnRun, btnWav}) {
         browse->setAutoDefault(false);
-        browse->setFixedSize(26, 22);
+        browse->setFixedWidth(26);
     }
-    actions->addWidget(chkRun, 0, 0, 1, 2);
-    actions->addWidget(edtRun, 1, 0);
-    actions->addWidget(btnRun, 1, 1);
-    actions->addWidget(chkWav, 2, 0, 1, 2);
-    actions->addWidget(edtWav, 3, 0);
-    actions->addWidget(btnWav, 3, 1);
-    actions->addWidget(chkKill, 4, 0, 1, 2);
-    actions->addWidget(chkPopup, 5, 0, 1, 2);
-    actions->addWidget(edtPopup, 6, 0, 1, 2);
+    // Each path beside its check box: seven rows would not fit the fixed height.
+    actions->addWidget(chkRun, 0, 0);
+    actions->addWidget(edtRun, 0, 1);
+    actions->addWidget(btnRun, 0, 2);
+    actions->addWidget(chkWav, 1, 0);
+    actions->addWidget(edtWav, 1, 1);
+    actions->addWidget(btnWav, 1, 2);
+    actions->addWidget(chkKill, 2, 0, 1, 3);
+    actions->addWidget(chkPopup, 3, 0, 1, 3);
+    actions->addWidget(edtPopup, 4, 0, 1, 3);
+    actions->setColumnStretch(1, 1);
     layout->addWidget(grpActions);
     layout->addStretch(1);
 

@@ -20,6 +20,7 @@ QTreeWidget* CreateRulesListView(QWidget* parent) {
     list->setHeaderLabels({QStringLiteral("#"), QStringLiteral("Rules Name"), QStringLiteral("IP Address"),
                            QStringLiteral("Local Port"), QStringLiteral("Remote Port")});
     const int widths[kColumnCount] = {20, 100, 120, 70, 90};
+    list->header()->setMinimumSectionSize(widths[kColCheck]);  // the style's own minimum is wider
     for (int column = 0; column < kColumnCount; ++column) list->setColumnWidth(column, widths[column]);
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsMovable(false);

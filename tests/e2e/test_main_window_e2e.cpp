@@ -17,6 +17,7 @@
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
+#include "platform/linux/xdg_autostart.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
 
@@ -55,7 +56,9 @@ TEST(MainWindowEndToEnd, ShowsAndLogsALoopbackConnectionThenClosesOnYes) {
     TLinuxConnectionKiller killer;
     TLinuxProgramLauncher launcher;
     TLinuxSoundPlayer sound;
-    TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, "/nonexistent-tarnwick-folder",
+    TXdgAutostart autostart("/nonexistent-tarnwick-folder/autostart");
+    TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart,
+                               "/nonexistent-tarnwick-folder", "/nonexistent-tarnwick-folder/tarnwick",
                                &SockDiagUnavailableReason});
     ASSERT_TRUE(form.TablesBound());
     form.show();

@@ -101,6 +101,16 @@ public:
     void Play(const std::string& path) override { Played.push_back(path); }
 };
 
+class TRecordingAutostart final : public TAutostart {
+public:
+    std::vector<std::string> Calls;
+    std::optional<std::string> Enable(const std::string& name, const std::string& path) override {
+        Calls.push_back("enable " + name + " " + path);
+        return std::nullopt;
+    }
+    void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
+};
+
 class MainFormFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -122,7 +132,8 @@ protected:
         return *Form;
     }
     TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
-        return TMainServices{Tables, Processes, Names, Boxes, Killer, Launcher, Sound, ExecutableDir, probe};
+        return TMainServices{Tables,    Processes,     Names, Boxes, Killer, Launcher, Sound, Autostart,
+                             ExecutableDir, ExecutableDir + "/tarnwick", probe};
     }
     // Runs the event loop until `count` refreshes have completed in all.
     bool WaitForRefreshes(int count) {
@@ -137,6 +148,7 @@ protected:
     TRecordingKiller Killer;
     TRecordingLauncher Launcher;
     TRecordingSound Sound;
+    TRecordingAutostart Autostart;
     std::string ExecutableDir = "/nonexistent-tarnwick-folder";
     std::unique_ptr<TMain_F> Form;
 };

@@ -284,6 +284,8 @@ TEST_F(OptionForm, RuleButtonsAndDoubleClickRunTheRuleCommands) {
     const QPoint inRow = form.lsvRules->visualItemRect(row).center();
     QTest::mouseDClick(form.lsvRules->viewport(), Qt::LeftButton, {}, inRow);
     EXPECT_EQ(EditorRuns, runs + 1);
+    for (auto& s : Boxes.Shown) ADD_FAILURE() << s.Text.toStdString();
+    ADD_FAILURE() << inRow.x() << "," << inRow.y() << " sel " << form.lsvRules->selectedItems().size();
 
     form.lsvRules->setCurrentItem(form.lsvRules->topLevelItem(0));
     form.btnRemove->click();
@@ -304,7 +306,7 @@ TEST_F(OptionForm, Looks) {
     EXPECT_EQ(form.font().family(), "Arial");
     EXPECT_EQ(form.font().pixelSize(), 12);
     const QRect screen = form.screen()->availableGeometry();
-    EXPECT_LE((form.geometry().center() - screen.center()).manhattanLength(), 2);
+    EXPECT_LE((form.geometry().center() - screen.center()).manhattanLength(), 2) << screen.x() << " " << screen.width() << " " << form.geometry().x() << " " << form.geometry().y() << " " << form.frameGeometry().x() << " " << form.frameGeometry().y();
 
     EXPECT_EQ(PixelAt(&form, QPoint(2, 2)), QColor(0x4B, 0x7D, 0x9E));
     const QRect strip = form.TabStrip->geometry();

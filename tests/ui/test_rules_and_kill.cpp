@@ -60,6 +60,15 @@ TEST_F(RulesAndKill, RulesLoadAtStartButFireOnlyWhenSwitchedOn) {
     EXPECT_EQ(form.Popup->OpenWindows().size(), 1u);
 }
 
+TEST_F(RulesAndKill, AnUnreadableRulesFileIsReportedAndTheProgramRuns) {
+    std::filesystem::create_directory(ExecutableDir + "/rules.dat");  // there, but no file to read
+    TMain_F& form = Create();
+    EXPECT_EQ(form.Rules->Count(), 0);
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_TRUE(Boxes.Shown[0].contains("rules.dat"));
+    EXPECT_TRUE(WaitForRefreshes(1));
+}
+
 TEST_F(RulesAndKill, AKillActionClosesTheConnectionThatRaisedItThenRefreshesAfter) {
     WriteRules("EnKillAction=1\nEnRunAction=1\nRunAction=/bin/sh\nEnWavAction=1\nWavAction=/no/such.wav\n");
     TMain_F& form = Create();

@@ -69,7 +69,7 @@ protected:
         rule.RemotePortFilter = 200 + Rules.Count();
         return rule;
     }
-    void Select(int index) { List->topLevelItem(index)->setSelected(true); }
+    void Select(int index) { List->setCurrentItem(List->topLevelItem(index)); }
 
     TRuleItems Rules;
     QWidget Host;
@@ -398,7 +398,7 @@ TEST_F(RulesEditForm, EveryControlFitsTheFixedClientArea) {
     }
 }
 
-TEST(IPAddressEdit, TypedAddressWithDotsAndANumberBeyond255) {
+TEST(IPAddressEdit, TypedAddressMovesOnAtDotsAndRefusesNumbersBeyond255) {
     TIPAddressEdit edit;
     edit.SetValue(0x0A000102);
     EXPECT_EQ(edit.Text(), "10.0.1.2");
@@ -406,22 +406,27 @@ TEST(IPAddressEdit, TypedAddressWithDotsAndANumberBeyond255) {
     edit.SetValue(0);
     EXPECT_EQ(edit.Text(), "0.0.0.0");
 
-    QLineEdit after;  // somewhere for the focus to go
     QWidget window;
     edit.setParent(&window);
-    after.setParent(&window);
-    after.move(0, 40);
+    auto* after = new QLineEdit(&window);  // somewhere for the focus to go
+    after->move(0, 40);
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     edit.Octet(0)->setFocus();
     edit.Octet(0)->selectAll();
-    TypeIntoFocus("192.168.1.300");
-    after.setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return after.hasFocus(); }, 2000));
-    EXPECT_EQ(edit.Text(), "192.168.1.255");
-    EXPECT_EQ(edit.Value(), 0xC0A801FFu);
-    after.setParent(nullptr);
+    TypeIntoFocus("192.168.1.300");  // the second 0 would make 300: not taken
+    EXPECT_EQ(edit.Text(), "192.168.1.30");
+    EXPECT_EQ(QApplication::focusWidget(), edit.Octet(3));
+
+    // A number emptied and left reads as 0, not as what it was before.
+    edit.Octet(1)->setFocus();
+    edit.Octet(1)->selectAll();
+    QTest::keyClick(edit.Octet(1), Qt::Key_Backspace);
+    after->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return after->hasFocus(); }, 2000));
+    EXPECT_EQ(edit.Octet(1)->text(), "0");
+    EXPECT_EQ(edit.Value(), 0xC000011Eu);
     edit.setParent(nullptr);
 }
 
