@@ -2,7 +2,7 @@
 # Sourced by run.sh and test.sh; uses sudo when not root.
 tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev
-                   qt6-base-dev fonts-dejavu-core xvfb xauth
+                   qt6-base-dev fonts-dejavu-core xvfb xauth trayer
                    libcanberra-dev
                    clang libclang-rt-14-dev)  # clang with its libFuzzer runtime: the INI fuzzer
 

@@ -15,4 +15,11 @@ for _ in $(seq 50); do
     [ -e "/tmp/.X11-unix/X${display#:}" ] && break
     sleep 0.1
 done
+# A tray host, so that the program's tray icon has somewhere to live.
+tray=""
+if command -v trayer >/dev/null; then
+    DISPLAY=$display trayer --edge top --align right --widthtype pixel --width 120 --height 24 >/dev/null 2>&1 &
+    tray=$!
+fi
+trap 'kill $tray "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null' EXIT
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$program" "$@"

@@ -106,9 +106,3 @@ TEST(MainWindowEndToEnd, ShowsAndLogsALoopbackConnectionThenClosesOnYes) {
 
 }  // namespace
 }  // namespace tarnwick
-
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

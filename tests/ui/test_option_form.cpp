@@ -282,7 +282,14 @@ TEST_F(OptionForm, RuleButtonsAndDoubleClickRunTheRuleCommands) {
     QTreeWidgetItem* row = form.lsvRules->topLevelItem(1);
     form.lsvRules->setCurrentItem(row);
     const QPoint inRow = form.lsvRules->visualItemRect(row).center();
+    int clicks = 0, dclicks = 0, presses = 0;
+    QObject::connect(form.lsvRules, &QTreeWidget::itemClicked, [&] { ++clicks; });
+    QObject::connect(form.lsvRules, &QTreeWidget::itemDoubleClicked, [&] { ++dclicks; });
+    QObject::connect(form.lsvRules, &QTreeWidget::itemPressed, [&] { ++presses; });
+    QTest::mouseClick(form.lsvRules->viewport(), Qt::LeftButton, {}, inRow);
+    ADD_FAILURE() << clicks << " " << dclicks << " " << presses << " vis " << form.lsvRules->isVisible() << " " << form.lsvRules->viewport()->rect().width() << "x" << form.lsvRules->viewport()->rect().height() << " item at " << (form.lsvRules->itemAt(inRow) == row);
     QTest::mouseDClick(form.lsvRules->viewport(), Qt::LeftButton, {}, inRow);
+    ADD_FAILURE() << clicks << " " << dclicks << " " << presses;
     EXPECT_EQ(EditorRuns, runs + 1);
     for (auto& s : Boxes.Shown) ADD_FAILURE() << s.Text.toStdString();
     ADD_FAILURE() << inRow.x() << "," << inRow.y() << " sel " << form.lsvRules->selectedItems().size();

@@ -1,0 +1,71 @@
+// The start in the tray on a real X server with a real tray host: with "Tray"
+// on, the window shows, hides into the tray, and comes back on restore.
+#include <gtest/gtest.h>
+
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/linux/linux_connection_killer.h"
+#include "platform/linux/linux_ip_tables.h"
+#include "platform/linux/linux_name_lookup.h"
+#include "platform/linux/linux_process_list.h"
+#include "platform/linux/linux_program_launcher.h"
+#include "platform/linux/linux_sound_player.h"
+#include "platform/linux/xdg_autostart.h"
+#include "ui/main_form.h"
+
+namespace tarnwick {
+namespace {
+
+class TAnswerYes final : public TMessageBoxes {
+public:
+    bool Ask(QWidget*, const QString&) override { return true; }
+    void Show(QWidget*, const QString&, const QString&, QMessageBox::Icon) override {}
+};
+
+TEST(TrayEndToEnd, StartsInTheTrayWithTrayOnAndComesBackOnRestore) {
+    ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000))
+        << "no tray host on this display";
+    char pattern[] = "/tmp/tarnwick-tray-XXXXXX";
+    const std::string folder = mkdtemp(pattern);
+    std::ofstream(folder + "/Option.ini") << "[Option]\nTray=1\n";
+
+    TLinuxIpTables tables;
+    TLinuxProcessList processes;
+    TLinuxNameLookup names;
+    TAnswerYes boxes;
+    TLinuxConnectionKiller killer;
+    TLinuxProgramLauncher launcher;
+    TLinuxSoundPlayer sound;
+    TXdgAutostart autostart(folder + "/autostart");
+    {
+        TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart, folder,
+                                   folder + "/tarnwick", &SockDiagUnavailableReason});
+        form.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.TrayDone && !form.isVisible(); }, 5000));
+        EXPECT_TRUE(form.TrayIcon->isVisible());
+
+        emit form.TrayIcon->activated(QSystemTrayIcon::DoubleClick);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        QTest::qWait(600);  // twice the tray delay: it must not hide again
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_FALSE(form.isMinimized());
+
+        // Minimised, only the tray icon remains; Restore brings the window back.
+        form.showMinimized();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }, 3000));
+        form.RefreshConnectionList1->trigger();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
+        EXPECT_TRUE(form.close());
+    }
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace tarnwick
