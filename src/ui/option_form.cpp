@@ -208,7 +208,8 @@ void TOption_F::showEvent(QShowEvent* event) {
         // Centred on the screen each time it opens, like the dialog it is.
         if (const QScreen* screen = this->screen()) {
             const QRect area = screen->availableGeometry();
-            move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+            const QSize frame = frameGeometry().size();  // the client size until the frame is known
+            move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
         }
         FormShow();
     }

@@ -62,6 +62,10 @@ QSpinBox* TRulesEdit_F::CreatePortField(QWidget* parent) {
     // A typed port beyond the range becomes the nearest limit when the field is left.
     field->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     field->setFixedWidth(80);
+    // The arrows are drawn in the window text colour, white on this form.
+    QPalette colours = field->palette();
+    colours.setColor(QPalette::WindowText, Qt::black);
+    field->setPalette(colours);
     return field;
 }
 

@@ -282,17 +282,11 @@ TEST_F(OptionForm, RuleButtonsAndDoubleClickRunTheRuleCommands) {
     QTreeWidgetItem* row = form.lsvRules->topLevelItem(1);
     form.lsvRules->setCurrentItem(row);
     const QPoint inRow = form.lsvRules->visualItemRect(row).center();
-    int clicks = 0, dclicks = 0, presses = 0;
-    QObject::connect(form.lsvRules, &QTreeWidget::itemClicked, [&] { ++clicks; });
-    QObject::connect(form.lsvRules, &QTreeWidget::itemDoubleClicked, [&] { ++dclicks; });
-    QObject::connect(form.lsvRules, &QTreeWidget::itemPressed, [&] { ++presses; });
+    // A real double click starts with a press of its own; QTest's sends only the second half.
     QTest::mouseClick(form.lsvRules->viewport(), Qt::LeftButton, {}, inRow);
-    ADD_FAILURE() << clicks << " " << dclicks << " " << presses << " vis " << form.lsvRules->isVisible() << " " << form.lsvRules->viewport()->rect().width() << "x" << form.lsvRules->viewport()->rect().height() << " item at " << (form.lsvRules->itemAt(inRow) == row);
     QTest::mouseDClick(form.lsvRules->viewport(), Qt::LeftButton, {}, inRow);
-    ADD_FAILURE() << clicks << " " << dclicks << " " << presses;
     EXPECT_EQ(EditorRuns, runs + 1);
-    for (auto& s : Boxes.Shown) ADD_FAILURE() << s.Text.toStdString();
-    ADD_FAILURE() << inRow.x() << "," << inRow.y() << " sel " << form.lsvRules->selectedItems().size();
+    EXPECT_EQ(Editor.windowTitle(), "web");
 
     form.lsvRules->setCurrentItem(form.lsvRules->topLevelItem(0));
     form.btnRemove->click();
@@ -313,7 +307,7 @@ TEST_F(OptionForm, Looks) {
     EXPECT_EQ(form.font().family(), "Arial");
     EXPECT_EQ(form.font().pixelSize(), 12);
     const QRect screen = form.screen()->availableGeometry();
-    EXPECT_LE((form.geometry().center() - screen.center()).manhattanLength(), 2) << screen.x() << " " << screen.width() << " " << form.geometry().x() << " " << form.geometry().y() << " " << form.frameGeometry().x() << " " << form.frameGeometry().y();
+    EXPECT_LE((form.frameGeometry().center() - screen.center()).manhattanLength(), 2);
 
     EXPECT_EQ(PixelAt(&form, QPoint(2, 2)), QColor(0x4B, 0x7D, 0x9E));
     const QRect strip = form.TabStrip->geometry();
