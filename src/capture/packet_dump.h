@@ -1,0 +1,47 @@
+// The texts the capture list shows for a packet: its row in the list, and
+// the hex and text dumps of its payload.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/packet_parser.h"
+
+namespace tarnwick {
+
+inline constexpr size_t kPacketListColumns = 7;
+inline constexpr std::array<std::string_view, kPacketListColumns> kPacketListHeaders{
+    "Protocol", "Source Addr", "Source Port", "Dest Addr", "Dest Port", "Data Size", "Data"};
+
+// Bytes per line of the hex dump, and the width of its hex column.
+inline constexpr size_t kHexDumpBytesPerLine = 8;
+inline constexpr size_t kHexDumpHexWidth = 3 * kHexDumpBytesPerLine;  // 24
+inline constexpr std::string_view kHexDumpSeparator = "  |  ";
+
+// The Data cell: the payload read as text up to its first zero byte (all of
+// it when it holds none), bytes unchanged.
+std::string DataCellText(std::span<const uint8_t> payload);
+
+// The seven cells of the packet's row, in the order of kPacketListHeaders:
+// Proto, SourceIP, SourcePort, DestIP, DestPort, DataSize in decimal, and
+// DataCellText of the payload.
+std::array<std::string, kPacketListColumns> PacketListCells(const TCapturedPacket& packet);
+
+// The text column of the dumps: one byte per payload byte, bytes below 20
+// (decimal) as '.', every other byte as itself. Bytes from 128 up stay single
+// raw bytes so that columns stay aligned; the display shows each as one
+// character (Latin-1).
+std::string TextDumpLine(std::span<const uint8_t> payload);
+
+// The hex dump: one line per 8 bytes, each byte as two upper-case hex digits
+// and a blank, the hex column padded with blanks to 24 characters on a short
+// last line, then "  |  " and the text column of those bytes. No offsets. An
+// empty payload gives no lines.
+std::vector<std::string> HexDumpLines(std::span<const uint8_t> payload);
+
+}  // namespace tarnwick

@@ -1,0 +1,69 @@
+// One received IPv4 packet split into what the capture list shows: protocol
+// name, addresses, ports (or ICMP type and code), headers and payload.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+// Header lengths counted for each protocol. The IP header is always taken as
+// its fixed 20 bytes; TCP adds its fixed 20 bytes, UDP and ICMP their 8.
+inline constexpr size_t kIpHeaderSize = 20;
+inline constexpr size_t kTcpHeadersSize = kIpHeaderSize + 20;   // 40
+inline constexpr size_t kUdpHeadersSize = kIpHeaderSize + 8;    // 28
+inline constexpr size_t kIcmpHeadersSize = kIpHeaderSize + 8;   // 28
+
+inline constexpr int kProtocolIcmp = 1;
+inline constexpr int kProtocolTcp = 6;
+inline constexpr int kProtocolUdp = 17;
+
+// The name of IP protocol `number`: "IP" (0), "ICMP" (1), "IGMP" (2), "GGP"
+// (3), "TCP" (6), "PUP" (12), "UDP" (17), "IDP" (22), "NP" (77), "RAW" (255),
+// "MAX" (256, never a packet's: the field is one byte); "" for any other.
+std::string ProtocolName(int number);
+
+// What a capture reports for one packet.
+struct TCapturedPacket {
+    std::string Ip;          // the local address whose capture received it
+    std::string Proto;       // ProtocolName of the IP header's protocol byte
+    std::string SourceIP;    // dotted decimal
+    std::string DestIP;      // dotted decimal
+    std::string SourcePort;  // decimal: TCP/UDP source port, ICMP type, "0" for other protocols
+    std::string DestPort;    // decimal: TCP/UDP destination port, ICMP code, "0" for other protocols
+    // Pointers into the buffer given to ParsePacket, valid while it lives.
+    // Header is the buffer's first byte; Data = Header + HeaderSize, and
+    // HeaderSize + DataSize is always the received length.
+    const uint8_t* Header = nullptr;
+    size_t HeaderSize = 0;
+    const uint8_t* Data = nullptr;
+    size_t DataSize = 0;
+};
+
+// Splits the `length` bytes at `buffer`, which begin with the IP header.
+//
+// Well-formed packets: the IP header is the first 20 bytes, always. Neither
+// its header-length field nor version, total length, fragment fields or
+// checksum are consulted. So when a packet carries IP options, the TCP/UDP
+// ports are read from the first option bytes and the headers counted are
+// still 20 + 20 or 20 + 8. This is kept on purpose: honouring the header
+// length would change which packets a port filter lists, options are rare on
+// the wire, and the common case (IGMP with router alert) reads no ports. TCP
+// options likewise count as the start of the data (headers 40).
+//
+// Packets shorter than their headers (small fragments, truncated frames):
+// nothing is read beyond `length` and no size underflows.
+//   - fewer than 20 bytes: no complete IP header, no addresses: dropped
+//     (nullopt).
+//   - otherwise HeaderSize = min(headers of the protocol, length): 40 for
+//     TCP, 28 for UDP and ICMP, 20 for other protocols; DataSize = length -
+//     HeaderSize, so a short packet reports DataSize 0 and Data at its end.
+//   - a port (or ICMP type/code) whose bytes were not all received is the
+//     empty text rather than a made-up 0: TCP/UDP source port needs 22
+//     bytes, destination port 24; ICMP type 21, code 22.
+std::optional<TCapturedPacket> ParsePacket(std::string_view localIp, const uint8_t* buffer, size_t length);
+
+}  // namespace tarnwick
