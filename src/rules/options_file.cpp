@@ -1,9 +1,11 @@
 #include "rules/options_file.h"
 
+
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "common/file_names.h"
 #include "common/ini_file.h"
 #include "common/text_util.h"
 
@@ -52,20 +54,7 @@ void SaveOptionsFile(const std::string& path, const TOptions& options) {
 }
 
 std::string OptionsFilePath(const std::string& executableDir) {
-    namespace fs = std::filesystem;
-    const fs::path folder(executableDir);
-    std::error_code error;
-    if (fs::exists(folder / kOptionsFileName, error)) return (folder / kOptionsFileName).string();
-
-    const std::string wanted = AsciiLowerCase(kOptionsFileName);
-    std::optional<std::string> found;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code kindError;
-        if (it->is_directory(kindError)) continue;
-        const std::string name = it->path().filename().string();
-        if (AsciiLowerCase(name) == wanted && (!found || name < *found)) found = name;
-    }
-    return (folder / found.value_or(kOptionsFileName)).string();
+    return FindFileIgnoringCase(executableDir, kOptionsFileName);
 }
 
 }  // namespace tarnwick

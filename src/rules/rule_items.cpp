@@ -1,10 +1,12 @@
 #include "rules/rule_items.h"
 
+
 #include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 
+#include "common/file_names.h"
 #include "common/ini_file.h"
 #include "common/text_util.h"
 
@@ -93,19 +95,7 @@ void TRuleItems::SaveToFile(const std::string& path) const {
 }
 
 std::string RulesFilePath(const std::string& executableDir) {
-    namespace fs = std::filesystem;
-    const fs::path folder(executableDir);
-    std::error_code error;
-    if (fs::exists(folder / kRulesFileName, error)) return (folder / kRulesFileName).string();
-
-    std::optional<std::string> found;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code kindError;
-        if (it->is_directory(kindError)) continue;
-        const std::string name = it->path().filename().string();
-        if (AsciiLowerCase(name) == kRulesFileName && (!found || name < *found)) found = name;
-    }
-    return (folder / found.value_or(kRulesFileName)).string();
+    return FindFileIgnoringCase(executableDir, kRulesFileName);
 }
 
 }  // namespace tarnwick

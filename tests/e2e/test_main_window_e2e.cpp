@@ -20,19 +20,11 @@
 #include "platform/linux/xdg_autostart.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
+#include "ui/scripted_boxes.h"
 
 namespace tarnwick {
 namespace {
 
-class TYesBoxes final : public TMessageBoxes {
-public:
-    std::vector<QString> Asked;
-    bool Ask(QWidget*, const QString& text) override {
-        Asked.push_back(text);
-        return true;
-    }
-    void Show(QWidget*, const QString&, const QString&, QMessageBox::Icon) override {}
-};
 
 uint16_t LocalPort(int fd) {
     sockaddr_in addr{};
@@ -52,7 +44,7 @@ TEST(MainWindowEndToEnd, ShowsAndLogsALoopbackConnectionThenClosesOnYes) {
     TLinuxIpTables tables;
     TLinuxProcessList processes;
     TLinuxNameLookup names;
-    TYesBoxes boxes;
+    testing::TScriptedBoxes boxes(true);
     TLinuxConnectionKiller killer;
     TLinuxProgramLauncher launcher;
     TLinuxSoundPlayer sound;

@@ -18,15 +18,11 @@
 #include "platform/linux/linux_sound_player.h"
 #include "platform/linux/xdg_autostart.h"
 #include "ui/main_form.h"
+#include "ui/scripted_boxes.h"
 
 namespace tarnwick {
 namespace {
 
-class TAnswerYes final : public TMessageBoxes {
-public:
-    bool Ask(QWidget*, const QString&) override { return true; }
-    void Show(QWidget*, const QString&, const QString&, QMessageBox::Icon) override {}
-};
 
 TEST(TrayEndToEnd, StartsInTheTrayWithTrayOnAndComesBackOnRestore) {
     ASSERT_TRUE(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000))
@@ -38,7 +34,7 @@ TEST(TrayEndToEnd, StartsInTheTrayWithTrayOnAndComesBackOnRestore) {
     TLinuxIpTables tables;
     TLinuxProcessList processes;
     TLinuxNameLookup names;
-    TAnswerYes boxes;
+    testing::TScriptedBoxes boxes(true);
     TLinuxConnectionKiller killer;
     TLinuxProgramLauncher launcher;
     TLinuxSoundPlayer sound;

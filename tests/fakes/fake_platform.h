@@ -6,9 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/autostart.h"
+#include "platform/connection_killer.h"
 #include "platform/ip_tables.h"
 #include "platform/name_lookup.h"
 #include "platform/process_list.h"
+#include "platform/program_launcher.h"
+#include "platform/sound_player.h"
 
 namespace tarnwick::testing {
 
@@ -64,6 +68,42 @@ public:
         return it->second;
     }
     std::string ComputerName() override { return Computer; }
+};
+
+// Kills, launches and sounds, recorded instead of done.
+class TRecordingKiller final : public TConnectionKiller {
+public:
+    std::optional<std::string> Refusal;
+    std::vector<TTcpRow> Killed;
+    std::optional<std::string> KillTcp(const TTcpRow& row) override {
+        if (Refusal) return Refusal;
+        Killed.push_back(row);
+        return std::nullopt;
+    }
+};
+class TRecordingLauncher final : public TProgramLauncher {
+public:
+    std::vector<std::string> Launched;
+    bool Launch(const std::string& path) override {
+        Launched.push_back(path);
+        return true;
+    }
+};
+class TRecordingSound final : public TSoundPlayer {
+public:
+    std::vector<std::string> Played;
+    void Play(const std::string& path) override { Played.push_back(path); }
+};
+
+class TRecordingAutostart final : public TAutostart {
+public:
+    std::optional<std::string> Refusal;
+    std::vector<std::string> Calls;
+    std::optional<std::string> Enable(const std::string& name, const std::string& path) override {
+        Calls.push_back("enable " + name + " " + path);
+        return Refusal;
+    }
+    void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
 };
 
 // Shorthands for rows: a.b.c.d addresses and host-order ports.

@@ -2,25 +2,11 @@
 // the system's refusal is reported, not swallowed.
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <vector>
-
 #include "fakes/fake_platform.h"
 #include "rules/connection_kill.h"
 
 namespace tarnwick::testing {
 namespace {
-
-class TFakeKiller final : public TConnectionKiller {
-public:
-    std::optional<std::string> Refusal;
-    std::vector<TTcpRow> Killed;
-    std::optional<std::string> KillTcp(const TTcpRow& row) override {
-        if (Refusal) return Refusal;
-        Killed.push_back(row);
-        return std::nullopt;
-    }
-};
 
 class ConnectionKill : public ::testing::Test {
 protected:
@@ -33,7 +19,7 @@ protected:
     TFakeIpTables Tables;
     TFakeProcessList Processes;
     ConnectionSnapshot Snapshot{true};
-    TFakeKiller Killer;
+    TRecordingKiller Killer;
 };
 
 TEST_F(ConnectionKill, OnlyAnEstablishedTcpRowIsClosedWithItsOwnEnds) {

@@ -11,27 +11,11 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "ui/scripted_boxes.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
 
 namespace tarnwick::testing {
-
-// Answers questions with the next prepared answer (No when none is left) and
-// remembers every text it was shown.
-class TScriptedBoxes final : public TMessageBoxes {
-public:
-    std::vector<bool> Answers;
-    std::vector<QString> Asked;
-    std::vector<QString> Shown;
-    bool Ask(QWidget*, const QString& text) override {
-        Asked.push_back(text);
-        if (Answers.empty()) return false;
-        const bool answer = Answers.front();
-        Answers.erase(Answers.begin());
-        return answer;
-    }
-    void Show(QWidget*, const QString& text, const QString&, QMessageBox::Icon) override { Shown.push_back(text); }
-};
 
 // Fake tables whose fetch can be held, to keep a refresh running.
 class THoldableIpTables final : public TIpTables {
@@ -74,41 +58,6 @@ public:
         ++Snapshots;
         return Processes.TakeSnapshot();
     }
-};
-
-// Kills, launches and sounds, recorded instead of done.
-class TRecordingKiller final : public TConnectionKiller {
-public:
-    std::optional<std::string> Refusal;
-    std::vector<TTcpRow> Killed;
-    std::optional<std::string> KillTcp(const TTcpRow& row) override {
-        if (Refusal) return Refusal;
-        Killed.push_back(row);
-        return std::nullopt;
-    }
-};
-class TRecordingLauncher final : public TProgramLauncher {
-public:
-    std::vector<std::string> Launched;
-    bool Launch(const std::string& path) override {
-        Launched.push_back(path);
-        return true;
-    }
-};
-class TRecordingSound final : public TSoundPlayer {
-public:
-    std::vector<std::string> Played;
-    void Play(const std::string& path) override { Played.push_back(path); }
-};
-
-class TRecordingAutostart final : public TAutostart {
-public:
-    std::vector<std::string> Calls;
-    std::optional<std::string> Enable(const std::string& name, const std::string& path) override {
-        Calls.push_back("enable " + name + " " + path);
-        return std::nullopt;
-    }
-    void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
 };
 
 class MainFormFixture : public ::testing::Test {

@@ -26,41 +26,18 @@
 #include "platform/autostart.h"
 #include "rules/options_file.h"
 #include "rules/rule_items.h"
+#include "fakes/fake_platform.h"
 #include "ui/message_boxes.h"
+#include "ui/scripted_boxes.h"
 #include "ui/rules_edit_form.h"
 
 namespace tarnwick {
 namespace {
 
 using testing::TTempFolder;
+using testing::TRecordingAutostart;
+using testing::TScriptedBoxes;
 
-class TRecordingAutostart final : public TAutostart {
-public:
-    std::optional<std::string> Refusal;
-    std::vector<std::string> Calls;
-    std::optional<std::string> Enable(const std::string& name, const std::string& path) override {
-        Calls.push_back("enable " + name + " " + path);
-        return Refusal;
-    }
-    void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
-};
-
-class TRecordingBoxes final : public TMessageBoxes {
-public:
-    struct TShown {
-        QString Text;
-        QString Caption;
-    };
-    std::vector<TShown> Shown;
-    int Asked = 0;
-    bool Ask(QWidget*, const QString&) override {
-        ++Asked;
-        return true;
-    }
-    void Show(QWidget*, const QString& text, const QString& caption, QMessageBox::Icon) override {
-        Shown.push_back({text, caption});
-    }
-};
 
 constexpr const char* kExecutableName = "tarnwick";
 
@@ -97,14 +74,14 @@ protected:
     }
     std::vector<QString> ShownTexts() const {
         std::vector<QString> texts;
-        for (const auto& shown : Boxes.Shown) texts.push_back(shown.Text);
+        for (const auto& shown : Boxes.Shown) texts.push_back(shown);
         return texts;
     }
 
     TTempFolder Folder;
     TRuleItems Rules;
     TRecordingAutostart Autostart;
-    TRecordingBoxes Boxes;
+    TScriptedBoxes Boxes{true};
     TRulesEdit_F Editor;
     std::vector<std::string> AskedNames;
     int EditorRuns = 0;
@@ -215,8 +192,8 @@ TEST_F(OptionForm, AFailedStepIsShownAndEndsOkWhichStillCloses) {
         form.BitBtn1->click();
         EXPECT_EQ(form.result(), QDialog::Accepted);
         ASSERT_EQ(Boxes.Shown.size(), 1u);
-        EXPECT_EQ(Boxes.Shown[0].Text, QString::fromStdString("Unable to write to " + missing + "/Option.ini"));
-        EXPECT_EQ(Boxes.Shown[0].Caption, "Tarnwick 1.01");
+        EXPECT_EQ(Boxes.Shown[0], QString::fromStdString("Unable to write to " + missing + "/Option.ini"));
+        EXPECT_EQ(Boxes.ShownCaptions[0], "Tarnwick 1.01");
         EXPECT_TRUE(Autostart.Calls.empty());
         EXPECT_TRUE(Rules.Items(0).EnabledRules);
     }

@@ -20,6 +20,7 @@
 #include "common/text_util.h"
 #include "platform/ip_tables.h"
 #include "rules/rule_items.h"
+#include "ui/scripted_boxes.h"
 #include "ui/app_title.h"
 #include "ui/ip_address_edit.h"
 #include "ui/message_boxes.h"
@@ -30,22 +31,6 @@
 namespace tarnwick::testing {
 namespace {
 
-class TBoxesLog final : public TMessageBoxes {
-public:
-    std::vector<bool> Answers;
-    std::vector<QString> Asked;
-    std::vector<std::pair<QString, QString>> Shown;  // text, caption
-    bool Ask(QWidget*, const QString& text) override {
-        Asked.push_back(text);
-        if (Answers.empty()) return false;
-        const bool answer = Answers.front();
-        Answers.erase(Answers.begin());
-        return answer;
-    }
-    void Show(QWidget*, const QString& text, const QString& caption, QMessageBox::Icon) override {
-        Shown.emplace_back(text, caption);
-    }
-};
 
 // Types into whatever has the focus, key by key, as a user would.
 void TypeIntoFocus(const QString& text) {
@@ -75,7 +60,7 @@ protected:
     QWidget Host;
     QTreeWidget* List = CreateRulesListView(&Host);
     TRulesEdit_F Editor;
-    TBoxesLog Boxes;
+    TScriptedBoxes Boxes;
 
     std::optional<std::string> NameAnswer = "New Rules";
     std::vector<std::string> Proposed;
@@ -188,7 +173,8 @@ TEST_F(RuleCommands, EditAndRemoveWithoutASelectionOnlyComplain) {
     Commands.btnRemoveClick();
 
     const std::pair<QString, QString> complaint{"Must Select one Rules!", kApplicationTitle};
-    EXPECT_EQ(Boxes.Shown, (std::vector<std::pair<QString, QString>>{complaint, complaint}));
+    EXPECT_EQ(Boxes.Shown, (std::vector<QString>{complaint.first, complaint.first}));
+    EXPECT_EQ(Boxes.ShownCaptions, (std::vector<QString>{complaint.second, complaint.second}));
     EXPECT_EQ(kApplicationTitle, "Tarnwick 1.01");
     EXPECT_TRUE(Captions.empty());
     EXPECT_TRUE(Boxes.Asked.empty());
