@@ -1,0 +1,158 @@
+// Splitting received packets built byte by byte in the test. Each packet is
+// parsed from a heap copy of exactly its length, so AddressSanitizer stops a
+// read past the received bytes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+#include "capture/packet_parser.h"
+
+namespace tarnwick::testing {
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+// An IPv4 header 192.168.1.10 -> 10.0.0.200 of `protocol`, then `rest`.
+TBytes IpPacket(uint8_t protocol, const TBytes& rest, uint8_t versionAndLength = 0x45) {
+    TBytes bytes{versionAndLength, 0, 0, 0, 0, 0, 0, 0, 64, protocol, 0, 0, 192, 168, 1, 10, 10, 0, 0, 200};
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    return bytes;
+}
+
+TBytes Repeat(size_t count, uint8_t byte) { return TBytes(count, byte); }
+
+TBytes Join(std::initializer_list<TBytes> parts) {
+    TBytes all;
+    for (const TBytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// The received bytes in a buffer of exactly their size, and what they parse to.
+struct TReceived {
+    explicit TReceived(const TBytes& bytes, size_t length)
+        : Buffer(new uint8_t[length == 0 ? 1 : length]), Length(length) {
+        std::memcpy(Buffer.get(), bytes.data(), length);
+        Packet = ParsePacket("192.168.1.10", Buffer.get(), Length);
+    }
+    explicit TReceived(const TBytes& bytes) : TReceived(bytes, bytes.size()) {}
+
+    std::unique_ptr<uint8_t[]> Buffer;
+    size_t Length;
+    std::optional<TCapturedPacket> Packet;
+};
+
+TEST(PacketParserTest, TcpOptionsCountAsData) {
+    const TBytes tcp = Join({{0x01, 0xBB, 0xC7, 0x38}, Repeat(16, 0), Repeat(12, 0xAA), Repeat(100, 'x')});
+    const TReceived received(IpPacket(6, tcp));
+    ASSERT_EQ(received.Length, 152u);
+    ASSERT_TRUE(received.Packet);
+    const TCapturedPacket& p = *received.Packet;
+    EXPECT_EQ(p.Ip, "192.168.1.10");
+    EXPECT_EQ(p.Proto, "TCP");
+    EXPECT_EQ(p.SourceIP, "192.168.1.10");
+    EXPECT_EQ(p.DestIP, "10.0.0.200");
+    EXPECT_EQ(p.SourcePort, "443");
+    EXPECT_EQ(p.DestPort, "51000");
+    EXPECT_EQ(p.Header, received.Buffer.get());
+    EXPECT_EQ(p.HeaderSize, 40u);
+    EXPECT_EQ(p.Data, received.Buffer.get() + 40);
+    EXPECT_EQ(p.DataSize, 112u);
+    EXPECT_EQ(p.Data[0], 0xAA);  // the options start the data
+}
+
+TEST(PacketParserTest, UdpPortsAndIcmpTypeAndCode) {
+    const TReceived udp(IpPacket(17, Join({{0x00, 0x35, 0xFF, 0xFF, 0, 12, 0, 0}, Repeat(4, 'q')})));
+    ASSERT_TRUE(udp.Packet);
+    EXPECT_EQ(udp.Packet->Proto, "UDP");
+    EXPECT_EQ(udp.Packet->SourcePort, "53");
+    EXPECT_EQ(udp.Packet->DestPort, "65535");
+    EXPECT_EQ(udp.Packet->HeaderSize, 28u);
+    EXPECT_EQ(udp.Packet->DataSize, 4u);
+
+    const TReceived echo(IpPacket(1, Join({{8, 0, 0xF7, 0xFF, 0, 1, 0, 1}, Repeat(32, 'a')})));
+    ASSERT_TRUE(echo.Packet);
+    EXPECT_EQ(echo.Packet->Proto, "ICMP");
+    EXPECT_EQ(echo.Packet->SourcePort, "8");
+    EXPECT_EQ(echo.Packet->DestPort, "0");
+    EXPECT_EQ(echo.Packet->HeaderSize, 28u);
+    EXPECT_EQ(echo.Packet->DataSize, 32u);
+
+    const TReceived unreachable(IpPacket(1, {3, 13, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(unreachable.Packet->SourcePort, "3");
+    EXPECT_EQ(unreachable.Packet->DestPort, "13");
+}
+
+TEST(PacketParserTest, OtherProtocolsReadNoPorts) {
+    for (uint8_t protocol : {0, 2, 47, 255}) {
+        const TReceived received(IpPacket(protocol, {0x01, 0xBB, 0x00, 0x50, 'd'}));
+        ASSERT_TRUE(received.Packet);
+        EXPECT_EQ(received.Packet->Proto, ProtocolName(protocol));
+        EXPECT_EQ(received.Packet->SourcePort, "0");
+        EXPECT_EQ(received.Packet->DestPort, "0");
+        EXPECT_EQ(received.Packet->HeaderSize, 20u);
+        EXPECT_EQ(received.Packet->DataSize, 5u);
+    }
+}
+
+TEST(PacketParserTest, IpHeaderIsAlwaysTwentyBytes) {
+    // Header length 6 words: the ports are read from the 4 option bytes.
+    const TBytes withOptions = Join({{0x94, 0x04, 0x00, 0x00}, {0x00, 0x50, 0x1F, 0x90}, Repeat(30, 0)});
+    const TReceived received(IpPacket(6, withOptions, 0x46));
+    ASSERT_TRUE(received.Packet);
+    EXPECT_EQ(received.Packet->SourcePort, "37892");
+    EXPECT_EQ(received.Packet->DestPort, "0");
+    EXPECT_EQ(received.Packet->HeaderSize, 40u);
+    EXPECT_EQ(received.Packet->DataSize, 18u);
+}
+
+TEST(PacketParserTest, ProtocolNames) {
+    const std::vector<std::pair<int, const char*>> named{{0, "IP"},   {1, "ICMP"}, {2, "IGMP"}, {3, "GGP"},
+                                                         {6, "TCP"},  {12, "PUP"}, {17, "UDP"}, {22, "IDP"},
+                                                         {77, "NP"},  {255, "RAW"}, {256, "MAX"}};
+    for (const auto& [number, name] : named) EXPECT_EQ(ProtocolName(number), name) << number;
+    for (int number : {-1, 4, 41, 47, 254, 257}) EXPECT_EQ(ProtocolName(number), "") << number;
+}
+
+// Every prefix of a full packet of each protocol: never a read past the end
+// (ASan), sizes that add up, and a port only when its bytes arrived.
+TEST(PacketParserTest, ShortPacketsOfEveryProtocol) {
+    struct TCase {
+        uint8_t Protocol;
+        size_t Headers;
+        size_t SourceEnd, DestEnd;  // bytes needed for each value; 0: always "0"
+    };
+    for (const TCase c : {TCase{6, 40, 22, 24}, TCase{17, 28, 22, 24}, TCase{1, 28, 21, 22}, TCase{47, 20, 0, 0}}) {
+        const TBytes full = IpPacket(c.Protocol, Join({{0x12, 0x34, 0x56, 0x78}, Repeat(40, 0xEE)}));
+        for (size_t length = 0; length <= 44; ++length) {
+            SCOPED_TRACE(::testing::Message() << "protocol " << int{c.Protocol} << ", " << length << " bytes");
+            const TReceived received(full, length);
+            if (length < 20) {
+                EXPECT_FALSE(received.Packet);
+                continue;
+            }
+            ASSERT_TRUE(received.Packet);
+            const TCapturedPacket& p = *received.Packet;
+            EXPECT_EQ(p.HeaderSize, std::min(c.Headers, length));
+            EXPECT_EQ(p.HeaderSize + p.DataSize, length);
+            EXPECT_EQ(p.Data, received.Buffer.get() + p.HeaderSize);
+            EXPECT_EQ(p.SourceIP, "192.168.1.10");
+            EXPECT_EQ(p.DestIP, "10.0.0.200");
+            const bool hasSource = c.SourceEnd == 0 || length >= c.SourceEnd;
+            const bool hasDest = c.DestEnd == 0 || length >= c.DestEnd;
+            EXPECT_EQ(p.SourcePort.empty(), !hasSource);
+            EXPECT_EQ(p.DestPort.empty(), !hasDest);
+        }
+    }
+}
+
+TEST(PacketParserTest, NothingReceivedIsDropped) {
+    EXPECT_FALSE(ParsePacket("10.0.0.1", nullptr, 0));
+    const uint8_t one = 0x45;
+    EXPECT_FALSE(ParsePacket("10.0.0.1", &one, 1));
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
