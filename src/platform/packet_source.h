@@ -1,0 +1,62 @@
+// Captures of the machine's IPv4 traffic: one capture per interface that is
+// up and carries an IPv4 address, each handing over whole IPv4 packets with
+// the link-layer header already stripped, so that the IP header comes first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// The capture library cannot start at all (for example the privilege to
+// capture is missing on every interface): the message says why.
+class ESocketException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TCaptureStats {
+    uint64_t Received = 0;  // packets the kernel handed to this capture
+    uint64_t Dropped = 0;   // packets lost for want of buffer space
+};
+
+class TPacketCapture {
+public:
+    virtual ~TPacketCapture() = default;
+
+    // The interface's IPv4 address in dotted decimal.
+    virtual const std::string& LocalAddress() const = 0;
+
+    // A descriptor that polls readable when packets wait (watch it with
+    // poll or a socket notifier); it stays owned by the capture.
+    virtual int SelectableFd() const = 0;
+
+    // Takes the waiting packets without blocking, at most `maxPackets`, and
+    // calls `onPacket` with each IPv4 packet (IP header first; other
+    // protocols are skipped). The bytes are valid only during the call.
+    // Returns the system's error text when reading failed.
+    virtual std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
+                                                   int maxPackets) = 0;
+
+    virtual TCaptureStats Stats() = 0;
+};
+
+class TPacketSource {
+public:
+    virtual ~TPacketSource() = default;
+
+    // Opens one capture per up interface with an IPv4 address, at most 20.
+    // An interface that cannot be opened is reported through `onError` and
+    // skipped; when none at all can be opened for lack of privilege or
+    // library support, throws ESocketException with the system's reason.
+    virtual std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
+        const std::function<void(const std::string&)>& onError) = 0;
+};
+
+}  // namespace tarnwick
