@@ -86,10 +86,11 @@ TEST(PacketParserTest, UdpPortsAndIcmpTypeAndCode) {
 }
 
 TEST(PacketParserTest, OtherProtocolsReadNoPorts) {
-    for (uint8_t protocol : {0, 2, 47, 255}) {
+    const std::vector<std::pair<uint8_t, const char*>> protocols{{0, "IP"}, {2, "IGMP"}, {47, ""}, {255, "RAW"}};
+    for (const auto& [protocol, name] : protocols) {
         const TReceived received(IpPacket(protocol, {0x01, 0xBB, 0x00, 0x50, 'd'}));
         ASSERT_TRUE(received.Packet);
-        EXPECT_EQ(received.Packet->Proto, ProtocolName(protocol));
+        EXPECT_EQ(received.Packet->Proto, name);
         EXPECT_EQ(received.Packet->SourcePort, "0");
         EXPECT_EQ(received.Packet->DestPort, "0");
         EXPECT_EQ(received.Packet->HeaderSize, 20u);
