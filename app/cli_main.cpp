@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_capture.h"
 #include "cli_commands.h"
 #include "cli_options.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
             case tarnwick::TCliOptions::TCommand::Watch: return tarnwick::RunWatchCommand(*options);
             case tarnwick::TCliOptions::TCommand::Rules: return tarnwick::RunRulesCommand(*options);
             case tarnwick::TCliOptions::TCommand::Kill: return tarnwick::RunKillCommand(*options);
+            case tarnwick::TCliOptions::TCommand::Capture: return tarnwick::RunCaptureCommand(options->Capture);
             case tarnwick::TCliOptions::TCommand::Help: std::cout << tarnwick::CliUsage(); return 0;
         }
     } catch (const std::exception& e) {

@@ -11,6 +11,8 @@ const char* CliUsage() {
            "       tarnwick-cli watch [--interval SECONDS] [--count N] [--rules FILE [--enable-rules]]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
+           "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
+           "                            [--count N] [--dump]\n"
            "\n"
            "  table   one refresh, then the connection grid as text: a header line and one\n"
            "          line per row, cells separated by tabs\n"
@@ -20,7 +22,15 @@ const char* CliUsage() {
            "          connection against them and runs their actions\n"
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
-           "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN)\n";
+           "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN)\n"
+           "  capture captures IPv4 packets on every interface (needs CAP_NET_RAW) and prints\n"
+           "          those between endpoint 1 (--addr1, --port1) and endpoint 2 (--addr2,\n"
+           "          --port2), either way, of protocol NAME (IP, ICMP, IGMP, GGP, TCP, PUP,\n"
+           "          UDP, IDP, NP, RAW, MAX); 0.0.0.0 and port 0 match any. One line per\n"
+           "          packet: Protocol, Source Addr, Source Port, Dest Addr, Dest Port, Data\n"
+           "          Size, Data, separated by tabs; --dump adds its hex dump lines. Ends\n"
+           "          after N packets or when interrupted, then prints the packets received\n"
+           "          and dropped to standard error\n";
 }
 
 namespace {
@@ -77,6 +87,53 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
         if (!IsDottedAddress(args[2])) return fail("bad remote address '" + args[2] + "': a dotted IPv4 address expected");
         options.RemoteAddr = args[2];
         if (!ParsePort(args[3], options.RemotePort)) return fail("bad remote port '" + args[3] + "'");
+        return options;
+    }
+    if (command == "capture") {
+        options.Command = TCliOptions::TCommand::Capture;
+        TCaptureCliOptions& capture = options.Capture;
+        for (size_t i = 1; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            if (arg == "--dump") {
+                capture.Dump = true;
+                continue;
+            }
+            if (arg != "--addr1" && arg != "--addr2" && arg != "--port1" && arg != "--port2" && arg != "--proto" &&
+                arg != "--count")
+                return fail("unknown option '" + arg + "' for capture");
+            if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
+            const std::string& value = args[++i];
+            if (arg == "--addr1" || arg == "--addr2") {
+                if (!IsDottedAddress(value)) return fail("bad address '" + value + "': a dotted IPv4 address expected");
+                // As the address field shows it: numbers without leading zeros.
+                std::string dotted;
+                size_t start = 0;
+                for (int part = 0; part < 4; ++part) {
+                    const size_t end = part < 3 ? value.find('.', start) : value.size();
+                    unsigned number = 0;
+                    ParseNumber(value.substr(start, end - start), number);
+                    dotted += (part > 0 ? "." : "") + std::to_string(number);
+                    start = end + 1;
+                }
+                (arg == "--addr1" ? capture.Addr1 : capture.Addr2) = dotted;
+            } else if (arg == "--port1" || arg == "--port2") {
+                uint16_t port = 0;
+                if (!ParsePort(value, port)) return fail("bad port '" + value + "'");
+                (arg == "--port1" ? capture.Port1 : capture.Port2) = port;
+            } else if (arg == "--proto") {
+                static const std::array<const char*, 11> kNames{"IP",  "ICMP", "IGMP", "GGP", "TCP", "PUP",
+                                                                "UDP", "IDP",  "NP",   "RAW", "MAX"};
+                bool known = false;
+                for (const char* name : kNames) known |= value == name;
+                if (!known) return fail("unknown protocol '" + value + "'");
+                capture.Proto = value;
+            } else {
+                long long count = 0;
+                if (!ParseNumber(value, count) || count < 1)
+                    return fail("bad count '" + value + "': a whole number of 1 or more expected");
+                capture.Count = count;
+            }
+        }
         return options;
     }
     if (command == "table") {

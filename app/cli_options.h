@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "cli_capture.h"
+
 namespace tarnwick {
 
 struct TCliOptions {
-    enum class TCommand { Table, Watch, Rules, Kill, Help };
+    enum class TCommand { Table, Watch, Rules, Kill, Capture, Help };
     TCommand Command = TCommand::Help;
     // table
     bool ShowTcp = true;
@@ -24,6 +26,8 @@ struct TCliOptions {
     uint16_t LocalPort = 0;
     std::string RemoteAddr;
     uint16_t RemotePort = 0;
+    // capture
+    TCaptureCliOptions Capture;
 };
 
 // Parses the arguments after the program name. On a usage error returns

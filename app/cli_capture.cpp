@@ -1,0 +1,95 @@
+#include "cli_capture.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "capture/cap_ip.h"
+#include "capture/capture_filter.h"
+#include "capture/packet_dump.h"
+#include "common/text_util.h"
+#include "platform/linux/interrupt_wait.h"
+#include "platform/linux/pcap_packet_source.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr int kPollTimeoutMs = 100;  // how soon an interrupt is noticed
+constexpr int kReadBatch = 64;
+
+void PrintPacket(const TCapturedPacket& packet, bool dump, std::ostream& out) {
+    auto cells = PacketListCells(packet);
+    cells.back() = EscapeForLine(cells.back());  // the Data cell: raw payload bytes
+    for (size_t c = 0; c < cells.size(); ++c) out << (c > 0 ? "\t" : "") << cells[c];
+    out << '\n';
+    if (!dump) return;
+    for (const std::string& line : HexDumpLines({packet.Data, packet.DataSize})) out << line << '\n';
+}
+
+}  // namespace
+
+int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::ostream& out, std::ostream& err,
+               const std::function<bool()>& interrupted) {
+    TCaptureFilter filter;
+    filter.Protocol = options.Proto;
+    filter.Addr1 = options.Addr1;
+    filter.Addr2 = options.Addr2;
+    filter.Port1 = std::to_string(options.Port1);
+    filter.Port2 = std::to_string(options.Port2);
+
+    Tcap_ip capture(source);
+    long long listed = 0;
+    bool done = options.Count && *options.Count <= 0;
+    capture.OnCap = [&](const TCapturedPacket& packet) {
+        if (done || IsFilteredOut(filter, packet)) return;
+        PrintPacket(packet, options.Dump, out);
+        ++listed;
+        if (options.Count && listed >= *options.Count) done = true;
+    };
+    capture.OnError = [&err](const std::string& error) { err << "tarnwick-cli: " << error << '\n'; };
+    try {
+        capture.StartCapture();
+    } catch (const ESocketException& e) {
+        err << "tarnwick-cli: " << e.what() << '\n';
+        return 1;
+    }
+
+    std::vector<pollfd> watched;
+    for (size_t i = 0; i < capture.Captures(); ++i) watched.push_back({capture.SelectableFd(i), POLLIN, 0});
+    while (!done && !interrupted()) {
+        const int ready = ::poll(watched.data(), watched.size(), kPollTimeoutMs);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            err << "tarnwick-cli: poll: " << std::strerror(errno) << '\n';
+            break;
+        }
+        for (size_t i = 0; i < watched.size() && !done; ++i) {
+            const short events = watched[i].revents;
+            if (events == 0) continue;
+            capture.ReadPacket(i, kReadBatch);
+            // A capture whose descriptor broke is read once more for its error, then left alone.
+            if ((events & (POLLERR | POLLHUP | POLLNVAL)) && !(events & POLLIN)) watched[i].fd = -1;
+        }
+        out.flush();
+    }
+    out.flush();
+    const TCaptureStats stats = capture.Stats();
+    capture.StopCapture();
+    err << "received " << stats.Received << ", dropped " << stats.Dropped << '\n';
+    return 0;
+}
+
+int RunCaptureCommand(const TCaptureCliOptions& options) {
+    TInterruptWait interrupt;  // first: Ctrl-C and SIGTERM end the capture instead of the process
+    TPcapPacketSource source;
+    return RunCapture(options, source, std::cout, std::cerr,
+                      [&interrupt] { return interrupt.WaitForInterrupt(std::chrono::milliseconds(0)); });
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,64 @@
+// The machine's IPv4 traffic through libpcap: one capture per interface that
+// is up and running and carries an IPv4 address.
+//
+// Each capture is a pcap handle in immediate mode (a packet is handed over as
+// soon as it arrives, not when a kernel buffer block fills), non-blocking,
+// with a 4 MiB kernel buffer and a selectable descriptor for poll or a socket
+// notifier. The link-layer header of every frame is stripped here, so readers
+// see the IP header first, whatever the interface's link type.
+//
+// Capturing needs the CAP_NET_RAW capability (root, or setcap on the binary).
+//
+// Loopback: on Linux every loopback packet passes the packet taps twice, once
+// leaving and once arriving; libpcap drops the leaving copy on "lo" itself,
+// so each loopback packet is read exactly once (the tests check this).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/packet_source.h"
+
+namespace tarnwick {
+
+// Where the IPv4 packet lies in a captured frame of pcap link type
+// `linkType` (a DLT_ value of pcap/dlt.h): its offset and length, or nullopt
+// when the frame holds no IPv4 packet (another protocol, a frame shorter than
+// its link header, an unknown link type).
+//
+// Link types: Ethernet (DLT_EN10MB, EtherType 0x0800 after any number of
+// 802.1Q / 802.1ad VLAN tags), BSD loopback (DLT_NULL, DLT_LOOP: a 4-byte
+// address family, AF_INET read in either byte order since DLT_NULL is in the
+// capturing host's order), Linux cooked captures (DLT_LINUX_SLL,
+// DLT_LINUX_SLL2: protocol 0x0800) and raw IP (DLT_RAW, DLT_IPV4: no header).
+// In every case the first byte's version nibble must be 4.
+//
+// The length stops at the IP header's total length when that lies within the
+// frame, so Ethernet padding of short frames is not taken for packet data;
+// otherwise (a frame cut by the snapshot length, a segmentation-offload frame
+// whose total length reads 0) it is the rest of the frame.
+std::optional<std::pair<size_t, size_t>> Ipv4PayloadOf(int linkType, const uint8_t* frame, size_t length);
+
+// Whether Ipv4PayloadOf knows link type `linkType`.
+bool IsSupportedLinkType(int linkType);
+
+class TPcapPacketSource final : public TPacketSource {
+public:
+    // Interfaces are taken in interface-index order (loopback is usually 1),
+    // the first 20 that qualify. An interface that fails to open or has a
+    // link type we cannot strip is reported through `onError` and skipped.
+    // When no interface qualifies, reports "no up interface with an IPv4
+    // address" and returns no captures. Throws ESocketException when the
+    // interfaces cannot be listed, or when every one failed for lack of
+    // privilege (the message carries libpcap's text and names CAP_NET_RAW).
+    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
+        const std::function<void(const std::string&)>& onError) override;
+};
+
+}  // namespace tarnwick

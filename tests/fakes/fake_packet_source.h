@@ -1,0 +1,151 @@
+// A packet source for tests: each capture is a queue of packets the test
+// pushes, with an eventfd that polls readable while packets wait. Every
+// capture ever opened stays visible through its shared state, which records
+// how often its descriptor was closed.
+#pragma once
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/packet_source.h"
+
+namespace tarnwick::testing {
+
+using TBytes = std::vector<uint8_t>;
+
+// An IPv4 packet of `protocol` from source to dest, with TCP/UDP ports (or
+// ICMP type and code) and the payload after the headers the parser counts.
+inline TBytes MakeIpPacket(uint8_t protocol, const uint8_t (&source)[4], const uint8_t (&dest)[4], uint16_t sourcePort,
+                           uint16_t destPort, const TBytes& payload) {
+    TBytes bytes{0x45, 0, 0, 0, 0, 0, 0, 0, 64, protocol, 0, 0};
+    bytes.insert(bytes.end(), source, source + 4);
+    bytes.insert(bytes.end(), dest, dest + 4);
+    size_t transport = 0;
+    if (protocol == 6) transport = 20;
+    if (protocol == 17) transport = 8;
+    if (protocol == 1) transport = 8;
+    TBytes header(transport, 0);
+    if (protocol == 6 || protocol == 17) {
+        header[0] = static_cast<uint8_t>(sourcePort >> 8);
+        header[1] = static_cast<uint8_t>(sourcePort);
+        header[2] = static_cast<uint8_t>(destPort >> 8);
+        header[3] = static_cast<uint8_t>(destPort);
+    } else if (protocol == 1) {
+        header[0] = static_cast<uint8_t>(sourcePort);
+        header[1] = static_cast<uint8_t>(destPort);
+    }
+    bytes.insert(bytes.end(), header.begin(), header.end());
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    return bytes;
+}
+
+inline TBytes MakeUdpPacket(uint16_t sourcePort, uint16_t destPort, const std::string& payload) {
+    return MakeIpPacket(17, {10, 0, 0, 1}, {10, 0, 0, 2}, sourcePort, destPort, TBytes(payload.begin(), payload.end()));
+}
+
+// What a test sees of one capture, also after the capture is gone.
+struct TFakeCaptureState {
+    std::string Address;
+    int Fd = -1;
+    int Closes = 0;  // times the descriptor was closed
+    std::deque<TBytes> Queue;
+    std::optional<std::string> NextError;  // returned by the next read
+    int Reads = 0;
+    TCaptureStats Stats;
+
+    bool Open() const { return Closes == 0; }
+    void Push(TBytes packet) {
+        Queue.push_back(std::move(packet));
+        Signal();
+    }
+    void FailNextRead(std::string error) {
+        NextError = std::move(error);
+        Signal();
+    }
+    void Signal() const {
+        if (!Open()) return;
+        const uint64_t one = 1;
+        (void)!::write(Fd, &one, sizeof one);
+    }
+    void Drain() const {
+        uint64_t count = 0;
+        (void)!::read(Fd, &count, sizeof count);
+    }
+};
+
+class TFakePacketCapture final : public TPacketCapture {
+public:
+    explicit TFakePacketCapture(std::shared_ptr<TFakeCaptureState> state) : State_(std::move(state)) {
+        State_->Fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    }
+    ~TFakePacketCapture() override {
+        ::close(State_->Fd);
+        ++State_->Closes;
+    }
+    const std::string& LocalAddress() const override { return State_->Address; }
+    int SelectableFd() const override { return State_->Fd; }
+    std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
+                                           int maxPackets) override {
+        ++State_->Reads;
+        if (State_->NextError) {
+            auto error = std::move(State_->NextError);
+            State_->NextError.reset();
+            if (State_->Queue.empty()) State_->Drain();
+            return error;
+        }
+        for (int n = 0; n < maxPackets && !State_->Queue.empty(); ++n) {
+            // A copy of exactly the packet's length, so AddressSanitizer sees reads beyond it.
+            const TBytes packet = std::move(State_->Queue.front());
+            State_->Queue.pop_front();
+            ++State_->Stats.Received;
+            std::unique_ptr<uint8_t[]> buffer(new uint8_t[packet.empty() ? 1 : packet.size()]);
+            std::copy(packet.begin(), packet.end(), buffer.get());
+            onPacket(buffer.get(), packet.size());
+        }
+        if (State_->Queue.empty()) State_->Drain();
+        return std::nullopt;
+    }
+    TCaptureStats Stats() override { return State_->Stats; }
+
+private:
+    std::shared_ptr<TFakeCaptureState> State_;
+};
+
+class TFakePacketSource final : public TPacketSource {
+public:
+    // Interfaces the next OpenCaptures finds; `Failing` ones are reported and skipped.
+    std::vector<std::string> Addresses{"10.0.0.1"};
+    std::vector<std::string> Failing;
+    // When set, OpenCaptures throws ESocketException with this text.
+    std::optional<std::string> Refusal;
+
+    std::vector<std::shared_ptr<TFakeCaptureState>> Opened;  // every capture ever opened
+    int OpenCalls = 0;
+
+    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
+        const std::function<void(const std::string&)>& onError) override {
+        ++OpenCalls;
+        if (Refusal) throw ESocketException(*Refusal);
+        std::vector<std::unique_ptr<TPacketCapture>> captures;
+        for (const std::string& address : Failing) onError(address + ": Operation not permitted");
+        for (const std::string& address : Addresses) {
+            auto state = std::make_shared<TFakeCaptureState>();
+            state->Address = address;
+            captures.push_back(std::make_unique<TFakePacketCapture>(state));
+            Opened.push_back(std::move(state));
+        }
+        return captures;
+    }
+
+    // The capture opened last for `address`.
+    TFakeCaptureState& Latest(size_t index = 0) { return *Opened.at(Opened.size() - Addresses.size() + index); }
+};
+
+}  // namespace tarnwick::testing

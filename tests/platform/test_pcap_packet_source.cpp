@@ -1,0 +1,440 @@
+#include "platform/linux/pcap_packet_source.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <pcap/dlt.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "loopback_helpers.h"
+
+namespace tarnwick {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using TPayload = std::optional<std::pair<size_t, size_t>>;
+
+// An IPv4 header (version 4, IHL 5) whose total length says `length`,
+// followed by filler up to `length` bytes.
+Bytes Ipv4Packet(size_t length = 28) {
+    Bytes packet(length, 0xAB);
+    packet[0] = 0x45;
+    packet[1] = 0;
+    packet[2] = static_cast<uint8_t>(length >> 8);
+    packet[3] = static_cast<uint8_t>(length);
+    return packet;
+}
+
+Bytes Ipv6Packet() {
+    Bytes packet(40, 0);
+    packet[0] = 0x60;
+    return packet;
+}
+
+Bytes Concat(Bytes head, const Bytes& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+// Destination and source MACs, then the given EtherTypes: all but the last
+// are tag types, each followed by a TCI.
+Bytes EthernetHeader(std::initializer_list<uint16_t> etherTypes) {
+    Bytes header = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    size_t left = etherTypes.size();
+    for (const uint16_t type : etherTypes) {
+        header.push_back(static_cast<uint8_t>(type >> 8));
+        header.push_back(static_cast<uint8_t>(type));
+        if (--left > 0) {  // the tag's TCI: priority 0, VLAN 42
+            header.push_back(0x00);
+            header.push_back(0x2A);
+        }
+    }
+    return header;
+}
+
+TPayload Strip(int linkType, const Bytes& frame) { return Ipv4PayloadOf(linkType, frame.data(), frame.size()); }
+
+TPayload At(size_t offset, size_t length) { return std::make_pair(offset, length); }
+
+TEST(Ipv4PayloadOf, EthernetWithAndWithoutVlanTags) {
+    const Bytes packet = Ipv4Packet(40);
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0800}), packet)), At(14, 40));
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x8100, 0x0800}), packet)), At(18, 40));
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x88A8, 0x8100, 0x0800}), packet)), At(22, 40));
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x9100, 0x8100, 0x0800}), packet)), At(22, 40));
+}
+
+TEST(Ipv4PayloadOf, EthernetOtherProtocolsAreSkipped) {
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0806}), Bytes(28, 0x45))), std::nullopt);  // ARP
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x86DD}), Ipv6Packet())), std::nullopt);
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x8100, 0x86DD}), Ipv6Packet())), std::nullopt);
+    // 802.3 length field instead of an EtherType (LLC frames).
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0040}), Ipv4Packet())), std::nullopt);
+    // Labelled IPv4, but the bytes are not.
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0800}), Ipv6Packet())), std::nullopt);
+}
+
+TEST(Ipv4PayloadOf, FramesShorterThanTheirLinkHeaderAreSkipped) {
+    const Bytes ethernet = EthernetHeader({0x0800});
+    EXPECT_EQ(Strip(DLT_EN10MB, Bytes(ethernet.begin(), ethernet.end() - 1)), std::nullopt);
+    EXPECT_EQ(Strip(DLT_EN10MB, ethernet), std::nullopt);  // header only, no packet
+    const Bytes tagged = EthernetHeader({0x8100, 0x0800});
+    EXPECT_EQ(Strip(DLT_EN10MB, Bytes(tagged.begin(), tagged.end() - 1)), std::nullopt);  // tag cut short
+    EXPECT_EQ(Strip(DLT_NULL, Bytes{2, 0, 0}), std::nullopt);
+    EXPECT_EQ(Strip(DLT_LINUX_SLL, Bytes(15, 0)), std::nullopt);
+    EXPECT_EQ(Strip(DLT_LINUX_SLL2, Bytes{0x08, 0x00}), std::nullopt);
+    EXPECT_EQ(Strip(DLT_RAW, Bytes{}), std::nullopt);
+    EXPECT_EQ(Ipv4PayloadOf(DLT_RAW, nullptr, 0), std::nullopt);
+}
+
+TEST(Ipv4PayloadOf, LengthStopsAtTheTotalLengthWhenItFits) {
+    // A 28-byte packet padded to Ethernet's 60-byte minimum frame.
+    Bytes padded = Concat(EthernetHeader({0x0800}), Ipv4Packet(28));
+    padded.resize(60, 0);
+    EXPECT_EQ(Strip(DLT_EN10MB, padded), At(14, 28));
+
+    // Cut by the snapshot length: what was captured.
+    Bytes cut = Ipv4Packet(100);
+    cut[2] = 0x05;  // says 1500 + 100
+    EXPECT_EQ(Strip(DLT_RAW, cut), At(0, 100));
+    // Segmentation offload leaves the total length 0: the whole frame.
+    Bytes offloaded = Ipv4Packet(100);
+    offloaded[2] = offloaded[3] = 0;
+    EXPECT_EQ(Strip(DLT_RAW, offloaded), At(0, 100));
+    // Too short to hold the length field: still handed over as is.
+    EXPECT_EQ(Strip(DLT_RAW, Bytes{0x45, 0}), At(0, 2));
+}
+
+TEST(Ipv4PayloadOf, LoopbackFamilyInEitherByteOrder) {
+    const Bytes packet = Ipv4Packet();
+    for (const int linkType : {DLT_NULL, DLT_LOOP}) {
+        SCOPED_TRACE(linkType);
+        EXPECT_EQ(Strip(linkType, Concat({2, 0, 0, 0}, packet)), At(4, 28));
+        EXPECT_EQ(Strip(linkType, Concat({0, 0, 0, 2}, packet)), At(4, 28));
+        // AF_INET6 as BSD and Darwin number it; and a 2 in a middle byte.
+        EXPECT_EQ(Strip(linkType, Concat({0, 0, 0, 30}, Ipv6Packet())), std::nullopt);
+        EXPECT_EQ(Strip(linkType, Concat({24, 0, 0, 0}, Ipv6Packet())), std::nullopt);
+        EXPECT_EQ(Strip(linkType, Concat({0, 2, 0, 0}, packet)), std::nullopt);
+    }
+}
+
+TEST(Ipv4PayloadOf, LinuxCookedHeaders) {
+    const Bytes packet = Ipv4Packet();
+    // SLL: packet type, ARPHRD type, address length, 8 address bytes, protocol.
+    Bytes sll = {0, 4, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 0x08, 0x00};
+    EXPECT_EQ(Strip(DLT_LINUX_SLL, Concat(sll, packet)), At(16, 28));
+    sll[14] = 0x86;
+    sll[15] = 0xDD;
+    EXPECT_EQ(Strip(DLT_LINUX_SLL, Concat(sll, Ipv6Packet())), std::nullopt);
+
+    // SLL2: protocol first, then reserved, interface index, ARPHRD type,
+    // packet type, address length, 8 address bytes.
+    Bytes sll2 = {0x08, 0x00, 0, 0, 0, 0, 0, 1, 0, 1, 4, 6, 1, 2, 3, 4, 5, 6, 0, 0};
+    EXPECT_EQ(Strip(DLT_LINUX_SLL2, Concat(sll2, packet)), At(20, 28));
+    // The protocol where SLL has it does not count for SLL2.
+    sll2[0] = 0x86;
+    sll2[1] = 0xDD;
+    sll2[14] = 0x08;
+    sll2[15] = 0x00;
+    EXPECT_EQ(Strip(DLT_LINUX_SLL2, Concat(sll2, Ipv6Packet())), std::nullopt);
+}
+
+TEST(Ipv4PayloadOf, RawIpByVersionNibble) {
+    for (const int linkType : {DLT_RAW, DLT_IPV4}) {
+        SCOPED_TRACE(linkType);
+        EXPECT_EQ(Strip(linkType, Ipv4Packet()), At(0, 28));
+        EXPECT_EQ(Strip(linkType, Ipv6Packet()), std::nullopt);
+    }
+}
+
+TEST(Ipv4PayloadOf, UnknownLinkTypesCarryNothing) {
+    constexpr int kIeee80211 = 105;  // DLT_IEEE802_11: Wi-Fi monitor mode
+    EXPECT_FALSE(IsSupportedLinkType(kIeee80211));
+    EXPECT_EQ(Strip(kIeee80211, Ipv4Packet()), std::nullopt);
+    for (const int linkType : {DLT_EN10MB, DLT_NULL, DLT_LOOP, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4}) {
+        EXPECT_TRUE(IsSupportedLinkType(linkType)) << linkType;
+    }
+}
+
+// ---- Real captures on loopback -------------------------------------------
+
+bool HasEffectiveCapability(int capability) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_TO_INDEX(capability)].effective & CAP_TO_MASK(capability)) != 0;
+}
+
+#define SKIP_UNLESS_CAPTURE_ALLOWED()                                                     \
+    if (!HasEffectiveCapability(CAP_NET_RAW)) {                                           \
+        GTEST_SKIP() << "capturing needs CAP_NET_RAW, which this test process lacks";     \
+    }
+
+// Takes CAP_NET_RAW out of this thread's effective set while it lives
+// (capset(2) changes only the calling thread).
+class TWithoutNetRaw {
+public:
+    TWithoutNetRaw() {
+        EXPECT_EQ(syscall(SYS_capget, &Header_, Saved_), 0);
+        __user_cap_data_struct reduced[_LINUX_CAPABILITY_U32S_3];
+        std::memcpy(reduced, Saved_, sizeof reduced);
+        reduced[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+        EXPECT_EQ(syscall(SYS_capset, &Header_, reduced), 0);
+    }
+    TWithoutNetRaw(const TWithoutNetRaw&) = delete;
+    TWithoutNetRaw& operator=(const TWithoutNetRaw&) = delete;
+    ~TWithoutNetRaw() { syscall(SYS_capset, &Header_, Saved_); }
+
+private:
+    __user_cap_header_struct Header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct Saved_[_LINUX_CAPABILITY_U32S_3] = {};
+};
+
+uint16_t Be16(const Bytes& packet, size_t offset) {
+    return static_cast<uint16_t>(packet[offset] << 8 | packet[offset + 1]);
+}
+
+sockaddr_in LoopbackAddress(uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+// The loopback capture, opened afresh. Other tests (and other programs)
+// send on loopback too, so every check below looks for its own packets only.
+class TPcapLoopback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SKIP_UNLESS_CAPTURE_ALLOWED();
+        Captures_ = Source_.OpenCaptures([this](const std::string& error) { Errors_.push_back(error); });
+        for (auto& capture : Captures_) {
+            if (capture->LocalAddress() == "127.0.0.1") Loopback_ = capture.get();
+        }
+        ASSERT_NE(Loopback_, nullptr) << "no capture on 127.0.0.1";
+    }
+
+    // Reads the loopback capture until `wanted` matching packets were seen
+    // and then for `settle` longer (so a duplicate would show), or until
+    // three seconds passed. Returns the matching packets.
+    std::vector<Bytes> Collect(const std::function<bool(const Bytes&)>& matches, size_t wanted,
+                               std::chrono::milliseconds settle = std::chrono::milliseconds(300)) {
+        using Clock = std::chrono::steady_clock;
+        std::vector<Bytes> found;
+        auto deadline = Clock::now() + std::chrono::seconds(3);
+        bool settling = false;
+        while (Clock::now() < deadline) {
+            pollfd watch{Loopback_->SelectableFd(), POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (poll(&watch, 1, static_cast<int>(std::max<int64_t>(left.count(), 0))) <= 0) continue;
+            const std::optional<std::string> error = Loopback_->ReadPackets(
+                [&](const uint8_t* bytes, size_t length) {
+                    ++Read_;
+                    Bytes packet(bytes, bytes + length);
+                    if (matches(packet)) found.push_back(std::move(packet));
+                },
+                64);
+            EXPECT_EQ(error, std::nullopt);
+            if (!settling && found.size() >= wanted) {
+                settling = true;
+                deadline = Clock::now() + settle;
+            }
+        }
+        return found;
+    }
+
+    TPcapPacketSource Source_;
+    std::vector<std::unique_ptr<TPacketCapture>> Captures_;
+    std::vector<std::string> Errors_;
+    TPacketCapture* Loopback_ = nullptr;
+    uint64_t Read_ = 0;
+};
+
+TEST_F(TPcapLoopback, CapturesOpenOnePerInterfaceWithAnAddressAndAFd) {
+    ASSERT_LE(Captures_.size(), 20u);
+    std::vector<std::string> addresses;
+    for (const auto& capture : Captures_) {
+        in_addr parsed{};
+        EXPECT_EQ(inet_pton(AF_INET, capture->LocalAddress().c_str(), &parsed), 1) << capture->LocalAddress();
+        EXPECT_GE(capture->SelectableFd(), 0);
+        addresses.push_back(capture->LocalAddress());
+    }
+    // Loopback has the lowest interface index, so it comes first.
+    EXPECT_EQ(addresses.front(), "127.0.0.1");
+    for (const std::string& error : Errors_) ADD_FAILURE() << "unexpected error: " << error;
+}
+
+TEST_F(TPcapLoopback, UdpDatagramIsSeenOnceWithTheIpHeaderFirst) {
+    const TUniqueFd receiver = test::UdpSocket();
+    const TUniqueFd sender = test::UdpSocket();
+    const uint16_t receiverPort = test::LocalPort(receiver.Get());
+    const uint16_t senderPort = test::LocalPort(sender.Get());
+    const std::string payload = "tarnwick capture test " + std::to_string(getpid());
+    const sockaddr_in to = LoopbackAddress(receiverPort);
+    const auto* target = reinterpret_cast<const sockaddr*>(&to);
+    ASSERT_EQ(sendto(sender.Get(), payload.data(), payload.size(), 0, target, sizeof to),
+              static_cast<ssize_t>(payload.size()));
+
+    const std::vector<Bytes> found = Collect(
+        [&](const Bytes& p) {
+            return p.size() >= 28 && p[9] == 17 && Be16(p, 20) == senderPort && Be16(p, 22) == receiverPort;
+        },
+        1);
+    ASSERT_EQ(found.size(), 1u) << "each loopback packet must be read exactly once";
+    const Bytes& packet = found.front();
+    EXPECT_EQ(packet[0] >> 4, 4);
+    EXPECT_EQ(packet.size(), 28 + payload.size());
+    EXPECT_EQ(Be16(packet, 2), packet.size());
+    EXPECT_EQ(std::string(packet.begin() + 28, packet.end()), payload);
+    EXPECT_EQ(Bytes(packet.begin() + 12, packet.begin() + 20), (Bytes{127, 0, 0, 1, 127, 0, 0, 1}));
+
+    const TCaptureStats stats = Loopback_->Stats();
+    EXPECT_GE(stats.Received, Read_);
+    EXPECT_GE(stats.Received, 1u);
+}
+
+TEST_F(TPcapLoopback, TcpHandshakeIsSeenWithProtocol6) {
+    const TUniqueFd listener = test::TcpListener();
+    const test::TTcpConnection connection = test::Connect(listener.Get());
+
+    constexpr uint8_t kSyn = 0x02, kAck = 0x10;
+    // Flags are at byte 13 of the TCP header, after the 20-byte IP header.
+    const auto flagsOf = [](const Bytes& p) { return p[33] & (kSyn | kAck); };
+    const std::vector<Bytes> found = Collect(
+        [&](const Bytes& p) {
+            return p.size() >= 40 && p[9] == 6 &&
+                   ((Be16(p, 20) == connection.ClientPort && Be16(p, 22) == connection.ServerPort) ||
+                    (Be16(p, 20) == connection.ServerPort && Be16(p, 22) == connection.ClientPort));
+        },
+        3);
+    ASSERT_EQ(found.size(), 3u) << "SYN, SYN-ACK, ACK, each once";
+    EXPECT_EQ(flagsOf(found[0]), kSyn);
+    EXPECT_EQ(flagsOf(found[1]), kSyn | kAck);
+    EXPECT_EQ(flagsOf(found[2]), kAck);
+    EXPECT_EQ(Be16(found[1], 20), connection.ServerPort);
+}
+
+// An ICMP echo request with identifier `id`, with its checksum.
+Bytes EchoRequest(uint16_t id) {
+    Bytes message = {8, 0, 0, 0, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0, 1,
+                     't', 'a', 'r', 'n'};
+    uint32_t sum = 0;
+    for (size_t i = 0; i < message.size(); i += 2) sum += Be16(message, i);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    const uint16_t checksum = static_cast<uint16_t>(~sum);
+    message[2] = static_cast<uint8_t>(checksum >> 8);
+    message[3] = static_cast<uint8_t>(checksum);
+    return message;
+}
+
+TEST_F(TPcapLoopback, IcmpEchoAndReplyAreSeenWithProtocol1) {
+    const TUniqueFd icmp(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+    ASSERT_TRUE(icmp.IsValid()) << std::strerror(errno);
+    const uint16_t id = static_cast<uint16_t>(getpid() ^ 0x5A5A);
+    const Bytes request = EchoRequest(id);
+    const sockaddr_in to = LoopbackAddress(0);
+    ASSERT_EQ(sendto(icmp.Get(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(request.size()));
+
+    const std::vector<Bytes> found = Collect(
+        [&](const Bytes& p) { return p.size() >= 28 && p[9] == 1 && Be16(p, 24) == id; }, 2);
+    ASSERT_EQ(found.size(), 2u) << "the request and the reply, each once";
+    EXPECT_EQ(found[0][20], 8);  // echo request
+    EXPECT_EQ(found[1][20], 0);  // echo reply
+    EXPECT_EQ(Bytes(found[0].begin() + 20, found[0].end()), request);
+}
+
+TEST_F(TPcapLoopback, ReadPacketsHandsOverAtMostMaxPackets) {
+    const TUniqueFd receiver = test::UdpSocket();
+    const TUniqueFd sender = test::UdpSocket();
+    const sockaddr_in to = LoopbackAddress(test::LocalPort(receiver.Get()));
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(sendto(sender.Get(), "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 1);
+    }
+    pollfd watch{Loopback_->SelectableFd(), POLLIN, 0};
+    ASSERT_EQ(poll(&watch, 1, 3000), 1);
+    int calls = 0;
+    EXPECT_EQ(Loopback_->ReadPackets([&](const uint8_t*, size_t) { ++calls; }, 2), std::nullopt);
+    EXPECT_GE(calls, 1);
+    EXPECT_LE(calls, 2);
+    calls = 0;
+    EXPECT_EQ(Loopback_->ReadPackets([&](const uint8_t*, size_t) { ++calls; }, 0), std::nullopt);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(TPcapLoopback, AnExceptionOfTheCallbackReachesTheCallerAndTheCaptureGoesOn) {
+    const TUniqueFd receiver = test::UdpSocket();
+    const TUniqueFd sender = test::UdpSocket();
+    const uint16_t port = test::LocalPort(receiver.Get());
+    const sockaddr_in to = LoopbackAddress(port);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(sendto(sender.Get(), "y", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 1);
+    }
+    pollfd watch{Loopback_->SelectableFd(), POLLIN, 0};
+    ASSERT_EQ(poll(&watch, 1, 3000), 1);
+    int calls = 0;
+    EXPECT_THROW(Loopback_->ReadPackets(
+                     [&](const uint8_t*, size_t) {
+                         ++calls;
+                         throw std::runtime_error("stop");
+                     },
+                     64),
+                 std::runtime_error);
+    EXPECT_EQ(calls, 1);
+    // The capture still reads: our datagrams (or at least the second) follow.
+    const std::vector<Bytes> found = Collect(
+        [&](const Bytes& p) { return p.size() >= 28 && p[9] == 17 && Be16(p, 22) == port; }, 1);
+    EXPECT_GE(found.size(), 1u);
+}
+
+TEST(PcapPacketSource, WithoutNetRawOpeningThrowsNamingTheCapability) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();  // dropping it below needs it to begin with
+    const TWithoutNetRaw withoutNetRaw;
+    TPcapPacketSource source;
+    std::vector<std::string> errors;
+    try {
+        const auto captures = source.OpenCaptures([&](const std::string& error) { errors.push_back(error); });
+        ADD_FAILURE() << "opened " << captures.size() << " captures without CAP_NET_RAW";
+    } catch (const ESocketException& exception) {
+        const std::string message = exception.what();
+        EXPECT_NE(message.find("CAP_NET_RAW"), std::string::npos) << message;
+        EXPECT_NE(message.find("not permitted"), std::string::npos) << message;  // libpcap's own text
+    }
+    EXPECT_TRUE(errors.empty()) << errors.front();
+}
+
+// In a fresh network namespace only loopback exists, and it is down.
+TEST(PcapPacketSource, WithNoUpInterfaceReportsItAndOpensNothing) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // The namespace is the child's alone; exit codes carry the outcome.
+        if (unshare(CLONE_NEWNET) != 0) _exit(2);
+        std::vector<std::string> errors;
+        TPcapPacketSource source;
+        const auto captures = source.OpenCaptures([&](const std::string& error) { errors.push_back(error); });
+        const bool reported = errors == std::vector<std::string>{"no up interface with an IPv4 address"};
+        _exit(captures.empty() && reported ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no network namespace can be made here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace tarnwick
