@@ -7,6 +7,7 @@
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
+#include "platform/linux/pcap_packet_source.h"
 #include "platform/linux/xdg_autostart.h"
 #include "ui/banner.h"
 #include "ui/main_form.h"
@@ -28,8 +29,9 @@ int main(int argc, char** argv) {
     tarnwick::TLinuxProgramLauncher launcher;
     tarnwick::TLinuxSoundPlayer sound;
     tarnwick::TXdgAutostart autostart(tarnwick::DefaultAutostartDir());
+    tarnwick::TPcapPacketSource packets;
     tarnwick::TMain_F mainForm(tarnwick::TMainServices{
-        ipTables, processes, names, boxes, killer, launcher, sound, autostart,
+        ipTables, processes, names, boxes, killer, launcher, sound, autostart, packets,
         QCoreApplication::applicationDirPath().toStdString(), QCoreApplication::applicationFilePath().toStdString(),
         &tarnwick::SockDiagUnavailableReason});
     if (!mainForm.TablesBound()) return 1;

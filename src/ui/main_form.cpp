@@ -27,6 +27,7 @@
 #include "rules/platform_rule_actions.h"
 #include "rules/rule_check.h"
 #include "ui/log_list.h"
+#include "ui/capture_data_form.h"
 #include "ui/msn_popup.h"
 #include "ui/option_form.h"
 #include "ui/rules_edit_form.h"
@@ -238,6 +239,14 @@ void TMain_F::BuildMenus() {
     RefreshConnectionList1 = makeAction("RefreshConnectionList1", QStringLiteral("&Restore"));
     connect(RefreshConnectionList1, &QAction::triggered, this, &TMain_F::RestoreFromTray);
 
+    actionDataCapture = makeAction("actionDataCapture", QStringLiteral("Data &Capture"));
+    connect(actionDataCapture, &QAction::triggered, this,
+            [this] { TCaptureData_F::OpenEmpty(Services_.PacketSource, Services_.Boxes, this); });
+    actionCapture = makeAction("actionCapture", QStringLiteral("C&apture Data"));
+    connect(actionCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
+    itemCapture = makeAction("itemCapture", QStringLiteral("C&apture Data"));
+    connect(itemCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
+
     ActionOptions = makeAction("ActionOptions", QStringLiteral("&Options"));
     connect(ActionOptions, &QAction::triggered, this, &TMain_F::ActionOptionsExecute);
 
@@ -276,6 +285,8 @@ void TMain_F::BuildMenus() {
     mnuFile->addAction(actionExit);
 
     mnuConnection = MainMenu->addMenu(QStringLiteral("&Connection"));
+    mnuConnection->addAction(actionCapture);
+    mnuConnection->addSeparator();
     mnuConnection->addAction(actionKill);
 
     mnuView = MainMenu->addMenu(QStringLiteral("&View"));
@@ -287,12 +298,15 @@ void TMain_F::BuildMenus() {
     mnuView->addAction(actionLog);
 
     mnuTools = MainMenu->addMenu(QStringLiteral("&Tools"));
+    mnuTools->addAction(actionDataCapture);
     mnuTools->addAction(actionRules);
     mnuTools->addSeparator();
     mnuTools->addAction(ActionOptions);
 
     pmConnection = new QMenu(this);
     pmConnection->setObjectName(QStringLiteral("pmConnection"));
+    pmConnection->addAction(itemCapture);
+    pmConnection->addSeparator();
     pmConnection->addAction(KillConnection1);
     connect(pmConnection, &QMenu::aboutToShow, this, &TMain_F::pmConnectionPopup);
     grdNetStatList->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -451,6 +465,15 @@ void TMain_F::pmConnectionPopup() {
     const TGridRows& rows = GridModel_->Rows();
     const bool established = row > 0 && row < rows.RowCount() && rows.Row(row).Status == kStatusEstablished;
     KillConnection1->setEnabled(established);
+    const bool udp = row > 0 && row < rows.RowCount() && rows.Row(row).Protocol == "UDP";
+    itemCapture->setEnabled(established || udp);
+}
+
+void TMain_F::actionCaptureExecute() {
+    // A row that shows no connection (the blank row of an empty grid) starts nothing.
+    if (const auto row = SelectedSnapshotRow())
+        TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this,
+                                          CaptureEndpointsOf(Snapshot_, *row));
 }
 
 void TMain_F::Timer1Timer() {

@@ -24,6 +24,7 @@
 #include "platform/sound_player.h"
 #include "rules/rule_items.h"
 #include "platform/autostart.h"
+#include "platform/packet_source.h"
 #include "ui/app_title.h"
 #include "ui/message_boxes.h"
 
@@ -56,6 +57,7 @@ struct TMainServices {
     TProgramLauncher& Launcher;
     TSoundPlayer& Sound;
     TAutostart& Autostart;
+    TPacketSource& PacketSource;
     // The folder of the program's executable, where the rules and options files live.
     std::string ExecutableDir;
     // The executable itself, which the start-up entry starts.
@@ -152,6 +154,9 @@ public:
     QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
     QAction* actionTray = nullptr;
     QAction* ActionOptions = nullptr;
+    QAction* actionDataCapture = nullptr;  // "Data &Capture": an empty capture window
+    QAction* actionCapture = nullptr;      // "C&apture Data": capture the selected connection
+    QAction* itemCapture = nullptr;        // pmConnection's own capture entry, enabled by the selected row
     QAction* RefreshConnectionList1 = nullptr;  // the tray menu's "&Restore"
 
     // How long one refresh kept the window thread busy at most, and how long it took.
@@ -192,6 +197,7 @@ private:
     void Label1Click();
     void Label2Click();
     void actionKillExecute();
+    void actionCaptureExecute();
     void pmConnectionPopup();
     void actionLogExecute(bool checked);
 

@@ -17,6 +17,7 @@
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
+#include "platform/linux/pcap_packet_source.h"
 #include "platform/linux/xdg_autostart.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
@@ -49,7 +50,8 @@ TEST(MainWindowEndToEnd, ShowsAndLogsALoopbackConnectionThenClosesOnYes) {
     TLinuxProgramLauncher launcher;
     TLinuxSoundPlayer sound;
     TXdgAutostart autostart("/nonexistent-tarnwick-folder/autostart");
-    TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart,
+    TPcapPacketSource packets;
+    TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart, packets,
                                "/nonexistent-tarnwick-folder", "/nonexistent-tarnwick-folder/tarnwick",
                                &SockDiagUnavailableReason});
     ASSERT_TRUE(form.TablesBound());

@@ -16,6 +16,7 @@
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
+#include "platform/linux/pcap_packet_source.h"
 #include "platform/linux/xdg_autostart.h"
 #include "ui/main_form.h"
 #include "ui/scripted_boxes.h"
@@ -39,8 +40,9 @@ TEST(TrayEndToEnd, StartsInTheTrayWithTrayOnAndComesBackOnRestore) {
     TLinuxProgramLauncher launcher;
     TLinuxSoundPlayer sound;
     TXdgAutostart autostart(folder + "/autostart");
+    TPcapPacketSource packets;
     {
-        TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart, folder,
+        TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart, packets, folder,
                                    folder + "/tarnwick", &SockDiagUnavailableReason});
         form.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "fakes/fake_packet_source.h"
 #include "fakes/fake_platform.h"
 #include "ui/scripted_boxes.h"
 #include "ui/connection_grid_model.h"
@@ -81,7 +82,7 @@ protected:
         return *Form;
     }
     TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
-        return TMainServices{Tables,    Processes,     Names, Boxes, Killer, Launcher, Sound, Autostart,
+        return TMainServices{Tables,        Processes, Names, Boxes, Killer, Launcher, Sound, Autostart, Packets,
                              ExecutableDir, ExecutableDir + "/tarnwick", probe};
     }
     // Runs the event loop until `count` refreshes have completed in all.
@@ -98,6 +99,7 @@ protected:
     TRecordingLauncher Launcher;
     TRecordingSound Sound;
     TRecordingAutostart Autostart;
+    TFakePacketSource Packets;
     std::string ExecutableDir = "/nonexistent-tarnwick-folder";
     std::unique_ptr<TMain_F> Form;
 };

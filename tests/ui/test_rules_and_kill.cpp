@@ -10,7 +10,14 @@
 #include <fstream>
 
 #include "ui/connection_grid.h"
+#include "ui/capture_data_form.h"
 #include "ui/msn_popup.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "ui/ip_address_edit.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -139,6 +146,62 @@ TEST_F(RulesAndKill, ContextMenuOffersKillOnlyForEstablishedRows) {
         EXPECT_EQ(form.KillConnection1->isEnabled(), enabled) << modelRow;
         EXPECT_TRUE(form.actionKill->isEnabled());
     }
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
+
+namespace tarnwick::testing {
+namespace {
+
+// The capture commands of the main window.
+using CaptureCommands = MainFormFixture;
+
+TCaptureData_F* OpenCaptureWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<TCaptureData_F*>(widget); window && !window->isHidden()) return window;
+    return nullptr;
+}
+
+TEST_F(CaptureCommands, CaptureDataFillsTheFilterFromTheSelectedConnection) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));  // rows: listener, established, three UDP
+    form.grdNetStatList->selectRow(1);
+    form.actionCapture->trigger();
+    TCaptureData_F* window = OpenCaptureWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->edtAddr1->Text(), "10.0.0.5");
+    EXPECT_EQ(window->edtPort1->text(), "443");
+    EXPECT_EQ(window->edtAddr2->Text(), "192.168.1.2");
+    EXPECT_EQ(window->edtPort2->text(), "40000");
+    EXPECT_EQ(window->cbbProtocol->currentText(), "TCP");
+    EXPECT_EQ(window->WindowState(), TCaptureData_F::TWindowState::Capturing);
+    window->close();
+    QCoreApplication::processEvents();
+
+    // The blank row of an empty grid names no connection: nothing opens.
+    form.actionTCP->trigger();
+    form.actionUDP->trigger();
+    ASSERT_TRUE(WaitForRefreshes(form.CompletedRefreshes() + 1));
+    QTest::qWait(50);
+    form.grdNetStatList->selectRow(0);
+    form.actionCapture->trigger();
+    EXPECT_EQ(OpenCaptureWindow(), nullptr);
+}
+
+TEST_F(CaptureCommands, ContextMenuOffersCaptureForEstablishedAndUdpRows) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    for (auto [modelRow, enabled] : {std::pair{0, false}, std::pair{1, true}, std::pair{2, true}}) {
+        form.grdNetStatList->selectRow(modelRow);
+        emit form.pmConnection->aboutToShow();
+        EXPECT_EQ(form.itemCapture->isEnabled(), enabled) << modelRow;
+    }
+    form.actionDataCapture->trigger();
+    TCaptureData_F* window = OpenCaptureWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->WindowState(), TCaptureData_F::TWindowState::Idle);
+    window->close();
 }
 
 }  // namespace
