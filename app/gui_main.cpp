@@ -1,14 +1,7 @@
 // tarnwick: the windowed connection monitor.
 #include <QApplication>
 
-#include "platform/linux/linux_connection_killer.h"
-#include "platform/linux/linux_ip_tables.h"
-#include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_process_list.h"
-#include "platform/linux/linux_program_launcher.h"
-#include "platform/linux/linux_sound_player.h"
-#include "platform/linux/pcap_packet_source.h"
-#include "platform/linux/xdg_autostart.h"
+#include "main_services.h"
 #include "ui/banner.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
@@ -21,19 +14,11 @@ int main(int argc, char** argv) {
     // confirmed close of the main window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    tarnwick::TLinuxIpTables ipTables;
-    tarnwick::TLinuxProcessList processes;
-    tarnwick::TLinuxNameLookup names;
+    tarnwick::TLinuxServices services;
     tarnwick::TQtMessageBoxes boxes;
-    tarnwick::TLinuxConnectionKiller killer;
-    tarnwick::TLinuxProgramLauncher launcher;
-    tarnwick::TLinuxSoundPlayer sound;
-    tarnwick::TXdgAutostart autostart(tarnwick::DefaultAutostartDir());
-    tarnwick::TPcapPacketSource packets;
-    tarnwick::TMain_F mainForm(tarnwick::TMainServices{
-        ipTables, processes, names, boxes, killer, launcher, sound, autostart, packets,
-        QCoreApplication::applicationDirPath().toStdString(), QCoreApplication::applicationFilePath().toStdString(),
-        &tarnwick::SockDiagUnavailableReason});
+    tarnwick::TMain_F mainForm(tarnwick::MainServicesOf(services, boxes,
+                                                        QCoreApplication::applicationDirPath().toStdString(),
+                                                        QCoreApplication::applicationFilePath().toStdString()));
     if (!mainForm.TablesBound()) return 1;
     mainForm.show();
     return application.exec();

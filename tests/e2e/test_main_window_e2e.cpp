@@ -11,14 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/linux/linux_connection_killer.h"
-#include "platform/linux/linux_ip_tables.h"
-#include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_process_list.h"
-#include "platform/linux/linux_program_launcher.h"
-#include "platform/linux/linux_sound_player.h"
-#include "platform/linux/pcap_packet_source.h"
-#include "platform/linux/xdg_autostart.h"
+#include "main_services.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
 #include "ui/scripted_boxes.h"
@@ -42,18 +35,9 @@ bool LogHas(const TEventLog& log, LogKind kind, const std::string& text) {
 
 TEST(MainWindowEndToEnd, ShowsAndLogsALoopbackConnectionThenClosesOnYes) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
-    TLinuxIpTables tables;
-    TLinuxProcessList processes;
-    TLinuxNameLookup names;
+    TLinuxServices services("/nonexistent-tarnwick-folder/autostart");
     testing::TScriptedBoxes boxes(true);
-    TLinuxConnectionKiller killer;
-    TLinuxProgramLauncher launcher;
-    TLinuxSoundPlayer sound;
-    TXdgAutostart autostart("/nonexistent-tarnwick-folder/autostart");
-    TPcapPacketSource packets;
-    TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart, packets,
-                               "/nonexistent-tarnwick-folder", "/nonexistent-tarnwick-folder/tarnwick",
-                               &SockDiagUnavailableReason});
+    TMain_F form(MainServicesOf(services, boxes, "/nonexistent-tarnwick-folder", "/nonexistent-tarnwick-folder/tarnwick"));
     ASSERT_TRUE(form.TablesBound());
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

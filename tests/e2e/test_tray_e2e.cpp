@@ -10,14 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/linux/linux_connection_killer.h"
-#include "platform/linux/linux_ip_tables.h"
-#include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_process_list.h"
-#include "platform/linux/linux_program_launcher.h"
-#include "platform/linux/linux_sound_player.h"
-#include "platform/linux/pcap_packet_source.h"
-#include "platform/linux/xdg_autostart.h"
+#include "main_services.h"
 #include "ui/main_form.h"
 #include "ui/scripted_boxes.h"
 
@@ -32,18 +25,10 @@ TEST(TrayEndToEnd, StartsInTheTrayWithTrayOnAndComesBackOnRestore) {
     const std::string folder = mkdtemp(pattern);
     std::ofstream(folder + "/Option.ini") << "[Option]\nTray=1\n";
 
-    TLinuxIpTables tables;
-    TLinuxProcessList processes;
-    TLinuxNameLookup names;
+    TLinuxServices services(folder + "/autostart");
     testing::TScriptedBoxes boxes(true);
-    TLinuxConnectionKiller killer;
-    TLinuxProgramLauncher launcher;
-    TLinuxSoundPlayer sound;
-    TXdgAutostart autostart(folder + "/autostart");
-    TPcapPacketSource packets;
     {
-        TMain_F form(TMainServices{tables, processes, names, boxes, killer, launcher, sound, autostart, packets, folder,
-                                   folder + "/tarnwick", &SockDiagUnavailableReason});
+        TMain_F form(MainServicesOf(services, boxes, folder, folder + "/tarnwick"));
         form.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
         ASSERT_TRUE(QTest::qWaitFor([&] { return form.TrayDone && !form.isVisible(); }, 5000));

@@ -1,0 +1,19 @@
+// The main window's services, wired to the Linux ones.
+#pragma once
+
+#include <string>
+
+#include "platform/linux/linux_services.h"
+#include "ui/main_form.h"
+
+namespace tarnwick {
+
+inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& boxes, std::string executableDir,
+                                    std::string executablePath) {
+    return TMainServices{platform.IpTables, platform.Processes, platform.Names,     boxes,
+                         platform.Killer,   platform.Launcher,  platform.Sound,     platform.Autostart,
+                         platform.Packets,  std::move(executableDir),          std::move(executablePath),
+                         &SockDiagUnavailableReason};
+}
+
+}  // namespace tarnwick
