@@ -7,7 +7,9 @@
 
 #include "cli_capture.h"
 #include "cli_commands.h"
+#include "cli_info.h"
 #include "cli_options.h"
+#include "cli_report.h"
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // time stamps in the user's date and time format
@@ -25,6 +27,11 @@ int main(int argc, char** argv) {
             case tarnwick::TCliOptions::TCommand::Rules: return tarnwick::RunRulesCommand(*options);
             case tarnwick::TCliOptions::TCommand::Kill: return tarnwick::RunKillCommand(*options);
             case tarnwick::TCliOptions::TCommand::Capture: return tarnwick::RunCaptureCommand(options->Capture);
+            case tarnwick::TCliOptions::TCommand::Report:
+                return options->ReportKind == tarnwick::TCliOptions::TReportKind::Table
+                           ? tarnwick::RunReportTableCommand(options->ReportFile)
+                           : tarnwick::RunReportLogCommand(options->ReportFile, options->WatchSeconds);
+            case tarnwick::TCliOptions::TCommand::Info: return tarnwick::RunInfoCommand(options->Pid);
             case tarnwick::TCliOptions::TCommand::Help: std::cout << tarnwick::CliUsage(); return 0;
         }
     } catch (const std::exception& e) {

@@ -13,6 +13,9 @@ const char* CliUsage() {
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
            "                            [--count N] [--dump]\n"
+           "       tarnwick-cli info PID\n"
+           "       tarnwick-cli report table FILE\n"
+           "       tarnwick-cli report log FILE [--watch SECONDS]\n"
            "\n"
            "  table   one refresh, then the connection grid as text: a header line and one\n"
            "          line per row, cells separated by tabs\n"
@@ -30,7 +33,13 @@ const char* CliUsage() {
            "          packet: Protocol, Source Addr, Source Port, Dest Addr, Dest Port, Data\n"
            "          Size, Data, separated by tabs; --dump adds its hex dump lines. Ends\n"
            "          after N packets or when interrupted, then prints the packets received\n"
-           "          and dropped to standard error\n";
+           "          and dropped to standard error\n"
+           "  info    the executable of process PID, then its Product Name, Product Version,\n"
+           "          Company, Copyright, Internal Name, Description, Comments and File\n"
+           "          Version, one \"Caption: value\" line each\n"
+           "  report  writes an HTML page to FILE: `table` the connection grid after one\n"
+           "          refresh; `log` the event log of a watch of SECONDS (default 0: one\n"
+           "          refresh), refreshing every 3 seconds and at its end\n";
 }
 
 namespace {
@@ -87,6 +96,30 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
         if (!IsDottedAddress(args[2])) return fail("bad remote address '" + args[2] + "': a dotted IPv4 address expected");
         options.RemoteAddr = args[2];
         if (!ParsePort(args[3], options.RemotePort)) return fail("bad remote port '" + args[3] + "'");
+        return options;
+    }
+    if (command == "report") {
+        if (args.size() < 2 || (args[1] != "table" && args[1] != "log")) return fail("report takes table or log");
+        if (args.size() < 3) return fail("report " + args[1] + " needs a FILE");
+        options.Command = TCliOptions::TCommand::Report;
+        const bool isLog = args[1] == "log";
+        options.ReportKind = isLog ? TCliOptions::TReportKind::Log : TCliOptions::TReportKind::Table;
+        options.ReportFile = args[2];
+        for (size_t i = 3; i < args.size(); ++i) {
+            if (!isLog || args[i] != "--watch") return fail("unknown option '" + args[i] + "' for report " + args[1]);
+            if (i + 1 >= args.size()) return fail("option --watch needs a value");
+            const std::string& value = args[++i];
+            double seconds = 0;
+            if (!ParseNumber(value, seconds) || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
+                return fail("bad watch time '" + value + "': seconds from 0 to 86400 expected");
+            options.WatchSeconds = seconds;
+        }
+        return options;
+    }
+    if (command == "info") {
+        if (args.size() != 2) return fail("info takes one PID");
+        options.Command = TCliOptions::TCommand::Info;
+        if (!ParseNumber(args[1], options.Pid)) return fail("bad process id '" + args[1] + "'");
         return options;
     }
     if (command == "capture") {

@@ -11,7 +11,7 @@
 namespace tarnwick {
 
 struct TCliOptions {
-    enum class TCommand { Table, Watch, Rules, Kill, Capture, Help };
+    enum class TCommand { Table, Watch, Rules, Kill, Capture, Report, Info, Help };
     TCommand Command = TCommand::Help;
     // table
     bool ShowTcp = true;
@@ -28,6 +28,13 @@ struct TCliOptions {
     uint16_t RemotePort = 0;
     // capture
     TCaptureCliOptions Capture;
+    // info
+    uint32_t Pid = 0;
+    // report
+    enum class TReportKind { Table, Log };
+    TReportKind ReportKind = TReportKind::Table;
+    std::string ReportFile;
+    double WatchSeconds = 0;  // report log: how long to watch; 0 = one refresh
 };
 
 // Parses the arguments after the program name. On a usage error returns

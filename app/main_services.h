@@ -4,6 +4,8 @@
 #include <string>
 
 #include "platform/linux/linux_services.h"
+#include "platform/linux/package_info.h"
+#include "platform/linux/process_exe.h"
 #include "ui/main_form.h"
 
 namespace tarnwick {
@@ -13,7 +15,9 @@ inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& box
     return TMainServices{platform.IpTables, platform.Processes, platform.Names,     boxes,
                          platform.Killer,   platform.Launcher,  platform.Sound,     platform.Autostart,
                          platform.Packets,  std::move(executableDir),          std::move(executablePath),
-                         &SockDiagUnavailableReason};
+                         &SockDiagUnavailableReason,
+                         &GetProcessExePath,
+                         &ReadProcessInfoFields};
 }
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QGuiApplication>
@@ -22,14 +23,18 @@
 #include "ui/connection_grid.h"
 #include "ui/connection_grid_model.h"
 #include "monitor/tcp_state_names.h"
+#include "log/html_report.h"
+#include "log/log_auto_save.h"
 #include "rules/connection_kill.h"
 #include "rules/options_file.h"
 #include "rules/platform_rule_actions.h"
 #include "rules/rule_check.h"
 #include "ui/log_list.h"
+#include "monitor/selected_process.h"
 #include "ui/capture_data_form.h"
 #include "ui/msn_popup.h"
 #include "ui/option_form.h"
+#include "ui/process_info_form.h"
 #include "ui/rules_edit_form.h"
 #include "ui/refresh_thread.h"
 
@@ -166,10 +171,26 @@ void TMain_F::FormCreate() {
     BuildTray();
 
     // The dialogs are made once and reused.
+    ProcessInfo_F = new TProcessInfo_F(this);
     RulesEdit_F = new TRulesEdit_F(this);
     Option_F = new TOption_F(this, *Rules, Services_.ExecutableDir, Services_.ExecutablePath, Services_.Autostart,
                              Services_.Boxes, *RulesEdit_F);
     RunOptionsDialog = [](TOption_F& dialog) { return dialog.exec() == QDialog::Accepted; };
+    AskReportFile = [](QWidget* parent, const std::string& lastName) -> std::optional<std::string> {
+        QFileDialog dialog(parent);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(QStringLiteral("HTML Files (*.HTM *.HTML *.htm *.html)"));
+        dialog.setDefaultSuffix(QStringLiteral("HTM"));
+        if (!lastName.empty()) dialog.selectFile(QString::fromStdString(lastName));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+        return dialog.selectedFiles().front().toStdString();
+    };
+    // The long log saves itself beside the executable; a failure keeps every entry and says why.
+    TLogAutoSaveContext autoSave;
+    autoSave.BaseDirectory = Services_.ExecutableDir;
+    Log_.AutoSaver = MakeLogAutoSaver(autoSave, [this](const std::string& message) {
+        Services_.Boxes.Show(this, QString::fromStdString(message), kApplicationTitle, QMessageBox::Critical);
+    });
 
     // Bind the tables: without socket diagnostics there is nothing to monitor.
     if (Services_.ProbeTables) {
@@ -247,6 +268,16 @@ void TMain_F::BuildMenus() {
     itemCapture = makeAction("itemCapture", QStringLiteral("C&apture Data"));
     connect(itemCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
 
+    ActionProcessInfo = makeAction("ActionProcessInfo", QStringLiteral("&Process Infomation"));
+    connect(ActionProcessInfo, &QAction::triggered, this, &TMain_F::ActionProcessInfoExecute);
+    // Process information exists only where the tables carry owning processes.
+    ActionProcessInfo->setEnabled(Snapshot_.ExTablesAvailable());
+
+    actionSave = makeAction("actionSave", QStringLiteral("&Save Connection Table"));
+    connect(actionSave, &QAction::triggered, this, &TMain_F::actionSaveExecute);
+    actionSaveLog = makeAction("actionSaveLog", QStringLiteral("Save &Logs To Files"));
+    connect(actionSaveLog, &QAction::triggered, this, &TMain_F::actionSaveLogExecute);
+
     ActionOptions = makeAction("ActionOptions", QStringLiteral("&Options"));
     connect(ActionOptions, &QAction::triggered, this, &TMain_F::ActionOptionsExecute);
 
@@ -279,12 +310,15 @@ void TMain_F::BuildMenus() {
     mnuFile = MainMenu->addMenu(QStringLiteral("&File"));
     mnuFile->addAction(actionRefresh);
     mnuFile->addSeparator();
+    mnuFile->addAction(actionSave);
+    mnuFile->addAction(actionSaveLog);
     mnuFile->addAction(actionClearLog);
     mnuFile->addAction(actionTray);
     mnuFile->addSeparator();
     mnuFile->addAction(actionExit);
 
     mnuConnection = MainMenu->addMenu(QStringLiteral("&Connection"));
+    mnuConnection->addAction(ActionProcessInfo);
     mnuConnection->addAction(actionCapture);
     mnuConnection->addSeparator();
     mnuConnection->addAction(actionKill);
@@ -305,9 +339,12 @@ void TMain_F::BuildMenus() {
 
     pmConnection = new QMenu(this);
     pmConnection->setObjectName(QStringLiteral("pmConnection"));
+    pmConnection->addAction(ActionProcessInfo);
     pmConnection->addAction(itemCapture);
     pmConnection->addSeparator();
     pmConnection->addAction(KillConnection1);
+    pmConnection->addSeparator();
+    pmConnection->addAction(actionSave);
     connect(pmConnection, &QMenu::aboutToShow, this, &TMain_F::pmConnectionPopup);
     grdNetStatList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(grdNetStatList, &QWidget::customContextMenuRequested, this,
@@ -315,6 +352,7 @@ void TMain_F::BuildMenus() {
 
     pmLog = new QMenu(this);
     pmLog->setObjectName(QStringLiteral("pmLog"));
+    pmLog->addAction(actionSaveLog);
     pmLog->addAction(actionClearLog);
     lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lstLog, &QWidget::customContextMenuRequested, this,
@@ -469,6 +507,17 @@ void TMain_F::pmConnectionPopup() {
     itemCapture->setEnabled(established || udp);
 }
 
+void TMain_F::ActionProcessInfoExecute() {
+    const auto pid = SelectedProcessId(grdNetStatList->SelectedGridRow(), View_.ShowTcp, View_.ShowUdp, Snapshot_);
+    const std::string path = pid && Services_.ProcessExePath ? Services_.ProcessExePath(*pid) : "?";
+    if (path == "?") {
+        Services_.Boxes.Show(this, QStringLiteral("Can't Found Process EXE File!"), kApplicationTitle,
+                             QMessageBox::Warning);
+        return;
+    }
+    ProcessInfo_F->ShowForProcess(path, Services_.ProcessInfoOf ? Services_.ProcessInfoOf(path) : TProcessInfoFields{});
+}
+
 void TMain_F::actionCaptureExecute() {
     // A row that shows no connection (the blank row of an empty grid) starts nothing.
     if (const auto row = SelectedSnapshotRow())
@@ -599,9 +648,30 @@ bool TMain_F::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMain_F::actionClearLogExecute() {
-    // Yes will offer the log's save dialog once the reports exist; either way the log is emptied.
-    Services_.Boxes.Ask(this, QStringLiteral("Do you want to Save the log before clear Log?"));
+    // Yes offers the save dialog (which may still be cancelled); either way the log is emptied.
+    if (Services_.Boxes.Ask(this, QStringLiteral("Do you want to Save the log before clear Log?"))) actionSaveLogExecute();
     Log_.Clear();
+}
+
+bool TMain_F::SaveReportPage(const std::function<std::string()>& buildPage) {
+    const auto file = AskReportFile(this, LastReportName_);
+    if (!file) return false;
+    LastReportName_ = *file;
+    try {
+        SaveReport(*file, buildPage());
+        return true;
+    } catch (const std::exception& error) {
+        Services_.Boxes.Show(this, QString::fromStdString(error.what()), kApplicationTitle, QMessageBox::Critical);
+        return false;
+    }
+}
+
+bool TMain_F::actionSaveExecute() {
+    return SaveReportPage([this] { return BuildTableReport(GridModel_->Rows(), CurrentReportHeading()); });
+}
+
+bool TMain_F::actionSaveLogExecute() {
+    return SaveReportPage([this] { return BuildLogReport(Log_.Entries(), CurrentReportHeading()); });
 }
 
 void TMain_F::actionLogExecute(bool checked) {

@@ -25,6 +25,7 @@
 #include "rules/rule_items.h"
 #include "platform/autostart.h"
 #include "platform/packet_source.h"
+#include "platform/pe_version_info.h"
 #include "ui/app_title.h"
 #include "ui/message_boxes.h"
 
@@ -45,6 +46,7 @@ class TLogListModel;
 class TRefreshThread;
 class TUMSNPopup;
 class TOption_F;
+class TProcessInfo_F;
 class TRulesEdit_F;
 
 
@@ -64,6 +66,9 @@ struct TMainServices {
     std::string ExecutablePath;
     // Why the connection tables cannot be read on this system, or nullopt.
     std::function<std::optional<std::string>()> ProbeTables;
+    // The executable of a process ("?" when it cannot be read), and its version fields.
+    std::function<std::string(uint32_t pid)> ProcessExePath;
+    std::function<TProcessInfoFields(const std::string& path)> ProcessInfoOf;
 };
 
 class TMain_F final : public QMainWindow {
@@ -107,6 +112,12 @@ public:
     void ActionOptionsExecute();
     // Shows the Options dialog modally; true for OK (tests answer it themselves).
     std::function<bool(TOption_F&)> RunOptionsDialog;
+    // The save dialog of the reports ("HTML Files", default extension HTM),
+    // proposing the last chosen name: the chosen file, or nullopt on Cancel.
+    std::function<std::optional<std::string>(QWidget* parent, const std::string& lastName)> AskReportFile;
+    // "&Save Connection Table" and "Save &Logs To Files"; false when nothing was saved.
+    bool actionSaveExecute();
+    bool actionSaveLogExecute();
     // Hides the window into the tray, or minimises it where there is no tray to come back from.
     void actionTrayExecute();
     // Brings the window back from the tray or the minimised state.
@@ -122,6 +133,7 @@ public:
     TUMSNPopup* Popup = nullptr;
     TRulesEdit_F* RulesEdit_F = nullptr;  // the rule editor, made once and reused
     TOption_F* Option_F = nullptr;        // the Options dialog, made once and reused
+    TProcessInfo_F* ProcessInfo_F = nullptr;  // the process information window, made once and reused
     bool TrayDone = false;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;  // the one start in the tray, 300 ms after the options ask for it
@@ -154,6 +166,9 @@ public:
     QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
     QAction* actionTray = nullptr;
     QAction* ActionOptions = nullptr;
+    QAction* ActionProcessInfo = nullptr;  // "&Process Infomation"
+    QAction* actionSave = nullptr;
+    QAction* actionSaveLog = nullptr;
     QAction* actionDataCapture = nullptr;  // "Data &Capture": an empty capture window
     QAction* actionCapture = nullptr;      // "C&apture Data": capture the selected connection
     QAction* itemCapture = nullptr;        // pmConnection's own capture entry, enabled by the selected row
@@ -198,6 +213,8 @@ private:
     void Label2Click();
     void actionKillExecute();
     void actionCaptureExecute();
+    void ActionProcessInfoExecute();
+    bool SaveReportPage(const std::function<std::string()>& buildPage);
     void pmConnectionPopup();
     void actionLogExecute(bool checked);
 
@@ -220,6 +237,7 @@ private:
     TRefreshStats LastStats_;
     int CompletedRefreshes_ = 0;
     bool PrintStats_ = false;
+    std::string LastReportName_;  // the save dialog proposes the last chosen name
     // With stats on: a fast heartbeat whose late ticks show how long the
     // window thread was busy, hand-overs, model updates and painting alike.
     QTimer* Heartbeat_ = nullptr;

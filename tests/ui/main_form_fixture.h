@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <map>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -83,7 +84,9 @@ protected:
     }
     TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
         return TMainServices{Tables,        Processes, Names, Boxes, Killer, Launcher, Sound, Autostart, Packets,
-                             ExecutableDir, ExecutableDir + "/tarnwick", probe};
+                             ExecutableDir, ExecutableDir + "/tarnwick", probe,
+                             [this](uint32_t pid) { return ExePaths.contains(pid) ? ExePaths[pid] : std::string("?"); },
+                             [](const std::string&) { return TProcessInfoFields{}; }};
     }
     // Runs the event loop until `count` refreshes have completed in all.
     bool WaitForRefreshes(int count) {
@@ -100,6 +103,7 @@ protected:
     TRecordingSound Sound;
     TRecordingAutostart Autostart;
     TFakePacketSource Packets;
+    std::map<uint32_t, std::string> ExePaths;  // what the process list says of each pid
     std::string ExecutableDir = "/nonexistent-tarnwick-folder";
     std::unique_ptr<TMain_F> Form;
 };

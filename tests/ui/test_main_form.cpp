@@ -121,6 +121,7 @@ TEST_F(MainForm, LogShowsNewestSelectedAndHidesWithoutStopping) {
 
 TEST_F(MainForm, ClearingAsksAndEmptiesTheLogWhateverTheAnswer) {
     TMain_F& form = Create();
+    form.AskReportFile = [](QWidget*, const std::string&) { return std::optional<std::string>(); };  // cancelled
     for (bool answer : {false, true}) {
         form.AddLog("entry", lkInfo);
         Boxes.Answers = {answer};

@@ -11,6 +11,7 @@
 
 #include "ui/connection_grid.h"
 #include "ui/capture_data_form.h"
+#include "ui/process_info_form.h"
 #include "ui/msn_popup.h"
 
 #include <QApplication>
@@ -202,6 +203,32 @@ TEST_F(CaptureCommands, ContextMenuOffersCaptureForEstablishedAndUdpRows) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->WindowState(), TCaptureData_F::TWindowState::Idle);
     window->close();
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
+
+namespace tarnwick::testing {
+namespace {
+
+using ProcessInformation = MainFormFixture;
+
+TEST_F(ProcessInformation, ShowsTheSelectedConnectionsProgramOrSaysItCannot) {
+    ExePaths[10] = "/usr/bin/client";
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    EXPECT_TRUE(form.ActionProcessInfo->isEnabled());
+    form.grdNetStatList->selectRow(1);
+    form.ActionProcessInfo->trigger();
+    EXPECT_TRUE(Boxes.Shown.empty());
+    EXPECT_TRUE(form.ProcessInfo_F->isVisible());
+    EXPECT_FALSE(form.ProcessInfo_F->isModal());
+
+    ExePaths.clear();  // the process has gone
+    form.ProcessInfo_F->close();
+    form.ActionProcessInfo->trigger();
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_EQ(Boxes.Shown[0], "Can't Found Process EXE File!");
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ constexpr int kSnapshotLength = 65535;
 // The kernel ring of each capture. A burst of a few thousand full-size
 // packets fits, so a reader that polls at a window's pace does not drop.
 constexpr int kBufferSize = 4 * 1024 * 1024;
+constexpr int kBlockTimeoutMs = 10;
 // The packet source never opens more captures than this.
 constexpr size_t kMaxInterfaces = 20;
 
@@ -223,7 +224,14 @@ std::unique_ptr<TPacketCapture> OpenCapture(const TCandidate& candidate, TOpenFa
     // already active handle.
     pcap_set_snaplen(pcap, kSnapshotLength);
     pcap_set_promisc(pcap, 0);
-    pcap_set_immediate_mode(pcap, 1);
+    // Not immediate mode: there, libpcap gives every packet a slot the size of
+    // the interface's MTU, so on loopback (MTU 65536) the 4 MiB buffer holds
+    // only 64 packets and any pause of a few milliseconds drops packets. In
+    // block mode small packets are packed, and a block is handed over when
+    // full or after kBlockTimeoutMs, which is shorter than a frame of the
+    // window's list updates.
+    pcap_set_immediate_mode(pcap, 0);
+    pcap_set_timeout(pcap, kBlockTimeoutMs);
     pcap_set_buffer_size(pcap, kBufferSize);
 
     // Positive results are warnings (PCAP_WARNING_*): the handle works.

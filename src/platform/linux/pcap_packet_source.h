@@ -1,10 +1,10 @@
 // The machine's IPv4 traffic through libpcap: one capture per interface that
 // is up and running and carries an IPv4 address.
 //
-// Each capture is a pcap handle in immediate mode (a packet is handed over as
-// soon as it arrives, not when a kernel buffer block fills), non-blocking,
-// with a 4 MiB kernel buffer and a selectable descriptor for poll or a socket
-// notifier. The link-layer header of every frame is stripped here, so readers
+// Each capture is a non-blocking pcap handle with a 4 MiB kernel buffer in
+// block mode (packets are packed into blocks handed over when full or after
+// 10 ms; immediate mode would give each packet an MTU-sized slot, 64 slots on
+// loopback) and a selectable descriptor for poll or a socket notifier. The link-layer header of every frame is stripped here, so readers
 // see the IP header first, whatever the interface's link type.
 //
 // Capturing needs the CAP_NET_RAW capability (root, or setcap on the binary).

@@ -1,0 +1,24 @@
+#include "cli_info.h"
+
+#include <iostream>
+#include <string>
+
+#include "platform/linux/package_info.h"
+#include "platform/linux/process_exe.h"
+
+namespace tarnwick {
+
+int RunInfoCommand(uint32_t pid) {
+    const std::string path = GetProcessExePath(pid);
+    if (path == "?") {
+        std::cerr << "Can't Found Process EXE File!\n";
+        return 1;
+    }
+    const TProcessInfoFields fields = ReadProcessInfoFields(path);
+    std::cout << path << "\n";
+    for (size_t i = 0; i < kProcessInfoFields.size(); ++i)
+        std::cout << kProcessInfoFields[i].Caption << " " << fields.Values[i] << "\n";
+    return 0;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,78 @@
+// HTML reports: the connection table and the event log as pages for a
+// browser. A fixed template with the placeholders <?HOST?>, <?TIME?> and
+// <?BODY?> is filled with the host text, the time text and rows built from the
+// grid or the log; every inserted text is HTML-escaped, so a page shows cell
+// texts and log lines exactly as the program does.
+#pragma once
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log/event_log.h"
+#include "monitor/grid_rows.h"
+
+namespace tarnwick {
+
+// A report could not be built or written; what() is the text for the user.
+class TReportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The templates' lines; a template's text is each line followed by CR LF.
+extern const std::vector<std::string_view> kTableReportTemplate;
+extern const std::vector<std::string_view> kLogReportTemplate;
+std::string TemplateText(const std::vector<std::string_view>& lines);
+
+// `text` with &, <, > and " written as character references.
+std::string HtmlEscape(std::string_view text);
+
+// Replaces the first <?HOST?>, <?TIME?> and <?BODY?> of `templateText` (in
+// that order) by the given texts, as they are. The placeholders are looked up
+// in the template only, so a placeholder inside an inserted text stays as it is.
+std::string FillReportTemplate(std::string_view templateText, std::string_view host, std::string_view time,
+                               std::string_view body);
+
+// The report colour of a log kind: six upper-case hexadecimal digits.
+const char* ReportColour(LogKind kind);
+
+// "<tr><td>r</td><td>cell</td>...</tr>" for every data row (1 and up), cells escaped.
+std::string TableReportBody(const TGridRows& grid);
+// "<tr><td><font size=2 color=#RRGGBB>line</font></td></tr>" per entry, lines escaped.
+std::string LogReportBody(const std::vector<TLogEntry>& entries);
+
+// The host and time texts a report's heading shows, unescaped.
+struct TReportHeading {
+    std::string Host;
+    std::string Time;
+};
+
+// "name" or "name(first IPv4 address)".
+std::string HostText(const std::string& name, const std::vector<std::string>& addresses);
+
+// The host text of this computer: its name (at most 63 characters) and the
+// first IPv4 address the name resolves to, if any. Throws TReportError when
+// the name cannot be read or is empty.
+std::string LocalHostText();
+
+// "Time:.............." followed by the time stamp of `when` (log line format).
+std::string ReportTimeText(std::chrono::system_clock::time_point when);
+
+// LocalHostText() and the time text of now.
+TReportHeading CurrentReportHeading();
+
+// The whole pages.
+std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading);
+std::string BuildLogReport(const std::vector<TLogEntry>& entries, const TReportHeading& heading);
+
+// The full name the user is told of `path`: absolute, without . and .. parts.
+std::string FullFileName(const std::string& path);
+
+// Makes the file at `path` hold `page`, replacing what was there. Throws
+// TReportError "Cannot create file "<full name>". <system reason>" on failure.
+void SaveReport(const std::string& path, std::string_view page);
+
+}  // namespace tarnwick

@@ -1,0 +1,48 @@
+// The automatic log save: when the event log grows past its limit, the whole
+// log goes as a log report to Logs/LogYYYYMMDD-NNN.htm beside the executable.
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "log/event_log.h"
+#include "log/html_report.h"
+
+namespace tarnwick {
+
+// The folder of the running executable (from /proc/self/exe); "." when unknown.
+std::string ExecutableDirectory();
+
+// A number from 0 to 999 drawn from a generator seeded from `now` just before.
+int DrawLogFileNumber(std::chrono::system_clock::time_point now);
+
+// "Log" + year, month, day of `local` + "-" + `number`, zero-padded to 4, 2,
+// 2 and 3 digits, + ".htm", e.g. Log20261206-047.htm.
+std::string AutoSaveLogFileName(const std::tm& local, int number);
+
+struct TLogAutoSaveContext {
+    std::string BaseDirectory = ExecutableDirectory();  // Logs is made here
+    std::function<std::chrono::system_clock::time_point()> Clock = std::chrono::system_clock::now;
+    std::function<int(std::chrono::system_clock::time_point)> DrawNumber = DrawLogFileNumber;
+    std::function<std::string()> HostText = LocalHostText;  // throws TReportError on failure
+};
+
+struct TAutoSaveResult {
+    bool Saved = false;
+    std::string Path;   // the file written, or that could not be
+    std::string Error;  // the message for the user when not saved
+};
+
+// Creates <base>/Logs when missing (one level, failure not checked: the write
+// then fails) and writes the log report of `log` to its dated file, replacing
+// any file of that name. Never throws for a failed save: see Error.
+TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context = {});
+
+// A saver for TEventLog::AutoSaver: saves with `context` and hands the message
+// of a failed save to `showError` (the log then keeps its entries).
+TEventLog::TAutoSaver MakeLogAutoSaver(TLogAutoSaveContext context,
+                                       std::function<void(const std::string&)> showError);
+
+}  // namespace tarnwick

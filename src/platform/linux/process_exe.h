@@ -1,0 +1,20 @@
+// The executable file of a running process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarnwick {
+
+inline constexpr size_t kMaxExePathLength = 254;
+
+// The path of process `pid`'s executable (the link /proc/<pid>/exe), cut at
+// kMaxExePathLength bytes (never inside a UTF-8 sequence), or "?" when it
+// cannot be read: no such process, a kernel thread, or another user's process
+// without the rights to look.
+std::string GetProcessExePath(uint32_t pid);
+
+// `path` cut as GetProcessExePath cuts it.
+std::string CutExePath(std::string path);
+
+}  // namespace tarnwick

@@ -1,0 +1,55 @@
+// TProcessInfo_F: the "Process Info" dialog. Shows the executable of the
+// process behind the selected connection: its icon, file name and path, and
+// eight fields of its version information.
+//
+// Created hidden once and reused; it opens without being modal, so the main
+// window stays usable. The fields are filled each time it becomes visible;
+// while it is open, a new ShowForProcess only brings it to the front.
+#pragma once
+
+#include <QDialog>
+
+#include <array>
+#include <string>
+
+#include "platform/pe_version_info.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tarnwick {
+
+class TProcessInfo_F final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kClientWidth = 371;
+    static constexpr int kClientHeight = 363;
+
+    explicit TProcessInfo_F(QWidget* parent);
+
+    // Sets the executable and its fields to show and shows the dialog, centred
+    // on its parent; brings it to the front when it is open already.
+    void ShowForProcess(const std::string& exePath, const TProcessInfoFields& fields);
+
+    // The executable path to show; "?" leaves the dialog as it was.
+    std::string ExeFileName = "?";
+    TProcessInfoFields Fields;
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QFrame* Bevel1 = nullptr;
+    std::array<QLabel*, kProcessInfoFields.size()> Captions{};  // Label2 to Label9
+    std::array<QLineEdit*, kProcessInfoFields.size()> Values{};  // Edit2 to Edit9
+    QPushButton* BitBtn1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,144 @@
+// The automatic log save: its folder, its file name and its failures.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "log/log_auto_save.h"
+
+namespace tarnwick {
+namespace {
+
+std::chrono::system_clock::time_point LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+}
+
+std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+TEST(LogAutoSaveName, DatePaddedAndNumberOfThreeDigits) {
+    std::tm day{};
+    day.tm_year = 2026 - 1900;
+    day.tm_mon = 11;
+    day.tm_mday = 6;
+    EXPECT_EQ(AutoSaveLogFileName(day, 47), "Log20261206-047.htm");
+    EXPECT_EQ(AutoSaveLogFileName(day, 0), "Log20261206-000.htm");
+    EXPECT_EQ(AutoSaveLogFileName(day, 999), "Log20261206-999.htm");
+    day.tm_year = 99 - 1900;  // year 99: four digits still
+    day.tm_mon = 0;
+    day.tm_mday = 1;
+    EXPECT_EQ(AutoSaveLogFileName(day, 5), "Log00990101-005.htm");
+}
+
+TEST(LogAutoSaveName, NumberSeededFromTheClockStaysInRange) {
+    const auto now = LocalTime(2026, 12, 6, 10, 0, 0);
+    EXPECT_EQ(DrawLogFileNumber(now), DrawLogFileNumber(now));  // seeded afresh each time
+    bool differs = false;
+    for (int ms = 0; ms < 2000; ++ms) {
+        const int n = DrawLogFileNumber(now + std::chrono::milliseconds(ms));
+        ASSERT_GE(n, 0);
+        ASSERT_LE(n, 999);
+        differs |= n != DrawLogFileNumber(now);
+    }
+    EXPECT_TRUE(differs);
+}
+
+class LogAutoSaveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::setlocale(LC_TIME, "C");
+        Base = std::filesystem::temp_directory_path() /
+               ("tarnwick-autosave-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(Base);
+        std::filesystem::create_directories(Base);
+        Context.BaseDirectory = Base.string();
+        Context.Clock = [this] { return Now; };
+        Context.DrawNumber = [](std::chrono::system_clock::time_point) { return 47; };
+        Context.HostText = [] { return std::string("WS01(192.168.0.5)"); };
+        Log.AutoSaver = MakeLogAutoSaver(Context, [this](const std::string& message) { Shown.push_back(message); });
+    }
+    void TearDown() override { std::filesystem::remove_all(Base); }
+
+    std::filesystem::path Base;
+    std::chrono::system_clock::time_point Now = LocalTime(2026, 12, 6, 9, 5, 3);
+    TLogAutoSaveContext Context;
+    TEventLog Log{[this] { return Now; }};
+    std::vector<std::string> Shown;
+};
+
+TEST_F(LogAutoSaveTest, The1001stEntryWritesEveryLineToTheDatedFileAndEmptiesTheLog) {
+    for (int i = 1; i <= 1000; ++i) Log.AddLog("entry " + std::to_string(i), lkConnect);
+    const auto file = Base / "Logs" / "Log20261206-047.htm";
+    EXPECT_FALSE(std::filesystem::exists(Base / "Logs"));
+    Log.AddLog("entry 1001", lkDisconnect);
+
+    ASSERT_TRUE(std::filesystem::is_regular_file(file));
+    const std::string page = Read(file);
+    EXPECT_NE(page.find("<H3><font color=#FFFFFF>WS01(192.168.0.5)</font></H3><br>\r\n"), std::string::npos);
+    EXPECT_NE(page.find("<font color=#FFFFFF>Time:..............12/06/26 09:05:03</font><br>\r\n"),
+              std::string::npos);
+    size_t rows = 0;
+    for (size_t at = page.find("<tr>"); at != std::string::npos; at = page.find("<tr>", at + 1)) ++rows;
+    EXPECT_EQ(rows, 1001u);
+    EXPECT_NE(page.find(">12/06/26 09:05:03    entry 1</font>"), std::string::npos);
+    EXPECT_NE(page.find("<font size=2 color=#00FFFF>12/06/26 09:05:03    entry 1001</font></td></tr>\r\n</table>"),
+              std::string::npos);
+
+    ASSERT_EQ(Log.Count(), 1u);
+    EXPECT_EQ(Log.Entry(0).Line, "12/06/26 09:05:03    Auto Save and Clear Log.");
+    EXPECT_TRUE(Shown.empty());
+}
+
+TEST_F(LogAutoSaveTest, AnExistingFileOfThatNameIsReplaced) {
+    std::filesystem::create_directories(Base / "Logs");
+    std::ofstream(Base / "Logs" / "Log20261206-047.htm") << "old content that is longer than nothing";
+    Log.AddLog("one", lkInfo);
+    const TAutoSaveResult result = AutoSaveLogFile(Log, Context);
+    ASSERT_TRUE(result.Saved) << result.Error;
+    EXPECT_EQ(result.Path, (Base / "Logs" / "Log20261206-047.htm").string());
+    EXPECT_EQ(Read(result.Path).rfind("<HTML>\r\n", 0), 0u);
+}
+
+TEST_F(LogAutoSaveTest, FailureKeepsEveryEntryShowsTheMessageAndRetriesNextTime) {
+    std::ofstream(Base / "Logs") << "a file where the folder belongs";
+    for (int i = 1; i <= 1001; ++i) Log.AddLog("entry", lkConnect);
+    EXPECT_EQ(Log.Count(), 1001u);
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_EQ(Shown[0], "Cannot create file \"" + (Base / "Logs" / "Log20261206-047.htm").string() +
+                            "\". Not a directory");
+
+    Log.AddLog("entry", lkConnect);  // still over the limit: tries again
+    EXPECT_EQ(Log.Count(), 1002u);
+    EXPECT_EQ(Shown.size(), 2u);
+
+    std::filesystem::remove(Base / "Logs");  // now the folder can be made
+    Log.AddLog("entry", lkConnect);
+    EXPECT_EQ(Log.Count(), 1u);
+    EXPECT_EQ(Shown.size(), 2u);
+}
+
+TEST_F(LogAutoSaveTest, HostTextFailureWritesNothing) {
+    Context.HostText = []() -> std::string { throw TReportError("The host name is empty."); };
+    Log.AddLog("one", lkInfo);
+    const TAutoSaveResult result = AutoSaveLogFile(Log, Context);
+    EXPECT_FALSE(result.Saved);
+    EXPECT_EQ(result.Error, "The host name is empty.");
+    EXPECT_TRUE(std::filesystem::is_empty(Base / "Logs"));
+}
+
+}  // namespace
+}  // namespace tarnwick
