@@ -1,5 +1,7 @@
 #include "cli_commands.h"
 
+#include "cli_monitor.h"
+
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -24,42 +26,6 @@
 namespace tarnwick {
 
 namespace {
-
-// Refresh results go straight into the grid's rows and the log; rule checks
-// go to whoever wants them.
-class TCliOutlets final : public TRefreshOutlets {
-public:
-    TCliOutlets(TGridRows& grid, TEventLog& log) : Grid_(grid), Log_(log) {}
-    std::function<void(int, const std::string&, int, int)> OnCheckRules;
-
-    int GridRowCount() override { return Grid_.RowCount(); }
-    void SetGridRowCount(int rows) override { Grid_.SetRowCount(rows); }
-    void WriteGridRow(int row, const TConnectionRow& texts) override { Grid_.WriteRow(row, texts); }
-    void AddLog(const std::string& text, LogKind kind) override { Log_.AddLog(text, kind); }
-    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
-        if (OnCheckRules) OnCheckRules(row, remoteAddr, localPort, remotePort);
-    }
-
-private:
-    TGridRows& Grid_;
-    TEventLog& Log_;
-};
-
-// Everything one monitoring session holds, wired to the Linux services.
-struct TCliMonitor {
-    TLinuxIpTables IpTables;
-    TLinuxProcessList Processes;
-    TLinuxNameLookup Names;
-    TViewSettings View;
-    ConnectionSnapshot Snapshot{IpTables.ExTablesAvailable()};
-    TConnectionitems Connections;
-    TGridRows Grid;
-    TEventLog Log;
-    TCliOutlets Outlets{Grid, Log};
-    TRefresh Refresh{Snapshot, Connections, TPlatformServices{IpTables, Processes, Names}, View};
-
-    TCliMonitor() { Log.AutoSaveLog = false; }  // the tool prints entries; it keeps no log to save
-};
 
 // Loads a rules file; a missing one is an error here, where the user named it.
 bool LoadRules(const std::string& path, TRuleItems& rules) {
