@@ -39,3 +39,25 @@ time_ms() {
 
 median() { sort -g | awk '{v[NR] = $1} END {if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
+
+# ---------------------------------------------------------------- builds and displays
+# Builds the optimised tree with the benchmark programs into $1 (default build/bench).
+build_bench_tree() {
+    local tree=${1:-build/bench}
+    echo "Building the Release tree in $tree ..."
+    cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BENCH=ON -DTARNWICK_TESTS=OFF >/dev/null
+    cmake --build "$tree" >/dev/null
+}
+
+# Starts Xvfb on a free display number; sets $display and $xvfb (its pid).
+# The caller stops it (kill "$xvfb") in its own exit trap.
+start_private_xvfb() {
+    display=""
+    local n
+    for n in $(seq 90 140); do
+        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+    done
+    [ -n "$display" ] || { echo "no free X display number" >&2; return 1; }
+    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+}

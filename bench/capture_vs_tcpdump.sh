@@ -29,9 +29,8 @@ report="$results/capture-$stamp.txt"
 work="$results/capture-$stamp.d"
 mkdir -p "$work"
 
-echo "Building the Release tree in $build ..."
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BENCH=ON -DTARNWICK_TESTS=OFF >/dev/null
-cmake --build "$build" >/dev/null
+source bench/bench_lib.sh
+build_bench_tree "$build"
 flood="$build/bench/tarnwick-udp-flood"
 window="$build/bench/tarnwick-capture-window"
 cli="$build/app/tarnwick-cli"
@@ -46,12 +45,7 @@ tcpdump_bin=$(command -v tcpdump)
 
 exec > >(tee "$report") 2>&1
 
-display=""
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+start_private_xvfb
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done

@@ -39,16 +39,14 @@ holder_log="$results/holder-$stamp.log"
 
 command -v ss >/dev/null || { echo "compare_with_ss.sh: ss not found (apt-get install iproute2)" >&2; exit 1; }
 
-echo "Building the Release tree in $build ..."
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BENCH=ON -DTARNWICK_TESTS=OFF >/dev/null
-cmake --build "$build" >/dev/null
+source bench/bench_lib.sh
+build_bench_tree "$build"
 
 cli="$build/app/tarnwick-cli"
 holder="$build/bench/tarnwick-hold-connections"
 
 exec > >(tee "$report") 2>&1
 
-source bench/bench_lib.sh
 
 # The host's TCP sockets apart from ours: other traffic makes the numbers wrong.
 tcp_socket_count() { ss -tanH | wc -l; }

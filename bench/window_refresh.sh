@@ -29,21 +29,14 @@ stamp=$(date +%Y%m%d-%H%M%S)
 report="$results/window-$stamp.txt"
 holder_log="$results/holder-$stamp.log"
 
-echo "Building the Release tree in $build ..."
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BENCH=ON -DTARNWICK_TESTS=OFF >/dev/null
-cmake --build "$build" >/dev/null
+source bench/bench_lib.sh
+build_bench_tree "$build"
 holder="$build/bench/tarnwick-hold-connections"
 window="$build/app/tarnwick"
 
 exec > >(tee "$report") 2>&1
-source bench/bench_lib.sh
 
-display=""
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+start_private_xvfb
 trap 'kill "$xvfb" 2>/dev/null || true; if [ -n "$holder_pid" ]; then kill "$holder_pid" 2>/dev/null || true; fi' EXIT
 sleep 1
 
