@@ -7,6 +7,7 @@
 #include <functional>
 #include <iostream>
 
+#include "common/inet_address.h"
 #include "common/text_util.h"
 #include "log/event_log.h"
 #include "monitor/grid_rows.h"
@@ -108,24 +109,20 @@ int RunRulesCommand(const TCliOptions& options) {
 int RunKillCommand(const TCliOptions& options) {
     TCliMonitor monitor;
     monitor.Refresh.Run(monitor.Outlets);
-    // The row the grid would show for this connection; an established one
-    // first, as rows that differ only in their local address are one connection.
-    int found = -1;
-    for (uint32_t i = 0; i < monitor.Snapshot.TcpRowCount(); ++i) {
-        const TTcpRow row = monitor.Snapshot.TcpRow(i);
-        if (PortFromField(row.LocalPort) != options.LocalPort || DottedText(row.RemoteAddr) != options.RemoteAddr ||
-            PortFromField(row.RemotePort) != options.RemotePort)
-            continue;
-        if (found < 0 || TcpStateName(row.State) == kStatusEstablished) found = static_cast<int>(i);
-        if (TcpStateName(row.State) == kStatusEstablished) break;
-    }
-    if (found < 0) {
+    // Entries that differ only in their local address are one connection here,
+    // since the command names none; an established one is taken first.
+    const uint32_t remoteAddr = InetAddr(options.RemoteAddr);
+    const auto found = DottedText(remoteAddr) != options.RemoteAddr
+                           ? std::nullopt
+                           : monitor.Snapshot.FindConnection(TConnectionKey{
+                                 true, std::nullopt, options.LocalPort, remoteAddr, options.RemotePort});
+    if (!found) {
         std::cout << "No TCP connection from local port " << options.LocalPort << " to " << options.RemoteAddr << ":"
                   << options.RemotePort << "\n";
         return 1;
     }
     TLinuxConnectionKiller killer;
-    const std::string message = KillConnection(monitor.Snapshot, found, killer).Message();
+    const std::string message = KillConnection(found->TcpRow, killer).Message();
     if (!message.empty()) {
         std::cout << message << "\n";
         return 1;

@@ -57,6 +57,7 @@ TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEnd
     texts.Protocol = "TCP";
     texts.Status = TcpStateName(row.State);
     texts.Process = ProcessText(snapshot, row.OwningPid);
+    texts.Key = KeyOfTcpRow(row);
     return texts;
 }
 
@@ -69,6 +70,7 @@ TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index
     texts.Protocol = "UDP";
     texts.Status = "-";
     texts.Process = ProcessText(snapshot, row.OwningPid);
+    texts.Key = KeyOfUdpRow(row);
     return texts;
 }
 

@@ -1,10 +1,13 @@
-// The six display texts of one row of the connection grid, in column order.
+// The six display texts of one row of the connection grid, in column order,
+// and the identity of the entry they show.
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "monitor/connection_key.h"
 #include "monitor/connection_snapshot.h"
 #include "monitor/endpoint_texts.h"
 
@@ -21,6 +24,8 @@ struct TConnectionRow {
     std::string Protocol;
     std::string Status;
     std::string Process;
+    // The entry shown; nullopt for the titles and the blank row of an empty grid.
+    std::optional<TConnectionKey> Key = std::nullopt;
 
     // Column `column` (0..5) in grid order.
     const std::string& Cell(int column) const;

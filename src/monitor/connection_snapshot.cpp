@@ -1,5 +1,7 @@
 #include "monitor/connection_snapshot.h"
 
+#include "monitor/tcp_state_names.h"
+
 namespace tarnwick {
 
 ConnectionSnapshot::ConnectionSnapshot(bool exTablesAvailable) : ExTablesAvailable_(exTablesAvailable) {}
@@ -81,6 +83,33 @@ TUdpRow ConnectionSnapshot::UdpRow(size_t index) const {
     std::shared_lock lock(Mutex_);
     if (index >= UdpRowCountLocked()) return {};
     return DecodeUdpRow(UdpTable_, index, ExTablesAvailable_);
+}
+
+std::optional<TFoundConnection> ConnectionSnapshot::FindConnection(const TConnectionKey& key) const {
+    std::shared_lock lock(Mutex_);
+    if (!key.Tcp) {
+        const uint32_t rows = UdpRowCountLocked();
+        for (uint32_t i = 0; i < rows; ++i) {
+            const TUdpRow row = DecodeUdpRow(UdpTable_, i, ExTablesAvailable_);
+            const TConnectionKey found = KeyOfUdpRow(row);
+            if (found.LocalPort == key.LocalPort && (!key.LocalAddr || found.LocalAddr == key.LocalAddr))
+                return TFoundConnection{false, i, {}, row};
+        }
+        return std::nullopt;
+    }
+    std::optional<TFoundConnection> match;
+    const uint32_t rows = TcpRowCountLocked();
+    for (uint32_t i = 0; i < rows; ++i) {
+        const TTcpRow row = DecodeTcpRow(TcpTable_, i, ExTablesAvailable_);
+        const TConnectionKey found = KeyOfTcpRow(row);
+        if (found.LocalPort != key.LocalPort || found.RemoteAddr != key.RemoteAddr ||
+            found.RemotePort != key.RemotePort || (key.LocalAddr && found.LocalAddr != key.LocalAddr))
+            continue;
+        const bool established = TcpStateName(row.State) == kStatusEstablished;
+        if (!match || established) match = TFoundConnection{true, i, row, {}};
+        if (established) break;
+    }
+    return match;
 }
 
 void ConnectionSnapshot::SetTcpRemotePort(size_t index, uint32_t portField) {

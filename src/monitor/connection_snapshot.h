@@ -13,6 +13,7 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "monitor/connection_key.h"
 #include "monitor/process_names.h"
 #include "platform/ip_tables.h"
 #include "platform/process_list.h"
@@ -45,6 +46,13 @@ public:
     // the plain path. An index beyond the rows gives a row of zeros.
     TTcpRow TcpRow(size_t index) const;
     TUdpRow UdpRow(size_t index) const;
+
+    // The entry `key` names, read under one lock so a refresh swapping the
+    // tables meanwhile cannot split the search. For TCP with no local address
+    // in the key, an established entry comes before others with the same ends
+    // (entries that differ only in their local address are one connection to
+    // the user). nullopt when no current entry matches.
+    std::optional<TFoundConnection> FindConnection(const TConnectionKey& key) const;
 
     // Rewrites the remote port field of TCP row `index` (listeners get 0 there).
     void SetTcpRemotePort(size_t index, uint32_t portField);

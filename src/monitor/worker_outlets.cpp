@@ -1,5 +1,7 @@
 #include "monitor/worker_outlets.h"
 
+#include <exception>
+#include <memory>
 #include <utility>
 
 namespace tarnwick {
@@ -11,9 +13,11 @@ TWorkerOutlets::TWorkerOutlets(THandOver& handOver, TRefreshOutlets& window, siz
 
 int TWorkerOutlets::GridRowCount() {
     Flush();
-    int rows = 0;
-    HandOver_.Run([&] { rows = Window_.GridRowCount(); });
-    return rows;
+    // The answer lives in the task, not on this stack: a cancelled hand-over
+    // lets the worker unwind while the window thread may still be in the task.
+    auto rows = std::make_shared<int>(0);
+    HandOver_.Run([rows, &window = Window_] { *rows = window.GridRowCount(); });
+    return *rows;
 }
 
 void TWorkerOutlets::SetGridRowCount(int rows) { Queue(TSetRowCount{rows}); }
@@ -33,23 +37,36 @@ void TWorkerOutlets::Queue(TStep step) {
 
 void TWorkerOutlets::Flush() {
     if (Steps_.empty()) return;
-    std::vector<TStep> batch;
-    batch.swap(Steps_);
+    // The task owns its batch: a shutdown may release this worker while the
+    // window thread is still inside the task (a modal box opened by a step).
+    auto batch = std::make_shared<std::vector<TStep>>();
+    batch->swap(Steps_);
     Steps_.reserve(BatchSize_);
-    HandOver_.Run([this, &batch] {
-        for (TStep& step : batch) {
+    HandOver_.Run([batch, &window = Window_] { RunSteps(*batch, window); });
+}
+
+void TWorkerOutlets::RunSteps(std::vector<TStep>& batch, TRefreshOutlets& window) {
+    // Every step runs even when one before it fails: the connections of a
+    // batch are already in the connection list, so a step skipped here would
+    // be an event lost for good. The first error still ends the refresh.
+    std::exception_ptr firstError;
+    for (TStep& step : batch) {
+        try {
             std::visit(
-                [this](auto& s) {
+                [&window](auto& s) {
                     using T = std::decay_t<decltype(s)>;
-                    if constexpr (std::is_same_v<T, TSetRowCount>) Window_.SetGridRowCount(s.Rows);
-                    if constexpr (std::is_same_v<T, TWriteRow>) Window_.WriteGridRow(s.Row, s.Texts);
-                    if constexpr (std::is_same_v<T, TLog>) Window_.AddLog(s.Text, s.Kind);
+                    if constexpr (std::is_same_v<T, TSetRowCount>) window.SetGridRowCount(s.Rows);
+                    if constexpr (std::is_same_v<T, TWriteRow>) window.WriteGridRow(s.Row, s.Texts);
+                    if constexpr (std::is_same_v<T, TLog>) window.AddLog(s.Text, s.Kind);
                     if constexpr (std::is_same_v<T, TRuleCheck>)
-                        Window_.CheckRules(s.Row, s.RemoteAddr, s.LocalPort, s.RemotePort);
+                        window.CheckRules(s.Row, s.RemoteAddr, s.LocalPort, s.RemotePort);
                 },
                 step);
+        } catch (...) {
+            if (!firstError) firstError = std::current_exception();
         }
-    });
+    }
+    if (firstError) std::rethrow_exception(firstError);
 }
 
 }  // namespace tarnwick

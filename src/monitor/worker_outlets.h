@@ -29,7 +29,9 @@ public:
     void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override;
 
     // Hands the queued steps over and waits until they have run. The worker
-    // calls it once more when its refresh is done.
+    // calls it once more when its refresh is done, also when it failed. A step
+    // that throws does not stop the steps after it; the first error is
+    // rethrown here once all have run.
     void Flush();
 
 private:
@@ -53,6 +55,7 @@ private:
     using TStep = std::variant<TSetRowCount, TWriteRow, TLog, TRuleCheck>;
 
     void Queue(TStep step);
+    static void RunSteps(std::vector<TStep>& batch, TRefreshOutlets& window);
 
     THandOver& HandOver_;
     TRefreshOutlets& Window_;

@@ -1,6 +1,7 @@
 #include "rules/connection_kill.h"
 
 #include "common/text_util.h"
+#include "monitor/selected_connection.h"
 #include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
@@ -11,6 +12,7 @@ std::string TKillResult::Message() const {
         case TKillOutcome::NotTcp: return kUdpIsConnectionLess;
         case TKillOutcome::NotEstablished: return kOnlyEstablishedCanClose;
         case TKillOutcome::Refused: return "The connection could not be closed: " + Reason;
+        case TKillOutcome::Gone: return kConnectionGone;
     }
     return {};
 }
@@ -23,10 +25,21 @@ std::string KillRefusedLogText(const TTcpRow& row, const std::string& reason) {
 
 TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TConnectionKiller& killer) {
     if (rowIndex < 0 || static_cast<uint32_t>(rowIndex) >= snapshot.TcpRowCount()) return {TKillOutcome::NotTcp, {}};
-    const TTcpRow row = snapshot.TcpRow(static_cast<size_t>(rowIndex));
+    return KillConnection(snapshot.TcpRow(static_cast<size_t>(rowIndex)), killer);
+}
+
+TKillResult KillConnection(const TTcpRow& row, TConnectionKiller& killer) {
     if (TcpStateName(row.State) != kStatusEstablished) return {TKillOutcome::NotEstablished, {}};
     if (auto reason = killer.KillTcp(row)) return {TKillOutcome::Refused, *reason};
     return {TKillOutcome::Killed, {}};
+}
+
+TKillResult KillShownConnection(const ConnectionSnapshot& snapshot, const TConnectionRow* shown,
+                                TConnectionKiller& killer) {
+    if (!shown || !shown->Key || !shown->Key->Tcp) return {TKillOutcome::NotTcp, {}};
+    const auto found = snapshot.FindConnection(*shown->Key);
+    if (!found) return {TKillOutcome::Gone, {}};
+    return KillConnection(found->TcpRow, killer);
 }
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
 #include "platform/connection_killer.h"
 
@@ -16,6 +17,7 @@ enum class TKillOutcome {
     NotTcp,          // the row is past the TCP rows: a UDP row, or none
     NotEstablished,  // a TCP row in another state than Established
     Refused,         // the system refused; Reason says why
+    Gone,            // the connection the row showed is no longer in the tables
 };
 
 struct TKillResult {
@@ -33,5 +35,14 @@ std::string KillRefusedLogText(const TTcpRow& row, const std::string& reason);
 // Closes TCP row `rowIndex` of `snapshot` when it is an established
 // connection. The caller refreshes the connection list afterwards.
 TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TConnectionKiller& killer);
+
+// Closes `row` when it is an established connection.
+TKillResult KillConnection(const TTcpRow& row, TConnectionKiller& killer);
+
+// Closes the connection a grid row shows, found anew in the current tables
+// (the row may have been drawn before the tables last changed): NotTcp for a
+// row that shows no TCP connection, Gone when it has closed meanwhile.
+TKillResult KillShownConnection(const ConnectionSnapshot& snapshot, const TConnectionRow* shown,
+                                TConnectionKiller& killer);
 
 }  // namespace tarnwick

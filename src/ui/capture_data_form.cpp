@@ -137,22 +137,25 @@ QPlainTextEdit* DumpMemo(QWidget* parent, const char* name, const QRect& place, 
 
 }  // namespace
 
-TCaptureEndpoints CaptureEndpointsOf(const ConnectionSnapshot& snapshot, const TSnapshotRowRef& row) {
+TCaptureEndpoints CaptureEndpointsOf(const TFoundConnection& found) {
     TCaptureEndpoints endpoints;
-    if (!row.Tcp) {
-        const TUdpRow udp = snapshot.UdpRow(row.Index);
+    if (!found.Tcp) {
         endpoints.Protocol = "UDP";
-        endpoints.Addr1 = SwapIPBytes(udp.LocalAddr);
-        endpoints.Port1 = PortFromField(udp.LocalPort);
+        endpoints.Addr1 = SwapIPBytes(found.UdpRow.LocalAddr);
+        endpoints.Port1 = PortFromField(found.UdpRow.LocalPort);
         return endpoints;
     }
-    const TTcpRow tcp = snapshot.TcpRow(row.Index);
     endpoints.Protocol = "TCP";
-    endpoints.Addr1 = SwapIPBytes(tcp.RemoteAddr);
-    endpoints.Port1 = PortFromField(tcp.RemotePort);
-    endpoints.Addr2 = SwapIPBytes(tcp.LocalAddr);
-    endpoints.Port2 = PortFromField(tcp.LocalPort);
+    endpoints.Addr1 = SwapIPBytes(found.TcpRow.RemoteAddr);
+    endpoints.Port1 = PortFromField(found.TcpRow.RemotePort);
+    endpoints.Addr2 = SwapIPBytes(found.TcpRow.LocalAddr);
+    endpoints.Port2 = PortFromField(found.TcpRow.LocalPort);
     return endpoints;
+}
+
+TCaptureEndpoints CaptureEndpointsOf(const ConnectionSnapshot& snapshot, const TSnapshotRowRef& row) {
+    return CaptureEndpointsOf(TFoundConnection{row.Tcp, row.Index, snapshot.TcpRow(row.Index),
+                                               snapshot.UdpRow(row.Index)});
 }
 
 // ---------------------------------------------------------------------------

@@ -54,7 +54,8 @@ struct TCaptureEndpoints {
     int Port2 = 0;
 };
 
-// The endpoints of snapshot row `row`.
+// The endpoints of a connection found in the tables, or of snapshot row `row`.
+TCaptureEndpoints CaptureEndpointsOf(const TFoundConnection& found);
 TCaptureEndpoints CaptureEndpointsOf(const ConnectionSnapshot& snapshot, const TSnapshotRowRef& row);
 
 // grdDataList's rows: model row m is grid row m + 1 (grid row 0, the titles,

@@ -16,8 +16,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <cstdio>
-#include <cstdlib>
 
 #include "ui/banner.h"
 #include "ui/connection_grid.h"
@@ -30,13 +28,13 @@
 #include "rules/platform_rule_actions.h"
 #include "rules/rule_check.h"
 #include "ui/log_list.h"
-#include "monitor/selected_process.h"
+#include "monitor/selected_connection.h"
 #include "ui/capture_data_form.h"
 #include "ui/msn_popup.h"
 #include "ui/option_form.h"
 #include "ui/process_info_form.h"
 #include "ui/rules_edit_form.h"
-#include "ui/refresh_thread.h"
+#include "ui/tray_protocol.h"
 
 namespace tarnwick {
 
@@ -52,7 +50,6 @@ constexpr int kPanelInsetRight = 17;
 constexpr int kRefreshIntervalMs = 3000;
 constexpr int kTrayDelayMs = 300;
 const QColor kFormColour(0x4B, 0x7D, 0x9E);
-constexpr std::chrono::milliseconds kHeartbeat{5};
 
 }  // namespace
 
@@ -80,23 +77,8 @@ private:
 TMain_F::TMain_F(TMainServices services, QWidget* parent)
     : QMainWindow(parent),
       Services_(std::move(services)),
-      Snapshot_(Services_.IpTables.ExTablesAvailable()),
-      HandOver_([this](std::function<void()> task) { PostToWindow(std::move(task)); }) {
-    PrintStats_ = std::getenv("TARNWICK_REFRESH_STATS") != nullptr;
+      Snapshot_(Services_.IpTables.ExTablesAvailable()) {
     FormCreate();
-    if (PrintStats_) {
-        Heartbeat_ = new QTimer(this);
-        Heartbeat_->setInterval(kHeartbeat);
-        Heartbeat_->setTimerType(Qt::PreciseTimer);
-        LastBeat_ = std::chrono::steady_clock::now();
-        connect(Heartbeat_, &QTimer::timeout, this, [this] {
-            const auto now = std::chrono::steady_clock::now();
-            const auto stall = std::chrono::duration_cast<std::chrono::microseconds>(now - LastBeat_ - kHeartbeat);
-            if (stall > RunningStats_.LongestStall) RunningStats_.LongestStall = stall;
-            LastBeat_ = now;
-        });
-        Heartbeat_->start();
-    }
 }
 
 TMain_F::~TMain_F() {
@@ -160,6 +142,10 @@ void TMain_F::FormCreate() {
     Refresh_ = std::make_unique<TRefresh>(Snapshot_, *Connections,
                                           TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names},
                                           View_);
+    Scheduler_ = std::make_unique<TRefreshScheduler>(*Refresh_, *WindowOutlets_, [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    });
+    Scheduler_->OnFinished = [this] { RefreshEnded(); };
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kRefreshIntervalMs);
@@ -189,7 +175,10 @@ void TMain_F::FormCreate() {
     TLogAutoSaveContext autoSave;
     autoSave.BaseDirectory = Services_.ExecutableDir;
     Log_.AutoSaver = MakeLogAutoSaver(autoSave, [this](const std::string& message) {
-        Services_.Boxes.Show(this, QString::fromStdString(message), kApplicationTitle, QMessageBox::Critical);
+        // A log line may come from inside a refresh's hand-over: the box opens after it.
+        PostToWindow([this, message] {
+            Services_.Boxes.Show(this, QString::fromStdString(message), kApplicationTitle, QMessageBox::Critical);
+        });
     });
 
     // Bind the tables: without socket diagnostics there is nothing to monitor.
@@ -361,6 +350,7 @@ void TMain_F::BuildMenus() {
 
 void TMain_F::BuildTray() {
     TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    TrayIsStatusNotifier = [] { return StatusNotifierTrayInUse(); };
     pmTray = new QMenu(this);
     pmTray->setObjectName(QStringLiteral("pmTray"));
     pmTray->addAction(RefreshConnectionList1);
@@ -370,9 +360,7 @@ void TMain_F::BuildTray() {
     TrayIcon = new QSystemTrayIcon(windowIcon().isNull() ? ApplicationIcon() : windowIcon(), this);
     TrayIcon->setObjectName(QStringLiteral("JvTrayIcon1"));
     TrayIcon->setContextMenu(pmTray);
-    connect(TrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
-    });
+    connect(TrayIcon, &QSystemTrayIcon::activated, this, &TMain_F::TrayIconActivated);
     TrayIcon->show();
 }
 
@@ -389,6 +377,12 @@ void TMain_F::RestoreFromTray() {
     showNormal();  // shows a hidden window too, which applies the options again
     raise();
     activateWindow();
+}
+
+void TMain_F::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
+    const bool restore = reason == QSystemTrayIcon::DoubleClick ||
+                         (reason == QSystemTrayIcon::Trigger && TrayIsStatusNotifier && TrayIsStatusNotifier());
+    if (restore) RestoreFromTray();
 }
 
 void TMain_F::Timer2Timer() {
@@ -458,8 +452,10 @@ void TMain_F::BuildLog() {
 
 void TMain_F::AddLog(const std::string& text, LogKind kind) { Log_.AddLog(text, kind); }
 
-std::optional<TSnapshotRowRef> TMain_F::SelectedSnapshotRow() const {
-    return SnapshotRowOfGridRow(grdNetStatList->SelectedGridRow(), View_.ShowTcp, View_.ShowUdp, Snapshot_);
+const TConnectionRow* TMain_F::SelectedRow() const {
+    const int row = grdNetStatList->SelectedGridRow();
+    const TGridRows& rows = GridModel_->Rows();
+    return row > 0 && row < rows.RowCount() ? &rows.Row(row) : nullptr;
 }
 
 void TMain_F::CheckRules(int rowIndex, const std::string& remoteAddress, int localPort, int remotePort) {
@@ -477,8 +473,8 @@ void TMain_F::CheckRules(int rowIndex, const std::string& remoteAddress, int loc
     tarnwick::CheckRules(*Rules, TRuleConnection{rowIndex, remoteAddress, localPort, remotePort}, actions);
 }
 
-void TMain_F::KillConnection(int rowIndex) {
-    const TKillResult result = tarnwick::KillConnection(Snapshot_, rowIndex, Services_.Killer);
+void TMain_F::KillConnection(const TConnectionRow* shown) {
+    const TKillResult result = KillShownConnection(Snapshot_, shown, Services_.Killer);
     if (result.Outcome != TKillOutcome::Killed) {
         Services_.Boxes.Show(this, QString::fromStdString(result.Message()), kApplicationTitle,
                              result.Outcome == TKillOutcome::Refused ? QMessageBox::Warning
@@ -488,27 +484,23 @@ void TMain_F::KillConnection(int rowIndex) {
     if (result.Outcome == TKillOutcome::Killed || result.Outcome == TKillOutcome::Refused) RefreshConnections();
 }
 
-void TMain_F::actionKillExecute() {
-    const auto row = SelectedSnapshotRow();
-    if (!row || !row->Tcp) {
-        Services_.Boxes.Show(this, QString::fromLatin1(kUdpIsConnectionLess), kApplicationTitle,
-                             QMessageBox::Information);
-        return;
-    }
-    KillConnection(static_cast<int>(row->Index));
-}
+void TMain_F::actionKillExecute() { KillConnection(SelectedRow()); }
 
 void TMain_F::pmConnectionPopup() {
-    const int row = grdNetStatList->SelectedGridRow();
-    const TGridRows& rows = GridModel_->Rows();
-    const bool established = row > 0 && row < rows.RowCount() && rows.Row(row).Status == kStatusEstablished;
-    KillConnection1->setEnabled(established);
-    const bool udp = row > 0 && row < rows.RowCount() && rows.Row(row).Protocol == "UDP";
-    itemCapture->setEnabled(established || udp);
+    const TRowCommands available = AvailableRowCommands(SelectedRow());
+    KillConnection1->setEnabled(available.Kill);
+    itemCapture->setEnabled(available.Capture);
 }
 
 void TMain_F::ActionProcessInfoExecute() {
-    const auto pid = SelectedProcessId(grdNetStatList->SelectedGridRow(), View_.ShowTcp, View_.ShowUdp, Snapshot_);
+    const TConnectionRow* shown = SelectedRow();
+    const auto found = FindShownConnection(Snapshot_, shown);
+    if (shown && shown->Key && !found) {
+        Services_.Boxes.Show(this, QString::fromLatin1(kConnectionGone), kApplicationTitle,
+                             QMessageBox::Information);
+        return;
+    }
+    const auto pid = found ? OwningProcessOf(Snapshot_, *found) : std::nullopt;
     const std::string path = pid && Services_.ProcessExePath ? Services_.ProcessExePath(*pid) : "?";
     if (path == "?") {
         Services_.Boxes.Show(this, QStringLiteral("Can't Found Process EXE File!"), kApplicationTitle,
@@ -520,76 +512,34 @@ void TMain_F::ActionProcessInfoExecute() {
 
 void TMain_F::actionCaptureExecute() {
     // A row that shows no connection (the blank row of an empty grid) starts nothing.
-    if (const auto row = SelectedSnapshotRow())
-        TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this,
-                                          CaptureEndpointsOf(Snapshot_, *row));
+    const TConnectionRow* shown = SelectedRow();
+    if (!shown || !shown->Key) return;
+    const auto found = FindShownConnection(Snapshot_, shown);
+    if (!found) {
+        Services_.Boxes.Show(this, QString::fromLatin1(kConnectionGone), kApplicationTitle,
+                             QMessageBox::Information);
+        return;
+    }
+    TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this, CaptureEndpointsOf(*found));
 }
 
 void TMain_F::Timer1Timer() {
     if (Stopped_ || !TablesBound_) return;
-    if (Gate_.TryBegin()) StartWorker();
+    Scheduler_->Request();
 }
 
 void TMain_F::RefreshConnections() {
     if (Stopped_ || !TablesBound_) return;
-    if (!Gate_.TryBegin()) return;  // served right after the running refresh
-    RefreshStarted_ = std::chrono::steady_clock::now();
-    RunningStats_ = {};
-    try {
-        Refresh_->Run(*WindowOutlets_);
-    } catch (const std::exception&) {
-        // A refresh never shows a message; the next one starts afresh.
-    }
-    EndRefresh();
+    Scheduler_->RunNow();
 }
 
-void TMain_F::StartWorker() {
-    RefreshStarted_ = std::chrono::steady_clock::now();
-    RunningStats_ = {};
-    Worker_ = new TRefreshThread(*Refresh_, HandOver_, *WindowOutlets_);
-    connect(Worker_, &QThread::finished, this, &TMain_F::WorkerFinished);
-    Worker_->start();
-}
-
-void TMain_F::WorkerFinished() {
-    if (!Worker_ || Stopped_) return;
-    Worker_->wait();
-    delete Worker_;
-    Worker_ = nullptr;
-    EndRefresh();
-}
-
-void TMain_F::EndRefresh() {
+void TMain_F::RefreshEnded() {
     GridModel_->AnnounceWrittenRows();
-    RunningStats_.GridRows = GridModel_->GridRowCount();
-    RunningStats_.Duration = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - RefreshStarted_);
-    LastStats_ = RunningStats_;
-    ++CompletedRefreshes_;
-    if (PrintStats_) {
-        std::fprintf(stderr,
-                     "refresh %d: %.1f ms, grid rows %d, longest hand-over %.2f ms, longest window-thread stall "
-                     "%.2f ms\n",
-                     CompletedRefreshes_, LastStats_.Duration.count() / 1000.0, LastStats_.GridRows,
-                     LastStats_.LongestBlock.count() / 1000.0, LastStats_.LongestStall.count() / 1000.0);
-    }
-    // Requests that came in meanwhile (ticks, view commands, a kill's refresh)
-    // are served by one refresh now, over a snapshot nobody reads any more.
-    if (Gate_.End()) StartWorker();
     emit RefreshFinished();
 }
 
 void TMain_F::PostToWindow(std::function<void()> task) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, task = std::move(task)] {
-            const auto started = std::chrono::steady_clock::now();
-            task();
-            const auto blocked =
-                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
-            if (blocked > RunningStats_.LongestBlock) RunningStats_.LongestBlock = blocked;
-        },
-        Qt::QueuedConnection);
+    QTimer::singleShot(0, this, std::move(task));
 }
 
 void TMain_F::StopRefreshes() {
@@ -597,13 +547,7 @@ void TMain_F::StopRefreshes() {
     Stopped_ = true;
     if (Timer1) Timer1->stop();
     if (Timer2) Timer2->stop();
-    // A worker may be waiting for this thread right now: release it first, then wait for it.
-    HandOver_.Cancel();
-    if (Worker_) {
-        Worker_->wait();
-        delete Worker_;
-        Worker_ = nullptr;
-    }
+    if (Scheduler_) Scheduler_->Stop();
 }
 
 void TMain_F::closeEvent(QCloseEvent* event) {

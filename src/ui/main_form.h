@@ -1,9 +1,11 @@
 // TMain_F: the main window. The connection grid over the event log, the menu
-// bar, the refresh timer and the two runners of the refresh: a worker per
-// timer tick or view command, the window thread for the refresh command.
+// bar, the refresh timer and the commands; refreshes are run by a
+// TRefreshScheduler (a worker per timer tick or view command, the window
+// thread for the refresh command).
 #pragma once
 
 #include <QMainWindow>
+#include <QSystemTrayIcon>
 
 #include <chrono>
 #include <functional>
@@ -15,9 +17,8 @@
 #include "monitor/connection_items.h"
 #include "monitor/connection_snapshot.h"
 #include "monitor/grid_row_mapping.h"
-#include "monitor/hand_over.h"
 #include "monitor/refresh.h"
-#include "monitor/refresh_gate.h"
+#include "monitor/refresh_scheduler.h"
 #include "monitor/view_settings.h"
 #include "platform/connection_killer.h"
 #include "platform/program_launcher.h"
@@ -31,7 +32,6 @@
 
 class QAction;
 class QLabel;
-class QSystemTrayIcon;
 class QMenu;
 class QMenuBar;
 class QSplitter;
@@ -43,7 +43,6 @@ class TConnectionGrid;
 class TConnectionGridModel;
 class TLogList;
 class TLogListModel;
-class TRefreshThread;
 class TUMSNPopup;
 class TOption_F;
 class TProcessInfo_F;
@@ -84,19 +83,22 @@ public:
     void Timer1Timer();
     // The refresh on the window thread, or right after the running one.
     void RefreshConnections();
-    bool RefreshRunning() const { return Gate_.Running(); }
+    bool RefreshRunning() const { return Scheduler_->Running(); }
+    int CompletedRefreshes() const { return Scheduler_->CompletedRefreshes(); }
+    // Lets a benchmark or test watch the refreshes; not owned.
+    void SetRefreshObserver(TRefreshObserver* observer) { Scheduler_->Observer = observer; }
 
     // The one way into the event log.
     void AddLog(const std::string& text, LogKind kind);
 
-    // The snapshot row behind the selected grid row, or nullopt.
-    std::optional<TSnapshotRowRef> SelectedSnapshotRow() const;
+    // The grid row the user has selected, as shown; null when none is.
+    const TConnectionRow* SelectedRow() const;
 
     // A new established connection: tries the rules when "Enable &Rules" is on.
     void CheckRules(int rowIndex, const std::string& remoteAddress, int localPort, int remotePort);
-    // Closes TCP row `rowIndex` of the snapshot, telling the user why not when
-    // it cannot, and refreshes.
-    void KillConnection(int rowIndex);
+    // Closes the connection `shown` displays, telling the user why not when it
+    // cannot, and refreshes.
+    void KillConnection(const TConnectionRow* shown);
 
     ConnectionSnapshot& Snapshot() { return Snapshot_; }
     const TEventLog& Log() const { return Log_; }
@@ -122,6 +124,12 @@ public:
     void actionTrayExecute();
     // Brings the window back from the tray or the minimised state.
     void RestoreFromTray();
+    // The tray icon was activated: D-Bus trays report a single activation and
+    // never a double click, so there that restores; other trays restore on
+    // the double click.
+    void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    // Whether the tray speaks the D-Bus status-notifier protocol; tests may override.
+    std::function<bool()> TrayIsStatusNotifier;
     // Whether hiding into the tray leaves a way back (a tray is there); tests may override.
     std::function<bool()> TrayAvailable;
     // The credit line of the About alert.
@@ -174,16 +182,6 @@ public:
     QAction* itemCapture = nullptr;        // pmConnection's own capture entry, enabled by the selected row
     QAction* RefreshConnectionList1 = nullptr;  // the tray menu's "&Restore"
 
-    // How long one refresh kept the window thread busy at most, and how long it took.
-    struct TRefreshStats {
-        std::chrono::microseconds LongestBlock{0};
-        std::chrono::microseconds LongestStall{0};  // between two heartbeats, less the beat (stats only)
-        std::chrono::microseconds Duration{0};
-        int GridRows = 0;
-    };
-    const TRefreshStats& LastRefreshStats() const { return LastStats_; }
-    int CompletedRefreshes() const { return CompletedRefreshes_; }
-
 signals:
     void RefreshFinished();
 
@@ -200,10 +198,10 @@ private:
     QWidget* BuildTopBand();
     void BuildMenus();
     void BuildLog();
-    void StartWorker();
-    void WorkerFinished();
-    void EndRefresh();
+    void RefreshEnded();
     void StopRefreshes();
+    // Runs `task` on the window thread after the running event, never inside it:
+    // a modal box must not open inside a refresh's hand-over.
     void PostToWindow(std::function<void()> task);
     void actionClearLogExecute();
     void BuildTray();
@@ -226,22 +224,10 @@ private:
     TLogListModel* LogModel_ = nullptr;
     std::unique_ptr<TWindowOutlets> WindowOutlets_;
     std::unique_ptr<TRefresh> Refresh_;
-    THandOver HandOver_;
-    TRefreshGate Gate_;
-    TRefreshThread* Worker_ = nullptr;
+    std::unique_ptr<TRefreshScheduler> Scheduler_;
     bool TablesBound_ = false;
     bool Stopped_ = false;
-
-    std::chrono::steady_clock::time_point RefreshStarted_;
-    TRefreshStats RunningStats_;
-    TRefreshStats LastStats_;
-    int CompletedRefreshes_ = 0;
-    bool PrintStats_ = false;
     std::string LastReportName_;  // the save dialog proposes the last chosen name
-    // With stats on: a fast heartbeat whose late ticks show how long the
-    // window thread was busy, hand-overs, model updates and painting alike.
-    QTimer* Heartbeat_ = nullptr;
-    std::chrono::steady_clock::time_point LastBeat_;
 };
 
 }  // namespace tarnwick

@@ -83,7 +83,8 @@ TEST(RowTextsTest, UdpRowShowsServiceOfAnyProtocol) {
     endpoints.BeginRefresh();
     ConnectionSnapshot snapshot(true);
     ASSERT_TRUE(snapshot.FetchTables(tables, processes));
-    EXPECT_EQ(BuildUdpRowTexts(snapshot, 0, endpoints), (TConnectionRow{"*", "*", "domain(tcp)", "UDP", "-", "named"}));
+    EXPECT_EQ(BuildUdpRowTexts(snapshot, 0, endpoints), 
+              (TConnectionRow{"*", "*", "domain(tcp)", "UDP", "-", "named", TConnectionKey{false, 0u, 53, 0, 0}}));
 }
 
 TEST(TableLayoutTest, ShortTablesYieldOnlyCompleteRows) {

@@ -2,62 +2,16 @@
 // window thread can always end a worker that waits for it.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
 #include <future>
-#include <mutex>
 #include <thread>
 
+#include "fakes/fake_event_loop.h"
 #include "monitor/refresh_fixture.h"
 #include "monitor/refresh_gate.h"
 #include "monitor/worker_outlets.h"
 
 namespace tarnwick::testing {
 namespace {
-
-// The window thread's event loop: tasks posted from any thread, run by Pump on the test's thread.
-class TEventLoop {
-public:
-    void Post(std::function<void()> task) {
-        std::lock_guard lock(Mutex_);
-        Tasks_.push_back(std::move(task));
-        Posted_.notify_all();
-    }
-    // Runs tasks until `done` holds, waiting for new ones as they come.
-    void PumpUntil(const std::function<bool()>& done) {
-        while (!done()) {
-            std::function<void()> task;
-            {
-                std::unique_lock lock(Mutex_);
-                if (!Posted_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !Tasks_.empty(); })) continue;
-                task = std::move(Tasks_.front());
-                Tasks_.pop_front();
-            }
-            task();
-        }
-    }
-    void RunAll() {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::lock_guard lock(Mutex_);
-                if (Tasks_.empty()) return;
-                task = std::move(Tasks_.front());
-                Tasks_.pop_front();
-            }
-            task();
-        }
-    }
-    size_t Queued() {
-        std::lock_guard lock(Mutex_);
-        return Tasks_.size();
-    }
-
-private:
-    std::mutex Mutex_;
-    std::condition_variable Posted_;
-    std::deque<std::function<void()>> Tasks_;
-};
 
 class WorkerRefresh : public RefreshFixture {
 protected:

@@ -19,12 +19,9 @@
 
 namespace tarnwick::testing {
 
-// Fake tables whose fetch can be held, to keep a refresh running.
-class THoldableIpTables final : public TIpTables {
+// A point where a refresh's thread can be held, to keep a refresh running there.
+class THoldPoint {
 public:
-    TFakeIpTables Tables;
-    std::atomic<int> Fetches{0};
-
     void Hold() {
         std::lock_guard lock(Mutex_);
         Held_ = true;
@@ -34,21 +31,54 @@ public:
         Held_ = false;
         Changed_.notify_all();
     }
-    bool ExTablesAvailable() const override { return true; }
-    uint32_t GetTcpExTable(std::vector<uint8_t>& table) override {
-        ++Fetches;
-        std::unique_lock lock(Mutex_);
-        Changed_.wait(lock, [this] { return !Held_; });
-        return Tables.GetTcpExTable(table);
+    // Whether a thread is waiting here now.
+    bool Holding() {
+        std::lock_guard lock(Mutex_);
+        return Waiting_;
     }
-    uint32_t GetUdpExTable(std::vector<uint8_t>& table) override { return Tables.GetUdpExTable(table); }
-    uint32_t GetTcpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetTcpTable(b, s, o); }
-    uint32_t GetUdpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetUdpTable(b, s, o); }
+    void Pass() {
+        std::unique_lock lock(Mutex_);
+        Waiting_ = Held_;
+        Changed_.wait(lock, [this] { return !Held_; });
+        Waiting_ = false;
+    }
 
 private:
     std::mutex Mutex_;
     std::condition_variable Changed_;
     bool Held_ = false;
+    bool Waiting_ = false;
+};
+
+// Fake tables whose fetch can be held, to keep a refresh running.
+class THoldableIpTables final : public TIpTables, public THoldPoint {
+public:
+    TFakeIpTables Tables;
+    std::atomic<int> Fetches{0};
+
+    bool ExTablesAvailable() const override { return true; }
+    uint32_t GetTcpExTable(std::vector<uint8_t>& table) override {
+        ++Fetches;
+        Pass();
+        return Tables.GetTcpExTable(table);
+    }
+    uint32_t GetUdpExTable(std::vector<uint8_t>& table) override { return Tables.GetUdpExTable(table); }
+    uint32_t GetTcpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetTcpTable(b, s, o); }
+    uint32_t GetUdpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetUdpTable(b, s, o); }
+};
+
+// Name lookups that can be held: a refresh held there has replaced the
+// tables but not yet given the grid its rows, as during slow lookups.
+class THoldableNameLookup final : public TNameLookup, public THoldPoint {
+public:
+    TFakeNameLookup Names;
+    std::optional<TServiceEntry> ServiceByPort(uint16_t port) override { return Names.ServiceByPort(port); }
+    void ResolveHosts(const std::vector<uint32_t>& addrs, std::chrono::milliseconds budget) override {
+        Pass();
+        Names.ResolveHosts(addrs, budget);
+    }
+    std::optional<std::string> HostByAddr(uint32_t addr) override { return Names.HostByAddr(addr); }
+    std::string ComputerName() override { return Names.ComputerName(); }
 };
 
 // Process list that tells when a fetch has got this far (the end of the table fetch).
@@ -72,6 +102,7 @@ protected:
     }
     void TearDown() override {
         Tables.Release();
+        Names.Release();
         if (Form) {
             Boxes.Answers = {true};
             Form->close();
@@ -85,7 +116,10 @@ protected:
     TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
         return TMainServices{Tables,        Processes, Names, Boxes, Killer, Launcher, Sound, Autostart, Packets,
                              ExecutableDir, ExecutableDir + "/tarnwick", probe,
-                             [this](uint32_t pid) { return ExePaths.contains(pid) ? ExePaths[pid] : std::string("?"); },
+                             [this](uint32_t pid) {
+                                 AskedPids.push_back(pid);
+                                 return ExePaths.contains(pid) ? ExePaths[pid] : std::string("?");
+                             },
                              [](const std::string&) { return TProcessInfoFields{}; }};
     }
     // Runs the event loop until `count` refreshes have completed in all.
@@ -96,7 +130,7 @@ protected:
 
     THoldableIpTables Tables;
     TSignallingProcessList Processes;
-    TFakeNameLookup Names;
+    THoldableNameLookup Names;
     TScriptedBoxes Boxes;
     TRecordingKiller Killer;
     TRecordingLauncher Launcher;
@@ -104,6 +138,7 @@ protected:
     TRecordingAutostart Autostart;
     TFakePacketSource Packets;
     std::map<uint32_t, std::string> ExePaths;  // what the process list says of each pid
+    std::vector<uint32_t> AskedPids;           // whose executable the window asked for
     std::string ExecutableDir = "/nonexistent-tarnwick-folder";
     std::unique_ptr<TMain_F> Form;
 };

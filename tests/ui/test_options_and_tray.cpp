@@ -76,6 +76,19 @@ TEST_F(OptionsAndTray, StartInTrayHidesOnceAndTheWindowComesBack) {
     EXPECT_FALSE(form.Timer2->isActive());
 }
 
+TEST_F(OptionsAndTray, TheTrayIconRestoresOnTheActivationItsTrayDelivers) {
+    TMain_F& form = CreateWithTray(true);
+    form.show();
+    for (bool statusNotifier : {false, true}) {
+        form.TrayIsStatusNotifier = [statusNotifier] { return statusNotifier; };
+        form.actionTray->trigger();
+        emit form.TrayIcon->activated(QSystemTrayIcon::Trigger);  // a D-Bus tray's only activation
+        EXPECT_EQ(form.isVisible(), statusNotifier);
+        emit form.TrayIcon->activated(QSystemTrayIcon::DoubleClick);
+        EXPECT_TRUE(form.isVisible());
+    }
+}
+
 TEST_F(OptionsAndTray, WithoutATrayTheWindowIsMinimisedNotHidden) {
     TMain_F& form = CreateWithTray(false);
     form.show();

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QTimer>
 
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 
 #include "ui/ip_address_edit.h"
+#include "monitor/selected_connection.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -116,6 +118,7 @@ TEST_F(RulesAndKill, ARefusedRuleKillIsLoggedWithTheSystemsReason) {
 TEST_F(RulesAndKill, KillCommandChecksTheSelectedRow) {
     TMain_F& form = Create();
     ASSERT_TRUE(WaitForRefreshes(1));  // rows: listener, established, three UDP
+    form.Timer1->stop();               // only the kill's own refresh may fetch below
     const auto kill = [&](int modelRow) {
         form.grdNetStatList->selectRow(modelRow);
         Boxes.Shown.clear();
@@ -136,6 +139,57 @@ TEST_F(RulesAndKill, KillCommandChecksTheSelectedRow) {
     form.actionTCP->trigger();  // TCP rows hidden: nothing can be closed
     ASSERT_TRUE(WaitForRefreshes(form.CompletedRefreshes() + 1));
     EXPECT_EQ(kill(0), "UDP protocol is connection-less");
+}
+
+TEST_F(RulesAndKill, CommandsActOnTheConnectionTheRowShowsWhileARefreshIsUnderWay) {
+    ExePaths = {{10, "/usr/bin/client"}, {20, "/usr/bin/other"}};
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));  // rows: listener, established, three UDP
+    form.Timer1->stop();
+    form.grdNetStatList->selectRow(1);  // the established connection from port 40000
+    // A connection that sorts first appears; the refresh that fetched it is
+    // held in its name lookups, so the grid still shows the old rows.
+    Tables.Tables.TcpRows.insert(Tables.Tables.TcpRows.begin(),
+                                 TcpRow(5, AddrField(192, 168, 1, 2), 1000, AddrField(10, 0, 0, 9), 22, 20));
+    Names.Hold();
+    form.Timer1Timer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Names.Holding(); }, 5000));
+    ASSERT_EQ(form.Snapshot().TcpRowCount(), 3u);
+
+    form.actionKill->trigger();
+    ASSERT_EQ(Killer.Killed.size(), 1u);
+    EXPECT_EQ(PortFromField(Killer.Killed[0].LocalPort), 40000);
+    form.ActionProcessInfo->trigger();
+    EXPECT_EQ(AskedPids, std::vector<uint32_t>{10});
+    form.ProcessInfo_F->close();
+    form.actionCapture->trigger();
+    TCaptureData_F* window = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* capture = qobject_cast<TCaptureData_F*>(widget); capture && !capture->isHidden()) window = capture;
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->edtPort2->text(), "40000");
+    window->close();
+    Names.Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.RefreshRunning(); }, 5000));
+
+    // The connection closes; until the grid hears of it, its row says so and nothing is touched.
+    form.grdNetStatList->selectRow(2);  // grid row 3: the connection from port 40000
+    ASSERT_EQ(GridRow(3).LocalPort, "40000");
+    Tables.Tables.TcpRows.pop_back();
+    Names.Hold();
+    const int refreshes = form.CompletedRefreshes();
+    form.Timer1Timer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Names.Holding(); }, 5000));
+    Boxes.Shown.clear();
+    AskedPids.clear();
+    for (QAction* command : {form.actionKill, form.ActionProcessInfo, form.actionCapture}) command->trigger();
+    EXPECT_EQ(Boxes.Shown, std::vector<QString>(3, QString::fromLatin1(kConnectionGone)));
+    EXPECT_EQ(Killer.Killed.size(), 1u);
+    EXPECT_TRUE(AskedPids.empty());
+    Names.Release();
+    ASSERT_TRUE(WaitForRefreshes(refreshes + 1));
+    QTest::qWait(20);
+    EXPECT_EQ(form.CompletedRefreshes(), refreshes + 1);  // no refresh of its own either
 }
 
 TEST_F(RulesAndKill, ContextMenuOffersKillOnlyForEstablishedRows) {

@@ -1,0 +1,36 @@
+// The identity of one entry of the tables, kept with the grid row that shows
+// it, so that a command on that row finds the same connection in whatever
+// tables are current by then, never whatever now sits at the row's index.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/ip_tables.h"
+
+namespace tarnwick {
+
+struct TConnectionKey {
+    bool Tcp = true;  // a TCP entry, else a UDP one
+    // The local address in its field form; nullopt matches any (the command
+    // line names a connection by its ports and remote address only).
+    std::optional<uint32_t> LocalAddr;
+    uint16_t LocalPort = 0;
+    uint32_t RemoteAddr = 0;  // TCP only
+    uint16_t RemotePort = 0;  // TCP only
+    bool operator==(const TConnectionKey&) const = default;
+};
+
+TConnectionKey KeyOfTcpRow(const TTcpRow& row);
+TConnectionKey KeyOfUdpRow(const TUdpRow& row);
+
+// An entry found by its key, with the row as the tables held it then.
+struct TFoundConnection {
+    bool Tcp = true;
+    uint32_t Index = 0;  // row of that table, from 0
+    TTcpRow TcpRow;      // when Tcp
+    TUdpRow UdpRow;      // when not Tcp
+    uint32_t OwningPid() const { return Tcp ? TcpRow.OwningPid : UdpRow.OwningPid; }
+};
+
+}  // namespace tarnwick

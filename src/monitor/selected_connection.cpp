@@ -1,0 +1,23 @@
+#include "monitor/selected_connection.h"
+
+#include "monitor/tcp_state_names.h"
+
+namespace tarnwick {
+
+TRowCommands AvailableRowCommands(const TConnectionRow* shown) {
+    if (!shown || !shown->Key) return {};
+    const bool established = shown->Key->Tcp && shown->Status == kStatusEstablished;
+    return TRowCommands{established, established || !shown->Key->Tcp};
+}
+
+std::optional<TFoundConnection> FindShownConnection(const ConnectionSnapshot& snapshot, const TConnectionRow* shown) {
+    if (!shown || !shown->Key) return std::nullopt;
+    return snapshot.FindConnection(*shown->Key);
+}
+
+std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, const TFoundConnection& found) {
+    if (!snapshot.ExTablesAvailable()) return std::nullopt;
+    return found.OwningPid();
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,35 @@
+// The connection behind a selected grid row, as the user sees it: the
+// commands on a row (close, capture, process information) decide what they
+// may do from the row shown, and act on the entry with that row's identity in
+// the current tables. The window's menus and commands and the command-line
+// tool share these rules.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "monitor/connection_row.h"
+#include "monitor/connection_snapshot.h"
+
+namespace tarnwick {
+
+inline constexpr const char* kConnectionGone = "The selected connection no longer exists.";
+
+// The commands a row offers in the grid's menu: closing for an established
+// TCP connection, capturing for one of those or a UDP port. Judged from the
+// texts shown, so the menu agrees with what the user reads; a row that shows
+// no connection (none selected, the blank row) offers neither.
+struct TRowCommands {
+    bool Kill = false;
+    bool Capture = false;
+};
+TRowCommands AvailableRowCommands(const TConnectionRow* shown);
+
+// The current entry of the connection that `shown` displays; nullopt when the
+// row shows none or the connection has gone since it was drawn.
+std::optional<TFoundConnection> FindShownConnection(const ConnectionSnapshot& snapshot, const TConnectionRow* shown);
+
+// The owning process of a found entry; nullopt on tables without process ids.
+std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, const TFoundConnection& found);
+
+}  // namespace tarnwick

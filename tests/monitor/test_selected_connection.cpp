@@ -1,0 +1,95 @@
+// The connection behind a selected grid row: found by its identity in the
+// current tables, whatever row it sits in now, and the commands a row offers.
+#include <gtest/gtest.h>
+
+#include "fakes/fake_platform.h"
+#include "monitor/selected_connection.h"
+#include "monitor/tcp_state_names.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::TcpRow;
+using testing::TFakeIpTables;
+using testing::TFakeProcessList;
+using testing::UdpRow;
+
+class SelectedConnection : public ::testing::Test {
+protected:
+    void Fetch() {
+        TFakeProcessList processes;
+        ASSERT_TRUE(Snapshot.FetchTables(Tables, processes));
+    }
+    TConnectionRow Shown(bool tcp, uint32_t index) {
+        TConnectionRow row;
+        row.Key = tcp ? KeyOfTcpRow(Snapshot.TcpRow(index)) : KeyOfUdpRow(Snapshot.UdpRow(index));
+        row.Status = tcp ? std::string(TcpStateName(Snapshot.TcpRow(index).State)) : "-";
+        return row;
+    }
+
+    TFakeIpTables Tables{true};
+    ConnectionSnapshot Snapshot{true};
+};
+
+TEST_F(SelectedConnection, FollowsTheConnectionToWhereverItSitsNowAndSaysWhenItIsGone) {
+    Tables.TcpRows = {TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 11)};
+    Tables.UdpRows = {UdpRow(0, 6000, 21)};
+    Fetch();
+    const TConnectionRow tcp = Shown(true, 0), udp = Shown(false, 0);
+
+    // A connection that sorts earlier appears: the shown rows now sit one further down.
+    Tables.TcpRows.insert(Tables.TcpRows.begin(), TcpRow(5, AddrField(192, 168, 1, 2), 1000, AddrField(10, 0, 0, 9), 22, 12));
+    Tables.UdpRows.insert(Tables.UdpRows.begin(), UdpRow(0, 53, 22));
+    Fetch();
+    const auto foundTcp = FindShownConnection(Snapshot, &tcp);
+    ASSERT_TRUE(foundTcp);
+    EXPECT_EQ(foundTcp->Index, 1u);
+    EXPECT_EQ(OwningProcessOf(Snapshot, *foundTcp), 11u);
+    const auto foundUdp = FindShownConnection(Snapshot, &udp);
+    ASSERT_TRUE(foundUdp);
+    EXPECT_EQ(OwningProcessOf(Snapshot, *foundUdp), 21u);
+
+    Tables.TcpRows.pop_back();
+    Fetch();
+    EXPECT_FALSE(FindShownConnection(Snapshot, &tcp));
+    EXPECT_FALSE(FindShownConnection(Snapshot, nullptr));
+}
+
+TEST_F(SelectedConnection, WithoutALocalAddressAnEstablishedEntryComesFirst) {
+    Tables.TcpRows = {TcpRow(11, AddrField(127, 0, 0, 1), 5000, AddrField(10, 0, 0, 5), 80, 1),
+                      TcpRow(5, AddrField(192, 168, 1, 2), 5000, AddrField(10, 0, 0, 5), 80, 2)};
+    Fetch();
+    const auto found = Snapshot.FindConnection(TConnectionKey{true, std::nullopt, 5000, AddrField(10, 0, 0, 5), 80});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->TcpRow.OwningPid, 2u);
+}
+
+TEST_F(SelectedConnection, NoProcessWithoutExtendedTables) {
+    TFakeIpTables plain(false);
+    plain.TcpRows = {TcpRow(5, 0, 1, 0, 2, 11)};
+    ConnectionSnapshot snapshot(false);
+    TFakeProcessList processes;
+    ASSERT_TRUE(snapshot.FetchTables(plain, processes));
+    const auto found = snapshot.FindConnection(KeyOfTcpRow(snapshot.TcpRow(0)));
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(OwningProcessOf(snapshot, *found));
+}
+
+TEST_F(SelectedConnection, RowsOfferClosingWhenEstablishedAndCaptureForThoseAndUdp) {
+    Tables.TcpRows = {TcpRow(2, 0, 8080, 0, 0, 1), TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 1)};
+    Tables.UdpRows = {UdpRow(0, 6000, 1)};
+    Fetch();
+    const TConnectionRow listener = Shown(true, 0), established = Shown(true, 1), udp = Shown(false, 0);
+    const TConnectionRow blank;
+    EXPECT_FALSE(AvailableRowCommands(&listener).Kill);
+    EXPECT_FALSE(AvailableRowCommands(&listener).Capture);
+    EXPECT_TRUE(AvailableRowCommands(&established).Kill);
+    EXPECT_TRUE(AvailableRowCommands(&established).Capture);
+    EXPECT_FALSE(AvailableRowCommands(&udp).Kill);
+    EXPECT_TRUE(AvailableRowCommands(&udp).Capture);
+    EXPECT_FALSE(AvailableRowCommands(&blank).Capture);
+    EXPECT_FALSE(AvailableRowCommands(nullptr).Capture);
+}
+
+}  // namespace
+}  // namespace tarnwick
