@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The window under load: for each N, tarnwick-hold-connections N, then
 #   - ss -tanp, timed as whole runs (median), and
-#   - the windowed tarnwick on a private Xvfb display with
-#     TARNWICK_REFRESH_STATS=1 for SECONDS: every periodic refresh prints its
-#     duration, its longest hand-over to the window thread and the longest
-#     stall of the window thread's event loop (hand-overs, model updates and
-#     painting alike), measured by the program itself;
+#   - the window on a private Xvfb display for SECONDS, built with a
+#     statistics observer (tarnwick-window-stats): every periodic refresh
+#     prints its duration, its longest hand-over to the window thread and the
+#     longest stall of the window thread's event loop (hand-overs, model
+#     updates and painting alike);
 # and the idle CPU of the window at IDLE_N connections with the default
 # 3-second refresh (without the statistics, whose heartbeat costs CPU itself).
 #
@@ -33,6 +33,7 @@ source bench/bench_lib.sh
 build_bench_tree "$build"
 holder="$build/bench/tarnwick-hold-connections"
 window="$build/app/tarnwick"
+window_stats="$build/bench/tarnwick-window-stats"
 
 exec > >(tee "$report") 2>&1
 
@@ -49,7 +50,7 @@ for n in "${sizes[@]}"; do
     ss_times=()
     for ((r = 0; r < reps; r++)); do ss_times+=("$(time_ms ss -tanp)"); done
     stats="$results/window-$stamp-$n.log"
-    DISPLAY=$display TARNWICK_REFRESH_STATS=1 "$window" 2>"$stats" &
+    DISPLAY=$display "$window_stats" 2>"$stats" &
     pid=$!
     sleep "$seconds"
     kill "$pid"

@@ -14,14 +14,14 @@ std::string AsciiLowerCase(std::string_view text) {
 }
 
 std::string DottedText(uint32_t addrField) {
-    std::array<char, 16> buffer{};
-    char* out = buffer.data();
-    char* const end = buffer.data() + buffer.size();
+    std::string text;
+    text.reserve(15);
     for (int i = 0; i < 4; ++i) {
-        if (i > 0) *out++ = '.';
-        out = std::to_chars(out, end, (addrField >> (8 * i)) & 0xFFu).ptr;
+        if (i > 0) text += '.';
+        char octet[3];  // at most "255"
+        text.append(octet, std::to_chars(octet, octet + sizeof octet, (addrField >> (8 * i)) & 0xFFu).ptr);
     }
-    return std::string(buffer.data(), out);
+    return text;
 }
 
 std::string EscapeForLine(std::string_view text) {
