@@ -1,6 +1,7 @@
 #include "rules/options_file.h"
 
-
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -17,6 +18,11 @@ constexpr const char* kOptionSection = "Option";
 constexpr const char* kOptionsFileName = "Option.ini";
 
 }  // namespace
+
+TRefreshTimerSetting RefreshTimerOf(const TOptions& options) {
+    const long long interval = std::min<long long>(static_cast<long long>(options.RefreshTime) * 1000, INT32_MAX);
+    return TRefreshTimerSetting{options.AutoRefresh && options.RefreshTime > 0, static_cast<int>(interval)};
+}
 
 TOptions LoadOptionsFile(const std::string& path) {
     TIniFile ini;

@@ -20,6 +20,15 @@ struct TOptions {
     int32_t DataBuffer = 200;  // stored and edited only; the dialog's field keeps it within 100..1000
 };
 
+// How the refresh timer runs under `options`: a refresh time of 0 or less
+// switches the periodic refresh off rather than refreshing back to back, and
+// very long times are capped at what a millisecond timer can hold.
+struct TRefreshTimerSetting {
+    bool Periodic = true;
+    int IntervalMs = 3000;
+};
+TRefreshTimerSetting RefreshTimerOf(const TOptions& options);
+
 // The settings in the file at `path`. Never fails: without a file, or with one
 // that cannot be read, every setting has its default, as a profile read would give.
 TOptions LoadOptionsFile(const std::string& path);

@@ -393,12 +393,9 @@ void TMain_F::Timer2Timer() {
 
 void TMain_F::LoadOptions() {
     const TOptions options = LoadOptionsFile(OptionsFilePath(Services_.ExecutableDir));
-    // A refresh time of 0 or less switches the periodic refresh off rather
-    // than refreshing back to back; very long times are capped at the timer's limit.
-    const bool periodic = options.AutoRefresh && options.RefreshTime > 0;
-    const long long interval = std::min<long long>(static_cast<long long>(options.RefreshTime) * 1000, INT32_MAX);
-    if (periodic) Timer1->setInterval(static_cast<int>(interval));
-    if (periodic && !Stopped_ && TablesBound_) {
+    const TRefreshTimerSetting timer = RefreshTimerOf(options);
+    if (timer.Periodic) Timer1->setInterval(timer.IntervalMs);
+    if (timer.Periodic && !Stopped_ && TablesBound_) {
         Timer1->start();
     } else {
         Timer1->stop();
