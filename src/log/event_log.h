@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/log_kind.h"
+#include "common/kept_texts.h"
 
 namespace tarnwick {
 
@@ -26,7 +27,7 @@ public:
 
     // More entries than this start the automatic save, when it is on.
     static constexpr size_t AutoSaveLimit = 1000;
-    static constexpr const char* kAutoSavedText = "Auto Save and Clear Log.";
+    static constexpr const char* kAutoSavedText = kAutoSavedLine;
 
     explicit TEventLog(TClock clock = std::chrono::system_clock::now);
 

@@ -1,23 +1,25 @@
 #include "monitor/connection_events.h"
 
+#include "common/kept_texts.h"
+
 namespace tarnwick {
 
 std::string ConnectedText(bool withProcess, const std::string& process, const std::string& remoteAddr,
                           const std::string& remotePort) {
-    const std::string tail = "Connected to " + remoteAddr + " On Port:" + remotePort;
+    const std::string tail = "Connected to " + remoteAddr + kOnPort + remotePort;
     return withProcess ? process + " " + tail : tail;
 }
 
 std::string StatusChangedText(bool withProcess, const std::string& process, const std::string& status,
                               const std::string& remoteAddr, const std::string& remotePort) {
     const std::string tail =
-        "Connection Status Changed to " + status + ",RemoteAddr " + remoteAddr + " On Port:" + remotePort;
+        kStatusChangedTo + status + kStatusChangedRemoteAddr + remoteAddr + kOnPort + remotePort;
     return withProcess ? process + "'s " + tail : tail;
 }
 
 std::string DisconnectedText(bool withProcess, const std::string& process, const std::string& remoteAddr,
                              const std::string& remotePort) {
-    const std::string tail = "DisConnected to " + remoteAddr + " On Port:" + remotePort;
+    const std::string tail = kDisconnectedTo + remoteAddr + kOnPort + remotePort;
     return withProcess && process != "?" ? process + " " + tail : tail;
 }
 

@@ -3,14 +3,12 @@
 
 #include <string>
 
+#include "common/kept_texts.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
 #include "platform/connection_killer.h"
 
 namespace tarnwick {
-
-inline constexpr const char* kUdpIsConnectionLess = "UDP protocol is connection-less";
-inline constexpr const char* kOnlyEstablishedCanClose = "I can only close Established connections!";
 
 enum class TKillOutcome {
     Killed,          // the system closed the connection

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/kept_texts.h"
 #include "rules/rule_items.h"
 
 namespace tarnwick {
@@ -28,7 +29,7 @@ void RunActions(const TRuleItem& rule, const TRuleConnection& connection, TRuleA
     }
     if (rule.EnKillAction) {
         if (actions.IsEstablished(connection.RowIndex)) actions.KillConnection(connection.RowIndex);
-        actions.AddLog(prefix + ",Kill the Connection!", lkRule);
+        actions.AddLog(prefix + kRuleKillLine, lkRule);
     }
     if (rule.EnPopupAction) {
         actions.ShowPopup(rule.RulesName, rule.PopupMsg);

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 
+#include "common/kept_texts.h"
 #include "ui/banner.h"
 #include "ui/connection_grid.h"
 #include "ui/connection_grid_model.h"
@@ -244,7 +245,7 @@ void TMain_F::BuildMenus() {
     actionExit = makeAction("actionExit", QStringLiteral("&Exit"));
     connect(actionExit, &QAction::triggered, this, &QWidget::close);
 
-    actionTray = makeAction("actionTray", QStringLiteral("&Tray to Task Bar"));
+    actionTray = makeAction("actionTray", QString::fromLatin1(kTrayCommand));
     connect(actionTray, &QAction::triggered, this, &TMain_F::actionTrayExecute);
     RefreshConnectionList1 = makeAction("RefreshConnectionList1", QStringLiteral("&Restore"));
     connect(RefreshConnectionList1, &QAction::triggered, this, &TMain_F::RestoreFromTray);
@@ -257,7 +258,7 @@ void TMain_F::BuildMenus() {
     itemCapture = makeAction("itemCapture", QStringLiteral("C&apture Data"));
     connect(itemCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
 
-    ActionProcessInfo = makeAction("ActionProcessInfo", QStringLiteral("&Process Infomation"));
+    ActionProcessInfo = makeAction("ActionProcessInfo", QString::fromLatin1(kProcessInfoCommand));
     connect(ActionProcessInfo, &QAction::triggered, this, &TMain_F::ActionProcessInfoExecute);
     // Process information exists only where the tables carry owning processes.
     ActionProcessInfo->setEnabled(Snapshot_.ExTablesAvailable());
@@ -500,7 +501,7 @@ void TMain_F::ActionProcessInfoExecute() {
     const auto pid = found ? OwningProcessOf(Snapshot_, *found) : std::nullopt;
     const std::string path = pid && Services_.ProcessExePath ? Services_.ProcessExePath(*pid) : "?";
     if (path == "?") {
-        Services_.Boxes.Show(this, QStringLiteral("Can't Found Process EXE File!"), kApplicationTitle,
+        Services_.Boxes.Show(this, QString::fromLatin1(kNoProcessExeFile), kApplicationTitle,
                              QMessageBox::Warning);
         return;
     }
@@ -548,7 +549,7 @@ void TMain_F::StopRefreshes() {
 }
 
 void TMain_F::closeEvent(QCloseEvent* event) {
-    if (!Services_.Boxes.Ask(this, QStringLiteral("Are you sure Exit?"))) {
+    if (!Services_.Boxes.Ask(this, QString::fromLatin1(kExitQuestion))) {
         event->ignore();
         return;
     }
@@ -590,7 +591,7 @@ bool TMain_F::eventFilter(QObject* watched, QEvent* event) {
 
 void TMain_F::actionClearLogExecute() {
     // Yes offers the save dialog (which may still be cancelled); either way the log is emptied.
-    if (Services_.Boxes.Ask(this, QStringLiteral("Do you want to Save the log before clear Log?"))) actionSaveLogExecute();
+    if (Services_.Boxes.Ask(this, QString::fromLatin1(kSaveBeforeClearQuestion))) actionSaveLogExecute();
     Log_.Clear();
 }
 

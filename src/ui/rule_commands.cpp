@@ -3,6 +3,7 @@
 #include <QInputDialog>
 #include <QTreeWidget>
 
+#include "common/kept_texts.h"
 #include "rules/rule_items.h"
 #include "ui/app_title.h"
 #include "ui/message_boxes.h"
@@ -11,9 +12,10 @@
 
 namespace tarnwick {
 
+
 namespace {
 
-const QString kMustSelect = QStringLiteral("Must Select one Rules!");
+const QString kMustSelect = QString::fromLatin1(kMustSelectRule);
 
 // The position of the selected row, or -1 when no row is selected.
 int SelectedIndex(const QTreeWidget* list) {
