@@ -4,11 +4,9 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QStyledItemDelegate>
@@ -21,6 +19,7 @@
 
 #include "capture/packet_dump.h"
 #include "ui/app_title.h"
+#include "ui/capture_buttons.h"
 #include "ui/connection_grid.h"
 #include "ui/form_style.h"
 #include "ui/ip_address_edit.h"
@@ -54,60 +53,6 @@ public:
     }
 };
 
-enum class TGlyph { Start, Pause, Stop };
-
-// A button picture: the glyph in `colour` on a round plate.
-QPixmap ButtonPicture(TGlyph glyph, const QColor& plate, const QColor& colour) {
-    QPixmap picture(28, 28);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(plate.darker(160), 1));
-    painter.setBrush(plate);
-    painter.drawEllipse(QRectF(1.5, 1.5, 25, 25));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour);
-    switch (glyph) {
-        case TGlyph::Start: {
-            QPainterPath triangle;
-            triangle.moveTo(10, 7);
-            triangle.lineTo(21, 14);
-            triangle.lineTo(10, 21);
-            triangle.closeSubpath();
-            painter.drawPath(triangle);
-            break;
-        }
-        case TGlyph::Pause:
-            painter.drawRect(QRectF(9, 8, 4, 12));
-            painter.drawRect(QRectF(15, 8, 4, 12));
-            break;
-        case TGlyph::Stop: painter.drawRect(QRectF(9, 9, 10, 10)); break;
-    }
-    return picture;
-}
-
-// Normal, disabled and pressed pictures of one glyph.
-QIcon ButtonIcon(TGlyph glyph, const QColor& colour) {
-    QIcon icon;
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xE8, 0xEE, 0xF4), colour), QIcon::Normal, QIcon::Off);
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xB8, 0xB8, 0xB8), QColor(0x80, 0x80, 0x80)), QIcon::Disabled,
-                   QIcon::Off);
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xB0, 0xC4, 0xD8), colour.darker(130)), QIcon::Normal, QIcon::On);
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xB8, 0xB8, 0xB8), QColor(0x80, 0x80, 0x80)), QIcon::Disabled,
-                   QIcon::On);
-    return icon;
-}
-
-QToolButton* ImageButton(QWidget* parent, const char* name, TGlyph glyph, const QColor& colour, int left) {
-    auto* button = new QToolButton(parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(left, 5, 32, 32);
-    button->setIcon(ButtonIcon(glyph, colour));
-    button->setIconSize(QSize(28, 28));
-    button->setAutoRaise(true);
-    return button;
-}
-
 QPlainTextEdit* DumpMemo(QWidget* parent, const char* name, const QRect& place, const QFont& font) {
     auto* memo = new QPlainTextEdit(parent);
     memo->setObjectName(QString::fromLatin1(name));
@@ -138,10 +83,10 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
     setFont(FormFont());
     ApplyFormColour(*this);
 
-    btnStart = ImageButton(this, "btnStart", TGlyph::Start, QColor(0x00, 0x90, 0x00), 9);
-    btnPause = ImageButton(this, "btnPause", TGlyph::Pause, QColor(0x20, 0x40, 0xA0), 49);
+    btnStart = CaptureButton(this, "btnStart", TCaptureGlyph::Start, QColor(0x00, 0x90, 0x00), 9);
+    btnPause = CaptureButton(this, "btnPause", TCaptureGlyph::Pause, QColor(0x20, 0x40, 0xA0), 49);
     btnPause->setCheckable(true);
-    btnStop = ImageButton(this, "btnStop", TGlyph::Stop, QColor(0xC0, 0x00, 0x00), 89);
+    btnStop = CaptureButton(this, "btnStop", TCaptureGlyph::Stop, QColor(0xC0, 0x00, 0x00), 89);
     btnStart->setToolTip(QStringLiteral("Start"));
     btnPause->setToolTip(QStringLiteral("Pause"));
     btnStop->setToolTip(QStringLiteral("Stop"));
