@@ -73,7 +73,6 @@ public:
     TCaptureStats Stats() const { return Capture_.Stats(); }
 
     size_t RecordCount() const { return Records_.size(); }
-    const TPacketRecord& Record(size_t row) const { return Records_.at(row); }
     // Cell `column` of list row `row`, and the dumps of its payload; empty
     // for a row beyond the list.
     std::string CellText(size_t row, size_t column) const;

@@ -17,9 +17,6 @@ class TPacketRecord {
 public:
     explicit TPacketRecord(const TCapturedPacket& packet);
 
-    // The bytes after the headers the parser counts.
-    std::span<const uint8_t> Payload() const;
-
     // Cell `column` of the packet's row in the list (PacketListCell).
     std::string Cell(size_t column) const;
     // The hex dump of the payload, lines joined by '\n' (HexDumpText).
@@ -28,6 +25,9 @@ public:
     std::string TextDump() const;
 
 private:
+    // The bytes after the headers the parser counts.
+    std::span<const uint8_t> Payload() const;
+
     std::vector<uint8_t> Bytes_;
     size_t HeaderSize_ = 0;
 };
