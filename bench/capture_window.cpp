@@ -77,11 +77,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarnwick-capture-window: the capture did not start\n");
         return 1;
     }
-    if (form->WindowState() != TCaptureData_F::TWindowState::Capturing) {
+    if (form->Session().State() != TCaptureState::Capturing) {
         std::fprintf(stderr, "tarnwick-capture-window: the window is not capturing\n");
         return 1;
     }
-    std::printf("capturing on %zu interface(s)\n", form->cap_ip1.Captures());
+    std::printf("capturing on %zu interface(s)\n", form->Session().Captures());
     std::fflush(stdout);
 
     constexpr int kBeatMs = 5;
@@ -104,9 +104,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
         heartbeat.stop();
         const double cpu = CpuSeconds() - cpuBefore;
-        // Stats sums over every capture the window's component opened.
-        const TCaptureStats stats = form->cap_ip1.Stats();
-        const long long listed = form->ListedPackets();
+        // Stats sums over every capture the window's session opened.
+        const TCaptureStats stats = form->Session().Stats();
+        const long long listed = form->Session().ListedPackets();
         const int updates = form->ViewUpdates();
         std::vector<double> sorted = lateness;
         std::sort(sorted.begin(), sorted.end());

@@ -15,10 +15,23 @@ std::string DataCellText(std::span<const uint8_t> payload) {
     return std::string(payload.begin(), end);
 }
 
+std::string PacketListCell(const TCapturedPacket& packet, size_t column) {
+    switch (column) {
+        case 0: return packet.Proto;
+        case 1: return packet.SourceIP;
+        case 2: return packet.SourcePort;
+        case 3: return packet.DestIP;
+        case 4: return packet.DestPort;
+        case 5: return std::to_string(packet.DataSize);
+        case 6: return DataCellText({packet.Data, packet.DataSize});
+        default: return {};
+    }
+}
+
 std::array<std::string, kPacketListColumns> PacketListCells(const TCapturedPacket& packet) {
-    const std::span<const uint8_t> payload(packet.Data, packet.DataSize);
-    return {packet.Proto,  packet.SourceIP, packet.SourcePort, packet.DestIP, packet.DestPort,
-            std::to_string(packet.DataSize), DataCellText(payload)};
+    std::array<std::string, kPacketListColumns> cells;
+    for (size_t column = 0; column < kPacketListColumns; ++column) cells[column] = PacketListCell(packet, column);
+    return cells;
 }
 
 std::string TextDumpLine(std::span<const uint8_t> payload) {
@@ -46,6 +59,15 @@ std::vector<std::string> HexDumpLines(std::span<const uint8_t> payload) {
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+std::string HexDumpText(std::span<const uint8_t> payload) {
+    std::string text;
+    for (const std::string& line : HexDumpLines(payload)) {
+        if (!text.empty()) text += '\n';
+        text += line;
+    }
+    return text;
 }
 
 }  // namespace tarnwick

@@ -27,9 +27,12 @@ inline constexpr std::string_view kHexDumpSeparator = "  |  ";
 // it when it holds none), bytes unchanged.
 std::string DataCellText(std::span<const uint8_t> payload);
 
-// The seven cells of the packet's row, in the order of kPacketListHeaders:
+// Cell `column` of the packet's row, in the order of kPacketListHeaders:
 // Proto, SourceIP, SourcePort, DestIP, DestPort, DataSize in decimal, and
-// DataCellText of the payload.
+// DataCellText of the payload; empty for a column beyond the last.
+std::string PacketListCell(const TCapturedPacket& packet, size_t column);
+
+// The seven cells of the packet's row.
 std::array<std::string, kPacketListColumns> PacketListCells(const TCapturedPacket& packet);
 
 // The text column of the dumps: one byte per payload byte, bytes below 20
@@ -43,5 +46,8 @@ std::string TextDumpLine(std::span<const uint8_t> payload);
 // last line, then "  |  " and the text column of those bytes. No offsets. An
 // empty payload gives no lines.
 std::vector<std::string> HexDumpLines(std::span<const uint8_t> payload);
+
+// HexDumpLines joined by '\n', without one after the last line.
+std::string HexDumpText(std::span<const uint8_t> payload);
 
 }  // namespace tarnwick

@@ -2,17 +2,12 @@
 
 #include <QComboBox>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPlainTextEdit>
-#include <QScreen>
-#include <QScrollBar>
 #include <QSocketNotifier>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -20,34 +15,26 @@
 #include <QToolButton>
 
 #include <initializer_list>
-#include <span>
+#include <string>
 
-#include <utility>
-
-#include "common/text_util.h"
-#include "platform/ip_tables.h"
+#include "capture/packet_dump.h"
 #include "ui/app_title.h"
+#include "ui/capture_buttons.h"
 #include "ui/connection_grid.h"
+#include "ui/form_style.h"
 #include "ui/ip_address_edit.h"
 #include "ui/message_boxes.h"
+#include "ui/packet_list_model.h"
 
 namespace tarnwick {
 
 namespace {
 
-const QColor kWindowColour(0x4B, 0x7D, 0x9E);
 const QColor kDataGreen(0x00, 0xFF, 0x00);
 constexpr int kDefaultColWidth = 96;
 constexpr int kTextInset = 3;
 
 const char* const kProtocolItems[] = {"", "IP", "ICMP", "IGMP", "GGP", "TCP", "PUP", "UDP", "IDP", "NP", "RAW", "MAX"};
-
-QFont PixelFont(const QStringList& families, int pixels) {
-    QFont font;
-    font.setFamilies(families);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // grdDataListDrawCell for the packet rows and the empty row: black, the text
 // in green three pixels in from the top left, selected or not.
@@ -66,60 +53,6 @@ public:
     }
 };
 
-enum class TGlyph { Start, Pause, Stop };
-
-// A button picture: the glyph in `colour` on a round plate.
-QPixmap ButtonPicture(TGlyph glyph, const QColor& plate, const QColor& colour) {
-    QPixmap picture(28, 28);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(plate.darker(160), 1));
-    painter.setBrush(plate);
-    painter.drawEllipse(QRectF(1.5, 1.5, 25, 25));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour);
-    switch (glyph) {
-        case TGlyph::Start: {
-            QPainterPath triangle;
-            triangle.moveTo(10, 7);
-            triangle.lineTo(21, 14);
-            triangle.lineTo(10, 21);
-            triangle.closeSubpath();
-            painter.drawPath(triangle);
-            break;
-        }
-        case TGlyph::Pause:
-            painter.drawRect(QRectF(9, 8, 4, 12));
-            painter.drawRect(QRectF(15, 8, 4, 12));
-            break;
-        case TGlyph::Stop: painter.drawRect(QRectF(9, 9, 10, 10)); break;
-    }
-    return picture;
-}
-
-// Normal, disabled and pressed pictures of one glyph.
-QIcon ButtonIcon(TGlyph glyph, const QColor& colour) {
-    QIcon icon;
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xE8, 0xEE, 0xF4), colour), QIcon::Normal, QIcon::Off);
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xB8, 0xB8, 0xB8), QColor(0x80, 0x80, 0x80)), QIcon::Disabled,
-                   QIcon::Off);
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xB0, 0xC4, 0xD8), colour.darker(130)), QIcon::Normal, QIcon::On);
-    icon.addPixmap(ButtonPicture(glyph, QColor(0xB8, 0xB8, 0xB8), QColor(0x80, 0x80, 0x80)), QIcon::Disabled,
-                   QIcon::On);
-    return icon;
-}
-
-QToolButton* ImageButton(QWidget* parent, const char* name, TGlyph glyph, const QColor& colour, int left) {
-    auto* button = new QToolButton(parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(left, 5, 32, 32);
-    button->setIcon(ButtonIcon(glyph, colour));
-    button->setIconSize(QSize(28, 28));
-    button->setAutoRaise(true);
-    return button;
-}
-
 QPlainTextEdit* DumpMemo(QWidget* parent, const char* name, const QRect& place, const QFont& font) {
     auto* memo = new QPlainTextEdit(parent);
     memo->setObjectName(QString::fromLatin1(name));
@@ -137,118 +70,23 @@ QPlainTextEdit* DumpMemo(QWidget* parent, const char* name, const QRect& place, 
 
 }  // namespace
 
-TCaptureEndpoints CaptureEndpointsOf(const TFoundConnection& found) {
-    TCaptureEndpoints endpoints;
-    if (!found.Tcp) {
-        endpoints.Protocol = "UDP";
-        endpoints.Addr1 = SwapIPBytes(found.UdpRow.LocalAddr);
-        endpoints.Port1 = PortFromField(found.UdpRow.LocalPort);
-        return endpoints;
-    }
-    endpoints.Protocol = "TCP";
-    endpoints.Addr1 = SwapIPBytes(found.TcpRow.RemoteAddr);
-    endpoints.Port1 = PortFromField(found.TcpRow.RemotePort);
-    endpoints.Addr2 = SwapIPBytes(found.TcpRow.LocalAddr);
-    endpoints.Port2 = PortFromField(found.TcpRow.LocalPort);
-    return endpoints;
-}
-
-TCaptureEndpoints CaptureEndpointsOf(const ConnectionSnapshot& snapshot, const TSnapshotRowRef& row) {
-    return CaptureEndpointsOf(TFoundConnection{row.Tcp, row.Index, snapshot.TcpRow(row.Index),
-                                               snapshot.UdpRow(row.Index)});
-}
-
-// ---------------------------------------------------------------------------
-
-TPacketListModel::TPacketListModel(QObject* parent) : QAbstractTableModel(parent) {}
-
-int TPacketListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(Shown_.size()) + 1;
-}
-
-int TPacketListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(kPacketListColumns);
-}
-
-QVariant TPacketListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid()) return {};
-    const auto row = static_cast<size_t>(index.row());
-    if (row >= Shown_.size()) return QString();
-    // Texts are bytes; the Data cell shows each byte as one character.
-    return QString::fromLatin1(Shown_[row][static_cast<size_t>(index.column())]);
-}
-
-QVariant TPacketListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
-        section >= static_cast<int>(kPacketListColumns))
-        return {};
-    const std::string_view title = kPacketListHeaders[static_cast<size_t>(section)];
-    return QString::fromLatin1(title.data(), static_cast<qsizetype>(title.size()));
-}
-
-int TPacketListModel::GridRowCount() const {
-    const size_t packets = (ClearPending_ ? 0 : Shown_.size()) + Pending_.size();
-    return static_cast<int>(packets) + 2;
-}
-
-const std::string& TPacketListModel::Cell(int row, int column) const {
-    static const std::string empty;
-    if (row < 1 || column < 0 || column >= static_cast<int>(kPacketListColumns)) return empty;
-    size_t k = static_cast<size_t>(row - 1);
-    if (!ClearPending_) {
-        if (k < Shown_.size()) return Shown_[k][static_cast<size_t>(column)];
-        k -= Shown_.size();
-    }
-    return k < Pending_.size() ? Pending_[k][static_cast<size_t>(column)] : empty;
-}
-
-void TPacketListModel::AppendPacket(TCells cells) { Pending_.push_back(std::move(cells)); }
-
-void TPacketListModel::Clear() {
-    Pending_.clear();
-    ClearPending_ = true;
-}
-
-bool TPacketListModel::Flush() {
-    if (ClearPending_) {
-        beginResetModel();
-        Shown_ = std::move(Pending_);
-        Pending_.clear();
-        ClearPending_ = false;
-        endResetModel();
-        return true;
-    }
-    if (Pending_.empty()) return false;
-    const int first = static_cast<int>(Shown_.size());
-    beginInsertRows({}, first, first + static_cast<int>(Pending_.size()) - 1);
-    for (TCells& cells : Pending_) Shown_.push_back(std::move(cells));
-    Pending_.clear();
-    endInsertRows();
-    return true;
-}
-
-// ---------------------------------------------------------------------------
-
 TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint |
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      cap_ip1(source),
+      Session_(source),
       Boxes_(boxes) {
     setObjectName(QStringLiteral("CaptureData_F"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::ApplicationModal);
     setWindowTitle(QStringLiteral("Data Capture"));
     setFixedSize(kClientWidth, kClientHeight);
-    setFont(PixelFont({QStringLiteral("Arial")}, 12));
-    setAutoFillBackground(true);
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, kWindowColour);
-    setPalette(colours);
+    setFont(FormFont());
+    ApplyFormColour(*this);
 
-    btnStart = ImageButton(this, "btnStart", TGlyph::Start, QColor(0x00, 0x90, 0x00), 9);
-    btnPause = ImageButton(this, "btnPause", TGlyph::Pause, QColor(0x20, 0x40, 0xA0), 49);
+    btnStart = CaptureButton(this, "btnStart", TCaptureGlyph::Start, QColor(0x00, 0x90, 0x00), 9);
+    btnPause = CaptureButton(this, "btnPause", TCaptureGlyph::Pause, QColor(0x20, 0x40, 0xA0), 49);
     btnPause->setCheckable(true);
-    btnStop = ImageButton(this, "btnStop", TGlyph::Stop, QColor(0xC0, 0x00, 0x00), 89);
+    btnStop = CaptureButton(this, "btnStop", TCaptureGlyph::Stop, QColor(0xC0, 0x00, 0x00), 89);
     btnStart->setToolTip(QStringLiteral("Start"));
     btnPause->setToolTip(QStringLiteral("Pause"));
     btnStop->setToolTip(QStringLiteral("Stop"));
@@ -297,13 +135,13 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
     auto* panelLayout = new QHBoxLayout(Panel1);
     panelLayout->setContentsMargins(2, 2, 2, 2);
 
-    Model_ = new TPacketListModel(this);
+    Model_ = new TPacketListModel(Session_, this);
     grdDataList = new QTableView(Panel1);
     grdDataList->setObjectName(QStringLiteral("grdDataList"));
     grdDataList->setHorizontalHeader(new TGridHeaderView(grdDataList));
     grdDataList->setItemDelegate(new TPacketCellDelegate(grdDataList));
     grdDataList->setModel(Model_);
-    grdDataList->setFont(PixelFont({QStringLiteral("Arial")}, 12));
+    grdDataList->setFont(FormFont());
     grdDataList->verticalHeader()->hide();
     grdDataList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grdDataList->verticalHeader()->setMinimumSectionSize(kGridRowHeight);
@@ -350,25 +188,12 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
                 if (!Flushing_ && current.isValid()) grdDataListClick();
             });
 
-    cap_ip1.OnCap = [this](const TCapturedPacket& packet) { cap_ip1Cap(packet); };
-    // OnError stays unassigned: capture errors are not shown.
-    cap_ip1.OnClosing = [this] { RemoveWatchers(); };
-
-    FormCreate();
-    btnStart->setEnabled(true);
-    btnPause->setEnabled(false);
-    btnStop->setEnabled(false);
+    ShowState();
 }
 
 TCaptureData_F::~TCaptureData_F() {
-    // The watchers go before the captures close with cap_ip1.
+    // The watchers go before the captures close with the session.
     RemoveWatchers();
-}
-
-void TCaptureData_F::FormCreate() {
-    for (Tmy_data& slot : PacketData) slot.Bytes.clear();
-    Model_->Clear();
-    Model_->Flush();
 }
 
 TCaptureData_F* TCaptureData_F::OpenEmpty(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner) {
@@ -396,65 +221,60 @@ bool TCaptureData_F::StartForConnection(const TCaptureEndpoints& endpoints) {
     const int item = cbbProtocol->findText(QString::fromStdString(endpoints.Protocol));
     if (item >= 0) cbbProtocol->setCurrentIndex(item);
     btnStartClick();
-    return WindowState() != TWindowState::Idle;
+    return Session_.State() != TCaptureState::Idle;
 }
 
-TCaptureData_F::TWindowState TCaptureData_F::WindowState() const {
-    if (btnStart->isEnabled()) return TWindowState::Idle;
-    return btnPause->isChecked() ? TWindowState::Paused : TWindowState::Capturing;
+TCaptureFilter TCaptureData_F::ControlFilter() const {
+    TCaptureFilter filter;
+    filter.Protocol = cbbProtocol->currentText().toStdString();
+    filter.Addr1 = edtAddr1->Text().toStdString();
+    filter.Addr2 = edtAddr2->Text().toStdString();
+    filter.Port1 = edtPort1->text().toStdString();
+    filter.Port2 = edtPort2->text().toStdString();
+    return filter;
 }
 
-void TCaptureData_F::ResetList() {
-    for (Tmy_data& slot : PacketData) slot.Bytes.clear();
-    Model_->Clear();
-}
-
-void TCaptureData_F::SetFilterControlsEnabled(bool enabled) {
+void TCaptureData_F::ShowState() {
+    const TCaptureControls controls = CaptureControlsIn(Session_.State());
+    btnStart->setEnabled(controls.Start);
+    btnPause->setEnabled(controls.Pause);
+    btnPause->setChecked(controls.PauseDown);
+    btnStop->setEnabled(controls.Stop);
     for (QWidget* control : std::initializer_list<QWidget*>{Label1, Label2, Label3, Label4, Label5, edtAddr1, edtAddr2,
                                                              edtPort1, edtPort2, cbbProtocol})
-        control->setEnabled(enabled);
+        control->setEnabled(controls.Filter);
 }
 
 void TCaptureData_F::btnStartClick() {
-    ResetList();
-    FlushList();
-    try {
-        cap_ip1.StartCapture();
-    } catch (const ESocketException& e) {
-        // Nothing could be opened: say why, and stay Idle.
-        Boxes_.Show(isVisible() ? this : parentWidget(), QString::fromLocal8Bit(e.what()), kApplicationTitle,
+    const TCaptureStartResult result = Session_.Start(ControlFilter());
+    FlushList();  // the emptied list is on view before any message
+    if (!result.Started) {
+        Boxes_.Show(isVisible() ? this : parentWidget(), QString::fromLocal8Bit(result.Error), kApplicationTitle,
                     QMessageBox::Critical);
         return;
     }
     WatchCaptures();
-    btnStart->setEnabled(false);
-    btnPause->setEnabled(true);
-    btnStop->setEnabled(true);
-    SetFilterControlsEnabled(false);
+    ShowState();
 }
 
 void TCaptureData_F::btnPauseClick() {
-    cap_ip1.PauseCapture();
-    btnStart->setEnabled(false);
-    btnPause->setEnabled(true);
-    btnPause->setChecked(cap_ip1.Paused());
-    btnStop->setEnabled(!cap_ip1.Paused());
+    if (Session_.State() == TCaptureState::Paused)
+        Session_.Resume();
+    else
+        Session_.Pause();
+    ShowState();  // also undoes the button's own toggle when nothing was paused
 }
 
 void TCaptureData_F::btnStopClick() {
-    cap_ip1.StopCapture();  // removes the watchers first (OnClosing)
     RemoveWatchers();
-    btnStart->setEnabled(true);
-    btnPause->setEnabled(false);
-    btnPause->setChecked(false);
-    btnStop->setEnabled(false);
-    SetFilterControlsEnabled(true);
+    Session_.Stop();
+    ShowState();
 }
 
 void TCaptureData_F::WatchCaptures() {
     RemoveWatchers();
-    for (size_t i = 0; i < cap_ip1.Captures(); ++i) {
-        auto* watcher = new QSocketNotifier(cap_ip1.SelectableFd(i), QSocketNotifier::Read, this);
+    for (size_t i = 0; i < Session_.Captures(); ++i) {
+        auto* watcher = new QSocketNotifier(Session_.SelectableFd(i), QSocketNotifier::Read, this);
         connect(watcher, &QSocketNotifier::activated, this, [this, i] { ReadCapture(i); });
         Watchers_.push_back(watcher);
     }
@@ -471,31 +291,9 @@ void TCaptureData_F::RemoveWatchers() {
     Watchers_.clear();
 }
 
-void TCaptureData_F::ReadCapture(size_t index) { cap_ip1.ReadPacket(index, kReadBatch); }
-
-TCaptureFilter TCaptureData_F::ControlFilter() const {
-    TCaptureFilter filter;
-    filter.Protocol = cbbProtocol->currentText().toStdString();
-    filter.Addr1 = edtAddr1->Text().toStdString();
-    filter.Addr2 = edtAddr2->Text().toStdString();
-    filter.Port1 = edtPort1->text().toStdString();
-    filter.Port2 = edtPort2->text().toStdString();
-    return filter;
-}
-
-bool TCaptureData_F::IsFilteredOut(const std::string& proto, const std::string& sourceIP, const std::string& destIP,
-                                   const std::string& sourcePort, const std::string& destPort) const {
-    return tarnwick::IsFilteredOut(ControlFilter(), proto, sourceIP, destIP, sourcePort, destPort);
-}
-
-void TCaptureData_F::cap_ip1Cap(const TCapturedPacket& packet) {
-    if (IsFilteredOut(packet.Proto, packet.SourceIP, packet.DestIP, packet.SourcePort, packet.DestPort)) return;
-    const int row = Model_->GridRowCount() - 1;
-    Model_->AppendPacket(PacketListCells(packet));
-    PacketData[static_cast<size_t>(row - 1)].Bytes.assign(packet.Data, packet.Data + packet.DataSize);
-    ++ListedPackets_;
-    if (Model_->GridRowCount() > kPacketSlots + 1) ResetList();  // the 200th packet: start afresh
-    if (!FlushTimer_->isActive()) FlushTimer_->start();
+void TCaptureData_F::ReadCapture(size_t index) {
+    Session_.ReadCapture(index);
+    if (Session_.HasListChange() && !FlushTimer_->isActive()) FlushTimer_->start();
 }
 
 void TCaptureData_F::FlushList() {
@@ -509,31 +307,24 @@ void TCaptureData_F::FlushList() {
 }
 
 void TCaptureData_F::grdDataListClick() {
-    // The slots follow the list at once; the rows on view may lag behind a
-    // reset until the next update, and then name no packet.
-    if (Model_->HasUnflushedClear()) FlushList();
-    Memo1->clear();
-    Memo2->clear();
-    const QModelIndex current = grdDataList->currentIndex();
-    const int row = current.isValid() ? current.row() + 1 : 0;
-    std::span<const uint8_t> payload;
-    if (row >= 1 && row < Model_->GridRowCount() - 1 && row <= kPacketSlots)
-        payload = PacketData[static_cast<size_t>(row - 1)].Bytes;
-    QStringList lines;
-    for (const std::string& line : HexDumpLines(payload)) lines.push_back(QString::fromLatin1(line));
-    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
-    Memo2->setPlainText(QString::fromLatin1(TextDumpLine(payload)));
+    // The dumps follow the list at once; the rows on view may lag behind a
+    // fresh start until the next update, and then name no packet.
+    if (Session_.HasUnannouncedClear()) FlushList();
+    std::string hex;
+    std::string text;
+    if (const QModelIndex current = grdDataList->currentIndex(); current.isValid()) {
+        hex = Session_.HexDump(static_cast<size_t>(current.row()));
+        text = Session_.TextDump(static_cast<size_t>(current.row()));
+    }
+    Memo1->setPlainText(QString::fromLatin1(hex));
+    Memo2->setPlainText(QString::fromLatin1(text));
 }
 
 void TCaptureData_F::showEvent(QShowEvent* event) {
     // Centred on the screen when it first opens.
     if (!Centred_) {
         Centred_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        CentreOnScreen(*this);
     }
     QWidget::showEvent(event);
 }

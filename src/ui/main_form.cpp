@@ -2,16 +2,15 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QSystemTrayIcon>
 #include <QUrl>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScreen>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,6 +18,7 @@
 
 #include "common/kept_texts.h"
 #include "ui/banner.h"
+#include "ui/form_style.h"
 #include "ui/connection_grid.h"
 #include "ui/connection_grid_model.h"
 #include "monitor/tcp_state_names.h"
@@ -50,7 +50,6 @@ constexpr int kPanelInsetLeft = 16;
 constexpr int kPanelInsetRight = 17;
 constexpr int kRefreshIntervalMs = 3000;
 constexpr int kTrayDelayMs = 300;
-const QColor kFormColour(0x4B, 0x7D, 0x9E);
 
 }  // namespace
 
@@ -90,12 +89,8 @@ void TMain_F::FormCreate() {
     setObjectName(QStringLiteral("Main_F"));
     setWindowTitle(QStringLiteral("Tarnwick"));
     resize(kFormWidth, kFormHeight);
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, kFormColour);
-    setPalette(colours);
-    setAutoFillBackground(true);
+    CentreOnScreen(*this);
+    ApplyFormColour(*this);
 
     TrayDone = false;
     Connections = std::make_unique<TConnectionitems>();

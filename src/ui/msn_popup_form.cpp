@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "ui/banner.h"
+#include "ui/form_style.h"
 #include "ui/msn_popup.h"
 #include "ui/popup_stack.h"
 #include "ui/popup_text.h"
@@ -65,9 +66,7 @@ TMsnPopup_F::TMsnPopup_F(TUMSNPopup* owner)
     setFocusPolicy(Qt::NoFocus);
     resize(kPopupWidth, kPopupHeight);
 
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
-    setFont(font);
+    setFont(FormFont());
     QPalette colours = palette();
     colours.setColor(QPalette::WindowText, Qt::black);
     setPalette(colours);

@@ -1,12 +1,10 @@
 #include "ui/option_form.h"
 
 #include <QCheckBox>
-#include <QFont>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -23,6 +21,7 @@
 #include "platform/autostart.h"
 #include "rules/rule_items.h"
 #include "ui/app_title.h"
+#include "ui/form_style.h"
 #include "ui/message_boxes.h"
 #include "ui/rules_list_view.h"
 
@@ -30,7 +29,6 @@ namespace tarnwick {
 
 namespace {
 
-const QColor kDialogColor(0x4B, 0x7D, 0x9E);
 const QColor kTabStripColor(0x91, 0xB5, 0xD0);
 
 // The selected tab takes the dialog's colour, so it reads as part of the page above it.
@@ -64,11 +62,8 @@ TOption_F::TOption_F(QWidget* parent, TRuleItems& rules, std::string executableD
       Boxes_(boxes) {
     setObjectName(QStringLiteral("Option_F"));
     setWindowTitle(QStringLiteral("Options"));
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
-    setFont(font);
-    SetColor(this, QPalette::Window, kDialogColor);
-    setAutoFillBackground(true);
+    setFont(FormFont());
+    ApplyFormColour(*this);
 
     Notebook1 = new QStackedWidget(this);
     Notebook1->setObjectName(QStringLiteral("Notebook1"));
@@ -205,12 +200,8 @@ QWidget* TOption_F::CreateRulesPage() {
 
 void TOption_F::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
-        // Centred on the screen each time it opens, like the dialog it is.
-        if (const QScreen* screen = this->screen()) {
-            const QRect area = screen->availableGeometry();
-            const QSize frame = frameGeometry().size();  // the client size until the frame is known
-            move(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
-        }
+        // Centred on its screen each time it opens, like the dialog it is.
+        CentreOnScreen(*this, screen());
         FormShow();
     }
     QDialog::showEvent(event);

@@ -1,28 +1,26 @@
 #include "ui/rules_edit_form.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "common/inet_address.h"
 #include "common/text_util.h"
 #include "rules/rule_items.h"
+#include "ui/form_style.h"
 #include "ui/ip_address_edit.h"
 
 namespace tarnwick {
 
 namespace {
-
-const QColor kFormColour(0x4B, 0x7D, 0x9E);
 
 // Programs here carry no extension, so the first choice lists every file.
 // A script is started directly, without a shell: it needs its "#!" line and
@@ -75,18 +73,15 @@ void TRulesEdit_F::FormCreate() {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setFixedSize(kClientWidth, kClientHeight);
 
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
-    setFont(font);
+    setFont(FormFont());
+    ApplyFormColour(*this);
     // White text on the blue form; entry fields keep black text on white.
     QPalette colours = palette();
-    colours.setColor(QPalette::Window, kFormColour);
     colours.setColor(QPalette::WindowText, Qt::white);
     colours.setColor(QPalette::Base, Qt::white);
     colours.setColor(QPalette::Text, Qt::black);
     colours.setColor(QPalette::ButtonText, Qt::black);
     setPalette(colours);
-    setAutoFillBackground(true);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 8);
@@ -239,11 +234,7 @@ void TRulesEdit_F::btnWavClick() {
 
 void TRulesEdit_F::showEvent(QShowEvent* event) {
     // Centred on the screen each time it opens, not over its owner.
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(*this);
     QDialog::showEvent(event);
 }
 

@@ -230,7 +230,7 @@ TEST_F(CaptureCommands, CaptureDataFillsTheFilterFromTheSelectedConnection) {
     EXPECT_EQ(window->edtAddr2->Text(), "192.168.1.2");
     EXPECT_EQ(window->edtPort2->text(), "40000");
     EXPECT_EQ(window->cbbProtocol->currentText(), "TCP");
-    EXPECT_EQ(window->WindowState(), TCaptureData_F::TWindowState::Capturing);
+    EXPECT_EQ(window->Session().State(), TCaptureState::Capturing);
     window->close();
     QCoreApplication::processEvents();
 
@@ -255,7 +255,7 @@ TEST_F(CaptureCommands, ContextMenuOffersCaptureForEstablishedAndUdpRows) {
     form.actionDataCapture->trigger();
     TCaptureData_F* window = OpenCaptureWindow();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->WindowState(), TCaptureData_F::TWindowState::Idle);
+    EXPECT_EQ(window->Session().State(), TCaptureState::Idle);
     window->close();
 }
 

@@ -1,0 +1,26 @@
+// The filter that captures one connection of the connection list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "monitor/connection_key.h"
+
+namespace tarnwick {
+
+// For TCP the remote endpoint as endpoint 1 and the local one as endpoint 2,
+// for UDP the local endpoint as endpoint 1 and no endpoint 2. Addresses are
+// in the form the address fields take (first number in the most significant
+// byte), ports in host order.
+struct TCaptureEndpoints {
+    std::string Protocol;  // "TCP" or "UDP"
+    uint32_t Addr1 = 0;
+    int Port1 = 0;
+    uint32_t Addr2 = 0;
+    int Port2 = 0;
+};
+
+// The endpoints of a connection found in the tables.
+TCaptureEndpoints CaptureEndpointsOf(const TFoundConnection& found);
+
+}  // namespace tarnwick

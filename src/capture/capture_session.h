@@ -1,0 +1,106 @@
+// TCaptureSession: a capture as the Data Capture window runs it, without the
+// window. It owns the capture component, takes the filter at Start and keeps
+// it until the next Start, and keeps the list of the packets that passed it.
+//
+// The list holds at most kPacketSlots - 1 packets: the packet that would fill
+// the last slot is counted and the list starts afresh.
+//
+// The views of the list are told of changes in batches: TakeListChange says
+// what changed since it was last called, and until then AnnouncedRecord
+// still gives the rows as they were announced, so a view never reads a row
+// it was not told of.
+//
+// The owner watches the capture descriptors (Captures, SelectableFd) and
+// calls ReadCapture when one polls readable; it removes its watchers before
+// it calls Stop or destroys the session, since that closes the descriptors.
+// Everything runs on the owner's thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "capture/cap_ip.h"
+#include "capture/capture_filter.h"
+#include "capture/capture_state.h"
+#include "capture/packet_record.h"
+#include "platform/packet_source.h"
+
+namespace tarnwick {
+
+struct TCaptureStartResult {
+    bool Started = false;
+    std::string Error;  // why not, in the capture library's words
+};
+
+// What changed in the list since the views were last told.
+struct TListChange {
+    bool Reset = false;  // the list started afresh: the views forget every row
+    size_t First = 0;    // the first row to add
+    size_t Count = 0;    // rows to add from First on
+};
+
+class TCaptureSession {
+public:
+    static constexpr size_t kPacketSlots = 200;
+    // Packets read per readiness of one capture, so the owner's event loop
+    // gets its turn under load.
+    static constexpr int kReadBatch = 64;
+
+    explicit TCaptureSession(TPacketSource& source);
+    TCaptureSession(const TCaptureSession&) = delete;
+    TCaptureSession& operator=(const TCaptureSession&) = delete;
+
+    // Empties the list, lists from now on what `filter` lets through, and
+    // opens the captures unless they are open. When no capture can be opened
+    // at all the session stays Idle and the result says why. A start on a
+    // machine with no interface to capture on succeeds and lists nothing.
+    TCaptureStartResult Start(const TCaptureFilter& filter);
+    // Capturing to Paused, and back; in other states they do nothing.
+    void Pause();
+    void Resume();
+    // Closes the captures and ends a pause; the list stays until the next Start.
+    void Stop();
+
+    TCaptureState State() const { return State_; }
+
+    // The open captures.
+    size_t Captures() const { return Capture_.Captures(); }
+    int SelectableFd(size_t index) const { return Capture_.SelectableFd(index); }
+    // Reads a batch of the packets waiting on capture `index`.
+    void ReadCapture(size_t index);
+    // Totals over every capture the session opened.
+    TCaptureStats Stats() const { return Capture_.Stats(); }
+
+    size_t RecordCount() const { return Records_.size(); }
+    // Cell `column` of list row `row`, and the dumps of its payload; empty
+    // for a row beyond the list.
+    std::string CellText(size_t row, size_t column) const;
+    std::string HexDump(size_t row) const;
+    std::string TextDump(size_t row) const;
+    // Packets listed since the session was made, also those a fresh start removed.
+    long long ListedPackets() const { return ListedPackets_; }
+
+    // What changed since the last call; the list as it is now counts as announced.
+    TListChange TakeListChange();
+    bool HasListChange() const { return ClearUnannounced_ || Records_.size() != AnnouncedRows_; }
+    bool HasUnannouncedClear() const { return ClearUnannounced_; }
+    // Row `row` of the list as last announced; nullptr beyond it.
+    const TPacketRecord* AnnouncedRecord(size_t row) const;
+
+private:
+    void ListPacket(const TCapturedPacket& packet);
+    void ClearList();
+
+    Tcap_ip Capture_;
+    TCaptureState State_ = TCaptureState::Idle;
+    TCaptureFilter Filter_;
+    std::vector<TPacketRecord> Records_;
+    // The list as the views were last told of it, kept from a clear until they hear of the clear.
+    std::vector<TPacketRecord> ClearedRecords_;
+    size_t AnnouncedRows_ = 0;  // rows of Records_ the views were told of
+    bool ClearUnannounced_ = false;
+    long long ListedPackets_ = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,35 @@
+// One packet of the capture list as it is kept: its bytes as captured, IP
+// header first. The list's cells and the dumps are made from the bytes when
+// they are asked for, so a packet costs one buffer and no texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture/packet_parser.h"
+
+namespace tarnwick {
+
+class TPacketRecord {
+public:
+    explicit TPacketRecord(const TCapturedPacket& packet);
+
+    // Cell `column` of the packet's row in the list (PacketListCell).
+    std::string Cell(size_t column) const;
+    // The hex dump of the payload, lines joined by '\n' (HexDumpText).
+    std::string HexDump() const;
+    // The text column of the payload as one line (TextDumpLine).
+    std::string TextDump() const;
+
+private:
+    // The bytes after the headers the parser counts.
+    std::span<const uint8_t> Payload() const;
+
+    std::vector<uint8_t> Bytes_;
+    size_t HeaderSize_ = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,179 @@
+// The capture session over a fake packet source: its states and the controls
+// each allows, the filter taken at Start, the list with its fresh start at
+// 200 packets, the texts made from the kept bytes, and the batched
+// announcements to the views.
+#include "capture/capture_session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fakes/fake_packet_source.h"
+
+namespace tarnwick::testing {
+namespace {
+
+using TState = TCaptureState;
+
+class CaptureSession : public ::testing::Test {
+protected:
+    // Hands `bytes` to the session through the capture opened last.
+    void Deliver(TBytes bytes) {
+        Source.Latest().Push(std::move(bytes));
+        Session.ReadCapture(0);
+    }
+    void StartWith(TCaptureFilter filter = {}) { ASSERT_TRUE(Session.Start(filter).Started); }
+
+    TFakePacketSource Source;
+    TCaptureSession Session{Source};
+};
+
+TEST_F(CaptureSession, StartPauseResumeAndStopWalkTheStates) {
+    EXPECT_EQ(Session.State(), TState::Idle);
+    StartWith();
+    EXPECT_EQ(Session.State(), TState::Capturing);
+    ASSERT_EQ(Session.Captures(), 1u);
+
+    Session.Pause();
+    EXPECT_EQ(Session.State(), TState::Paused);
+    Deliver(MakeUdpPacket(1, 2, "dropped while paused"));
+    EXPECT_EQ(Session.RecordCount(), 0u);
+    Session.Resume();
+    EXPECT_EQ(Session.State(), TState::Capturing);
+    Deliver(MakeUdpPacket(1, 2, "kept"));
+
+    Session.Stop();
+    EXPECT_EQ(Session.State(), TState::Idle);
+    EXPECT_EQ(Source.Opened.at(0)->Closes, 1);
+    EXPECT_EQ(Session.RecordCount(), 1u);  // the list stays until the next Start
+
+    StartWith();  // afresh: empty list, new captures
+    EXPECT_EQ(Session.RecordCount(), 0u);
+    EXPECT_EQ(Source.Opened.size(), 2u);
+
+    // A stop while paused ends the pause: the next start lists again.
+    Session.Pause();
+    Session.Stop();
+    StartWith();
+    Deliver(MakeUdpPacket(1, 2, "listed"));
+    EXPECT_EQ(Session.RecordCount(), 1u);
+}
+
+TEST_F(CaptureSession, WithoutAnyInterfaceItCapturesNothingAndCannotPause) {
+    Source.Addresses.clear();
+    StartWith();
+    EXPECT_EQ(Session.State(), TState::Capturing);
+    Session.Pause();
+    EXPECT_EQ(Session.State(), TState::Capturing);
+}
+
+TEST_F(CaptureSession, AStartThatOpensNothingSaysWhyAndStaysIdle) {
+    StartWith();
+    Deliver(MakeUdpPacket(1, 2, "old"));
+    Session.Stop();
+    Source.Refusal = "eth0: You don't have permission to perform this capture";
+    const TCaptureStartResult result = Session.Start({});
+    EXPECT_FALSE(result.Started);
+    EXPECT_EQ(result.Error, *Source.Refusal);
+    EXPECT_EQ(Session.State(), TState::Idle);
+    EXPECT_EQ(Session.RecordCount(), 0u);  // emptied before the start was tried
+}
+
+TEST_F(CaptureSession, EachStateEnablesItsControls) {
+    auto controls = [](TState state) {
+        const TCaptureControls c = CaptureControlsIn(state);
+        return std::vector<bool>{c.Start, c.Pause, c.PauseDown, c.Stop, c.Filter};
+    };
+    EXPECT_EQ(controls(TState::Idle), (std::vector<bool>{true, false, false, false, true}));
+    EXPECT_EQ(controls(TState::Capturing), (std::vector<bool>{false, true, false, true, false}));
+    EXPECT_EQ(controls(TState::Paused), (std::vector<bool>{false, true, true, false, false}));
+}
+
+TEST_F(CaptureSession, ListsWhatTheFilterOfTheLastStartLetsThrough) {
+    TCaptureFilter web;
+    web.Protocol = "TCP";
+    web.Addr1 = "10.0.0.5";
+    web.Port1 = "80";
+    StartWith(web);
+    Deliver(MakeIpPacket(6, {10, 0, 0, 5}, {10, 0, 0, 9}, 80, 40000, {'a'}));    // from A1:P1
+    Deliver(MakeIpPacket(6, {10, 0, 0, 9}, {10, 0, 0, 5}, 40000, 80, {'b'}));    // to A1:P1
+    Deliver(MakeIpPacket(17, {10, 0, 0, 5}, {10, 0, 0, 9}, 80, 40000, {'u'}));   // not TCP
+    Deliver(MakeIpPacket(6, {10, 0, 0, 5}, {10, 0, 0, 9}, 8080, 40000, {'d'}));  // another port
+    ASSERT_EQ(Session.RecordCount(), 2u);
+    EXPECT_EQ(Session.CellText(0, 6), "a");
+    EXPECT_EQ(Session.CellText(1, 6), "b");
+
+    StartWith();  // a new start, a new filter: everything
+    Deliver(MakeIpPacket(17, {10, 0, 0, 5}, {10, 0, 0, 9}, 80, 40000, {'u'}));
+    EXPECT_EQ(Session.RecordCount(), 1u);
+}
+
+TEST_F(CaptureSession, ThePacketThatFillsTheTwoHundredthSlotStartsTheListAfresh) {
+    StartWith();
+    for (int n = 1; n <= 199; ++n) Deliver(MakeUdpPacket(1000, 2000, "p" + std::to_string(n)));
+    ASSERT_EQ(Session.RecordCount(), 199u);
+    EXPECT_EQ(Session.CellText(198, 6), "p199");
+
+    Deliver(MakeUdpPacket(1000, 2000, "p200"));
+    EXPECT_EQ(Session.RecordCount(), 0u);
+    Deliver(MakeUdpPacket(1000, 2000, "p201"));
+    ASSERT_EQ(Session.RecordCount(), 1u);
+    EXPECT_EQ(Session.CellText(0, 6), "p201");
+    EXPECT_EQ(Session.ListedPackets(), 201);
+}
+
+TEST_F(CaptureSession, CellsAndDumpsAreMadeFromTheKeptBytes) {
+    StartWith();
+    Deliver(MakeUdpPacket(5353, 53, "ABCDEFGHIJKLMN\r\n"));
+    Deliver(MakeIpPacket(17, {1, 2, 3, 4}, {5, 6, 7, 8}, 1, 2, {0, 'x', 0x14, 0x13, 0x7F}));
+
+    std::vector<std::string> cells;
+    for (size_t column = 0; column < 7; ++column) cells.push_back(Session.CellText(0, column));
+    EXPECT_EQ(cells, (std::vector<std::string>{"UDP", "10.0.0.1", "5353", "10.0.0.2", "53", "16",
+                                               "ABCDEFGHIJKLMN\r\n"}));
+    EXPECT_EQ(Session.HexDump(0),
+              "41 42 43 44 45 46 47 48   |  ABCDEFGH\n"
+              "49 4A 4B 4C 4D 4E 0D 0A   |  IJKLMN..");
+    EXPECT_EQ(Session.TextDump(0), "ABCDEFGHIJKLMN..");
+
+    EXPECT_EQ(Session.CellText(1, 6), "");  // the Data cell stops at the first zero byte
+    EXPECT_EQ(Session.CellText(1, 5), "5");
+    EXPECT_EQ(Session.TextDump(1), ".x\x14.\x7F");
+
+    EXPECT_EQ(Session.CellText(2, 0), "");  // beyond the list
+    EXPECT_EQ(Session.HexDump(2), "");
+    EXPECT_EQ(Session.TextDump(2), "");
+}
+
+TEST_F(CaptureSession, ViewsHearOfAppendedRowsAndFreshStartsInBatches) {
+    StartWith();
+    Session.TakeListChange();
+    EXPECT_FALSE(Session.HasListChange());
+    for (const char* payload : {"a", "b", "c"}) Deliver(MakeUdpPacket(1, 2, payload));
+    EXPECT_EQ(Session.AnnouncedRecord(0), nullptr);  // not announced yet
+    TListChange change = Session.TakeListChange();
+    EXPECT_FALSE(change.Reset);
+    EXPECT_EQ(change.First, 0u);
+    EXPECT_EQ(change.Count, 3u);
+
+    Deliver(MakeUdpPacket(1, 2, "d"));
+    change = Session.TakeListChange();
+    EXPECT_EQ(change.First, 3u);
+    EXPECT_EQ(change.Count, 1u);
+
+    // After a fresh start the views keep reading the rows they were told of
+    // until they hear of it.
+    StartWith();
+    Deliver(MakeUdpPacket(1, 2, "e"));
+    ASSERT_NE(Session.AnnouncedRecord(3), nullptr);
+    EXPECT_EQ(Session.AnnouncedRecord(3)->Cell(6), "d");
+    EXPECT_TRUE(Session.HasUnannouncedClear());
+    change = Session.TakeListChange();
+    EXPECT_TRUE(change.Reset);
+    EXPECT_EQ(change.First + change.Count, 1u);
+    EXPECT_EQ(Session.AnnouncedRecord(0)->Cell(6), "e");
+    EXPECT_EQ(Session.AnnouncedRecord(1), nullptr);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
