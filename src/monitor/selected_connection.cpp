@@ -20,4 +20,15 @@ std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, cons
     return found.OwningPid();
 }
 
+TShownProcessExe ShownProcessExe(const ConnectionSnapshot& snapshot, const TConnectionRow* shown,
+                                 const std::function<std::string(uint32_t pid)>& exePathOf) {
+    using TProblem = TShownProcessExe::TProblem;
+    const auto found = FindShownConnection(snapshot, shown);
+    if (shown && shown->Key && !found) return {TProblem::Gone, {}};
+    const auto pid = found ? OwningProcessOf(snapshot, *found) : std::nullopt;
+    std::string path = pid && exePathOf ? exePathOf(*pid) : "?";
+    if (path == "?") return {TProblem::NoExe, {}};
+    return {TProblem::None, std::move(path)};
+}
+
 }  // namespace tarnwick

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
@@ -31,5 +33,15 @@ std::optional<TFoundConnection> FindShownConnection(const ConnectionSnapshot& sn
 
 // The owning process of a found entry; nullopt on tables without process ids.
 std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, const TFoundConnection& found);
+
+// The executable of the process that owns the connection `shown` displays,
+// as `exePathOf` tells it ("?" when it cannot), or why there is none.
+struct TShownProcessExe {
+    enum class TProblem { None, Gone, NoExe };
+    TProblem Problem = TProblem::None;
+    std::string Path;
+};
+TShownProcessExe ShownProcessExe(const ConnectionSnapshot& snapshot, const TConnectionRow* shown,
+                                 const std::function<std::string(uint32_t pid)>& exePathOf);
 
 }  // namespace tarnwick

@@ -486,21 +486,17 @@ void TMain_F::pmConnectionPopup() {
 }
 
 void TMain_F::ActionProcessInfoExecute() {
-    const TConnectionRow* shown = SelectedRow();
-    const auto found = FindShownConnection(Snapshot_, shown);
-    if (shown && shown->Key && !found) {
+    using TProblem = TShownProcessExe::TProblem;
+    const TShownProcessExe exe = ShownProcessExe(Snapshot_, SelectedRow(), Services_.ProcessExePath);
+    if (exe.Problem == TProblem::Gone) {
         Services_.Boxes.Show(this, QString::fromLatin1(kConnectionGone), kApplicationTitle,
                              QMessageBox::Information);
-        return;
+    } else if (exe.Problem == TProblem::NoExe) {
+        Services_.Boxes.Show(this, QString::fromLatin1(kNoProcessExeFile), kApplicationTitle, QMessageBox::Warning);
+    } else {
+        ProcessInfo_F->ShowForProcess(exe.Path, Services_.ProcessInfoOf ? Services_.ProcessInfoOf(exe.Path)
+                                                                        : TProcessInfoFields{});
     }
-    const auto pid = found ? OwningProcessOf(Snapshot_, *found) : std::nullopt;
-    const std::string path = pid && Services_.ProcessExePath ? Services_.ProcessExePath(*pid) : "?";
-    if (path == "?") {
-        Services_.Boxes.Show(this, QString::fromLatin1(kNoProcessExeFile), kApplicationTitle,
-                             QMessageBox::Warning);
-        return;
-    }
-    ProcessInfo_F->ShowForProcess(path, Services_.ProcessInfoOf ? Services_.ProcessInfoOf(path) : TProcessInfoFields{});
 }
 
 void TMain_F::actionCaptureExecute() {
