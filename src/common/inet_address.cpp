@@ -1,5 +1,8 @@
 #include "common/inet_address.h"
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 #include <array>
 
 #include "common/text_util.h"
@@ -79,6 +82,33 @@ uint32_t InetAddr(std::string_view text) {
     for (size_t i = 0; i + 1 < count; ++i) value |= parts[i] << (8 * (3 - i));
     // ...as an address field: first number in the least significant byte.
     return SwapIPBytes(value);
+}
+
+std::string Ip6Text(const TIp6Address& address) {
+    char text[INET6_ADDRSTRLEN];
+    // The C library's form is RFC 5952's: lower case, "::" for the longest
+    // zero run of two or more groups, dotted tail for IPv4-mapped addresses.
+    if (!inet_ntop(AF_INET6, address.data(), text, sizeof text)) return {};
+    return text;
+}
+
+std::optional<TIp6Address> ParseIp6(std::string_view text) {
+    if (text.size() >= INET6_ADDRSTRLEN) return std::nullopt;
+    const std::string terminated(text);
+    TIp6Address address{};
+    if (inet_pton(AF_INET6, terminated.c_str(), address.data()) != 1) return std::nullopt;
+    return address;
+}
+
+bool IsIpv4Mapped(const TIp6Address& address) {
+    for (size_t i = 0; i < 10; ++i)
+        if (address[i] != 0) return false;
+    return address[10] == 0xFF && address[11] == 0xFF;
+}
+
+uint32_t MappedIpv4Field(const TIp6Address& address) {
+    return static_cast<uint32_t>(address[12]) | (static_cast<uint32_t>(address[13]) << 8) |
+           (static_cast<uint32_t>(address[14]) << 16) | (static_cast<uint32_t>(address[15]) << 24);
 }
 
 }  // namespace tarnwick

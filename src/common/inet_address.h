@@ -3,7 +3,10 @@
 // as wherever they were written.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace tarnwick {
@@ -28,5 +31,22 @@ inline constexpr uint32_t kInetAddrNone = 0xFFFFFFFFu;
 // ("1..2", "1.2.3.4."), more than four parts, "0x" without digits, 8 or 9 in
 // an octal part, a part too large for its place, any other character.
 uint32_t InetAddr(std::string_view text);
+
+// An IPv6 address: its 16 bytes in network order.
+using TIp6Address = std::array<uint8_t, 16>;
+
+// The text of `address` in the RFC 5952 form: lower-case hex without leading
+// zeros, the longest run of two or more zero groups (the first of equals)
+// written "::", and an IPv4-mapped address as ::ffff:a.b.c.d.
+std::string Ip6Text(const TIp6Address& address);
+
+// The IPv6 address written in `text` (any standard form, "::1",
+// "2001:db8::1", "::ffff:1.2.3.4"), or nullopt.
+std::optional<TIp6Address> ParseIp6(std::string_view text);
+
+// Whether `address` is an IPv4-mapped address (::ffff:a.b.c.d), and the
+// address field (see InetAddr) of the IPv4 address it maps.
+bool IsIpv4Mapped(const TIp6Address& address);
+uint32_t MappedIpv4Field(const TIp6Address& address);
 
 }  // namespace tarnwick

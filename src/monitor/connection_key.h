@@ -18,7 +18,17 @@ struct TConnectionKey {
     uint16_t LocalPort = 0;
     uint32_t RemoteAddr = 0;  // TCP only
     uint16_t RemotePort = 0;  // TCP only
+    // An entry of the IPv6 tables: its addresses are these instead, and the
+    // local one is always compared (with the interface it is bound to).
+    bool V6 = false;
+    TIp6Address LocalAddr6{};
+    TIp6Address RemoteAddr6{};  // TCP only
+    uint32_t Interface = 0;
     bool operator==(const TConnectionKey&) const = default;
+
+    // Whether this key, taken from an entry, names the same connection as
+    // `wanted` (whose local IPv4 address may be left open).
+    bool Matches(const TConnectionKey& wanted) const;
 };
 
 TConnectionKey KeyOfTcpRow(const TTcpRow& row);

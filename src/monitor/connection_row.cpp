@@ -1,5 +1,7 @@
 #include "monitor/connection_row.h"
 
+#include "common/inet_address.h"
+#include "common/text_util.h"
 #include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
@@ -44,17 +46,38 @@ const std::string& TConnectionRow::Cell(int column) const {
     }
 }
 
+namespace {
+
+// An IPv6 name part holds ':' by nature: it is never split there.
+void TakeEndpoint6(TEndpointTexts::TParts parts, std::string* name, std::string& port) {
+    if (name) *name = std::move(parts.Name);
+    if (parts.Port.size() > kMaxPortTextLength) parts.Port.resize(kMaxPortTextLength);
+    port = std::move(parts.Port);
+}
+
+}  // namespace
+
+std::string RemoteAddrNumericText(const TTcpRow& row) {
+    return row.V6 ? Ip6Text(row.RemoteAddr6) : DottedText(row.RemoteAddr);
+}
+
 TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints) {
     TTcpRow row = snapshot.TcpRow(index);
-    if (row.RemoteAddr == 0) {
+    if (row.V6 ? row.RemoteAddr6 == TIp6Address{} : row.RemoteAddr == 0) {
         snapshot.SetTcpRemotePort(index, 0);
         row.RemotePort = 0;
     }
     TConnectionRow texts;
-    SplitEndpoint(endpoints.GetEndpointParts(row.RemoteAddr, row.RemotePort, false), &texts.RemoteAddr,
-                  texts.RemotePort);
-    SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
-    texts.Protocol = "TCP";
+    if (row.V6) {
+        TakeEndpoint6(endpoints.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false), &texts.RemoteAddr,
+                      texts.RemotePort);
+        TakeEndpoint6(endpoints.GetEndpointParts6(row.LocalAddr6, row.LocalPort, true), nullptr, texts.LocalPort);
+    } else {
+        SplitEndpoint(endpoints.GetEndpointParts(row.RemoteAddr, row.RemotePort, false), &texts.RemoteAddr,
+                      texts.RemotePort);
+        SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
+    }
+    texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
     texts.Status = TcpStateName(row.State);
     texts.Process = ProcessText(snapshot, row.OwningPid);
     texts.Key = KeyOfTcpRow(row);
@@ -66,8 +89,12 @@ TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index
     TConnectionRow texts;
     texts.RemoteAddr = "*";
     texts.RemotePort = "*";
-    SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
-    texts.Protocol = "UDP";
+    if (row.V6) {
+        TakeEndpoint6(endpoints.GetEndpointParts6(row.LocalAddr6, row.LocalPort, true), nullptr, texts.LocalPort);
+    } else {
+        SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
+    }
+    texts.Protocol = row.V6 ? kRowProtocolUdp6 : kRowProtocolUdp;
     texts.Status = "-";
     texts.Process = ProcessText(snapshot, row.OwningPid);
     texts.Key = KeyOfUdpRow(row);

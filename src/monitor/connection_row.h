@@ -32,6 +32,16 @@ struct TConnectionRow {
     bool operator==(const TConnectionRow&) const = default;
 };
 
+// The protocol column: IPv4 rows (and IPv4-mapped IPv6 ones) and IPv6 rows.
+inline constexpr const char* kRowProtocolTcp = "TCP";
+inline constexpr const char* kRowProtocolUdp = "UDP";
+inline constexpr const char* kRowProtocolTcp6 = "TCPv6";
+inline constexpr const char* kRowProtocolUdp6 = "UDPv6";
+
+// The numeric text of a row's remote address: dotted for IPv4 rows, the
+// RFC 5952 form for IPv6 ones. Rule checks and the connection list use it.
+std::string RemoteAddrNumericText(const TTcpRow& row);
+
 // Display texts of TCP row `index` of `snapshot`. A row whose remote address
 // is 0 gets remote port 0 in the snapshot first, so readers after the refresh
 // see 0 there too.

@@ -16,6 +16,10 @@ bool ConnectionSnapshot::FetchExTables(TIpTables& tables, TProcessList& processe
     if (tcpResult != kTableOk) tcp.clear();
     uint32_t udpResult = tables.GetUdpExTable(udp);
     if (udpResult != kTableOk) udp.clear();
+    // The IPv6 tables add to the IPv4 ones; without them the IPv4 rows still show.
+    std::vector<uint8_t> tcp6, udp6;
+    if (IncludeIpv6_ && tables.GetTcp6ExTable(tcp6) != kTableOk) tcp6.clear();
+    if (IncludeIpv6_ && tables.GetUdp6ExTable(udp6) != kTableOk) udp6.clear();
     Processes_.emplace(TProcessSnapshot::Take(processes));
 
     std::unique_lock lock(Mutex_);
@@ -23,6 +27,8 @@ bool ConnectionSnapshot::FetchExTables(TIpTables& tables, TProcessList& processe
     TcpResult_ = tcpResult;
     UdpTable_.swap(udp);
     UdpResult_ = udpResult;
+    Tcp6Table_.swap(tcp6);
+    Udp6Table_.swap(udp6);
     return true;
 }
 
@@ -55,12 +61,46 @@ uint32_t ConnectionSnapshot::UdpResult() const {
     return UdpResult_;
 }
 
-uint32_t ConnectionSnapshot::TcpRowCountLocked() const {
+uint32_t ConnectionSnapshot::Tcp4RowCountLocked() const {
     return TcpResult_ == kTableOk ? TableRowCount(TcpTable_, TcpRowSize()) : 0;
 }
 
-uint32_t ConnectionSnapshot::UdpRowCountLocked() const {
+uint32_t ConnectionSnapshot::Udp4RowCountLocked() const {
     return UdpResult_ == kTableOk ? TableRowCount(UdpTable_, UdpRowSize()) : 0;
+}
+
+// A table whose fetch failed hides the IPv6 rows of its protocol too, so the
+// grid and the events treat TCP (or UDP) as one table that could not be read.
+uint32_t ConnectionSnapshot::TcpRowCountLocked() const {
+    return TcpResult_ == kTableOk ? Tcp4RowCountLocked() + TableRowCount(Tcp6Table_, kTcp6RowExSize) : 0;
+}
+
+uint32_t ConnectionSnapshot::UdpRowCountLocked() const {
+    return UdpResult_ == kTableOk ? Udp4RowCountLocked() + TableRowCount(Udp6Table_, kUdp6RowExSize) : 0;
+}
+
+TTcpRow ConnectionSnapshot::TcpRowLocked(size_t index) const {
+    const uint32_t v4 = Tcp4RowCountLocked();
+    if (index < v4) return DecodeTcpRow(TcpTable_, index, ExTablesAvailable_);
+    if (index >= TcpRowCountLocked()) return {};
+    return DecodeTcp6Row(Tcp6Table_, index - v4);
+}
+
+TUdpRow ConnectionSnapshot::UdpRowLocked(size_t index) const {
+    const uint32_t v4 = Udp4RowCountLocked();
+    if (index < v4) return DecodeUdpRow(UdpTable_, index, ExTablesAvailable_);
+    if (index >= UdpRowCountLocked()) return {};
+    return DecodeUdp6Row(Udp6Table_, index - v4);
+}
+
+uint32_t ConnectionSnapshot::Tcp6RowCount() const {
+    std::shared_lock lock(Mutex_);
+    return TcpRowCountLocked() - Tcp4RowCountLocked();
+}
+
+uint32_t ConnectionSnapshot::Udp6RowCount() const {
+    std::shared_lock lock(Mutex_);
+    return UdpRowCountLocked() - Udp4RowCountLocked();
 }
 
 uint32_t ConnectionSnapshot::TcpRowCount() const {
@@ -75,14 +115,12 @@ uint32_t ConnectionSnapshot::UdpRowCount() const {
 
 TTcpRow ConnectionSnapshot::TcpRow(size_t index) const {
     std::shared_lock lock(Mutex_);
-    if (index >= TcpRowCountLocked()) return {};
-    return DecodeTcpRow(TcpTable_, index, ExTablesAvailable_);
+    return TcpRowLocked(index);
 }
 
 TUdpRow ConnectionSnapshot::UdpRow(size_t index) const {
     std::shared_lock lock(Mutex_);
-    if (index >= UdpRowCountLocked()) return {};
-    return DecodeUdpRow(UdpTable_, index, ExTablesAvailable_);
+    return UdpRowLocked(index);
 }
 
 std::optional<TFoundConnection> ConnectionSnapshot::FindConnection(const TConnectionKey& key) const {
@@ -90,21 +128,16 @@ std::optional<TFoundConnection> ConnectionSnapshot::FindConnection(const TConnec
     if (!key.Tcp) {
         const uint32_t rows = UdpRowCountLocked();
         for (uint32_t i = 0; i < rows; ++i) {
-            const TUdpRow row = DecodeUdpRow(UdpTable_, i, ExTablesAvailable_);
-            const TConnectionKey found = KeyOfUdpRow(row);
-            if (found.LocalPort == key.LocalPort && (!key.LocalAddr || found.LocalAddr == key.LocalAddr))
-                return TFoundConnection{false, i, {}, row};
+            const TUdpRow row = UdpRowLocked(i);
+            if (KeyOfUdpRow(row).Matches(key)) return TFoundConnection{false, i, {}, row};
         }
         return std::nullopt;
     }
     std::optional<TFoundConnection> match;
     const uint32_t rows = TcpRowCountLocked();
     for (uint32_t i = 0; i < rows; ++i) {
-        const TTcpRow row = DecodeTcpRow(TcpTable_, i, ExTablesAvailable_);
-        const TConnectionKey found = KeyOfTcpRow(row);
-        if (found.LocalPort != key.LocalPort || found.RemoteAddr != key.RemoteAddr ||
-            found.RemotePort != key.RemotePort || (key.LocalAddr && found.LocalAddr != key.LocalAddr))
-            continue;
+        const TTcpRow row = TcpRowLocked(i);
+        if (!KeyOfTcpRow(row).Matches(key)) continue;
         const bool established = TcpStateName(row.State) == kStatusEstablished;
         if (!match || established) match = TFoundConnection{true, i, row, {}};
         if (established) break;
@@ -114,8 +147,12 @@ std::optional<TFoundConnection> ConnectionSnapshot::FindConnection(const TConnec
 
 void ConnectionSnapshot::SetTcpRemotePort(size_t index, uint32_t portField) {
     std::unique_lock lock(Mutex_);
-    if (index >= TcpRowCountLocked()) return;
-    WriteTableField(TcpTable_, kTableCountSize + index * TcpRowSize() + 16, portField);
+    const uint32_t v4 = Tcp4RowCountLocked();
+    if (index < v4) {
+        WriteTableField(TcpTable_, kTableCountSize + index * TcpRowSize() + 16, portField);
+    } else if (index < TcpRowCountLocked()) {
+        WriteTableField(Tcp6Table_, kTableCountSize + (index - v4) * kTcp6RowExSize + 40, portField);
+    }
 }
 
 }  // namespace tarnwick

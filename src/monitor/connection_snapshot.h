@@ -28,6 +28,10 @@ public:
 
     bool ExTablesAvailable() const { return ExTablesAvailable_; }
 
+    // Whether fetches read the IPv6 tables too (extended path only; on by
+    // default). Off, only IPv4 sockets and IPv4-mapped IPv6 ones are listed.
+    void SetIncludeIpv6(bool include) { IncludeIpv6_ = include; }
+
     // Replaces the tables with fresh ones and leaves each fetch's result code.
     // On the extended path it also takes the process list of this refresh.
     // Returns false when the refresh must end at once: on the plain path, a size
@@ -38,9 +42,14 @@ public:
     uint32_t TcpResult() const;
     uint32_t UdpResult() const;
 
-    // Rows of a table whose fetch failed count as none.
+    // Rows of a table whose fetch failed count as none. The TCP rows are the
+    // IPv4 table's, then the IPv6 table's (likewise for UDP); an IPv6 table
+    // that could not be read counts as empty.
     uint32_t TcpRowCount() const;
     uint32_t UdpRowCount() const;
+    // How many of those come from the IPv6 tables (the last ones).
+    uint32_t Tcp6RowCount() const;
+    uint32_t Udp6RowCount() const;
 
     // Row `index` (from 0) in the layout of ExTablesAvailable; OwningPid is 0 on
     // the plain path. An index beyond the rows gives a row of zeros.
@@ -67,6 +76,10 @@ private:
     bool FetchPlainTables(TIpTables& tables);
     uint32_t TcpRowCountLocked() const;
     uint32_t UdpRowCountLocked() const;
+    uint32_t Tcp4RowCountLocked() const;
+    uint32_t Udp4RowCountLocked() const;
+    TTcpRow TcpRowLocked(size_t index) const;
+    TUdpRow UdpRowLocked(size_t index) const;
     size_t TcpRowSize() const { return ExTablesAvailable_ ? kTcpRowExSize : kTcpRowSize; }
     size_t UdpRowSize() const { return ExTablesAvailable_ ? kUdpRowExSize : kUdpRowSize; }
 
@@ -74,6 +87,9 @@ private:
     mutable std::shared_mutex Mutex_;  // guards the tables and results
     std::vector<uint8_t> TcpTable_;
     std::vector<uint8_t> UdpTable_;
+    std::vector<uint8_t> Tcp6Table_;  // empty when unread or unreadable
+    std::vector<uint8_t> Udp6Table_;
+    bool IncludeIpv6_ = true;
     uint32_t TcpResult_ = 0;
     uint32_t UdpResult_ = 0;
     std::optional<TProcessSnapshot> Processes_;

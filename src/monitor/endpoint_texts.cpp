@@ -36,19 +36,29 @@ std::string TEndpointTexts::GetEndpointText(uint32_t addrField, uint32_t portFie
     return parts.Name + ":" + parts.Port;
 }
 
+TEndpointTexts::TParts TEndpointTexts::LocalParts(uint16_t port) {
+    if (auto service = Names_.ServiceByPort(port)) return {ComputerName_, service->Name + "(" + service->Protocol + ")"};
+    return {ComputerName_, GetPortName(port)};
+}
+
 TEndpointTexts::TParts TEndpointTexts::GetEndpointParts(uint32_t addrField, uint32_t portField, bool localEnd) {
     const uint16_t port = PortFromField(portField);
-    if (localEnd || addrField == 0) {
-        if (auto service = Names_.ServiceByPort(port)) {
-            return {ComputerName_, service->Name + "(" + service->Protocol + ")"};
-        }
-        return {ComputerName_, GetPortName(port)};
-    }
+    if (localEnd || addrField == 0) return LocalParts(port);
     if (auto host = Names_.HostByAddr(addrField)) {
         host->resize(std::min(host->size(), kMaxHostNameLength));
         return {std::move(*host), std::to_string(port)};
     }
     return {DottedText(addrField), GetPortName(port)};
+}
+
+TEndpointTexts::TParts TEndpointTexts::GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd) {
+    const uint16_t port = PortFromField(portField);
+    if (localEnd || addr == TIp6Address{}) return LocalParts(port);
+    if (auto host = Names_.HostByAddr6(addr)) {
+        host->resize(std::min(host->size(), kMaxHostNameLength));
+        return {std::move(*host), std::to_string(port)};
+    }
+    return {Ip6Text(addr), GetPortName(port)};
 }
 
 }  // namespace tarnwick

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/inet_address.h"
 #include "monitor/view_settings.h"
 #include "platform/name_lookup.h"
 
@@ -37,11 +38,16 @@ public:
         std::string Port;
     };
     TParts GetEndpointParts(uint32_t addrField, uint32_t portField, bool localEnd);
+    // The parts for an end of an IPv6 row, by the same rules: "::" stands
+    // where 0.0.0.0 does, and unresolved addresses are in their RFC 5952 form.
+    TParts GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd);
 
     // The port number in decimal, or its short name when short names are shown.
     std::string GetPortName(int32_t port) const;
 
 private:
+    TParts LocalParts(uint16_t port);
+
     TNameLookup& Names_;
     const TViewSettings& View_;
     std::string ComputerName_;

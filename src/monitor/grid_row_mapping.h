@@ -21,7 +21,13 @@ struct TSnapshotRowRef {
 // r - 1 while r <= shownTcp, else UDP row r - 1 - shownTcp. nullopt when r is
 // the header or names no row the grid shows, as the blank row of an empty grid
 // does (with UDP rows hidden, rows past the TCP rows show nothing).
+// With the IPv6 rows hidden, the last rows of each table (its IPv6 rows)
+// are left out of the grid.
 std::optional<TSnapshotRowRef> SnapshotRowOfGridRow(int gridRow, bool tcpShown, bool udpShown,
-                                                    const ConnectionSnapshot& snapshot);
+                                                    const ConnectionSnapshot& snapshot, bool ipv6Shown = true);
+
+// How many rows of each table the grid lists under these view switches.
+uint32_t ShownTcpRows(const ConnectionSnapshot& snapshot, bool tcpShown, bool ipv6Shown);
+uint32_t ShownUdpRows(const ConnectionSnapshot& snapshot, bool udpShown, bool ipv6Shown);
 
 }  // namespace tarnwick

@@ -1,11 +1,14 @@
 #include "monitor/refresh.h"
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "common/text_util.h"
 #include "monitor/connection_events.h"
+#include "monitor/grid_row_mapping.h"
 #include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
@@ -35,14 +38,16 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     TProcessSnapshotCloser closer(Snapshot_);
     if (!Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes)) return;
 
-    const int shownTcp = View_.ShowTcp ? static_cast<int>(Snapshot_.TcpRowCount()) : 0;
-    const int shownUdp = View_.ShowUdp ? static_cast<int>(Snapshot_.UdpRowCount()) : 0;
+    // Each switch is read once here, so the grid's size and its rows agree.
+    const bool ipv6Shown = View_.ShowIpv6;
+    const int shownTcp = static_cast<int>(ShownTcpRows(Snapshot_, View_.ShowTcp, ipv6Shown));
+    const int shownUdp = static_cast<int>(ShownUdpRows(Snapshot_, View_.ShowUdp, ipv6Shown));
     SizeGrid(outlets, 1 + shownTcp + shownUdp);
 
     Endpoints_.BeginRefresh();
     ResolveRemoteHosts();
-    if (Snapshot_.TcpResult() == kTableOk) ProcessTcpRows(outlets);
-    if (Snapshot_.UdpResult() == kTableOk) ProcessUdpRows(outlets, shownTcp);
+    if (Snapshot_.TcpResult() == kTableOk) ProcessTcpRows(outlets, shownTcp);
+    if (Snapshot_.UdpResult() == kTableOk) ProcessUdpRows(outlets, shownTcp, shownUdp);
     ReportDisconnected(outlets);
     Connections_.RemoveUnseen();
 }
@@ -63,15 +68,28 @@ void TRefresh::ResolveRemoteHosts() {
     // budget, instead of one slow lookup after another per row.
     std::vector<uint32_t> addrs;
     std::unordered_set<uint32_t> asked;
+    std::vector<TIp6Address> addrs6;
+    std::set<TIp6Address> asked6;
     const uint32_t rows = Snapshot_.TcpRowCount();
     for (uint32_t i = 0; i < rows; ++i) {
-        const uint32_t addr = Snapshot_.TcpRow(i).RemoteAddr;
-        if (addr != 0 && asked.insert(addr).second) addrs.push_back(addr);
+        const TTcpRow row = Snapshot_.TcpRow(i);
+        if (row.V6) {
+            if (row.RemoteAddr6 != TIp6Address{} && asked6.insert(row.RemoteAddr6).second)
+                addrs6.push_back(row.RemoteAddr6);
+        } else if (row.RemoteAddr != 0 && asked.insert(row.RemoteAddr).second) {
+            addrs.push_back(row.RemoteAddr);
+        }
     }
+    // Both families share the one budget of the refresh.
+    const auto started = std::chrono::steady_clock::now();
     if (!addrs.empty()) Platform_.Names.ResolveHosts(addrs, HostNameBudget);
+    if (!addrs6.empty()) {
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        Platform_.Names.ResolveHosts6(addrs6, std::max(HostNameBudget - spent, std::chrono::milliseconds(0)));
+    }
 }
 
-void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets) {
+void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
     const bool withProcess = Snapshot_.ExTablesAvailable();
     Connections_.ClearSeen();
     const uint32_t rows = Snapshot_.TcpRowCount();
@@ -79,13 +97,13 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets) {
     for (uint32_t i = 0; i < rows; ++i) {
         const TConnectionRow texts = BuildTcpRowTexts(Snapshot_, i, Endpoints_);
         const TTcpRow row = Snapshot_.TcpRow(i);  // read after the listener's remote port was zeroed
-        const std::string remoteAddr = DottedText(row.RemoteAddr);
+        const std::string remoteAddr = RemoteAddrNumericText(row);
         const int remotePort = PortFromField(row.RemotePort);
         const int localPort = PortFromField(row.LocalPort);
         const std::string remotePortText = std::to_string(remotePort);
 
         const int32_t result = Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(localPort),
-                                                             "TCP", texts.Status, texts.Process);
+                                                             texts.Protocol, texts.Status, texts.Process);
         const bool isNew = result == TConnectionitems::kNew;
         if (isNew && texts.Status == kStatusEstablished) {
             outlets.AddLog(ConnectedText(withProcess, texts.Process, texts.RemoteAddr, remotePortText), lkConnect);
@@ -95,17 +113,14 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets) {
                 StatusChangedText(withProcess, texts.Process, texts.Status, texts.RemoteAddr, remotePortText),
                 lkInfo);
         }
-        if (View_.ShowTcp) outlets.WriteGridRow(static_cast<int>(i) + 1, texts);
+        if (static_cast<int>(i) < shownTcp) outlets.WriteGridRow(static_cast<int>(i) + 1, texts);
     }
 }
 
-void TRefresh::ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp) {
-    const uint32_t rows = Snapshot_.UdpRowCount();
-    for (uint32_t j = 0; j < rows; ++j) {
-        // UDP rows only feed the grid, so hidden ones need no texts.
-        if (!View_.ShowUdp) continue;
-        outlets.WriteGridRow(shownTcp + static_cast<int>(j) + 1, BuildUdpRowTexts(Snapshot_, j, Endpoints_));
-    }
+void TRefresh::ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp) {
+    // UDP rows only feed the grid, so hidden ones need no texts.
+    for (int j = 0; j < shownUdp; ++j)
+        outlets.WriteGridRow(shownTcp + j + 1, BuildUdpRowTexts(Snapshot_, static_cast<size_t>(j), Endpoints_));
 }
 
 void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {

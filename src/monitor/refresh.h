@@ -58,8 +58,8 @@ public:
 private:
     void SizeGrid(TRefreshOutlets& outlets, int rows);
     void ResolveRemoteHosts();
-    void ProcessTcpRows(TRefreshOutlets& outlets);
-    void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp);
+    void ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp);
+    void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp);
     void ReportDisconnected(TRefreshOutlets& outlets);
 
     ConnectionSnapshot& Snapshot_;

@@ -1,4 +1,4 @@
-// The three view switches of the connection grid. The window thread changes
+// The view switches of the connection grid. The window thread changes
 // them while a refresh may be reading them on a worker; each is read where it
 // is used, so a change takes effect at the next read.
 #pragma once
@@ -11,6 +11,7 @@ struct TViewSettings {
     std::atomic<bool> ShowTcp{true};         // TCP rows are listed in the grid
     std::atomic<bool> ShowUdp{true};         // UDP rows are listed in the grid
     std::atomic<bool> ShowShortNames{true};  // well-known ports show their short names
+    std::atomic<bool> ShowIpv6{true};        // rows of IPv6 sockets (TCPv6, UDPv6) are listed in the grid
 };
 
 }  // namespace tarnwick

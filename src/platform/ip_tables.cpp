@@ -1,5 +1,7 @@
 #include "platform/ip_tables.h"
 
+#include <algorithm>
+
 namespace tarnwick {
 
 void WriteTableField(std::vector<uint8_t>& table, size_t offset, uint32_t value) {
@@ -78,6 +80,76 @@ TUdpRow DecodeUdpRow(const std::vector<uint8_t>& table, size_t index, bool exten
     row.LocalAddr = ReadTableField(table, base);
     row.LocalPort = ReadTableField(table, base + 4);
     if (extended) row.OwningPid = ReadTableField(table, base + 8);
+    return row;
+}
+
+namespace {
+
+void WriteAddress6(std::vector<uint8_t>& table, size_t offset, const TIp6Address& address) {
+    if (offset + address.size() <= table.size()) std::copy(address.begin(), address.end(), table.begin() + offset);
+}
+
+TIp6Address ReadAddress6(const std::vector<uint8_t>& table, size_t offset) {
+    TIp6Address address{};
+    if (offset + address.size() <= table.size())
+        std::copy(table.begin() + offset, table.begin() + offset + address.size(), address.begin());
+    return address;
+}
+
+// A table of `rows` IPv6 rows of `rowSize` bytes each, filled by `write(row, offset)`.
+template <typename Row, typename Write>
+std::vector<uint8_t> EncodeTable6(const std::vector<Row>& rows, size_t rowSize, Write write) {
+    std::vector<uint8_t> table(kTableCountSize + rows.size() * rowSize);
+    WriteTableField(table, 0, static_cast<uint32_t>(rows.size()));
+    for (size_t i = 0; i < rows.size(); ++i) write(table, rows[i], kTableCountSize + i * rowSize);
+    return table;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeTcp6Table(const std::vector<TTcpRow>& rows) {
+    return EncodeTable6(rows, kTcp6RowExSize, [](std::vector<uint8_t>& table, const TTcpRow& r, size_t base) {
+        WriteTableField(table, base, r.State);
+        WriteAddress6(table, base + 4, r.LocalAddr6);
+        WriteTableField(table, base + 20, r.LocalPort);
+        WriteAddress6(table, base + 24, r.RemoteAddr6);
+        WriteTableField(table, base + 40, r.RemotePort);
+        WriteTableField(table, base + 44, r.Interface);
+        WriteTableField(table, base + 48, r.OwningPid);
+    });
+}
+
+std::vector<uint8_t> EncodeUdp6Table(const std::vector<TUdpRow>& rows) {
+    return EncodeTable6(rows, kUdp6RowExSize, [](std::vector<uint8_t>& table, const TUdpRow& r, size_t base) {
+        WriteAddress6(table, base, r.LocalAddr6);
+        WriteTableField(table, base + 16, r.LocalPort);
+        WriteTableField(table, base + 20, r.Interface);
+        WriteTableField(table, base + 24, r.OwningPid);
+    });
+}
+
+TTcpRow DecodeTcp6Row(const std::vector<uint8_t>& table, size_t index) {
+    const size_t base = kTableCountSize + index * kTcp6RowExSize;
+    TTcpRow row;
+    row.V6 = true;
+    row.State = ReadTableField(table, base);
+    row.LocalAddr6 = ReadAddress6(table, base + 4);
+    row.LocalPort = ReadTableField(table, base + 20);
+    row.RemoteAddr6 = ReadAddress6(table, base + 24);
+    row.RemotePort = ReadTableField(table, base + 40);
+    row.Interface = ReadTableField(table, base + 44);
+    row.OwningPid = ReadTableField(table, base + 48);
+    return row;
+}
+
+TUdpRow DecodeUdp6Row(const std::vector<uint8_t>& table, size_t index) {
+    const size_t base = kTableCountSize + index * kUdp6RowExSize;
+    TUdpRow row;
+    row.V6 = true;
+    row.LocalAddr6 = ReadAddress6(table, base);
+    row.LocalPort = ReadTableField(table, base + 16);
+    row.Interface = ReadTableField(table, base + 20);
+    row.OwningPid = ReadTableField(table, base + 24);
     return row;
 }
 

@@ -1,4 +1,7 @@
-// The system's TCP and UDP IPv4 tables, as packed tables of 32-bit fields.
+// The system's TCP and UDP tables, as packed tables of 32-bit fields: the
+// IPv4 tables (which also hold IPv6 sockets whose two ends are IPv4-mapped,
+// as those are IPv4 connections to the user) and, on the extended path, the
+// IPv6 tables of every other IPv6 socket.
 //
 // A table is an entry count followed by that many packed rows. Every field is an
 // unsigned 32-bit value stored little-endian. Address fields hold the IPv4 address
@@ -10,6 +13,12 @@
 //   extended UDP row, 12 bytes: local addr, local port, pid
 //   plain TCP row,    20 bytes: state, local addr, local port, remote addr, remote port
 //   plain UDP row,     8 bytes: local addr, local port
+//   extended TCP6 row, 52 bytes: state, local addr (16 bytes), local port,
+//                                remote addr (16 bytes), remote port, interface, pid
+//   extended UDP6 row, 28 bytes: local addr (16 bytes), local port, interface, pid
+//
+// An IPv6 address is its 16 bytes in network order. The interface is the
+// index the socket is bound to (0 for none), which tells link-local peers apart.
 //
 // The state is numbered 1..12 (Closed .. Delete_Tcb), see tcp_state_names.h.
 #pragma once
@@ -17,6 +26,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "common/inet_address.h"
 
 namespace tarnwick {
 
@@ -30,8 +41,12 @@ inline constexpr size_t kTcpRowExSize = 24;
 inline constexpr size_t kUdpRowExSize = 12;
 inline constexpr size_t kTcpRowSize = 20;
 inline constexpr size_t kUdpRowSize = 8;
+inline constexpr size_t kTcp6RowExSize = 52;
+inline constexpr size_t kUdp6RowExSize = 28;
 
-// Decoded rows. OwningPid is 0 in the plain layouts.
+// Decoded rows. OwningPid is 0 in the plain layouts. A row of an IPv6 table
+// has V6 set and its addresses in LocalAddr6 and RemoteAddr6 (LocalAddr and
+// RemoteAddr are 0 then).
 struct TTcpRow {
     uint32_t State = 0;
     uint32_t LocalAddr = 0;
@@ -39,12 +54,19 @@ struct TTcpRow {
     uint32_t RemoteAddr = 0;
     uint32_t RemotePort = 0;
     uint32_t OwningPid = 0;
+    bool V6 = false;
+    TIp6Address LocalAddr6{};
+    TIp6Address RemoteAddr6{};
+    uint32_t Interface = 0;  // IPv6 rows only
 };
 
 struct TUdpRow {
     uint32_t LocalAddr = 0;
     uint32_t LocalPort = 0;
     uint32_t OwningPid = 0;
+    bool V6 = false;
+    TIp6Address LocalAddr6{};
+    uint32_t Interface = 0;  // IPv6 rows only
 };
 
 // Packing and unpacking of the layouts above. `extended` selects the layout
@@ -55,6 +77,11 @@ std::vector<uint8_t> EncodeUdpTable(const std::vector<TUdpRow>& rows, bool exten
 uint32_t TableRowCount(const std::vector<uint8_t>& table, size_t rowSize);
 TTcpRow DecodeTcpRow(const std::vector<uint8_t>& table, size_t index, bool extended);
 TUdpRow DecodeUdpRow(const std::vector<uint8_t>& table, size_t index, bool extended);
+// The IPv6 tables (extended layout only).
+std::vector<uint8_t> EncodeTcp6Table(const std::vector<TTcpRow>& rows);
+std::vector<uint8_t> EncodeUdp6Table(const std::vector<TUdpRow>& rows);
+TTcpRow DecodeTcp6Row(const std::vector<uint8_t>& table, size_t index);
+TUdpRow DecodeUdp6Row(const std::vector<uint8_t>& table, size_t index);
 void WriteTableField(std::vector<uint8_t>& table, size_t offset, uint32_t value);
 uint32_t ReadTableField(const std::vector<uint8_t>& table, size_t offset);
 
@@ -86,6 +113,17 @@ public:
     // kTableOk, or returns an error code and leaves `table` empty.
     virtual uint32_t GetTcpExTable(std::vector<uint8_t>& table) = 0;
     virtual uint32_t GetUdpExTable(std::vector<uint8_t>& table) = 0;
+
+    // Extended path, IPv6 sockets other than IPv4-mapped ones, in the IPv6
+    // layouts. A source without IPv6 sockets keeps these: empty tables.
+    virtual uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) {
+        table = EncodeTcp6Table({});
+        return kTableOk;
+    }
+    virtual uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) {
+        table = EncodeUdp6Table({});
+        return kTableOk;
+    }
 
     // Plain path: with `buffer` null or `size` too small, returns
     // kInsufficientBuffer and sets `size` to the bytes needed; otherwise fills

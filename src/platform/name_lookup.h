@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/inet_address.h"
+
 namespace tarnwick {
 
 struct TServiceEntry {
@@ -29,6 +31,11 @@ public:
     // The host name known for `addr` now, without waiting; nullopt when the
     // address has no name or no answer has arrived yet.
     virtual std::optional<std::string> HostByAddr(uint32_t addr) = 0;
+
+    // The same for IPv6 addresses, through the same cache and budget. A
+    // lookup that knows no IPv6 names keeps these.
+    virtual void ResolveHosts6(const std::vector<TIp6Address>& /*addrs*/, std::chrono::milliseconds /*budget*/) {}
+    virtual std::optional<std::string> HostByAddr6(const TIp6Address& /*addr*/) { return std::nullopt; }
 
     // This computer's name as the system reports it (case kept).
     virtual std::string ComputerName() = 0;
