@@ -45,6 +45,7 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowTcp = options.ShowTcp;
     monitor.View.ShowUdp = options.ShowUdp;
     monitor.View.ShowShortNames = options.ShowShortNames;
+    monitor.IncludeIpv6(options.ShowIpv6);
     monitor.Refresh.Run(monitor.Outlets);
     std::cout << monitor.Grid.ToText() << std::flush;
     return 0;
@@ -53,6 +54,7 @@ int RunTableCommand(const TCliOptions& options) {
 int RunWatchCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
     TCliMonitor monitor;
+    monitor.IncludeIpv6(options.ShowIpv6);
     TRuleItems rules;
     if (!options.RulesFile.empty() && !LoadRules(options.RulesFile, rules)) return 1;
     TLinuxProgramLauncher launcher;

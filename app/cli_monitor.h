@@ -50,6 +50,13 @@ struct TCliMonitor {
 
     // The tool prints or reports the entries itself; it never saves its log on its own.
     TCliMonitor() { Log.AutoSaveLog = false; }
+
+    // Without IPv6, the sockets of the IPv6 tables are not read at all, so
+    // neither their rows nor their events show; IPv4-mapped ones still do.
+    void IncludeIpv6(bool include) {
+        View.ShowIpv6 = include;
+        Snapshot.SetIncludeIpv6(include);
+    }
 };
 
 }  // namespace tarnwick

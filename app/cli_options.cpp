@@ -7,8 +7,8 @@
 namespace tarnwick {
 
 const char* CliUsage() {
-    return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-shortnames]\n"
-           "       tarnwick-cli watch [--interval SECONDS] [--count N] [--rules FILE [--enable-rules]]\n"
+    return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames]\n"
+           "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE [--enable-rules]]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
@@ -23,6 +23,9 @@ const char* CliUsage() {
            "          prints every log entry as: kind digit, tab, log line. With --rules,\n"
            "          loads the rules of FILE; --enable-rules checks every new established\n"
            "          connection against them and runs their actions\n"
+           "          Both list IPv4 and IPv6 sockets (protocol TCPv6 and UDPv6; IPv6\n"
+           "          sockets with IPv4-mapped ends are IPv4 connections, TCP and UDP);\n"
+           "          --no-ipv6 leaves out the TCPv6 and UDPv6 rows and their events\n"
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
            "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN)\n"
@@ -184,6 +187,8 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             options.ShowTcp = false;
         } else if (isTable && arg == "--no-udp") {
             options.ShowUdp = false;
+        } else if (arg == "--no-ipv6") {
+            options.ShowIpv6 = false;
         } else if (isTable && arg == "--no-shortnames") {
             options.ShowShortNames = false;
         } else if (!isTable && arg == "--enable-rules") {

@@ -17,6 +17,7 @@ struct TCliOptions {
     bool ShowTcp = true;
     bool ShowUdp = true;
     bool ShowShortNames = true;
+    bool ShowIpv6 = true;  // table and watch: rows of IPv6 sockets other than IPv4-mapped ones
     // watch
     double IntervalSeconds = 3.0;
     std::optional<long long> Count;  // refreshes to run; none = until interrupted

@@ -287,6 +287,7 @@ void TMain_F::BuildMenus() {
     actionUDP = makeView("actionUDP", QStringLiteral("Show &UDP Open Port"), View_.ShowUdp);
     actionTCP = makeView("actionTCP", QStringLiteral("Show &TCP Open Port"), View_.ShowTcp);
     actionShotname = makeView("actionShotname", QStringLiteral("Show &Port Shortnames"), View_.ShowShortNames);
+    actionIpv6 = makeView("actionIpv6", QStringLiteral("Show IPv&6"), View_.ShowIpv6);
     actionLog = makeAction("actionLog", QStringLiteral("Show &Logs"));
     actionLog->setCheckable(true);
     actionLog->setChecked(true);
@@ -311,6 +312,7 @@ void TMain_F::BuildMenus() {
     mnuView = MainMenu->addMenu(QStringLiteral("&View"));
     mnuView->addAction(actionUDP);
     mnuView->addAction(actionTCP);
+    mnuView->addAction(actionIpv6);
     mnuView->addSeparator();
     mnuView->addAction(actionShotname);
     mnuView->addSeparator();

@@ -168,6 +168,7 @@ public:
     QAction* actionUDP = nullptr;
     QAction* actionTCP = nullptr;
     QAction* actionShotname = nullptr;
+    QAction* actionIpv6 = nullptr;  // "Show IPv&6": the TCPv6 and UDPv6 rows in the grid
     QAction* actionLog = nullptr;
     QAction* actionRules = nullptr;
     QAction* actionKill = nullptr;

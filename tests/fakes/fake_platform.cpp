@@ -54,4 +54,20 @@ TUdpRow UdpRow(uint32_t localAddr, uint16_t localPort, uint32_t pid) {
     return TUdpRow{localAddr, PortField(localPort), pid};
 }
 
+TTcpRow Tcp6Row(uint32_t state, const char* localAddr, uint16_t localPort, const char* remoteAddr,
+                uint16_t remotePort, uint32_t pid) {
+    TTcpRow row{state, 0, PortField(localPort), 0, PortField(remotePort), pid};
+    row.V6 = true;
+    row.LocalAddr6 = ParseIp6(localAddr).value();
+    row.RemoteAddr6 = ParseIp6(remoteAddr).value();
+    return row;
+}
+
+TUdpRow Udp6Row(const char* localAddr, uint16_t localPort, uint32_t pid) {
+    TUdpRow row{0, PortField(localPort), pid};
+    row.V6 = true;
+    row.LocalAddr6 = ParseIp6(localAddr).value();
+    return row;
+}
+
 }  // namespace tarnwick::testing

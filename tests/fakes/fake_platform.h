@@ -23,6 +23,8 @@ public:
     bool Extended;
     std::vector<TTcpRow> TcpRows;
     std::vector<TUdpRow> UdpRows;
+    std::vector<TTcpRow> Tcp6Rows;  // the IPv6 tables (extended path)
+    std::vector<TUdpRow> Udp6Rows;
     uint32_t TcpResult = kTableOk;  // returned by the fetch (extended) or the fill call (plain)
     uint32_t UdpResult = kTableOk;
     // Plain path: the answer to the size query; anything but 122 ends the refresh.
@@ -33,6 +35,14 @@ public:
     bool ExTablesAvailable() const override { return Extended; }
     uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
+    uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override {
+        table = EncodeTcp6Table(Tcp6Rows);
+        return kTableOk;
+    }
+    uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override {
+        table = EncodeUdp6Table(Udp6Rows);
+        return kTableOk;
+    }
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
     uint32_t GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
 };
@@ -52,6 +62,7 @@ public:
     std::string Computer = "PC1";
     std::map<uint16_t, TServiceEntry> Services;
     std::map<uint32_t, std::string> Hosts;
+    std::map<TIp6Address, std::string> Hosts6;
     std::vector<std::vector<uint32_t>> ResolveRequests;
 
     std::optional<TServiceEntry> ServiceByPort(uint16_t port) override {
@@ -65,6 +76,11 @@ public:
     std::optional<std::string> HostByAddr(uint32_t addr) override {
         auto it = Hosts.find(addr);
         if (it == Hosts.end()) return std::nullopt;
+        return it->second;
+    }
+    std::optional<std::string> HostByAddr6(const TIp6Address& addr) override {
+        auto it = Hosts6.find(addr);
+        if (it == Hosts6.end()) return std::nullopt;
         return it->second;
     }
     std::string ComputerName() override { return Computer; }
@@ -110,5 +126,9 @@ public:
 TTcpRow TcpRow(uint32_t state, uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort,
                uint32_t pid = 0);
 TUdpRow UdpRow(uint32_t localAddr, uint16_t localPort, uint32_t pid = 0);
+// Rows of the IPv6 tables, their addresses in any IPv6 text form.
+TTcpRow Tcp6Row(uint32_t state, const char* localAddr, uint16_t localPort, const char* remoteAddr,
+                uint16_t remotePort, uint32_t pid = 0);
+TUdpRow Udp6Row(const char* localAddr, uint16_t localPort, uint32_t pid = 0);
 
 }  // namespace tarnwick::testing

@@ -83,6 +83,7 @@ TEST_F(RulesAndKill, AKillActionClosesTheConnectionThatRaisedItThenRefreshesAfte
     WriteRules("EnKillAction=1\nEnRunAction=1\nRunAction=/bin/sh\nEnWavAction=1\nWavAction=/no/such.wav\n");
     TMain_F& form = Create();
     ASSERT_TRUE(WaitForRefreshes(1));
+    form.Timer1->stop();  // no periodic refresh may run beside the ones counted here
     form.actionRules->setChecked(true);
     NewSshConnection();
     const int fetches = Tables.Fetches;
@@ -104,6 +105,7 @@ TEST_F(RulesAndKill, ARefusedRuleKillIsLoggedWithTheSystemsReason) {
     Killer.Refusal = "Operation not permitted";
     TMain_F& form = Create();
     ASSERT_TRUE(WaitForRefreshes(1));
+    form.Timer1->stop();  // no periodic refresh may run beside the ones counted here
     form.actionRules->setChecked(true);
     NewSshConnection();
     form.RefreshConnections();
