@@ -16,8 +16,9 @@ if [ "${TSAN:-0}" = 1 ]; then
           -DTARNWICK_TSAN=ON -DTARNWICK_WERROR=ON
     cmake --build build/tsan --target tarnwick_core_tests tarnwick_platform_tests tarnwick_ui_tests
     # Qt, glib and xcb are not built with ThreadSanitizer; tests/tsan.supp says
-    # which of their reports are false and why.
-    export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1${TSAN_OPTIONS:+ $TSAN_OPTIONS}"
+    # which of their reports are false and why. A longer history keeps the
+    # earlier access's stack, which the suppressions are matched against.
+    export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1 history_size=7${TSAN_OPTIONS:+ $TSAN_OPTIONS}"
     ctest --test-dir build/tsan --output-on-failure -j "$(nproc)" "$@"
     exit
 fi

@@ -32,6 +32,7 @@ start_peer() {
     local dir tries
     dir=$(mktemp -d)
     mkfifo "$dir/in"
+    : >"$dir/ports"  # there to read before the peer writes to it
     "$peer" <>"$dir/in" >"$dir/ports" &
     peer_pid=$!
     listen_port='' client_port=''
