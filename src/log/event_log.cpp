@@ -9,10 +9,14 @@ TEventLog::TEventLog(TClock clock) : Clock_(std::move(clock)) {}
 void TEventLog::AddLog(const std::string& text, LogKind kind) {
     Entries_.push_back(TLogEntry{TimeStamp(Clock_()) + "    " + text, kind});
     if (OnAdded) OnAdded(Entries_.back());
-    if (Entries_.size() > AutoSaveLimit && AutoSaveLog && AutoSaver && AutoSaver(*this)) {
-        Clear();
-        AddLog(kAutoSavedText, lkInfo);  // one entry now: cannot start another save
+    if (Entries_.size() <= AutoSaveLimit || !AutoSaveLog || !AutoSaver) return;
+    if (!AutoSaver(*this)) {
+        AutoSaveErrorReported_ = true;
+        return;
     }
+    AutoSaveErrorReported_ = false;
+    Clear();
+    AddLog(kAutoSavedText, lkInfo);  // one entry now: cannot start another save
 }
 
 void TEventLog::Clear() {

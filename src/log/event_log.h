@@ -21,8 +21,9 @@ struct TLogEntry {
 class TEventLog {
 public:
     using TClock = std::function<std::chrono::system_clock::time_point()>;
-    // Writes the whole log somewhere; returns false when it could not (the
-    // saver reports why to the user).
+    // Writes the whole log somewhere; returns false when it could not. The
+    // saver tells the user why, once per run of failures: only while
+    // AutoSaveErrorReported() is false.
     using TAutoSaver = std::function<bool(const TEventLog&)>;
 
     // More entries than this start the automatic save, when it is on.
@@ -36,6 +37,14 @@ public:
     // on success the log is emptied and notes the save as its only entry, on
     // failure every entry stays and the next AddLog tries again.
     void AddLog(const std::string& text, LogKind kind);
+
+    // True from a failed automatic save until one succeeds or
+    // ResetAutoSaveErrorReport is called. While the Logs folder stays
+    // unwritable every new line fails again; the user hears of the first.
+    bool AutoSaveErrorReported() const { return AutoSaveErrorReported_; }
+    // Lets the next failure be reported again: for when the user has changed
+    // the options, and may have fixed the cause or want to hear of it anew.
+    void ResetAutoSaveErrorReport() { AutoSaveErrorReported_ = false; }
 
     size_t Count() const { return Entries_.size(); }
     const TLogEntry& Entry(size_t index) const { return Entries_.at(index); }
@@ -52,6 +61,7 @@ public:
 private:
     TClock Clock_;
     std::vector<TLogEntry> Entries_;
+    bool AutoSaveErrorReported_ = false;
 };
 
 }  // namespace tarnwick

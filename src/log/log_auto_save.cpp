@@ -55,7 +55,7 @@ TEventLog::TAutoSaver MakeLogAutoSaver(TLogAutoSaveContext context,
                                        std::function<void(const std::string&)> showError) {
     return [context = std::move(context), showError = std::move(showError)](const TEventLog& log) {
         const TAutoSaveResult result = AutoSaveLogFile(log, context);
-        if (!result.Saved && showError) showError(result.Error);
+        if (!result.Saved && showError && !log.AutoSaveErrorReported()) showError(result.Error);
         return result.Saved;
     };
 }

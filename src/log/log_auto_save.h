@@ -41,7 +41,12 @@ struct TAutoSaveResult {
 TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context = {});
 
 // A saver for TEventLog::AutoSaver: saves with `context` and hands the message
-// of a failed save to `showError` (the log then keeps its entries).
+// of a failed save to `showError` (the log then keeps its entries), unless the
+// log has reported a failure of this run already.
+//
+// `showError` runs inside AddLog, which on the window may be inside a refresh
+// hand-over with the worker waiting: it must not block, nor open a modal box
+// there. Post the box to run after.
 TEventLog::TAutoSaver MakeLogAutoSaver(TLogAutoSaveContext context,
                                        std::function<void(const std::string&)> showError);
 

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "platform/linux/unique_fd.h"
+
 namespace tarnwick {
 
 namespace {
@@ -15,28 +17,6 @@ namespace {
 [[noreturn]] void ThrowErrno(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
-
-// Closes the descriptor when the scope ends, unless it was closed by hand.
-class TFd {
-public:
-    explicit TFd(int fd) : Fd_(fd) {}
-    ~TFd() {
-        if (Fd_ >= 0) ::close(Fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-
-    int Get() const { return Fd_; }
-    // Closes now and returns close's errno, or 0.
-    int Close() {
-        const int fd = Fd_;
-        Fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int Fd_;
-};
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -63,15 +43,15 @@ std::string ResolveTarget(const std::string& path) {
 
 // Creates a new file named after `target` with a random suffix in its folder,
 // like mkstemp but with the usual 0666-less-umask permissions.
-int CreateTemporaryFile(const std::string& target, std::string& tempPath) {
+TUniqueFd CreateTemporaryFile(const std::string& target, std::string& tempPath) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 random{std::random_device{}()};
     const std::string prefix = FolderOf(target) + "/." + FileNameOf(target) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = prefix;
         for (int i = 0; i < 6; ++i) tempPath += kLetters[random() % (sizeof(kLetters) - 1)];
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
+        TUniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd.IsValid()) return fd;
         if (errno != EEXIST) ThrowErrno(errno, "cannot create a temporary file beside " + target);
     }
     ThrowErrno(EEXIST, "cannot create a temporary file beside " + target);
@@ -91,8 +71,8 @@ void WriteAll(int fd, std::string_view text) {
 }  // namespace
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
+    TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsValid()) {
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
         ThrowErrno(errno, "cannot open " + path);
     }
@@ -113,7 +93,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 void WriteFileAtomically(const std::string& path, std::string_view text) {
     const std::string target = ResolveTarget(path);
     std::string tempPath;
-    TFd fd(CreateTemporaryFile(target, tempPath));
+    TUniqueFd fd(CreateTemporaryFile(target, tempPath));
     try {
         struct stat old {};
         if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
@@ -133,8 +113,8 @@ void WriteFileAtomically(const std::string& path, std::string_view text) {
     }
     // Make the rename itself durable. Some file systems cannot flush a folder;
     // the new file is in place either way.
-    TFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Get() >= 0) ::fsync(folder.Get());
+    TUniqueFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.IsValid()) ::fsync(folder.Get());
 }
 
 }  // namespace tarnwick

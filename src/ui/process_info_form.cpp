@@ -9,12 +9,16 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStyle>
+#include <QTimer>
 
 namespace tarnwick {
 
 namespace {
 
 constexpr int kIconSize = 32;
+// How often the window looks for a finished look-up: quick enough to seem
+// immediate, rare enough to cost nothing.
+constexpr int kLookupPollMs = 50;
 constexpr int kCaptionX = 7;
 constexpr int kValueX = 127;
 constexpr int kValueWidth = 238;
@@ -50,7 +54,11 @@ QIcon ExecutableIcon(const QStyle* style, const std::string& path, const std::st
 
 }  // namespace
 
-TProcessInfo_F::TProcessInfo_F(QWidget* parent) : QDialog(parent) {
+TProcessInfo_F::TProcessInfo_F(QWidget* parent)
+    : QDialog(parent), Lookup_([this](TProcessInfoFields fields) {
+          Fields = std::move(fields);
+          if (isVisible()) FormShow();
+      }) {
     setObjectName(QStringLiteral("ProcessInfo_F"));
     setWindowTitle(QStringLiteral("Process Info"));
     setModal(false);
@@ -97,11 +105,43 @@ TProcessInfo_F::TProcessInfo_F(QWidget* parent) : QDialog(parent) {
     BitBtn1->setGeometry(156, 320, 75, 25);
     BitBtn1->setDefault(true);
     connect(BitBtn1, &QPushButton::clicked, this, &QDialog::close);
+
+    LookupPoll_ = new QTimer(this);
+    LookupPoll_->setInterval(kLookupPollMs);
+    connect(LookupPoll_, &QTimer::timeout, this, &TProcessInfo_F::PollLookup);
 }
 
 void TProcessInfo_F::ShowForProcess(const std::string& exePath, const TProcessInfoFields& fields) {
-    ExeFileName = exePath;
-    Fields = fields;
+    if (!isVisible()) {
+        Lookup_.Drop();
+        ExeFileName = exePath;
+        Fields = fields;
+    }
+    Present();
+}
+
+void TProcessInfo_F::ShowForProcess(const std::string& exePath, TFieldsLookup lookup) {
+    if (!isVisible()) {
+        Lookup_.Drop();
+        ExeFileName = exePath;
+        Fields = TProcessInfoFields{};
+        if (ExeFileName != "?" && lookup) StartLookup(std::move(lookup));
+    }
+    Present();
+}
+
+void TProcessInfo_F::StartLookup(TFieldsLookup lookup) {
+    Fields.Values.fill(kPendingValue);
+    Lookup_.Start([lookup = std::move(lookup), exePath = ExeFileName] { return lookup(exePath); });
+    if (Lookup_.Pending()) LookupPoll_->start();
+}
+
+void TProcessInfo_F::PollLookup() {
+    Lookup_.DeliverResult();
+    if (!Lookup_.Pending()) LookupPoll_->stop();
+}
+
+void TProcessInfo_F::Present() {
     if (!isVisible()) {
         if (QWidget* owner = parentWidget()) {
             const QRect area = owner->frameGeometry();

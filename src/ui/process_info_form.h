@@ -5,19 +5,26 @@
 // Created hidden once and reused; it opens without being modal, so the main
 // window stays usable. The fields are filled each time it becomes visible;
 // while it is open, a new ShowForProcess only brings it to the front.
+//
+// Reading the fields can take seconds (dpkg-query scans for a program that no
+// package owns), so the window can open at once and fill them from a look-up
+// running on a thread of its own; see TBackgroundLookup.
 #pragma once
 
 #include <QDialog>
 
 #include <array>
+#include <functional>
 #include <string>
 
+#include "common/background_lookup.h"
 #include "platform/pe_version_info.h"
 
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace tarnwick {
 
@@ -32,6 +39,18 @@ public:
     // Sets the executable and its fields to show and shows the dialog, centred
     // on its parent; brings it to the front when it is open already.
     void ShowForProcess(const std::string& exePath, const TProcessInfoFields& fields);
+
+    // Reads the fields of the executable `exePath`; runs on a thread of its
+    // own, so it must own everything it uses (a free function, or a lambda
+    // holding copies).
+    using TFieldsLookup = std::function<TProcessInfoFields(const std::string& exePath)>;
+
+    // The same, with the fields read by `lookup` off the window thread: the
+    // dialog shows the executable at once with kPendingValue in each field,
+    // and fills them when the look-up returns. The result of a look-up that
+    // a newer ShowForProcess has replaced is dropped.
+    void ShowForProcess(const std::string& exePath, TFieldsLookup lookup);
+    static constexpr const char* kPendingValue = "...";
 
     // The executable path to show; "?" leaves the dialog as it was.
     std::string ExeFileName = "?";
@@ -50,6 +69,13 @@ protected:
 
 private:
     void FormShow();
+    // Shows the dialog centred on its parent, or brings it to the front.
+    void Present();
+    void StartLookup(TFieldsLookup lookup);
+    void PollLookup();
+
+    TBackgroundLookup<TProcessInfoFields> Lookup_;
+    QTimer* LookupPoll_ = nullptr;  // runs while a look-up is pending
 };
 
 }  // namespace tarnwick

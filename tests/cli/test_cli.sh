@@ -6,6 +6,8 @@ cli=$1
 peer=$2
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/lib/background.sh"
+trap end_background_jobs EXIT
 
 tab=$'\t'
 header="Remote Addr${tab}Remote Port${tab}Local Port${tab}Protocol${tab}Status${tab}Process"
@@ -22,8 +24,7 @@ done
 rm -f /tmp/tarnwick-cli-err.$$
 
 # A listener and an established connection of our own.
-coproc PEER { "$peer"; }
-read -r listen_port client_port <&"${PEER[0]}" || { echo "FAIL: peer did not start"; exit 1; }
+start_peer
 
 table=$("$cli" table --no-shortnames) || fail "table exited $?"
 [ "$(head -n 1 <<<"$table")" = "$header" ] || fail "table header: $(head -n 1 <<<"$table")"
@@ -50,8 +51,7 @@ out=/tmp/tarnwick-cli-watch.$$
 "$cli" watch --interval 0.3 >"$out" &
 watch_pid=$!
 sleep 1
-exec {PEER[1]}>&-
-wait "$PEER_PID" 2>/dev/null
+stop_peer
 # The end that closed first lingers in Time_Wait; the other one is gone.
 disconnect="^3\t.*DisConnected to 127\.0\.0\.1 On Port:(${listen_port}|${client_port})\$"
 for _ in $(seq 100); do
@@ -59,7 +59,7 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 kill -INT "$watch_pid"
-wait "$watch_pid"
+wait_bounded "$watch_pid" 10
 status=$?
 [ "$status" -eq 0 ] || fail "watch ended by Ctrl-C exited $status"
 grep -qP "$disconnect" "$out" || fail "no disconnect event after closing:

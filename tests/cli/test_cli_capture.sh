@@ -7,8 +7,9 @@ cli=$1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 tab=$'\t'
+source "$(dirname "$0")/lib/background.sh"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'end_background_jobs; rm -rf "$work"' EXIT
 
 for args in "capture --port1 x" "capture --port1 70000" "capture --addr1 1.2.3" "capture --proto tcp" \
             "capture --count 0" "capture --count" "capture --bogus"; do
@@ -41,7 +42,7 @@ send_until_done() {
 pid=$!
 sleep 0.5
 send_until_done "$port" "$pid" 'ab\\c\x01d'
-wait "$pid"
+wait_bounded "$pid" 10
 status=$?
 [ "$status" -eq 0 ] || fail "capture exited $status: $(cat "$work/err")"
 packets=$(grep -c "$tab" "$work/out")
@@ -66,7 +67,7 @@ sleep 0.5
 printf 'x' >"/dev/udp/127.0.0.1/$port"
 sleep 0.3
 kill -INT "$pid"
-wait "$pid"
+wait_bounded "$pid" 10
 status=$?
 [ "$status" -eq 0 ] || fail "interrupted capture exited $status"
 grep -qE '^received [0-9]+, dropped [0-9]+$' "$work/err" || fail "no totals after the interrupt: $(cat "$work/err")"

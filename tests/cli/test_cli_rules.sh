@@ -6,18 +6,10 @@ cli=$1
 peer=$2
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/lib/background.sh"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'end_background_jobs; rm -rf "$work"' EXIT
 tab=$'\t'
-
-start_peer() {
-    coproc PEER { "$peer"; }
-    read -r listen_port client_port <&"${PEER[0]}" || { echo "FAIL: peer did not start"; exit 1; }
-}
-stop_peer() {
-    exec {PEER[1]}>&-
-    wait "$PEER_PID" 2>/dev/null
-}
 
 # The rules as loaded: fifteen fields in the order of the file's keys.
 printf '[ALL]\r\nCount=2\r\n[Item1]\r\nRulesName="web"\r\nEnabledRules=1\r\nEnRemotePortFilter=1\r\nRemotePortFilter=0x50\r\nPopupMsg=a\tb\r\n' >"$work/rules.dat"

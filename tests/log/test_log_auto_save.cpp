@@ -104,7 +104,7 @@ TEST_F(LogAutoSaveTest, AnExistingFileOfThatNameIsReplaced) {
     EXPECT_EQ(Read(result.Path).rfind("<HTML>\r\n", 0), 0u);
 }
 
-TEST_F(LogAutoSaveTest, FailureKeepsEveryEntryShowsTheMessageAndRetriesNextTime) {
+TEST_F(LogAutoSaveTest, FailuresKeepEveryEntryAndAreReportedOncePerRun) {
     std::ofstream(Base / "Logs") << "a file where the folder belongs";
     for (int i = 1; i <= 1001; ++i) Log.AddLog("entry", lkConnect);
     EXPECT_EQ(Log.Count(), 1001u);
@@ -112,14 +112,27 @@ TEST_F(LogAutoSaveTest, FailureKeepsEveryEntryShowsTheMessageAndRetriesNextTime)
     EXPECT_EQ(Shown[0], "Cannot create file \"" + (Base / "Logs" / "Log20261206-047.htm").string() +
                             "\". Not a directory");
 
-    Log.AddLog("entry", lkConnect);  // still over the limit: tries again
-    EXPECT_EQ(Log.Count(), 1002u);
+    // Every further line tries again, quietly.
+    for (int i = 0; i < 50; ++i) Log.AddLog("entry", lkConnect);
+    EXPECT_EQ(Log.Count(), 1051u);
+    EXPECT_EQ(Shown.size(), 1u);
+
+    // The options applied again: the next failure is news.
+    Log.ResetAutoSaveErrorReport();
+    Log.AddLog("entry", lkConnect);
+    Log.AddLog("entry", lkConnect);
     EXPECT_EQ(Shown.size(), 2u);
 
     std::filesystem::remove(Base / "Logs");  // now the folder can be made
     Log.AddLog("entry", lkConnect);
     EXPECT_EQ(Log.Count(), 1u);
-    EXPECT_EQ(Shown.size(), 2u);
+
+    // A save succeeded: the first failure of a new run is reported.
+    std::filesystem::remove_all(Base / "Logs");
+    std::ofstream(Base / "Logs") << "in the way again";
+    for (int i = 0; i < 1002; ++i) Log.AddLog("entry", lkConnect);
+    EXPECT_EQ(Log.Count(), 1003u);
+    EXPECT_EQ(Shown.size(), 3u);
 }
 
 TEST_F(LogAutoSaveTest, HostTextFailureWritesNothing) {

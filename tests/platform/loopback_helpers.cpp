@@ -1,6 +1,7 @@
 #include "loopback_helpers.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/ip_tables.h"
-#include "platform/linux/proc_dir.h"
+#include "platform/linux/unique_fd.h"
 
 namespace tarnwick::test {
 

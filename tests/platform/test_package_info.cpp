@@ -61,6 +61,20 @@ TEST(PackageInfoTest, MergedUsrPathsFindTheirPackage) {
     EXPECT_EQ(PackagePathCandidates("/opt/none/x"), std::vector<std::string>{"/opt/none/x"});
 }
 
+TEST(PackageInfoTest, DpkgQueryIsNeverTakenFromThePath) {
+    // A dpkg-query of the user's, first on PATH, that claims every file.
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "tarnwick_fake_dpkg";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "dpkg-query") << "#!/bin/sh\necho \"impostor: $2\"\n";
+    std::filesystem::permissions(folder / "dpkg-query", std::filesystem::perms::owner_all);
+    const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", (folder.string() + ":" + oldPath).c_str(), 1);
+    const auto owner = OwningPackage("/usr/bin/ls");
+    setenv("PATH", oldPath.c_str(), 1);
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(owner, "coreutils");
+}
+
 TEST(PackageInfoTest, UnownedFilesHaveNoFields) {
     char name[] = "/tmp/tarnwick_unowned_XXXXXX";
     const int fd = mkstemp(name);

@@ -1,11 +1,15 @@
 // The "Process Info" dialog: filled when it opens, not modal, kept as it is
-// while open.
+// while open; with a look-up, open at once and filled off the window thread.
 #include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWidget>
+#include <QtTest/QTest>
+
+#include <latch>
+#include <memory>
 
 #include "ui/process_info_form.h"
 
@@ -61,6 +65,62 @@ TEST(ProcessInfoFormTest, KeepsItsFieldsWhileOpenAndRefillsOnReopen) {
     form.ShowForProcess("?", FieldsNamed("c"));
     EXPECT_EQ(form.Edit1->text(), "/bin/second");
     EXPECT_EQ(form.Values[0]->text(), "b0");
+}
+
+// A look-up that blocks until released and tells when it has returned. Its
+// latches are shared, since the look-up may outlive the test's scope.
+struct TSlowLookup {
+    std::shared_ptr<std::latch> Release = std::make_shared<std::latch>(1);
+    std::shared_ptr<std::latch> Returned = std::make_shared<std::latch>(1);
+
+    TProcessInfo_F::TFieldsLookup Lookup(const std::string& prefix) const {
+        return [release = Release, returned = Returned, prefix](const std::string&) {
+            release->wait();
+            returned->count_down();
+            return FieldsNamed(prefix);
+        };
+    }
+};
+
+TEST(ProcessInfoFormTest, OpensAtOnceAndFillsWhenTheLookupReturns) {
+    TProcessInfo_F form(nullptr);
+    const TSlowLookup slow;
+    form.ShowForProcess("/usr/bin/slow", slow.Lookup("v"));
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.Edit1->text(), "/usr/bin/slow");
+    EXPECT_EQ(form.Values[0]->text(), TProcessInfo_F::kPendingValue);
+
+    slow.Release->count_down();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.Values[0]->text() == "v0"; }, 5000));
+    EXPECT_EQ(form.Values[7]->text(), "v7");
+}
+
+TEST(ProcessInfoFormTest, AReplacedLookupIsDropped) {
+    TProcessInfo_F form(nullptr);
+    const TSlowLookup first;
+    const TSlowLookup second;
+    form.ShowForProcess("/bin/first", first.Lookup("a"));
+    form.close();
+    form.ShowForProcess("/bin/second", second.Lookup("b"));
+
+    second.Release->count_down();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.Values[0]->text() == "b0"; }, 5000));
+    first.Release->count_down();
+    first.Returned->wait();
+    QTest::qWait(100);
+    EXPECT_EQ(form.Edit1->text(), "/bin/second");
+    EXPECT_EQ(form.Values[0]->text(), "b0");
+}
+
+TEST(ProcessInfoFormTest, DestroyedWhileTheLookupRuns) {
+    const TSlowLookup slow;
+    {
+        TProcessInfo_F form(nullptr);
+        form.ShowForProcess("/usr/bin/slow", slow.Lookup("v"));
+    }
+    slow.Release->count_down();
+    slow.Returned->wait();
+    QTest::qWait(100);  // a wake-up of the dead dialog would land here
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/linux/proc_dir.h"
+#include "platform/linux/unique_fd.h"
 
 extern char** environ;
 

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/linux/unique_fd.h"
+
 extern char** environ;
 
 namespace tarnwick {
@@ -22,38 +24,42 @@ namespace {
 constexpr size_t kMaxCommandOutput = 16u << 20;
 constexpr size_t kMaxTextFile = 1u << 20;
 constexpr std::streamsize kMaxPeFile = 256ll << 20;
-const char kDpkgQuery[] = "dpkg-query";
+// By its absolute path: a PATH of the user's (or a writable folder early in
+// it) must not choose the program we run and whose output we trust.
+const char kDpkgQuery[] = "/usr/bin/dpkg-query";
 
-// Runs `argv` (looked up on PATH) with no shell and stdin and stderr on
-// /dev/null; gives its standard output when it exits with status 0.
+// Runs `argv` (argv[0] an absolute path) with no shell and stdin and stderr
+// on /dev/null; gives its standard output when it exits with status 0.
 std::optional<std::string> RunCapture(const std::vector<std::string>& argv) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
+    TUniqueFd readEnd(pipeFds[0]);
+    TUniqueFd writeEnd(pipeFds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t child = 0;
-    const int spawned = posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
+    const int spawned = posix_spawn(&child, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (spawned != 0) {
-        close(pipeFds[0]);
-        return std::nullopt;
-    }
+    // Our copy of the write end must go, or the read below never sees end-of-file.
+    writeEnd.Reset();
+    if (spawned != 0) return std::nullopt;
     std::string output;
     std::array<char, 65536> buffer;
     while (output.size() < kMaxCommandOutput) {
-        const ssize_t got = read(pipeFds[0], buffer.data(), buffer.size());
+        const ssize_t got = read(readEnd.Get(), buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         output.append(buffer.data(), static_cast<size_t>(got));
     }
-    close(pipeFds[0]);
+    // Closed before the wait: a program with more to say than we read then
+    // ends on SIGPIPE instead of blocking on a full pipe.
+    readEnd.Reset();
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

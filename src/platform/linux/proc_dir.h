@@ -1,46 +1,17 @@
-// Small helpers for walking /proc without allocating: owned descriptors,
-// directory streams opened relative to a parent directory, and process ids
-// parsed from entry names.
+// Small helpers for walking /proc without allocating: directory streams
+// opened relative to a parent directory, and process ids parsed from entry
+// names.
 #pragma once
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
 
+#include "platform/linux/unique_fd.h"
+
 namespace tarnwick {
-
-// Sole owner of a file descriptor; closes it when destroyed.
-class TUniqueFd {
-public:
-    TUniqueFd() = default;
-    explicit TUniqueFd(int fd) noexcept : Fd_(fd) {}
-    TUniqueFd(TUniqueFd&& other) noexcept : Fd_(other.Release()) {}
-    TUniqueFd& operator=(TUniqueFd&& other) noexcept {
-        if (this != &other) Reset(other.Release());
-        return *this;
-    }
-    TUniqueFd(const TUniqueFd&) = delete;
-    TUniqueFd& operator=(const TUniqueFd&) = delete;
-    ~TUniqueFd() { Reset(); }
-
-    int Get() const noexcept { return Fd_; }
-    bool IsValid() const noexcept { return Fd_ >= 0; }
-    int Release() noexcept {
-        const int fd = Fd_;
-        Fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) noexcept {
-        if (Fd_ >= 0) close(Fd_);
-        Fd_ = fd;
-    }
-
-private:
-    int Fd_ = -1;
-};
 
 struct TDirCloser {
     void operator()(DIR* dir) const { closedir(dir); }

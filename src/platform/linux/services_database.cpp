@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/unique_fd.h"
+
 namespace tarnwick {
 
 namespace {
@@ -73,23 +75,6 @@ void ParseLine(std::string_view line, TServicesByPort& entries) {
     entries.emplace(*port, TServiceEntry{std::string(name), std::string(protocol)});
 }
 
-// Closes the descriptor on every path out of Load.
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) : Fd_(fd) {}
-    ~TFileDescriptor() {
-        if (Fd_ >= 0) {
-            ::close(Fd_);
-        }
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Get() const { return Fd_; }
-
-private:
-    int Fd_;
-};
-
 }  // namespace
 
 TServicesByPort ParseServices(std::string_view text) {
@@ -139,8 +124,8 @@ void TServicesDatabase::Load() {
     Entries_.clear();
     Loaded_.reset();
 
-    TFileDescriptor file(::open(Path_.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) {
+    TUniqueFd file(::open(Path_.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsValid()) {
         return;
     }
     // The identity comes from the descriptor actually read, so a file replaced
