@@ -405,6 +405,8 @@ void TMain_F::LoadOptions() {
             Timer2->stop();
         }
     }
+    // A changed option gets a failing save reported again.
+    if (Log_.AutoSaveLog != options.AutoSaveLog) Log_.ResetAutoSaveErrorReport();
     Log_.AutoSaveLog = options.AutoSaveLog;
 }
 
@@ -496,8 +498,8 @@ void TMain_F::ActionProcessInfoExecute() {
     } else if (exe.Problem == TProblem::NoExe) {
         Services_.Boxes.Show(this, QString::fromLatin1(kNoProcessExeFile), kApplicationTitle, QMessageBox::Warning);
     } else {
-        ProcessInfo_F->ShowForProcess(exe.Path, Services_.ProcessInfoOf ? Services_.ProcessInfoOf(exe.Path)
-                                                                        : TProcessInfoFields{});
+        // The package look-up can take seconds: the window fills in when it returns.
+        ProcessInfo_F->ShowForProcess(exe.Path, Services_.ProcessInfoOf);
     }
 }
 

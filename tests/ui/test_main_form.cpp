@@ -134,6 +134,17 @@ TEST_F(MainForm, ClearingAsksAndEmptiesTheLogWhateverTheAnswer) {
     }
 }
 
+TEST_F(MainForm, AnAutomaticSaveThatKeepsFailingIsReportedOnceAfterTheLineAndLosesNothing) {
+    TMain_F& form = Create();  // its folder does not exist: every save fails
+    ASSERT_TRUE(WaitForRefreshes(1));
+    const size_t before = form.Log().Count();
+    for (size_t i = 0; i < TEventLog::AutoSaveLimit + 50; ++i) form.AddLog("entry", lkInfo);
+    EXPECT_TRUE(Boxes.Shown.empty());  // never inside the call that logged: posted to run after it
+    QTest::qWait(20);
+    EXPECT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_EQ(form.Log().Count(), before + TEventLog::AutoSaveLimit + 50);
+}
+
 TEST_F(MainForm, UnreadableTablesEndTheProgramBeforeAnyRefresh) {
     Form = std::make_unique<TMain_F>(Services([] { return std::optional<std::string>("Protocol not supported"); }));
     EXPECT_FALSE(Form->TablesBound());
