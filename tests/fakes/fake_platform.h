@@ -1,6 +1,7 @@
 // Fakes of the platform interfaces: tables, processes and names set by the test.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -91,7 +92,9 @@ class TRecordingKiller final : public TConnectionKiller {
 public:
     std::optional<std::string> Refusal;
     std::vector<TTcpRow> Killed;
+    std::function<void()> OnKill;  // runs at each kill, before its answer
     std::optional<std::string> KillTcp(const TTcpRow& row) override {
+        if (OnKill) OnKill();
         if (Refusal) return Refusal;
         Killed.push_back(row);
         return std::nullopt;
