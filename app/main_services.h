@@ -17,7 +17,8 @@ inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& box
                          platform.Packets,  std::move(executableDir),          std::move(executablePath),
                          &SockDiagUnavailableReason,
                          &GetProcessExePath,
-                         &ReadProcessInfoFields};
+                         &ReadProcessInfoFields,
+                         platform.Wakeup};
 }
 
 }  // namespace tarnwick

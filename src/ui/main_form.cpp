@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSocketNotifier>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -138,8 +139,14 @@ void TMain_F::FormCreate() {
     Refresh_ = std::make_unique<TRefresh>(Snapshot_, *Connections,
                                           TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names},
                                           View_);
+    // Workers hand their tasks over through a queue of our own rather than the
+    // toolkit's cross-thread events, so the hand-over is ordered by a standard
+    // mutex that ThreadSanitizer can check.
+    WorkerTasks_ = std::make_unique<TTaskQueue>(Services_.Wakeup);
+    auto* wakeups = new QSocketNotifier(static_cast<qintptr>(Services_.Wakeup.Fd()), QSocketNotifier::Read, this);
+    connect(wakeups, &QSocketNotifier::activated, this, [this] { WorkerTasks_->RunPending(); });
     Scheduler_ = std::make_unique<TRefreshScheduler>(*Refresh_, *WindowOutlets_, [this](std::function<void()> task) {
-        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+        WorkerTasks_->Post(std::move(task));
     });
     Scheduler_->OnFinished = [this] { RefreshEnded(); };
     Timer1 = new QTimer(this);

@@ -19,6 +19,7 @@
 #include "monitor/grid_row_mapping.h"
 #include "monitor/refresh.h"
 #include "monitor/refresh_scheduler.h"
+#include "monitor/task_queue.h"
 #include "monitor/view_settings.h"
 #include "platform/connection_killer.h"
 #include "platform/program_launcher.h"
@@ -27,6 +28,7 @@
 #include "platform/autostart.h"
 #include "platform/packet_source.h"
 #include "platform/pe_version_info.h"
+#include "platform/wakeup.h"
 #include "ui/app_title.h"
 #include "ui/message_boxes.h"
 
@@ -68,6 +70,8 @@ struct TMainServices {
     // The executable of a process ("?" when it cannot be read), and its version fields.
     std::function<std::string(uint32_t pid)> ProcessExePath;
     std::function<TProcessInfoFields(const std::string& path)> ProcessInfoOf;
+    // Wakes the window thread for the tasks a refresh worker hands to it.
+    TWakeup& Wakeup;
 };
 
 class TMain_F final : public QMainWindow {
@@ -225,6 +229,7 @@ private:
     TLogListModel* LogModel_ = nullptr;
     std::unique_ptr<TWindowOutlets> WindowOutlets_;
     std::unique_ptr<TRefresh> Refresh_;
+    std::unique_ptr<TTaskQueue> WorkerTasks_;  // what refresh workers hand to this thread
     std::unique_ptr<TRefreshScheduler> Scheduler_;
     bool TablesBound_ = false;
     bool Stopped_ = false;

@@ -13,6 +13,7 @@
 
 #include "fakes/fake_packet_source.h"
 #include "fakes/fake_platform.h"
+#include "platform/linux/eventfd_wakeup.h"
 #include "ui/scripted_boxes.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
@@ -120,7 +121,8 @@ protected:
                                  AskedPids.push_back(pid);
                                  return ExePaths.contains(pid) ? ExePaths[pid] : std::string("?");
                              },
-                             [](const std::string&) { return TProcessInfoFields{}; }};
+                             [](const std::string&) { return TProcessInfoFields{}; },
+                             Wakeup};
     }
     // Runs the event loop until `count` refreshes have completed in all.
     bool WaitForRefreshes(int count) {
@@ -137,6 +139,7 @@ protected:
     TRecordingSound Sound;
     TRecordingAutostart Autostart;
     TFakePacketSource Packets;
+    TEventFdWakeup Wakeup;
     std::map<uint32_t, std::string> ExePaths;  // what the process list says of each pid
     std::vector<uint32_t> AskedPids;           // whose executable the window asked for
     std::string ExecutableDir = "/nonexistent-tarnwick-folder";

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/linux/eventfd_wakeup.h"
 #include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
@@ -25,6 +26,7 @@ struct TLinuxServices {
     TLinuxSoundPlayer Sound;
     TXdgAutostart Autostart;
     TPcapPacketSource Packets;
+    TEventFdWakeup Wakeup;
 };
 
 }  // namespace tarnwick
