@@ -23,6 +23,8 @@ public:
     bool Extended;
     std::vector<TTcpRow> TcpRows;
     std::vector<TUdpRow> UdpRows;
+    std::vector<TTcpRow> Tcp6Rows;  // the IPv6 tables (extended path)
+    std::vector<TUdpRow> Udp6Rows;
     uint32_t TcpResult = kTableOk;  // returned by the fetch (extended) or the fill call (plain)
     uint32_t UdpResult = kTableOk;
     // Plain path: the answer to the size query; anything but 122 ends the refresh.
@@ -33,6 +35,8 @@ public:
     bool ExTablesAvailable() const override { return Extended; }
     uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
+    uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;
+    uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override;
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
     uint32_t GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
 };
