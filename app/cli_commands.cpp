@@ -111,15 +111,21 @@ int RunRulesCommand(const TCliOptions& options) {
 int RunKillCommand(const TCliOptions& options) {
     TCliMonitor monitor;
     monitor.Refresh.Run(monitor.Outlets);
-    // Entries that differ only in their local address are one connection here,
-    // since the command names none; an established one is taken first.
-    const uint32_t remoteAddr = InetAddr(options.RemoteAddr);
-    const auto found = DottedText(remoteAddr) != options.RemoteAddr
-                           ? std::nullopt
-                           : monitor.Snapshot.FindConnection(TConnectionKey{
-                                 true, std::nullopt, options.LocalPort, remoteAddr, options.RemotePort});
+    // Entries that differ only in their local address (and, for IPv6, the
+    // interface) are one connection here, since the command names none; an
+    // established one is taken first.
+    TConnectionKey key{true, std::nullopt, options.LocalPort, 0, options.RemotePort};
+    if (options.RemoteAddr6) {
+        key.V6 = true;
+        key.RemoteAddr6 = *options.RemoteAddr6;
+        key.AnyLocal6 = true;
+    } else {
+        key.RemoteAddr = InetAddr(options.RemoteAddr);  // dotted without leading zeros: read exactly
+    }
+    const auto found = monitor.Snapshot.FindConnection(key);
     if (!found) {
-        std::cout << "No TCP connection from local port " << options.LocalPort << " to " << options.RemoteAddr << ":"
+        const std::string remote = options.RemoteAddr6 ? "[" + options.RemoteAddr + "]" : options.RemoteAddr;
+        std::cout << "No TCP connection from local port " << options.LocalPort << " to " << remote << ":"
                   << options.RemotePort << "\n";
         return 1;
     }

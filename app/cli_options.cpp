@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/text_util.h"
+
 namespace tarnwick {
 
 const char* CliUsage() {
@@ -28,7 +30,11 @@ const char* CliUsage() {
            "          --no-ipv6 leaves out the TCPv6 and UDPv6 rows and their events\n"
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
-           "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN)\n"
+           "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN). REMOTEADDR is a dotted\n"
+           "          IPv4 address of decimal numbers, leading zeros ignored (127.000.000.001\n"
+           "          is 127.0.0.1), or an IPv6 address in any standard form (::1 is\n"
+           "          0:0:0:0:0:0:0:1); an IPv4-mapped one (::ffff:a.b.c.d) names the IPv4\n"
+           "          connection a.b.c.d, which is how the table lists it\n"
            "  capture captures IPv4 packets on every interface (needs CAP_NET_RAW) and prints\n"
            "          those between endpoint 1 (--addr1, --port1) and endpoint 2 (--addr2,\n"
            "          --port2), either way, of protocol NAME (IP, ICMP, IGMP, GGP, TCP, PUP,\n"
@@ -61,15 +67,40 @@ bool ParsePort(const std::string& text, uint16_t& port) {
     return true;
 }
 
-bool IsDottedAddress(const std::string& text) {
+// A dotted IPv4 address of four decimal numbers 0..255 (up to three digits
+// each), written as the address field shows it: without leading zeros, so
+// "127.000.000.001" is "127.0.0.1" (and "010" is ten, never octal eight).
+std::optional<std::string> CanonicalDotted(const std::string& text) {
+    std::string dotted;
     size_t start = 0;
     for (int part = 0; part < 4; ++part) {
         const size_t end = part < 3 ? text.find('.', start) : text.size();
-        if (end == std::string::npos) return false;
+        if (end == std::string::npos) return std::nullopt;
         unsigned value = 0;
         const std::string piece = text.substr(start, end - start);
-        if (piece.size() > 3 || !ParseNumber(piece, value) || value > 255) return false;
+        if (piece.size() > 3 || !ParseNumber(piece, value) || value > 255) return std::nullopt;
+        dotted += (part > 0 ? "." : "") + std::to_string(value);
         start = end + 1;
+    }
+    return dotted;
+}
+
+// The kill command's REMOTEADDR into `options`; false when it is no address.
+bool ParseRemoteAddr(const std::string& text, TCliOptions& options) {
+    if (text.find(':') == std::string::npos) {
+        const std::optional<std::string> dotted = CanonicalDotted(text);
+        if (!dotted) return false;
+        options.RemoteAddr = *dotted;
+        return true;
+    }
+    const std::optional<TIp6Address> address = ParseIp6(text);
+    if (!address) return false;
+    if (IsIpv4Mapped(*address)) {
+        // The tables list a connection with mapped ends as an IPv4 one.
+        options.RemoteAddr = DottedText(MappedIpv4Field(*address));
+    } else {
+        options.RemoteAddr6 = *address;
+        options.RemoteAddr = Ip6Text(*address);
     }
     return true;
 }
@@ -96,8 +127,8 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
         if (args.size() != 4) return fail("kill takes LOCALPORT REMOTEADDR REMOTEPORT");
         options.Command = TCliOptions::TCommand::Kill;
         if (!ParsePort(args[1], options.LocalPort)) return fail("bad local port '" + args[1] + "'");
-        if (!IsDottedAddress(args[2])) return fail("bad remote address '" + args[2] + "': a dotted IPv4 address expected");
-        options.RemoteAddr = args[2];
+        if (!ParseRemoteAddr(args[2], options))
+            return fail("bad remote address '" + args[2] + "': a dotted IPv4 address or an IPv6 address expected");
         if (!ParsePort(args[3], options.RemotePort)) return fail("bad remote port '" + args[3] + "'");
         return options;
     }
@@ -140,18 +171,9 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
             const std::string& value = args[++i];
             if (arg == "--addr1" || arg == "--addr2") {
-                if (!IsDottedAddress(value)) return fail("bad address '" + value + "': a dotted IPv4 address expected");
-                // As the address field shows it: numbers without leading zeros.
-                std::string dotted;
-                size_t start = 0;
-                for (int part = 0; part < 4; ++part) {
-                    const size_t end = part < 3 ? value.find('.', start) : value.size();
-                    unsigned number = 0;
-                    ParseNumber(value.substr(start, end - start), number);
-                    dotted += (part > 0 ? "." : "") + std::to_string(number);
-                    start = end + 1;
-                }
-                (arg == "--addr1" ? capture.Addr1 : capture.Addr2) = dotted;
+                const std::optional<std::string> dotted = CanonicalDotted(value);
+                if (!dotted) return fail("bad address '" + value + "': a dotted IPv4 address expected");
+                (arg == "--addr1" ? capture.Addr1 : capture.Addr2) = *dotted;
             } else if (arg == "--port1" || arg == "--port2") {
                 uint16_t port = 0;
                 if (!ParsePort(value, port)) return fail("bad port '" + value + "'");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli_capture.h"
+#include "common/inet_address.h"
 
 namespace tarnwick {
 
@@ -23,9 +24,12 @@ struct TCliOptions {
     std::optional<long long> Count;  // refreshes to run; none = until interrupted
     std::string RulesFile;           // watch --rules, and the file of `rules`
     bool EnableRules = false;
-    // kill
+    // kill: RemoteAddr is the address as the table writes it (dotted IPv4
+    // without leading zeros, or IPv6 in the RFC 5952 form); RemoteAddr6 is set
+    // for an IPv6 address.
     uint16_t LocalPort = 0;
     std::string RemoteAddr;
+    std::optional<TIp6Address> RemoteAddr6;
     uint16_t RemotePort = 0;
     // capture
     TCaptureCliOptions Capture;

@@ -5,13 +5,20 @@
 holder_pid=
 holder_in=
 
+# start_holder N [M]: N IPv4 connections, and M more over ::1 when M is given.
 start_holder() {
-    local n=$1 line=
-    coproc HOLDER { exec "$holder" "$n" 2>>"$holder_log"; }
+    local n=$1 m=${2:-} line= expected=
+    local args=("$n")
+    expected="ready $n"
+    if [ -n "$m" ]; then
+        args+=(--ipv6 "$m")
+        expected="ready $n ipv6 $m"
+    fi
+    coproc HOLDER { exec "$holder" "${args[@]}" 2>>"$holder_log"; }
     holder_pid=$HOLDER_PID
     holder_in=${HOLDER[1]}
-    if ! read -r -t 180 line <&"${HOLDER[0]}" || [ "$line" != "ready $n" ]; then
-        echo "tarnwick-hold-connections $n did not get ready:" >&2
+    if ! read -r -t 180 line <&"${HOLDER[0]}" || [ "$line" != "$expected" ]; then
+        echo "tarnwick-hold-connections ${args[*]} did not get ready:" >&2
         cat "$holder_log" >&2
         stop_holder
         exit 1

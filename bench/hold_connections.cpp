@@ -1,12 +1,13 @@
-// tarnwick-hold-connections N
+// tarnwick-hold-connections N [--ipv6 M]
 //
-// Opens N established TCP connections on loopback and holds both ends of each
-// in one process, so that the system's tables hold 2 N established rows for
-// the benchmarks to read. That process is this one when it may open 2 N
+// Opens N established TCP connections on loopback (and M more over ::1 with
+// --ipv6) and holds both ends of each in one process, so that the system's
+// tables hold 2 N established IPv4 rows (and 2 M IPv6 ones) for the
+// benchmarks to read. That process is this one when it may open 2 N
 // descriptors (root raises its hard limit, up to fs.nr_open); where it may
 // not (no CAP_SYS_RESOURCE), worker processes forked from it each hold as
-// many connections as their limit allows. Prints "ready N" on stdout once every connection is
-// established, then waits until stdin reaches its end or SIGTERM/SIGINT
+// many connections as their limit allows. Prints "ready N" (with --ipv6,
+// "ready N ipv6 M") on stdout once every connection is established, then waits until stdin reaches its end or SIGTERM/SIGINT
 // arrives, and exits.
 //
 // How it gets to 50,000 connections within seconds:
@@ -14,6 +15,11 @@
 //   - clients bound to varying source addresses 127.0.0.2, 127.0.0.3, ... with
 //     IP_BIND_ADDRESS_NO_PORT, at most kConnectionsPerSource per address, so
 //     the ephemeral port range of any one source address never runs short;
+//   - IPv6 clients all come from ::1 (the only loopback address there is),
+//     spread over the listeners: the kernel gives an ephemeral port to
+//     several connections as long as their destination ports differ, so the
+//     range (net.ipv4.ip_local_port_range, shared by both families) holds
+//     about its size times kListeners of them;
 //   - connects are non-blocking and issued in chunks smaller than the listen
 //     backlogs; each chunk is accepted completely before the next starts, so
 //     no SYN is ever dropped for a full accept queue (which would cost a
@@ -110,34 +116,59 @@ void SetLingerZero(int fd) {
     if (setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0) FailErrno("setsockopt(SO_LINGER)", errno);
 }
 
+// A listener on 127.0.0.1 or ::1; Addr is its address, to connect to.
 struct TListener {
     int Fd = -1;
-    sockaddr_in Addr{};
+    sockaddr_storage Addr{};
+    socklen_t AddrLength = 0;
 };
 
-TListener OpenListener() {
+TListener OpenListener(int family) {
     TListener listener;
-    listener.Fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    listener.Fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listener.Fd < 0) FailErrno("socket for a listener", errno);
-    listener.Addr.sin_family = AF_INET;
-    listener.Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    listener.Addr.sin_port = 0;
-    if (bind(listener.Fd, reinterpret_cast<const sockaddr*>(&listener.Addr), sizeof listener.Addr) != 0) {
-        FailErrno("bind of a listener to 127.0.0.1", errno);
+    if (family == AF_INET6) {
+        auto& addr = reinterpret_cast<sockaddr_in6&>(listener.Addr);
+        addr.sin6_family = AF_INET6;
+        addr.sin6_addr = in6addr_loopback;
+        listener.AddrLength = sizeof addr;
+    } else {
+        auto& addr = reinterpret_cast<sockaddr_in&>(listener.Addr);
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        listener.AddrLength = sizeof addr;
+    }
+    if (bind(listener.Fd, reinterpret_cast<const sockaddr*>(&listener.Addr), listener.AddrLength) != 0) {
+        FailErrno(family == AF_INET6 ? "bind of a listener to ::1" : "bind of a listener to 127.0.0.1", errno);
     }
     if (listen(listener.Fd, kBacklog) != 0) FailErrno("listen", errno);
-    socklen_t len = sizeof listener.Addr;
+    socklen_t len = listener.AddrLength;
     if (getsockname(listener.Fd, reinterpret_cast<sockaddr*>(&listener.Addr), &len) != 0) {
         FailErrno("getsockname of a listener", errno);
     }
     return listener;
 }
 
+uint16_t PortOf(const TListener& listener) {
+    return ntohs(listener.Addr.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(listener.Addr).sin6_port
+                                                     : reinterpret_cast<const sockaddr_in&>(listener.Addr).sin_port);
+}
+
 // Starts the non-blocking connect of connection `index`; returns the client socket.
 int StartConnect(size_t index, const std::vector<TListener>& listeners) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const TListener& to = listeners[index % listeners.size()];
+    const int family = to.Addr.ss_family;
+    const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) FailErrno("socket for connection " + std::to_string(index + 1), errno);
     SetLingerZero(fd);
+    if (family == AF_INET6) {
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&to.Addr), to.AddrLength) != 0 && errno != EINPROGRESS) {
+            FailErrno("connect to [::1]:" + std::to_string(PortOf(to)) + " (IPv6 connection " +
+                          std::to_string(index + 1) + ")",
+                      errno);
+        }
+        return fd;
+    }
     const int one = 1;
     if (setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one) != 0) {
         FailErrno("setsockopt(IP_BIND_ADDRESS_NO_PORT)", errno);
@@ -150,10 +181,9 @@ int StartConnect(size_t index, const std::vector<TListener>& listeners) {
     if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         FailErrno("bind to source address " + AddrText(source), errno);
     }
-    const TListener& to = listeners[index % listeners.size()];
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&to.Addr), sizeof to.Addr) != 0 && errno != EINPROGRESS) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&to.Addr), to.AddrLength) != 0 && errno != EINPROGRESS) {
         const int error = errno;
-        FailErrno("connect from " + AddrText(source) + " to 127.0.0.1:" + std::to_string(ntohs(to.Addr.sin_port)) +
+        FailErrno("connect from " + AddrText(source) + " to 127.0.0.1:" + std::to_string(PortOf(to)) +
                       " (connection " + std::to_string(index + 1) + ")",
                   error);
     }
@@ -224,9 +254,10 @@ struct THeld {
     std::vector<int> Accepted;
 };
 
-THeld Establish(size_t from, size_t to) {
+THeld Establish(int family, size_t from, size_t to) {
     THeld held;
-    for (int i = 0; i < kListeners; ++i) held.Listeners.push_back(OpenListener());
+    if (from == to) return held;
+    for (int i = 0; i < kListeners; ++i) held.Listeners.push_back(OpenListener(family));
     held.Clients.reserve(to - from);
     held.Accepted.reserve(to - from);
     for (size_t chunk = from; chunk < to; chunk += kChunk) {
@@ -267,7 +298,7 @@ struct TWorker {
     int Control = -1;  // write end: closing it tells the worker to exit
 };
 
-TWorker StartWorker(size_t from, size_t to, int signalFd) {
+TWorker StartWorker(int family, size_t from, size_t to, int signalFd) {
     int ready[2];
     int control[2];
     if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(control, O_CLOEXEC) != 0) FailErrno("pipe", errno);
@@ -280,7 +311,7 @@ TWorker StartWorker(size_t from, size_t to, int signalFd) {
         // Leaves with the parent, whatever way the parent goes.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() == 1) _exit(1);
-        const THeld held = Establish(from, to);
+        const THeld held = Establish(family, from, to);
         const char byte = 'r';
         if (write(ready[1], &byte, 1) != 1) _exit(1);
         WaitForEnd(control[0], signalFd);
@@ -314,22 +345,31 @@ void EndWorkers(const std::vector<TWorker>& workers) {
     }
 }
 
+// Parses a count of connections; fails the program on anything else.
+size_t ParseCount(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < 0 || value > kMaxConnections) {
+        Fail(std::string("a count must be a number from 0 to ") + std::to_string(kMaxConnections) + ", not '" + text +
+             "'");
+    }
+    return static_cast<size_t>(value);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s N\n  Holds N established loopback TCP connections until stdin ends.\n",
+    if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--ipv6") == 0)) {
+        std::fprintf(stderr,
+                     "usage: %s N [--ipv6 M]\n  Holds N established loopback TCP connections (and M more over ::1)"
+                     " until stdin ends.\n",
                      gProgram);
         return 2;
     }
-    char* end = nullptr;
-    errno = 0;
-    const long requested = std::strtol(argv[1], &end, 10);
-    if (errno != 0 || end == argv[1] || *end != '\0' || requested < 0 || requested > kMaxConnections) {
-        Fail(std::string("N must be a number from 0 to ") + std::to_string(kMaxConnections) + ", not '" + argv[1] +
-             "'");
-    }
-    const size_t count = static_cast<size_t>(requested);
+    const size_t count = ParseCount(argv[1]);
+    const size_t count6 = argc == 4 ? ParseCount(argv[3]) : 0;
+    const size_t total = count + count6;
 
     // Signals are taken through a descriptor, never by a handler, so they
     // cannot interrupt the setup halfway.
@@ -343,33 +383,46 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     // Both ends of a connection are always held by the same process: this
-    // one when it may open 2 N descriptors, else as many workers as needed.
-    const rlim_t limit = RaiseFileLimit(static_cast<rlim_t>(2 * count + kListeners + kSpareFds));
-    const rlim_t usable = limit == RLIM_INFINITY ? 2 * count + kListeners + kSpareFds : limit;
+    // one when it may open 2 (N + M) descriptors, else as many workers as
+    // needed, each for connections of one family.
+    const int families = count6 > 0 ? 2 : 1;
+    const rlim_t needed = static_cast<rlim_t>(2 * total + families * kListeners + kSpareFds);
+    const rlim_t limit = RaiseFileLimit(needed);
+    const rlim_t usable = limit == RLIM_INFINITY ? needed : limit;
     if (usable < static_cast<rlim_t>(kListeners + kSpareFds + 2)) Fail("the open-file limit is too low");
     const size_t perProcess = static_cast<size_t>((usable - kListeners - kSpareFds) / 2);
 
     const auto started = std::chrono::steady_clock::now();
     THeld held;
+    THeld held6;
     std::vector<TWorker> workers;
-    if (count <= perProcess) {
-        held = Establish(0, count);
+    if (needed <= usable) {
+        held = Establish(AF_INET, 0, count);
+        held6 = Establish(AF_INET6, 0, count6);
     } else {
-        for (size_t from = 0; from < count; from += perProcess) {
-            workers.push_back(StartWorker(from, std::min(count, from + perProcess), signalFd));
+        for (const auto& [family, familyCount] : {std::pair{AF_INET, count}, std::pair{AF_INET6, count6}}) {
+            for (size_t from = 0; from < familyCount; from += perProcess) {
+                workers.push_back(StartWorker(family, from, std::min(familyCount, from + perProcess), signalFd));
+            }
         }
         AwaitWorkers(workers);
     }
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
 
-    std::printf("ready %zu\n", count);
+    if (argc == 4) {
+        std::printf("ready %zu ipv6 %zu\n", count, count6);
+    } else {
+        std::printf("ready %zu\n", count);
+    }
     std::fflush(stdout);
     const std::string lastSource =
         count == 0 ? "-" : AddrText(INADDR_LOOPBACK + 1 + static_cast<uint32_t>((count - 1) / kConnectionsPerSource));
-    std::fprintf(stderr, "%s: %zu connections established in %lld ms (sources 127.0.0.2..%s, %zu process%s)\n",
-                 gProgram, count, static_cast<long long>(elapsed.count()), lastSource.c_str(),
-                 workers.empty() ? size_t{1} : workers.size(), workers.size() > 1 ? "es" : "");
+    std::fprintf(stderr, "%s: %zu connections established in %lld ms (sources 127.0.0.2..%s", gProgram, count,
+                 static_cast<long long>(elapsed.count()), lastSource.c_str());
+    if (count6 > 0) std::fprintf(stderr, ", and %zu over ::1", count6);
+    std::fprintf(stderr, "; %zu process%s)\n", workers.empty() ? size_t{1} : workers.size(),
+                 workers.size() > 1 ? "es" : "");
 
     WaitForEnd(STDIN_FILENO, signalFd);
     EndWorkers(workers);

@@ -5,7 +5,7 @@ namespace tarnwick {
 bool TConnectionKey::Matches(const TConnectionKey& wanted) const {
     if (Tcp != wanted.Tcp || V6 != wanted.V6 || LocalPort != wanted.LocalPort) return false;
     if (Tcp && (RemotePort != wanted.RemotePort)) return false;
-    if (V6) return LocalAddr6 == wanted.LocalAddr6 && Interface == wanted.Interface &&
+    if (V6) return (wanted.AnyLocal6 || (LocalAddr6 == wanted.LocalAddr6 && Interface == wanted.Interface)) &&
                    (!Tcp || RemoteAddr6 == wanted.RemoteAddr6);
     if (Tcp && RemoteAddr != wanted.RemoteAddr) return false;
     return !wanted.LocalAddr || LocalAddr == wanted.LocalAddr;

@@ -19,15 +19,17 @@ struct TConnectionKey {
     uint32_t RemoteAddr = 0;  // TCP only
     uint16_t RemotePort = 0;  // TCP only
     // An entry of the IPv6 tables: its addresses are these instead, and the
-    // local one is always compared (with the interface it is bound to).
+    // local one is compared with the interface it is bound to, unless
+    // AnyLocal6 leaves both open (the command line names neither).
     bool V6 = false;
     TIp6Address LocalAddr6{};
     TIp6Address RemoteAddr6{};  // TCP only
     uint32_t Interface = 0;
+    bool AnyLocal6 = false;
     bool operator==(const TConnectionKey&) const = default;
 
     // Whether this key, taken from an entry, names the same connection as
-    // `wanted` (whose local IPv4 address may be left open).
+    // `wanted` (whose local address may be left open).
     bool Matches(const TConnectionKey& wanted) const;
 };
 

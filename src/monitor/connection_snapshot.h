@@ -58,7 +58,8 @@ public:
 
     // The entry `key` names, read under one lock so a refresh swapping the
     // tables meanwhile cannot split the search. For TCP with no local address
-    // in the key, an established entry comes before others with the same ends
+    // in the key (LocalAddr unset, or AnyLocal6 for an IPv6 key), an
+    // established entry comes before others with the same ends
     // (entries that differ only in their local address are one connection to
     // the user). nullopt when no current entry matches.
     std::optional<TFoundConnection> FindConnection(const TConnectionKey& key) const;

@@ -1,12 +1,14 @@
-// Test peer for the command-line tests: a listener on 127.0.0.1 and one
-// established connection to it. Prints "<listen port> <client port>" and holds
-// everything open until its standard input closes.
+// Test peer for the command-line tests: a listener on 127.0.0.1 (on ::1 when
+// the first argument is "6") and one established connection to it. Prints
+// "<listen port> <client port>" and holds everything open until its standard
+// input closes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -16,25 +18,36 @@ int Fail(const char* what) {
 }
 
 uint16_t LocalPort(int fd) {
-    sockaddr_in addr{};
+    sockaddr_in6 addr{};  // the port sits at the same place in both families' addresses
     socklen_t length = sizeof addr;
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-    return ntohs(addr.sin_port);
+    return ntohs(addr.sin6_port);
 }
 
 }  // namespace
 
-int main() {
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listener, 4) != 0)
-        return Fail("listener");
-    addr.sin_port = htons(LocalPort(listener));
-    const int client = socket(AF_INET, SOCK_STREAM, 0);
-    if (client < 0 || connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return Fail("connect");
+int main(int argc, char** argv) {
+    const bool v6 = argc > 1 && std::strcmp(argv[1], "6") == 0;
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    auto* addr4 = reinterpret_cast<sockaddr_in*>(&storage);
+    auto* addr6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    if (v6) {
+        addr6->sin6_family = AF_INET6;
+        addr6->sin6_addr = in6addr_loopback;
+        length = sizeof *addr6;
+    } else {
+        addr4->sin_family = AF_INET;
+        addr4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *addr4;
+    }
+    auto* addr = reinterpret_cast<sockaddr*>(&storage);
+    const int listener = socket(storage.ss_family, SOCK_STREAM, 0);
+    if (listener < 0 || bind(listener, addr, length) != 0 || listen(listener, 4) != 0) return Fail("listener");
+    const uint16_t port = htons(LocalPort(listener));
+    (v6 ? addr6->sin6_port : addr4->sin_port) = port;
+    const int client = socket(storage.ss_family, SOCK_STREAM, 0);
+    if (client < 0 || connect(client, addr, length) != 0) return Fail("connect");
     const int server = accept(listener, nullptr, nullptr);
     if (server < 0) return Fail("accept");
     std::printf("%u %u\n", LocalPort(listener), LocalPort(client));

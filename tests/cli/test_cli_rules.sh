@@ -55,14 +55,26 @@ start_peer
 watch=$("$cli" watch --interval 0 --count 1 --rules "$work/rules.dat")
 grep -q 'Enabled Rules' <<<"$watch" && fail "rules fired without --enable-rules"
 
-# Closing by hand: the established client end of our peer.
-"$cli" kill "$client_port" 127.0.0.1 "$listen_port" >"$work/out"; status=$?
+# Closing by hand: the established client end of our peer (leading zeros are
+# only another spelling of the address).
+"$cli" kill "$client_port" 127.000.000.001 "$listen_port" >"$work/out"; status=$?
 [ "$status" -eq 0 ] || fail "kill exited $status: $(cat "$work/out")"
 "$cli" table --no-shortnames | grep -qP "\t${client_port}\tTCP\tEstablished\t" && fail "the killed connection is still established"
 "$cli" kill "$listen_port" 0.0.0.0 0 >"$work/out"; status=$?
 [ "$status" -eq 1 ] && [ "$(cat "$work/out")" = "I can only close Established connections!" ] ||
     fail "killing the listener: status $status, '$(cat "$work/out")'"
 "$cli" kill 1 10.9.9.9 1 >/dev/null; [ $? -eq 1 ] || fail "killing a connection that does not exist did not fail"
+"$cli" kill 1 127.0.0.256 1 >/dev/null 2>&1; [ $? -eq 2 ] || fail "a bad address was not a usage error"
+stop_peer
+
+# An IPv6 connection, its remote address in the long form.
+start_peer 6
+"$cli" table --no-shortnames | grep -qP "^::1\t${listen_port}\t${client_port}\tTCPv6\tEstablished\t" ||
+    fail "the IPv6 connection is not in the table"
+"$cli" kill "$client_port" 0:0:0:0:0:0:0:1 "$listen_port" >"$work/out"; status=$?
+[ "$status" -eq 0 ] || fail "IPv6 kill exited $status: $(cat "$work/out")"
+"$cli" table --no-shortnames | grep -qP "\t${client_port}\tTCPv6\tEstablished\t" &&
+    fail "the killed IPv6 connection is still established"
 stop_peer
 
 [ "$failures" -eq 0 ] && echo "all rule checks passed"

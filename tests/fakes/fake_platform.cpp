@@ -35,6 +35,16 @@ uint32_t TFakeIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
     return UdpResult;
 }
 
+uint32_t TFakeIpTables::GetTcp6ExTable(std::vector<uint8_t>& table) {
+    table = EncodeTcp6Table(Tcp6Rows);
+    return kTableOk;
+}
+
+uint32_t TFakeIpTables::GetUdp6ExTable(std::vector<uint8_t>& table) {
+    table = EncodeUdp6Table(Udp6Rows);
+    return kTableOk;
+}
+
 uint32_t TFakeIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool) {
     ++Calls;
     return FillPlain(EncodeTcpTable(TcpRows, false), TcpSizeAnswer, TcpResult, buffer, size);

@@ -36,14 +36,8 @@ public:
     bool ExTablesAvailable() const override { return Extended; }
     uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
-    uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override {
-        table = EncodeTcp6Table(Tcp6Rows);
-        return kTableOk;
-    }
-    uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override {
-        table = EncodeUdp6Table(Udp6Rows);
-        return kTableOk;
-    }
+    uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;
+    uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override;
     uint32_t GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
     uint32_t GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
 };

@@ -64,6 +64,32 @@ TEST_F(SelectedConnection, WithoutALocalAddressAnEstablishedEntryComesFirst) {
     EXPECT_EQ(found->TcpRow.OwningPid, 2u);
 }
 
+TEST_F(SelectedConnection, AnIpv6KeyMayLeaveItsLocalEndOpenWhileAShownRowComparesIt) {
+    const auto row6 = [](uint32_t state, uint8_t local, uint32_t interface, uint32_t pid) {
+        TTcpRow row = TcpRow(state, 0, 5000, 0, 80, pid);
+        row.V6 = true;
+        row.LocalAddr6 = *ParseIp6("fe80::" + std::to_string(local));
+        row.RemoteAddr6 = *ParseIp6("2001:db8::5");
+        row.Interface = interface;
+        return row;
+    };
+    Tables.Tcp6Rows = {row6(11, 1, 2, 1), row6(5, 2, 3, 2)};
+    Fetch();
+
+    TConnectionKey wanted = KeyOfTcpRow(Snapshot.TcpRow(0));
+    wanted.LocalAddr6 = {};
+    wanted.Interface = 0;
+    EXPECT_FALSE(Snapshot.FindConnection(wanted));
+    wanted.AnyLocal6 = true;
+    const auto found = Snapshot.FindConnection(wanted);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->TcpRow.OwningPid, 2u);
+
+    const auto shown = Snapshot.FindConnection(KeyOfTcpRow(Snapshot.TcpRow(0)));
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->TcpRow.OwningPid, 1u);
+}
+
 TEST_F(SelectedConnection, NoProcessWithoutExtendedTables) {
     TFakeIpTables plain(false);
     plain.TcpRows = {TcpRow(5, 0, 1, 0, 2, 11)};

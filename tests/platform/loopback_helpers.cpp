@@ -34,6 +34,14 @@ sockaddr_in Loopback(uint32_t hostAddress, uint16_t port) {
     return address;
 }
 
+sockaddr_in6 Address6(const char* text, uint16_t port) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    if (inet_pton(AF_INET6, text, &address.sin6_addr) != 1) Die("inet_pton");
+    address.sin6_port = htons(port);
+    return address;
+}
+
 // Only system calls from here on in a forked child: no allocation, no gtest.
 int ChildListener() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -63,21 +71,48 @@ TUniqueFd UdpSocket() {
     return fd;
 }
 
-uint16_t LocalPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) Die("getsockname");
-    return ntohs(address.sin_port);
+TUniqueFd TcpListener6(const char* address, bool v6Only) {
+    TUniqueFd fd(socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.IsValid()) Die("socket");
+    const int only = v6Only ? 1 : 0;
+    if (setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) != 0) Die("IPV6_V6ONLY");
+    const sockaddr_in6 bound = Address6(address, 0);
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) Die("bind");
+    if (listen(fd.Get(), 16) != 0) Die("listen");
+    return fd;
 }
 
-TTcpConnection Connect(int listener) {
+TUniqueFd UdpSocket6() {
+    TUniqueFd fd(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.IsValid()) Die("socket");
+    const sockaddr_in6 bound = Address6("::1", 0);
+    if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) Die("bind");
+    return fd;
+}
+
+uint16_t LocalPort(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) Die("getsockname");
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+TTcpConnection Connect(int listener, const char* address) {
     TTcpConnection connection;
-    connection.Client = TUniqueFd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const bool v6 = std::strchr(address, ':') != nullptr;
+    connection.Client = TUniqueFd(socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!connection.Client.IsValid()) Die("socket");
-    const sockaddr_in address = Loopback(0x7F000001, LocalPort(listener));
-    if (connect(connection.Client.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        Die("connect");
+    int connected = 0;
+    if (v6) {
+        const sockaddr_in6 to = Address6(address, LocalPort(listener));
+        connected = connect(connection.Client.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    } else {
+        sockaddr_in to = Loopback(0, LocalPort(listener));
+        if (inet_pton(AF_INET, address, &to.sin_addr) != 1) Die("inet_pton");
+        connected = connect(connection.Client.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
+    if (connected != 0) Die("connect");
     connection.Server = TUniqueFd(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
     if (!connection.Server.IsValid()) Die("accept");
     connection.ClientPort = LocalPort(connection.Client.Get());
@@ -121,6 +156,41 @@ std::vector<TUdpRow> FindUdp(const std::vector<TUdpRow>& rows, uint16_t localPor
     std::vector<TUdpRow> found;
     for (const TUdpRow& row : rows) {
         if (row.LocalAddr == AddrField(127, 0, 0, 1) && row.LocalPort == PortField(localPort)) found.push_back(row);
+    }
+    return found;
+}
+
+std::vector<TTcpRow> TcpRows6(const std::vector<uint8_t>& table) {
+    std::vector<TTcpRow> rows;
+    const uint32_t count = TableRowCount(table, kTcp6RowExSize);
+    for (uint32_t i = 0; i < count; ++i) rows.push_back(DecodeTcp6Row(table, i));
+    return rows;
+}
+
+std::vector<TUdpRow> UdpRows6(const std::vector<uint8_t>& table) {
+    std::vector<TUdpRow> rows;
+    const uint32_t count = TableRowCount(table, kUdp6RowExSize);
+    for (uint32_t i = 0; i < count; ++i) rows.push_back(DecodeUdp6Row(table, i));
+    return rows;
+}
+
+std::vector<TTcpRow> FindTcp6(const std::vector<TTcpRow>& rows, uint16_t localPort,
+                              std::optional<uint16_t> remotePort) {
+    const TIp6Address loopback = *ParseIp6("::1");
+    std::vector<TTcpRow> found;
+    for (const TTcpRow& row : rows) {
+        if (row.LocalAddr6 != loopback || row.LocalPort != PortField(localPort)) continue;
+        if (remotePort && (row.RemoteAddr6 != loopback || row.RemotePort != PortField(*remotePort))) continue;
+        found.push_back(row);
+    }
+    return found;
+}
+
+std::vector<TUdpRow> FindUdp6(const std::vector<TUdpRow>& rows, uint16_t localPort) {
+    const TIp6Address loopback = *ParseIp6("::1");
+    std::vector<TUdpRow> found;
+    for (const TUdpRow& row : rows) {
+        if (row.LocalAddr6 == loopback && row.LocalPort == PortField(localPort)) found.push_back(row);
     }
     return found;
 }

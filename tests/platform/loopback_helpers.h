@@ -19,7 +19,11 @@ namespace tarnwick::test {
 TUniqueFd TcpListener(uint32_t address = 0x7F000001);
 // A UDP socket bound to 127.0.0.1 with a kernel-chosen port.
 TUniqueFd UdpSocket();
-// The local port of a bound socket, host order.
+// The same on an IPv6 address (default ::1). `v6Only` false makes a
+// dual-stack listener, which takes IPv4 connections too.
+TUniqueFd TcpListener6(const char* address = "::1", bool v6Only = true);
+TUniqueFd UdpSocket6();  // on ::1
+// The local port of a bound socket of either family, host order.
 uint16_t LocalPort(int fd);
 
 // An established loopback connection through `listener`.
@@ -29,7 +33,8 @@ struct TTcpConnection {
     uint16_t ClientPort = 0;
     uint16_t ServerPort = 0;
 };
-TTcpConnection Connect(int listener);
+// `address` is the listener's address to connect to, IPv4 or IPv6 text.
+TTcpConnection Connect(int listener, const char* address = "127.0.0.1");
 
 // Makes the next close() of `fd` abort the connection with a RST.
 void SetResetOnClose(int fd);
@@ -43,6 +48,13 @@ std::vector<TUdpRow> UdpRows(const std::vector<uint8_t>& table, bool extended);
 std::vector<TTcpRow> FindTcp(const std::vector<TTcpRow>& rows, uint16_t localPort,
                              std::optional<uint16_t> remotePort = std::nullopt);
 std::vector<TUdpRow> FindUdp(const std::vector<TUdpRow>& rows, uint16_t localPort);
+
+// The same for the IPv6 tables, with ::1 for 127.0.0.1.
+std::vector<TTcpRow> TcpRows6(const std::vector<uint8_t>& table);
+std::vector<TUdpRow> UdpRows6(const std::vector<uint8_t>& table);
+std::vector<TTcpRow> FindTcp6(const std::vector<TTcpRow>& rows, uint16_t localPort,
+                              std::optional<uint16_t> remotePort = std::nullopt);
+std::vector<TUdpRow> FindUdp6(const std::vector<TUdpRow>& rows, uint16_t localPort);
 
 // A child process, killed and reaped when its owner goes.
 class TChild {

@@ -42,6 +42,13 @@ std::vector<TTcpRow> FetchTcp() {
     return TcpRows(table, true);
 }
 
+std::vector<TTcpRow> FetchTcp6() {
+    TLinuxIpTables tables;
+    std::vector<uint8_t> table;
+    EXPECT_EQ(tables.GetTcp6ExTable(table), kTableOk);
+    return test::TcpRows6(table);
+}
+
 bool HasEstablished(uint16_t localPort, uint16_t remotePort) {
     for (const TTcpRow& row : FindTcp(FetchTcp(), localPort, remotePort)) {
         if (row.State == kEstablished) return true;
@@ -202,6 +209,46 @@ TEST(LinuxConnectionKiller, WithoutTheCapabilityTheReasonNamesItAndTheConnection
     ASSERT_EQ(send(connection.Client.Get(), "x", 1, 0), 1);
     char byte = 0;
     EXPECT_EQ(recv(connection.Server.Get(), &byte, 1, 0), 1);
+}
+
+TEST(LinuxConnectionKiller, ClosesAnIpv6ConnectionOnlyWithItsEndsAndInterface) {
+    SKIP_UNLESS_KILL_WORKS();
+    const TUniqueFd listener = test::TcpListener6();
+    const test::TTcpConnection connection = Connect(listener.Get(), "::1");
+    const std::vector<TTcpRow> rows = test::FindTcp6(FetchTcp6(), connection.ServerPort, connection.ClientPort);
+    ASSERT_EQ(rows.size(), 1u);
+    TLinuxConnectionKiller killer;
+
+    // The lookup finds the unbound socket through any interface; bound to
+    // none, it is not the connection of a row bound to the loopback.
+    TTcpRow elsewhere = rows[0];
+    elsewhere.Interface = 1;
+    EXPECT_TRUE(killer.KillTcp(elsewhere).has_value());
+
+    EXPECT_EQ(killer.KillTcp(rows[0]), std::nullopt);
+    EXPECT_EQ(ReadOutcome(connection.Server.Get()), ECONNABORTED);
+    EXPECT_EQ(ReadOutcome(connection.Client.Get()), ECONNRESET);
+    EXPECT_TRUE(test::FindTcp6(FetchTcp6(), connection.ServerPort, connection.ClientPort).empty());
+
+    // Gone now: the listener the lookup falls back to is spared.
+    EXPECT_TRUE(killer.KillTcp(rows[0]).has_value());
+    const test::TTcpConnection later = Connect(listener.Get(), "::1");
+    EXPECT_EQ(test::FindTcp6(FetchTcp6(), later.ClientPort, later.ServerPort).size(), 1u);
+}
+
+TEST(LinuxConnectionKiller, ClosesADualStackServersIpv4ConnectionByItsIpv4Row) {
+    SKIP_UNLESS_KILL_WORKS();
+    const TUniqueFd listener = test::TcpListener6("::", false);
+    const test::TTcpConnection connection = Connect(listener.Get(), "127.0.0.1");
+    // The server's end, an AF_INET6 socket with IPv4-mapped ends.
+    const std::vector<TTcpRow> rows = FindTcp(FetchTcp(), connection.ServerPort, connection.ClientPort);
+    ASSERT_EQ(rows.size(), 1u);
+
+    TLinuxConnectionKiller killer;
+    EXPECT_EQ(killer.KillTcp(rows[0]), std::nullopt);
+    EXPECT_EQ(ReadOutcome(connection.Server.Get()), ECONNABORTED);
+    EXPECT_EQ(ReadOutcome(connection.Client.Get()), ECONNRESET);
+    EXPECT_FALSE(HasEstablished(connection.ServerPort, connection.ClientPort));
 }
 
 }  // namespace

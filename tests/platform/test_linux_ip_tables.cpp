@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
 #include <tuple>
 
 #include "loopback_helpers.h"
@@ -13,7 +17,9 @@ namespace {
 
 using test::Connect;
 using test::FindTcp;
+using test::FindTcp6;
 using test::FindUdp;
+using test::FindUdp6;
 using test::LocalPort;
 using test::TcpListener;
 using test::TcpRows;
@@ -37,6 +43,18 @@ std::vector<TUdpRow> FetchUdpEx(TLinuxIpTables& tables) {
     return UdpRows(table, true);
 }
 
+std::vector<TTcpRow> FetchTcp6Ex(TLinuxIpTables& tables) {
+    std::vector<uint8_t> table;
+    EXPECT_EQ(tables.GetTcp6ExTable(table), kTableOk);
+    return test::TcpRows6(table);
+}
+
+std::vector<TUdpRow> FetchUdp6Ex(TLinuxIpTables& tables) {
+    std::vector<uint8_t> table;
+    EXPECT_EQ(tables.GetUdp6ExTable(table), kTableOk);
+    return test::UdpRows6(table);
+}
+
 // The plain size protocol, checked along the way: ask, then fill.
 std::vector<uint8_t> FetchPlain(TLinuxIpTables& tables, bool tcp, bool sorted) {
     uint32_t size = 0;
@@ -58,6 +76,20 @@ std::tuple<uint32_t, uint16_t, uint32_t, uint16_t> SortKey(const TTcpRow& row) {
         return (field & 0xFFu) << 24 | (field & 0xFF00u) << 8 | (field >> 8 & 0xFF00u) | field >> 24;
     };
     return {host(row.LocalAddr), PortFromField(row.LocalPort), host(row.RemoteAddr), PortFromField(row.RemotePort)};
+}
+
+bool SortedByEnds(const std::vector<TTcpRow>& rows) {
+    return std::is_sorted(rows.begin(), rows.end(), [](const TTcpRow& a, const TTcpRow& b) {
+        if (a.V6) {
+            return std::make_tuple(a.LocalAddr6, PortFromField(a.LocalPort), a.RemoteAddr6, PortFromField(a.RemotePort)) <
+                   std::make_tuple(b.LocalAddr6, PortFromField(b.LocalPort), b.RemoteAddr6, PortFromField(b.RemotePort));
+        }
+        return SortKey(a) < SortKey(b);
+    });
+}
+
+bool HasPort(const TTcpRow& row, uint16_t port) {
+    return PortFromField(row.LocalPort) == port || PortFromField(row.RemotePort) == port;
 }
 
 TEST(TableStateFromLinux, MapsEveryKernelStateOntoTheTableNumbering) {
@@ -287,6 +319,158 @@ TEST(LinuxIpTables, ZombieAndExitedProcessesDoNotBreakAFetch) {
     EXPECT_EQ(tables.GetUdpExTable(table), kTableOk);
     zombie.KillAndReap();
     EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
+}
+
+TEST(LinuxIpTables, DualStackListenerIsAnIpv6RowAndItsIpv4ConnectionIsAnIpv4Row) {
+    const TUniqueFd listener = test::TcpListener6("::", false);
+    const uint16_t port = LocalPort(listener.Get());
+    const test::TTcpConnection connection = Connect(listener.Get(), "127.0.0.1");
+    TLinuxIpTables tables;
+
+    // The accepted end is an AF_INET6 socket with IPv4-mapped ends.
+    const std::vector<TTcpRow> rows = FetchTcpEx(tables);
+    const auto server = FindTcp(rows, connection.ServerPort, connection.ClientPort);
+    ASSERT_EQ(server.size(), 1u);
+    EXPECT_FALSE(server[0].V6);
+    EXPECT_EQ(server[0].State, kEstablished);
+    EXPECT_EQ(server[0].OwningPid, kOurPid);
+    EXPECT_EQ(FindTcp(rows, connection.ClientPort, connection.ServerPort).size(), 1u);
+    EXPECT_TRUE(SortedByEnds(rows));
+
+    size_t ofThePort = 0;
+    for (const TTcpRow& row : FetchTcp6Ex(tables)) {
+        if (!HasPort(row, port)) continue;
+        ++ofThePort;
+        EXPECT_EQ(row.State, kListening);
+        EXPECT_EQ(row.LocalAddr6, TIp6Address{});
+        EXPECT_EQ(row.OwningPid, kOurPid);
+    }
+    EXPECT_EQ(ofThePort, 1u) << "the listener alone; its connection is an IPv4 row";
+}
+
+TEST(LinuxIpTables, Ipv6SocketsAreInTheIpv6TablesWithTheirPortsAndPid) {
+    const TUniqueFd listener = test::TcpListener6();
+    const test::TTcpConnection connection = Connect(listener.Get(), "::1");
+    const TUniqueFd udp = test::UdpSocket6();
+    const uint16_t udpPort = LocalPort(udp.Get());
+
+    // Fetched alone, and after the IPv4 fetches as a refresh does (which
+    // hand the IPv6 half of their dumps over).
+    for (const bool afterIpv4 : {false, true}) {
+        SCOPED_TRACE(afterIpv4 ? "after the IPv4 tables" : "alone");
+        TLinuxIpTables tables;
+        std::vector<TTcpRow> tcp4;
+        std::vector<TUdpRow> udp4;
+        if (afterIpv4) {
+            tcp4 = FetchTcpEx(tables);
+            udp4 = FetchUdpEx(tables);
+        }
+        const std::vector<TTcpRow> tcp = FetchTcp6Ex(tables);
+        EXPECT_TRUE(SortedByEnds(tcp));
+        const auto client = FindTcp6(tcp, connection.ClientPort, connection.ServerPort);
+        const auto server = FindTcp6(tcp, connection.ServerPort, connection.ClientPort);
+        ASSERT_EQ(client.size(), 1u);
+        ASSERT_EQ(server.size(), 1u);
+        for (const TTcpRow& row : {client[0], server[0]}) {
+            EXPECT_TRUE(row.V6);
+            EXPECT_EQ(row.State, kEstablished);
+            EXPECT_EQ(row.OwningPid, kOurPid);
+            EXPECT_EQ(row.Interface, 0u);
+        }
+        const auto ofListener = FindTcp6(tcp, LocalPort(listener.Get()));
+        EXPECT_EQ(std::count_if(ofListener.begin(), ofListener.end(),
+                                [](const TTcpRow& row) { return row.State == kListening; }),
+                  1);
+
+        const auto udpRows = FindUdp6(FetchUdp6Ex(tables), udpPort);
+        ASSERT_EQ(udpRows.size(), 1u);
+        EXPECT_EQ(udpRows[0].OwningPid, kOurPid);
+
+        for (const TTcpRow& row : tcp4) EXPECT_FALSE(HasPort(row, connection.ServerPort));
+        for (const TUdpRow& row : udp4) EXPECT_NE(PortFromField(row.LocalPort), udpPort);
+    }
+}
+
+TEST(LinuxIpTables, Ipv6TableAfterAnIpv4FetchShowsThatMomentOnceThenDumpsAfresh) {
+    TLinuxIpTables tables;
+    FetchTcpEx(tables);
+    const TUniqueFd late = test::TcpListener6();
+    const uint16_t port = LocalPort(late.Get());
+    EXPECT_TRUE(FindTcp6(FetchTcp6Ex(tables), port).empty());
+    EXPECT_EQ(FindTcp6(FetchTcp6Ex(tables), port).size(), 1u);
+}
+
+// The per-state counts of `ss -tanH` (both families) over the sockets with
+// one of `ports` at either end, in the table's state numbers.
+std::map<uint32_t, int> StateCountsBySs(const std::vector<uint16_t>& ports) {
+    static const std::map<std::string, uint32_t> kStates = {
+        {"UNCONN", 1},     {"LISTEN", 2},     {"SYN-SENT", 3},   {"SYN-RECV", 4},
+        {"ESTAB", 5},      {"FIN-WAIT-1", 6}, {"FIN-WAIT-2", 7}, {"CLOSE-WAIT", 8},
+        {"CLOSING", 9},    {"LAST-ACK", 10},  {"TIME-WAIT", 11}};
+    std::string filter;
+    for (const uint16_t port : ports) {
+        const std::string p = std::to_string(port);
+        filter += (filter.empty() ? "" : " or ") + ("sport = :" + p + " or dport = :" + p);
+    }
+    std::map<uint32_t, int> counts;
+    FILE* pipe = popen(("ss -tanH '( " + filter + " )'").c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "ss did not run";
+        return counts;
+    }
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string state;
+        std::istringstream(line) >> state;
+        const auto known = kStates.find(state);
+        if (known == kStates.end()) {
+            ADD_FAILURE() << "ss state " << state;
+            continue;
+        }
+        ++counts[known->second];
+    }
+    EXPECT_EQ(pclose(pipe), 0);
+    return counts;
+}
+
+TEST(LinuxIpTables, StateCountsOfBothFamiliesAgreeWithSs) {
+    if (std::system("command -v ss >/dev/null 2>&1") != 0) GTEST_SKIP() << "ss (iproute2) is not installed";
+    const TUniqueFd listener4 = TcpListener();
+    const TUniqueFd listener6 = test::TcpListener6();
+    const TUniqueFd dualStack = test::TcpListener6("::", false);
+    const test::TTcpConnection a = Connect(listener4.Get());
+    test::TTcpConnection halfClosed = Connect(listener4.Get());  // Fin_Wait2 and Close_Wait
+    halfClosed.Client.Reset();
+    const test::TTcpConnection b = Connect(listener6.Get(), "::1");
+    test::TTcpConnection closed = Connect(listener6.Get(), "::1");  // Time_Wait
+    closed.Client.Reset();
+    closed.Server.Reset();
+    const test::TTcpConnection mapped = Connect(dualStack.Get(), "127.0.0.1");
+    const test::TTcpConnection overIpv6 = Connect(dualStack.Get(), "::1");
+    const std::vector<uint16_t> ports = {LocalPort(listener4.Get()), LocalPort(listener6.Get()),
+                                         LocalPort(dualStack.Get())};
+
+    // Compared only while ss sees the same before and after the tables, so a
+    // closing handshake still on its way cannot make them differ.
+    TLinuxIpTables tables;
+    std::map<uint32_t, int> ours;
+    std::map<uint32_t, int> before;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        before = StateCountsBySs(ports);
+        ours.clear();
+        for (const std::vector<TTcpRow>& rows : {FetchTcpEx(tables), FetchTcp6Ex(tables)}) {
+            for (const TTcpRow& row : rows) {
+                if (std::any_of(ports.begin(), ports.end(), [&](uint16_t port) { return HasPort(row, port); }))
+                    ++ours[row.State];
+            }
+        }
+        if (StateCountsBySs(ports) == before) break;
+        usleep(100000);
+    }
+    EXPECT_EQ(ours, before);
+    EXPECT_EQ(before[kListening], 3);
+    EXPECT_EQ(before[kEstablished], 8);
+    EXPECT_EQ(before[11], 1);  // Time_Wait
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "platform/linux/linux_name_lookup.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -325,6 +328,50 @@ TEST(LinuxNameLookup, SystemResolverNamesLoopback) {
     ASSERT_TRUE(name);
     EXPECT_FALSE(name->empty());
     EXPECT_NE(*name, "127.0.0.1");
+}
+
+TEST(LinuxNameLookup, Ipv6AddressesShareThePoolAndTheCache) {
+    auto fake = std::make_shared<TFakeResolver>();
+    auto calls6 = std::make_shared<std::atomic<int>>(0);
+    auto settings = FakeSettings(fake);
+    settings.Resolver6 = [calls6](const TIp6Address& addr) -> std::optional<std::string> {
+        ++*calls6;
+        if (Ip6Text(addr) == "2001:db8::1") return "six";
+        return std::nullopt;
+    };
+    TLinuxNameLookup lookup(std::move(settings));
+    const TIp6Address named = *ParseIp6("2001:db8::1");
+    const TIp6Address unnamed = *ParseIp6("2001:db8::2");
+    // Mapped: the IPv4 address 10.0.0.7, looked up and kept as that.
+    const TIp6Address mapped = *ParseIp6("::ffff:10.0.0.7");
+    const std::vector<TIp6Address> addrs = {named, unnamed, TIp6Address{}, mapped};
+
+    lookup.ResolveHosts6(addrs, 5s);
+    EXPECT_EQ(lookup.HostByAddr6(named), "six");
+    EXPECT_EQ(lookup.HostByAddr6(unnamed), std::nullopt);
+    EXPECT_EQ(lookup.HostByAddr6(mapped), "host-7");
+    EXPECT_EQ(lookup.HostByAddr(Addr(7)), "host-7");
+
+    lookup.ResolveHosts6(addrs, 5s);
+    lookup.ResolveHosts({Addr(7)}, 5s);
+    EXPECT_EQ(*calls6, 2) << "names and failures are remembered, :: is never asked";
+    EXPECT_EQ(fake->Calls(Addr(7)), 1);
+}
+
+TEST(LinuxNameLookup, SystemResolverNamesIpv6LoopbackAsGetnameinfoDoes) {
+    sockaddr_in6 loopback{};
+    loopback.sin6_family = AF_INET6;
+    loopback.sin6_addr = in6addr_loopback;
+    char host[NI_MAXHOST] = {};
+    std::optional<std::string> expected;
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback, host, sizeof host, nullptr, 0,
+                    NI_NAMEREQD) == 0) {
+        expected = host;
+    }
+    TLinuxNameLookup lookup;
+    const TIp6Address address = *ParseIp6("::1");
+    lookup.ResolveHosts6({address}, 5s);
+    EXPECT_EQ(lookup.HostByAddr6(address), expected);
 }
 
 TEST(LinuxNameLookup, ComputerNameIsTheHostName) {

@@ -21,7 +21,7 @@ namespace tarnwick {
 
 namespace {
 
-// A sock_diag request for one IPv4 TCP socket, by its ends.
+// A sock_diag request for one TCP socket, by its ends.
 struct TDiagRequest {
     alignas(nlmsghdr) char Bytes[MNL_NLMSG_HDRLEN + MNL_ALIGN(sizeof(inet_diag_req_v2))];
     nlmsghdr* Header = nullptr;
@@ -38,21 +38,103 @@ uint32_t NetAddrFromField(uint32_t field) {
     return net;
 }
 
+// ::ffff:a.b.c.d, for the network-order IPv4 address `net`, as
+// inet_diag_sockid holds an IPv6 address (four words, the bytes in network
+// order).
+void PutMapped(uint32_t (&words)[4], uint32_t net) {
+    words[0] = 0;
+    words[1] = 0;
+    words[2] = htonl(0x0000FFFFu);
+    words[3] = net;
+}
+
+void PutIp6(uint32_t (&words)[4], const TIp6Address& address) {
+    std::memcpy(words, address.data(), address.size());
+}
+
+// The ends of a socket in one form for both families: an IPv4 address as its
+// IPv4-mapped IPv6 address. An IPv4 row is one connection whether the kernel
+// holds it as an AF_INET socket or as an AF_INET6 socket with mapped ends.
+struct TEnds {
+    uint32_t Local[4] = {};
+    uint32_t Remote[4] = {};
+    uint16_t LocalPort = 0;   // network order, as in inet_diag_sockid
+    uint16_t RemotePort = 0;
+    bool operator==(const TEnds&) const = default;
+};
+
+TEnds EndsOf(uint8_t family, const inet_diag_sockid& id) {
+    TEnds ends;
+    if (family == AF_INET) {
+        PutMapped(ends.Local, id.idiag_src[0]);
+        PutMapped(ends.Remote, id.idiag_dst[0]);
+    } else {
+        std::memcpy(ends.Local, id.idiag_src, sizeof ends.Local);
+        std::memcpy(ends.Remote, id.idiag_dst, sizeof ends.Remote);
+    }
+    ends.LocalPort = id.idiag_sport;
+    ends.RemotePort = id.idiag_dport;
+    return ends;
+}
+
 // `type` is SOCK_DIAG_BY_FAMILY (look the socket up) or SOCK_DESTROY (close
 // it). Both are single-socket requests (no NLM_F_DUMP) answered by an
 // acknowledgement, which NLM_F_ACK asks for even when the request succeeds.
-void MakeRequest(TDiagRequest& request, uint16_t type, const inet_diag_sockid& id) {
+void MakeRequest(TDiagRequest& request, uint16_t type, uint8_t family, const inet_diag_sockid& id) {
     std::memset(request.Bytes, 0, sizeof request.Bytes);
     request.Header = mnl_nlmsg_put_header(request.Bytes);
     request.Header->nlmsg_type = type;
     request.Header->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
     request.Diag = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(request.Header, sizeof(inet_diag_req_v2)));
-    request.Diag->sdiag_family = AF_INET;
+    request.Diag->sdiag_family = family;
     request.Diag->sdiag_protocol = IPPROTO_TCP;
     // The state mask only filters dumps; a lookup by ends ignores it. All
     // states, so that nothing is filtered should that ever change.
     request.Diag->idiag_states = ~0u;
     request.Diag->id = id;
+}
+
+// Looks up the socket of `family` with the ends (and, for an IPv6 row, the
+// interface) of `id` and closes it when it has exactly those; 0 or the errno
+// of the failure (ENOENT: no such socket).
+//
+// The lookup (inet_diag_find_one_icsk() in net/ipv4/inet_diag.c) goes
+// through inet_lookup() or inet6_lookup(), which return the listener of the
+// local end when no connection has these ends. Only a socket with exactly the
+// row's ends is taken, and its cookie pins the close to that very socket. An
+// IPv4 lookup may also find an AF_INET6 socket with the mapped ends (it is
+// hashed by its IPv4 ends), and an AF_INET6 lookup with mapped ends is an
+// IPv4 lookup: both are the row's connection.
+int CloseExact(TNetlinkSocket& netlink, uint8_t family, inet_diag_sockid id, bool checkInterface) {
+    const TEnds wanted = EndsOf(family, id);
+    TDiagRequest request;
+    MakeRequest(request, SOCK_DIAG_BY_FAMILY, family, id);
+    bool found = false;
+    uint32_t cookie[2] = {INET_DIAG_NOCOOKIE, INET_DIAG_NOCOOKIE};
+    int error = netlink.Exchange(request.Header, [&](const nlmsghdr* message) {
+        if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
+        if (mnl_nlmsg_get_payload_len(message) < sizeof(inet_diag_msg)) {
+            errno = EBADMSG;
+            return MNL_CB_ERROR;
+        }
+        inet_diag_msg diag;
+        std::memcpy(&diag, mnl_nlmsg_get_payload(message), sizeof diag);
+        found = (diag.idiag_family == AF_INET || diag.idiag_family == AF_INET6) &&
+                EndsOf(diag.idiag_family, diag.id) == wanted &&
+                (!checkInterface || diag.id.idiag_if == id.idiag_if);
+        cookie[0] = diag.id.idiag_cookie[0];
+        cookie[1] = diag.id.idiag_cookie[1];
+        return MNL_CB_OK;
+    });
+    if (error != 0) return error;
+    if (!found) return ENOENT;
+
+    // A socket whose cookie differs (the connection ended and another took its
+    // ends since the lookup) is refused by the kernel with ENOENT.
+    id.idiag_cookie[0] = cookie[0];
+    id.idiag_cookie[1] = cookie[1];
+    MakeRequest(request, SOCK_DESTROY, family, id);
+    return netlink.Exchange(request.Header, [](const nlmsghdr*) { return MNL_CB_OK; });
 }
 
 // The system's reason for `error`, with what it means here for the cases a
@@ -86,9 +168,7 @@ bool HasNetAdminCapability() {
 
 std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
     inet_diag_sockid id{};
-    id.idiag_src[0] = NetAddrFromField(row.LocalAddr);
     id.idiag_sport = htons(PortFromField(row.LocalPort));
-    id.idiag_dst[0] = NetAddrFromField(row.RemoteAddr);
     id.idiag_dport = htons(PortFromField(row.RemotePort));
     id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
@@ -97,38 +177,25 @@ std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
     std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
     if (!netlink) return KillFailureReason(error);
 
-    // The lookup (inet_diag_find_one_icsk() in net/ipv4/inet_diag.c) goes
-    // through inet_lookup(), which returns the listener of the local end when
-    // no connection has these ends. Only a socket with exactly the row's ends
-    // is taken, and its cookie pins the close to that very socket.
-    TDiagRequest request;
-    MakeRequest(request, SOCK_DIAG_BY_FAMILY, id);
-    bool found = false;
-    uint32_t cookie[2] = {INET_DIAG_NOCOOKIE, INET_DIAG_NOCOOKIE};
-    error = netlink->Exchange(request.Header, [&](const nlmsghdr* message) {
-        if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
-        if (mnl_nlmsg_get_payload_len(message) < sizeof(inet_diag_msg)) {
-            errno = EBADMSG;
-            return MNL_CB_ERROR;
+    if (row.V6) {
+        PutIp6(id.idiag_src, row.LocalAddr6);
+        PutIp6(id.idiag_dst, row.RemoteAddr6);
+        // The lookup honours the interface (a link-local connection is one
+        // per interface), and the socket found must be bound to the row's.
+        id.idiag_if = row.Interface;
+        error = CloseExact(*netlink, AF_INET6, id, true);
+    } else {
+        id.idiag_src[0] = NetAddrFromField(row.LocalAddr);
+        id.idiag_dst[0] = NetAddrFromField(row.RemoteAddr);
+        error = CloseExact(*netlink, AF_INET, id, false);
+        // An IPv4 row may be an AF_INET6 socket with IPv4-mapped ends (a
+        // dual-stack server's connection), should the IPv4 lookup miss it.
+        if (error == ENOENT) {
+            PutMapped(id.idiag_src, NetAddrFromField(row.LocalAddr));
+            PutMapped(id.idiag_dst, NetAddrFromField(row.RemoteAddr));
+            error = CloseExact(*netlink, AF_INET6, id, false);
         }
-        inet_diag_msg diag;
-        std::memcpy(&diag, mnl_nlmsg_get_payload(message), sizeof diag);
-        found = diag.idiag_family == AF_INET && diag.id.idiag_src[0] == id.idiag_src[0] &&
-                diag.id.idiag_sport == id.idiag_sport && diag.id.idiag_dst[0] == id.idiag_dst[0] &&
-                diag.id.idiag_dport == id.idiag_dport;
-        cookie[0] = diag.id.idiag_cookie[0];
-        cookie[1] = diag.id.idiag_cookie[1];
-        return MNL_CB_OK;
-    });
-    if (error != 0) return KillFailureReason(error);
-    if (!found) return KillFailureReason(ENOENT);
-
-    // A socket whose cookie differs (the connection ended and another took its
-    // ends since the lookup) is refused by the kernel with ENOENT.
-    id.idiag_cookie[0] = cookie[0];
-    id.idiag_cookie[1] = cookie[1];
-    MakeRequest(request, SOCK_DESTROY, id);
-    error = netlink->Exchange(request.Header, [](const nlmsghdr*) { return MNL_CB_OK; });
+    }
     if (error != 0) return KillFailureReason(error);
     return std::nullopt;
 }
@@ -145,7 +212,7 @@ std::optional<std::string> ConnectionKillUnavailableReason() {
     // (inet_diag_cmd_exact()); one with it answers ENOENT.
     inet_diag_sockid id{};
     TDiagRequest request;
-    MakeRequest(request, SOCK_DESTROY, id);
+    MakeRequest(request, SOCK_DESTROY, AF_INET, id);
     error = netlink->Exchange(request.Header, [](const nlmsghdr*) { return MNL_CB_OK; });
     if (error != ENOENT && error != 0) return KillFailureReason(error);
 

@@ -1,7 +1,7 @@
-// Closes IPv4 TCP connections of this machine through sock_diag's SOCK_DESTROY
-// (NETLINK_SOCK_DIAG). The kernel aborts the socket as if a reset had arrived:
-// its owner's pending and next calls fail with ECONNABORTED, and a reset is
-// sent to the peer.
+// Closes TCP connections of this machine, IPv4 and IPv6, through sock_diag's
+// SOCK_DESTROY (NETLINK_SOCK_DIAG). The kernel aborts the socket as if a reset
+// had arrived: its owner's pending and next calls fail with ECONNABORTED, and
+// a reset is sent to the peer.
 //
 // Needs the CAP_NET_ADMIN capability and a kernel built with
 // CONFIG_INET_DIAG_DESTROY; without either, KillTcp returns the reason.
@@ -21,7 +21,11 @@ std::optional<std::string> ConnectionKillUnavailableReason();
 
 class TLinuxConnectionKiller final : public TConnectionKiller {
 public:
-    // Closes exactly the socket whose local and remote ends are the row's.
+    // Closes exactly the socket whose local and remote ends are the row's:
+    // for an IPv6 row (V6) the AF_INET6 socket with its ends bound to its
+    // interface; for an IPv4 row the AF_INET socket with its ends or, when
+    // there is none, the AF_INET6 socket with the IPv4-mapped ends (the
+    // tables list those as IPv4 rows).
     // The kernel's lookup by ends falls back to a listener on the local end
     // when no connection has them, so the socket is first looked up, checked
     // to have all four ends, and then closed by its cookie: a connection

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <tuple>
 
@@ -62,8 +63,9 @@ constexpr std::array<uint32_t, 14> kTableStateByLinuxState = {
     kClosed,       // TCP_BOUND_INACTIVE
 };
 
-// A kept plain dump is handed over only to the fill call that directly
-// follows its size query; an older one would be a stale table.
+// A kept dump is handed over only to the call that directly follows the one
+// that took it (a plain fill after its size query, an IPv6 table after the
+// IPv4 one); an older one would be a stale table.
 constexpr auto kKeptDumpMaxAge = std::chrono::seconds(1);
 
 // The UDP fetch that follows a TCP fetch in one refresh reuses its /proc scan
@@ -92,9 +94,25 @@ uint64_t EndKey(uint32_t netAddr, uint16_t hostPort) {
     return (static_cast<uint64_t>(ntohl(netAddr)) << 16) | hostPort;
 }
 
-// Parses one SOCK_DIAG_BY_FAMILY reply into a dumped socket.
+// An address of inet_diag_sockid (four 32-bit words holding the 16 bytes in
+// network order; an IPv4 address is the first word).
+TIp6Address Ip6FromDiag(const uint32_t (&words)[4]) {
+    TIp6Address address{};
+    std::memcpy(address.data(), words, address.size());
+    return address;
+}
+
+// Whether an AF_INET6 socket with these ends carries IPv4 traffic only, and so
+// is an IPv4 row: bound to an IPv4-mapped address and connected to one, or not
+// connected at all.
+bool IsMappedSocket(const TIp6Address& local, const TIp6Address& remote) {
+    return IsIpv4Mapped(local) && (IsIpv4Mapped(remote) || remote == TIp6Address{});
+}
+
+// Parses one SOCK_DIAG_BY_FAMILY reply into a dumped socket: an IPv4 row into
+// `v4`, an IPv6 row into `v6`, or nowhere when `v6` is null.
 template <typename TSocket>
-int OnDiagMessage(const nlmsghdr* message, uint8_t protocol, std::vector<TSocket>& sockets) {
+int OnDiagMessage(const nlmsghdr* message, uint8_t protocol, std::vector<TSocket>& v4, std::vector<TSocket>* v6) {
     if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
     if (mnl_nlmsg_get_payload_len(message) < sizeof(inet_diag_msg)) {
         errno = EBADMSG;
@@ -102,19 +120,47 @@ int OnDiagMessage(const nlmsghdr* message, uint8_t protocol, std::vector<TSocket
     }
     inet_diag_msg diag;
     std::memcpy(&diag, mnl_nlmsg_get_payload(message), sizeof diag);
-    if (diag.idiag_family != AF_INET) return MNL_CB_OK;
+    if (diag.idiag_family != AF_INET && diag.idiag_family != AF_INET6) return MNL_CB_OK;
 
+    const bool tcp = protocol == IPPROTO_TCP;
     const uint16_t localPort = ntohs(diag.id.idiag_sport);
     const uint16_t remotePort = ntohs(diag.id.idiag_dport);
-    TSocket& socket = sockets.emplace_back();
-    socket.Row.LocalAddr = AddrFieldFromNet(diag.id.idiag_src[0]);
+    uint32_t localNet = diag.id.idiag_src[0];
+    uint32_t remoteNet = diag.id.idiag_dst[0];
+    if (diag.idiag_family == AF_INET6) {
+        const TIp6Address local = Ip6FromDiag(diag.id.idiag_src);
+        const TIp6Address remote = Ip6FromDiag(diag.id.idiag_dst);
+        if (!IsMappedSocket(local, remote)) {
+            if (v6 == nullptr) return MNL_CB_OK;
+            TSocket& socket = v6->emplace_back();
+            socket.Row.V6 = true;
+            socket.Row.LocalAddr6 = local;
+            socket.Row.LocalPort = PortField(localPort);
+            socket.LocalKey = localPort;
+            if (tcp) {
+                socket.Row.State = TableStateFromLinux(diag.idiag_state);
+                socket.Row.RemoteAddr6 = remote;
+                socket.Row.RemotePort = PortField(remotePort);
+                socket.RemoteKey = remotePort;
+            }
+            socket.Row.Interface = diag.id.idiag_if;
+            socket.Inode = diag.idiag_inode;
+            return MNL_CB_OK;
+        }
+        // A mapped address's IPv4 address is its last four bytes.
+        localNet = diag.id.idiag_src[3];
+        remoteNet = diag.id.idiag_dst[3];
+    }
+
+    TSocket& socket = v4.emplace_back();
+    socket.Row.LocalAddr = AddrFieldFromNet(localNet);
     socket.Row.LocalPort = PortField(localPort);
-    socket.LocalKey = EndKey(diag.id.idiag_src[0], localPort);
-    if (protocol == IPPROTO_TCP) {
+    socket.LocalKey = EndKey(localNet, localPort);
+    if (tcp) {
         socket.Row.State = TableStateFromLinux(diag.idiag_state);
-        socket.Row.RemoteAddr = AddrFieldFromNet(diag.id.idiag_dst[0]);
+        socket.Row.RemoteAddr = AddrFieldFromNet(remoteNet);
         socket.Row.RemotePort = PortField(remotePort);
-        socket.RemoteKey = EndKey(diag.id.idiag_dst[0], remotePort);
+        socket.RemoteKey = EndKey(remoteNet, remotePort);
     }
     socket.Inode = diag.idiag_inode;
     return MNL_CB_OK;
@@ -126,6 +172,19 @@ void SortSockets(std::vector<TSocket>& sockets) {
     std::sort(sockets.begin(), sockets.end(), [](const TSocket& a, const TSocket& b) {
         return std::tie(a.LocalKey, a.RemoteKey, a.Row.State, a.Row.OwningPid, a.Inode) <
                std::tie(b.LocalKey, b.RemoteKey, b.Row.State, b.Row.OwningPid, b.Inode);
+    });
+}
+
+// The same order for IPv6 rows: address bytes in network order compare as
+// the numbers they are, then the ports; the interface tells link-local twins
+// apart.
+template <typename TSocket>
+void SortSockets6(std::vector<TSocket>& sockets) {
+    std::sort(sockets.begin(), sockets.end(), [](const TSocket& a, const TSocket& b) {
+        return std::tie(a.Row.LocalAddr6, a.LocalKey, a.Row.RemoteAddr6, a.RemoteKey, a.Row.Interface, a.Row.State,
+                        a.Row.OwningPid, a.Inode) < std::tie(b.Row.LocalAddr6, b.LocalKey, b.Row.RemoteAddr6,
+                                                             b.RemoteKey, b.Row.Interface, b.Row.State,
+                                                             b.Row.OwningPid, b.Inode);
     });
 }
 
@@ -146,6 +205,27 @@ std::vector<uint8_t> EncodeSockets(const std::vector<TSocket>& sockets, uint8_t 
 }
 
 template <typename TSocket>
+std::vector<uint8_t> EncodeSockets6(const std::vector<TSocket>& sockets, uint8_t protocol) {
+    if (protocol == IPPROTO_TCP) {
+        std::vector<TTcpRow> rows;
+        rows.reserve(sockets.size());
+        for (const TSocket& socket : sockets) rows.push_back(socket.Row);
+        return EncodeTcp6Table(rows);
+    }
+    std::vector<TUdpRow> rows;
+    rows.reserve(sockets.size());
+    for (const TSocket& socket : sockets) {
+        TUdpRow& row = rows.emplace_back();
+        row.LocalPort = socket.Row.LocalPort;
+        row.OwningPid = socket.Row.OwningPid;
+        row.V6 = true;
+        row.LocalAddr6 = socket.Row.LocalAddr6;
+        row.Interface = socket.Row.Interface;
+    }
+    return EncodeUdp6Table(rows);
+}
+
+template <typename TSocket>
 void AssignOwners(std::vector<TSocket>& sockets, const TSocketOwners& owners) {
     for (TSocket& socket : sockets) socket.Row.OwningPid = owners.PidOf(socket.Inode);
 }
@@ -156,12 +236,17 @@ uint32_t TableStateFromLinux(uint8_t linuxState) {
     return linuxState < kTableStateByLinuxState.size() ? kTableStateByLinuxState[linuxState] : kClosed;
 }
 
-int TLinuxIpTables::Dump(uint8_t protocol, std::vector<TDumpedSocket>& sockets) {
-    size_t& lastCount = protocol == IPPROTO_TCP ? LastTcpCount_ : LastUdpCount_;
+TLinuxIpTables::TProtocolState& TLinuxIpTables::StateOf(uint8_t protocol) {
+    return protocol == IPPROTO_TCP ? Tcp_ : Udp_;
+}
+
+int TLinuxIpTables::DumpFamily(uint8_t protocol, uint8_t family, bool keepV6, TDump& dump) {
+    const size_t v4Start = dump.V4.size();
+    const size_t v6Start = dump.V6.size();
     int error = 0;
     for (int attempt = 0; attempt < kDumpAttempts; ++attempt) {
-        sockets.clear();
-        sockets.reserve(ReserveFor(lastCount));
+        dump.V4.erase(dump.V4.begin() + static_cast<std::ptrdiff_t>(v4Start), dump.V4.end());
+        dump.V6.erase(dump.V6.begin() + static_cast<std::ptrdiff_t>(v6Start), dump.V6.end());
 
         // A fresh socket per dump: an aborted dump leaves nothing behind for
         // the next one to trip over.
@@ -173,71 +258,141 @@ int TLinuxIpTables::Dump(uint8_t protocol, std::vector<TDumpedSocket>& sockets) 
         header->nlmsg_type = SOCK_DIAG_BY_FAMILY;
         header->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
         auto* diagRequest = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(header, sizeof(inet_diag_req_v2)));
-        diagRequest->sdiag_family = AF_INET;
+        diagRequest->sdiag_family = family;
         diagRequest->sdiag_protocol = protocol;
         // One bit per state (1 << TCP_xxx); all of them. UDP sockets use
         // TCP_ESTABLISHED when connected and TCP_CLOSE otherwise.
         diagRequest->idiag_states = ~0u;
 
         error = netlink->Exchange(header, [&](const nlmsghdr* message) {
-            return OnDiagMessage(message, protocol, sockets);
+            return OnDiagMessage(message, protocol, dump.V4, keepV6 ? &dump.V6 : nullptr);
         });
         if (error != EINTR) break;
     }
     if (error != 0) {
-        sockets.clear();
+        dump.V4.erase(dump.V4.begin() + static_cast<std::ptrdiff_t>(v4Start), dump.V4.end());
+        dump.V6.erase(dump.V6.begin() + static_cast<std::ptrdiff_t>(v6Start), dump.V6.end());
+    }
+    return error;
+}
+
+int TLinuxIpTables::Dump(uint8_t protocol, TDumpScope scope, TDump& dump) {
+    TProtocolState& state = StateOf(protocol);
+    const bool v4 = scope != TDumpScope::Ipv6Tables;
+    const bool v6 = scope != TDumpScope::Ipv4Tables;
+    dump.V4.clear();
+    dump.V6.clear();
+    dump.V4.reserve(ReserveFor(v4 ? state.LastV4Count : 0));
+    if (v6) dump.V6.reserve(ReserveFor(state.LastV6Count));
+
+    int error = v4 ? DumpFamily(protocol, AF_INET, v6, dump) : 0;
+    if (error == 0) {
+        error = DumpFamily(protocol, AF_INET6, v6, dump);
+        // A kernel without AF_INET6 socket diagnostics has no IPv6 sockets to
+        // list: sock_diag answers ENOENT for a family without a handler
+        // (__sock_diag_cmd() in net/core/sock_diag.c).
+        if (error == ENOENT) error = 0;
+    }
+    if (error != 0) {
+        dump.V4.clear();
+        dump.V6.clear();
         return error;
     }
-    lastCount = sockets.size();
+    if (v4) state.LastV4Count = dump.V4.size();
+    if (v6) state.LastV6Count = dump.V6.size();
     return 0;
 }
 
 uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     std::lock_guard lock(Mutex_);
     table.clear();
-    std::vector<TDumpedSocket> sockets;
-    if (const int error = Dump(IPPROTO_TCP, sockets); error != 0) return static_cast<uint32_t>(error);
+    Tcp_.KeptV6 = TKeptDump{};
+    TDump dump;
+    if (const int error = Dump(IPPROTO_TCP, TDumpScope::Both, dump); error != 0) return static_cast<uint32_t>(error);
 
     // Scanned after the dump, so every dumped socket already existed when its
     // owner's descriptors were read.
     RecentOwners_ = TSocketOwners::Scan();
     RecentOwnersTaken_ = TClock::now();
-    AssignOwners(sockets, *RecentOwners_);
-    SortSockets(sockets);
-    table = EncodeSockets(sockets, IPPROTO_TCP, true);
+    AssignOwners(dump.V4, *RecentOwners_);
+    AssignOwners(dump.V6, *RecentOwners_);
+    SortSockets(dump.V4);
+    table = EncodeSockets(dump.V4, IPPROTO_TCP, true);
+    Tcp_.KeptV6 = TKeptDump{std::move(dump.V6), RecentOwnersTaken_, true};
     return kTableOk;
 }
 
 uint32_t TLinuxIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
     std::lock_guard lock(Mutex_);
     table.clear();
-    std::vector<TDumpedSocket> sockets;
-    if (const int error = Dump(IPPROTO_UDP, sockets); error != 0) return static_cast<uint32_t>(error);
+    Udp_.KeptV6 = TKeptDump{};
+    TDump dump;
+    if (const int error = Dump(IPPROTO_UDP, TDumpScope::Both, dump); error != 0) return static_cast<uint32_t>(error);
+    const TClock::time_point dumped = TClock::now();
 
     // The TCP fetch's scan is reused when recent, unless some socket is absent
     // from it and was not in the last UDP dump either: that one may have been
     // opened after the scan, and only a new scan can tell its owner. Sockets
     // absent from it that were already in the last dump existed before the
     // scan, so a new scan would not find them either.
-    bool rescan = !RecentOwners_ || TClock::now() - RecentOwnersTaken_ > kOwnersReuseAge;
-    for (size_t i = 0; i < sockets.size() && !rescan; ++i) {
-        const uint64_t inode = sockets[i].Inode;
-        rescan = inode != 0 && !RecentOwners_->Contains(inode) &&
-                 !std::binary_search(PreviousUdpInodes_.begin(), PreviousUdpInodes_.end(), inode);
+    bool rescan = !RecentOwners_ || dumped - RecentOwnersTaken_ > kOwnersReuseAge;
+    for (const std::vector<TDumpedSocket>* family : {&dump.V4, &dump.V6}) {
+        for (size_t i = 0; i < family->size() && !rescan; ++i) {
+            const uint64_t inode = (*family)[i].Inode;
+            rescan = inode != 0 && !RecentOwners_->Contains(inode) &&
+                     !std::binary_search(PreviousUdpInodes_.begin(), PreviousUdpInodes_.end(), inode);
+        }
     }
     if (rescan) {
         RecentOwners_ = TSocketOwners::Scan();
         RecentOwnersTaken_ = TClock::now();
     }
-    AssignOwners(sockets, *RecentOwners_);
+    AssignOwners(dump.V4, *RecentOwners_);
+    AssignOwners(dump.V6, *RecentOwners_);
 
     PreviousUdpInodes_.clear();
-    PreviousUdpInodes_.reserve(sockets.size());
-    for (const TDumpedSocket& socket : sockets) PreviousUdpInodes_.push_back(socket.Inode);
+    PreviousUdpInodes_.reserve(dump.V4.size() + dump.V6.size());
+    for (const std::vector<TDumpedSocket>* family : {&dump.V4, &dump.V6}) {
+        for (const TDumpedSocket& socket : *family) PreviousUdpInodes_.push_back(socket.Inode);
+    }
     std::sort(PreviousUdpInodes_.begin(), PreviousUdpInodes_.end());
 
-    SortSockets(sockets);
-    table = EncodeSockets(sockets, IPPROTO_UDP, true);
+    SortSockets(dump.V4);
+    table = EncodeSockets(dump.V4, IPPROTO_UDP, true);
+    Udp_.KeptV6 = TKeptDump{std::move(dump.V6), dumped, true};
+    return kTableOk;
+}
+
+uint32_t TLinuxIpTables::GetTcp6ExTable(std::vector<uint8_t>& table) {
+    std::lock_guard lock(Mutex_);
+    return GetEx6Table(IPPROTO_TCP, table);
+}
+
+uint32_t TLinuxIpTables::GetUdp6ExTable(std::vector<uint8_t>& table) {
+    std::lock_guard lock(Mutex_);
+    return GetEx6Table(IPPROTO_UDP, table);
+}
+
+uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& table) {
+    table.clear();
+    TKeptDump& kept = StateOf(protocol).KeptV6;
+    std::vector<TDumpedSocket> sockets;
+    if (kept.Valid && TClock::now() - kept.Taken < kKeptDumpMaxAge) {
+        sockets = std::move(kept.Sockets);
+    } else {
+        TDump dump;
+        if (const int error = Dump(protocol, TDumpScope::Ipv6Tables, dump); error != 0) {
+            kept = TKeptDump{};
+            return static_cast<uint32_t>(error);
+        }
+        RecentOwners_ = TSocketOwners::Scan();
+        RecentOwnersTaken_ = TClock::now();
+        AssignOwners(dump.V6, *RecentOwners_);
+        sockets = std::move(dump.V6);
+    }
+    kept = TKeptDump{};
+    SortSockets6(sockets);
+    table = EncodeSockets6(sockets, protocol);
     return kTableOk;
 }
 
@@ -252,7 +407,7 @@ uint32_t TLinuxIpTables::GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorte
 }
 
 uint32_t TLinuxIpTables::GetPlainTable(uint8_t protocol, uint8_t* buffer, uint32_t& size, bool sorted) {
-    TKeptDump& kept = protocol == IPPROTO_TCP ? KeptTcp_ : KeptUdp_;
+    TKeptDump& kept = StateOf(protocol).KeptPlain;
     const size_t rowSize = protocol == IPPROTO_TCP ? kTcpRowSize : kUdpRowSize;
     const TClock::time_point now = TClock::now();
 
@@ -261,10 +416,14 @@ uint32_t TLinuxIpTables::GetPlainTable(uint8_t protocol, uint8_t* buffer, uint32
     if (buffer != nullptr && kept.Valid && now - kept.Taken < kKeptDumpMaxAge) {
         sockets = std::move(kept.Sockets);
         taken = kept.Taken;
-    } else if (const int error = Dump(protocol, sockets); error != 0) {
-        kept = TKeptDump{};
-        if (buffer != nullptr && size >= kTableCountSize) std::memset(buffer, 0, kTableCountSize);
-        return static_cast<uint32_t>(error);
+    } else {
+        TDump dump;
+        if (const int error = Dump(protocol, TDumpScope::Ipv4Tables, dump); error != 0) {
+            kept = TKeptDump{};
+            if (buffer != nullptr && size >= kTableCountSize) std::memset(buffer, 0, kTableCountSize);
+            return static_cast<uint32_t>(error);
+        }
+        sockets = std::move(dump.V4);
     }
     kept = TKeptDump{};
 

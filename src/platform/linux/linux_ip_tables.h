@@ -1,14 +1,22 @@
-// The IPv4 TCP and UDP tables of a Linux system.
+// The TCP and UDP tables of a Linux system, IPv4 and IPv6.
 //
-// Sockets come from sock_diag dumps (NETLINK_SOCK_DIAG, an inet_diag_req_v2 for
-// AF_INET with every state), owners from the /proc descriptor links (see
-// socket_owners.h). Both paths are always available; the owning pid is 0 for a
-// socket whose process cannot be seen (another user's, without privileges) and
-// for sockets no process holds (TIME_WAIT, half-open connections).
+// Sockets come from sock_diag dumps (NETLINK_SOCK_DIAG, one inet_diag_req_v2
+// per family, AF_INET and AF_INET6, with every state), owners from the /proc
+// descriptor links (see socket_owners.h). Both paths are always available; the
+// owning pid is 0 for a socket whose process cannot be seen (another user's,
+// without privileges) and for sockets no process holds (TIME_WAIT, half-open
+// connections).
 //
-// Tables hold every IPv4 socket the kernel knows for the protocol: for TCP the
-// listeners, connections in every state and sockets merely bound (those read
-// Closed); for UDP every bound or connected socket, by its local end.
+// The IPv4 tables hold every AF_INET socket the kernel knows for the protocol
+// (for TCP the listeners, connections in every state and sockets merely bound,
+// which read Closed; for UDP every bound or connected socket, by its local end)
+// and every AF_INET6 socket that carries IPv4 traffic only: its local end
+// IPv4-mapped (::ffff:a.b.c.d) and its remote end mapped too, or unspecified
+// (a listener or a merely bound socket). Those are IPv4 rows with dotted
+// addresses, so a dual-stack server's accepted IPv4 connections look like
+// any other IPv4 connection. The IPv6 tables hold every other AF_INET6 socket
+// (a dual-stack listener on "::" among them), with the interface the socket is
+// bound to (idiag_if). The plain path has IPv4 tables only.
 //
 // Fetching is serialised by an internal lock, so one object may be shared.
 #pragma once
@@ -37,13 +45,23 @@ class TLinuxIpTables final : public TIpTables {
 public:
     bool ExTablesAvailable() const override { return true; }
 
-    // Each call dumps afresh and rows are sorted. The TCP call reads the
-    // owners from /proc; the UDP call reuses that reading when it is recent
-    // (the two calls of one refresh) and holds every socket it needs, and
-    // reads /proc again otherwise. Errors are the errno of the failing
-    // netlink operation.
+    // Each IPv4 call dumps both families of its protocol afresh (the mapped
+    // sockets are in the AF_INET6 dump) and rows are sorted. The TCP call
+    // reads the owners from /proc; the UDP call reuses that reading when it
+    // is recent (the calls of one refresh) and holds every socket it needs,
+    // and reads /proc again otherwise. Errors are the errno of the failing
+    // netlink operation; a kernel without AF_INET6 socket diagnostics simply
+    // has no IPv6 sockets.
     uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
+
+    // The IPv6 half of the last IPv4 call's dump of the protocol, owners and
+    // all, handed over once to the IPv6 call that follows it within a second
+    // (as in a refresh), so both tables show one moment and one /proc scan
+    // serves both families. Without such a dump the call dumps AF_INET6 and
+    // scans /proc afresh.
+    uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;
+    uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override;
 
     // A call that answers kInsufficientBuffer keeps the dump it measured, and
     // the next call with a buffer hands that same dump over (if it fits and
@@ -55,13 +73,27 @@ public:
 
 private:
     // One socket of a dump. The row's fields are in the table's encoding;
-    // the keys are the local and remote ends as host-order (addr << 16 | port),
-    // which is the order rows are sorted in.
+    // the keys are the local and remote ends as host-order (addr << 16 | port)
+    // for IPv4 rows, which is the order rows are sorted in, and the bare
+    // host-order ports for IPv6 rows (sorted by address bytes, then these).
     struct TDumpedSocket {
         TTcpRow Row;
         uint64_t Inode = 0;
         uint64_t LocalKey = 0;
         uint64_t RemoteKey = 0;
+    };
+
+    // The sockets of one protocol: the IPv4 tables' rows and the IPv6 ones.
+    struct TDump {
+        std::vector<TDumpedSocket> V4;
+        std::vector<TDumpedSocket> V6;
+    };
+
+    // Which families a dump reads and which rows it keeps.
+    enum class TDumpScope {
+        Ipv4Tables,  // AF_INET and the mapped AF_INET6 sockets
+        Ipv6Tables,  // the other AF_INET6 sockets
+        Both,
     };
 
     struct TKeptDump {
@@ -70,15 +102,23 @@ private:
         bool Valid = false;
     };
 
-    int Dump(uint8_t protocol, std::vector<TDumpedSocket>& sockets);
+    struct TProtocolState {
+        TKeptDump KeptPlain;  // measured by a plain size query
+        TKeptDump KeptV6;     // the IPv6 half of the last extended IPv4 fetch
+        // Row counts of the last dumps, to reserve room for the next ones.
+        size_t LastV4Count = 0;
+        size_t LastV6Count = 0;
+    };
+
+    TProtocolState& StateOf(uint8_t protocol);
+    int Dump(uint8_t protocol, TDumpScope scope, TDump& dump);
+    int DumpFamily(uint8_t protocol, uint8_t family, bool keepV6, TDump& dump);
+    uint32_t GetEx6Table(uint8_t protocol, std::vector<uint8_t>& table);
     uint32_t GetPlainTable(uint8_t protocol, uint8_t* buffer, uint32_t& size, bool sorted);
 
     std::mutex Mutex_;
-    TKeptDump KeptTcp_;
-    TKeptDump KeptUdp_;
-    // Row counts of the last dumps, to reserve room for the next ones.
-    size_t LastTcpCount_ = 0;
-    size_t LastUdpCount_ = 0;
+    TProtocolState Tcp_;
+    TProtocolState Udp_;
     // The owners read by the last extended TCP fetch, which the UDP fetch of
     // the same refresh reuses, and the inodes the last UDP dump held: only a
     // socket newer than that scan can be missing from it for want of a rescan.

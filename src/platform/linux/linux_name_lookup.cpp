@@ -23,6 +23,36 @@ namespace {
 // How long a reading of gethostname is reused.
 constexpr auto kComputerNameTtl = std::chrono::seconds(5);
 
+// The pool keeps IPv4 addresses as their IPv4-mapped IPv6 addresses
+// (::ffff:a.b.c.d), so both families share one queue, one cache and one set
+// of workers. A mapped address is looked up as the IPv4 address it maps,
+// which is also what the system resolver does with it.
+TIp6Address KeyOf(uint32_t addr) {
+    TIp6Address key{};
+    key[10] = 0xFF;
+    key[11] = 0xFF;
+    key[12] = static_cast<uint8_t>(addr);
+    key[13] = static_cast<uint8_t>(addr >> 8);
+    key[14] = static_cast<uint8_t>(addr >> 16);
+    key[15] = static_cast<uint8_t>(addr >> 24);
+    return key;
+}
+
+// 0.0.0.0 and :: name no host and are never looked up.
+bool IsUnspecified(const TIp6Address& key) {
+    return key == TIp6Address{} || key == KeyOf(0);
+}
+
+struct TKeyHash {
+    size_t operator()(const TIp6Address& key) const noexcept {
+        uint64_t high = 0;
+        uint64_t low = 0;
+        std::memcpy(&high, key.data(), sizeof high);
+        std::memcpy(&low, key.data() + sizeof high, sizeof low);
+        return std::hash<uint64_t>{}(high ^ (low * 0x9E3779B97F4A7C15ull));
+    }
+};
+
 }  // namespace
 
 std::optional<std::string> ResolveHostBySystem(uint32_t addr) {
@@ -41,18 +71,31 @@ std::optional<std::string> ResolveHostBySystem(uint32_t addr) {
     return std::string(host, ::strnlen(host, sizeof host));
 }
 
+std::optional<std::string> ResolveHost6BySystem(const TIp6Address& addr) {
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    std::memcpy(&sa.sin6_addr, addr.data(), addr.size());
+    char host[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+                      NI_NAMEREQD) != 0) {
+        return std::nullopt;
+    }
+    return std::string(host, ::strnlen(host, sizeof host));
+}
+
 // The queue of addresses to look up, the workers taking from it and the
 // answers they leave. Everything below is guarded by Mutex_.
 class THostNamePool : public std::enable_shared_from_this<THostNamePool> {
 public:
-    THostNamePool(THostResolver resolver, std::chrono::milliseconds nameTtl, std::chrono::milliseconds failureTtl,
-                  size_t maxWorkers)
+    THostNamePool(THostResolver resolver, THost6Resolver resolver6, std::chrono::milliseconds nameTtl,
+                  std::chrono::milliseconds failureTtl, size_t maxWorkers)
         : Resolver_(std::move(resolver)),
+          Resolver6_(std::move(resolver6)),
           NameTtl_(nameTtl),
           FailureTtl_(failureTtl),
           MaxWorkers_(std::max<size_t>(maxWorkers, 1)) {}
 
-    void Resolve(const std::vector<uint32_t>& addrs, std::chrono::milliseconds budget) {
+    void Resolve(const std::vector<TIp6Address>& addrs, std::chrono::milliseconds budget) {
         const auto start = Clock::now();
         const auto deadline = start + std::max(budget, std::chrono::milliseconds(0));
 
@@ -65,8 +108,8 @@ public:
         if (Stopping_) {
             return;
         }
-        for (uint32_t addr : addrs) {
-            if (addr == 0) {
+        for (const TIp6Address& addr : addrs) {
+            if (IsUnspecified(addr)) {
                 continue;
             }
             auto it = Answers_.find(addr);
@@ -90,7 +133,7 @@ public:
         std::erase(Waiters_, &waiter);
     }
 
-    std::optional<std::string> Find(uint32_t addr) {
+    std::optional<std::string> Find(const TIp6Address& addr) {
         std::lock_guard lock(Mutex_);
         auto it = Answers_.find(addr);
         if (it == Answers_.end()) {
@@ -117,7 +160,7 @@ private:
     };
 
     struct TWaiter {
-        std::unordered_set<uint32_t> Left;
+        std::unordered_set<TIp6Address, TKeyHash> Left;
     };
 
     // Starts workers while the queue holds more addresses than there are
@@ -149,7 +192,7 @@ private:
                 --Workers_;
                 return;
             }
-            const uint32_t addr = Queue_.front();
+            const TIp6Address addr = Queue_.front();
             Queue_.pop_front();
             ++Busy_;
             lock.unlock();
@@ -160,10 +203,10 @@ private:
         }
     }
 
-    std::optional<std::string> Ask(uint32_t addr) const {
+    std::optional<std::string> Ask(const TIp6Address& addr) const {
         std::optional<std::string> name;
         try {
-            name = Resolver_(addr);
+            name = IsIpv4Mapped(addr) ? Resolver_(MappedIpv4Field(addr)) : Resolver6_(addr);
         } catch (...) {
             // A resolver that throws has no name for this address; the worker
             // must live on for the others.
@@ -178,7 +221,7 @@ private:
         return name;
     }
 
-    void Store(uint32_t addr, std::optional<std::string> name) {
+    void Store(const TIp6Address& addr, std::optional<std::string> name) {
         const auto ttl = name ? NameTtl_ : FailureTtl_;
         Answers_[addr] = TAnswer{std::move(name), Clock::now() + ttl};
         InFlight_.erase(addr);
@@ -206,6 +249,7 @@ private:
     }
 
     const THostResolver Resolver_;
+    const THost6Resolver Resolver6_;
     const std::chrono::milliseconds NameTtl_;
     const std::chrono::milliseconds FailureTtl_;
     const size_t MaxWorkers_;
@@ -216,16 +260,16 @@ private:
     bool Stopping_ = false;
     size_t Workers_ = 0;  // started and not yet exited
     size_t Busy_ = 0;     // inside the resolver
-    std::deque<uint32_t> Queue_;
-    std::unordered_set<uint32_t> InFlight_;  // queued or being looked up
-    std::unordered_map<uint32_t, TAnswer> Answers_;
+    std::deque<TIp6Address> Queue_;
+    std::unordered_set<TIp6Address, TKeyHash> InFlight_;  // queued or being looked up
+    std::unordered_map<TIp6Address, TAnswer, TKeyHash> Answers_;
     std::vector<TWaiter*> Waiters_;
     Clock::time_point NextPrune_{};
 };
 
 TLinuxNameLookup::TLinuxNameLookup(TNameLookupSettings settings)
-    : Pool_(std::make_shared<THostNamePool>(std::move(settings.Resolver), settings.NameTtl, settings.FailureTtl,
-                                            settings.Workers)),
+    : Pool_(std::make_shared<THostNamePool>(std::move(settings.Resolver), std::move(settings.Resolver6),
+                                            settings.NameTtl, settings.FailureTtl, settings.Workers)),
       Services_(std::move(settings.ServicesPath)) {}
 
 TLinuxNameLookup::~TLinuxNameLookup() {
@@ -238,11 +282,25 @@ std::optional<TServiceEntry> TLinuxNameLookup::ServiceByPort(uint16_t port) {
 }
 
 void TLinuxNameLookup::ResolveHosts(const std::vector<uint32_t>& addrs, std::chrono::milliseconds budget) {
-    Pool_->Resolve(addrs, budget);
+    std::vector<TIp6Address> keys;
+    keys.reserve(addrs.size());
+    for (uint32_t addr : addrs) keys.push_back(KeyOf(addr));
+    Pool_->Resolve(keys, budget);
 }
 
 std::optional<std::string> TLinuxNameLookup::HostByAddr(uint32_t addr) {
     if (addr == 0) {
+        return std::nullopt;
+    }
+    return Pool_->Find(KeyOf(addr));
+}
+
+void TLinuxNameLookup::ResolveHosts6(const std::vector<TIp6Address>& addrs, std::chrono::milliseconds budget) {
+    Pool_->Resolve(addrs, budget);
+}
+
+std::optional<std::string> TLinuxNameLookup::HostByAddr6(const TIp6Address& addr) {
+    if (IsUnspecified(addr)) {
         return std::nullopt;
     }
     return Pool_->Find(addr);

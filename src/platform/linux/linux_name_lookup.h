@@ -11,7 +11,10 @@
 //   - Names and failures are both remembered, each for its own time to live.
 //     When a name expires it is asked for again; until the new answer comes,
 //     HostByAddr keeps showing the old name rather than flickering to nothing.
-//   - 0.0.0.0 is never looked up.
+//   - 0.0.0.0 and :: are never looked up.
+//   - IPv6 addresses (ResolveHosts6, HostByAddr6) go through the same pool,
+//     cache, time to live and budget rules. An IPv4-mapped IPv6 address
+//     (::ffff:a.b.c.d) is the IPv4 address it maps: one entry, one lookup.
 //
 // The workers share their state with this object through a shared pointer and
 // are detached: the destructor only tells them to stop, it never waits for a
@@ -34,13 +37,17 @@
 
 namespace tarnwick {
 
-// Looks up the host name of an address field (see ip_tables.h); nullopt when
-// the address has no name. Called from the worker threads, several at once.
+// Looks up the host name of an address field (see ip_tables.h), or of an IPv6
+// address; nullopt when the address has no name. Called from the worker
+// threads, several at once.
 using THostResolver = std::function<std::optional<std::string>(uint32_t addr)>;
+using THost6Resolver = std::function<std::optional<std::string>(const TIp6Address& addr)>;
 
-// The system resolver: getnameinfo with NI_NAMEREQD, so an address without a
-// name is a failure rather than its dotted form.
+// The system resolver: getnameinfo with NI_NAMEREQD (on a sockaddr_in, or a
+// sockaddr_in6), so an address without a name is a failure rather than its
+// numeric form.
 std::optional<std::string> ResolveHostBySystem(uint32_t addr);
+std::optional<std::string> ResolveHost6BySystem(const TIp6Address& addr);
 
 // Host names longer than this are cut to it.
 inline constexpr size_t kMaxHostNameLength = 255;
@@ -50,6 +57,7 @@ class THostNamePool;
 
 struct TNameLookupSettings {
     THostResolver Resolver = ResolveHostBySystem;
+    THost6Resolver Resolver6 = ResolveHost6BySystem;
     std::chrono::milliseconds NameTtl = std::chrono::minutes(5);
     std::chrono::milliseconds FailureTtl = std::chrono::minutes(2);
     size_t Workers = 8;  // at most this many lookups at once (at least one)
@@ -71,6 +79,8 @@ public:
     // own addresses. HostByAddr is one lock and one hash lookup.
     void ResolveHosts(const std::vector<uint32_t>& addrs, std::chrono::milliseconds budget) override;
     std::optional<std::string> HostByAddr(uint32_t addr) override;
+    void ResolveHosts6(const std::vector<TIp6Address>& addrs, std::chrono::milliseconds budget) override;
+    std::optional<std::string> HostByAddr6(const TIp6Address& addr) override;
 
     // gethostname, read again when the last reading is a few seconds old. Thread-safe.
     std::string ComputerName() override;

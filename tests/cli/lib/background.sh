@@ -22,7 +22,7 @@ end_background_jobs() {
     [ -z "$pids" ] || kill -KILL $pids 2>/dev/null
 }
 
-# Starts the loopback peer ($peer) and sets peer_pid, listen_port and
+# Starts the loopback peer ($peer, with the arguments given) and sets peer_pid, listen_port and
 # client_port. Not a coproc: bash unsets a coproc's pid and descriptors the
 # moment it ends, and under set -u the next use of them stops the script
 # midway. The peer's input is a FIFO that it holds both ends of, so it never
@@ -33,7 +33,7 @@ start_peer() {
     dir=$(mktemp -d)
     mkfifo "$dir/in"
     : >"$dir/ports"  # there to read before the peer writes to it
-    "$peer" <>"$dir/in" >"$dir/ports" &
+    "$peer" "$@" <>"$dir/in" >"$dir/ports" &
     peer_pid=$!
     listen_port='' client_port=''
     for ((tries = 0; tries < 100; tries++)); do
