@@ -4,6 +4,10 @@
 #include <charconv>
 #include <cmath>
 
+#include "capture/packet_parser.h"
+#include "common/inet_address.h"
+#include "common/text_util.h"
+
 namespace tarnwick {
 
 const char* CliUsage() {
@@ -26,10 +30,11 @@ const char* CliUsage() {
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
            "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN)\n"
-           "  capture captures IPv4 packets on every interface (needs CAP_NET_RAW) and prints\n"
-           "          those between endpoint 1 (--addr1, --port1) and endpoint 2 (--addr2,\n"
-           "          --port2), either way, of protocol NAME (IP, ICMP, IGMP, GGP, TCP, PUP,\n"
-           "          UDP, IDP, NP, RAW, MAX); 0.0.0.0 and port 0 match any. One line per\n"
+           "  capture captures IPv4 and IPv6 packets on every interface (needs CAP_NET_RAW)\n"
+           "          and prints those between endpoint 1 (--addr1, --port1) and endpoint 2\n"
+           "          (--addr2, --port2), either way, of protocol NAME (IP, ICMP, IGMP, GGP,\n"
+           "          TCP, PUP, UDP, IDP, NP, RAW, MAX, ICMPv6); an address is dotted IPv4 or\n"
+           "          IPv6; 0.0.0.0, :: and port 0 match any. One line per\n"
            "          packet: Protocol, Source Addr, Source Port, Dest Addr, Dest Port, Data\n"
            "          Size, Data, separated by tabs; --dump adds its hex dump lines. Ends\n"
            "          after N packets or when interrupted, then prints the packets received\n"
@@ -137,25 +142,23 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
             const std::string& value = args[++i];
             if (arg == "--addr1" || arg == "--addr2") {
-                if (!IsDottedAddress(value)) return fail("bad address '" + value + "': a dotted IPv4 address expected");
-                // As the address field shows it: numbers without leading zeros.
-                std::string dotted;
-                size_t start = 0;
-                for (int part = 0; part < 4; ++part) {
-                    const size_t end = part < 3 ? value.find('.', start) : value.size();
-                    unsigned number = 0;
-                    ParseNumber(value.substr(start, end - start), number);
-                    dotted += (part > 0 ? "." : "") + std::to_string(number);
-                    start = end + 1;
-                }
-                (arg == "--addr1" ? capture.Addr1 : capture.Addr2) = dotted;
+                // As the address field gives it: numbers without leading
+                // zeros, IPv6 in RFC 5952 form.
+                std::string address;
+                if (const auto field = ParseDottedQuad(value))
+                    address = DottedText(*field);
+                else if (const auto address6 = ParseIp6(value))
+                    address = Ip6Text(*address6);
+                else
+                    return fail("bad address '" + value + "': a dotted IPv4 or an IPv6 address expected");
+                (arg == "--addr1" ? capture.Addr1 : capture.Addr2) = address;
             } else if (arg == "--port1" || arg == "--port2") {
                 uint16_t port = 0;
                 if (!ParsePort(value, port)) return fail("bad port '" + value + "'");
                 (arg == "--port1" ? capture.Port1 : capture.Port2) = port;
             } else if (arg == "--proto") {
-                static const std::array<const char*, 11> kNames{"IP",  "ICMP", "IGMP", "GGP", "TCP", "PUP",
-                                                                "UDP", "IDP",  "NP",   "RAW", "MAX"};
+                static const std::array<const char*, 12> kNames{"IP",  "ICMP", "IGMP", "GGP", "TCP", "PUP",
+                                                                "UDP", "IDP",  "NP",   "RAW", "MAX", kIcmp6Name};
                 bool known = false;
                 for (const char* name : kNames) known |= value == name;
                 if (!known) return fail("unknown protocol '" + value + "'");
