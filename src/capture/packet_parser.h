@@ -58,8 +58,8 @@ struct TCapturedPacket {
 // first byte whose version nibble is 6 starts an IPv6 packet; every other
 // packet is read as IPv4.
 //
-// IPv4, well-formed packets: the IP header is the first 20 bytes, always. Neither
-// its header-length field nor version, total length, fragment fields or
+// IPv4, well-formed packets: the IP header is the first 20 bytes, always.
+// Neither its header-length field nor total length, fragment fields or
 // checksum are consulted. So when a packet carries IP options, the TCP/UDP
 // ports are read from the first option bytes and the headers counted are
 // still 20 + 20 or 20 + 8. This is kept on purpose: honouring the header

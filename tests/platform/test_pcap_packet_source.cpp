@@ -428,7 +428,8 @@ TEST_F(TPcapLoopback, Ip6PacketsOnLoopbackPassTheFilterOfTheirEndpoints) {
     const uint16_t receiverPort = Port6(receiver.Get());
     const std::string payload = "tarnwick six";
     const sockaddr_in6 to = Loopback6Address(receiverPort);
-    ASSERT_EQ(sendto(sender.Get(), payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
+    const auto* toAddress = reinterpret_cast<const sockaddr*>(&to);
+    ASSERT_EQ(sendto(sender.Get(), payload.data(), payload.size(), 0, toAddress, sizeof to),
               static_cast<ssize_t>(payload.size()));
     const auto udp = Collect(
         listedBy({"UDP", "0:0::1", "::1", std::to_string(receiverPort), std::to_string(senderPort)}), 1);
