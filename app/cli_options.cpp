@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "capture/packet_parser.h"
+#include "common/inet_address.h"
 #include "common/text_util.h"
 
 namespace tarnwick {
@@ -35,10 +37,11 @@ const char* CliUsage() {
            "          is 127.0.0.1), or an IPv6 address in any standard form (::1 is\n"
            "          0:0:0:0:0:0:0:1); an IPv4-mapped one (::ffff:a.b.c.d) names the IPv4\n"
            "          connection a.b.c.d, which is how the table lists it\n"
-           "  capture captures IPv4 packets on every interface (needs CAP_NET_RAW) and prints\n"
-           "          those between endpoint 1 (--addr1, --port1) and endpoint 2 (--addr2,\n"
-           "          --port2), either way, of protocol NAME (IP, ICMP, IGMP, GGP, TCP, PUP,\n"
-           "          UDP, IDP, NP, RAW, MAX); 0.0.0.0 and port 0 match any. One line per\n"
+           "  capture captures IPv4 and IPv6 packets on every interface (needs CAP_NET_RAW)\n"
+           "          and prints those between endpoint 1 (--addr1, --port1) and endpoint 2\n"
+           "          (--addr2, --port2), either way, of protocol NAME (IP, ICMP, IGMP, GGP,\n"
+           "          TCP, PUP, UDP, IDP, NP, RAW, MAX, ICMPv6); an address is dotted IPv4 or\n"
+           "          IPv6; 0.0.0.0, :: and port 0 match any. One line per\n"
            "          packet: Protocol, Source Addr, Source Port, Dest Addr, Dest Port, Data\n"
            "          Size, Data, separated by tabs; --dump adds its hex dump lines. Ends\n"
            "          after N packets or when interrupted, then prints the packets received\n"
@@ -67,30 +70,13 @@ bool ParsePort(const std::string& text, uint16_t& port) {
     return true;
 }
 
-// A dotted IPv4 address of four decimal numbers 0..255 (up to three digits
-// each), written as the address field shows it: without leading zeros, so
-// "127.000.000.001" is "127.0.0.1" (and "010" is ten, never octal eight).
-std::optional<std::string> CanonicalDotted(const std::string& text) {
-    std::string dotted;
-    size_t start = 0;
-    for (int part = 0; part < 4; ++part) {
-        const size_t end = part < 3 ? text.find('.', start) : text.size();
-        if (end == std::string::npos) return std::nullopt;
-        unsigned value = 0;
-        const std::string piece = text.substr(start, end - start);
-        if (piece.size() > 3 || !ParseNumber(piece, value) || value > 255) return std::nullopt;
-        dotted += (part > 0 ? "." : "") + std::to_string(value);
-        start = end + 1;
-    }
-    return dotted;
-}
-
 // The kill command's REMOTEADDR into `options`; false when it is no address.
 bool ParseRemoteAddr(const std::string& text, TCliOptions& options) {
     if (text.find(':') == std::string::npos) {
-        const std::optional<std::string> dotted = CanonicalDotted(text);
-        if (!dotted) return false;
-        options.RemoteAddr = *dotted;
+        // As the tables write it: "127.000.000.001" is 127.0.0.1.
+        const std::optional<uint32_t> field = ParseDottedQuad(text);
+        if (!field) return false;
+        options.RemoteAddr = DottedText(*field);
         return true;
     }
     const std::optional<TIp6Address> address = ParseIp6(text);
@@ -171,16 +157,23 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
             const std::string& value = args[++i];
             if (arg == "--addr1" || arg == "--addr2") {
-                const std::optional<std::string> dotted = CanonicalDotted(value);
-                if (!dotted) return fail("bad address '" + value + "': a dotted IPv4 address expected");
-                (arg == "--addr1" ? capture.Addr1 : capture.Addr2) = *dotted;
+                // As the address field gives it: numbers without leading
+                // zeros, IPv6 in RFC 5952 form.
+                std::string address;
+                if (const auto field = ParseDottedQuad(value))
+                    address = DottedText(*field);
+                else if (const auto address6 = ParseIp6(value))
+                    address = Ip6Text(*address6);
+                else
+                    return fail("bad address '" + value + "': a dotted IPv4 or an IPv6 address expected");
+                (arg == "--addr1" ? capture.Addr1 : capture.Addr2) = address;
             } else if (arg == "--port1" || arg == "--port2") {
                 uint16_t port = 0;
                 if (!ParsePort(value, port)) return fail("bad port '" + value + "'");
                 (arg == "--port1" ? capture.Port1 : capture.Port2) = port;
             } else if (arg == "--proto") {
-                static const std::array<const char*, 11> kNames{"IP",  "ICMP", "IGMP", "GGP", "TCP", "PUP",
-                                                                "UDP", "IDP",  "NP",   "RAW", "MAX"};
+                static const std::array<const char*, 12> kNames{"IP",  "ICMP", "IGMP", "GGP", "TCP", "PUP",
+                                                                "UDP", "IDP",  "NP",   "RAW", "MAX", kIcmp6Name};
                 bool known = false;
                 for (const char* name : kNames) known |= value == name;
                 if (!known) return fail("unknown protocol '" + value + "'");

@@ -1,5 +1,5 @@
-// Tcap_ip: captures the IPv4 packets through every local address and hands
-// each one to its owner, split into protocol, addresses, ports, header and
+// Tcap_ip: captures the IPv4 and IPv6 packets through every local address and
+// hands each one to its owner, split into protocol, addresses, ports, header and
 // payload (OnCap). One capture per interface comes from the packet source;
 // the owner watches each capture's selectable descriptor and calls
 // ReadPacket(i) when it polls readable. Everything runs on the owner's thread.

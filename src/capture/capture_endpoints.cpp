@@ -8,16 +8,28 @@ namespace tarnwick {
 TCaptureEndpoints CaptureEndpointsOf(const TFoundConnection& found) {
     TCaptureEndpoints endpoints;
     if (!found.Tcp) {
+        const TUdpRow& row = found.UdpRow;
         endpoints.Protocol = "UDP";
-        endpoints.Addr1 = SwapIPBytes(found.UdpRow.LocalAddr);
-        endpoints.Port1 = PortFromField(found.UdpRow.LocalPort);
+        endpoints.V6 = row.V6;
+        if (row.V6)
+            endpoints.Addr1V6 = row.LocalAddr6;
+        else
+            endpoints.Addr1 = SwapIPBytes(row.LocalAddr);
+        endpoints.Port1 = PortFromField(row.LocalPort);
         return endpoints;
     }
+    const TTcpRow& row = found.TcpRow;
     endpoints.Protocol = "TCP";
-    endpoints.Addr1 = SwapIPBytes(found.TcpRow.RemoteAddr);
-    endpoints.Port1 = PortFromField(found.TcpRow.RemotePort);
-    endpoints.Addr2 = SwapIPBytes(found.TcpRow.LocalAddr);
-    endpoints.Port2 = PortFromField(found.TcpRow.LocalPort);
+    endpoints.V6 = row.V6;
+    if (row.V6) {
+        endpoints.Addr1V6 = row.RemoteAddr6;
+        endpoints.Addr2V6 = row.LocalAddr6;
+    } else {
+        endpoints.Addr1 = SwapIPBytes(row.RemoteAddr);
+        endpoints.Addr2 = SwapIPBytes(row.LocalAddr);
+    }
+    endpoints.Port1 = PortFromField(row.RemotePort);
+    endpoints.Port2 = PortFromField(row.LocalPort);
     return endpoints;
 }
 

@@ -1,5 +1,8 @@
 #include "capture/capture_filter.h"
 
+#include <optional>
+
+#include "common/inet_address.h"
 #include "common/ini_file.h"
 
 namespace tarnwick {
@@ -15,19 +18,36 @@ bool ProtocolSet(std::string_view text) {
     return false;
 }
 
-bool AddressSet(std::string_view text) { return text != "0.0.0.0"; }
+bool IsUnspecified(const TIp6Address& address) { return address == TIp6Address{}; }
 
-bool PortSet(std::string_view text) { return TIniFile::ParseInteger(text).value_or(0) != 0; }
+// Only a text with a colon can be IPv6: dotted texts, the common case, are
+// never handed to the address parser.
+std::optional<TIp6Address> Ip6AddressOf(std::string_view text) {
+    if (text.find(':') == std::string_view::npos) return std::nullopt;
+    return ParseIp6(text);
+}
+
+bool IsPortSet(std::string_view text) { return TIniFile::ParseInteger(text).value_or(0) != 0; }
 
 struct TEndpoint {
+    TEndpoint(std::string_view addr, std::string_view port)
+        : Addr(addr), Port(port), Addr6(Ip6AddressOf(addr)), PortSet(IsPortSet(port)) {
+        AddrSet = Addr6 ? !IsUnspecified(*Addr6) : addr != "0.0.0.0";
+    }
+
+    bool AddrMatches(std::string_view addr) const {
+        if (!AddrSet || Addr == addr) return true;
+        return Addr6 && Ip6AddressOf(addr) == Addr6;
+    }
+    bool Matches(std::string_view addr, std::string_view port) const {
+        return AddrMatches(addr) && (!PortSet || Port == port);
+    }
+
     std::string_view Addr;  // the field texts as typed
     std::string_view Port;
+    std::optional<TIp6Address> Addr6;  // when Addr is an IPv6 address
     bool AddrSet;
     bool PortSet;
-
-    bool Matches(std::string_view addr, std::string_view port) const {
-        return (!AddrSet || Addr == addr) && (!PortSet || Port == port);
-    }
 };
 
 }  // namespace
@@ -35,8 +55,8 @@ struct TEndpoint {
 bool IsFilteredOut(const TCaptureFilter& filter, std::string_view proto, std::string_view sourceIP,
                    std::string_view destIP, std::string_view sourcePort, std::string_view destPort) {
     const bool protocolSet = ProtocolSet(filter.Protocol);
-    const TEndpoint one{filter.Addr1, filter.Port1, AddressSet(filter.Addr1), PortSet(filter.Port1)};
-    const TEndpoint two{filter.Addr2, filter.Port2, AddressSet(filter.Addr2), PortSet(filter.Port2)};
+    const TEndpoint one(filter.Addr1, filter.Port1);
+    const TEndpoint two(filter.Addr2, filter.Port2);
 
     if (!protocolSet && !one.AddrSet && !one.PortSet && !two.AddrSet && !two.PortSet) return false;
     if (protocolSet && proto != filter.Protocol) return true;

@@ -1,7 +1,9 @@
 #include "capture/packet_parser.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "common/inet_address.h"
 #include "common/text_util.h"
 
 namespace tarnwick {
@@ -39,10 +41,107 @@ std::string ValueText(const uint8_t* buffer, size_t length, size_t offset, size_
     return std::to_string(value);
 }
 
+constexpr size_t kFragmentHeaderSize = 8;
+constexpr size_t kTcpHeaderSize = kTcpHeadersSize - kIpHeaderSize;
+constexpr size_t kUdpHeaderSize = kUdpHeadersSize - kIpHeaderSize;
+constexpr size_t kIcmp6HeaderSize = 8;
+
+std::string Ip6AddressText(const uint8_t* bytes) {
+    TIp6Address address;
+    std::memcpy(address.data(), bytes, address.size());
+    return Ip6Text(address);
+}
+
+bool IsWalkedExtension(int nextHeader) {
+    return nextHeader == kIp6HopByHop || nextHeader == kIp6Routing || nextHeader == kIp6Fragment ||
+           nextHeader == kIp6DestinationOptions;
+}
+
+std::string Ip6ProtocolName(int nextHeader) {
+    return nextHeader == kProtocolIcmp6 ? std::string(kIcmp6Name) : ProtocolName(nextHeader);
+}
+
+std::optional<TCapturedPacket> ParseIp6Packet(std::string_view localIp, const uint8_t* buffer, size_t length) {
+    if (length < kIp6HeaderSize) return std::nullopt;
+
+    TCapturedPacket packet;
+    packet.Ip = std::string(localIp);
+    packet.SourceIP = Ip6AddressText(buffer + 8);
+    packet.DestIP = Ip6AddressText(buffer + 24);
+    packet.Header = buffer;
+
+    // Bytes after the payload length's end are link padding or another
+    // packet's, never this one's headers.
+    const size_t payloadLength = static_cast<size_t>(buffer[4]) << 8 | buffer[5];
+    const size_t end = payloadLength == 0 ? length : std::min(length, kIp6HeaderSize + payloadLength);
+
+    int next = buffer[6];
+    size_t offset = kIp6HeaderSize;
+    bool laterFragment = false;
+    bool truncated = false;
+    // Each header is at least 8 bytes, so the walk ends within the packet.
+    while (IsWalkedExtension(next) && !laterFragment) {
+        size_t size = kFragmentHeaderSize;
+        if (next != kIp6Fragment) {
+            // Hop-by-hop, routing and destination options give their length
+            // in 8-byte units beyond the first 8.
+            if (end < offset + 2) {
+                truncated = true;
+                break;
+            }
+            size = (static_cast<size_t>(buffer[offset + 1]) + 1) * 8;
+        }
+        if (end < offset + size) {
+            truncated = true;
+            break;
+        }
+        if (next == kIp6Fragment) {
+            const unsigned fragmentOffset = (static_cast<unsigned>(buffer[offset + 2]) << 8 | buffer[offset + 3]) >> 3;
+            laterFragment = fragmentOffset != 0;
+        }
+        next = buffer[offset];
+        offset += size;
+    }
+
+    packet.Proto = Ip6ProtocolName(next);
+    size_t headers = offset;
+    if (truncated) {
+        headers = length;
+    } else if (laterFragment) {
+        packet.SourcePort = "0";
+        packet.DestPort = "0";
+    } else {
+        switch (next) {
+            case kProtocolIcmp6:
+                packet.SourcePort = ValueText(buffer, end, offset, 1);    // type
+                packet.DestPort = ValueText(buffer, end, offset + 1, 1);  // code
+                headers = offset + kIcmp6HeaderSize;
+                break;
+            case kProtocolTcp:
+            case kProtocolUdp:
+                packet.SourcePort = ValueText(buffer, end, offset, 2);
+                packet.DestPort = ValueText(buffer, end, offset + 2, 2);
+                headers = offset + (next == kProtocolTcp ? kTcpHeaderSize : kUdpHeaderSize);
+                break;
+            default:
+                packet.SourcePort = "0";
+                packet.DestPort = "0";
+                break;
+        }
+    }
+
+    packet.HeaderSize = std::min(headers, length);
+    packet.Data = buffer + packet.HeaderSize;
+    packet.DataSize = length - packet.HeaderSize;
+    return packet;
+}
+
 }  // namespace
 
 std::optional<TCapturedPacket> ParsePacket(std::string_view localIp, const uint8_t* buffer, size_t length) {
-    if (buffer == nullptr || length < kIpHeaderSize) return std::nullopt;
+    if (buffer == nullptr || length == 0) return std::nullopt;
+    if (buffer[0] >> 4 == 6) return ParseIp6Packet(localIp, buffer, length);
+    if (length < kIpHeaderSize) return std::nullopt;
 
     TCapturedPacket packet;
     packet.Ip = std::string(localIp);

@@ -1,5 +1,6 @@
-// One received IPv4 packet split into what the capture list shows: protocol
-// name, addresses, ports (or ICMP type and code), headers and payload.
+// One received IP packet (IPv4 or IPv6) split into what the capture list
+// shows: protocol name, addresses, ports (or ICMP type and code), headers and
+// payload.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,16 @@ inline constexpr int kProtocolIcmp = 1;
 inline constexpr int kProtocolTcp = 6;
 inline constexpr int kProtocolUdp = 17;
 
+// IPv6: the fixed header, and the next-header values the parser walks
+// through (RFC 8200 section 4) or stops at.
+inline constexpr size_t kIp6HeaderSize = 40;
+inline constexpr int kIp6HopByHop = 0;
+inline constexpr int kIp6Routing = 43;
+inline constexpr int kIp6Fragment = 44;
+inline constexpr int kIp6DestinationOptions = 60;
+inline constexpr int kProtocolIcmp6 = 58;
+inline constexpr const char* kIcmp6Name = "ICMPv6";
+
 // The name of IP protocol `number`: "IP" (0), "ICMP" (1), "IGMP" (2), "GGP"
 // (3), "TCP" (6), "PUP" (12), "UDP" (17), "IDP" (22), "NP" (77), "RAW" (255),
 // "MAX" (256, never a packet's: the field is one byte); "" for any other.
@@ -29,9 +40,9 @@ std::string ProtocolName(int number);
 // What a capture reports for one packet.
 struct TCapturedPacket {
     std::string Ip;          // the local address whose capture received it
-    std::string Proto;       // ProtocolName of the IP header's protocol byte
-    std::string SourceIP;    // dotted decimal
-    std::string DestIP;      // dotted decimal
+    std::string Proto;       // ProtocolName of the IP header's protocol byte (IPv6: see below)
+    std::string SourceIP;    // dotted decimal; IPv6 in RFC 5952 form (Ip6Text)
+    std::string DestIP;
     std::string SourcePort;  // decimal: TCP/UDP source port, ICMP type, "0" for other protocols
     std::string DestPort;    // decimal: TCP/UDP destination port, ICMP code, "0" for other protocols
     // Pointers into the buffer given to ParsePacket, valid while it lives.
@@ -43,10 +54,12 @@ struct TCapturedPacket {
     size_t DataSize = 0;
 };
 
-// Splits the `length` bytes at `buffer`, which begin with the IP header.
+// Splits the `length` bytes at `buffer`, which begin with the IP header. A
+// first byte whose version nibble is 6 starts an IPv6 packet; every other
+// packet is read as IPv4.
 //
-// Well-formed packets: the IP header is the first 20 bytes, always. Neither
-// its header-length field nor version, total length, fragment fields or
+// IPv4, well-formed packets: the IP header is the first 20 bytes, always.
+// Neither its header-length field nor total length, fragment fields or
 // checksum are consulted. So when a packet carries IP options, the TCP/UDP
 // ports are read from the first option bytes and the headers counted are
 // still 20 + 20 or 20 + 8. This is kept on purpose: honouring the header
@@ -54,8 +67,8 @@ struct TCapturedPacket {
 // the wire, and the common case (IGMP with router alert) reads no ports. TCP
 // options likewise count as the start of the data (headers 40).
 //
-// Packets shorter than their headers (small fragments, truncated frames):
-// nothing is read beyond `length` and no size underflows.
+// IPv4 packets shorter than their headers (small fragments, truncated
+// frames): nothing is read beyond `length` and no size underflows.
 //   - fewer than 20 bytes: no complete IP header, no addresses: dropped
 //     (nullopt).
 //   - otherwise HeaderSize = min(headers of the protocol, length): 40 for
@@ -64,6 +77,26 @@ struct TCapturedPacket {
 //   - a port (or ICMP type/code) whose bytes were not all received is the
 //     empty text rather than a made-up 0: TCP/UDP source port needs 22
 //     bytes, destination port 24; ICMP type 21, code 22.
+//
+// IPv6: the 40-byte header, then the extension headers hop-by-hop (0),
+// routing (43), fragment (44) and destination options (60) are walked, each
+// by its own length, to the header they end at:
+//   - TCP (counted as 20 bytes), UDP (8): ports as for IPv4; ICMPv6 (58, 8
+//     bytes): Proto "ICMPv6", type and code in the port cells.
+//   - a fragment header with a fragment offset other than 0: the fragment
+//     holds no transport header: Proto names what follows, ports "0",
+//     headers end after the fragment header.
+//   - any other next header: Proto is its ProtocolName, ports "0", headers
+//     end where it begins.
+// The chain ends at the received length or at the end the payload length
+// gives (40 + payload length; a payload length of 0, a jumbogram's, gives
+// none), whichever comes first: nothing is read beyond either.
+//   - fewer than 40 bytes: no complete header, no addresses: dropped.
+//   - an extension header that does not end within the chain: Proto is the
+//     name of its own number (ProtocolName), ports "" (never received), and
+//     every byte counts as header (DataSize 0).
+//   - a port, type or code beyond the chain's end is "", as for IPv4.
+//   - HeaderSize = min(headers, length), DataSize = length - HeaderSize.
 std::optional<TCapturedPacket> ParsePacket(std::string_view localIp, const uint8_t* buffer, size_t length);
 
 }  // namespace tarnwick

@@ -84,6 +84,28 @@ uint32_t InetAddr(std::string_view text) {
     return SwapIPBytes(value);
 }
 
+std::optional<uint32_t> ParseDottedQuad(std::string_view text) {
+    uint32_t field = 0;
+    size_t pos = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (pos >= text.size() || text[pos] != '.') return std::nullopt;
+            ++pos;
+        }
+        unsigned value = 0;
+        size_t digits = 0;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || value > 255) return std::nullopt;
+        field |= value << (8 * part);
+    }
+    if (pos != text.size()) return std::nullopt;
+    return field;
+}
+
 std::string Ip6Text(const TIp6Address& address) {
     char text[INET6_ADDRSTRLEN];
     // The C library's form is RFC 5952's: lower case, "::" for the longest

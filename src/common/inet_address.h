@@ -32,6 +32,12 @@ inline constexpr uint32_t kInetAddrNone = 0xFFFFFFFFu;
 // an octal part, a part too large for its place, any other character.
 uint32_t InetAddr(std::string_view text);
 
+// The address field of `text` when it is exactly four decimal numbers 0..255
+// between dots, each of one to three digits ("10.0.0.1", "010.000.0.1"), the
+// form the address entry and the command line take; nullopt for anything
+// else, the short and octal forms of InetAddr included.
+std::optional<uint32_t> ParseDottedQuad(std::string_view text);
+
 // An IPv6 address: its 16 bytes in network order.
 using TIp6Address = std::array<uint8_t, 16>;
 

@@ -1,5 +1,5 @@
-// Captures of the machine's IPv4 traffic: one capture per interface that is
-// up and carries an IPv4 address, each handing over whole IPv4 packets with
+// Captures of the machine's IPv4 and IPv6 traffic: one capture per interface
+// that is up and carries an address, each handing over whole IP packets with
 // the link-layer header already stripped, so that the IP header comes first.
 #pragma once
 
@@ -30,7 +30,8 @@ class TPacketCapture {
 public:
     virtual ~TPacketCapture() = default;
 
-    // The interface's IPv4 address in dotted decimal.
+    // The interface's IPv4 address in dotted decimal; for an interface
+    // without one, its IPv6 address in RFC 5952 form.
     virtual const std::string& LocalAddress() const = 0;
 
     // A descriptor that polls readable when packets wait (watch it with
@@ -38,7 +39,7 @@ public:
     virtual int SelectableFd() const = 0;
 
     // Takes the waiting packets without blocking, at most `maxPackets`, and
-    // calls `onPacket` with each IPv4 packet (IP header first; other
+    // calls `onPacket` with each IPv4 or IPv6 packet (IP header first; other
     // protocols are skipped). The bytes are valid only during the call.
     // Returns the system's error text when reading failed.
     virtual std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
@@ -51,7 +52,7 @@ class TPacketSource {
 public:
     virtual ~TPacketSource() = default;
 
-    // Opens one capture per up interface with an IPv4 address, at most 20.
+    // Opens one capture per up interface with an address, at most 20.
     // An interface that cannot be opened is reported through `onError` and
     // skipped; when none at all can be opened for lack of privilege or
     // library support, throws ESocketException with the system's reason.

@@ -1,8 +1,10 @@
 #include "rules/rule_check.h"
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
+#include "common/inet_address.h"
 #include "common/kept_texts.h"
 #include "rules/rule_items.h"
 
@@ -10,9 +12,30 @@ namespace tarnwick {
 
 namespace {
 
+// The connection's address as an IPv6 address: its own, or the IPv4-mapped
+// form of a dotted one (an IPv6 socket with IPv4-mapped ends shows dotted).
+std::optional<TIp6Address> RemoteIp6(const std::string& text) {
+    if (const auto field = ParseDottedQuad(text)) {
+        TIp6Address mapped{};
+        mapped[10] = mapped[11] = 0xFF;
+        for (size_t i = 0; i < 4; ++i) mapped[12 + i] = static_cast<uint8_t>(*field >> (8 * i));
+        return mapped;
+    }
+    return ParseIp6(text);
+}
+
+bool AddressMatches(const std::string& filter, const std::string& remote) {
+    if (filter == remote) return true;
+    // IPv4 filters are compared as text, as they always were; IPv6 ones by
+    // address, so that any spelling of it matches.
+    if (filter.find(':') == std::string::npos) return false;
+    const auto wanted = ParseIp6(filter);
+    return wanted && RemoteIp6(remote) == wanted;
+}
+
 bool Matches(const TRuleItem& rule, const TRuleConnection& connection) {
     // The conditions are alternatives: any switched-on one that holds is enough.
-    return (rule.EnIPFilter && rule.IPFilter == connection.RemoteAddress) ||
+    return (rule.EnIPFilter && AddressMatches(rule.IPFilter, connection.RemoteAddress)) ||
            (rule.EnLocalPortFilter && rule.LocalPortFilter == connection.LocalPort) ||
            (rule.EnRemotePortFilter && rule.RemotePortFilter == connection.RemotePort);
 }

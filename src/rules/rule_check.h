@@ -13,7 +13,9 @@ class TRuleItems;
 // A new established connection, as the change detection reports it.
 struct TRuleConnection {
     int RowIndex = 0;           // its row in the TCP table of the running refresh
-    std::string RemoteAddress;  // dotted, never a host name
+    // Numeric, never a host name: dotted for IPv4 (IPv4-mapped ends too),
+    // RFC 5952 form for IPv6.
+    std::string RemoteAddress;
     int LocalPort = 0;
     int RemotePort = 0;
 };
@@ -32,7 +34,8 @@ public:
 };
 
 // Visits every enabled rule in list order. A rule matches when any of its
-// switched-on conditions holds (remote address compared as text, ports as
+// switched-on conditions holds (remote address compared as text, an IPv6
+// filter by address, ::ffff:a.b.c.d matching a dotted a.b.c.d; ports as
 // numbers); a matching rule runs its actions in the order run, WAV, kill,
 // popup, each logged with kind lkRule. The caller checks the global switch.
 void CheckRules(const TRuleItems& rules, const TRuleConnection& connection, TRuleActions& actions);

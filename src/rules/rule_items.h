@@ -37,7 +37,7 @@ public:
     int32_t LocalPortFilter = 0;
     std::string PopupMsg;
     std::string RunAction;  // full path of the program
-    std::string IPFilter;   // dotted decimal; "0.0.0.0" when the file lacks it
+    std::string IPFilter;   // dotted decimal or RFC 5952 IPv6; "0.0.0.0" when the file lacks it
     bool EnabledRules = false;  // the rule as a whole
     std::string WavAction;  // full path of the WAV file
     std::string RulesName;  // heads the popup and the rule's log lines; need not be unique

@@ -18,6 +18,8 @@
 #include <string>
 
 #include "capture/packet_dump.h"
+#include "capture/packet_parser.h"
+#include "common/inet_address.h"
 #include "ui/app_title.h"
 #include "ui/capture_buttons.h"
 #include "ui/connection_grid.h"
@@ -34,7 +36,8 @@ const QColor kDataGreen(0x00, 0xFF, 0x00);
 constexpr int kDefaultColWidth = 96;
 constexpr int kTextInset = 3;
 
-const char* const kProtocolItems[] = {"", "IP", "ICMP", "IGMP", "GGP", "TCP", "PUP", "UDP", "IDP", "NP", "RAW", "MAX"};
+const char* const kProtocolItems[] = {"",   "IP", "ICMP", "IGMP", "GGP", "TCP",      "PUP",
+                                      "UDP", "IDP", "NP",  "RAW",  "MAX", kIcmp6Name};
 
 // grdDataListDrawCell for the packet rows and the empty row: black, the text
 // in green three pixels in from the top left, selected or not.
@@ -214,9 +217,14 @@ TCaptureData_F* TCaptureData_F::OpenForConnection(TPacketSource& source, TMessag
 }
 
 bool TCaptureData_F::StartForConnection(const TCaptureEndpoints& endpoints) {
-    edtAddr1->SetValue(endpoints.Addr1);
+    if (endpoints.V6) {
+        edtAddr1->SetText(QString::fromStdString(Ip6Text(endpoints.Addr1V6)));
+        edtAddr2->SetText(QString::fromStdString(Ip6Text(endpoints.Addr2V6)));
+    } else {
+        edtAddr1->SetValue(endpoints.Addr1);
+        edtAddr2->SetValue(endpoints.Addr2);
+    }
     edtPort1->setText(QString::number(endpoints.Port1));
-    edtAddr2->SetValue(endpoints.Addr2);
     edtPort2->setText(QString::number(endpoints.Port2));
     const int item = cbbProtocol->findText(QString::fromStdString(endpoints.Protocol));
     if (item >= 0) cbbProtocol->setCurrentIndex(item);

@@ -193,7 +193,10 @@ void TRulesEdit_F::LoadFromRule(const TRuleItem& rule) {
     chkWav->setChecked(rule.EnWavAction);
     chkKill->setChecked(rule.EnKillAction);
     chkPopup->setChecked(rule.EnPopupAction);
-    edtIPFilter->SetValue(SwapIPBytes(InetAddr(rule.IPFilter)));
+    if (const auto address = ParseIp6(rule.IPFilter))
+        edtIPFilter->SetText(QString::fromStdString(Ip6Text(*address)));
+    else
+        edtIPFilter->SetValue(SwapIPBytes(InetAddr(rule.IPFilter)));
     edtLocalPort->setValue(rule.LocalPortFilter);
     edtRemotePort->setValue(rule.RemotePortFilter);
     edtRun->setText(QString::fromStdString(rule.RunAction));

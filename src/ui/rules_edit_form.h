@@ -41,12 +41,14 @@ public:
     // Every check box off, the address 0.0.0.0, both ports at their lowest
     // (1), the three texts empty.
     void ResetControls();
-    // The controls from a rule's seven switches, address, ports and texts. The
-    // address goes through InetAddr: text that is not an address shows as
-    // 255.255.255.255. A port outside 1..65534 shows as the nearest limit.
+    // The controls from a rule's seven switches, address, ports and texts. An
+    // IPv6 address shows in RFC 5952 form; any other address goes through
+    // InetAddr: text that is not an address shows as 255.255.255.255. A port
+    // outside 1..65534 shows as the nearest limit.
     void LoadFromRule(const TRuleItem& rule);
-    // The seven switches, IPFilter (the address field's dotted text), both
-    // ports and the three texts from the controls. RulesName and EnabledRules
+    // The seven switches, IPFilter (the address field's Text: dotted, or an
+    // IPv6 address in RFC 5952 form), both ports and the three texts from the
+    // controls. RulesName and EnabledRules
     // are the commands' business and stay as they are.
     void StoreToRule(TRuleItem& rule) const;
 

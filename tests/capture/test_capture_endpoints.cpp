@@ -27,5 +27,33 @@ TEST(CaptureEndpoints, TcpRowsCaptureRemoteToLocalAndUdpRowsTheirLocalEnd) {
     EXPECT_EQ(udp.Port2, 0);
 }
 
+TEST(CaptureEndpoints, Ip6RowsGiveTheirAddressesInTheSameRoles) {
+    TTcpRow tcpRow;
+    tcpRow.V6 = true;
+    tcpRow.LocalAddr6 = *ParseIp6("2001:db8::7");
+    tcpRow.LocalPort = PortField(51000);
+    tcpRow.RemoteAddr6 = *ParseIp6("2606:2800:220:1::");
+    tcpRow.RemotePort = PortField(443);
+    const TCaptureEndpoints tcp = CaptureEndpointsOf(TFoundConnection{true, 0, tcpRow, {}});
+    EXPECT_TRUE(tcp.V6);
+    EXPECT_EQ(tcp.Protocol, "TCP");
+    EXPECT_EQ(tcp.Addr1V6, tcpRow.RemoteAddr6);
+    EXPECT_EQ(tcp.Port1, 443);
+    EXPECT_EQ(tcp.Addr2V6, tcpRow.LocalAddr6);
+    EXPECT_EQ(tcp.Port2, 51000);
+
+    TUdpRow udpRow;
+    udpRow.V6 = true;
+    udpRow.LocalAddr6 = *ParseIp6("::1");
+    udpRow.LocalPort = PortField(5353);
+    const TCaptureEndpoints udp = CaptureEndpointsOf(TFoundConnection{false, 0, {}, udpRow});
+    EXPECT_TRUE(udp.V6);
+    EXPECT_EQ(udp.Protocol, "UDP");
+    EXPECT_EQ(udp.Addr1V6, udpRow.LocalAddr6);
+    EXPECT_EQ(udp.Port1, 5353);
+    EXPECT_EQ(udp.Addr2V6, TIp6Address{});
+    EXPECT_EQ(udp.Port2, 0);
+}
+
 }  // namespace
 }  // namespace tarnwick::testing

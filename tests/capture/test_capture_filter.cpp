@@ -87,6 +87,28 @@ TEST(CaptureFilterTest, PortTextsAreComparedAsTyped) {
     EXPECT_TRUE(Listed(Filter("0.0.0.0", "53", "0.0.0.0", "0"), kDns));
 }
 
+TEST(CaptureFilterTest, Ip6EndpointsAreComparedByAddressAndNeverMatchTheOtherFamily) {
+    const TCells web6{"TCP", "2001:db8::1", "50000", "2606:2800:220:1::", "443"};
+    const TCells local6{"UDP", "::1", "5353", "::1", "53"};
+
+    const TCaptureFilter spelled = Filter("2606:2800:0220:0001:0:0:0:0", "443", "2001:DB8::1", "0");
+    EXPECT_TRUE(Listed(spelled, web6));
+    EXPECT_FALSE(Listed(spelled, local6));
+    EXPECT_FALSE(Listed(Filter("2001:db8::1:0", "0", "0.0.0.0", "0"), web6));
+
+    // "::" in any spelling is unset, like 0.0.0.0, and both list either family.
+    for (const char* any : {"::", "0::0", "0.0.0.0"}) {
+        EXPECT_TRUE(Listed(Filter(any, "53", any, "0"), local6)) << any;
+        EXPECT_TRUE(Listed(Filter(any, "53", any, "0"), kDns)) << any;
+    }
+    EXPECT_TRUE(Listed(Filter("::1", "53", "::", "0"), local6));
+
+    // A set address of one family lists nothing of the other, the mapped form included.
+    EXPECT_FALSE(Listed(Filter("10.0.0.1", "0", "0.0.0.0", "0"), {"UDP", "::ffff:10.0.0.1", "1", "::1", "2"}));
+    EXPECT_FALSE(Listed(Filter("::ffff:10.0.0.1", "0", "::", "0"), kDns));
+    EXPECT_FALSE(Listed(Filter("::1", "0", "0.0.0.0", "0"), {"UDP", "127.0.0.1", "1", "127.0.0.1", "2"}));
+}
+
 TEST(CaptureFilterTest, IcmpTypeFiltersLikeAPort) {
     const TCaptureFilter echo = Filter("0.0.0.0", "8", "0.0.0.0", "0", "ICMP");
     EXPECT_TRUE(Listed(echo, {"ICMP", "10.0.0.1", "8", "1.1.1.1", "0"}));

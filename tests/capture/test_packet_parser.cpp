@@ -6,6 +6,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "capture/packet_parser.h"
@@ -147,6 +149,123 @@ TEST(PacketParserTest, ShortPacketsOfEveryProtocol) {
             EXPECT_EQ(p.DestPort.empty(), !hasDest);
         }
     }
+}
+
+// ---- IPv6 -------------------------------------------------------------------
+
+// An IPv6 header 2001:db8::1 -> ::1 whose next header is `next`, then
+// `rest`; the payload length is that of `rest` unless given.
+TBytes Ip6Packet(uint8_t next, const TBytes& rest, std::optional<size_t> payloadLength = std::nullopt) {
+    const size_t length = payloadLength.value_or(rest.size());
+    TBytes bytes{0x60, 0, 0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), next, 64};
+    const TBytes source{0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const TBytes dest{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    return Join({bytes, source, dest, rest});
+}
+
+// An extension header of 8 * (units + 1) bytes leading to `next`.
+TBytes Extension(uint8_t next, uint8_t units = 0) { return Join({{next, units}, Repeat(6 + 8 * units, 0x01)}); }
+
+// A fragment header leading to `next`, at fragment offset `offset` (8-byte units), more fragments to come.
+TBytes Fragment(uint8_t next, uint16_t offset) {
+    const uint16_t field = static_cast<uint16_t>(offset << 3 | 1);
+    return {next, 0, static_cast<uint8_t>(field >> 8), static_cast<uint8_t>(field), 0, 0, 0x12, 0x34};
+}
+
+const TBytes kUdp53To5353{0x00, 0x35, 0x14, 0xE9, 0, 12, 0, 0};
+
+TEST(PacketParserTest, Ip6ExtensionHeadersAreWalkedToTheTransportHeader) {
+    // Hop-by-hop (8), destination options (16), routing (8), then UDP.
+    const TBytes chain = Join({Extension(60), Extension(43, 1), Extension(17), kUdp53To5353, {'d', 'n', 's', 0}});
+    const TReceived received(Ip6Packet(0, chain));
+    ASSERT_TRUE(received.Packet);
+    const TCapturedPacket& p = *received.Packet;
+    EXPECT_EQ(p.Proto, "UDP");
+    EXPECT_EQ(p.SourceIP, "2001:db8::1");
+    EXPECT_EQ(p.DestIP, "::1");
+    EXPECT_EQ(p.SourcePort, "53");
+    EXPECT_EQ(p.DestPort, "5353");
+    EXPECT_EQ(p.HeaderSize, 40u + 32u + 8u);
+    EXPECT_EQ(p.DataSize, 4u);
+    EXPECT_EQ(p.Data[0], 'd');
+
+    const TReceived tcp(Ip6Packet(6, Join({{0x01, 0xBB, 0xC7, 0x38}, Repeat(16, 0), Repeat(3, 'x')})));
+    EXPECT_EQ(tcp.Packet->Proto, "TCP");
+    EXPECT_EQ(tcp.Packet->SourcePort, "443");
+    EXPECT_EQ(tcp.Packet->DestPort, "51000");
+    EXPECT_EQ(tcp.Packet->HeaderSize, 60u);
+}
+
+TEST(PacketParserTest, Ip6FragmentsOtherThanTheFirstCarryNoPorts) {
+    const TReceived first(Ip6Packet(44, Join({Fragment(17, 0), kUdp53To5353, {'a'}})));
+    EXPECT_EQ(first.Packet->Proto, "UDP");
+    EXPECT_EQ(first.Packet->SourcePort, "53");
+    EXPECT_EQ(first.Packet->HeaderSize, 56u);
+
+    // Bytes that would read as ports follow the fragment header: they are data.
+    const TReceived later(Ip6Packet(0, Join({Extension(44), Fragment(17, 185), kUdp53To5353})));
+    ASSERT_TRUE(later.Packet);
+    EXPECT_EQ(later.Packet->Proto, "UDP");
+    EXPECT_EQ(later.Packet->SourcePort, "0");
+    EXPECT_EQ(later.Packet->DestPort, "0");
+    EXPECT_EQ(later.Packet->HeaderSize, 56u);
+    EXPECT_EQ(later.Packet->DataSize, 8u);
+}
+
+TEST(PacketParserTest, Icmp6ShowsTypeAndCodeAndOtherNextHeadersNoPorts) {
+    const TReceived echo(Ip6Packet(58, Join({{128, 0, 0x12, 0x34, 0, 1, 0, 1}, Repeat(5, 'p')})));
+    ASSERT_TRUE(echo.Packet);
+    EXPECT_EQ(echo.Packet->Proto, "ICMPv6");
+    EXPECT_EQ(echo.Packet->SourcePort, "128");
+    EXPECT_EQ(echo.Packet->DestPort, "0");
+    EXPECT_EQ(echo.Packet->HeaderSize, 48u);
+    EXPECT_EQ(echo.Packet->DataSize, 5u);
+
+    for (const auto& [next, name] : std::vector<std::pair<uint8_t, const char*>>{{59, ""}, {2, "IGMP"}, {47, ""}}) {
+        const TReceived other(Ip6Packet(0, Join({Extension(next), {1, 2, 3, 4}})));
+        ASSERT_TRUE(other.Packet);
+        EXPECT_EQ(other.Packet->Proto, name);
+        EXPECT_EQ(other.Packet->SourcePort, "0");
+        EXPECT_EQ(other.Packet->DestPort, "0");
+        EXPECT_EQ(other.Packet->HeaderSize, 48u);
+        EXPECT_EQ(other.Packet->DataSize, 4u);
+    }
+}
+
+// Every prefix of a packet with a chain: never a read past the end (ASan),
+// sizes that add up, a cut chain counted as all header, ports only when
+// received. The payload length cuts the chain as the received length does.
+TEST(PacketParserTest, Ip6ChainsCutShortAreNeverOverRead) {
+    const TBytes chain = Join({Extension(44, 1), Fragment(6, 0), {0x01, 0xBB, 0xC7, 0x38}, Repeat(16, 0), {'z'}});
+    const TBytes full = Ip6Packet(0, chain);
+    for (size_t length = 0; length <= full.size(); ++length) {
+        SCOPED_TRACE(::testing::Message() << length << " bytes");
+        const TReceived received(full, length);
+        if (length < 40) {
+            EXPECT_FALSE(received.Packet);
+            continue;
+        }
+        ASSERT_TRUE(received.Packet);
+        const TCapturedPacket& p = *received.Packet;
+        EXPECT_EQ(p.HeaderSize + p.DataSize, length);
+        EXPECT_EQ(p.SourceIP, "2001:db8::1");
+        if (length < 64) {
+            EXPECT_EQ(p.Proto, length < 56 ? "IP" : "");  // the header cut: hop-by-hop, then the fragment
+            EXPECT_EQ(p.HeaderSize, length);
+        } else {
+            EXPECT_EQ(p.Proto, "TCP");
+            EXPECT_EQ(p.HeaderSize, std::min<size_t>(84, length));
+        }
+        EXPECT_EQ(p.SourcePort.empty(), length < 66);
+        EXPECT_EQ(p.DestPort.empty(), length < 68);
+    }
+
+    // All bytes there, but the payload length ends inside the fragment header.
+    const TReceived claimed(Ip6Packet(0, chain, 20));
+    ASSERT_TRUE(claimed.Packet);
+    EXPECT_EQ(claimed.Packet->Proto, "");
+    EXPECT_EQ(claimed.Packet->SourcePort, "");
+    EXPECT_EQ(claimed.Packet->DataSize, 0u);
 }
 
 TEST(PacketParserTest, NothingReceivedIsDropped) {

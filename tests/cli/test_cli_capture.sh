@@ -11,7 +11,8 @@ source "$(dirname "$0")/lib/background.sh"
 work=$(mktemp -d)
 trap 'end_background_jobs; rm -rf "$work"' EXIT
 
-for args in "capture --port1 x" "capture --port1 70000" "capture --addr1 1.2.3" "capture --proto tcp" \
+for args in "capture --port1 x" "capture --port1 70000" "capture --addr1 1.2.3" "capture --addr2 2001:db8::zz" \
+            "capture --proto tcp" \
             "capture --count 0" "capture --count" "capture --bogus"; do
     # shellcheck disable=SC2086
     "$cli" $args >/dev/null 2>"$work/err"
@@ -61,7 +62,8 @@ IFS=$tab read -r proto src sport dst dport size data <<<"$first"
 grep -qE '^received [0-9]+, dropped [0-9]+$' "$work/err" || fail "no totals: $(cat "$work/err")"
 
 # Without --count it runs until interrupted, then prints its totals and ends normally.
-"$cli" capture --port1 "$port" >"$work/out" 2>"$work/err" &
+# An endpoint of :: is any address, of either family.
+"$cli" capture --port1 "$port" --addr2 :: >"$work/out" 2>"$work/err" &
 pid=$!
 sleep 0.5
 printf 'x' >"/dev/udp/127.0.0.1/$port"

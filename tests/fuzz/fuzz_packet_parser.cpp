@@ -1,6 +1,7 @@
 // libFuzzer target for the packet parser and the texts made from a packet:
-// any bytes are either dropped or split without reading past the received
-// length, sizes add up, and the dumps and filter hold their shape.
+// any bytes, IPv4 or IPv6 with any chain of extension headers, are either
+// dropped or split without reading past the received length, sizes add up,
+// and the dumps and filter hold their shape. Seeds: tests/fuzz/packet_corpus.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -53,16 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const auto packet = ParsePacket("192.0.2.1", begin, size);
     CheckDumps(std::span<const uint8_t>(begin, size));
+    const bool ip6 = size > 0 && begin[0] >> 4 == 6;
+    const size_t fixedHeader = ip6 ? kIp6HeaderSize : kIpHeaderSize;
     if (!packet) {
-        Check(size < kIpHeaderSize, "only packets without a whole IP header are dropped");
+        Check(size < fixedHeader, "only packets without a whole IP header are dropped");
         return 0;
     }
-    Check(size >= kIpHeaderSize, "a packet without a whole IP header is dropped");
+    Check(size >= fixedHeader, "a packet without a whole IP header is dropped");
     Check(packet->Header == begin, "header starts the buffer");
-    Check(packet->HeaderSize >= kIpHeaderSize && packet->HeaderSize <= kTcpHeadersSize, "header size in range");
+    Check(packet->HeaderSize >= fixedHeader, "the IP header counts");
+    Check(ip6 || packet->HeaderSize <= kTcpHeadersSize, "IPv4 headers end after TCP's at the latest");
     Check(packet->HeaderSize + packet->DataSize == size, "header + data is the length");
     Check(packet->Data == begin + packet->HeaderSize, "data follows the headers");
-    Check(packet->Proto == ProtocolName(begin[9]), "protocol name from byte 9");
+    Check(ip6 || packet->Proto == ProtocolName(begin[9]), "IPv4 protocol name from byte 9");
+    Check(!ip6 || (packet->SourceIP.find(':') != std::string::npos && packet->DestIP.find(':') != std::string::npos),
+          "IPv6 addresses in their text form");
 
     const auto cells = PacketListCells(*packet);
     Check(cells[5] == std::to_string(packet->DataSize), "data size cell");

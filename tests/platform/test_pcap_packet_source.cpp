@@ -12,11 +12,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "capture/capture_filter.h"
+#include "capture/packet_dump.h"
+#include "capture/packet_parser.h"
 #include "loopback_helpers.h"
 
 namespace tarnwick {
@@ -36,9 +40,12 @@ Bytes Ipv4Packet(size_t length = 28) {
     return packet;
 }
 
-Bytes Ipv6Packet() {
-    Bytes packet(40, 0);
+// An IPv6 header whose payload length says `payload`, followed by that much filler.
+Bytes Ipv6Packet(size_t payload = 0) {
+    Bytes packet(40 + payload, 0xCD);
     packet[0] = 0x60;
+    packet[4] = static_cast<uint8_t>(payload >> 8);
+    packet[5] = static_cast<uint8_t>(payload);
     return packet;
 }
 
@@ -63,11 +70,11 @@ Bytes EthernetHeader(std::initializer_list<uint16_t> etherTypes) {
     return header;
 }
 
-TPayload Strip(int linkType, const Bytes& frame) { return Ipv4PayloadOf(linkType, frame.data(), frame.size()); }
+TPayload Strip(int linkType, const Bytes& frame) { return IpPayloadOf(linkType, frame.data(), frame.size()); }
 
 TPayload At(size_t offset, size_t length) { return std::make_pair(offset, length); }
 
-TEST(Ipv4PayloadOf, EthernetWithAndWithoutVlanTags) {
+TEST(IpPayloadOf, EthernetWithAndWithoutVlanTags) {
     const Bytes packet = Ipv4Packet(40);
     EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0800}), packet)), At(14, 40));
     EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x8100, 0x0800}), packet)), At(18, 40));
@@ -75,17 +82,18 @@ TEST(Ipv4PayloadOf, EthernetWithAndWithoutVlanTags) {
     EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x9100, 0x8100, 0x0800}), packet)), At(22, 40));
 }
 
-TEST(Ipv4PayloadOf, EthernetOtherProtocolsAreSkipped) {
+TEST(IpPayloadOf, EthernetOtherProtocolsAreSkipped) {
     EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0806}), Bytes(28, 0x45))), std::nullopt);  // ARP
-    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x86DD}), Ipv6Packet())), std::nullopt);
-    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x8100, 0x86DD}), Ipv6Packet())), std::nullopt);
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x86DD}), Ipv6Packet())), At(14, 40));
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x8100, 0x86DD}), Ipv6Packet(8))), At(18, 48));
     // 802.3 length field instead of an EtherType (LLC frames).
     EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0040}), Ipv4Packet())), std::nullopt);
-    // Labelled IPv4, but the bytes are not.
+    // Labelled one family, but the bytes are of the other.
     EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x0800}), Ipv6Packet())), std::nullopt);
+    EXPECT_EQ(Strip(DLT_EN10MB, Concat(EthernetHeader({0x86DD}), Ipv4Packet())), std::nullopt);
 }
 
-TEST(Ipv4PayloadOf, FramesShorterThanTheirLinkHeaderAreSkipped) {
+TEST(IpPayloadOf, FramesShorterThanTheirLinkHeaderAreSkipped) {
     const Bytes ethernet = EthernetHeader({0x0800});
     EXPECT_EQ(Strip(DLT_EN10MB, Bytes(ethernet.begin(), ethernet.end() - 1)), std::nullopt);
     EXPECT_EQ(Strip(DLT_EN10MB, ethernet), std::nullopt);  // header only, no packet
@@ -95,10 +103,10 @@ TEST(Ipv4PayloadOf, FramesShorterThanTheirLinkHeaderAreSkipped) {
     EXPECT_EQ(Strip(DLT_LINUX_SLL, Bytes(15, 0)), std::nullopt);
     EXPECT_EQ(Strip(DLT_LINUX_SLL2, Bytes{0x08, 0x00}), std::nullopt);
     EXPECT_EQ(Strip(DLT_RAW, Bytes{}), std::nullopt);
-    EXPECT_EQ(Ipv4PayloadOf(DLT_RAW, nullptr, 0), std::nullopt);
+    EXPECT_EQ(IpPayloadOf(DLT_RAW, nullptr, 0), std::nullopt);
 }
 
-TEST(Ipv4PayloadOf, LengthStopsAtTheTotalLengthWhenItFits) {
+TEST(IpPayloadOf, LengthStopsAtTheTotalLengthWhenItFits) {
     // A 28-byte packet padded to Ethernet's 60-byte minimum frame.
     Bytes padded = Concat(EthernetHeader({0x0800}), Ipv4Packet(28));
     padded.resize(60, 0);
@@ -114,29 +122,46 @@ TEST(Ipv4PayloadOf, LengthStopsAtTheTotalLengthWhenItFits) {
     EXPECT_EQ(Strip(DLT_RAW, offloaded), At(0, 100));
     // Too short to hold the length field: still handed over as is.
     EXPECT_EQ(Strip(DLT_RAW, Bytes{0x45, 0}), At(0, 2));
+
+    // IPv6: 40 + payload length, when that fits; a payload length of 0 says nothing.
+    Bytes padded6 = Concat(EthernetHeader({0x86DD}), Ipv6Packet(4));
+    padded6.resize(100, 0);
+    EXPECT_EQ(Strip(DLT_EN10MB, padded6), At(14, 44));
+    Bytes cut6 = Ipv6Packet(60);
+    cut6.resize(70);
+    EXPECT_EQ(Strip(DLT_RAW, cut6), At(0, 70));
+    EXPECT_EQ(Strip(DLT_RAW, Concat(Ipv6Packet(0), Bytes(30, 1))), At(0, 70));
 }
 
-TEST(Ipv4PayloadOf, LoopbackFamilyInEitherByteOrder) {
+TEST(IpPayloadOf, LoopbackFamilyInEitherByteOrder) {
     const Bytes packet = Ipv4Packet();
     for (const int linkType : {DLT_NULL, DLT_LOOP}) {
         SCOPED_TRACE(linkType);
         EXPECT_EQ(Strip(linkType, Concat({2, 0, 0, 0}, packet)), At(4, 28));
         EXPECT_EQ(Strip(linkType, Concat({0, 0, 0, 2}, packet)), At(4, 28));
-        // AF_INET6 as BSD and Darwin number it; and a 2 in a middle byte.
-        EXPECT_EQ(Strip(linkType, Concat({0, 0, 0, 30}, Ipv6Packet())), std::nullopt);
-        EXPECT_EQ(Strip(linkType, Concat({24, 0, 0, 0}, Ipv6Packet())), std::nullopt);
+        // AF_INET6 as Linux, the BSDs and Darwin number it.
+        for (const uint8_t family : {10, 24, 28, 30}) {
+            EXPECT_EQ(Strip(linkType, Concat({0, 0, 0, family}, Ipv6Packet())), At(4, 40)) << int{family};
+            EXPECT_EQ(Strip(linkType, Concat({family, 0, 0, 0}, Ipv6Packet())), At(4, 40)) << int{family};
+        }
+        EXPECT_EQ(Strip(linkType, Concat({0, 0, 0, 30}, packet)), std::nullopt);  // bytes of the other family
+        // A 2 in a middle byte, and a family that is neither.
         EXPECT_EQ(Strip(linkType, Concat({0, 2, 0, 0}, packet)), std::nullopt);
+        EXPECT_EQ(Strip(linkType, Concat({0, 0, 0, 7}, packet)), std::nullopt);
     }
 }
 
-TEST(Ipv4PayloadOf, LinuxCookedHeaders) {
+TEST(IpPayloadOf, LinuxCookedHeaders) {
     const Bytes packet = Ipv4Packet();
     // SLL: packet type, ARPHRD type, address length, 8 address bytes, protocol.
     Bytes sll = {0, 4, 0, 1, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 0x08, 0x00};
     EXPECT_EQ(Strip(DLT_LINUX_SLL, Concat(sll, packet)), At(16, 28));
     sll[14] = 0x86;
     sll[15] = 0xDD;
-    EXPECT_EQ(Strip(DLT_LINUX_SLL, Concat(sll, Ipv6Packet())), std::nullopt);
+    EXPECT_EQ(Strip(DLT_LINUX_SLL, Concat(sll, Ipv6Packet())), At(16, 40));
+    sll[14] = 0x08;
+    sll[15] = 0x06;  // ARP
+    EXPECT_EQ(Strip(DLT_LINUX_SLL, Concat(sll, packet)), std::nullopt);
 
     // SLL2: protocol first, then reserved, interface index, ARPHRD type,
     // packet type, address length, 8 address bytes.
@@ -147,22 +172,26 @@ TEST(Ipv4PayloadOf, LinuxCookedHeaders) {
     sll2[1] = 0xDD;
     sll2[14] = 0x08;
     sll2[15] = 0x00;
-    EXPECT_EQ(Strip(DLT_LINUX_SLL2, Concat(sll2, Ipv6Packet())), std::nullopt);
+    EXPECT_EQ(Strip(DLT_LINUX_SLL2, Concat(sll2, Ipv6Packet())), At(20, 40));
+    EXPECT_EQ(Strip(DLT_LINUX_SLL2, Concat(sll2, packet)), std::nullopt);
 }
 
-TEST(Ipv4PayloadOf, RawIpByVersionNibble) {
-    for (const int linkType : {DLT_RAW, DLT_IPV4}) {
-        SCOPED_TRACE(linkType);
-        EXPECT_EQ(Strip(linkType, Ipv4Packet()), At(0, 28));
-        EXPECT_EQ(Strip(linkType, Ipv6Packet()), std::nullopt);
-    }
+TEST(IpPayloadOf, RawIpByVersionNibble) {
+    EXPECT_EQ(Strip(DLT_RAW, Ipv4Packet()), At(0, 28));
+    EXPECT_EQ(Strip(DLT_RAW, Ipv6Packet()), At(0, 40));
+    EXPECT_EQ(Strip(DLT_RAW, Bytes(40, 0x55)), std::nullopt);  // version 5
+    EXPECT_EQ(Strip(DLT_IPV4, Ipv4Packet()), At(0, 28));
+    EXPECT_EQ(Strip(DLT_IPV4, Ipv6Packet()), std::nullopt);
+    EXPECT_EQ(Strip(DLT_IPV6, Ipv6Packet()), At(0, 40));
+    EXPECT_EQ(Strip(DLT_IPV6, Ipv4Packet()), std::nullopt);
 }
 
-TEST(Ipv4PayloadOf, UnknownLinkTypesCarryNothing) {
+TEST(IpPayloadOf, UnknownLinkTypesCarryNothing) {
     constexpr int kIeee80211 = 105;  // DLT_IEEE802_11: Wi-Fi monitor mode
     EXPECT_FALSE(IsSupportedLinkType(kIeee80211));
     EXPECT_EQ(Strip(kIeee80211, Ipv4Packet()), std::nullopt);
-    for (const int linkType : {DLT_EN10MB, DLT_NULL, DLT_LOOP, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4}) {
+    for (const int linkType :
+         {DLT_EN10MB, DLT_NULL, DLT_LOOP, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_IPV6}) {
         EXPECT_TRUE(IsSupportedLinkType(linkType)) << linkType;
     }
 }
@@ -356,6 +385,89 @@ TEST_F(TPcapLoopback, IcmpEchoAndReplyAreSeenWithProtocol1) {
     EXPECT_EQ(Bytes(found[0].begin() + 20, found[0].end()), request);
 }
 
+sockaddr_in6 Loopback6Address(uint16_t port) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    address.sin6_port = htons(port);
+    return address;
+}
+
+// A socket of `type` bound to ::1 with a kernel-chosen port; invalid when
+// this machine has no IPv6 loopback.
+TUniqueFd Loopback6Socket(int type) {
+    TUniqueFd fd(socket(AF_INET6, type, 0));
+    const sockaddr_in6 address = Loopback6Address(0);
+    if (!fd.IsValid() || bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return {};
+    return fd;
+}
+
+uint16_t Port6(int fd) {
+    sockaddr_in6 address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin6_port);
+}
+
+// UDP, a TCP handshake and an ICMPv6 echo on ::1, each picked out of the
+// loopback traffic by the capture filter of its endpoints as the capture list
+// applies it, with the cells the list shows.
+TEST_F(TPcapLoopback, Ip6PacketsOnLoopbackPassTheFilterOfTheirEndpoints) {
+    const TUniqueFd receiver = Loopback6Socket(SOCK_DGRAM);
+    const TUniqueFd sender = Loopback6Socket(SOCK_DGRAM);
+    if (!receiver.IsValid() || !sender.IsValid()) GTEST_SKIP() << "no IPv6 loopback here";
+    const auto listedBy = [](const TCaptureFilter& filter) {
+        return [filter](const Bytes& p) {
+            const auto packet = ParsePacket("127.0.0.1", p.data(), p.size());
+            return packet && !IsFilteredOut(filter, *packet);
+        };
+    };
+    const auto cells = [](const Bytes& p) { return PacketListCells(*ParsePacket({}, p.data(), p.size())); };
+
+    const uint16_t senderPort = Port6(sender.Get());
+    const uint16_t receiverPort = Port6(receiver.Get());
+    const std::string payload = "tarnwick six";
+    const sockaddr_in6 to = Loopback6Address(receiverPort);
+    const auto* toAddress = reinterpret_cast<const sockaddr*>(&to);
+    ASSERT_EQ(sendto(sender.Get(), payload.data(), payload.size(), 0, toAddress, sizeof to),
+              static_cast<ssize_t>(payload.size()));
+    const auto udp = Collect(
+        listedBy({"UDP", "0:0::1", "::1", std::to_string(receiverPort), std::to_string(senderPort)}), 1);
+    ASSERT_EQ(udp.size(), 1u);
+    EXPECT_EQ(cells(udp[0]), (std::array<std::string, kPacketListColumns>{
+                                 "UDP", "::1", std::to_string(senderPort), "::1", std::to_string(receiverPort),
+                                 std::to_string(payload.size()), payload}));
+
+    const TUniqueFd listener = Loopback6Socket(SOCK_STREAM);
+    ASSERT_EQ(listen(listener.Get(), 1), 0);
+    const TUniqueFd client(socket(AF_INET6, SOCK_STREAM, 0));
+    const sockaddr_in6 server = Loopback6Address(Port6(listener.Get()));
+    ASSERT_EQ(connect(client.Get(), reinterpret_cast<const sockaddr*>(&server), sizeof server), 0);
+    const TUniqueFd accepted(accept(listener.Get(), nullptr, nullptr));
+    const std::string clientPort = std::to_string(Port6(client.Get()));
+    const auto tcp = Collect(listedBy({"TCP", "::1", "::1", clientPort, std::to_string(Port6(listener.Get()))}), 3);
+    ASSERT_EQ(tcp.size(), 3u) << "SYN, SYN-ACK, ACK, each once";
+    EXPECT_EQ(cells(tcp[0])[2], clientPort);
+    EXPECT_EQ(cells(tcp[1])[4], clientPort);
+
+    // An echo request with an identifier of ours; the kernel fills in the checksum.
+    const TUniqueFd icmp(socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6));
+    ASSERT_TRUE(icmp.IsValid()) << std::strerror(errno);
+    const uint16_t id = static_cast<uint16_t>(getpid() ^ 0x6A6A);
+    const Bytes request = {128, 0, 0, 0, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), 0, 1, 's', 'i', 'x'};
+    const sockaddr_in6 target = Loopback6Address(0);
+    ASSERT_EQ(sendto(icmp.Get(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&target),
+                     sizeof target),
+              static_cast<ssize_t>(request.size()));
+    const auto listedIcmp = listedBy({"ICMPv6", "::1", "::", "0", "0"});
+    const auto echo = Collect([&](const Bytes& p) { return listedIcmp(p) && p.size() >= 46 && Be16(p, 44) == id; }, 2);
+    ASSERT_EQ(echo.size(), 2u) << "the request and the reply, each once";
+    EXPECT_EQ(cells(echo[0])[0], "ICMPv6");
+    EXPECT_EQ(cells(echo[0])[2], "128");
+    EXPECT_EQ(cells(echo[1])[2], "129");
+    EXPECT_EQ(cells(echo[1])[4], "0");
+}
+
 TEST_F(TPcapLoopback, ReadPacketsHandsOverAtMostMaxPackets) {
     const TUniqueFd receiver = test::UdpSocket();
     const TUniqueFd sender = test::UdpSocket();
@@ -426,7 +538,7 @@ TEST(PcapPacketSource, WithNoUpInterfaceReportsItAndOpensNothing) {
         std::vector<std::string> errors;
         TPcapPacketSource source;
         const auto captures = source.OpenCaptures([&](const std::string& error) { errors.push_back(error); });
-        const bool reported = errors == std::vector<std::string>{"no up interface with an IPv4 address"};
+        const bool reported = errors == std::vector<std::string>{"no up interface with an IP address"};
         _exit(captures.empty() && reported ? 0 : 1);
     }
     int status = 0;

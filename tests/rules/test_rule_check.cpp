@@ -59,6 +59,26 @@ TEST_F(RuleCheck, AddressIsComparedAsWholeText) {
     EXPECT_TRUE(Check("10.192.168.1", 1, 2).empty());
 }
 
+TEST_F(RuleCheck, Ip6AddressIsComparedByAddressAndMappedConnectionsShowDotted) {
+    TRuleItem& v6 = AddRule("v6");
+    v6.EnIPFilter = true;
+    v6.IPFilter = "2001:0DB8:0:0::0001";  // as a rules file written by hand may spell it
+    v6.EnKillAction = true;
+    TRuleItem& v4 = AddRule("v4");
+    v4.EnIPFilter = true;
+    v4.IPFilter = "192.0.2.7";
+    v4.EnKillAction = true;
+    const std::vector<std::string> v6Fired{"kill 3", "log 1 Enabled Rules:v6,Kill the Connection!"};
+    const std::vector<std::string> v4Fired{"kill 3", "log 1 Enabled Rules:v4,Kill the Connection!"};
+
+    EXPECT_EQ(Check("2001:db8::1", 1, 2), v6Fired);
+    EXPECT_TRUE(Check("2001:db8::10", 1, 2).empty());
+    // An IPv6 socket with IPv4-mapped ends is an IPv4 connection, dotted.
+    EXPECT_EQ(Check("192.0.2.7", 1, 2), v4Fired);
+    v6.IPFilter = "::ffff:192.0.2.7";
+    EXPECT_EQ(Check("192.0.2.7", 1, 2).size(), 4u);
+}
+
 TEST_F(RuleCheck, ConditionsAreAlternativesAndNoneMeansNever) {
     TRuleItem& ports = AddRule("ports");
     ports.EnLocalPortFilter = true;

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/inet_address.h"
 #include "fakes/fake_packet_source.h"
 #include "ui/app_title.h"
 #include "ui/ip_address_edit.h"
@@ -83,7 +84,8 @@ TEST_F(CaptureDataForm, LooksAsLaidOut) {
 
     QStringList items;
     for (int i = 0; i < Form->cbbProtocol->count(); ++i) items << Form->cbbProtocol->itemText(i);
-    EXPECT_EQ(items, QStringList({"", "IP", "ICMP", "IGMP", "GGP", "TCP", "PUP", "UDP", "IDP", "NP", "RAW", "MAX"}));
+    EXPECT_EQ(items, QStringList({"", "IP", "ICMP", "IGMP", "GGP", "TCP", "PUP", "UDP", "IDP", "NP", "RAW", "MAX",
+                                  "ICMPv6"}));
     EXPECT_EQ(Form->cbbProtocol->currentIndex(), 0);
 
     QStringList headers;
@@ -250,6 +252,16 @@ TEST_F(CaptureDataForm, OpensForAConnectionWithItsEndpoints) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(opened.isNull());
     EXPECT_EQ(Source.Opened.back()->Closes, 1);
+
+    TCaptureEndpoints udp6{"UDP", 0, 5353, 0, 0};
+    udp6.V6 = true;
+    udp6.Addr1V6 = *ParseIp6("2001:db8::7");
+    QPointer<TCaptureData_F> opened6 = TCaptureData_F::OpenForConnection(Source, Boxes, nullptr, udp6);
+    ASSERT_TRUE(opened6);
+    EXPECT_EQ(opened6->edtAddr1->Text(), "2001:db8::7");
+    EXPECT_EQ(opened6->edtAddr2->Text(), "::");
+    EXPECT_EQ(opened6->cbbProtocol->currentText(), "UDP");
+    delete opened6.data();
 
     QPointer<TCaptureData_F> empty = TCaptureData_F::OpenEmpty(Source, Boxes, nullptr);
     EXPECT_EQ(empty->Session().State(), TState::Idle);

@@ -240,6 +240,28 @@ TEST_F(RuleCommands, EditOfAnAddressThatIsNotOneShowsAllOnes) {
     EXPECT_EQ(Rules.Items(1).IPFilter, "255.255.255.255");
 }
 
+TEST_F(RuleCommands, EditOfAnIp6AddressShowsAndStoresItsShortForm) {
+    AddRule("v6", false).IPFilter = "2001:DB8:0:0::0001";
+    FillRulesListView(List, Rules);
+    Select(0);
+    User = [](TRulesEdit_F& editor) {
+        EXPECT_TRUE(editor.edtIPFilter->IsFreeText());
+        EXPECT_EQ(editor.edtIPFilter->FreeText()->text(), "2001:db8::1");
+        return true;
+    };
+    Commands.btnEditClick();
+    EXPECT_EQ(Rules.Items(0).IPFilter, "2001:db8::1");
+
+    // Back to an IPv4 rule: the four numbers again, stored dotted.
+    Rules.Items(0).IPFilter = "10.0.0.9";
+    User = [](TRulesEdit_F& editor) {
+        EXPECT_FALSE(editor.edtIPFilter->IsFreeText());
+        return true;
+    };
+    Commands.btnEditClick();
+    EXPECT_EQ(Rules.Items(0).IPFilter, "10.0.0.9");
+}
+
 TEST_F(RuleCommands, EditCancelledChangesNothing) {
     AddRule("kept", true);
     FillRulesListView(List, Rules);
@@ -413,6 +435,46 @@ TEST(IPAddressEdit, TypedAddressMovesOnAtDotsAndRefusesNumbersBeyond255) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return after->hasFocus(); }, 2000));
     EXPECT_EQ(edit.Octet(1)->text(), "0");
     EXPECT_EQ(edit.Value(), 0xC000011Eu);
+    edit.setParent(nullptr);
+}
+
+TEST(IPAddressEdit, EitherFamilyRoundTripsAndTypingAnIp6AddressSwitchesToOneLine) {
+    TIPAddressEdit edit;
+    edit.SetText("2001:0DB8::0001");
+    EXPECT_TRUE(edit.IsFreeText());
+    EXPECT_EQ(edit.Text(), "2001:db8::1");
+    edit.SetText("10.0.0.1");
+    EXPECT_FALSE(edit.IsFreeText());
+    EXPECT_EQ(edit.Value(), 0x0A000001u);
+    EXPECT_EQ(edit.Text(), "10.0.0.1");
+
+    QWidget window;
+    edit.setParent(&window);
+    auto* after = new QLineEdit(&window);
+    after->move(0, 40);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    // A first group beyond 255 goes on in the line, with what was typed.
+    edit.Octet(0)->setFocus();
+    edit.Octet(0)->selectAll();
+    TypeIntoFocus("2001:db8::5");
+    EXPECT_TRUE(edit.IsFreeText());
+    EXPECT_EQ(edit.Text(), "2001:db8::5");
+
+    // Left holding a dotted address: the four numbers come back with it.
+    edit.FreeText()->selectAll();
+    TypeIntoFocus("192.168.001.002");
+    after->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return after->hasFocus(); }, 2000));
+    EXPECT_FALSE(edit.IsFreeText());
+    EXPECT_EQ(edit.Value(), 0xC0A80102u);
+
+    // A ':' in an untouched box starts the line afresh, not after its 0.
+    edit.SetValue(0);
+    edit.Octet(0)->setFocus();
+    TypeIntoFocus("::1");
+    EXPECT_EQ(edit.Text(), "::1");
     edit.setParent(nullptr);
 }
 

@@ -14,8 +14,10 @@ namespace tarnwick {
 
 namespace {
 
-// Whole packets: the largest IPv4 packet is 65535 bytes.
-constexpr int kSnapshotLength = 65535;
+// Whole packets: the largest IPv6 packet without a jumbo payload (a 40-byte
+// header and 65535 bytes of payload; the largest IPv4 packet is 65535 bytes)
+// after the longest link header stripped here.
+constexpr int kSnapshotLength = 40 + 65535 + 24;
 // The kernel ring of each capture. A burst of a few thousand full-size
 // packets fits, so a reader that polls at a window's pace does not drop.
 constexpr int kBufferSize = 4 * 1024 * 1024;
@@ -25,9 +27,14 @@ constexpr size_t kMaxInterfaces = 20;
 
 // EtherTypes (include/uapi/linux/if_ether.h).
 constexpr uint16_t kEtherTypeIpv4 = 0x0800;     // ETH_P_IP
+constexpr uint16_t kEtherTypeIpv6 = 0x86DD;     // ETH_P_IPV6
 constexpr uint16_t kEtherTypeVlan = 0x8100;     // ETH_P_8021Q
 constexpr uint16_t kEtherTypeQinQ = 0x88A8;     // ETH_P_8021AD
 constexpr uint16_t kEtherTypeOldQinQ = 0x9100;  // ETH_P_QINQ1, pre-802.1ad stacking
+
+// AF_INET6 as the systems that write DLT_NULL number it (pcap-linktype(7)
+// LINKTYPE_NULL): Linux, then NetBSD/OpenBSD/BSD/OS, FreeBSD, Darwin.
+constexpr uint32_t kNullFamiliesIpv6[] = {10, 24, 28, 30};
 
 constexpr size_t kEthernetHeaderSize = 14;  // two MAC addresses, EtherType
 constexpr size_t kVlanTagSize = 4;          // TCI, inner EtherType
@@ -38,6 +45,7 @@ constexpr size_t kSll2HeaderSize = 20;      // pcap-linktype(7): LINKTYPE_LINUX_
 constexpr size_t kSll2ProtocolOffset = 0;
 
 constexpr size_t kIpv4MinHeaderSize = 20;
+constexpr size_t kIpv6HeaderSize = 40;
 
 uint16_t ReadBe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
@@ -45,8 +53,35 @@ bool IsVlanTag(uint16_t etherType) {
     return etherType == kEtherTypeVlan || etherType == kEtherTypeQinQ || etherType == kEtherTypeOldQinQ;
 }
 
-// The link header's length, when the frame carries IPv4 after it.
-std::optional<size_t> LinkHeaderOf(int linkType, const uint8_t* frame, size_t length) {
+// What a link header says follows it: the header's length and the IP
+// version it names (0: either, told by the packet's first byte).
+struct TLinkHeader {
+    size_t Size = 0;
+    int Version = 0;
+};
+
+std::optional<TLinkHeader> VersionOfEtherType(uint16_t etherType, size_t size) {
+    if (etherType == kEtherTypeIpv4) return TLinkHeader{size, 4};
+    if (etherType == kEtherTypeIpv6) return TLinkHeader{size, 6};
+    return std::nullopt;
+}
+
+// DLT_NULL holds the family in the capturing host's byte order, DLT_LOOP in
+// network order; a saved capture may come from a host of the other order,
+// and every family number we know reads unambiguously either way.
+std::optional<int> VersionOfFamily(const uint8_t* bytes) {
+    const uint32_t value = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+                           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+    for (const uint32_t family : {value, __builtin_bswap32(value)}) {
+        if (family == AF_INET) return 4;
+        for (const uint32_t inet6 : kNullFamiliesIpv6)
+            if (family == inet6) return 6;
+    }
+    return std::nullopt;
+}
+
+// The link header, when the frame carries IPv4 or IPv6 after it.
+std::optional<TLinkHeader> LinkHeaderOf(int linkType, const uint8_t* frame, size_t length) {
     switch (linkType) {
         case DLT_EN10MB: {
             if (length < kEthernetHeaderSize) return std::nullopt;
@@ -58,32 +93,27 @@ std::optional<size_t> LinkHeaderOf(int linkType, const uint8_t* frame, size_t le
                 offset += kVlanTagSize;
                 etherType = ReadBe16(frame + offset - 2);
             }
-            if (etherType != kEtherTypeIpv4) return std::nullopt;
-            return offset;
+            return VersionOfEtherType(etherType, offset);
         }
         case DLT_NULL:
         case DLT_LOOP: {
-            // DLT_NULL holds the family in the capturing host's byte order,
-            // DLT_LOOP in network order; a saved capture may come from a
-            // host of the other order, and AF_INET (2) reads unambiguously
-            // either way.
             if (length < kNullHeaderSize) return std::nullopt;
-            const uint32_t family = static_cast<uint32_t>(frame[0]) << 24 | static_cast<uint32_t>(frame[1]) << 16 |
-                                    static_cast<uint32_t>(frame[2]) << 8 | frame[3];
-            if (family != AF_INET && family != (static_cast<uint32_t>(AF_INET) << 24)) return std::nullopt;
-            return kNullHeaderSize;
+            const std::optional<int> version = VersionOfFamily(frame);
+            if (!version) return std::nullopt;
+            return TLinkHeader{kNullHeaderSize, *version};
         }
         case DLT_LINUX_SLL:
             if (length < kSllHeaderSize) return std::nullopt;
-            if (ReadBe16(frame + kSllProtocolOffset) != kEtherTypeIpv4) return std::nullopt;
-            return kSllHeaderSize;
+            return VersionOfEtherType(ReadBe16(frame + kSllProtocolOffset), kSllHeaderSize);
         case DLT_LINUX_SLL2:
             if (length < kSll2HeaderSize) return std::nullopt;
-            if (ReadBe16(frame + kSll2ProtocolOffset) != kEtherTypeIpv4) return std::nullopt;
-            return kSll2HeaderSize;
+            return VersionOfEtherType(ReadBe16(frame + kSll2ProtocolOffset), kSll2HeaderSize);
         case DLT_RAW:
+            return TLinkHeader{0, 0};
         case DLT_IPV4:
-            return 0;
+            return TLinkHeader{0, 4};
+        case DLT_IPV6:
+            return TLinkHeader{0, 6};
         default:
             return std::nullopt;
     }
@@ -142,7 +172,7 @@ private:
     static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
         auto* dispatch = reinterpret_cast<TDispatch*>(user);
         if (dispatch->Failure) return;
-        const auto payload = Ipv4PayloadOf(dispatch->Capture->LinkType_, bytes, header->caplen);
+        const auto payload = IpPayloadOf(dispatch->Capture->LinkType_, bytes, header->caplen);
         if (!payload) return;
         try {
             (*dispatch->OnPacket)(bytes + payload->first, payload->second);
@@ -165,21 +195,44 @@ struct TCandidate {
     unsigned Index = 0;
 };
 
-// Up and running interfaces with an IPv4 address, by interface index (the
-// order the kernel created them in, loopback first), at most kMaxInterfaces.
+// The text of an interface's address worth capturing on: any IPv4 address,
+// an IPv6 one only beyond link-local scope (interfaces with nothing else, as
+// the host ends of container links, carry traffic also seen on a bridge).
+std::optional<std::string> CandidateAddressText(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address->sa_family == AF_INET) {
+        const auto* inet = reinterpret_cast<const sockaddr_in*>(address);
+        if (inet_ntop(AF_INET, &inet->sin_addr, text, sizeof text) == nullptr) return std::nullopt;
+        return text;
+    }
+    if (address->sa_family == AF_INET6) {
+        const auto* inet6 = reinterpret_cast<const sockaddr_in6*>(address);
+        if (IN6_IS_ADDR_LINKLOCAL(&inet6->sin6_addr)) return std::nullopt;
+        if (inet_ntop(AF_INET6, &inet6->sin6_addr, text, sizeof text) == nullptr) return std::nullopt;
+        return text;
+    }
+    return std::nullopt;
+}
+
+// Up and running interfaces with an address (see CandidateAddressText), by
+// interface index (the order the kernel created them in, loopback first), at
+// most kMaxInterfaces. An interface is named by its first IPv4 address, or
+// when it has none by its first IPv6 one.
 std::vector<TCandidate> ListCandidates(pcap_if_t* devices) {
     std::vector<TCandidate> candidates;
     for (pcap_if_t* device = devices; device != nullptr; device = device->next) {
         const bpf_u_int32 wanted = PCAP_IF_UP | PCAP_IF_RUNNING;
         if ((device->flags & wanted) != wanted) continue;
+        std::optional<std::string> named;
         for (pcap_addr_t* address = device->addresses; address != nullptr; address = address->next) {
-            if (address->addr == nullptr || address->addr->sa_family != AF_INET) continue;
-            const auto* inet = reinterpret_cast<const sockaddr_in*>(address->addr);
-            char text[INET_ADDRSTRLEN] = {};
-            if (inet_ntop(AF_INET, &inet->sin_addr, text, sizeof text) == nullptr) continue;
-            candidates.push_back({device->name, text, if_nametoindex(device->name)});
-            break;  // the first address is the interface's own
+            if (address->addr == nullptr) continue;
+            const std::optional<std::string> text = CandidateAddressText(address->addr);
+            if (!text) continue;
+            const bool ipv4 = address->addr->sa_family == AF_INET;
+            if (!named || ipv4) named = text;
+            if (ipv4) break;  // the first IPv4 address is the interface's own
         }
+        if (named) candidates.push_back({device->name, *named, if_nametoindex(device->name)});
     }
     std::stable_sort(candidates.begin(), candidates.end(), [](const TCandidate& a, const TCandidate& b) {
         return a.Index != b.Index ? a.Index < b.Index : a.Name < b.Name;
@@ -193,12 +246,12 @@ bool IsPermissionText(std::string_view text) {
            text.find("Operation not permitted") != std::string_view::npos;
 }
 
-// The kernel filter only spares us copying other protocols; Ipv4PayloadOf
+// The kernel filter only spares us copying other protocols; IpPayloadOf
 // decides what is passed on. On Ethernet, tagged frames are let through as
-// well ("vlan"), since a frame with a second tag still inline has no IPv4
-// EtherType where "ip" looks.
-void SetIpv4Filter(pcap_t* handle, int linkType) {
-    const char* expression = linkType == DLT_EN10MB ? "ip or vlan" : "ip";
+// well ("vlan"), since a frame with a second tag still inline has no IP
+// EtherType where "ip" and "ip6" look.
+void SetIpFilter(pcap_t* handle, int linkType) {
+    const char* expression = linkType == DLT_EN10MB ? "ip or ip6 or vlan" : "ip or ip6";
     bpf_program program{};
     if (pcap_compile(handle, &program, expression, 1, PCAP_NETMASK_UNKNOWN) != 0) return;
     pcap_setfilter(handle, &program);
@@ -258,7 +311,7 @@ std::unique_ptr<TPacketCapture> OpenCapture(const TCandidate& candidate, TOpenFa
         failure.Message = "no selectable descriptor";
         return nullptr;
     }
-    SetIpv4Filter(pcap, linkType);
+    SetIpFilter(pcap, linkType);
     return std::make_unique<TPcapCapture>(std::move(handle), candidate.Address, linkType, fd);
 }
 
@@ -273,23 +326,32 @@ bool IsSupportedLinkType(int linkType) {
         case DLT_LINUX_SLL2:
         case DLT_RAW:
         case DLT_IPV4:
+        case DLT_IPV6:
             return true;
         default:
             return false;
     }
 }
 
-std::optional<std::pair<size_t, size_t>> Ipv4PayloadOf(int linkType, const uint8_t* frame, size_t length) {
-    const std::optional<size_t> offset = LinkHeaderOf(linkType, frame, length);
-    if (!offset || *offset >= length) return std::nullopt;
-    const uint8_t* packet = frame + *offset;
-    size_t packetLength = length - *offset;
-    if (packet[0] >> 4 != 4) return std::nullopt;
-    if (packetLength >= 4) {
+std::optional<std::pair<size_t, size_t>> IpPayloadOf(int linkType, const uint8_t* frame, size_t length) {
+    const std::optional<TLinkHeader> link = LinkHeaderOf(linkType, frame, length);
+    if (!link || link->Size >= length) return std::nullopt;
+    const uint8_t* packet = frame + link->Size;
+    size_t packetLength = length - link->Size;
+    const int version = packet[0] >> 4;
+    if (version != 4 && version != 6) return std::nullopt;
+    if (link->Version != 0 && version != link->Version) return std::nullopt;
+    if (version == 4 && packetLength >= 4) {
         const size_t totalLength = ReadBe16(packet + 2);
         if (totalLength >= kIpv4MinHeaderSize && totalLength < packetLength) packetLength = totalLength;
     }
-    return std::make_pair(*offset, packetLength);
+    if (version == 6 && packetLength >= 6) {
+        // A payload length of 0 is a jumbogram's or an offloaded segment's: the rest of the frame.
+        const size_t payloadLength = ReadBe16(packet + 4);
+        if (payloadLength > 0 && kIpv6HeaderSize + payloadLength < packetLength)
+            packetLength = kIpv6HeaderSize + payloadLength;
+    }
+    return std::make_pair(link->Size, packetLength);
 }
 
 std::vector<std::unique_ptr<TPacketCapture>> TPcapPacketSource::OpenCaptures(
@@ -304,7 +366,7 @@ std::vector<std::unique_ptr<TPacketCapture>> TPcapPacketSource::OpenCaptures(
 
     std::vector<std::unique_ptr<TPacketCapture>> captures;
     if (candidates.empty()) {
-        onError("no up interface with an IPv4 address");
+        onError("no up interface with an IP address");
         return captures;
     }
     // Failures are reported after the loop: when all of them are for want of
