@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -24,11 +25,11 @@ constexpr int kPollTimeoutMs = 100;  // how soon an interrupt is noticed
 constexpr int kReadBatch = 64;
 
 void PrintPacket(const TCapturedPacket& packet, bool dump, std::ostream& out) {
-    auto cells = PacketListCells(packet);
-    cells.back() = EscapeForLine(cells.back());  // the Data cell: raw payload bytes
-    for (size_t c = 0; c < cells.size(); ++c) out << (c > 0 ? "\t" : "") << cells[c];
+    const auto cells = PacketListCells(packet);
+    for (size_t c = 0; c < cells.size(); ++c) out << (c > 0 ? "\t" : "") << EscapeForLine(cells[c]);
     out << '\n';
     if (!dump) return;
+    // Dump lines hold no control bytes (their text part shows them as '.').
     for (const std::string& line : HexDumpLines({packet.Data, packet.DataSize})) out << line << '\n';
 }
 
@@ -60,9 +61,21 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
         return 1;
     }
 
+    // Without a single open capture nothing can ever arrive: say so and end
+    // (a fresh network namespace has no up interface with an address).
+    if (capture.Captures() == 0) {
+        err << "tarnwick-cli: no capture could be opened: no up interface with an IP address\n";
+        return 1;
+    }
     std::vector<pollfd> watched;
     for (size_t i = 0; i < capture.Captures(); ++i) watched.push_back({capture.SelectableFd(i), POLLIN, 0});
+    int status = 0;
     while (!done && !interrupted()) {
+        if (std::all_of(watched.begin(), watched.end(), [](const pollfd& w) { return w.fd < 0; })) {
+            err << "tarnwick-cli: every capture has failed\n";
+            status = 1;
+            break;
+        }
         const int ready = ::poll(watched.data(), watched.size(), kPollTimeoutMs);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -82,7 +95,7 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
     const TCaptureStats stats = capture.Stats();
     capture.StopCapture();
     err << "received " << stats.Received << ", dropped " << stats.Dropped << '\n';
-    return 0;
+    return status;
 }
 
 int RunCaptureCommand(const TCaptureCliOptions& options) {

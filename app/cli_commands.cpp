@@ -46,13 +46,14 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowUdp = options.ShowUdp;
     monitor.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
-    monitor.Refresh.Run(monitor.Outlets);
+    if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
     std::cout << monitor.Grid.ToText() << std::flush;
     return 0;
 }
 
 int RunWatchCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
+    if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
     monitor.IncludeIpv6(options.ShowIpv6);
     TRuleItems rules;
@@ -72,14 +73,17 @@ int RunWatchCommand(const TCliOptions& options) {
         };
     }
     monitor.Log.OnAdded = [](const TLogEntry& entry) {
-        std::cout << static_cast<int>(entry.Kind) << '\t' << entry.Line << '\n';
+        std::cout << static_cast<int>(entry.Kind) << '\t' << EscapeForLine(entry.Line) << '\n';
     };
 
     const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {
         if (done > 0 && interrupt.WaitForInterrupt(refreshNow ? std::chrono::milliseconds(0) : interval)) break;
         refreshNow = false;
-        monitor.Refresh.Run(monitor.Outlets);
+        if (!monitor.RefreshTables(std::cerr)) {
+            std::cout << std::flush;
+            return 1;
+        }
         std::cout << std::flush;
         // The entries are printed; the log itself need not grow for the whole watch.
         monitor.Log.Clear();
@@ -109,8 +113,9 @@ int RunRulesCommand(const TCliOptions& options) {
 }
 
 int RunKillCommand(const TCliOptions& options) {
+    if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
-    monitor.Refresh.Run(monitor.Outlets);
+    if (!monitor.RefreshTables(std::cerr)) return 1;
     // Entries that differ only in their local address (and, for IPv6, the
     // interface) are one connection here, since the command names none; an
     // established one is taken first.

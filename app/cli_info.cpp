@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/text_util.h"
 #include "platform/linux/package_info.h"
 #include "platform/linux/process_exe.h"
 
@@ -15,9 +16,9 @@ int RunInfoCommand(uint32_t pid) {
         return 1;
     }
     const TProcessInfoFields fields = ReadProcessInfoFields(path);
-    std::cout << path << "\n";
+    std::cout << EscapeForLine(path) << "\n";
     for (size_t i = 0; i < kProcessInfoFields.size(); ++i)
-        std::cout << kProcessInfoFields[i].Caption << " " << fields.Values[i] << "\n";
+        std::cout << kProcessInfoFields[i].Caption << " " << EscapeForLine(fields.Values[i]) << "\n";
     return 0;
 }
 

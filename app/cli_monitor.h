@@ -3,7 +3,9 @@
 // and the log, and rule checks to whoever wants them.
 #pragma once
 
+#include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "log/event_log.h"
@@ -14,6 +16,16 @@
 #include "platform/linux/linux_process_list.h"
 
 namespace tarnwick {
+
+// Whether the connection tables can be read on this system at all; says why
+// not on `err`.
+inline bool TablesBindable(std::ostream& err) {
+    if (const auto reason = SockDiagUnavailableReason()) {
+        err << "tarnwick-cli: the connection tables cannot be read (netlink socket diagnostics): " << *reason << '\n';
+        return false;
+    }
+    return true;
+}
 
 // Refresh results go straight into the grid's rows and the log; rule checks
 // go to whoever wants them.
@@ -51,12 +63,33 @@ struct TCliMonitor {
     // The tool prints or reports the entries itself; it never saves its log on its own.
     TCliMonitor() { Log.AutoSaveLog = false; }
 
+    // Runs one refresh and tells whether the tables could be read. Without
+    // the TCP table the run has failed (false, the reason on `err`); a
+    // missing UDP table is said once per run of such refreshes, and the TCP
+    // rows still count.
+    bool RefreshTables(std::ostream& err) {
+        Refresh.Run(Outlets);
+        if (const uint32_t tcp = Snapshot.TcpResult(); tcp != kTableOk) {
+            err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(static_cast<int>(tcp)) << '\n';
+            return false;
+        }
+        const uint32_t udp = Snapshot.UdpResult();
+        if (udp != kTableOk && !UdpMissingSaid_)
+            err << "tarnwick-cli: the UDP table cannot be read (" << std::strerror(static_cast<int>(udp))
+                << "); UDP sockets are left out\n";
+        UdpMissingSaid_ = udp != kTableOk;
+        return true;
+    }
+
     // Without IPv6, the sockets of the IPv6 tables are not read at all, so
     // neither their rows nor their events show; IPv4-mapped ones still do.
     void IncludeIpv6(bool include) {
         View.ShowIpv6 = include;
         Snapshot.SetIncludeIpv6(include);
     }
+
+private:
+    bool UdpMissingSaid_ = false;
 };
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 
 #include "log/html_report.h"
 #include "platform/linux/interrupt_wait.h"
@@ -17,22 +18,24 @@ constexpr auto kReportRefreshInterval = std::chrono::milliseconds(3000);
 }  // namespace
 
 int RunReportTableCommand(const std::string& file) {
+    if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
-    monitor.Refresh.Run(monitor.Outlets);
+    if (!monitor.RefreshTables(std::cerr)) return 1;
     SaveReport(file, BuildTableReport(monitor.Grid, CurrentReportHeading()));
     return 0;
 }
 
 int RunReportLogCommand(const std::string& file, double seconds) {
     TInterruptWait interrupt;  // before any thread starts
+    if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(static_cast<long long>(seconds * 1000.0));
-    monitor.Refresh.Run(monitor.Outlets);
+    if (!monitor.RefreshTables(std::cerr)) return 1;
     while (steady_clock::now() < end) {
         const auto wait = std::min<steady_clock::duration>(kReportRefreshInterval, end - steady_clock::now());
         if (interrupt.WaitForInterrupt(duration_cast<milliseconds>(wait))) break;
-        monitor.Refresh.Run(monitor.Outlets);
+        if (!monitor.RefreshTables(std::cerr)) return 1;
     }
     SaveReport(file, BuildLogReport(monitor.Log.Entries(), CurrentReportHeading()));
     return 0;

@@ -1,5 +1,7 @@
 #include "monitor/grid_rows.h"
 
+#include "common/text_util.h"
+
 namespace tarnwick {
 
 TGridRows::TGridRows() {
@@ -23,7 +25,7 @@ std::string TGridRows::ToText() const {
     for (const TConnectionRow& row : Rows_) {
         for (int column = 0; column < kGridColumnCount; ++column) {
             if (column > 0) text += '\t';
-            text += row.Cell(column);
+            text += EscapeForLine(row.Cell(column));
         }
         text += '\n';
     }

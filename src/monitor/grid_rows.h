@@ -27,6 +27,8 @@ public:
     const TConnectionRow& Row(int row) const { return Rows_.at(static_cast<size_t>(row)); }
 
     // The grid as text: a line per row, header first, cells separated by tabs.
+    // Control bytes and the backslash inside a cell are written \xNN, so a
+    // cell (a program's file name, say) can never split a line or a record.
     std::string ToText() const;
 
 private:

@@ -35,7 +35,7 @@ $table"
 grep -qP "\t${client_port}\tTCP\tEstablished\t${peer_name}" <<<"$table" || fail "client end on $client_port missing"
 
 udp_only=$("$cli" table --no-tcp)
-awk -F'\t' 'NR > 1 && $4 != "UDP" && $4 != "" { bad = 1 } END { exit bad }' <<<"$udp_only" ||
+awk -F'\t' 'NR > 1 && $4 !~ /^UDP(v6)?$/ && $4 != "" { bad = 1 } END { exit bad }' <<<"$udp_only" ||
     fail "--no-tcp still lists TCP rows"
 [ "$("$cli" table --no-tcp --no-udp)" = "$header"$'\n'"${tab}${tab}${tab}${tab}${tab}" ] ||
     fail "with both views off the table is not the header and one empty row"
