@@ -251,5 +251,24 @@ TEST(LinuxConnectionKiller, ClosesADualStackServersIpv4ConnectionByItsIpv4Row) {
     EXPECT_FALSE(HasEstablished(connection.ServerPort, connection.ClientPort));
 }
 
+TEST(LinuxConnectionKiller, ClosesAConnectionBoundToAnInterfaceByItsIpv4Row) {
+    SKIP_UNLESS_KILL_WORKS();
+    const TUniqueFd listener = TcpListener();
+    TUniqueFd client(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(client.IsValid());
+    // Bound to the loopback interface, as a VRF or SO_BINDTODEVICE binds it.
+    ASSERT_EQ(setsockopt(client.Get(), SOL_SOCKET, SO_BINDTODEVICE, "lo", 3), 0) << std::strerror(errno);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_addr.s_addr = htonl(0x7F000001);
+    server.sin_port = htons(LocalPort(listener.Get()));
+    ASSERT_EQ(connect(client.Get(), reinterpret_cast<const sockaddr*>(&server), sizeof server), 0);
+    const TUniqueFd accepted(accept(listener.Get(), nullptr, nullptr));
+
+    TLinuxConnectionKiller killer;
+    EXPECT_EQ(killer.KillTcp(RowOf(client.Get())), std::nullopt);
+    EXPECT_EQ(ReadOutcome(client.Get()), ECONNABORTED);
+}
+
 }  // namespace
 }  // namespace tarnwick

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/linux/diag_reply.h"
 #include "platform/linux/netlink_socket.h"
 
 namespace tarnwick {
@@ -113,12 +114,8 @@ int CloseExact(TNetlinkSocket& netlink, uint8_t family, inet_diag_sockid id, boo
     uint32_t cookie[2] = {INET_DIAG_NOCOOKIE, INET_DIAG_NOCOOKIE};
     int error = netlink.Exchange(request.Header, [&](const nlmsghdr* message) {
         if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
-        if (mnl_nlmsg_get_payload_len(message) < sizeof(inet_diag_msg)) {
-            errno = EBADMSG;
-            return MNL_CB_ERROR;
-        }
         inet_diag_msg diag;
-        std::memcpy(&diag, mnl_nlmsg_get_payload(message), sizeof diag);
+        if (!ReadDiagMessage(message, diag)) return MNL_CB_ERROR;
         found = (diag.idiag_family == AF_INET || diag.idiag_family == AF_INET6) &&
                 EndsOf(diag.idiag_family, diag.id) == wanted &&
                 (!checkInterface || diag.id.idiag_if == id.idiag_if);
@@ -135,6 +132,25 @@ int CloseExact(TNetlinkSocket& netlink, uint8_t family, inet_diag_sockid id, boo
     id.idiag_cookie[1] = cookie[1];
     MakeRequest(request, SOCK_DESTROY, family, id);
     return netlink.Exchange(request.Header, [](const nlmsghdr*) { return MNL_CB_OK; });
+}
+
+// The interface the TCP socket of `family` with exactly the ends of `id` is
+// bound to (SO_BINDTODEVICE, or a VRF), found by a dump: a lookup by ends
+// without the interface does not find a bound socket. 0 when none is.
+uint32_t BoundInterfaceOf(TNetlinkSocket& netlink, uint8_t family, const inet_diag_sockid& id) {
+    const TEnds wanted = EndsOf(family, id);
+    TDiagRequest request;
+    MakeRequest(request, SOCK_DIAG_BY_FAMILY, family, inet_diag_sockid{});
+    request.Header->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    uint32_t interface = 0;
+    netlink.Exchange(request.Header, [&](const nlmsghdr* message) {
+        inet_diag_msg diag;
+        if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY || !ReadDiagMessage(message, diag)) return MNL_CB_OK;
+        if (diag.idiag_family == family && diag.id.idiag_if != 0 && EndsOf(family, diag.id) == wanted)
+            interface = diag.id.idiag_if;
+        return MNL_CB_OK;
+    });
+    return interface;
 }
 
 // The system's reason for `error`, with what it means here for the cases a
@@ -191,9 +207,25 @@ std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
         // An IPv4 row may be an AF_INET6 socket with IPv4-mapped ends (a
         // dual-stack server's connection), should the IPv4 lookup miss it.
         if (error == ENOENT) {
-            PutMapped(id.idiag_src, NetAddrFromField(row.LocalAddr));
-            PutMapped(id.idiag_dst, NetAddrFromField(row.RemoteAddr));
-            error = CloseExact(*netlink, AF_INET6, id, false);
+            inet_diag_sockid mapped = id;
+            PutMapped(mapped.idiag_src, NetAddrFromField(row.LocalAddr));
+            PutMapped(mapped.idiag_dst, NetAddrFromField(row.RemoteAddr));
+            error = CloseExact(*netlink, AF_INET6, mapped, false);
+        }
+        // Or a socket bound to an interface, which a lookup finds only with
+        // that interface: the tables' IPv4 rows do not carry it, a dump does.
+        if (error == ENOENT) {
+            for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
+                inet_diag_sockid bound = id;
+                if (family == AF_INET6) {
+                    PutMapped(bound.idiag_src, NetAddrFromField(row.LocalAddr));
+                    PutMapped(bound.idiag_dst, NetAddrFromField(row.RemoteAddr));
+                }
+                bound.idiag_if = BoundInterfaceOf(*netlink, family, bound);
+                if (bound.idiag_if == 0) continue;
+                error = CloseExact(*netlink, family, bound, true);
+                break;
+            }
         }
     }
     if (error != 0) return KillFailureReason(error);

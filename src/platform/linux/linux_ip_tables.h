@@ -29,13 +29,10 @@
 #include <vector>
 
 #include "platform/ip_tables.h"
+#include "platform/linux/diag_reply.h"
 #include "platform/linux/socket_owners.h"
 
 namespace tarnwick {
-
-// A TCP state of include/net/tcp_states.h as the table's state number
-// (1 Closed .. 12 Delete_Tcb). Numbers the kernel does not define read Closed.
-uint32_t TableStateFromLinux(uint8_t linuxState);
 
 // Why the tables cannot be read on this system (no netlink socket diagnostics:
 // the system's reason), or nullopt when they can.
@@ -72,16 +69,8 @@ public:
     uint32_t GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
 
 private:
-    // One socket of a dump. The row's fields are in the table's encoding;
-    // the keys are the local and remote ends as host-order (addr << 16 | port)
-    // for IPv4 rows, which is the order rows are sorted in, and the bare
-    // host-order ports for IPv6 rows (sorted by address bytes, then these).
-    struct TDumpedSocket {
-        TTcpRow Row;
-        uint64_t Inode = 0;
-        uint64_t LocalKey = 0;
-        uint64_t RemoteKey = 0;
-    };
+    // One socket of a dump (see diag_reply.h).
+    using TDumpedSocket = TDiagSocket;
 
     // The sockets of one protocol: the IPv4 tables' rows and the IPv6 ones.
     struct TDump {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/netlink_frames.h"
+
 namespace tarnwick {
 
 namespace {
@@ -134,6 +136,7 @@ int TNetlinkSocket::Exchange(nlmsghdr* request, TMessageCallback onMessage, void
             return errno;
         }
         if (received == 0) return EPIPE;
+        if (!NetlinkFramesValid(buffer.data(), static_cast<size_t>(received))) return EBADMSG;
         errno = 0;
         const int status = mnl_cb_run2(buffer.data(), static_cast<size_t>(received), sequence, portId, forward,
                                        &context, controlCallbacks, NLMSG_MIN_TYPE);

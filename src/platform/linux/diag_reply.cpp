@@ -1,0 +1,174 @@
+#include "platform/linux/diag_reply.h"
+
+#include <arpa/inet.h>
+#include <libmnl/libmnl.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/linux/netlink_frames.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Table state numbers (the names are the ones the monitor shows).
+constexpr uint32_t kClosed = 1;
+constexpr uint32_t kListening = 2;
+constexpr uint32_t kSynSent = 3;
+constexpr uint32_t kSynRcvd = 4;
+constexpr uint32_t kEstablished = 5;
+constexpr uint32_t kFinWait1 = 6;
+constexpr uint32_t kFinWait2 = 7;
+constexpr uint32_t kCloseWait = 8;
+constexpr uint32_t kClosing = 9;
+constexpr uint32_t kLastAck = 10;
+constexpr uint32_t kTimeWait = 11;
+
+// Indexed by the kernel's TCP state, from include/net/tcp_states.h:
+//   TCP_ESTABLISHED = 1, TCP_SYN_SENT = 2, TCP_SYN_RECV = 3, TCP_FIN_WAIT1 = 4,
+//   TCP_FIN_WAIT2 = 5, TCP_TIME_WAIT = 6, TCP_CLOSE = 7, TCP_CLOSE_WAIT = 8,
+//   TCP_LAST_ACK = 9, TCP_LISTEN = 10, TCP_CLOSING = 11, TCP_NEW_SYN_RECV = 12,
+//   TCP_BOUND_INACTIVE = 13.
+// TCP_NEW_SYN_RECV is a connection request still waiting for the handshake's
+// last ACK, hence Syn_Rcvd. TCP_BOUND_INACTIVE is only a dump filter bit
+// (bound sockets are reported as TCP_CLOSE), listed so it reads Closed too.
+// 0 is no state; it and anything newer read Closed. Delete_Tcb (12) has no
+// Linux counterpart and is never produced.
+constexpr std::array<uint32_t, 14> kTableStateByLinuxState = {
+    kClosed,       // 0: none
+    kEstablished,  // TCP_ESTABLISHED
+    kSynSent,      // TCP_SYN_SENT
+    kSynRcvd,      // TCP_SYN_RECV
+    kFinWait1,     // TCP_FIN_WAIT1
+    kFinWait2,     // TCP_FIN_WAIT2
+    kTimeWait,     // TCP_TIME_WAIT
+    kClosed,       // TCP_CLOSE
+    kCloseWait,    // TCP_CLOSE_WAIT
+    kLastAck,      // TCP_LAST_ACK
+    kListening,    // TCP_LISTEN
+    kClosing,      // TCP_CLOSING
+    kSynRcvd,      // TCP_NEW_SYN_RECV
+    kClosed,       // TCP_BOUND_INACTIVE
+};
+
+// An IPv4 address as sock_diag gives it (network order, as stored in memory)
+// to the table's field (little-endian, first byte = first dotted number) and
+// to a host-order number for sorting.
+uint32_t AddrFieldFromNet(const uint32_t& net) {
+    uint8_t b[4];
+    std::memcpy(b, &net, sizeof b);
+    return AddrField(b[0], b[1], b[2], b[3]);
+}
+
+uint64_t EndKey(uint32_t netAddr, uint16_t hostPort) {
+    return (static_cast<uint64_t>(ntohl(netAddr)) << 16) | hostPort;
+}
+
+// An address of inet_diag_sockid (four 32-bit words holding the 16 bytes in
+// network order; an IPv4 address is the first word).
+TIp6Address Ip6FromDiag(const uint32_t (&words)[4]) {
+    TIp6Address address{};
+    std::memcpy(address.data(), words, address.size());
+    return address;
+}
+
+// Whether an AF_INET6 socket with these ends carries IPv4 traffic only, and so
+// is an IPv4 row: bound to an IPv4-mapped address and connected to one, or not
+// connected at all.
+bool IsMappedSocket(const TIp6Address& local, const TIp6Address& remote) {
+    return IsIpv4Mapped(local) && (IsIpv4Mapped(remote) || remote == TIp6Address{});
+}
+
+}  // namespace
+
+bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag) {
+    if (mnl_nlmsg_get_payload_len(message) < sizeof(inet_diag_msg)) {
+        errno = EBADMSG;
+        return false;
+    }
+    std::memcpy(&diag, mnl_nlmsg_get_payload(message), sizeof diag);
+    return true;
+}
+
+int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiagSocket>& v4,
+                    std::vector<TDiagSocket>* v6) {
+    using TSocket = TDiagSocket;
+    if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
+    inet_diag_msg diag;
+    if (!ReadDiagMessage(message, diag)) return MNL_CB_ERROR;
+    if (diag.idiag_family != AF_INET && diag.idiag_family != AF_INET6) return MNL_CB_OK;
+
+    const bool tcp = protocol == IPPROTO_TCP;
+    const uint16_t localPort = ntohs(diag.id.idiag_sport);
+    const uint16_t remotePort = ntohs(diag.id.idiag_dport);
+    uint32_t localNet = diag.id.idiag_src[0];
+    uint32_t remoteNet = diag.id.idiag_dst[0];
+    if (diag.idiag_family == AF_INET6) {
+        const TIp6Address local = Ip6FromDiag(diag.id.idiag_src);
+        const TIp6Address remote = Ip6FromDiag(diag.id.idiag_dst);
+        if (!IsMappedSocket(local, remote)) {
+            if (v6 == nullptr) return MNL_CB_OK;
+            TSocket& socket = v6->emplace_back();
+            socket.Row.V6 = true;
+            socket.Row.LocalAddr6 = local;
+            socket.Row.LocalPort = PortField(localPort);
+            socket.LocalKey = localPort;
+            if (tcp) {
+                socket.Row.State = TableStateFromLinux(diag.idiag_state);
+                socket.Row.RemoteAddr6 = remote;
+                socket.Row.RemotePort = PortField(remotePort);
+                socket.RemoteKey = remotePort;
+            }
+            socket.Row.Interface = diag.id.idiag_if;
+            socket.Inode = diag.idiag_inode;
+            return MNL_CB_OK;
+        }
+        // A mapped address's IPv4 address is its last four bytes.
+        localNet = diag.id.idiag_src[3];
+        remoteNet = diag.id.idiag_dst[3];
+    }
+
+    TSocket& socket = v4.emplace_back();
+    socket.Row.LocalAddr = AddrFieldFromNet(localNet);
+    socket.Row.LocalPort = PortField(localPort);
+    socket.LocalKey = EndKey(localNet, localPort);
+    if (tcp) {
+        socket.Row.State = TableStateFromLinux(diag.idiag_state);
+        socket.Row.RemoteAddr = AddrFieldFromNet(remoteNet);
+        socket.Row.RemotePort = PortField(remotePort);
+        socket.RemoteKey = EndKey(remoteNet, remotePort);
+    }
+    socket.Inode = diag.idiag_inode;
+    return MNL_CB_OK;
+}
+
+uint32_t TableStateFromLinux(uint8_t linuxState) {
+    return linuxState < kTableStateByLinuxState.size() ? kTableStateByLinuxState[linuxState] : kClosed;
+}
+
+int ParseDiagReplies(const void* buffer, size_t length, uint8_t protocol, std::vector<TDiagSocket>& v4,
+                     std::vector<TDiagSocket>* v6) {
+    struct TTarget {
+        uint8_t Protocol;
+        std::vector<TDiagSocket>* V4;
+        std::vector<TDiagSocket>* V6;
+    } target{protocol, &v4, v6};
+    if (!NetlinkFramesValid(buffer, length)) return EBADMSG;
+    errno = 0;
+    // Sequence and port 0: a buffer of any origin is taken as it is.
+    const int result = mnl_cb_run(
+        buffer, length, 0, 0,
+        [](const nlmsghdr* message, void* data) {
+            auto* t = static_cast<TTarget*>(data);
+            return ParseDiagSocket(message, t->Protocol, *t->V4, t->V6);
+        },
+        &target);
+    return result < 0 ? (errno != 0 ? errno : EBADMSG) : 0;
+}
+
+}  // namespace tarnwick
