@@ -5,10 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
-ensure_packages
+# Everything the build says goes to stderr: stdout is the program's alone, so
+# `./run.sh table | cut -f6` works even on the first run.
+ensure_packages >&2
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_TESTS=OFF >/dev/null
-cmake --build build/release
+cmake --build build/release >&2
 
 if [ $# -gt 0 ]; then
     exec build/release/app/tarnwick-cli "$@"
