@@ -18,6 +18,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "common/kept_texts.h"
 #include "platform/autostart.h"
 #include "rules/rule_items.h"
 #include "ui/app_title.h"
@@ -136,7 +137,7 @@ QWidget* TOption_F::CreateGeneralPage() {
     lblSeconds->setObjectName(QStringLiteral("lblSeconds"));
     chkTray = new QCheckBox(QStringLiteral("Start In System Tray"), GroupBox1);
     chkTray->setObjectName(QStringLiteral("chkTray"));
-    chkAutoStart = new QCheckBox(QStringLiteral("Run Tarnwick at Windows Startup"), GroupBox1);
+    chkAutoStart = new QCheckBox(QString::fromLatin1(kAutoStartOption), GroupBox1);
     chkAutoStart->setObjectName(QStringLiteral("chkAutoStart"));
     chkAutoSaveLog = new QCheckBox(QStringLiteral("Auto Save the Logs"), GroupBox1);
     chkAutoSaveLog->setObjectName(QStringLiteral("chkAutoSaveLog"));

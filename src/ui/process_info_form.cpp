@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QTimer>
 
+#include "ui/form_style.h"
+
 namespace tarnwick {
 
 namespace {
@@ -62,8 +64,7 @@ TProcessInfo_F::TProcessInfo_F(QWidget* parent)
     setObjectName(QStringLiteral("ProcessInfo_F"));
     setWindowTitle(QStringLiteral("Process Info"));
     setModal(false);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
+    const QFont font = FormFont();
     setFont(font);
     setFixedSize(kClientWidth, kClientHeight);
 
@@ -143,10 +144,7 @@ void TProcessInfo_F::PollLookup() {
 
 void TProcessInfo_F::Present() {
     if (!isVisible()) {
-        if (QWidget* owner = parentWidget()) {
-            const QRect area = owner->frameGeometry();
-            move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-        }
+        if (QWidget* owner = parentWidget()) CentreOn(*this, *owner);
         show();
     } else {
         raise();
