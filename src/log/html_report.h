@@ -75,4 +75,9 @@ std::string FullFileName(const std::string& path);
 // TReportError "Cannot create file "<full name>". <system reason>" on failure.
 void SaveReport(const std::string& path, std::string_view page);
 
+// Creates the file at `path` holding `page` if no file of that name is there
+// (never two saves in one name, even at once); false when one is. Throws
+// TReportError as SaveReport does on failure.
+bool SaveNewReport(const std::string& path, std::string_view page);
+
 }  // namespace tarnwick
