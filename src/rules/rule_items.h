@@ -91,6 +91,15 @@ private:
     std::vector<std::unique_ptr<TRuleItem>> Items_;
 };
 
+// After an editor has stored its fields into `edited`: each free text
+// (RunAction, WavAction, PopupMsg) that the user left as the editor showed it
+// (equal to `shown`, what the editor stored before the user acted) takes the
+// bytes of the rule as it was before the edit, `before`, again. An editor
+// that holds texts in Unicode turns bytes that are not UTF-8 (a rules file
+// written in an 8-bit code page) into replacement characters; a rule edited
+// in its other fields must not lose them.
+void KeepUneditedRuleTexts(TRuleItem& edited, const TRuleItem& shown, const TRuleItem& before);
+
 // The rules file in `executableDir`: an existing file whose name is
 // "rules.dat" in any case ("Rules.dat", "RULES.DAT", ...), else "rules.dat".
 // Of several, "rules.dat" itself is taken, else the first name in byte order.
