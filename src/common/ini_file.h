@@ -84,7 +84,8 @@ public:
     static TIniFile Parse(std::string_view text);
 
     // The file at `path`; nullopt when there is none. Throws TIniReadError
-    // when something is there but cannot be read.
+    // when something is there but cannot be read (see ReadWholeFile: special
+    // files and files beyond kMaxReadFileSize are refused at once).
     static std::optional<TIniFile> LoadExisting(const std::string& path);
     // As LoadExisting, with a missing file read as an empty one.
     static TIniFile Load(const std::string& path);
@@ -92,8 +93,9 @@ public:
     // The whole text as it would be saved.
     std::string Text() const;
 
-    // Replaces the file at `path` with Text(), atomically: on failure the old
-    // file stays whole and TIniWriteError is thrown.
+    // Writes Text() to the file at `path` as WriteWholeFile does (atomically
+    // for a regular file of one link; never into a file the user may not
+    // write). TIniWriteError on failure.
     void Save(const std::string& path) const;
 
     std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
