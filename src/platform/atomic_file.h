@@ -1,5 +1,5 @@
 // Whole-file reads and writes of the program's own files (settings, rules,
-// reports, log saves, the autostart entry).
+// reports, log saves, the autostart entry), and the names in a folder.
 //
 // A write replaces a regular file in one step where it can, so that a crash or
 // a failed write cannot leave it half done; where a replacement would change
