@@ -12,7 +12,8 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& n
     namespace fs = std::filesystem;
     const fs::path dir(folder);
     std::error_code error;
-    if (fs::exists(dir / name, error)) return (dir / name).string();
+    // A folder of the exact name is no file: a variant that is one wins over it.
+    if (fs::exists(dir / name, error) && !fs::is_directory(dir / name, error)) return (dir / name).string();
 
     const std::string wanted = AsciiLowerCase(name);
     std::optional<std::string> found;

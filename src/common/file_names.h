@@ -8,7 +8,8 @@ namespace tarnwick {
 
 // The path of the file `name` in `folder`: the exact name when it exists,
 // else the first (in byte order) name that equals it ignoring ASCII case,
-// else the exact name (where a new file would go). Folders are passed over.
+// else the exact name (where a new file would go). Folders are passed over,
+// the exact name's too.
 std::string FindFileIgnoringCase(const std::string& folder, const std::string& name);
 
 }  // namespace tarnwick

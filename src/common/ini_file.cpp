@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/text_util.h"
+#include "common/utf16_text.h"
 #include "platform/atomic_file.h"
 
 namespace tarnwick {
@@ -16,7 +17,9 @@ TIniReadError::TIniReadError(const std::string& path, std::error_code reason)
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
 
 // Blanks around names and values. A CR among them lets a line that ended in
 // CR CR LF, or a stray CR, read like any other.
@@ -56,6 +59,11 @@ bool HasOuterBlank(std::string_view text) {
     return !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()));
 }
 
+// Enclosed in one pair of quotes, which a read takes off.
+bool IsQuoted(std::string_view text) {
+    return text.size() >= 2 && text.front() == text.back() && (text.front() == '"' || text.front() == '\'');
+}
+
 void CheckSectionName(std::string_view section) {
     if (section.empty() || HasLineBreak(section) || HasOuterBlank(section) ||
         section.find(']') != std::string_view::npos)
@@ -77,18 +85,32 @@ int HexDigit(char c) {
 
 }  // namespace
 
-TIniFile TIniFile::Parse(std::string_view text) {
+TIniFile TIniFile::Parse(std::string_view bytes) {
     TIniFile ini;
-    if (text.starts_with(kByteOrderMark)) {
-        ini.ByteOrderMark_ = kByteOrderMark;
-        text.remove_prefix(kByteOrderMark.size());
+    std::string decoded;
+    std::string_view text = bytes;
+    if (bytes.starts_with(kUtf8Mark)) {
+        ini.Encoding_ = TEncoding::Utf8WithMark;
+        text.remove_prefix(kUtf8Mark.size());
+    } else if (bytes.starts_with(kUtf16LeMark) || bytes.starts_with(kUtf16BeMark)) {
+        const bool little = bytes.starts_with(kUtf16LeMark);
+        ini.Encoding_ = little ? TEncoding::Utf16Le : TEncoding::Utf16Be;
+        decoded = Utf16ToUtf8(bytes.substr(2), little ? TByteOrder::LittleEndian : TByteOrder::BigEndian);
+        text = decoded;
     }
-    if (const size_t firstEnd = text.find('\n'); firstEnd != std::string_view::npos && firstEnd > 0 &&
-                                                  text[firstEnd - 1] == '\r')
+
+    // Without any LF the lines end in CR; else CRs are only blanks at line ends.
+    const bool crLines = text.find('\n') == std::string_view::npos && text.find('\r') != std::string_view::npos;
+    const char lineEnd = crLines ? '\r' : '\n';
+    if (crLines) {
+        ini.LineEnd_ = "\r";
+    } else if (const size_t firstEnd = text.find('\n'); firstEnd != std::string_view::npos && firstEnd > 0 &&
+                                                         text[firstEnd - 1] == '\r') {
         ini.LineEnd_ = "\r\n";
+    }
 
     while (!text.empty()) {
-        const size_t end = text.find('\n');
+        const size_t end = text.find(lineEnd);
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         // Every CR before the line end goes, so that any line reads and writes
@@ -122,19 +144,25 @@ TIniFile TIniFile::Load(const std::string& path) {
 }
 
 std::string TIniFile::Text() const {
-    std::string text = ByteOrderMark_;
+    std::string text;
     for (const TSection& section : Sections_) {
         for (const TLine& line : section.Lines) {
             text += line.Text;
             text += LineEnd_;
         }
     }
+    switch (Encoding_) {
+        case TEncoding::Utf8: return text;
+        case TEncoding::Utf8WithMark: return std::string(kUtf8Mark) + text;
+        case TEncoding::Utf16Le: return std::string(kUtf16LeMark) + Utf8ToUtf16(text, TByteOrder::LittleEndian);
+        case TEncoding::Utf16Be: return std::string(kUtf16BeMark) + Utf8ToUtf16(text, TByteOrder::BigEndian);
+    }
     return text;
 }
 
 void TIniFile::Save(const std::string& path) const {
     try {
-        WriteFileAtomically(path, Text());
+        WriteWholeFile(path, Text());
     } catch (const std::system_error& error) {
         throw TIniWriteError(path, error.code());
     }
@@ -162,9 +190,12 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
     const TSection* found = FindSection(section);
     const TLine* line = found ? FindKey(*found, key) : nullptr;
     if (line == nullptr) return std::string(defaultValue);
-    std::string_view value = TrimBlanks(std::string_view(line->Text).substr(line->Text.find('=') + 1));
-    if (value.size() >= 2 && value.front() == value.back() && (value.front() == '"' || value.front() == '\''))
-        value = value.substr(1, value.size() - 2);
+    return ValueOf(*line);
+}
+
+std::string TIniFile::ValueOf(const TLine& line) {
+    std::string_view value = TrimBlanks(std::string_view(line.Text).substr(line.Text.find('=') + 1));
+    if (IsQuoted(value)) value = value.substr(1, value.size() - 2);
     return std::string(value.substr(0, kMaxValueLength));
 }
 
@@ -219,6 +250,8 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     CheckKeyName(key);
     std::string cleanValue(value);
     std::replace_if(cleanValue.begin(), cleanValue.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    // Quotes keep what a read would strip.
+    const std::string written = HasOuterBlank(cleanValue) || IsQuoted(cleanValue) ? '"' + cleanValue + '"' : cleanValue;
 
     TSection* found = FindSection(section);
     if (found == nullptr) {
@@ -229,13 +262,14 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     const std::string wanted = AsciiLowerCase(key);
     auto it = std::find_if(lines.begin(), lines.end(), [&](const TLine& line) { return line.Key == wanted; });
     if (it != lines.end()) {
-        it->Text = std::string(KeyOf(it->Text)) + "=" + cleanValue;
+        // A line that already says this stays as the user wrote it.
+        if (ValueOf(*it) != cleanValue.substr(0, kMaxValueLength)) it->Text = std::string(KeyOf(it->Text)) + "=" + written;
         return;
     }
     // After the last key line, or after the heading.
     auto last = std::find_if(lines.rbegin(), lines.rend(), [](const TLine& line) { return !line.Key.empty(); });
     const auto at = last == lines.rend() ? lines.begin() + 1 : last.base();
-    lines.insert(at, TLine{std::string(key) + "=" + cleanValue, wanted});
+    lines.insert(at, TLine{std::string(key) + "=" + written, wanted});
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int32_t value) {

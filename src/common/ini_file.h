@@ -23,9 +23,18 @@
 //   - A written key replaces its line where it stands; a new key goes after the
 //     last key of its section (after the heading when it has none), a new
 //     section at the end of the file.
-//   - Lines end in LF or CR LF when read. The text is written back with the
-//     line end of the file's first line: CR LF when it had CR LF, else LF. A
-//     new file gets LF. A UTF-8 byte order mark at the start is kept.
+//   - A value is written as it stands, in double quotes when it has blanks at
+//     either end or one pair of enclosing quotes, so that it reads back as
+//     written. A key whose value already reads as the one written keeps its
+//     line byte for byte (its quotes, blanks and bytes in any code page).
+//   - Lines end in LF or CR LF; a file without any LF has lines ending in CR
+//     (as old Mac editors save). The text is written back with the line end
+//     of the file's first line: CR LF when it had CR LF, CR for a file of CR
+//     lines, else LF. A new file gets LF.
+//   - Texts are bytes, UTF-8 here. A file that starts with a UTF-16 byte
+//     order mark (either byte order) is read as UTF-16 and written back so,
+//     with its mark; a UTF-8 byte order mark is kept. Bytes of a written value
+//     that are not UTF-8 survive a UTF-16 file (see utf16_text.h).
 #pragma once
 
 #include <cstdint>
@@ -75,7 +84,8 @@ public:
     static TIniFile Parse(std::string_view text);
 
     // The file at `path`; nullopt when there is none. Throws TIniReadError
-    // when something is there but cannot be read.
+    // when something is there but cannot be read (see ReadWholeFile: special
+    // files and files beyond kMaxReadFileSize are refused at once).
     static std::optional<TIniFile> LoadExisting(const std::string& path);
     // As LoadExisting, with a missing file read as an empty one.
     static TIniFile Load(const std::string& path);
@@ -83,16 +93,17 @@ public:
     // The whole text as it would be saved.
     std::string Text() const;
 
-    // Replaces the file at `path` with Text(), atomically: on failure the old
-    // file stays whole and TIniWriteError is thrown.
+    // Writes Text() to the file at `path` as WriteWholeFile does (atomically
+    // for a regular file of one link; never into a file the user may not
+    // write). TIniWriteError on failure.
     void Save(const std::string& path) const;
 
     std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
 
-    // The value is written as it stands, except that a line break in it, which
-    // the format cannot hold, becomes a blank. Section names must not hold ']',
+    // The value is written as the format rules above say, except that a line
+    // break in it, which the format cannot hold, becomes a blank. Section names must not hold ']',
     // keys not '='; neither may be empty, hold a line break, start or end with
     // a blank, or (keys) start with ';' or '[': std::invalid_argument.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
@@ -122,8 +133,12 @@ private:
     const TSection* FindSection(std::string_view section) const;
     TSection* FindSection(std::string_view section);
     static const TLine* FindKey(const TSection& section, std::string_view key);
+    // The value of a key line as ReadString gives it.
+    static std::string ValueOf(const TLine& line);
 
-    std::string ByteOrderMark_;
+    enum class TEncoding { Utf8, Utf8WithMark, Utf16Le, Utf16Be };
+
+    TEncoding Encoding_ = TEncoding::Utf8;
     std::string LineEnd_ = "\n";
     // Sections_[0] is the part above the first heading; it has no heading line.
     std::vector<TSection> Sections_{TSection{}};

@@ -224,7 +224,15 @@ std::string FullFileName(const std::string& path) {
 
 void SaveReport(const std::string& path, std::string_view page) {
     try {
-        WriteFileAtomically(path, page);
+        WriteWholeFile(path, page);
+    } catch (const std::system_error& e) {
+        throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " + e.code().message());
+    }
+}
+
+bool SaveNewReport(const std::string& path, std::string_view page) {
+    try {
+        return WriteNewFile(path, page);
     } catch (const std::system_error& e) {
         throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " + e.code().message());
     }

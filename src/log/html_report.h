@@ -71,8 +71,14 @@ std::string BuildLogReport(const std::vector<TLogEntry>& entries, const TReportH
 // The full name the user is told of `path`: absolute, without . and .. parts.
 std::string FullFileName(const std::string& path);
 
-// Makes the file at `path` hold `page`, replacing what was there. Throws
+// Makes the file at `path` hold `page`, as WriteWholeFile does (replacing a
+// regular file in one step, writing into a pipe or device). Throws
 // TReportError "Cannot create file "<full name>". <system reason>" on failure.
 void SaveReport(const std::string& path, std::string_view page);
+
+// Creates the file at `path` holding `page` if no file of that name is there
+// (never two saves in one name, even at once); false when one is. Throws
+// TReportError as SaveReport does on failure.
+bool SaveNewReport(const std::string& path, std::string_view page);
 
 }  // namespace tarnwick

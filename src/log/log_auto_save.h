@@ -1,5 +1,12 @@
 // The automatic log save: when the event log grows past its limit, the whole
 // log goes as a log report to Logs/LogYYYYMMDD-NNN.htm beside the executable.
+//
+// A save never replaces an earlier one. NNN is drawn at random; when that
+// name is taken, the next free number is used (NNN+1, ..., 999, then 000
+// onwards). When all 1000 three-digit names of the day are taken, the number
+// grows a digit instead: the lowest free of 1000, 1001, ... (Log20261206-1000.htm),
+// and so on. Each name is created exclusively, so that two saves at once
+// (two windows, say) never write into one file.
 #pragma once
 
 #include <chrono>
@@ -19,7 +26,8 @@ std::string ExecutableDirectory();
 int DrawLogFileNumber(std::chrono::system_clock::time_point now);
 
 // "Log" + year, month, day of `local` + "-" + `number`, zero-padded to 4, 2,
-// 2 and 3 digits, + ".htm", e.g. Log20261206-047.htm.
+// 2 and 3 digits, + ".htm", e.g. Log20261206-047.htm. Numbers past 999 are
+// written in full: Log20261206-1000.htm.
 std::string AutoSaveLogFileName(const std::tm& local, int number);
 
 struct TLogAutoSaveContext {
@@ -36,8 +44,8 @@ struct TAutoSaveResult {
 };
 
 // Creates <base>/Logs when missing (one level, failure not checked: the write
-// then fails) and writes the log report of `log` to its dated file, replacing
-// any file of that name. Never throws for a failed save: see Error.
+// then fails) and writes the log report of `log` to a new dated file, named
+// as above. Never throws for a failed save: see Error.
 TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context = {});
 
 // A saver for TEventLog::AutoSaver: saves with `context` and hands the message

@@ -1,11 +1,16 @@
 #include "platform/atomic_file.h"
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/linux/unique_fd.h"
@@ -13,6 +18,18 @@
 namespace tarnwick {
 
 namespace {
+
+class TFileRefusalCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "file"; }
+    std::string message(int value) const override {
+        switch (static_cast<TFileRefusal>(value)) {
+            case TFileRefusal::NotRegularFile: return "Not a regular file";
+            case TFileRefusal::TooLarge: return "File larger than " + std::to_string(kMaxReadFileSize >> 20) + " MiB";
+        }
+        return "Refused";
+    }
+};
 
 [[noreturn]] void ThrowErrno(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
@@ -30,19 +47,50 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The file that a save to `path` replaces: `path` itself, or what it links to.
-std::string ResolveTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+// Where a new file saved to `path` goes: `path`, or for a (chain of) dangling
+// symbolic link(s) the name the last one points to, so the link stays.
+std::string NewFileTarget(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {  // the kernel's own limit on links in a row
+        char buffer[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
+        if (length < 0) return path;  // not a link: the file goes here, or the create says why not
+        if (static_cast<size_t>(length) == sizeof buffer) ThrowErrno(ENAMETOOLONG, "cannot follow the link " + path);
+        const std::string destination(buffer, static_cast<size_t>(length));
+        path = destination.starts_with('/') ? destination : FolderOf(path) + "/" + destination;
+    }
+    ThrowErrno(ELOOP, "cannot follow the links to " + path);
+}
+
+// The regular file an existing `path` names, links resolved, for a rename over it.
+std::string ExistingTarget(const std::string& path) {
     char* real = ::realpath(path.c_str(), nullptr);
-    if (real == nullptr) return path;  // a dangling link: the save replaces the link itself
+    if (real == nullptr) return path;
     std::string result(real);
     std::free(real);
     return result;
 }
 
+void WriteAll(int fd, std::string_view text, const std::string& path) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            ThrowErrno(errno, "cannot write " + path);
+        }
+        text.remove_prefix(static_cast<size_t>(written));
+    }
+}
+
+void FlushFolderOf(const std::string& path) {
+    // Makes a new name durable. Some file systems cannot flush a folder; the
+    // file is in place either way.
+    TUniqueFd folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.IsValid()) ::fsync(folder.Get());
+}
+
 // Creates a new file named after `target` with a random suffix in its folder,
-// like mkstemp but with the usual 0666-less-umask permissions.
+// like mkstemp but with the usual 0666-less-umask permissions. Invalid, with
+// errno set, when the folder does not take it.
 TUniqueFd CreateTemporaryFile(const std::string& target, std::string& tempPath) {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 random{std::random_device{}()};
@@ -50,33 +98,112 @@ TUniqueFd CreateTemporaryFile(const std::string& target, std::string& tempPath) 
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = prefix;
         for (int i = 0; i < 6; ++i) tempPath += kLetters[random() % (sizeof(kLetters) - 1)];
-        TUniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (fd.IsValid()) return fd;
-        if (errno != EEXIST) ThrowErrno(errno, "cannot create a temporary file beside " + target);
+        TUniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+        if (fd.IsValid() || errno != EEXIST) return fd;
     }
-    ThrowErrno(EEXIST, "cannot create a temporary file beside " + target);
+    errno = EEXIST;
+    return TUniqueFd();
 }
 
-void WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(errno, "cannot write");
-        }
-        text.remove_prefix(static_cast<size_t>(written));
+// Writes `text` to a new file and renames it over `target`. With `old` (the
+// file being replaced), the new file takes its owner and mode; false, with
+// nothing changed, when it cannot, or when the folder takes no new file:
+// the caller then writes in place.
+bool ReplaceFile(const std::string& target, std::string_view text, const struct stat* old) {
+    std::string tempPath;
+    TUniqueFd fd(CreateTemporaryFile(target, tempPath));
+    if (!fd.IsValid()) {
+        const int error = errno;
+        if (old != nullptr && (error == EACCES || error == EPERM || error == EROFS)) return false;
+        ThrowErrno(error, "cannot create a file beside " + target);
     }
+    try {
+        if (old != nullptr) {
+            // Owner first: changing it may clear set-id bits that the mode then
+            // restores. Only root may give a file away, and a user only to a
+            // group of theirs: otherwise the file is written where it is.
+            if (::fchown(fd.Get(), old->st_uid, old->st_gid) != 0 || ::fchmod(fd.Get(), old->st_mode & 07777) != 0) {
+                fd.Reset();
+                ::unlink(tempPath.c_str());
+                return false;
+            }
+        }
+        WriteAll(fd.Get(), text, tempPath);
+        if (::fsync(fd.Get()) != 0) ThrowErrno(errno, "cannot flush " + tempPath);
+        if (const int error = fd.Close(); error != 0) ThrowErrno(error, "cannot close " + tempPath);
+        if (::rename(tempPath.c_str(), target.c_str()) != 0) ThrowErrno(errno, "cannot rename over " + target);
+    } catch (...) {
+        ::unlink(tempPath.c_str());
+        throw;
+    }
+    FlushFolderOf(target);
+    return true;
+}
+
+void WriteInPlace(const std::string& target, std::string_view text) {
+    TUniqueFd fd(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd.IsValid()) ThrowErrno(errno, "cannot open " + target);
+    // Space first, so that a full disk fails before the old text is touched.
+    // File systems without fallocate just go on.
+    if (!text.empty() && ::fallocate(fd.Get(), 0, 0, static_cast<off_t>(text.size())) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT || errno == EFBIG))
+        ThrowErrno(errno, "cannot make room in " + target);
+    WriteAll(fd.Get(), text, target);
+    if (::ftruncate(fd.Get(), static_cast<off_t>(text.size())) != 0) ThrowErrno(errno, "cannot cut " + target);
+    if (::fsync(fd.Get()) != 0) ThrowErrno(errno, "cannot flush " + target);
+    if (const int error = fd.Close(); error != 0) ThrowErrno(error, "cannot close " + target);
+}
+
+// A FIFO, a device, a terminal: written into as it is. The open does not
+// block, so that a FIFO nobody reads cannot hang the program; a reader that
+// is just starting gets a short while to open its end.
+void WriteIntoSpecialFile(const std::string& path, const struct stat& st, std::string_view text) {
+    constexpr auto kReaderWait = std::chrono::seconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + kReaderWait;
+    TUniqueFd fd;
+    for (;;) {
+        fd = TUniqueFd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (fd.IsValid()) break;
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error != ENXIO || !S_ISFIFO(st.st_mode) || std::chrono::steady_clock::now() >= deadline)
+            ThrowErrno(error, "cannot open " + path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // The writes themselves wait for a slow reader like any writer's.
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+    WriteAll(fd.Get(), text, path);
+    if (const int error = fd.Close(); error != 0) ThrowErrno(error, "cannot close " + path);
 }
 
 }  // namespace
 
+const std::error_category& FileRefusalCategory() {
+    static const TFileRefusalCategory category;
+    return category;
+}
+
+std::error_code make_error_code(TFileRefusal refusal) {
+    return {static_cast<int>(refusal), FileRefusalCategory()};
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!fd.IsValid()) {
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
         ThrowErrno(errno, "cannot open " + path);
     }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) ThrowErrno(errno, "cannot examine " + path);
+    if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR, "cannot read " + path);
+    if (!S_ISREG(st.st_mode)) throw std::system_error(TFileRefusal::NotRegularFile, "cannot read " + path);
+    if (static_cast<uintmax_t>(st.st_size) > kMaxReadFileSize)
+        throw std::system_error(TFileRefusal::TooLarge, "cannot read " + path);
+
     std::string text;
+    text.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
@@ -85,36 +212,69 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
             ThrowErrno(errno, "cannot read " + path);
         }
         if (got == 0) break;
+        // The file may have grown since fstat.
+        if (text.size() + static_cast<size_t>(got) > kMaxReadFileSize)
+            throw std::system_error(TFileRefusal::TooLarge, "cannot read " + path);
         text.append(buffer, static_cast<size_t>(got));
     }
     return text;
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view text) {
-    const std::string target = ResolveTarget(path);
-    std::string tempPath;
-    TUniqueFd fd(CreateTemporaryFile(target, tempPath));
+void WriteWholeFile(const std::string& path, std::string_view text) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) ThrowErrno(errno, "cannot reach " + path);
+        ReplaceFile(NewFileTarget(path), text, nullptr);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Opened through `path` itself: /dev/stdout leads through
+        // /proc/self/fd/1 to a pipe that has no name to resolve.
+        WriteIntoSpecialFile(path, st, text);
+        return;
+    }
+    const std::string target = ExistingTarget(path);
+    // By the permissions, as the effective user: the folder may allow a
+    // rename over a file that its mode says nobody but its owner may change.
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) ThrowErrno(errno, "may not write " + target);
+    // A rename would part a hard link from its other names.
+    if (st.st_nlink > 1 || !ReplaceFile(target, text, &st)) WriteInPlace(target, text);
+}
+
+bool WriteNewFile(const std::string& path, std::string_view text) {
+    TUniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!fd.IsValid()) {
+        if (errno == EEXIST) return false;
+        ThrowErrno(errno, "cannot create " + path);
+    }
     try {
-        struct stat old {};
-        if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-            // Owner first: changing it may clear set-id bits that the mode then restores.
-            if (::fchown(fd.Get(), old.st_uid, old.st_gid) != 0) {
-                // Only privileged processes may give files away; keep our own owner.
-            }
-            if (::fchmod(fd.Get(), old.st_mode & 07777) != 0) ThrowErrno(errno, "cannot set permissions");
-        }
-        WriteAll(fd.Get(), text);
-        if (::fsync(fd.Get()) != 0) ThrowErrno(errno, "cannot flush " + tempPath);
-        if (const int error = fd.Close(); error != 0) ThrowErrno(error, "cannot close " + tempPath);
-        if (::rename(tempPath.c_str(), target.c_str()) != 0) ThrowErrno(errno, "cannot rename over " + target);
+        WriteAll(fd.Get(), text, path);
+        if (::fsync(fd.Get()) != 0) ThrowErrno(errno, "cannot flush " + path);
+        if (const int error = fd.Close(); error != 0) ThrowErrno(error, "cannot close " + path);
     } catch (...) {
-        ::unlink(tempPath.c_str());
+        // The name is ours (O_EXCL): a half-written file must not stand as a save.
+        fd.Reset();
+        ::unlink(path.c_str());
         throw;
     }
-    // Make the rename itself durable. Some file systems cannot flush a folder;
-    // the new file is in place either way.
-    TUniqueFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.IsValid()) ::fsync(folder.Get());
+    FlushFolderOf(path);
+    return true;
+}
+
+bool ForEachFolderEntry(const std::string& folder, const std::function<void(std::string_view name)>& visit) {
+    TUniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.IsValid()) return false;
+    // The stream takes the descriptor over and closes it with itself.
+    const std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(fd.Get()), &::closedir);
+    if (!stream) return false;
+    fd.Release();
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream.get());
+        if (entry == nullptr) return errno == 0;
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") visit(name);
+    }
 }
 
 }  // namespace tarnwick

@@ -30,13 +30,16 @@ struct TRefreshTimerSetting {
 TRefreshTimerSetting RefreshTimerOf(const TOptions& options);
 
 // The settings in the file at `path`. Never fails: without a file, or with one
-// that cannot be read, every setting has its default, as a profile read would give.
+// that cannot be read (a folder, a FIFO or device, which is never waited on,
+// or a file beyond the read bound), every setting has its default, as a
+// profile read would give.
 TOptions LoadOptionsFile(const std::string& path);
 
 // Writes the six keys into the file, created when missing, in the order of
-// TOptions; everything else in the file stays. The file is replaced in one
-// step: on failure it is unchanged and TIniWriteError ("Unable to write to
-// <path>") is thrown.
+// TOptions; everything else in the file stays. The file is saved as
+// TIniFile::Save saves (replaced in one step where it can be): on failure
+// TIniWriteError ("Unable to write to <path>") is thrown. A file that cannot
+// be read is not written over.
 void SaveOptionsFile(const std::string& path, const TOptions& options);
 
 // The settings file in `executableDir`: an existing file whose name is

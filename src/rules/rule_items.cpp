@@ -1,6 +1,5 @@
 #include "rules/rule_items.h"
 
-
 #include <algorithm>
 #include <filesystem>
 #include <optional>
@@ -92,6 +91,12 @@ void TRuleItems::SaveToFile(const std::string& path) const {
     ini.WriteInteger(kAllSection, "Count", Count());
     for (size_t i = 0; i < Items_.size(); ++i) WriteRule(ini, ItemSection(i + 1), *Items_[i]);
     ini.Save(path);
+}
+
+void KeepUneditedRuleTexts(TRuleItem& edited, const TRuleItem& shown, const TRuleItem& before) {
+    for (std::string TRuleItem::*text : {&TRuleItem::RunAction, &TRuleItem::WavAction, &TRuleItem::PopupMsg}) {
+        if (edited.*text == shown.*text) edited.*text = before.*text;
+    }
 }
 
 std::string RulesFilePath(const std::string& executableDir) {

@@ -76,13 +76,17 @@ public:
     // list stays exactly as it was. "Count" rules are read from "Item1"
     // onwards; a missing section or key, or a malformed number, gives that
     // field's default (IPFilter "0.0.0.0"). Throws TIniReadError, leaving the
-    // list as it was, when the file is there but cannot be read.
+    // list as it was, when the file is there but cannot be read: no
+    // permission, or not a regular file (a folder, a FIFO or a device: found
+    // at once, never waited on), or larger than kMaxReadFileSize; Reason()
+    // says which.
     void LoadFromFile(const std::string& path);
 
     // Writes "Count" and every rule's fifteen keys into the file, created when
     // missing; everything else in it stays, sections beyond the new Count
-    // too. The file is replaced in one step: on failure it is unchanged and
-    // TIniWriteError ("Unable to write to <path>") is thrown.
+    // too. The file is saved as TIniFile::Save saves (replaced in one step
+    // where it can be): on failure TIniWriteError ("Unable to write to
+    // <path>") is thrown. A file that cannot be read is not written over.
     void SaveToFile(const std::string& path) const;
 
 private:
@@ -90,6 +94,15 @@ private:
 
     std::vector<std::unique_ptr<TRuleItem>> Items_;
 };
+
+// After an editor has stored its fields into `edited`: each free text
+// (RunAction, WavAction, PopupMsg) that the user left as the editor showed it
+// (equal to `shown`, what the editor stored before the user acted) takes the
+// bytes of the rule as it was before the edit, `before`, again. An editor
+// that holds texts in Unicode turns bytes that are not UTF-8 (a rules file
+// written in an 8-bit code page) into replacement characters; a rule edited
+// in its other fields must not lose them.
+void KeepUneditedRuleTexts(TRuleItem& edited, const TRuleItem& shown, const TRuleItem& before);
 
 // The rules file in `executableDir`: an existing file whose name is
 // "rules.dat" in any case ("Rules.dat", "RULES.DAT", ...), else "rules.dat".

@@ -12,7 +12,6 @@
 
 namespace tarnwick {
 
-
 namespace {
 
 const QString kMustSelect = QString::fromLatin1(kMustSelectRule);
@@ -55,9 +54,13 @@ void TRuleCommands::btnEditClick() {
         Boxes_.Show(LsvRules_->window(), kMustSelect, kApplicationTitle, QMessageBox::Information);
         return;
     }
-    const TRuleItem& shown = Rules_.Items(index);
-    Editor_.setWindowTitle(QString::fromStdString(shown.RulesName));
-    Editor_.LoadFromRule(shown);
+    const TRuleItem before = Rules_.Items(index);
+    Editor_.setWindowTitle(QString::fromStdString(before.RulesName));
+    Editor_.LoadFromRule(before);
+    // The texts as the editor gives them back untouched: through QString,
+    // bytes that are not UTF-8 would not come back as they were.
+    TRuleItem untouched(nullptr);
+    Editor_.StoreToRule(untouched);
     if (!RunEditor_(Editor_)) return;
 
     // The rule again by position: the list may have changed while the editor was open.
@@ -67,6 +70,7 @@ void TRuleCommands::btnEditClick() {
     // its Cancel brings the stored state back.
     rule.EnabledRules = false;
     Editor_.StoreToRule(rule);
+    KeepUneditedRuleTexts(rule, untouched, before);
     if (QTreeWidgetItem* row = LsvRules_->topLevelItem(index)) SetRuleRowConditions(row, rule);
 }
 

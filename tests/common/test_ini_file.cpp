@@ -149,6 +149,58 @@ TEST(IniFileLineEnds, KeptFromTheFirstLineNewFilesGetLf) {
     EXPECT_EQ(marked.Text(), "\xEF\xBB\xBF[S]\r\nA=1\r\n");
 }
 
+TEST(IniFileLineEnds, CrOnlyLinesAreLinesAndStaySo) {
+    TIniFile ini = TIniFile::Parse("[ALL]\rCount=2\r\r[Item1]\rRulesName=one\r");
+    EXPECT_EQ(ini.ReadInteger("ALL", "Count", 0), 2);
+    EXPECT_EQ(ini.ReadString("Item1", "RulesName", "-"), "one");
+    ini.WriteString("Item1", "PopupMsg", "hi");
+    EXPECT_EQ(ini.Text(), "[ALL]\rCount=2\r\r[Item1]\rRulesName=one\rPopupMsg=hi\r");
+}
+
+// `text` as UTF-16 code units in the given byte order, after a byte order mark.
+std::string Utf16File(std::u16string_view text, bool bigEndian) {
+    std::string bytes;
+    for (const char16_t unit : std::u16string(u"\uFEFF") + std::u16string(text)) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+TEST(IniFileEncoding, Utf16WithAByteOrderMarkIsReadAndWrittenBackAsUtf16) {
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "big endian" : "little endian");
+        const std::string file = Utf16File(u"[ALL]\r\nCount=1\r\n[Item1]\r\nRulesName=Caf\u00E9 \U0001F512\r\n", bigEndian);
+        TIniFile ini = TIniFile::Parse(file);
+        EXPECT_EQ(ini.ReadInteger("ALL", "Count", 0), 1);
+        EXPECT_EQ(ini.ReadString("Item1", "RulesName", "-"), "Caf\u00E9 \U0001F512");
+        EXPECT_EQ(ini.Text(), file);
+
+        ini.WriteString("Item1", "PopupMsg", "\u00DCber");
+        // Bytes of a text that is not UTF-8 survive the file too.
+        ini.WriteString("Item1", "RunAction", "C:\\Programme\\M\xFCller.exe");
+        EXPECT_EQ(ini.Text(), Utf16File(u"[ALL]\r\nCount=1\r\n[Item1]\r\nRulesName=Caf\u00E9 \U0001F512\r\n"
+                                        u"PopupMsg=\u00DCber\r\nRunAction=C:\\Programme\\M\xDCFCller.exe\r\n",
+                                        bigEndian));
+        EXPECT_EQ(TIniFile::Parse(ini.Text()).ReadString("Item1", "RunAction", "-"), "C:\\Programme\\M\xFCller.exe");
+    }
+}
+
+TEST(IniFileWrite, ValuesReadBackAsWrittenAndLinesThatAlreadySayItStay) {
+    const std::string text = "[S]\nName = 'M\xFCller'  \nPort=25\n";
+    TIniFile ini = TIniFile::Parse(text);
+    ini.WriteString("S", "Name", "M\xFC" "ller");
+    ini.WriteInteger("S", "Port", 25);
+    EXPECT_EQ(ini.Text(), text);
+
+    ini.WriteString("S", "Padded", "  two blanks before");
+    ini.WriteString("S", "Quoted", "\"Boss\"");
+    EXPECT_EQ(ini.ReadString("S", "Padded", "-"), "  two blanks before");
+    EXPECT_EQ(ini.ReadString("S", "Quoted", "-"), "\"Boss\"");
+}
+
 TEST(IniFileDisk, MissingFileIsEmptyAndAFolderCannotBeRead) {
     TTempFolder folder;
     EXPECT_FALSE(TIniFile::LoadExisting(folder.File("none.ini")).has_value());

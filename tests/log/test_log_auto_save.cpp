@@ -4,6 +4,8 @@
 #include <clocale>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <set>
 #include <sstream>
 
 #include "log/local_time.h"
@@ -94,14 +96,45 @@ TEST_F(LogAutoSaveTest, The1001stEntryWritesEveryLineToTheDatedFileAndEmptiesThe
     EXPECT_TRUE(Shown.empty());
 }
 
-TEST_F(LogAutoSaveTest, AnExistingFileOfThatNameIsReplaced) {
+TEST_F(LogAutoSaveTest, AnExistingFileOfThatNameIsKeptAndTheNextFreeNumberTaken) {
     std::filesystem::create_directories(Base / "Logs");
-    std::ofstream(Base / "Logs" / "Log20261206-047.htm") << "old content that is longer than nothing";
+    std::ofstream(Base / "Logs" / "Log20261206-047.htm") << "an earlier save";
+    std::filesystem::create_directory(Base / "Logs" / "Log20261206-048.htm");  // anything there takes the name
     Log.AddLog("one", lkInfo);
     const TAutoSaveResult result = AutoSaveLogFile(Log, Context);
     ASSERT_TRUE(result.Saved) << result.Error;
-    EXPECT_EQ(result.Path, (Base / "Logs" / "Log20261206-047.htm").string());
+    EXPECT_EQ(result.Path, (Base / "Logs" / "Log20261206-049.htm").string());
     EXPECT_EQ(Read(result.Path).rfind("<HTML>\r\n", 0), 0u);
+    EXPECT_EQ(Read(Base / "Logs" / "Log20261206-047.htm"), "an earlier save");
+}
+
+TEST_F(LogAutoSaveTest, ThousandsOfSavesInADayEachGetAFileOfTheirOwn) {
+    // Numbers drawn as the clock would give them, repeats and all; every
+    // save's log names itself, so a replaced save would show.
+    constexpr int kSaves = 2000;
+    std::minstd_rand draw(7);
+    Context.DrawNumber = [&draw](std::chrono::system_clock::time_point) { return static_cast<int>(draw() % 1000); };
+    std::set<std::string> paths;
+    for (int save = 0; save < kSaves; ++save) {
+        TEventLog log{[this] { return Now; }};
+        log.AddLog("save " + std::to_string(save) + ".", lkInfo);
+        const TAutoSaveResult result = AutoSaveLogFile(log, Context);
+        ASSERT_TRUE(result.Saved) << result.Error;
+        paths.insert(result.Path);
+    }
+    ASSERT_EQ(paths.size(), size_t{kSaves});
+    for (const char* name : {"Log20261206-000.htm", "Log20261206-999.htm", "Log20261206-1000.htm",
+                             "Log20261206-1999.htm"})  // past 999 the number grows a digit, from 1000 up
+        EXPECT_TRUE(paths.contains((Base / "Logs" / name).string())) << name;
+    // Each save's own log is in its file.
+    std::set<std::string> saved;
+    for (const auto& entry : std::filesystem::directory_iterator(Base / "Logs")) {
+        const std::string page = Read(entry.path());
+        const size_t at = page.find(" save ");
+        ASSERT_NE(at, std::string::npos) << entry.path();
+        saved.insert(page.substr(at, page.find('<', at) - at));
+    }
+    EXPECT_EQ(saved.size(), size_t{kSaves});
 }
 
 TEST_F(LogAutoSaveTest, FailuresKeepEveryEntryAndAreReportedOncePerRun) {

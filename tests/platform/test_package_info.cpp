@@ -2,7 +2,10 @@
 // this machine's own dpkg database, and the executable paths of processes.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +14,8 @@
 
 #include "platform/linux/package_info.h"
 #include "platform/linux/process_exe.h"
+
+extern char** environ;
 
 namespace tarnwick {
 namespace {
@@ -121,6 +126,31 @@ TEST(ProcessExeTest, PathOfOwnAndMissingProcesses) {
               std::filesystem::read_symlink("/proc/self/exe").string());
     EXPECT_EQ(GetProcessExePath(0), "?");           // no process 0 under /proc
     EXPECT_EQ(GetProcessExePath(4000000000u), "?");  // beyond any pid
+}
+
+TEST(ProcessExeTest, AnExecutableDeletedOrReplacedSinceItStartedKeepsItsPath) {
+    // A file really named with the kernel's mark keeps it while it has its name.
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "tarnwick_deleted_exe";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string path = (folder / "sleeper (deleted)").string();
+    std::filesystem::copy_file("/bin/sleep", path);
+    char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>("30"), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, path.c_str(), nullptr, nullptr, argv, environ), 0);
+    const auto pid = static_cast<uint32_t>(child);
+    // Until the exec is done the child still runs this test program.
+    for (int i = 0; i < 500 && GetProcessExePath(pid) != path; ++i) usleep(10000);
+    EXPECT_EQ(GetProcessExePath(pid), path);
+
+    std::filesystem::remove(path);
+    EXPECT_EQ(GetProcessExePath(pid), path);
+    std::ofstream(path) << "a new file under the old name";  // an upgrade's replacement
+    EXPECT_EQ(GetProcessExePath(pid), path);
+
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ProcessExeTest, LongPathsAreCutAt254Bytes) {

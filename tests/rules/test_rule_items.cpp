@@ -8,8 +8,11 @@
 #include <stdexcept>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "common/ini_file.h"
 #include "common/temp_folder.h"
+#include "platform/atomic_file.h"
 
 namespace tarnwick {
 namespace {
@@ -224,6 +227,53 @@ TEST(RuleItemsSave, FailedSaveLeavesFileAndListAlone) {
     EXPECT_EQ(rules.Items(0).RulesName, "new");
 }
 
+TEST(RuleItemsLoad, SpecialAndOversizedFilesAreRefusedAtOnce) {
+    TTempFolder folder;
+    TRuleItems rules;
+    rules.Add().RulesName = "kept";
+    // A FIFO nobody writes to: reading would wait for ever.
+    ASSERT_EQ(::mkfifo(folder.File("rules.dat").c_str(), 0600), 0);
+    try {
+        rules.LoadFromFile(folder.File("rules.dat"));
+        FAIL() << "read a FIFO";
+    } catch (const TIniReadError& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to read " + folder.File("rules.dat"));
+        EXPECT_EQ(error.Reason(), TFileRefusal::NotRegularFile);
+    }
+    // A file far beyond any rules file, as a damaged disk or a wrong link gives.
+    const std::string huge = folder.File("huge.dat");
+    std::filesystem::resize_file(folder.Write("huge.dat", "[ALL]\nCount=1\n"), kMaxReadFileSize + 1);
+    try {
+        rules.LoadFromFile(huge);
+        FAIL() << "read a file beyond the bound";
+    } catch (const TIniReadError& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to read " + huge);
+        EXPECT_EQ(error.Reason(), TFileRefusal::TooLarge);
+    }
+    ASSERT_EQ(rules.Count(), 1);
+    EXPECT_EQ(rules.Items(0).RulesName, "kept");
+}
+
+TEST(RuleItemsSave, TextsInAnEightBitCodePageSurviveAnEditOfOtherFields) {
+    // cp1252 bytes, which are not UTF-8, as an old Windows copy wrote them.
+    TTempFolder folder;
+    const std::string before =
+        "[ALL]\r\nCount=1\r\n[Item1]\r\nRulesName=M\xFCller's \x80 rule\r\nEnabledRules=1\r\nEnIPFilter=0\r\n"
+        "EnLocalPortFilter=0\r\nEnRemotePortFilter=1\r\nEnRunAction=1\r\nEnWavAction=0\r\nEnKillAction=0\r\n"
+        "EnPopupAction=1\r\nIPFilter=0.0.0.0\r\nLocalPortFilter=0\r\nRemotePortFilter=25\r\n"
+        "RunAction=C:\\Programme\\Gr\xFC\xDF" "e.exe\r\nWavAction=\r\nPopupMsg=\"Achtung: \xC4nderung\"  \r\n";
+    const std::string path = folder.Write("rules.dat", before);
+    TRuleItems rules;
+    rules.LoadFromFile(path);
+    ASSERT_EQ(rules.Count(), 1);
+    rules.Items(0).RemotePortFilter = 587;
+    rules.SaveToFile(path);
+
+    std::string expected = before;
+    expected.replace(expected.find("RemotePortFilter=25"), 19, "RemotePortFilter=587");
+    EXPECT_EQ(folder.Read("rules.dat"), expected);
+}
+
 TEST(RulesFilePath, FindsTheFileInAnyCase) {
     TTempFolder folder;
     EXPECT_EQ(RulesFilePath(folder.Path()), folder.File("rules.dat"));
@@ -235,6 +285,12 @@ TEST(RulesFilePath, FindsTheFileInAnyCase) {
     folder.Write("rules.dat", "");
     EXPECT_EQ(RulesFilePath(folder.Path()), folder.File("rules.dat"));
     EXPECT_EQ(RulesFilePath(folder.File("missing")), folder.File("missing/rules.dat"));
+
+    // A folder of the exact name gives way to a file of another case.
+    TTempFolder other;
+    std::filesystem::create_directory(other.File("rules.dat"));
+    other.Write("Rules.DAT", "");
+    EXPECT_EQ(RulesFilePath(other.Path()), other.File("Rules.DAT"));
 }
 
 }  // namespace

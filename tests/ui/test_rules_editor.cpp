@@ -223,6 +223,26 @@ TEST_F(RuleCommands, EditShowsTheRuleAndStoresItBackOffWithNameAndCheckBoxKept) 
     EXPECT_EQ(RowTexts(List, 0), (std::vector<QString>{"", "first", "10.0.0.1", "101", "201"}));
 }
 
+TEST_F(RuleCommands, EditKeepsTheBytesOfTextsTheUserLeftAlone) {
+    // cp1252 bytes from an old rules file: not UTF-8, so the editor shows U+FFFD.
+    TRuleItem& rule = AddRule("old", true);
+    rule.RunAction = "C:\\Gr\xFC\xDF" "e.exe";
+    rule.WavAction = "/tmp/\xE4.wav";
+    rule.PopupMsg = "\x80 100";
+    FillRulesListView(List, Rules);
+    Select(0);
+    User = [](TRulesEdit_F& editor) {
+        editor.chkKill->setChecked(true);
+        editor.edtWav->setText(QStringLiteral("/tmp/\u00E4.wav"));
+        return true;
+    };
+    Commands.btnEditClick();
+    EXPECT_TRUE(rule.EnKillAction);
+    EXPECT_EQ(rule.RunAction, "C:\\Gr\xFC\xDF" "e.exe");
+    EXPECT_EQ(rule.PopupMsg, "\x80 100");
+    EXPECT_EQ(rule.WavAction, "/tmp/\u00E4.wav");  // typed anew: the editor's text
+}
+
 TEST_F(RuleCommands, EditOfAnAddressThatIsNotOneShowsAllOnes) {
     AddRule("a", false).IPFilter = "10.1.2.3";
     AddRule("b", false).IPFilter = "somewhere";

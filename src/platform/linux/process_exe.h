@@ -8,7 +8,9 @@ namespace tarnwick {
 
 inline constexpr size_t kMaxExePathLength = 254;
 
-// The path of process `pid`'s executable (the link /proc/<pid>/exe), cut at
+// The path of process `pid`'s executable (the link /proc/<pid>/exe; for a
+// file deleted or replaced since the process started, the path it was run
+// from, without the kernel's " (deleted)" mark), cut at
 // kMaxExePathLength bytes (never inside a UTF-8 sequence), or "?" when it
 // cannot be read: no such process, a kernel thread, or another user's process
 // without the rights to look.

@@ -74,7 +74,7 @@ std::optional<std::string> TXdgAutostart::Enable(const std::string& name, const 
     std::filesystem::create_directories(Dir_, error);
     if (error) return failure + error.message();
     try {
-        WriteFileAtomically(EntryPath(name), DesktopEntryText(executablePath));
+        WriteWholeFile(EntryPath(name), DesktopEntryText(executablePath));
     } catch (const std::system_error& writeError) {
         return failure + writeError.code().message();
     }

@@ -17,7 +17,8 @@ public:
 
     // Writes "<dir>/<name>.desktop", an application entry named "Tarnwick"
     // whose Exec line starts `executablePath` without arguments, replacing
-    // whatever entry of that name was there in one step.
+    // whatever entry of that name was there (as WriteWholeFile writes: in one
+    // step, where a replacement keeps what the user has).
     std::optional<std::string> Enable(const std::string& name, const std::string& executablePath) override;
     // Removes "<dir>/<name>.desktop"; nothing there, or a failure, is ignored.
     void Disable(const std::string& name) override;
