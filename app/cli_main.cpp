@@ -10,6 +10,7 @@
 #include "cli_info.h"
 #include "cli_options.h"
 #include "cli_report.h"
+#include "common/ini_file.h"
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // time stamps in the user's date and time format
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
             case tarnwick::TCliOptions::TCommand::Help: std::cout << tarnwick::CliUsage(); return 0;
         }
     } catch (const std::exception& e) {
-        std::cerr << "tarnwick-cli: " << e.what() << "\n";
+        std::cerr << "tarnwick-cli: " << tarnwick::FileErrorText(e) << "\n";
         return 1;
     }
     return 0;

@@ -308,4 +308,10 @@ std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
     return keys;
 }
 
+std::string FileErrorText(const std::exception& error) {
+    const auto* fileError = dynamic_cast<const TIniFileError*>(&error);
+    if (!fileError || !fileError->Reason()) return error.what();
+    return std::string(error.what()) + ": " + fileError->Reason().message();
+}
+
 }  // namespace tarnwick

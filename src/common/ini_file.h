@@ -60,6 +60,11 @@ private:
     std::error_code Reason_;
 };
 
+// The text for the user of a failure to read or write a settings file: the
+// message, and the system's reason where the error carries one ("Unable to
+// read <path>: Not a regular file").
+std::string FileErrorText(const std::exception& error);
+
 // "Unable to write to <path>", with <path> as given to Save.
 class TIniWriteError : public TIniFileError {
 public:

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 
+#include "common/ini_file.h"
 #include "common/kept_texts.h"
 #include "ui/banner.h"
 #include "ui/form_style.h"
@@ -423,7 +424,8 @@ void TMain_F::LoadRules() {
     try {
         Rules->LoadFromFile(RulesFilePath(Services_.ExecutableDir));
     } catch (const std::exception& error) {
-        Services_.Boxes.Show(this, QString::fromStdString(error.what()), kApplicationTitle, QMessageBox::Warning);
+        Services_.Boxes.Show(this, QString::fromStdString(FileErrorText(error)), kApplicationTitle,
+                             QMessageBox::Warning);
     }
 }
 
