@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 
@@ -29,8 +30,11 @@ namespace tarnwick {
 namespace {
 
 // Loads a rules file; a missing one is an error here, where the user named it.
+// Anything else there that is no readable file (a folder, a FIFO) is refused
+// by the load itself, with its reason.
 bool LoadRules(const std::string& path, TRuleItems& rules) {
-    if (!IsExistingFile(path)) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
         std::cerr << "tarnwick-cli: " << path << ": no such file\n";
         return false;
     }

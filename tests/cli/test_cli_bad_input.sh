@@ -57,5 +57,15 @@ else
     echo "skipped: capture in a namespace without interfaces (needs root)"
 fi
 
+# A rules file that is a FIFO, a folder or far too large: refused at once with the reason.
+mkfifo "$work/fifo.dat"
+truncate -s 64M "$work/huge.dat"
+for target in "$work/fifo.dat" "$work" "$work/huge.dat"; do
+    timeout 10 "$cli" rules "$target" >/dev/null 2>"$work/err"
+    status=$?
+    [ "$status" -eq 1 ] || fail "rules $target exited $status, expected 1"
+    grep -q "Unable to read $target: " "$work/err" || fail "rules $target: $(cat "$work/err")"
+done
+
 [ "$failures" -eq 0 ] && echo "all passed"
 exit "$failures"
