@@ -121,11 +121,11 @@ inline std::optional<TLinkHeader> HeaderOf(TLinkType linkType, const uint8_t* fr
 
 }  // namespace link_header
 
-// The longest link header a whole packet can arrive behind: Ethernet with an
-// 802.1ad service tag and a customer tag (on Linux, libpcap puts back the tag
-// the network card took off, so even one tag counts). The cooked headers are
-// shorter. Deeper tag stacks are still stripped, but a snapshot length sized
-// by this may cut the last bytes of their largest packets.
+// The longest link header a whole packet is sized for: Ethernet with an
+// 802.1ad service tag and a customer tag, as a VLAN's packets arrive on its
+// parent's capture (libpcap puts back in the frame a tag the network card
+// took off). The cooked headers are shorter. Deeper tag stacks are still
+// stripped, but the largest packets behind them may lose their last bytes.
 inline constexpr size_t kLongestLinkHeaderSize = link_header::kEthernetHeaderSize + 2 * link_header::kVlanTagSize;
 static_assert(kLongestLinkHeaderSize >= link_header::kSll2HeaderSize);
 

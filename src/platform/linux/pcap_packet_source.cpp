@@ -272,7 +272,8 @@ bool IsPermissionText(std::string_view text) {
 // The kernel filter only spares us copying other protocols; StripLinkHeader
 // decides what is passed on. On Ethernet, tagged frames are let through as
 // well ("vlan"), since a frame with a second tag still inline has no IP
-// EtherType where "ip" and "ip6" look.
+// EtherType where "ip" and "ip6" look; the packets of a VLAN left out for its
+// parent (IsSeenOnParent) come this way.
 void SetIpFilter(pcap_t* handle, int linkType) {
     const char* expression = linkType == DLT_EN10MB ? "ip or ip6 or vlan" : "ip or ip6";
     bpf_program program{};
