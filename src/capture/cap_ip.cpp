@@ -1,5 +1,6 @@
 #include "capture/cap_ip.h"
 
+#include <optional>
 #include <utility>
 
 namespace tarnwick {
@@ -27,8 +28,9 @@ void Tcap_ip::StopCapture() {
     Open_ = false;
     if (Reading_) {
         // The capture being read is still in use: close everything once the read returns.
-        if (!CloseRequested_ && !Captures_.empty() && OnClosing) OnClosing();
-        CloseRequested_ = true;
+        const bool tellOwner = !CloseRequested_ && !Captures_.empty();
+        CloseRequested_ = true;  // before the owner's callback, which may throw
+        if (tellOwner && OnClosing) OnClosing();
         return;
     }
     CloseCaptures(true);
@@ -36,33 +38,74 @@ void Tcap_ip::StopCapture() {
 
 void Tcap_ip::CloseCaptures(bool tellOwner) {
     if (Captures_.empty()) return;
-    if (tellOwner && OnClosing) OnClosing();
-    for (auto& capture : Captures_) {
+    if (tellOwner && OnClosing) {
+        try {
+            OnClosing();
+        } catch (...) {
+            ReleaseCaptures();  // a failing owner still gets its stop
+            throw;
+        }
+    }
+    ReleaseCaptures();
+}
+
+void Tcap_ip::ReleaseCaptures() {
+    // Out of the list first: should a capture's Stats throw, the rest are
+    // closed by this vector's end, and none is left behind to be closed twice.
+    std::vector<std::unique_ptr<TPacketCapture>> closing = std::move(Captures_);
+    Captures_.clear();
+    for (auto& capture : closing) {
         const TCaptureStats stats = capture->Stats();
         ClosedStats_.Received += stats.Received;
         ClosedStats_.Dropped += stats.Dropped;
         capture.reset();  // closes its descriptor, the only place that does
     }
-    Captures_.clear();
 }
+
+namespace {
+
+// Marks a read in progress for as long as it lives, so the mark is gone on
+// every way out of the read, an exception of the owner's handler included.
+class TReadingMark {
+public:
+    explicit TReadingMark(bool& reading) : Reading_(reading) { Reading_ = true; }
+    ~TReadingMark() { Reading_ = false; }
+    TReadingMark(const TReadingMark&) = delete;
+    TReadingMark& operator=(const TReadingMark&) = delete;
+
+private:
+    bool& Reading_;
+};
+
+}  // namespace
 
 void Tcap_ip::ReadPacket(size_t index, int maxPackets) {
     if (Reading_ || CloseRequested_ || index >= Captures_.size()) return;
     TPacketCapture& capture = *Captures_[index];
-    Reading_ = true;
-    const auto error = capture.ReadPackets(
-        [this, &capture](const uint8_t* bytes, size_t length) {
-            // Paused: taken off the capture and dropped. Stopped meanwhile: dropped too.
-            if (Paused_ || CloseRequested_ || !OnCap) return;
-            if (auto packet = ParsePacket(capture.LocalAddress(), bytes, length)) OnCap(*packet);
-        },
-        maxPackets);
-    Reading_ = false;
-    if (error && !CloseRequested_) ReportError(*error);
-    if (CloseRequested_) {
-        CloseRequested_ = false;
-        CloseCaptures(false);  // the owner was told when StopCapture ran
+    std::optional<std::string> error;
+    try {
+        const TReadingMark reading(Reading_);
+        error = capture.ReadPackets(
+            [this, &capture](const uint8_t* bytes, size_t length) {
+                // Paused: taken off the capture and dropped. Stopped meanwhile: dropped too.
+                if (Paused_ || CloseRequested_ || !OnCap) return;
+                if (auto packet = ParsePacket(capture.LocalAddress(), bytes, length)) OnCap(*packet);
+            },
+            maxPackets);
+    } catch (...) {
+        // A stop the handler asked for before it threw is carried out before
+        // the exception goes on to the caller.
+        CloseIfRequested();
+        throw;
     }
+    if (error && !CloseRequested_) ReportError(*error);
+    CloseIfRequested();
+}
+
+void Tcap_ip::CloseIfRequested() {
+    if (!CloseRequested_) return;
+    CloseRequested_ = false;
+    CloseCaptures(false);  // the owner was told when StopCapture ran
 }
 
 Tcap_ip::TState Tcap_ip::State() const {

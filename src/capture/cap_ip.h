@@ -15,6 +15,12 @@
 //   - StopCapture called from inside OnCap closes the captures only when the
 //     read in progress has returned, and no further packet of that read is
 //     reported.
+//
+// Exceptions of the owner's callbacks go on to the caller, the component
+// restored first: when OnCap throws, the read ends (the packets after it wait
+// for the next read), a stop it asked for is carried out, and reading,
+// stopping and starting work as before. When OnClosing throws, the captures
+// are closed all the same.
 #pragma once
 
 #include <cstddef>
@@ -89,6 +95,8 @@ public:
 
 private:
     void CloseCaptures(bool tellOwner);
+    void ReleaseCaptures();
+    void CloseIfRequested();
     void ReportError(const std::string& error) const;
 
     TPacketSource& Source_;

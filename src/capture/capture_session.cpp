@@ -36,10 +36,11 @@ void TCaptureSession::Resume() {
 }
 
 void TCaptureSession::Stop() {
+    // Idle whatever happens below: the component closes its captures even when it throws.
+    State_ = TCaptureState::Idle;
     // The component keeps its pause across a stop; the next start must list.
     if (Capture_.Paused()) Capture_.PauseCapture();
     Capture_.StopCapture();
-    State_ = TCaptureState::Idle;
 }
 
 void TCaptureSession::ReadCapture(size_t index) { Capture_.ReadPacket(index, kReadBatch); }

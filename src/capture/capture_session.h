@@ -67,7 +67,9 @@ public:
     // The open captures.
     size_t Captures() const { return Capture_.Captures(); }
     int SelectableFd(size_t index) const { return Capture_.SelectableFd(index); }
-    // Reads a batch of the packets waiting on capture `index`.
+    // Reads a batch of the packets waiting on capture `index`. An exception
+    // thrown while reading goes on to the caller; the packets listed before
+    // it stay, and Stop and Start work as ever.
     void ReadCapture(size_t index);
     // Totals over every capture the session opened.
     TCaptureStats Stats() const { return Capture_.Stats(); }

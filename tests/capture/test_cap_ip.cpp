@@ -5,6 +5,7 @@
 
 #include <poll.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -250,6 +251,57 @@ TEST_F(CapIp, StopInsideTheHandlerClosesAfterTheReadAndTellsTheOwnerFirst) {
     Cap.ReadPacket(0);  // a late notification for a closed capture
     Cap.ReadPacket(7);
     EXPECT_EQ(first.Reads, reads);
+}
+
+TEST_F(CapIp, AThrowingHandlerLeavesReadingStoppingAndStartingWorking) {
+    Source.Addresses = {"10.0.0.1", "10.0.0.2"};
+    Cap.StartCapture();
+    TFakeCaptureState& first = Source.Latest(0);
+    const auto record = Cap.OnCap;
+    Cap.OnCap = [](const TCapturedPacket&) { throw std::runtime_error("handler failed"); };
+    first.Push(MakeUdpPacket(1, 2, "thrown on"));
+    first.Push(MakeUdpPacket(1, 2, "next"));
+    EXPECT_THROW(Cap.ReadPacket(0), std::runtime_error);
+
+    Cap.OnCap = record;
+    Cap.ReadPacket(0);  // the packet after the throw comes with the next read
+    ASSERT_EQ(Seen.size(), 1u);
+    EXPECT_EQ(Seen[0].Payload, "next");
+
+    Cap.StopCapture();
+    EXPECT_EQ(Cap.State(), TState::Stopped);
+    for (const auto& state : Source.Opened) EXPECT_EQ(state->Closes, 1) << state->Address;
+    Cap.StartCapture();
+    EXPECT_EQ(Cap.State(), TState::Capturing);
+    EXPECT_EQ(Cap.Captures(), 2u);
+
+    // A handler that stops and then throws: the captures are closed when the exception arrives.
+    Cap.OnCap = [this](const TCapturedPacket&) {
+        Cap.StopCapture();
+        throw std::runtime_error("handler failed after stopping");
+    };
+    Source.Latest(1).Push(MakeUdpPacket(1, 2, "x"));
+    EXPECT_THROW(Cap.ReadPacket(1), std::runtime_error);
+    EXPECT_EQ(Cap.Captures(), 0u);
+    for (const auto& state : Source.Opened) EXPECT_EQ(state->Closes, 1) << state->Address;
+    Cap.StartCapture();
+    EXPECT_EQ(Cap.Captures(), 2u);
+}
+
+TEST_F(CapIp, AThrowingOnClosingStillClosesEveryCapture) {
+    Source.Addresses = {"10.0.0.1", "10.0.0.2"};
+    Cap.StartCapture();
+    Cap.OnClosing = [] { throw std::runtime_error("owner failed"); };
+    EXPECT_THROW(Cap.StopCapture(), std::runtime_error);
+    EXPECT_EQ(Cap.State(), TState::Stopped);
+    for (const auto& state : Source.Opened) EXPECT_EQ(state->Closes, 1) << state->Address;
+
+    // The same for a stop from inside the handler: the read's end closes them.
+    Cap.StartCapture();
+    Cap.OnCap = [this](const TCapturedPacket&) { EXPECT_THROW(Cap.StopCapture(), std::runtime_error); };
+    Source.Latest(0).Push(MakeUdpPacket(1, 2, "x"));
+    Cap.ReadPacket(0);
+    for (const auto& state : Source.Opened) EXPECT_EQ(state->Closes, 1) << state->Address;
 }
 
 TEST_F(CapIp, TotalsCountClosedAndOpenCaptures) {

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "fakes/fake_packet_source.h"
 
@@ -77,6 +82,70 @@ TEST_F(CaptureSession, AStartThatOpensNothingSaysWhyAndStaysIdle) {
     EXPECT_EQ(result.Error, *Source.Refusal);
     EXPECT_EQ(Session.State(), TState::Idle);
     EXPECT_EQ(Session.RecordCount(), 0u);  // emptied before the start was tried
+}
+
+// The fake source's captures, with a packet handler that throws after each
+// packet it hands on while `Failing` is set.
+class TFailingHandlerSource final : public TPacketSource {
+public:
+    explicit TFailingHandlerSource(TPacketSource& inner) : Inner_(inner) {}
+    bool Failing = false;
+
+    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
+        const std::function<void(const std::string&)>& onError) override {
+        auto captures = Inner_.OpenCaptures(onError);
+        for (auto& capture : captures) capture = std::make_unique<TCapture>(std::move(capture), Failing);
+        return captures;
+    }
+
+private:
+    class TCapture final : public TPacketCapture {
+    public:
+        TCapture(std::unique_ptr<TPacketCapture> inner, const bool& failing)
+            : Inner_(std::move(inner)), Failing_(failing) {}
+        const std::string& LocalAddress() const override { return Inner_->LocalAddress(); }
+        int SelectableFd() const override { return Inner_->SelectableFd(); }
+        TCaptureStats Stats() override { return Inner_->Stats(); }
+        std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
+                                               int maxPackets) override {
+            return Inner_->ReadPackets(
+                [&](const uint8_t* bytes, size_t length) {
+                    onPacket(bytes, length);
+                    if (Failing_) throw std::runtime_error("handler failed");
+                },
+                maxPackets);
+        }
+
+    private:
+        std::unique_ptr<TPacketCapture> Inner_;
+        const bool& Failing_;
+    };
+
+    TPacketSource& Inner_;
+};
+
+TEST_F(CaptureSession, AfterAThrowingHandlerStopClosesEveryCaptureAndStartWorks) {
+    Source.Addresses = {"10.0.0.1", "10.0.0.2"};
+    TFailingHandlerSource failing(Source);
+    TCaptureSession session(failing);
+    ASSERT_TRUE(session.Start({}).Started);
+    failing.Failing = true;
+    Source.Latest(1).Push(MakeUdpPacket(1, 2, "listed, then thrown on"));
+    EXPECT_THROW(session.ReadCapture(1), std::runtime_error);
+    EXPECT_EQ(session.RecordCount(), 1u);
+
+    session.Stop();
+    EXPECT_EQ(session.State(), TState::Idle);
+    EXPECT_EQ(session.Captures(), 0u);
+    for (const auto& state : Source.Opened) EXPECT_EQ(state->Closes, 1) << state->Address;
+
+    failing.Failing = false;
+    ASSERT_TRUE(session.Start({}).Started);
+    EXPECT_EQ(session.State(), TState::Capturing);
+    Source.Latest(0).Push(MakeUdpPacket(1, 2, "after"));
+    session.ReadCapture(0);
+    ASSERT_EQ(session.RecordCount(), 1u);
+    EXPECT_EQ(session.CellText(0, 6), "after");
 }
 
 TEST_F(CaptureSession, EachStateEnablesItsControls) {

@@ -3,14 +3,21 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <pcap/dlt.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
 
 #include <array>
 #include <chrono>
@@ -19,6 +26,7 @@
 #include <vector>
 
 #include "capture/capture_filter.h"
+#include "capture/capture_session.h"
 #include "capture/packet_dump.h"
 #include "capture/packet_parser.h"
 #include "loopback_helpers.h"
@@ -194,6 +202,17 @@ TEST(IpPayloadOf, UnknownLinkTypesCarryNothing) {
          {DLT_EN10MB, DLT_NULL, DLT_LOOP, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_IPV6}) {
         EXPECT_TRUE(IsSupportedLinkType(linkType)) << linkType;
     }
+}
+
+TEST(IsSeenOnParent, AVlanIsLeftOutWhenAnInterfaceItIsStackedOnIsCaptured) {
+    // eth0 (2), eth0.100 on it (5), eth0.100.200 on that (7).
+    const TVlanParents parents = {{5, 2}, {7, 5}};
+    EXPECT_TRUE(IsSeenOnParent(5, {1, 2}, parents));
+    EXPECT_TRUE(IsSeenOnParent(7, {5}, parents));
+    EXPECT_TRUE(IsSeenOnParent(7, {2}, parents));  // through a VLAN not captured itself
+    EXPECT_FALSE(IsSeenOnParent(5, {1, 7}, parents));  // its parent is not captured
+    EXPECT_FALSE(IsSeenOnParent(2, {1, 5}, parents));  // not a VLAN
+    EXPECT_FALSE(IsSeenOnParent(3, {1}, {{3, 4}, {4, 3}}));  // a loop ends
 }
 
 // ---- Real captures on loopback -------------------------------------------
@@ -509,6 +528,180 @@ TEST_F(TPcapLoopback, AnExceptionOfTheCallbackReachesTheCallerAndTheCaptureGoesO
     const std::vector<Bytes> found = Collect(
         [&](const Bytes& p) { return p.size() >= 28 && p[9] == 17 && Be16(p, 22) == port; }, 1);
     EXPECT_GE(found.size(), 1u);
+}
+
+// Polls every capture of `session` and reads what arrives, until it lists
+// `wanted` packets and then for 300 ms longer (so a duplicate would show), or
+// until three seconds passed.
+void ListUntil(TCaptureSession& session, size_t wanted) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    bool settling = false;
+    while (Clock::now() < deadline) {
+        std::vector<pollfd> watched;
+        for (size_t i = 0; i < session.Captures(); ++i) watched.push_back({session.SelectableFd(i), POLLIN, 0});
+        if (poll(watched.data(), watched.size(), 50) > 0) {
+            for (size_t i = 0; i < watched.size(); ++i)
+                if (watched[i].revents & POLLIN) session.ReadCapture(i);
+        }
+        if (!settling && session.RecordCount() >= wanted) {
+            settling = true;
+            deadline = Clock::now() + std::chrono::milliseconds(300);
+        }
+    }
+}
+
+int LoopbackMtu() {
+    const TUniqueFd fd(socket(AF_INET, SOCK_DGRAM, 0));
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    return ioctl(fd.Get(), SIOCGIFMTU, &request) == 0 ? request.ifr_mtu : 0;
+}
+
+// The largest datagram loopback carries in one packet, of each family: a
+// 65535-byte IPv4 packet, and an IPv6 packet of loopback's MTU (65536 unless
+// changed), both longer than 65535 bytes with their link header.
+TEST(PcapPacketSource, TheLargestDatagramsAreListedWhole) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    TPcapPacketSource source;
+    TCaptureSession session(source);
+    const auto sendLargest = [&](int family, const TUniqueFd& sender, const TUniqueFd& receiver, size_t size,
+                                 const std::string& address) {
+        SCOPED_TRACE(address);
+        const std::string senderPort = std::to_string(test::LocalPort(sender.Get()));
+        const uint16_t receiverPort = test::LocalPort(receiver.Get());
+        ASSERT_TRUE(session.Start({"UDP", address, address, senderPort, std::to_string(receiverPort)}).Started);
+        const std::string payload(size, 'w');
+        const sockaddr_in to4 = LoopbackAddress(receiverPort);
+        const sockaddr_in6 to6 = Loopback6Address(receiverPort);
+        const auto* to = family == AF_INET ? reinterpret_cast<const sockaddr*>(&to4)
+                                           : reinterpret_cast<const sockaddr*>(&to6);
+        const socklen_t toLength = family == AF_INET ? sizeof to4 : sizeof to6;
+        ASSERT_EQ(sendto(sender.Get(), payload.data(), payload.size(), 0, to, toLength),
+                  static_cast<ssize_t>(payload.size()))
+            << std::strerror(errno);
+        ListUntil(session, 1);
+        ASSERT_EQ(session.RecordCount(), 1u);
+        EXPECT_EQ(session.CellText(0, 5), std::to_string(size));
+        EXPECT_EQ(session.TextDump(0).size(), size);  // one character per payload byte
+        session.Stop();
+    };
+    sendLargest(AF_INET, test::UdpSocket(), test::UdpSocket(), 65535 - 20 - 8, "127.0.0.1");
+
+    const TUniqueFd sender6 = Loopback6Socket(SOCK_DGRAM);
+    const TUniqueFd receiver6 = Loopback6Socket(SOCK_DGRAM);
+    if (!sender6.IsValid() || !receiver6.IsValid()) GTEST_SKIP() << "no IPv6 loopback here";
+    const int mtu = LoopbackMtu();
+    ASSERT_GT(mtu, 65535 - 40 - 8) << "loopback's MTU is lowered: its largest packets are not the largest there are";
+    sendLargest(AF_INET6, sender6, receiver6, std::min(mtu, 40 + 65535) - 40 - 8, "::1");
+}
+
+// Whether interface `name` is running, waiting up to five seconds: the kernel
+// marks a link running a moment after it is up (linkwatch), and only running
+// interfaces are captured.
+bool WaitRunning(const char* name) {
+    const TUniqueFd fd(socket(AF_INET, SOCK_DGRAM, 0));
+    ifreq request{};
+    std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (ioctl(fd.Get(), SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_RUNNING)) return true;
+        usleep(50'000);
+    }
+    return false;
+}
+
+// In a network namespace of its own (its loopback down), with a veth pair to
+// a second namespace and VLAN 42 on both ends, each end and each VLAN with an
+// address: an echo over the VLAN leaves and arrives through the VLAN and
+// through its parent, and is read once. Runs in a child process, since the
+// namespace is entered for good; the exit code says how it went. Both
+// namespaces, and the links in them, go with their last process.
+constexpr int kVlanSkipped = 77;
+int EchoOverVlanInNamespaces() {
+    if (unshare(CLONE_NEWNET) != 0) return kVlanSkipped;
+    int ready[2];
+    if (pipe(ready) != 0) return 3;
+    const pid_t peer = fork();
+    if (peer < 0) return 3;
+    if (peer == 0) {
+        // The peer's namespace lives while this process does: until it is killed, or its parent ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (unshare(CLONE_NEWNET) != 0) _exit(1);
+        (void)!write(ready[1], "x", 1);
+        for (;;) pause();
+    }
+    const test::TChild peerProcess(peer);
+    char byte = 0;
+    close(ready[1]);
+    if (read(ready[0], &byte, 1) != 1) return kVlanSkipped;
+    const auto run = [](const std::string& command) {
+        return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    };
+    const std::string inPeer = "nsenter -t " + std::to_string(peer) + " -n ";
+    if (!run("ip link add tw0 type veth peer name tw1 netns " + std::to_string(peer))) return kVlanSkipped;
+    // Without the kernel's 802.1Q support (module 8021q) there are no VLAN interfaces.
+    if (!run("ip link add link tw0 name tw0.42 type vlan id 42")) return kVlanSkipped;
+    for (const char* command :
+         {"ip link add link tw1 name tw1.42 type vlan id 42", "ip addr add 198.51.100.2/24 dev tw1",
+          "ip addr add 203.0.113.2/24 dev tw1.42", "ip link set tw1 up", "ip link set tw1.42 up"}) {
+        if (!run(inPeer + command)) return 3;
+    }
+    for (const char* command : {"ip addr add 198.51.100.1/24 dev tw0", "ip addr add 203.0.113.1/24 dev tw0.42",
+                                "ip link set tw0 up", "ip link set tw0.42 up"}) {
+        if (!run(command)) return 3;
+    }
+    if (!WaitRunning("tw0") || !WaitRunning("tw0.42")) return 3;
+
+    TPcapPacketSource source;
+    const auto captures = source.OpenCaptures([](const std::string&) {});
+    if (captures.empty()) return 4;
+    const TUniqueFd icmp(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+    const uint16_t id = static_cast<uint16_t>(getpid() ^ 0x4242);
+    const Bytes request = EchoRequest(id);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    inet_pton(AF_INET, "203.0.113.2", &to.sin_addr);
+    if (sendto(icmp.Get(), request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) !=
+        static_cast<ssize_t>(request.size())) {
+        return 5;
+    }
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    int seen = 0;
+    bool settling = false;
+    while (Clock::now() < deadline) {
+        std::vector<pollfd> watched;
+        for (const auto& capture : captures) watched.push_back({capture->SelectableFd(), POLLIN, 0});
+        if (poll(watched.data(), watched.size(), 50) <= 0) continue;
+        for (const auto& capture : captures) {
+            capture->ReadPackets(
+                [&](const uint8_t* bytes, size_t length) {
+                    if (length >= 28 && bytes[9] == 1 && (bytes[24] << 8 | bytes[25]) == id) ++seen;
+                },
+                64);
+        }
+        if (!settling && seen >= 2) {
+            settling = true;
+            deadline = Clock::now() + std::chrono::milliseconds(300);
+        }
+    }
+    return seen == 2 ? 0 : 10 + seen;
+}
+
+TEST(PcapPacketSource, APacketOverAVlanIsReadOnceThoughItsParentIsCapturedToo) {
+    SKIP_UNLESS_CAPTURE_ALLOWED();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(EchoOverVlanInNamespaces());
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    const int code = WEXITSTATUS(status);
+    if (code == kVlanSkipped) GTEST_SKIP() << "no network namespace, veth pair or VLAN interface can be made here";
+    ASSERT_NE(code, 3) << "the interfaces could not be set up";
+    ASSERT_NE(code, 4) << "no capture opened in the namespace";
+    ASSERT_NE(code, 5) << "the echo request could not be sent";
+    EXPECT_EQ(code, 0) << "the echo request and its reply were read " << code - 10 << " times in all, not twice";
 }
 
 TEST(PcapPacketSource, WithoutNetRawOpeningThrowsNamingTheCapability) {

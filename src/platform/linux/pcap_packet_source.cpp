@@ -1,23 +1,32 @@
 #include "platform/linux/pcap_packet_source.h"
 
 #include <arpa/inet.h>
+#include <libmnl/libmnl.h>
+#include <linux/if_link.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <string_view>
+
+#include "capture/link_header.h"
 
 namespace tarnwick {
 
 namespace {
 
-// Whole packets: the largest IPv6 packet without a jumbo payload (a 40-byte
-// header and 65535 bytes of payload; the largest IPv4 packet is 65535 bytes)
-// after the longest link header stripped here.
-constexpr int kSnapshotLength = 40 + 65535 + 24;
+// Whole packets: the largest IP packet of either family behind the longest
+// link header it can arrive with. The snapshot length counts the link header
+// too, so the largest IP packet alone (65535) would cut the last bytes of a
+// full-size IPv4 packet. In block mode a packet takes only its own length in
+// the ring, so the margin costs no buffer space.
+constexpr int kSnapshotLength = static_cast<int>(kLargestIpPacketSize + kLongestLinkHeaderSize);
 // The kernel ring of each capture. A burst of a few thousand full-size
 // packets fits, so a reader that polls at a window's pace does not drop.
 constexpr int kBufferSize = 4 * 1024 * 1024;
@@ -25,97 +34,19 @@ constexpr int kBlockTimeoutMs = 10;
 // The packet source never opens more captures than this.
 constexpr size_t kMaxInterfaces = 20;
 
-// EtherTypes (include/uapi/linux/if_ether.h).
-constexpr uint16_t kEtherTypeIpv4 = 0x0800;     // ETH_P_IP
-constexpr uint16_t kEtherTypeIpv6 = 0x86DD;     // ETH_P_IPV6
-constexpr uint16_t kEtherTypeVlan = 0x8100;     // ETH_P_8021Q
-constexpr uint16_t kEtherTypeQinQ = 0x88A8;     // ETH_P_8021AD
-constexpr uint16_t kEtherTypeOldQinQ = 0x9100;  // ETH_P_QINQ1, pre-802.1ad stacking
-
-// AF_INET6 as the systems that write DLT_NULL number it (pcap-linktype(7)
-// LINKTYPE_NULL): Linux, then NetBSD/OpenBSD/BSD/OS, FreeBSD, Darwin.
-constexpr uint32_t kNullFamiliesIpv6[] = {10, 24, 28, 30};
-
-constexpr size_t kEthernetHeaderSize = 14;  // two MAC addresses, EtherType
-constexpr size_t kVlanTagSize = 4;          // TCI, inner EtherType
-constexpr size_t kNullHeaderSize = 4;       // the address family, 32 bits
-constexpr size_t kSllHeaderSize = 16;       // pcap-linktype(7): LINKTYPE_LINUX_SLL
-constexpr size_t kSllProtocolOffset = 14;
-constexpr size_t kSll2HeaderSize = 20;      // pcap-linktype(7): LINKTYPE_LINUX_SLL2
-constexpr size_t kSll2ProtocolOffset = 0;
-
-constexpr size_t kIpv4MinHeaderSize = 20;
-constexpr size_t kIpv6HeaderSize = 40;
-
-uint16_t ReadBe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
-
-bool IsVlanTag(uint16_t etherType) {
-    return etherType == kEtherTypeVlan || etherType == kEtherTypeQinQ || etherType == kEtherTypeOldQinQ;
-}
-
-// What a link header says follows it: the header's length and the IP
-// version it names (0: either, told by the packet's first byte).
-struct TLinkHeader {
-    size_t Size = 0;
-    int Version = 0;
-};
-
-std::optional<TLinkHeader> VersionOfEtherType(uint16_t etherType, size_t size) {
-    if (etherType == kEtherTypeIpv4) return TLinkHeader{size, 4};
-    if (etherType == kEtherTypeIpv6) return TLinkHeader{size, 6};
-    return std::nullopt;
-}
-
-// DLT_NULL holds the family in the capturing host's byte order, DLT_LOOP in
-// network order; a saved capture may come from a host of the other order,
-// and every family number we know reads unambiguously either way.
-std::optional<int> VersionOfFamily(const uint8_t* bytes) {
-    const uint32_t value = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
-                           static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
-    for (const uint32_t family : {value, __builtin_bswap32(value)}) {
-        if (family == AF_INET) return 4;
-        for (const uint32_t inet6 : kNullFamiliesIpv6)
-            if (family == inet6) return 6;
-    }
-    return std::nullopt;
-}
-
-// The link header, when the frame carries IPv4 or IPv6 after it.
-std::optional<TLinkHeader> LinkHeaderOf(int linkType, const uint8_t* frame, size_t length) {
-    switch (linkType) {
-        case DLT_EN10MB: {
-            if (length < kEthernetHeaderSize) return std::nullopt;
-            size_t offset = kEthernetHeaderSize;
-            uint16_t etherType = ReadBe16(frame + offset - 2);
-            // Each tag ends in the EtherType of what follows it.
-            while (IsVlanTag(etherType)) {
-                if (length < offset + kVlanTagSize) return std::nullopt;
-                offset += kVlanTagSize;
-                etherType = ReadBe16(frame + offset - 2);
-            }
-            return VersionOfEtherType(etherType, offset);
-        }
-        case DLT_NULL:
-        case DLT_LOOP: {
-            if (length < kNullHeaderSize) return std::nullopt;
-            const std::optional<int> version = VersionOfFamily(frame);
-            if (!version) return std::nullopt;
-            return TLinkHeader{kNullHeaderSize, *version};
-        }
-        case DLT_LINUX_SLL:
-            if (length < kSllHeaderSize) return std::nullopt;
-            return VersionOfEtherType(ReadBe16(frame + kSllProtocolOffset), kSllHeaderSize);
-        case DLT_LINUX_SLL2:
-            if (length < kSll2HeaderSize) return std::nullopt;
-            return VersionOfEtherType(ReadBe16(frame + kSll2ProtocolOffset), kSll2HeaderSize);
-        case DLT_RAW:
-            return TLinkHeader{0, 0};
-        case DLT_IPV4:
-            return TLinkHeader{0, 4};
-        case DLT_IPV6:
-            return TLinkHeader{0, 6};
-        default:
-            return std::nullopt;
+// libpcap's link-type numbers (pcap/dlt.h; DLT_RAW and DLT_LOOP differ on
+// OpenBSD, which the macros take care of) for the link headers we strip.
+std::optional<TLinkType> LinkTypeOf(int dlt) {
+    switch (dlt) {
+        case DLT_EN10MB: return TLinkType::Ethernet;
+        case DLT_NULL: return TLinkType::Null;
+        case DLT_LOOP: return TLinkType::Loop;
+        case DLT_LINUX_SLL: return TLinkType::LinuxSll;
+        case DLT_LINUX_SLL2: return TLinkType::LinuxSll2;
+        case DLT_RAW: return TLinkType::Raw;
+        case DLT_IPV4: return TLinkType::Ipv4;
+        case DLT_IPV6: return TLinkType::Ipv6;
+        default: return std::nullopt;
     }
 }
 
@@ -131,7 +62,7 @@ using TDevicesPtr = std::unique_ptr<pcap_if_t, TDevicesFreer>;
 
 class TPcapCapture final : public TPacketCapture {
 public:
-    TPcapCapture(TPcapPtr handle, std::string localAddress, int linkType, int fd)
+    TPcapCapture(TPcapPtr handle, std::string localAddress, TLinkType linkType, int fd)
         : Handle_(std::move(handle)), LocalAddress_(std::move(localAddress)), LinkType_(linkType), Fd_(fd) {}
 
     const std::string& LocalAddress() const override { return LocalAddress_; }
@@ -172,7 +103,7 @@ private:
     static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
         auto* dispatch = reinterpret_cast<TDispatch*>(user);
         if (dispatch->Failure) return;
-        const auto payload = IpPayloadOf(dispatch->Capture->LinkType_, bytes, header->caplen);
+        const auto payload = StripLinkHeader(dispatch->Capture->LinkType_, bytes, header->caplen);
         if (!payload) return;
         try {
             (*dispatch->OnPacket)(bytes + payload->first, payload->second);
@@ -184,7 +115,7 @@ private:
 
     TPcapPtr Handle_;
     std::string LocalAddress_;
-    int LinkType_;
+    TLinkType LinkType_;
     int Fd_;
     TCaptureStats LastStats_;
 };
@@ -215,9 +146,9 @@ std::optional<std::string> CandidateAddressText(const sockaddr* address) {
 }
 
 // Up and running interfaces with an address (see CandidateAddressText), by
-// interface index (the order the kernel created them in, loopback first), at
-// most kMaxInterfaces. An interface is named by its first IPv4 address, or
-// when it has none by its first IPv6 one.
+// interface index (the order the kernel created them in, loopback first). An
+// interface is named by its first IPv4 address, or when it has none by its
+// first IPv6 one.
 std::vector<TCandidate> ListCandidates(pcap_if_t* devices) {
     std::vector<TCandidate> candidates;
     for (pcap_if_t* device = devices; device != nullptr; device = device->next) {
@@ -237,8 +168,100 @@ std::vector<TCandidate> ListCandidates(pcap_if_t* devices) {
     std::stable_sort(candidates.begin(), candidates.end(), [](const TCandidate& a, const TCandidate& b) {
         return a.Index != b.Index ? a.Index < b.Index : a.Name < b.Name;
     });
-    if (candidates.size() > kMaxInterfaces) candidates.resize(kMaxInterfaces);
     return candidates;
+}
+
+struct TMnlSocketCloser {
+    void operator()(mnl_socket* socket) const { mnl_socket_close(socket); }
+};
+using TMnlSocketPtr = std::unique_ptr<mnl_socket, TMnlSocketCloser>;
+
+// Replies of a link dump come in datagrams of up to 32 KiB (the kernel sizes
+// dump buffers after the largest read seen, capped near 32 KiB in
+// net/netlink/af_netlink.c); a shorter buffer would truncate them.
+constexpr size_t kLinkDumpBufferSize = 64 * 1024;
+
+// What one RTM_NEWLINK message of the dump says of its interface.
+struct TLinkAttributes {
+    uint32_t Parent = 0;     // IFLA_LINK
+    bool Vlan = false;       // IFLA_INFO_KIND "vlan"
+    bool Elsewhere = false;  // IFLA_LINK_NETNSID: the parent is in another namespace
+};
+
+int OnLinkInfoAttribute(const nlattr* attribute, void* data) {
+    if (mnl_attr_get_type(attribute) == IFLA_INFO_KIND && mnl_attr_validate(attribute, MNL_TYPE_STRING) == 0 &&
+        std::string_view(mnl_attr_get_str(attribute)) == "vlan") {
+        static_cast<TLinkAttributes*>(data)->Vlan = true;
+    }
+    return MNL_CB_OK;
+}
+
+int OnLinkAttribute(const nlattr* attribute, void* data) {
+    auto& link = *static_cast<TLinkAttributes*>(data);
+    switch (mnl_attr_get_type(attribute)) {
+        case IFLA_LINK:
+            if (mnl_attr_validate(attribute, MNL_TYPE_U32) == 0) link.Parent = mnl_attr_get_u32(attribute);
+            break;
+        case IFLA_LINK_NETNSID:
+            link.Elsewhere = true;
+            break;
+        case IFLA_LINKINFO:
+            if (mnl_attr_validate(attribute, MNL_TYPE_NESTED) == 0)
+                mnl_attr_parse_nested(attribute, OnLinkInfoAttribute, &link);
+            break;
+        default:
+            break;
+    }
+    return MNL_CB_OK;
+}
+
+// A VLAN interface names the interface it is stacked on in IFLA_LINK, unless
+// that one lives in another network namespace, where its index means nothing
+// here.
+int OnLinkMessage(const nlmsghdr* message, void* data) {
+    if (mnl_nlmsg_get_payload_len(message) < sizeof(ifinfomsg)) return MNL_CB_OK;
+    ifinfomsg info{};
+    std::memcpy(&info, mnl_nlmsg_get_payload(message), sizeof info);
+    TLinkAttributes link;
+    mnl_attr_parse(message, sizeof(ifinfomsg), OnLinkAttribute, &link);
+    if (link.Vlan && link.Parent != 0 && !link.Elsewhere && info.ifi_index > 0) {
+        (*static_cast<TVlanParents*>(data))[static_cast<unsigned>(info.ifi_index)] = link.Parent;
+    }
+    return MNL_CB_OK;
+}
+
+// The VLAN interfaces of this network namespace and what each is stacked on,
+// from an rtnetlink link dump. The kernel's own answer is asked rather than
+// /sys/class/net, which shows the namespace sysfs was mounted in, not
+// necessarily ours. Empty when the dump fails: then every interface is
+// captured, and a VLAN's packets may be listed twice but none is lost.
+TVlanParents ReadVlanParents() {
+    TMnlSocketPtr socket(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
+    if (!socket || mnl_socket_bind(socket.get(), 0, MNL_SOCKET_AUTOPID) < 0) return {};
+    std::vector<char> buffer(kLinkDumpBufferSize);
+    nlmsghdr* request = mnl_nlmsg_put_header(buffer.data());
+    request->nlmsg_type = RTM_GETLINK;
+    request->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request->nlmsg_seq = 1;
+    auto* info = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ifinfomsg)));
+    info->ifi_family = AF_UNSPEC;
+    // The counters are not wanted; without them every message is smaller.
+    mnl_attr_put_u32(request, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
+    while (mnl_socket_sendto(socket.get(), request, request->nlmsg_len) < 0) {
+        if (errno != EINTR) return {};
+    }
+    const uint32_t sequence = request->nlmsg_seq;
+    const uint32_t portId = mnl_socket_get_portid(socket.get());
+    TVlanParents parents;
+    for (;;) {
+        const ssize_t received = mnl_socket_recvfrom(socket.get(), buffer.data(), buffer.size());
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0) return {};
+        const int status =
+            mnl_cb_run(buffer.data(), static_cast<size_t>(received), sequence, portId, OnLinkMessage, &parents);
+        if (status == MNL_CB_STOP) return parents;  // NLMSG_DONE
+        if (status < 0) return {};
+    }
 }
 
 bool IsPermissionText(std::string_view text) {
@@ -246,10 +269,11 @@ bool IsPermissionText(std::string_view text) {
            text.find("Operation not permitted") != std::string_view::npos;
 }
 
-// The kernel filter only spares us copying other protocols; IpPayloadOf
+// The kernel filter only spares us copying other protocols; StripLinkHeader
 // decides what is passed on. On Ethernet, tagged frames are let through as
 // well ("vlan"), since a frame with a second tag still inline has no IP
-// EtherType where "ip" and "ip6" look.
+// EtherType where "ip" and "ip6" look; the packets of a VLAN left out for its
+// parent (IsSeenOnParent) come this way.
 void SetIpFilter(pcap_t* handle, int linkType) {
     const char* expression = linkType == DLT_EN10MB ? "ip or ip6 or vlan" : "ip or ip6";
     bpf_program program{};
@@ -296,7 +320,8 @@ std::unique_ptr<TPacketCapture> OpenCapture(const TCandidate& candidate, TOpenFa
         return nullptr;
     }
     const int linkType = pcap_datalink(pcap);
-    if (!IsSupportedLinkType(linkType)) {
+    const std::optional<TLinkType> link = LinkTypeOf(linkType);
+    if (!link) {
         const char* name = pcap_datalink_val_to_name(linkType);
         failure.Message = "link type " + std::to_string(linkType) + (name ? std::string(" (") + name + ")" : "") +
                           " is not supported";
@@ -312,46 +337,29 @@ std::unique_ptr<TPacketCapture> OpenCapture(const TCandidate& candidate, TOpenFa
         return nullptr;
     }
     SetIpFilter(pcap, linkType);
-    return std::make_unique<TPcapCapture>(std::move(handle), candidate.Address, linkType, fd);
+    return std::make_unique<TPcapCapture>(std::move(handle), candidate.Address, *link, fd);
 }
 
 }  // namespace
 
-bool IsSupportedLinkType(int linkType) {
-    switch (linkType) {
-        case DLT_EN10MB:
-        case DLT_NULL:
-        case DLT_LOOP:
-        case DLT_LINUX_SLL:
-        case DLT_LINUX_SLL2:
-        case DLT_RAW:
-        case DLT_IPV4:
-        case DLT_IPV6:
-            return true;
-        default:
-            return false;
-    }
-}
+bool IsSupportedLinkType(int linkType) { return LinkTypeOf(linkType).has_value(); }
 
 std::optional<std::pair<size_t, size_t>> IpPayloadOf(int linkType, const uint8_t* frame, size_t length) {
-    const std::optional<TLinkHeader> link = LinkHeaderOf(linkType, frame, length);
-    if (!link || link->Size >= length) return std::nullopt;
-    const uint8_t* packet = frame + link->Size;
-    size_t packetLength = length - link->Size;
-    const int version = packet[0] >> 4;
-    if (version != 4 && version != 6) return std::nullopt;
-    if (link->Version != 0 && version != link->Version) return std::nullopt;
-    if (version == 4 && packetLength >= 4) {
-        const size_t totalLength = ReadBe16(packet + 2);
-        if (totalLength >= kIpv4MinHeaderSize && totalLength < packetLength) packetLength = totalLength;
+    const std::optional<TLinkType> link = LinkTypeOf(linkType);
+    if (!link) return std::nullopt;
+    return StripLinkHeader(*link, frame, length);
+}
+
+bool IsSeenOnParent(unsigned index, const std::set<unsigned>& captured, const TVlanParents& vlanParents) {
+    // Each step goes one VLAN down the stack; the bound only guards against a
+    // loop the kernel would never report.
+    for (size_t step = 0; step <= vlanParents.size(); ++step) {
+        const auto parent = vlanParents.find(index);
+        if (parent == vlanParents.end()) return false;
+        index = parent->second;
+        if (captured.contains(index)) return true;
     }
-    if (version == 6 && packetLength >= 6) {
-        // A payload length of 0 is a jumbogram's or an offloaded segment's: the rest of the frame.
-        const size_t payloadLength = ReadBe16(packet + 4);
-        if (payloadLength > 0 && kIpv6HeaderSize + payloadLength < packetLength)
-            packetLength = kIpv6HeaderSize + payloadLength;
-    }
-    return std::make_pair(link->Size, packetLength);
+    return false;
 }
 
 std::vector<std::unique_ptr<TPacketCapture>> TPcapPacketSource::OpenCaptures(
@@ -369,21 +377,32 @@ std::vector<std::unique_ptr<TPacketCapture>> TPcapPacketSource::OpenCaptures(
         onError("no up interface with an IP address");
         return captures;
     }
+    const TVlanParents vlanParents = ReadVlanParents();
     // Failures are reported after the loop: when all of them are for want of
     // privilege, the exception alone says so, once.
     std::vector<std::string> errors;
+    size_t attempts = 0;
     size_t permissionFailures = 0;
     std::string firstPermissionText;
+    // Index order opens a VLAN's parent before the VLAN (the kernel numbers
+    // interfaces as they are made, and a VLAN needs its parent first), so a
+    // VLAN is left out only when its parent's capture did open, and one whose
+    // parent failed is captured itself.
+    std::set<unsigned> opened;
     for (const TCandidate& candidate : candidates) {
+        if (attempts == kMaxInterfaces) break;
+        if (IsSeenOnParent(candidate.Index, opened, vlanParents)) continue;
+        ++attempts;
         TOpenFailure failure;
         if (auto capture = OpenCapture(candidate, failure)) {
             captures.push_back(std::move(capture));
+            opened.insert(candidate.Index);
             continue;
         }
         if (failure.PermissionDenied && permissionFailures++ == 0) firstPermissionText = failure.Message;
         errors.push_back("cannot capture on " + candidate.Name + " (" + candidate.Address + "): " + failure.Message);
     }
-    if (permissionFailures == candidates.size()) {
+    if (permissionFailures == attempts) {
         throw ESocketException("cannot capture packets: " + firstPermissionText +
                                " (capturing needs the CAP_NET_RAW capability: run as root, or grant it "
                                "with setcap cap_net_raw+ep on the program)");

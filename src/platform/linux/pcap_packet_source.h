@@ -5,8 +5,14 @@
 // Each capture is a non-blocking pcap handle with a 4 MiB kernel buffer in
 // block mode (packets are packed into blocks handed over when full or after
 // 10 ms; immediate mode would give each packet an MTU-sized slot, 64 slots on
-// loopback) and a selectable descriptor for poll or a socket notifier. The link-layer header of every frame is stripped here, so readers
-// see the IP header first, whatever the interface's link type.
+// loopback) and a selectable descriptor for poll or a socket notifier. Its
+// snapshot length holds the largest IP packet of either family behind the
+// longest link header, so packets arrive whole. The link-layer header of every
+// frame is stripped here, so readers see the IP header first, whatever the
+// interface's link type.
+//
+// VLANs: a VLAN interface whose parent is captured is not captured itself;
+// the parent sees its frames tagged, so each packet is read once.
 //
 // Capturing needs the CAP_NET_RAW capability (root, or setcap on the binary).
 //
@@ -18,8 +24,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,33 +37,30 @@
 namespace tarnwick {
 
 // Where the IP packet lies in a captured frame of pcap link type `linkType`
-// (a DLT_ value of pcap/dlt.h): its offset and length, or nullopt when the
-// frame holds no IPv4 or IPv6 packet (another protocol, a frame shorter than
-// its link header, an unknown link type).
-//
-// Link types: Ethernet (DLT_EN10MB, EtherType 0x0800 or 0x86DD after any
-// number of 802.1Q / 802.1ad VLAN tags), BSD loopback (DLT_NULL, DLT_LOOP: a
-// 4-byte address family, AF_INET or one of the AF_INET6 numbers of Linux and
-// the BSDs (10, 24, 28, 30), read in either byte order since DLT_NULL is in
-// the capturing host's order), Linux cooked captures (DLT_LINUX_SLL,
-// DLT_LINUX_SLL2: protocol 0x0800 or 0x86DD) and raw IP (DLT_RAW: either
-// family; DLT_IPV4, DLT_IPV6: no header). The first byte's version nibble
-// must be the family the link header names (4 or 6).
-//
-// The length stops at the IP header's length field when the packet it gives
-// lies within the frame (IPv4: total length; IPv6: 40 + payload length), so
-// Ethernet padding of short frames is not taken for packet data; otherwise (a
-// frame cut by the snapshot length, a segmentation-offload frame whose length
-// reads 0, an IPv6 jumbogram) it is the rest of the frame.
+// (a DLT_ value of pcap/dlt.h): StripLinkHeader (capture/link_header.h) for
+// the link types it knows; nullopt for any other.
 std::optional<std::pair<size_t, size_t>> IpPayloadOf(int linkType, const uint8_t* frame, size_t length);
 
 // Whether IpPayloadOf knows link type `linkType`.
 bool IsSupportedLinkType(int linkType);
 
+// VLAN interfaces by interface index, each with the index of the interface
+// it is stacked on (its parent).
+using TVlanParents = std::map<unsigned, unsigned>;
+
+// Whether a capture of interface `index` would only repeat one of the
+// `captured` interfaces: every frame a VLAN interface sends or receives
+// crosses the packet taps of its parent, tagged (libpcap puts back a tag the
+// network card took off), and the Ethernet stripper walks the tags. So a VLAN
+// stacked, directly or through other VLANs, on a captured interface is not
+// captured itself, and each of its packets is listed once, from the parent.
+bool IsSeenOnParent(unsigned index, const std::set<unsigned>& captured, const TVlanParents& vlanParents);
+
 class TPcapPacketSource final : public TPacketSource {
 public:
     // Interfaces are taken in interface-index order (loopback is usually 1),
-    // the first 20 that qualify. An interface that fails to open or has a
+    // the first 20 that qualify, leaving out VLAN interfaces whose parent is
+    // captured (IsSeenOnParent). An interface that fails to open or has a
     // link type we cannot strip is reported through `onError` and skipped.
     // When no interface qualifies, reports "no up interface with an IP
     // address" and returns no captures. Throws ESocketException when the
