@@ -25,9 +25,11 @@ public:
     void ShowPopup(const std::string& header, const std::string& text) override {
         Calls.push_back("popup " + header + "|" + text);
     }
-    void AddLog(const std::string& text, LogKind kind) override {
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
         Calls.push_back("log " + std::to_string(kind) + " " + text);
+        LogConnections.push_back(connection);
     }
+    std::vector<std::optional<TLogConnection>> LogConnections;  // beside the log calls
 };
 
 class RuleCheck : public ::testing::Test {
