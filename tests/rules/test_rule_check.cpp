@@ -143,6 +143,16 @@ TEST_F(RuleCheck, KillIsLoggedEvenWhenTheRowIsNoLongerEstablished) {
     EXPECT_EQ(Check("1.2.3.4", 22, 9), std::vector<std::string>{"log 1 Enabled Rules:k,Kill the Connection!"});
 }
 
+TEST_F(RuleCheck, RuleLinesAreAboutTheConnectionChecked) {
+    TRuleItem& rule = AddRule("k");
+    rule.EnRemotePortFilter = rule.EnKillAction = rule.EnPopupAction = true;
+    rule.RemotePortFilter = 443;
+    const TLogConnection details{"TCP", "10.0.0.2", 5, "10.0.0.1", 443, "Established", 7, "curl"};
+    CheckRules(Rules, TRuleConnection{3, "10.0.0.1", 5, 443, details}, Actions);
+    EXPECT_EQ(Actions.LogConnections,
+              (std::vector<std::optional<TLogConnection>>{details, details}));
+}
+
 TEST(IsExistingFileTest, FilesYesFoldersAndNothingNo) {
     EXPECT_TRUE(IsExistingFile("/bin/sh"));
     EXPECT_FALSE(IsExistingFile("/tmp"));
