@@ -78,6 +78,15 @@ int RunWatchCommand(const TCliOptions& options) {
     }
     TSystemdJournal journal;
     std::optional<std::string> journalError;  // the first entry the journal refused, and why
+    const auto journalFailed = [&journalError] {
+        if (!journalError) return false;
+        std::cerr << "tarnwick-cli: the journal cannot be written: " << *journalError << '\n';
+        return true;
+    };
+    if (options.WatchOutput == TCliOptions::TWatchOutput::Journal) {
+        journalError = journal.UnavailableReason();
+        if (journalFailed()) return 1;
+    }
     switch (options.WatchOutput) {
         case TCliOptions::TWatchOutput::Lines:
             monitor.Log.OnAdded = [](const TLogEntry& entry) {
@@ -95,11 +104,6 @@ int RunWatchCommand(const TCliOptions& options) {
             };
             break;
     }
-    const auto journalFailed = [&journalError] {
-        if (!journalError) return false;
-        std::cerr << "tarnwick-cli: the journal cannot be written: " << *journalError << '\n';
-        return true;
-    };
 
     const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {

@@ -19,6 +19,10 @@ class TEventJournal {
 public:
     virtual ~TEventJournal() = default;
 
+    // Why no entry can reach the journal now (no journal service on this
+    // machine), or nullopt when one can be tried.
+    virtual std::optional<std::string> UnavailableReason() = 0;
+
     // Sends one entry. Returns nullopt when the journal took it, otherwise the
     // system's reason (for example that no journal service listens).
     virtual std::optional<std::string> SendEntry(const std::vector<TJournalField>& fields) = 0;
