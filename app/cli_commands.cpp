@@ -11,6 +11,7 @@
 #include "common/inet_address.h"
 #include "common/text_util.h"
 #include "log/event_log.h"
+#include "log/log_outputs.h"
 #include "monitor/grid_rows.h"
 #include "monitor/refresh.h"
 #include "monitor/tcp_state_names.h"
@@ -21,6 +22,7 @@
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
+#include "platform/linux/systemd_journal.h"
 #include "rules/connection_kill.h"
 #include "rules/platform_rule_actions.h"
 #include "rules/rule_items.h"
@@ -68,17 +70,44 @@ int RunWatchCommand(const TCliOptions& options) {
     bool refreshNow = false;  // a rule closed a connection: show it gone without waiting
     TPlatformRuleActions actions(
         monitor.Snapshot, TRuleServices{launcher, sound, killer},
-        [&monitor](const std::string& text, LogKind kind) { monitor.Log.AddLog(text, kind); },
+        [&monitor](const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) {
+            monitor.Log.AddLog(text, kind, connection);
+        },
         nullptr,  // no windows here: a popup action only writes its log line
         [&refreshNow] { refreshNow = true; });
     if (options.EnableRules) {
-        monitor.Outlets.OnCheckRules = [&](int row, const std::string& remoteAddr, int localPort, int remotePort) {
-            CheckRules(rules, TRuleConnection{row, remoteAddr, localPort, remotePort}, actions);
+        monitor.Outlets.OnCheckRules = [&](int row, const TLogConnection& c) {
+            CheckRules(rules, TRuleConnection{row, c.RemoteAddress, c.LocalPort, c.RemotePort, c}, actions);
         };
     }
-    monitor.Log.OnAdded = [](const TLogEntry& entry) {
-        std::cout << static_cast<int>(entry.Kind) << '\t' << EscapeForLine(entry.Line) << '\n';
+    TSystemdJournal journal;
+    std::optional<std::string> journalError;  // the first entry the journal refused, and why
+    const auto journalFailed = [&journalError] {
+        if (!journalError) return false;
+        std::cerr << "tarnwick-cli: the journal cannot be written: " << *journalError << '\n';
+        return true;
     };
+    if (options.WatchOutput == TCliOptions::TWatchOutput::Journal) {
+        journalError = journal.UnavailableReason();
+        if (journalFailed()) return 1;
+    }
+    switch (options.WatchOutput) {
+        case TCliOptions::TWatchOutput::Lines:
+            monitor.Log.OnAdded = [](const TLogEntry& entry) {
+                std::cout << static_cast<int>(entry.Kind) << '\t' << EscapeForLine(entry.Line) << '\n';
+            };
+            break;
+        case TCliOptions::TWatchOutput::Json:
+            monitor.Log.OnAdded = [](const TLogEntry& entry) { std::cout << LogEntryJson(entry) << '\n'; };
+            break;
+        case TCliOptions::TWatchOutput::Journal:
+            // An entry the journal refuses ends the watch after its refresh:
+            // a watcher that loses events quietly is worse than one that stops.
+            monitor.Log.OnAdded = [&journal, &journalError](const TLogEntry& entry) {
+                if (!journalError) journalError = journal.SendEntry(LogEntryJournalFields(entry));
+            };
+            break;
+    }
 
     const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {
@@ -89,6 +118,7 @@ int RunWatchCommand(const TCliOptions& options) {
             return 1;
         }
         std::cout << std::flush;
+        if (journalFailed()) return 1;
         // The entries are printed; the log itself need not grow for the whole watch.
         monitor.Log.Clear();
         if (interrupt.WaitForInterrupt(std::chrono::milliseconds(0))) break;

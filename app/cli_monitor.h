@@ -32,14 +32,16 @@ inline bool TablesBindable(std::ostream& err) {
 class TCliOutlets final : public TRefreshOutlets {
 public:
     TCliOutlets(TGridRows& grid, TEventLog& log) : Grid_(grid), Log_(log) {}
-    std::function<void(int, const std::string&, int, int)> OnCheckRules;
+    std::function<void(int, const TLogConnection&)> OnCheckRules;
 
     int GridRowCount() override { return Grid_.RowCount(); }
     void SetGridRowCount(int rows) override { Grid_.SetRowCount(rows); }
     void WriteGridRow(int row, const TConnectionRow& texts) override { Grid_.WriteRow(row, texts); }
-    void AddLog(const std::string& text, LogKind kind) override { Log_.AddLog(text, kind); }
-    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
-        if (OnCheckRules) OnCheckRules(row, remoteAddr, localPort, remotePort);
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
+        Log_.AddLog(text, kind, connection);
+    }
+    void CheckRules(int row, const TLogConnection& connection) override {
+        if (OnCheckRules) OnCheckRules(row, connection);
     }
 
 private:

@@ -13,6 +13,7 @@ namespace tarnwick {
 const char* CliUsage() {
     return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames]\n"
            "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE [--enable-rules]]\n"
+           "                          [--json | --journal]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
@@ -30,6 +31,17 @@ const char* CliUsage() {
            "          Both list IPv4 and IPv6 sockets (protocol TCPv6 and UDPv6; IPv6\n"
            "          sockets with IPv4-mapped ends are IPv4 connections, TCP and UDP);\n"
            "          --no-ipv6 leaves out the TCPv6 and UDPv6 rows and their events\n"
+           "          watch --json prints every entry as one JSON object a line instead:\n"
+           "          time (RFC 3339 with the zone's offset), kind (0..3), text (the line\n"
+           "          without its time stamp), and for an entry about a connection\n"
+           "          protocol, local_address, local_port, remote_address, remote_port\n"
+           "          (numeric), state, pid and process (when the owner is known); bytes\n"
+           "          that are not UTF-8 become U+FFFD. watch --journal sends the entries\n"
+           "          to the systemd journal instead of printing them: MESSAGE, PRIORITY\n"
+           "          (5 for rule lines, else 6), SYSLOG_IDENTIFIER=tarnwick, TARNWICK_KIND\n"
+           "          and the connection's fields as TARNWICK_PROTOCOL,\n"
+           "          TARNWICK_LOCAL_ADDRESS, ..., TARNWICK_PID, TARNWICK_PROCESS.\n"
+           "          --json and --journal exclude each other\n"
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
            "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN). REMOTEADDR is a dotted\n"
@@ -208,6 +220,11 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             options.ShowShortNames = false;
         } else if (!isTable && arg == "--enable-rules") {
             options.EnableRules = true;
+        } else if (!isTable && (arg == "--json" || arg == "--journal")) {
+            const auto output = arg == "--json" ? TCliOptions::TWatchOutput::Json : TCliOptions::TWatchOutput::Journal;
+            if (options.WatchOutput != TCliOptions::TWatchOutput::Lines && options.WatchOutput != output)
+                return fail("--json and --journal exclude each other");
+            options.WatchOutput = output;
         } else if (!isTable && (arg == "--interval" || arg == "--count" || arg == "--rules")) {
             if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
             const std::string& value = args[++i];

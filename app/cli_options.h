@@ -24,6 +24,10 @@ struct TCliOptions {
     std::optional<long long> Count;  // refreshes to run; none = until interrupted
     std::string RulesFile;           // watch --rules, and the file of `rules`
     bool EnableRules = false;
+    // Where the log entries go: tab-separated lines, JSON lines (both on
+    // standard output), or the systemd journal instead of standard output.
+    enum class TWatchOutput { Lines, Json, Journal };
+    TWatchOutput WatchOutput = TWatchOutput::Lines;
     // kill: RemoteAddr is the address as the table writes it (dotted IPv4
     // without leading zeros, or IPv6 in the RFC 5952 form); RemoteAddr6 is set
     // for an IPv6 address.

@@ -53,11 +53,11 @@ public:
     int GridRowCount() override { return Grid.RowCount(); }
     void SetGridRowCount(int rows) override { Grid.SetRowCount(rows); }
     void WriteGridRow(int row, const TConnectionRow& texts) override { Grid.WriteRow(row, texts); }
-    void AddLog(const std::string& text, LogKind) override {
+    void AddLog(const std::string& text, LogKind, const std::optional<TLogConnection>&) override {
         ++Logs;
         LogBytes += text.size();
     }
-    void CheckRules(int, const std::string&, int, int) override { ++RuleChecks; }
+    void CheckRules(int, const TLogConnection&) override { ++RuleChecks; }
 };
 
 // A busy host: half the rows are clients of its services, half are its own

@@ -172,8 +172,8 @@ public:
     int GridRowCount() override { return Grid.RowCount(); }
     void SetGridRowCount(int rows) override { Grid.SetRowCount(rows); }
     void WriteGridRow(int row, const TConnectionRow& texts) override { Grid.WriteRow(row, texts); }
-    void AddLog(const std::string&, LogKind) override { ++Logs; }
-    void CheckRules(int, const std::string&, int, int) override {}
+    void AddLog(const std::string&, LogKind, const std::optional<TLogConnection>&) override { ++Logs; }
+    void CheckRules(int, const TLogConnection&) override {}
 };
 
 bool StartHolder(benchmark::State& state) {

@@ -6,8 +6,12 @@ namespace tarnwick {
 
 TEventLog::TEventLog(TClock clock) : Clock_(std::move(clock)) {}
 
-void TEventLog::AddLog(const std::string& text, LogKind kind) {
-    Entries_.push_back(TLogEntry{TimeStamp(Clock_()) + "    " + text, kind});
+void TEventLog::AddLog(const std::string& text, LogKind kind, std::optional<TLogConnection> connection) {
+    const auto now = Clock_();
+    std::string line = TimeStamp(now) + "    ";
+    const size_t textStart = line.size();
+    line += text;
+    Entries_.push_back(TLogEntry{std::move(line), kind, now, textStart, std::move(connection)});
     if (OnAdded) OnAdded(Entries_.back());
     if (Entries_.size() <= AutoSaveLimit || !AutoSaveLog || !AutoSaver) return;
     if (!AutoSaver(*this)) {

@@ -2,12 +2,16 @@
 // Everything the monitor reports goes through AddLog on the window thread.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "log/log_connection.h"
 #include "log/log_kind.h"
 #include "common/kept_texts.h"
 
@@ -16,6 +20,16 @@ namespace tarnwick {
 struct TLogEntry {
     std::string Line;  // time stamp, four blanks, then the message
     LogKind Kind = lkInfo;
+    // When the entry was made, and where its message starts in Line: the
+    // machine-readable outputs write the time in their own form.
+    std::chrono::system_clock::time_point Time{};
+    size_t TextStart = 0;
+    // The connection the entry is about, for events of a connection and the
+    // lines of the rules it matched.
+    std::optional<TLogConnection> Connection = std::nullopt;
+
+    // The message: the line without its time stamp.
+    std::string_view Text() const { return std::string_view(Line).substr(std::min(TextStart, Line.size())); }
 };
 
 class TEventLog {
@@ -32,11 +46,12 @@ public:
 
     explicit TEventLog(TClock clock = std::chrono::system_clock::now);
 
-    // Appends the stamped line. When the log then holds more than
+    // Appends the stamped line, with the connection it is about when there is
+    // one. When the log then holds more than
     // AutoSaveLimit entries and AutoSaveLog is on, the saver writes it all;
     // on success the log is emptied and notes the save as its only entry, on
     // failure every entry stays and the next AddLog tries again.
-    void AddLog(const std::string& text, LogKind kind);
+    void AddLog(const std::string& text, LogKind kind, std::optional<TLogConnection> connection = std::nullopt);
 
     // True from a failed automatic save until one succeeds or
     // ResetAutoSaveErrorReport is called. While the Logs folder stays

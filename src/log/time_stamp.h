@@ -16,4 +16,13 @@ std::string FormatTimeStamp(const std::tm& local);
 // The stamp of `when` in the local time zone.
 std::string TimeStamp(std::chrono::system_clock::time_point when);
 
+// `when` for machines: RFC 3339 in the local time zone with milliseconds and
+// the zone's offset, "2026-12-07T12:31:52.123+01:00" (UTC as "+00:00"),
+// whatever the user's locale.
+std::string Rfc3339Time(std::chrono::system_clock::time_point when);
+
+// The same of broken-down local time whose tm_gmtoff is the offset from UTC in
+// seconds, plus `milliseconds` (0..999).
+std::string FormatRfc3339(const std::tm& local, int milliseconds);
+
 }  // namespace tarnwick

@@ -6,8 +6,8 @@
 
 namespace tarnwick {
 
-TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts)
-    : Texts_(std::move(texts)), OwnerList_(owner) {}
+TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid)
+    : Texts_(std::move(texts)), Pid_(pid), OwnerList_(owner) {}
 
 uint64_t TConnectionitems::IdentityHash(std::string_view remoteAddr, std::string_view remotePort,
                                         std::string_view localPort, std::string_view protocol) {
@@ -59,13 +59,13 @@ TConnectionitem& TConnectionitems::Add(TConnectionRow texts) {
     return Append(hash, std::move(texts));
 }
 
-TConnectionitem& TConnectionitems::Append(uint64_t hash, TConnectionRow texts) {
+TConnectionitem& TConnectionitems::Append(uint64_t hash, TConnectionRow texts, uint32_t pid) {
     // Keep the table at most half full, so that probes stay short.
     if ((Items_.size() + 1) * 2 > Slots_.size()) RebuildIndex(std::bit_ceil((Items_.size() + 1) * 2));
     const size_t mask = Slots_.size() - 1;
     size_t slot = hash & mask;
     while (Slots_[slot].Item != kEmptySlot) slot = (slot + 1) & mask;
-    Items_.emplace_back(this, std::move(texts));
+    Items_.emplace_back(this, std::move(texts), pid);
     Slots_[slot] = TSlot{hash, static_cast<uint32_t>(Items_.size() - 1)};
     return Items_.back();
 }
@@ -82,7 +82,8 @@ void TConnectionitems::ClearSeen() {
 
 int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
                                            const std::string& localPort, const std::string& protocol,
-                                           const std::string& status, const std::string& process) {
+                                           const std::string& status, const std::string& process,
+                                           const std::optional<TConnectionKey>& key, uint32_t pid) {
     // Identities are unique, so the guessed item, when it matches, is the one
     // the index would find; it saves the index's scattered reads.
     uint32_t found = kEmptySlot;
@@ -93,7 +94,7 @@ int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const 
         size_t slot = 0;
         found = Find(hash, remoteAddr, remotePort, localPort, protocol, slot);
         if (found == kEmptySlot) {
-            Append(hash, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process});
+            Append(hash, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key}, pid);
             NextGuess_ = Items_.size();
             return kNew;
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,7 @@ class TConnectionitems;
 // Protocol, compared as texts; they never change once the item exists.
 class TConnectionitem {
 public:
-    TConnectionitem(TConnectionitems* owner, TConnectionRow texts);
+    TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid = 0);
 
     bool Seen = true;  // present in the snapshot being processed
 
@@ -27,12 +28,17 @@ public:
     const std::string& Protocol() const { return Texts_.Protocol; }
     const std::string& Status() const { return Texts_.Status; }
     const std::string& Process() const { return Texts_.Process; }  // as when first seen
+    // The entry in the tables and its owner's process id as when first seen,
+    // for the event when the connection is gone; nullopt and 0 when not given.
+    const std::optional<TConnectionKey>& Key() const { return Texts_.Key; }
+    uint32_t Pid() const { return Pid_; }
     void SetStatus(std::string status) { Texts_.Status = std::move(status); }
 
     TConnectionitems* OwnerList() const { return OwnerList_; }
 
 private:
     TConnectionRow Texts_;
+    uint32_t Pid_ = 0;
     TConnectionitems* OwnerList_;
 };
 
@@ -65,12 +71,13 @@ public:
 
     // Marks the item with this identity seen and returns kSameStatus, or
     // updates its status and returns kStatusChanged; when none has it, adds an
-    // item with all six texts and returns kNew. The process of a known item is
-    // never updated. Found through an index, so a refresh costs time linear in
-    // its rows.
+    // item with all six texts, `key` and `pid` and returns kNew. The process
+    // (key, pid) of a known item is never updated. Found through an index, so
+    // a refresh costs time linear in its rows.
     int32_t UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
                              const std::string& localPort, const std::string& protocol, const std::string& status,
-                             const std::string& process);
+                             const std::string& process, const std::optional<TConnectionKey>& key = std::nullopt,
+                             uint32_t pid = 0);
 
     // Deletes every item not seen, keeping the order of the others.
     void RemoveUnseen();
@@ -95,7 +102,7 @@ private:
                   std::string_view localPort, std::string_view protocol, size_t& slot) const;
     void RebuildIndex(size_t capacity);
     // Appends an item whose identity the index does not hold.
-    TConnectionitem& Append(uint64_t hash, TConnectionRow texts);
+    TConnectionitem& Append(uint64_t hash, TConnectionRow texts, uint32_t pid = 0);
 
     std::vector<TConnectionitem> Items_;
     std::vector<TSlot> Slots_;

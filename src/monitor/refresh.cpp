@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/inet_address.h"
 #include "common/text_util.h"
 #include "monitor/connection_events.h"
 #include "monitor/grid_row_mapping.h"
@@ -26,6 +27,46 @@ public:
 private:
     ConnectionSnapshot& Snapshot_;
 };
+
+std::string LocalAddrNumericText(const TTcpRow& row) {
+    return row.V6 ? Ip6Text(row.LocalAddr6) : DottedText(row.LocalAddr);
+}
+
+// The connection of TCP row `row`, shown as `texts`, for its log lines.
+TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, const std::string& remoteAddr,
+                             bool withProcess) {
+    TLogConnection c;
+    c.Protocol = texts.Protocol;
+    c.LocalAddress = LocalAddrNumericText(row);
+    c.LocalPort = PortFromField(row.LocalPort);
+    c.RemoteAddress = remoteAddr;
+    c.RemotePort = PortFromField(row.RemotePort);
+    c.State = texts.Status;
+    // Pid 0: no process holds the socket (Time_Wait), or it is not ours to see.
+    if (withProcess && row.OwningPid != 0) {
+        c.Pid = row.OwningPid;
+        c.Process = texts.Process;
+    }
+    return c;
+}
+
+// A connection gone from the tables, as it was last seen.
+TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess) {
+    TLogConnection c;
+    c.Protocol = item.Protocol();
+    c.RemoteAddress = item.RemoteAddr();
+    if (const auto& key = item.Key()) {
+        c.LocalAddress = key->V6 ? Ip6Text(key->LocalAddr6) : DottedText(key->LocalAddr.value_or(0));
+        c.LocalPort = key->LocalPort;
+        c.RemotePort = key->RemotePort;
+    }
+    c.State = item.Status();
+    if (withProcess && item.Pid() != 0) {
+        c.Pid = item.Pid();
+        c.Process = item.Process();
+    }
+    return c;
+}
 
 }  // namespace
 
@@ -102,16 +143,19 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
         const int localPort = PortFromField(row.LocalPort);
         const std::string remotePortText = std::to_string(remotePort);
 
-        const int32_t result = Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(localPort),
-                                                             texts.Protocol, texts.Status, texts.Process);
+        const int32_t result =
+            Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(localPort), texts.Protocol,
+                                          texts.Status, texts.Process, texts.Key, row.OwningPid);
         const bool isNew = result == TConnectionitems::kNew;
         if (isNew && texts.Status == kStatusEstablished) {
-            outlets.AddLog(ConnectedText(withProcess, texts.Process, texts.RemoteAddr, remotePortText), lkConnect);
-            outlets.CheckRules(static_cast<int>(i), remoteAddr, localPort, remotePort);
+            const TLogConnection connection = RowConnection(row, texts, remoteAddr, withProcess);
+            outlets.AddLog(ConnectedText(withProcess, texts.Process, texts.RemoteAddr, remotePortText), lkConnect,
+                           connection);
+            outlets.CheckRules(static_cast<int>(i), connection);
         } else if ((isNew && texts.Status != kStatusListening) || result == TConnectionitems::kStatusChanged) {
             outlets.AddLog(
                 StatusChangedText(withProcess, texts.Process, texts.Status, texts.RemoteAddr, remotePortText),
-                lkInfo);
+                lkInfo, RowConnection(row, texts, remoteAddr, withProcess));
         }
         if (static_cast<int>(i) < shownTcp) outlets.WriteGridRow(static_cast<int>(i) + 1, texts);
     }
@@ -129,7 +173,7 @@ void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {
         const TConnectionitem& item = Connections_.Items(k);
         if (item.Seen) continue;
         outlets.AddLog(DisconnectedText(withProcess, item.Process(), item.RemoteAddr(), item.RemotePort()),
-                       lkDisconnect);
+                       lkDisconnect, GoneConnection(item, withProcess));
     }
 }
 

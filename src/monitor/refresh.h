@@ -5,8 +5,10 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
+#include "log/log_connection.h"
 #include "log/log_kind.h"
 #include "monitor/connection_items.h"
 #include "monitor/connection_row.h"
@@ -29,11 +31,14 @@ public:
     virtual void SetGridRowCount(int rows) = 0;
     virtual void WriteGridRow(int row, const TConnectionRow& texts) = 0;
 
-    virtual void AddLog(const std::string& text, LogKind kind) = 0;
+    // A log line; `connection` is set for the events of a connection
+    // (connected, state changed, gone).
+    virtual void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) = 0;
 
     // A new established connection: TCP row `row` of the snapshot, which the
-    // rule check may read while it runs.
-    virtual void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) = 0;
+    // rule check may read while it runs. Rules match its remote address and
+    // ports; their log lines are about it.
+    virtual void CheckRules(int row, const TLogConnection& connection) = 0;
 };
 
 struct TPlatformServices {

@@ -24,11 +24,11 @@ void TWorkerOutlets::SetGridRowCount(int rows) { Queue(TSetRowCount{rows}); }
 
 void TWorkerOutlets::WriteGridRow(int row, const TConnectionRow& texts) { Queue(TWriteRow{row, texts}); }
 
-void TWorkerOutlets::AddLog(const std::string& text, LogKind kind) { Queue(TLog{text, kind}); }
-
-void TWorkerOutlets::CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) {
-    Queue(TRuleCheck{row, remoteAddr, localPort, remotePort});
+void TWorkerOutlets::AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) {
+    Queue(TLog{text, kind, connection});
 }
+
+void TWorkerOutlets::CheckRules(int row, const TLogConnection& connection) { Queue(TRuleCheck{row, connection}); }
 
 void TWorkerOutlets::Queue(TStep step) {
     Steps_.push_back(std::move(step));
@@ -57,9 +57,8 @@ void TWorkerOutlets::RunSteps(std::vector<TStep>& batch, TRefreshOutlets& window
                     using T = std::decay_t<decltype(s)>;
                     if constexpr (std::is_same_v<T, TSetRowCount>) window.SetGridRowCount(s.Rows);
                     if constexpr (std::is_same_v<T, TWriteRow>) window.WriteGridRow(s.Row, s.Texts);
-                    if constexpr (std::is_same_v<T, TLog>) window.AddLog(s.Text, s.Kind);
-                    if constexpr (std::is_same_v<T, TRuleCheck>)
-                        window.CheckRules(s.Row, s.RemoteAddr, s.LocalPort, s.RemotePort);
+                    if constexpr (std::is_same_v<T, TLog>) window.AddLog(s.Text, s.Kind, s.Connection);
+                    if constexpr (std::is_same_v<T, TRuleCheck>) window.CheckRules(s.Row, s.Connection);
                 },
                 step);
         } catch (...) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -25,8 +26,8 @@ public:
 
     void SetGridRowCount(int rows) override;
     void WriteGridRow(int row, const TConnectionRow& texts) override;
-    void AddLog(const std::string& text, LogKind kind) override;
-    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override;
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override;
+    void CheckRules(int row, const TLogConnection& connection) override;
 
     // Hands the queued steps over and waits until they have run. The worker
     // calls it once more when its refresh is done, also when it failed. A step
@@ -45,12 +46,11 @@ private:
     struct TLog {
         std::string Text;
         LogKind Kind;
+        std::optional<TLogConnection> Connection;
     };
     struct TRuleCheck {
         int Row;
-        std::string RemoteAddr;
-        int LocalPort;
-        int RemotePort;
+        TLogConnection Connection;
     };
     using TStep = std::variant<TSetRowCount, TWriteRow, TLog, TRuleCheck>;
 

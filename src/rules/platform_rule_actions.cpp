@@ -28,7 +28,8 @@ bool TPlatformRuleActions::IsEstablished(int rowIndex) {
 void TPlatformRuleActions::KillConnection(int rowIndex) {
     const TKillResult result = tarnwick::KillConnection(Snapshot_, rowIndex, Services_.Killer);
     if (result.Outcome == TKillOutcome::Refused) {
-        AddLog_(KillRefusedLogText(Snapshot_.TcpRow(static_cast<size_t>(rowIndex)), result.Reason), lkInfo);
+        AddLog_(KillRefusedLogText(Snapshot_.TcpRow(static_cast<size_t>(rowIndex)), result.Reason), lkInfo,
+                std::nullopt);
     } else if (result.Outcome == TKillOutcome::Killed && RefreshAfterKill_) {
         RefreshAfterKill_();
     }
@@ -38,6 +39,9 @@ void TPlatformRuleActions::ShowPopup(const std::string& header, const std::strin
     if (ShowPopup_) ShowPopup_(header, text);
 }
 
-void TPlatformRuleActions::AddLog(const std::string& text, LogKind kind) { AddLog_(text, kind); }
+void TPlatformRuleActions::AddLog(const std::string& text, LogKind kind,
+                                  const std::optional<TLogConnection>& connection) {
+    AddLog_(text, kind, connection);
+}
 
 }  // namespace tarnwick

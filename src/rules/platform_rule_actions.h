@@ -22,7 +22,8 @@ struct TRuleServices {
 
 class TPlatformRuleActions final : public TRuleActions {
 public:
-    using TAddLog = std::function<void(const std::string& text, LogKind kind)>;
+    using TAddLog =
+        std::function<void(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection)>;
     using TShowPopup = std::function<void(const std::string& header, const std::string& text)>;
 
     // `refreshAfterKill` asks for a refresh once a connection was closed; it
@@ -37,7 +38,7 @@ public:
     // A refusal by the system is logged (kind lkInfo) with its reason.
     void KillConnection(int rowIndex) override;
     void ShowPopup(const std::string& header, const std::string& text) override;
-    void AddLog(const std::string& text, LogKind kind) override;
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override;
 
 private:
     const ConnectionSnapshot& Snapshot_;

@@ -42,21 +42,22 @@ bool Matches(const TRuleItem& rule, const TRuleConnection& connection) {
 
 void RunActions(const TRuleItem& rule, const TRuleConnection& connection, TRuleActions& actions) {
     const std::string prefix = "Enabled Rules:" + rule.RulesName;
+    const std::optional<TLogConnection>& about = connection.Details;
     if (rule.EnRunAction && actions.FileExists(rule.RunAction)) {
         actions.RunProgram(rule.RunAction);
-        actions.AddLog(prefix + ",Run the Program files:" + rule.RunAction, lkRule);
+        actions.AddLog(prefix + ",Run the Program files:" + rule.RunAction, lkRule, about);
     }
     if (rule.EnWavAction && actions.FileExists(rule.WavAction)) {
         actions.PlayWav(rule.WavAction);
-        actions.AddLog(prefix + ",Play the wave files:" + rule.WavAction, lkRule);
+        actions.AddLog(prefix + ",Play the wave files:" + rule.WavAction, lkRule, about);
     }
     if (rule.EnKillAction) {
         if (actions.IsEstablished(connection.RowIndex)) actions.KillConnection(connection.RowIndex);
-        actions.AddLog(prefix + kRuleKillLine, lkRule);
+        actions.AddLog(prefix + kRuleKillLine, lkRule, about);
     }
     if (rule.EnPopupAction) {
         actions.ShowPopup(rule.RulesName, rule.PopupMsg);
-        actions.AddLog(prefix + ",Popup Messages:" + rule.PopupMsg, lkRule);
+        actions.AddLog(prefix + ",Popup Messages:" + rule.PopupMsg, lkRule, about);
     }
 }
 

@@ -2,8 +2,10 @@
 // actions of every rule that matches.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "log/log_connection.h"
 #include "log/log_kind.h"
 
 namespace tarnwick {
@@ -18,6 +20,9 @@ struct TRuleConnection {
     std::string RemoteAddress;
     int LocalPort = 0;
     int RemotePort = 0;
+    // The connection as the log describes it; the actions' log lines are
+    // about it.
+    std::optional<TLogConnection> Details = std::nullopt;
 };
 
 // What the actions do; the window and the command-line tool each supply theirs.
@@ -30,14 +35,15 @@ public:
     virtual bool IsEstablished(int rowIndex) = 0;  // the row's state in the running refresh's snapshot
     virtual void KillConnection(int rowIndex) = 0;
     virtual void ShowPopup(const std::string& header, const std::string& text) = 0;
-    virtual void AddLog(const std::string& text, LogKind kind) = 0;
+    virtual void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) = 0;
 };
 
 // Visits every enabled rule in list order. A rule matches when any of its
 // switched-on conditions holds (remote address compared as text, an IPv6
 // filter by address, ::ffff:a.b.c.d matching a dotted a.b.c.d; ports as
 // numbers); a matching rule runs its actions in the order run, WAV, kill,
-// popup, each logged with kind lkRule. The caller checks the global switch.
+// popup, each logged with kind lkRule and the connection's details. The
+// caller checks the global switch.
 void CheckRules(const TRuleItems& rules, const TRuleConnection& connection, TRuleActions& actions);
 
 // True when file-exists holds for `path`: a file (not a folder) is there.

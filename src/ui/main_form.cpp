@@ -63,12 +63,15 @@ public:
     int GridRowCount() override { return Form_.GridModel_->GridRowCount(); }
     void SetGridRowCount(int rows) override { Form_.GridModel_->SetGridRowCount(rows); }
     void WriteGridRow(int row, const TConnectionRow& texts) override { Form_.GridModel_->WriteGridRow(row, texts); }
-    void AddLog(const std::string& text, LogKind kind) override { Form_.AddLog(text, kind); }
-    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
+        Form_.Log_.AddLog(text, kind, connection);
+    }
+    void CheckRules(int row, const TLogConnection& connection) override {
+        const TLogConnection& c = connection;
         if (Form_.OnCheckRules) {
-            Form_.OnCheckRules(row, remoteAddr, localPort, remotePort);
+            Form_.OnCheckRules(row, c.RemoteAddress, c.LocalPort, c.RemotePort);
         } else {
-            Form_.CheckRules(row, remoteAddr, localPort, remotePort);
+            Form_.CheckRules(row, c.RemoteAddress, c.LocalPort, c.RemotePort);
         }
     }
 
@@ -468,7 +471,7 @@ void TMain_F::CheckRules(int rowIndex, const std::string& remoteAddress, int loc
     if (!actionRules->isChecked()) return;
     TPlatformRuleActions actions(
         Snapshot_, TRuleServices{Services_.Launcher, Services_.Sound, Services_.Killer},
-        [this](const std::string& text, LogKind kind) { AddLog(text, kind); },
+        [this](const std::string& text, LogKind kind, const std::optional<TLogConnection>&) { AddLog(text, kind); },
         [this](const std::string& header, const std::string& text) {
             Popup->Header = header;
             Popup->Text = text;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ public:
     TGridRows Grid;
     std::vector<std::string> Calls;
     std::vector<std::string> Logs;  // "<kind>|<text>"
+    std::vector<std::optional<TLogConnection>> LogConnections;  // beside Logs
 
     int GridRowCount() override { return Grid.RowCount(); }
     void SetGridRowCount(int rows) override {
@@ -29,13 +31,14 @@ public:
         Calls.push_back("grid " + std::to_string(row));
         Grid.WriteRow(row, texts);
     }
-    void AddLog(const std::string& text, LogKind kind) override {
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
         Calls.push_back("log " + std::to_string(kind) + " " + text);
         Logs.push_back(std::to_string(kind) + "|" + text);
+        LogConnections.push_back(connection);
     }
-    void CheckRules(int row, const std::string& remoteAddr, int localPort, int remotePort) override {
-        Calls.push_back("rules " + std::to_string(row) + " " + remoteAddr + " " + std::to_string(localPort) + " " +
-                        std::to_string(remotePort));
+    void CheckRules(int row, const TLogConnection& c) override {
+        Calls.push_back("rules " + std::to_string(row) + " " + c.RemoteAddress + " " + std::to_string(c.LocalPort) +
+                        " " + std::to_string(c.RemotePort));
     }
 };
 
@@ -47,6 +50,7 @@ protected:
     std::vector<std::string> Refresh() {
         Outlets.Calls.clear();
         Outlets.Logs.clear();
+        Outlets.LogConnections.clear();
         Runner.Run(Outlets);
         return Outlets.Logs;
     }

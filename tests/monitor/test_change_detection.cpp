@@ -33,6 +33,30 @@ TEST_F(ChangeDetection, FirstRefreshReportsEstablishedAndOtherStatesButNotListen
     EXPECT_EQ(Refresh(), Events{});
 }
 
+TEST_F(ChangeDetection, EventsCarryTheConnectionTheyAreAbout) {
+    Tables.TcpRows = {TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100)};
+    Refresh();
+    const TLogConnection connected{"TCP", "192.168.1.2", 50000, "10.0.0.5", 443, "Established", 100, "client.exe"};
+    ASSERT_EQ(Outlets.LogConnections.size(), 1u);
+    EXPECT_EQ(Outlets.LogConnections[0], connected);
+
+    Tables.TcpRows[0].State = kTimeWait;
+    Tables.TcpRows[0].OwningPid = 0;  // no process holds a Time_Wait socket
+    Refresh();
+    TLogConnection changed = connected;
+    changed.State = "Time_Wait";
+    changed.Pid.reset();
+    changed.Process.clear();
+    EXPECT_EQ(Outlets.LogConnections.at(0), changed);
+
+    // Gone: its last state, and the owner it had when first seen.
+    Tables.TcpRows.clear();
+    Refresh();
+    TLogConnection gone = connected;
+    gone.State = "Time_Wait";
+    EXPECT_EQ(Outlets.LogConnections.at(0), gone);
+}
+
 TEST_F(ChangeDetection, StateChangeToEstablishedIsAStatusEventWithoutRuleCheck) {
     Tables.TcpRows = {TcpRow(kSynSent, kLocal, 50000, kServer, 443, 100)};
     EXPECT_EQ(Refresh(), Events{"0|client.exe's Connection Status Changed to Syn_Sent,RemoteAddr 10.0.0.5 On Port:443"});
@@ -153,6 +177,7 @@ TEST_F(PlainChangeDetection, TextsWithoutProcess) {
     EXPECT_EQ(Refresh(), (Events{"2|Connected to 10.0.0.5 On Port:443",
                                  "0|Connection Status Changed to Syn_Sent,RemoteAddr 10.0.0.5 On Port:80"}));
     EXPECT_EQ(Outlets.Grid.Row(1).Process, "");
+    EXPECT_EQ(Outlets.LogConnections.at(0)->Pid, std::nullopt);  // the tables name no owners
     Tables.TcpRows.clear();
     EXPECT_EQ(Refresh(), (Events{"3|DisConnected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:80"}));
 }

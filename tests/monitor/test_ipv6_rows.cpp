@@ -36,7 +36,11 @@ TEST_F(Ipv6Rows, FollowTheIpv4RowsOfTheirProtocolWithTheirOwnTextsAndEvents) {
     EXPECT_EQ(Outlets.Grid.Row(5).Protocol, "UDPv6");
     EXPECT_EQ(Outlets.Grid.Row(5).LocalPort, "5353");
 
-    EXPECT_NE(std::find(logs.begin(), logs.end(), "2|app Connected to 2001:db8::1 On Port:443"), logs.end());
+    const auto connected = std::find(logs.begin(), logs.end(), "2|app Connected to 2001:db8::1 On Port:443");
+    ASSERT_NE(connected, logs.end());
+    const auto& record = Outlets.LogConnections.at(static_cast<size_t>(connected - logs.begin()));
+    EXPECT_EQ(record->Protocol, "TCPv6");
+    EXPECT_EQ(record->LocalAddress, "2001:db8::2");
     EXPECT_NE(std::find(Outlets.Calls.begin(), Outlets.Calls.end(), "rules 2 2001:db8::1 40001 443"),
               Outlets.Calls.end());
 

@@ -82,8 +82,8 @@ TEST_F(RefreshGrid, ProcessListIsClosedAfterEveryRefreshAlsoAFailingOne) {
         int GridRowCount() override { return 2; }
         void SetGridRowCount(int) override {}
         void WriteGridRow(int, const TConnectionRow&) override { throw std::runtime_error("grid gone"); }
-        void AddLog(const std::string&, LogKind) override {}
-        void CheckRules(int, const std::string&, int, int) override {}
+        void AddLog(const std::string&, LogKind, const std::optional<TLogConnection>&) override {}
+        void CheckRules(int, const TLogConnection&) override {}
     } throwing;
     EXPECT_THROW(Runner.Run(throwing), std::runtime_error);
     EXPECT_EQ(Snapshot.Processes(), nullptr);

@@ -41,13 +41,11 @@ public:
     int GridRowCount() override { return Record.GridRowCount(); }
     void SetGridRowCount(int rows) override { Record.SetGridRowCount(rows); }
     void WriteGridRow(int row, const TConnectionRow& texts) override { Record.WriteGridRow(row, texts); }
-    void AddLog(const std::string& text, LogKind kind) override {
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
         if (BeforeLog) BeforeLog(text);
-        Record.AddLog(text, kind);
+        Record.AddLog(text, kind, connection);
     }
-    void CheckRules(int row, const std::string& addr, int localPort, int remotePort) override {
-        Record.CheckRules(row, addr, localPort, remotePort);
-    }
+    void CheckRules(int row, const TLogConnection& connection) override { Record.CheckRules(row, connection); }
 };
 
 class RefreshScheduler : public RefreshFixture {

@@ -25,9 +25,11 @@ public:
     void ShowPopup(const std::string& header, const std::string& text) override {
         Calls.push_back("popup " + header + "|" + text);
     }
-    void AddLog(const std::string& text, LogKind kind) override {
+    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
         Calls.push_back("log " + std::to_string(kind) + " " + text);
+        LogConnections.push_back(connection);
     }
+    std::vector<std::optional<TLogConnection>> LogConnections;  // beside the log calls
 };
 
 class RuleCheck : public ::testing::Test {
@@ -139,6 +141,16 @@ TEST_F(RuleCheck, KillIsLoggedEvenWhenTheRowIsNoLongerEstablished) {
     rule.EnKillAction = true;
     Actions.Established = false;
     EXPECT_EQ(Check("1.2.3.4", 22, 9), std::vector<std::string>{"log 1 Enabled Rules:k,Kill the Connection!"});
+}
+
+TEST_F(RuleCheck, RuleLinesAreAboutTheConnectionChecked) {
+    TRuleItem& rule = AddRule("k");
+    rule.EnRemotePortFilter = rule.EnKillAction = rule.EnPopupAction = true;
+    rule.RemotePortFilter = 443;
+    const TLogConnection details{"TCP", "10.0.0.2", 5, "10.0.0.1", 443, "Established", 7, "curl"};
+    CheckRules(Rules, TRuleConnection{3, "10.0.0.1", 5, 443, details}, Actions);
+    EXPECT_EQ(Actions.LogConnections,
+              (std::vector<std::optional<TLogConnection>>{details, details}));
 }
 
 TEST(IsExistingFileTest, FilesYesFoldersAndNothingNo) {
