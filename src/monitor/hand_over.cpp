@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <exception>
+#include <string>
 #include <mutex>
 
 namespace tarnwick {
@@ -14,10 +15,14 @@ struct THandOver::TState {
 
 namespace {
 
-// One queued task and what became of it.
+// One queued task and what became of it. An error travels as its text, not
+// as the exception object: an exception made on one thread and freed on
+// another is reference-counted inside the C++ runtime, where ThreadSanitizer
+// cannot see the ordering.
 struct TSlot {
     bool Done = false;
-    std::exception_ptr Error;
+    bool Failed = false;
+    std::string Error;
 };
 
 }  // namespace
@@ -36,21 +41,27 @@ void THandOver::Run(std::function<void()> task) {
             if (state->Cancelled) return;
         }
         // Cancel runs on this same thread, so it cannot come while the task runs.
-        std::exception_ptr error;
+        bool failed = false;
+        std::string error;
         try {
             task();
+        } catch (const std::exception& e) {
+            failed = true;
+            error = e.what();
         } catch (...) {
-            error = std::current_exception();
+            failed = true;
+            error = "unknown error";
         }
         std::lock_guard lock(state->Mutex);
-        slot->Error = error;
+        slot->Failed = failed;
+        slot->Error = std::move(error);
         slot->Done = true;
         state->Changed.notify_all();
     });
     std::unique_lock lock(State_->Mutex);
     State_->Changed.wait(lock, [&] { return slot->Done || State_->Cancelled; });
     if (!slot->Done) throw TRefreshCancelled();
-    if (slot->Error) std::rethrow_exception(slot->Error);
+    if (slot->Failed) throw THandOverError(slot->Error);
 }
 
 void THandOver::Cancel() {

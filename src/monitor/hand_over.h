@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 namespace tarnwick {
 
@@ -14,6 +15,13 @@ namespace tarnwick {
 class TRefreshCancelled : public std::runtime_error {
 public:
     TRefreshCancelled() : std::runtime_error("refresh cancelled") {}
+};
+
+// Thrown on the worker by THandOver::Run when its task failed on the window
+// thread, with that error's text.
+class THandOverError : public std::runtime_error {
+public:
+    explicit THandOverError(const std::string& what) : std::runtime_error(what) {}
 };
 
 class THandOver {
@@ -25,8 +33,8 @@ public:
 
     // On the worker: runs `task` on the window thread and returns when it has
     // run. Throws TRefreshCancelled when the hand-over is cancelled before the
-    // task ran; a cancelled task never runs. An exception of the task is
-    // rethrown here.
+    // task ran; a cancelled task never runs. A task that throws makes this
+    // throw THandOverError with the same text.
     void Run(std::function<void()> task);
 
     // On the window thread: releases every waiting worker and refuses every
