@@ -155,7 +155,7 @@ std::optional<std::string> THelperClient::StartLocked() {
     if (error == ENOENT) {
         StartFailure_ = std::string(kHelperName) + " is not installed (there is no " + Program_ + ")";
     } else if (error == EACCES || error == EPERM) {
-        StartFailure_ = "you may not run " + named + ": it is for members of the group tarnwick";
+        StartFailure_ = "you may not run " + named + ", which only members of the group tarnwick may run";
     } else if (error != 0) {
         StartFailure_ = named + " cannot be started: " + std::strerror(error);
     }
