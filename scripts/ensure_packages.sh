@@ -4,6 +4,7 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev
                    qt6-base-dev fonts-dejavu-core xvfb xauth trayer
                    libcanberra-dev libpcap-dev
+                   libcap2-bin  # setcap: the helper test gives a copy of tarnwick-helper its capabilities
                    clang libclang-rt-14-dev)  # clang with its libFuzzer runtime: the INI fuzzer
 
 ensure_packages() {

@@ -27,6 +27,8 @@ constexpr const char* kHelperName = "tarnwick-helper";
 constexpr int kHelloTimeoutMs = 10'000;
 // A scan of every process's descriptors on a busy machine takes a while.
 constexpr int kReplyTimeoutMs = 30'000;
+// What ReceiveLocked says when the helper has closed its end.
+constexpr const char* kEnded = "ended";
 // A helper told to end by the closed socket is given this long.
 constexpr auto kExitWait = std::chrono::seconds(2);
 
@@ -123,7 +125,7 @@ THelperClient::THelperClient(std::string program) : Program_(std::move(program))
 
 THelperClient::~THelperClient() {
     std::lock_guard lock(Mutex_);
-    StopLocked();
+    StopLocked(false);
 }
 
 std::optional<std::string> THelperClient::Start() {
@@ -163,35 +165,37 @@ std::optional<std::string> THelperClient::StartLocked() {
 
     Child_ = child;
     Socket_ = std::move(ours);
-    size_t size = 0;
-    TUniqueFd passed;
-    std::optional<std::string> problem;
-    if (!WaitReadable(Socket_.Get(), kHelloTimeoutMs)) {
-        problem = "did not answer";
-    } else if ((problem = ReceiveLocked(size, passed))) {
-    } else {
-        std::string why;
-        const auto hello = ParseHelperReply({Buffer_.data(), size}, THelperVerb::Hello, why);
-        const auto abilities = hello ? ParseHelloBody(hello->Body) : std::nullopt;
-        if (!abilities || passed.IsValid()) {
-            problem = "greeted with " + (why.empty() ? std::string("a malformed hello") : why);
-        } else {
-            Abilities_ = *abilities;
-            return std::nullopt;
-        }
-    }
-    const bool exited = *problem == "ended";
+    const std::optional<std::string> problem = ReadHelloLocked();
+    if (!problem) return std::nullopt;
+    // One that ended by itself (it could not drop its privileges, say) has
+    // its exit status to tell; one that hangs or talks nonsense is ended.
+    const bool ended = *problem == kEnded;
     Socket_.Reset();
-    const std::string status = Reap(Child_, !exited);
+    const std::string status = Reap(Child_, !ended);
     Child_ = -1;
-    StartFailure_ = named + " did not start: " + (exited ? status : *problem);
+    StartFailure_ = named + " did not start: " + (ended ? status : *problem);
     return StartFailure_;
 }
 
-void THelperClient::StopLocked() {
+std::optional<std::string> THelperClient::ReadHelloLocked() {
+    if (!WaitReadable(Socket_.Get(), kHelloTimeoutMs)) return "no hello in time";
+    size_t size = 0;
+    TUniqueFd passed;
+    if (auto problem = ReceiveLocked(size, passed)) return problem;
+    std::string why;
+    const std::optional<THelperReply> hello = ParseHelperReply({Buffer_.data(), size}, THelperVerb::Hello, why);
+    if (!hello) return "greeted with " + why;
+    const std::optional<uint32_t> abilities = ParseHelloBody(hello->Body);
+    if (!abilities || passed.IsValid() || hello->Status != THelperStatus::Ok || hello->MoreFollows)
+        return std::string("greeted with a malformed hello");
+    Abilities_ = *abilities;
+    return std::nullopt;
+}
+
+void THelperClient::StopLocked(bool kill) {
     if (!Socket_.IsValid()) return;
     Socket_.Reset();  // end of file for the helper, which then ends
-    Reap(Child_, false);
+    Reap(Child_, kill);
     Child_ = -1;
     Abilities_ = 0;
 }
@@ -214,7 +218,7 @@ std::optional<std::string> THelperClient::ReceiveLocked(size_t& size, TUniqueFd&
         received = recvmsg(Socket_.Get(), &header, MSG_CMSG_CLOEXEC);
     } while (received < 0 && errno == EINTR);
     if (received < 0) return std::string("cannot be read: ") + std::strerror(errno);
-    if (received == 0) return std::string("ended");
+    if (received == 0) return std::string(kEnded);
 
     int descriptors = 0;
     for (cmsghdr* message = CMSG_FIRSTHDR(&header); message != nullptr; message = CMSG_NXTHDR(&header, message)) {
@@ -242,7 +246,7 @@ std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<uint8
     if (auto failure = StartLocked()) return failure;
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
     const auto stop = [&](const std::string& problem) -> std::optional<std::string> {
-        StopLocked();
+        StopLocked(true);
         return named + " stopped answering: " + problem;
     };
     ssize_t sent;

@@ -68,7 +68,10 @@ private:
     using TOnReply = std::function<std::optional<std::string>(const THelperReply& reply, TUniqueFd& passed)>;
 
     std::optional<std::string> StartLocked();
-    void StopLocked();
+    std::optional<std::string> ReadHelloLocked();
+    // Closes the socket and waits for the helper; `kill` does not wait for
+    // one that may hang.
+    void StopLocked(bool kill);
     // Reads one message into Buffer_, with at most one passed descriptor.
     std::optional<std::string> ReceiveLocked(size_t& size, TUniqueFd& passed);
     // Sends `request` and hands each reply to `onReply` until the last.

@@ -84,7 +84,7 @@ std::optional<std::string> THelperPacketSource::UnavailableReason() {
 
 std::vector<std::unique_ptr<TPacketCapture>> THelperPacketSource::OpenCaptures(
     const std::function<void(const std::string&)>& onError) {
-    if (auto reason = UnavailableReason()) throw ESocketException("cannot capture packets: " + *reason);
+    if (auto reason = UnavailableReason()) throw ESocketException(*reason);
     std::string error;
     const std::vector<TCaptureInterface> interfaces = ListCaptureInterfaces(error);
     if (!error.empty()) throw ESocketException(error);
