@@ -33,8 +33,14 @@ uint64_t GetLe(const uint8_t* bytes, size_t count) {
 
 uint16_t GetBe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
-std::vector<uint8_t> Header(uint8_t verb, THelperStatus status = THelperStatus::Ok, uint8_t flags = 0) {
-    return {kHelperProtocolVersion, verb, static_cast<uint8_t>(status), flags};
+// A message's header, with room for `bodySize` more bytes.
+std::vector<uint8_t> Header(uint8_t verb, THelperStatus status = THelperStatus::Ok, uint8_t flags = 0,
+                            size_t bodySize = 0) {
+    std::vector<uint8_t> message;
+    message.reserve(kHelperHeaderSize + bodySize);
+    for (const uint8_t byte : {kHelperProtocolVersion, verb, static_cast<uint8_t>(status), flags})
+        message.push_back(byte);
+    return message;
 }
 
 bool IsZero(const uint8_t* bytes, size_t count) {
@@ -146,7 +152,8 @@ std::variant<THelperRequest, THelperRefusal> ParseHelperRequest(std::span<const 
 }
 
 std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row) {
-    std::vector<uint8_t> message = Header(static_cast<uint8_t>(THelperVerb::KillTcp));
+    std::vector<uint8_t> message = Header(static_cast<uint8_t>(THelperVerb::KillTcp), THelperStatus::Ok, 0,
+                                          kKillTcpBodySize);
     const size_t body = message.size();
     message.resize(body + kKillTcpBodySize, 0);
     uint8_t* b = message.data() + body;
