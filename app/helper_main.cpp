@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
