@@ -15,7 +15,7 @@
 #include "capture/packet_dump.h"
 #include "common/text_util.h"
 #include "platform/linux/interrupt_wait.h"
-#include "platform/linux/pcap_packet_source.h"
+#include "platform/linux/privileged_services.h"
 
 namespace tarnwick {
 
@@ -100,8 +100,9 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
 
 int RunCaptureCommand(const TCaptureCliOptions& options) {
     TInterruptWait interrupt;  // first: Ctrl-C and SIGTERM end the capture instead of the process
-    TPcapPacketSource source;
-    return RunCapture(options, source, std::cout, std::cerr,
+    // Without CAP_NET_RAW, tarnwick-helper opens the captures.
+    TPrivilegedServices privileged;
+    return RunCapture(options, privileged.Packets(), std::cout, std::cerr,
                       [&interrupt] { return interrupt.WaitForInterrupt(std::chrono::milliseconds(0)); });
 }
 

@@ -16,10 +16,8 @@
 #include "monitor/refresh.h"
 #include "monitor/tcp_state_names.h"
 #include "platform/linux/interrupt_wait.h"
-#include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
 #include "platform/linux/systemd_journal.h"
@@ -66,7 +64,7 @@ int RunWatchCommand(const TCliOptions& options) {
     if (!options.RulesFile.empty() && !LoadRules(options.RulesFile, rules)) return 1;
     TLinuxProgramLauncher launcher;
     TLinuxSoundPlayer sound;
-    TLinuxConnectionKiller killer;
+    TConnectionKiller& killer = monitor.Privileged.Killer();
     bool refreshNow = false;  // a rule closed a connection: show it gone without waiting
     TPlatformRuleActions actions(
         monitor.Snapshot, TRuleServices{launcher, sound, killer},
@@ -149,6 +147,10 @@ int RunRulesCommand(const TCliOptions& options) {
 int RunKillCommand(const TCliOptions& options) {
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
+    if (const auto reason = monitor.Privileged.KillUnavailableReason()) {
+        std::cerr << "tarnwick-cli: " << *reason << '\n';
+        return 1;
+    }
     if (!monitor.RefreshTables(std::cerr)) return 1;
     // Entries that differ only in their local address (and, for IPv6, the
     // interface) are one connection here, since the command names none; an
@@ -168,8 +170,7 @@ int RunKillCommand(const TCliOptions& options) {
                   << options.RemotePort << "\n";
         return 1;
     }
-    TLinuxConnectionKiller killer;
-    const std::string message = KillConnection(found->TcpRow, killer).Message();
+    const std::string message = KillConnection(found->TcpRow, monitor.Privileged.Killer()).Message();
     if (!message.empty()) {
         std::cout << message << "\n";
         return 1;

@@ -13,7 +13,7 @@
 #include "monitor/refresh.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_process_list.h"
+#include "platform/linux/privileged_services.h"
 
 namespace tarnwick {
 
@@ -51,8 +51,10 @@ private:
 
 // Everything one monitoring session holds, wired to the Linux services.
 struct TCliMonitor {
-    TLinuxIpTables IpTables;
-    TLinuxProcessList Processes;
+    // Without the privilege to read other users' descriptors, owners and
+    // their names come from tarnwick-helper; so does closing a connection.
+    TPrivilegedServices Privileged;
+    TLinuxIpTables IpTables{Privileged.Owners()};
     TLinuxNameLookup Names;
     TViewSettings View;
     ConnectionSnapshot Snapshot{IpTables.ExTablesAvailable()};
@@ -60,7 +62,7 @@ struct TCliMonitor {
     TGridRows Grid;
     TEventLog Log;
     TCliOutlets Outlets{Grid, Log};
-    TRefresh Refresh{Snapshot, Connections, TPlatformServices{IpTables, Processes, Names}, View};
+    TRefresh Refresh{Snapshot, Connections, TPlatformServices{IpTables, Privileged.Processes(), Names}, View};
 
     // The tool prints or reports the entries itself; it never saves its log on its own.
     TCliMonitor() { Log.AutoSaveLog = false; }
@@ -68,9 +70,14 @@ struct TCliMonitor {
     // Runs one refresh and tells whether the tables could be read. Without
     // the TCP table the run has failed (false, the reason on `err`); a
     // missing UDP table is said once per run of such refreshes, and the TCP
-    // rows still count.
+    // rows still count. Owners seen only among this user's processes are
+    // said once, and are no failure: monitoring needs no privilege.
     bool RefreshTables(std::ostream& err) {
         Refresh.Run(Outlets);
+        if (const auto reason = Privileged.OwnersUnavailableReason(); reason && !OwnersMissingSaid_) {
+            err << "tarnwick-cli: " << *reason << '\n';
+            OwnersMissingSaid_ = true;
+        }
         if (const uint32_t tcp = Snapshot.TcpResult(); tcp != kTableOk) {
             err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(static_cast<int>(tcp)) << '\n';
             return false;
@@ -92,6 +99,7 @@ struct TCliMonitor {
 
 private:
     bool UdpMissingSaid_ = false;
+    bool OwnersMissingSaid_ = false;
 };
 
 }  // namespace tarnwick

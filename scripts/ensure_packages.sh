@@ -5,6 +5,7 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    qt6-base-dev fonts-dejavu-core xvfb xauth trayer
                    libcanberra-dev libpcap-dev
                    libsystemd-dev  # sd_journal_sendv: watch --journal writes structured journal entries
+                   libcap2-bin  # setcap: the helper test gives a copy of tarnwick-helper its capabilities
                    clang libclang-rt-14-dev)  # clang with its libFuzzer runtime: the INI fuzzer
 
 ensure_packages() {

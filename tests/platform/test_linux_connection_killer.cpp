@@ -270,5 +270,22 @@ TEST(LinuxConnectionKiller, ClosesAConnectionBoundToAnInterfaceByItsIpv4Row) {
     EXPECT_EQ(ReadOutcome(client.Get()), ECONNABORTED);
 }
 
+// tarnwick-helper's killer closes only what the kernel holds as established,
+// whatever state the row claims: a half-closed connection stays.
+TEST(LinuxConnectionKiller, EstablishedOnlyLeavesAClosingConnectionAlone) {
+    SKIP_UNLESS_KILL_WORKS();
+    const TUniqueFd listener = TcpListener();
+    const test::TTcpConnection connection = Connect(listener.Get());
+    ASSERT_EQ(shutdown(connection.Client.Get(), SHUT_WR), 0);  // the server end goes to Close_Wait
+    ASSERT_EQ(ReadOutcome(connection.Server.Get()), 0);
+    TLinuxConnectionKiller helperKiller(true);
+    const std::optional<std::string> reason = helperKiller.KillTcp(RowOf(connection.Server.Get()));
+    ASSERT_TRUE(reason.has_value());
+    EXPECT_NE(reason->find("not established"), std::string::npos) << *reason;
+    ASSERT_EQ(send(connection.Server.Get(), "x", 1, 0), 1);  // still open for writing
+    char byte = 0;
+    EXPECT_EQ(recv(connection.Client.Get(), &byte, 1, 0), 1);
+}
+
 }  // namespace
 }  // namespace tarnwick

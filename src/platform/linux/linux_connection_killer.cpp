@@ -6,6 +6,7 @@
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <netinet/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -106,11 +107,16 @@ void MakeRequest(TDiagRequest& request, uint16_t type, uint8_t family, const ine
 // IPv4 lookup may also find an AF_INET6 socket with the mapped ends (it is
 // hashed by its IPv4 ends), and an AF_INET6 lookup with mapped ends is an
 // IPv4 lookup: both are the row's connection.
-int CloseExact(TNetlinkSocket& netlink, uint8_t family, inet_diag_sockid id, bool checkInterface) {
+//
+// With `establishedOnly`, a socket found in another state than
+// TCP_ESTABLISHED gives ENOTCONN.
+int CloseExact(TNetlinkSocket& netlink, uint8_t family, inet_diag_sockid id, bool checkInterface,
+               bool establishedOnly) {
     const TEnds wanted = EndsOf(family, id);
     TDiagRequest request;
     MakeRequest(request, SOCK_DIAG_BY_FAMILY, family, id);
     bool found = false;
+    bool established = false;
     uint32_t cookie[2] = {INET_DIAG_NOCOOKIE, INET_DIAG_NOCOOKIE};
     int error = netlink.Exchange(request.Header, [&](const nlmsghdr* message) {
         if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
@@ -119,12 +125,14 @@ int CloseExact(TNetlinkSocket& netlink, uint8_t family, inet_diag_sockid id, boo
         found = (diag.idiag_family == AF_INET || diag.idiag_family == AF_INET6) &&
                 EndsOf(diag.idiag_family, diag.id) == wanted &&
                 (!checkInterface || diag.id.idiag_if == id.idiag_if);
+        established = diag.idiag_state == TCP_ESTABLISHED;
         cookie[0] = diag.id.idiag_cookie[0];
         cookie[1] = diag.id.idiag_cookie[1];
         return MNL_CB_OK;
     });
     if (error != 0) return error;
     if (!found) return ENOENT;
+    if (establishedOnly && !established) return ENOTCONN;
 
     // A socket whose cookie differs (the connection ended and another took its
     // ends since the lookup) is refused by the kernel with ENOENT.
@@ -166,6 +174,8 @@ std::string KillFailureReason(int error) {
             return text + " (this kernel cannot close sockets: CONFIG_INET_DIAG_DESTROY)";
         case ENOENT:
             return text + " (the connection no longer exists)";
+        case ENOTCONN:
+            return text + " (the connection is not established)";
         default:
             return text;
     }
@@ -199,18 +209,18 @@ std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
         // The lookup honours the interface (a link-local connection is one
         // per interface), and the socket found must be bound to the row's.
         id.idiag_if = row.Interface;
-        error = CloseExact(*netlink, AF_INET6, id, true);
+        error = CloseExact(*netlink, AF_INET6, id, true, EstablishedOnly_);
     } else {
         id.idiag_src[0] = NetAddrFromField(row.LocalAddr);
         id.idiag_dst[0] = NetAddrFromField(row.RemoteAddr);
-        error = CloseExact(*netlink, AF_INET, id, false);
+        error = CloseExact(*netlink, AF_INET, id, false, EstablishedOnly_);
         // An IPv4 row may be an AF_INET6 socket with IPv4-mapped ends (a
         // dual-stack server's connection), should the IPv4 lookup miss it.
         if (error == ENOENT) {
             inet_diag_sockid mapped = id;
             PutMapped(mapped.idiag_src, NetAddrFromField(row.LocalAddr));
             PutMapped(mapped.idiag_dst, NetAddrFromField(row.RemoteAddr));
-            error = CloseExact(*netlink, AF_INET6, mapped, false);
+            error = CloseExact(*netlink, AF_INET6, mapped, false, EstablishedOnly_);
         }
         // Or a socket bound to an interface, which a lookup finds only with
         // that interface: the tables' IPv4 rows do not carry it, a dump does.
@@ -223,7 +233,7 @@ std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
                 }
                 bound.idiag_if = BoundInterfaceOf(*netlink, family, bound);
                 if (bound.idiag_if == 0) continue;
-                error = CloseExact(*netlink, family, bound, true);
+                error = CloseExact(*netlink, family, bound, true, EstablishedOnly_);
                 break;
             }
         }

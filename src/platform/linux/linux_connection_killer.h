@@ -21,6 +21,12 @@ std::optional<std::string> ConnectionKillUnavailableReason();
 
 class TLinuxConnectionKiller final : public TConnectionKiller {
 public:
+    // With `establishedOnly`, a socket the kernel does not hold as
+    // established (one closing already, or still opening) is not closed
+    // either, whatever state the row says: tarnwick-helper closes nothing
+    // else for a program that may ask anything.
+    explicit TLinuxConnectionKiller(bool establishedOnly = false) : EstablishedOnly_(establishedOnly) {}
+
     // Closes exactly the socket whose local and remote ends are the row's:
     // for an IPv6 row (V6) the AF_INET6 socket with its ends bound to its
     // interface; for an IPv4 row the AF_INET socket with its ends or, when
@@ -34,6 +40,9 @@ public:
     // closed either. Each call opens its own netlink socket, so one object
     // may be used from several threads.
     std::optional<std::string> KillTcp(const TTcpRow& row) override;
+
+private:
+    bool EstablishedOnly_;
 };
 
 }  // namespace tarnwick

@@ -184,7 +184,7 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
 
     // Scanned after the dump, so every dumped socket already existed when its
     // owner's descriptors were read.
-    RecentOwners_ = TSocketOwners::Scan();
+    RecentOwners_ = Owners_->ScanOwners();
     RecentOwnersTaken_ = TClock::now();
     AssignOwners(dump.V4, *RecentOwners_);
     AssignOwners(dump.V6, *RecentOwners_);
@@ -216,7 +216,7 @@ uint32_t TLinuxIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
         }
     }
     if (rescan) {
-        RecentOwners_ = TSocketOwners::Scan();
+        RecentOwners_ = Owners_->ScanOwners();
         RecentOwnersTaken_ = TClock::now();
     }
     AssignOwners(dump.V4, *RecentOwners_);
@@ -257,7 +257,7 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
             kept = TKeptDump{};
             return static_cast<uint32_t>(error);
         }
-        RecentOwners_ = TSocketOwners::Scan();
+        RecentOwners_ = Owners_->ScanOwners();
         RecentOwnersTaken_ = TClock::now();
         AssignOwners(dump.V6, *RecentOwners_);
         sockets = std::move(dump.V6);

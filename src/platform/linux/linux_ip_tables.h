@@ -40,6 +40,12 @@ std::optional<std::string> SockDiagUnavailableReason();
 
 class TLinuxIpTables final : public TIpTables {
 public:
+    // Owners are read from this process's view of /proc.
+    TLinuxIpTables() = default;
+    // Owners come from `owners` (which must outlive the tables): for a
+    // process that may not read other users' descriptors, tarnwick-helper.
+    explicit TLinuxIpTables(TSocketOwnerSource& owners) : Owners_(&owners) {}
+
     bool ExTablesAvailable() const override { return true; }
 
     // Each IPv4 call dumps both families of its protocol afresh (the mapped
@@ -105,6 +111,8 @@ private:
     uint32_t GetEx6Table(uint8_t protocol, std::vector<uint8_t>& table);
     uint32_t GetPlainTable(uint8_t protocol, uint8_t* buffer, uint32_t& size, bool sorted);
 
+    TProcSocketOwnerSource ProcOwners_;
+    TSocketOwnerSource* Owners_ = &ProcOwners_;
     std::mutex Mutex_;
     TProtocolState Tcp_;
     TProtocolState Udp_;

@@ -67,6 +67,17 @@ std::optional<std::string> CommName(int procFd, const char* pidName) {
 
 }  // namespace
 
+std::optional<std::string> ReadProcessName(int procFd, const char* pidName) {
+    std::string name = ExeName(procFd, pidName);
+    if (name.empty()) {
+        std::optional<std::string> comm = CommName(procFd, pidName);
+        if (!comm) return std::nullopt;  // exited while we looked
+        name = std::move(*comm);
+    }
+    CutName(name);
+    return name;
+}
+
 TLinuxProcessList::TLinuxProcessList(std::string procRoot) : ProcRoot_(std::move(procRoot)) {}
 
 std::optional<std::vector<TProcessEntry>> TLinuxProcessList::TakeSnapshot() {
@@ -79,14 +90,9 @@ std::optional<std::vector<TProcessEntry>> TLinuxProcessList::TakeSnapshot() {
     while (const dirent* entry = readdir(proc.get())) {
         uint32_t pid = 0;
         if (!ParsePid(entry->d_name, pid)) continue;
-        std::string name = ExeName(procFd, entry->d_name);
-        if (name.empty()) {
-            std::optional<std::string> comm = CommName(procFd, entry->d_name);
-            if (!comm) continue;  // exited while we looked
-            name = std::move(*comm);
-        }
-        CutName(name);
-        processes.push_back(TProcessEntry{pid, std::move(name)});
+        std::optional<std::string> name = ReadProcessName(procFd, entry->d_name);
+        if (!name) continue;  // exited while we looked
+        processes.push_back(TProcessEntry{pid, std::move(*name)});
     }
     return processes;
 }

@@ -17,6 +17,10 @@ namespace tarnwick {
 
 inline constexpr size_t kMaxProcessNameBytes = 260;
 
+// The name of process `pidName` (its id as text) under the proc directory
+// `procFd`, by the rules above; nullopt when the process is gone.
+std::optional<std::string> ReadProcessName(int procFd, const char* pidName);
+
 class TLinuxProcessList final : public TProcessList {
 public:
     // `procRoot` is where the proc file system is mounted.

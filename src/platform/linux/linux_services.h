@@ -4,28 +4,34 @@
 #include <string>
 
 #include "platform/linux/eventfd_wakeup.h"
-#include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_process_list.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
-#include "platform/linux/pcap_packet_source.h"
+#include "platform/linux/privileged_services.h"
 #include "platform/linux/xdg_autostart.h"
 
 namespace tarnwick {
 
 struct TLinuxServices {
-    explicit TLinuxServices(std::string autostartDir = DefaultAutostartDir()) : Autostart(std::move(autostartDir)) {}
+    // A process without some privilege starts tarnwick-helper here, on the
+    // thread that makes the services (the window's), which lives as long as
+    // the program; the refresh workers come and go.
+    explicit TLinuxServices(std::string autostartDir = DefaultAutostartDir(),
+                            TOwnPrivileges own = TOwnPrivileges::OfThisProcess())
+        : Privileged(own), Autostart(std::move(autostartDir)) {
+        Privileged.StartHelperIfUsed();
+    }
 
-    TLinuxIpTables IpTables;
-    TLinuxProcessList Processes;
+    TPrivilegedServices Privileged;
+    TLinuxIpTables IpTables{Privileged.Owners()};
+    TProcessList& Processes = Privileged.Processes();
     TLinuxNameLookup Names;
-    TLinuxConnectionKiller Killer;
+    TConnectionKiller& Killer = Privileged.Killer();
     TLinuxProgramLauncher Launcher;
     TLinuxSoundPlayer Sound;
     TXdgAutostart Autostart;
-    TPcapPacketSource Packets;
+    TPacketSource& Packets = Privileged.Packets();
     TEventFdWakeup Wakeup;
 };
 

@@ -66,12 +66,24 @@ TSocketOwners TSocketOwners::Scan(const std::string& procRoot) {
         }
     }
 
-    // Sorting by (inode, pid) puts each inode's lowest pid first; keep that one.
-    std::sort(owners.Owners_.begin(), owners.Owners_.end());
-    owners.Owners_.erase(std::unique(owners.Owners_.begin(), owners.Owners_.end(),
-                                     [](const auto& a, const auto& b) { return a.first == b.first; }),
-                         owners.Owners_.end());
+    owners.Normalise();
     return owners;
+}
+
+TSocketOwners TSocketOwners::FromEntries(std::vector<std::pair<uint64_t, uint32_t>> entries) {
+    TSocketOwners owners;
+    owners.Owners_ = std::move(entries);
+    std::erase_if(owners.Owners_, [](const auto& entry) { return entry.first == 0 || entry.second == 0; });
+    owners.Normalise();
+    return owners;
+}
+
+void TSocketOwners::Normalise() {
+    // Sorting by (inode, pid) puts each inode's lowest pid first; keep that one.
+    std::sort(Owners_.begin(), Owners_.end());
+    Owners_.erase(std::unique(Owners_.begin(), Owners_.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  Owners_.end());
 }
 
 uint32_t TSocketOwners::PidOf(uint64_t inode) const {

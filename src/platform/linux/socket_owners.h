@@ -24,6 +24,11 @@ public:
     // attributed to the lowest of their ids, so that the answer is stable.
     static TSocketOwners Scan(const std::string& procRoot = "/proc");
 
+    // A map of the (inode, pid) pairs of `entries`; an inode listed twice
+    // goes to the lowest pid, as in a scan. Pairs with inode or pid 0 are
+    // left out.
+    static TSocketOwners FromEntries(std::vector<std::pair<uint64_t, uint32_t>> entries);
+
     // The owning process id, or 0 when the inode is not in the map (0 is
     // never a process id, and sockets without an inode, like TIME_WAIT ones,
     // have inode 0).
@@ -31,10 +36,29 @@ public:
 
     bool Contains(uint64_t inode) const;
     size_t Size() const { return Owners_.size(); }
+    // Every (inode, pid) pair, by inode.
+    const std::vector<std::pair<uint64_t, uint32_t>>& Entries() const { return Owners_; }
 
 private:
+    // Sorts and keeps the lowest pid of each inode.
+    void Normalise();
+
     // Sorted by inode, one entry per inode.
     std::vector<std::pair<uint64_t, uint32_t>> Owners_;
+};
+
+// Where the tables learn which process holds each socket.
+class TSocketOwnerSource {
+public:
+    virtual ~TSocketOwnerSource() = default;
+    // The owners of every socket at this moment.
+    virtual TSocketOwners ScanOwners() = 0;
+};
+
+// Reads them from this process's view of /proc (TSocketOwners::Scan).
+class TProcSocketOwnerSource final : public TSocketOwnerSource {
+public:
+    TSocketOwners ScanOwners() override { return TSocketOwners::Scan(); }
 };
 
 }  // namespace tarnwick

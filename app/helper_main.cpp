@@ -1,0 +1,77 @@
+// tarnwick-helper: the one program of Tarnwick that holds privileges (file
+// capabilities CAP_NET_ADMIN, CAP_NET_RAW, CAP_DAC_READ_SEARCH and
+// CAP_SYS_PTRACE, runnable by the group tarnwick only). The window and
+// tarnwick-cli start it when they lack a capability themselves and talk to it
+// over a socket pair; what it does and how is in
+// src/platform/linux/helper_protocol.h. It closes one connection, opens a
+// packet socket or reports socket owners per request, and nothing else: it
+// runs no program, writes no file and reads no settings or environment.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "platform/linux/capabilities.h"
+#include "platform/linux/helper_actions.h"
+#include "platform/linux/helper_protocol.h"
+#include "platform/linux/helper_server.h"
+
+namespace {
+
+// The parent-death signal only needs to interrupt the wait (poll is never
+// restarted after a handler); the loop then looks whether the parent is gone.
+void OnParentDeath(int) {}
+
+bool IsSeqPacketPair(int fd) {
+    int domain = 0;
+    int type = 0;
+    socklen_t length = sizeof domain;
+    if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0) return false;
+    length = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
+    return domain == AF_UNIX && type == SOCK_SEQPACKET;
+}
+
+}  // namespace
+
+int main(int argc, char**) {
+    using namespace tarnwick;
+    // First of all: nothing beyond what the requests need is kept, and
+    // nothing is effective until a request raises it.
+    std::string error;
+    if (!KeepOnlyCapabilities(NetAdminCapability() | NetRawCapability() | ReadOwnersCapabilities(), error)) {
+        std::fprintf(stderr, "tarnwick-helper: %s\n", error.c_str());
+        return 1;
+    }
+    // No other process of the user may attach to it, read its memory or have
+    // it gain more at an exec (it runs none).
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+
+    if (argc != 1 || !IsSeqPacketPair(kHelperSocketFd)) {
+        std::fprintf(stderr,
+                     "tarnwick-helper: not for running by hand; tarnwick and tarnwick-cli start it with a socket "
+                     "pair on descriptor %d\n",
+                     kHelperSocketFd);
+        return 2;
+    }
+    // Only the socket pair and the standard streams are ours to use.
+    close_range(kHelperSocketFd + 1, UINT_MAX, 0);
+
+    // The signal is sent when the thread that started us ends, which in a
+    // program with threads need not be the end of the program: the serving
+    // loop then checks that the parent is really gone.
+    const pid_t parent = getppid();
+    struct sigaction action {};
+    action.sa_handler = OnParentDeath;
+    sigaction(SIGHUP, &action, nullptr);
+    prctl(PR_SET_PDEATHSIG, SIGHUP, 0, 0, 0);
+    if (getppid() != parent) return 0;  // gone before the signal was set up
+
+    TLinuxHelperActions actions;
+    return ServeHelperRequests(kHelperSocketFd, actions, [parent] { return getppid() == parent; });
+}

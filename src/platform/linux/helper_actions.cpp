@@ -1,0 +1,67 @@
+#include "platform/linux/helper_actions.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <string>
+
+#include "platform/linux/capabilities.h"
+#include "platform/linux/linux_connection_killer.h"
+#include "platform/linux/linux_process_list.h"
+#include "platform/linux/proc_dir.h"
+#include "platform/linux/socket_owners.h"
+
+namespace tarnwick {
+
+uint32_t TLinuxHelperActions::Abilities() {
+    const TCapabilityMask permitted = PermittedCapabilities();
+    const auto holds = [permitted](TCapabilityMask mask) { return (permitted & mask) == mask; };
+    uint32_t abilities = 0;
+    if (holds(NetAdminCapability())) abilities |= kHelperCanKill;
+    if (holds(NetRawCapability())) abilities |= kHelperCanCapture;
+    if (holds(ReadOwnersCapabilities())) abilities |= kHelperCanReadOwners;
+    return abilities;
+}
+
+std::optional<std::string> TLinuxHelperActions::KillTcp(const TTcpRow& row) {
+    const TRaisedCapabilities raised(NetAdminCapability());
+    TLinuxConnectionKiller killer(true);
+    return killer.KillTcp(row);
+}
+
+TUniqueFd TLinuxHelperActions::OpenPacketSocket(int& error) {
+    TUniqueFd packetSocket;
+    {
+        const TRaisedCapabilities raised(NetRawCapability());
+        packetSocket.Reset(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        error = errno;
+    }
+    return packetSocket;
+}
+
+std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {
+    const TRaisedCapabilities raised(ReadOwnersCapabilities());
+    const TSocketOwners owners = TSocketOwners::Scan();
+    std::vector<uint64_t> wanted = inodes;
+    std::sort(wanted.begin(), wanted.end());
+
+    std::vector<THelperOwner> found;
+    std::map<uint32_t, std::string> names;
+    const TDirPtr proc = OpenDirAt(AT_FDCWD, "/proc");
+    for (const auto& [inode, pid] : owners.Entries()) {
+        if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), inode)) continue;
+        auto name = names.find(pid);
+        if (name == names.end()) {
+            std::optional<std::string> read;
+            if (proc) read = ReadProcessName(dirfd(proc.get()), std::to_string(pid).c_str());
+            name = names.emplace(pid, read.value_or(std::string())).first;
+        }
+        found.push_back(THelperOwner{inode, pid, name->second});
+    }
+    return found;
+}
+
+}  // namespace tarnwick

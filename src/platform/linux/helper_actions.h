@@ -1,0 +1,24 @@
+// What tarnwick-helper does for a valid request, each with only the
+// capability it needs raised, and only around the call that needs it.
+#pragma once
+
+#include "platform/linux/helper_server.h"
+
+namespace tarnwick {
+
+class TLinuxHelperActions final : public THelperActions {
+public:
+    // The abilities of the capabilities this process may raise.
+    uint32_t Abilities() override;
+    // TLinuxConnectionKiller, established connections only, with CAP_NET_ADMIN.
+    std::optional<std::string> KillTcp(const TTcpRow& row) override;
+    // socket(AF_PACKET, SOCK_DGRAM, 0) with CAP_NET_RAW. Protocol 0 hooks the
+    // socket nowhere: it receives nothing until the program has set it up
+    // (its filter and ring) and binds it to an interface and protocol.
+    TUniqueFd OpenPacketSocket(int& error) override;
+    // A /proc scan (TSocketOwners) with CAP_DAC_READ_SEARCH and
+    // CAP_SYS_PTRACE, the names read as TLinuxProcessList reads them.
+    std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>& inodes) override;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,311 @@
+#include "platform/linux/helper_client.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const char* kHelperName = "tarnwick-helper";
+// The hello comes at once from a helper that starts at all.
+constexpr int kHelloTimeoutMs = 10'000;
+// A scan of every process's descriptors on a busy machine takes a while.
+constexpr int kReplyTimeoutMs = 30'000;
+// What ReceiveLocked says when the helper has closed its end.
+constexpr const char* kEnded = "ended";
+// A helper told to end by the closed socket is given this long.
+constexpr auto kExitWait = std::chrono::seconds(2);
+
+std::string ExecutableDir() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string(".") : exe.parent_path().string();
+}
+
+bool Exists(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0;
+}
+
+// Waits for the helper `child` to end, killing it when it takes too long;
+// its status as a text for a message ("exit status 1").
+std::string Reap(pid_t child, bool kill) {
+    int status = 0;
+    if (kill) ::kill(child, SIGKILL);
+    const auto deadline = std::chrono::steady_clock::now() + kExitWait;
+    for (;;) {
+        const pid_t reaped = waitpid(child, &status, WNOHANG);
+        if (reaped == child) break;
+        // ECHILD: reaped by someone else (a SIGCHLD handler that waits for all).
+        if (reaped < 0 && errno != EINTR) return "ended";
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(child, SIGKILL);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
+    return "ended";
+}
+
+// Spawns `program` with `childEnd` as its descriptor kHelperSocketFd, in a
+// process group of its own (a Ctrl-C at the terminal is the program's to
+// handle, and ends the helper through the closed socket), with default
+// signal handling and no signal blocked. The errno of a failure.
+int Spawn(const std::string& program, int childEnd, pid_t& child) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // Standard error stays: the helper says there why it could not start.
+    posix_spawn_file_actions_adddup2(&actions, childEnd, kHelperSocketFd);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    char* const args[] = {const_cast<char*>(kHelperName), nullptr};
+    const int result = posix_spawn(&child, program.c_str(), &actions, &attributes, args, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return result;
+}
+
+// Waits up to `timeoutMs` for `socket` to be readable.
+bool WaitReadable(int socket, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd watched{socket, POLLIN, 0};
+        const int ready = poll(&watched, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return false;
+    }
+}
+
+}  // namespace
+
+std::string FindHelperProgram() {
+    if (const char* chosen = std::getenv("TARNWICK_HELPER"); chosen != nullptr && *chosen != '\0') return chosen;
+    const std::string dir = ExecutableDir();
+    const std::string beside = dir + "/" + kHelperName;
+    if (Exists(beside)) return beside;
+    return (std::filesystem::path(dir).parent_path() / "libexec" / "tarnwick" / kHelperName).string();
+}
+
+std::string HelperMissingText(const std::string& need, const std::string& problem) {
+    return need + ", and " + problem + ": " + kHelperHowTo;
+}
+
+THelperClient::THelperClient(std::string program) : Program_(std::move(program)) {}
+
+THelperClient::~THelperClient() {
+    std::lock_guard lock(Mutex_);
+    StopLocked(false);
+}
+
+std::optional<std::string> THelperClient::Start() {
+    std::lock_guard lock(Mutex_);
+    return StartLocked();
+}
+
+uint32_t THelperClient::Abilities() {
+    std::lock_guard lock(Mutex_);
+    return Socket_.IsValid() ? Abilities_ : 0;
+}
+
+std::optional<std::string> THelperClient::StartLocked() {
+    if (Socket_.IsValid()) return std::nullopt;
+    if (StartFailure_) return StartFailure_;
+    const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
+
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+        return "no socket pair for " + named + ": " + std::strerror(errno);
+    TUniqueFd ours(ends[0]);
+    TUniqueFd theirs(ends[1]);
+    // dup2 onto itself would leave the close-on-exec flag set.
+    if (theirs.Get() == kHelperSocketFd) theirs.Reset(fcntl(ends[1], F_DUPFD_CLOEXEC, kHelperSocketFd + 1));
+
+    pid_t child = -1;
+    const int error = Spawn(Program_, theirs.Get(), child);
+    theirs.Reset();
+    if (error == ENOENT) {
+        StartFailure_ = std::string(kHelperName) + " is not installed (there is no " + Program_ + ")";
+    } else if (error == EACCES || error == EPERM) {
+        StartFailure_ = "you may not run " + named + ", which only members of the group tarnwick may run";
+    } else if (error != 0) {
+        StartFailure_ = named + " cannot be started: " + std::strerror(error);
+    }
+    if (StartFailure_) return StartFailure_;
+
+    Child_ = child;
+    Socket_ = std::move(ours);
+    const std::optional<std::string> problem = ReadHelloLocked();
+    if (!problem) return std::nullopt;
+    // One that ended by itself (it could not drop its privileges, say) has
+    // its exit status to tell; one that hangs or talks nonsense is ended.
+    const bool ended = *problem == kEnded;
+    Socket_.Reset();
+    const std::string status = Reap(Child_, !ended);
+    Child_ = -1;
+    StartFailure_ = named + " did not start: " + (ended ? status : *problem);
+    return StartFailure_;
+}
+
+std::optional<std::string> THelperClient::ReadHelloLocked() {
+    if (!WaitReadable(Socket_.Get(), kHelloTimeoutMs)) return "no hello in time";
+    size_t size = 0;
+    TUniqueFd passed;
+    if (auto problem = ReceiveLocked(size, passed)) return problem;
+    std::string why;
+    const std::optional<THelperReply> hello = ParseHelperReply({Buffer_.data(), size}, THelperVerb::Hello, why);
+    if (!hello) return "greeted with " + why;
+    const std::optional<uint32_t> abilities = ParseHelloBody(hello->Body);
+    if (!abilities || passed.IsValid() || hello->Status != THelperStatus::Ok || hello->MoreFollows)
+        return std::string("greeted with a malformed hello");
+    Abilities_ = *abilities;
+    return std::nullopt;
+}
+
+void THelperClient::StopLocked(bool kill) {
+    if (!Socket_.IsValid()) return;
+    Socket_.Reset();  // end of file for the helper, which then ends
+    Reap(Child_, kill);
+    Child_ = -1;
+    Abilities_ = 0;
+}
+
+std::optional<std::string> THelperClient::ReceiveLocked(size_t& size, TUniqueFd& passed) {
+    // One byte more than the longest reply, to tell a longer one.
+    Buffer_.resize(kMaxHelperReplySize + 1);
+    iovec part{Buffer_.data(), Buffer_.size()};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    // Room for a few descriptors, so that any the helper sent by mistake are
+    // received (and closed) rather than left to the kernel's truncation.
+    alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))] = {};
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    ssize_t received;
+    do {
+        // Close-on-exec: a program a rule starts must not inherit a capture.
+        received = recvmsg(Socket_.Get(), &header, MSG_CMSG_CLOEXEC);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0) return std::string("cannot be read: ") + std::strerror(errno);
+    if (received == 0) return std::string(kEnded);
+
+    int descriptors = 0;
+    for (cmsghdr* message = CMSG_FIRSTHDR(&header); message != nullptr; message = CMSG_NXTHDR(&header, message)) {
+        if (message->cmsg_level != SOL_SOCKET || message->cmsg_type != SCM_RIGHTS) continue;
+        const size_t count = (message->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(message) + i * sizeof(int), sizeof fd);
+            TUniqueFd received(fd);
+            if (descriptors++ == 0) passed = std::move(received);
+        }
+    }
+    if (descriptors > 1) {
+        passed.Reset();
+        return std::string("sent more than one descriptor");
+    }
+    if (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) return std::string("sent a reply too long");
+    size = static_cast<size_t>(received);
+    return std::nullopt;
+}
+
+std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<uint8_t>& request, THelperVerb verb,
+                                                         const TOnReply& onReply, int* failedWith) {
+    if (failedWith) *failedWith = 0;
+    if (auto failure = StartLocked()) return failure;
+    const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
+    const auto stop = [&](const std::string& problem) -> std::optional<std::string> {
+        StopLocked(true);
+        return named + " stopped answering: " + problem;
+    };
+    ssize_t sent;
+    do {
+        sent = send(Socket_.Get(), request.data(), request.size(), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(request.size())) return stop(std::strerror(errno));
+
+    for (;;) {
+        if (!WaitReadable(Socket_.Get(), kReplyTimeoutMs)) return stop("no reply in time");
+        size_t size = 0;
+        TUniqueFd passed;
+        if (auto problem = ReceiveLocked(size, passed)) return stop(*problem);
+        std::string why;
+        const std::optional<THelperReply> reply = ParseHelperReply({Buffer_.data(), size}, verb, why);
+        if (!reply) return stop(why);
+        if (reply->Status != THelperStatus::Ok) {
+            // A refusal is a bug of ours, or a helper of another version.
+            if (reply->Status == THelperStatus::Refused) return named + " refused the request: " + reply->Reason;
+            if (failedWith) *failedWith = reply->Error;
+            return reply->Reason;
+        }
+        if (auto problem = onReply(*reply, passed)) return stop(*problem);
+        if (!reply->MoreFollows) return std::nullopt;
+    }
+}
+
+std::optional<std::string> THelperClient::KillTcp(const TTcpRow& row) {
+    std::lock_guard lock(Mutex_);
+    return ExchangeLocked(EncodeKillRequest(row), THelperVerb::KillTcp,
+                          [](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
+                              if (!reply.Body.empty() || passed.IsValid() || reply.MoreFollows)
+                                  return "a malformed reply to closing";
+                              return std::nullopt;
+                          });
+}
+
+std::optional<std::string> THelperClient::OpenPacketSocket(TUniqueFd& packetSocket, int& error) {
+    std::lock_guard lock(Mutex_);
+    return ExchangeLocked(EncodeCaptureRequest(), THelperVerb::OpenCapture,
+                          [&](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
+                              if (!reply.Body.empty() || !passed.IsValid() || reply.MoreFollows)
+                                  return "a malformed reply to opening a capture";
+                              packetSocket = std::move(passed);
+                              return std::nullopt;
+                          },
+                          &error);
+}
+
+std::optional<std::string> THelperClient::SocketOwners(const std::vector<uint64_t>& inodes,
+                                                       std::vector<THelperOwner>& owners) {
+    std::lock_guard lock(Mutex_);
+    owners.clear();
+    return ExchangeLocked(EncodeOwnersRequest(inodes), THelperVerb::SocketOwners,
+                          [&owners](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
+                              if (passed.IsValid() || !ParseOwnersBody(reply.Body, owners))
+                                  return "a malformed list of owners";
+                              return std::nullopt;
+                          });
+}
+
+}  // namespace tarnwick

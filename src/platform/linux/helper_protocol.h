@@ -1,0 +1,159 @@
+// The protocol between tarnwick-helper and the programs that start it.
+//
+// The program makes an AF_UNIX SOCK_SEQPACKET socket pair and starts the
+// helper with its end as descriptor 3 (kHelperSocketFd). Every message is one
+// packet, so a message arrives whole or not at all; each request is answered
+// before the next is read.
+//
+// Every message starts with a four-byte header:
+//
+//   byte 0  protocol version, kHelperProtocolVersion
+//   byte 1  verb (THelperVerb); a reply carries its request's verb
+//   byte 2  status (THelperStatus); 0 in a request
+//   byte 3  flags: kHelperMoreFollows in a reply that another one continues;
+//           0 in a request
+//
+// Integers are little-endian unless said otherwise; addresses and ports are in
+// network order, as on the wire.
+//
+// Hello (helper to program, once, before any request):
+//   body: u32 abilities, kHelperCan* bits: which capabilities the helper holds
+//
+// KillTcp (request): closes one established TCP connection by its ends.
+//   body, 44 bytes: u8 family (4 or 6), u8 state (5: Established, in the
+//   tables' 1..12 numbering; anything else is refused), u16 zero,
+//   16 bytes local address, 16 bytes remote address (an IPv4 address in the
+//   first 4 bytes, the rest zero), u16 local port (network order), u16 remote
+//   port (network order), u32 interface index (IPv6 only, 0 for IPv4).
+//   Both ends must be complete: a listener's end (address or port zero) is
+//   refused, as it names no connection.
+//   reply: Ok, empty body.
+//
+// OpenCapture (request): a packet socket (AF_PACKET, SOCK_DGRAM, protocol
+//   0, so it receives nothing until the program binds it).
+//   body: empty.
+//   reply: Ok, empty body, with the socket as one SCM_RIGHTS descriptor.
+//
+// SocketOwners (request): which process holds each socket.
+//   body: u32 count (at most kMaxOwnerInodes), then count u64 socket inode
+//   numbers (none 0); a count of 0 asks for every socket.
+//   reply: Ok, one or more messages (all but the last flagged
+//   kHelperMoreFollows), each at most kMaxOwnersReplySize bytes, their bodies
+//   a run of entries: u64 inode, u32 pid (the lowest of the holders'), u16
+//   name length (at most kMaxHelperNameSize), the process name (its
+//   executable's file name, else its command name).
+//
+// Failed and Refused replies, to any request: u32 errno (0 for none), then
+// the reason as text (at most kMaxHelperTextSize bytes). Failed: the system
+// did not do it; Refused: the request was malformed or is not allowed, and
+// nothing was tried. A refusal of a message too short to name a verb carries
+// verb 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/ip_tables.h"
+
+namespace tarnwick {
+
+inline constexpr int kHelperSocketFd = 3;
+inline constexpr uint8_t kHelperProtocolVersion = 1;
+inline constexpr size_t kHelperHeaderSize = 4;
+
+enum class THelperVerb : uint8_t {
+    Hello = 0x01,
+    KillTcp = 0x10,
+    OpenCapture = 0x11,
+    SocketOwners = 0x12,
+};
+
+enum class THelperStatus : uint8_t {
+    Ok = 0,
+    Failed = 1,
+    Refused = 2,
+};
+
+inline constexpr uint8_t kHelperMoreFollows = 0x01;
+
+// Abilities announced in the hello.
+inline constexpr uint32_t kHelperCanKill = 0x1;          // holds CAP_NET_ADMIN
+inline constexpr uint32_t kHelperCanCapture = 0x2;       // holds CAP_NET_RAW
+inline constexpr uint32_t kHelperCanReadOwners = 0x4;    // holds CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE
+
+inline constexpr size_t kKillTcpBodySize = 44;
+inline constexpr uint32_t kEstablishedState = 5;
+inline constexpr size_t kMaxOwnerInodes = 4096;
+inline constexpr size_t kMaxHelperRequestSize = kHelperHeaderSize + 4 + kMaxOwnerInodes * 8;
+inline constexpr size_t kMaxOwnersReplySize = 32 * 1024;
+inline constexpr size_t kMaxHelperNameSize = 260;
+inline constexpr size_t kMaxHelperTextSize = 1024;
+// No reply is longer than this.
+inline constexpr size_t kMaxHelperReplySize = kMaxOwnersReplySize;
+
+struct THelperKillRequest {
+    TTcpRow Row;  // State, ends, V6 and, for IPv6, Interface; no process
+};
+struct THelperCaptureRequest {};
+struct THelperOwnersRequest {
+    std::vector<uint64_t> Inodes;  // empty: every socket
+};
+using THelperRequest = std::variant<THelperKillRequest, THelperCaptureRequest, THelperOwnersRequest>;
+
+// Why a request is not served: the verb to answer with and the reason.
+struct THelperRefusal {
+    uint8_t Verb = 0;
+    std::string Reason;
+};
+
+// Reads one request message. Everything is checked: the header, the verb,
+// the exact length of the body, every field's range; a request that is
+// well-formed but not allowed (to close a listener, or a connection not
+// established) is refused here too.
+std::variant<THelperRequest, THelperRefusal> ParseHelperRequest(std::span<const uint8_t> message);
+
+std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row);
+std::vector<uint8_t> EncodeCaptureRequest();
+// At most kMaxOwnerInodes inodes; more are the caller's error (ask for all).
+std::vector<uint8_t> EncodeOwnersRequest(const std::vector<uint64_t>& inodes);
+
+struct THelperOwner {
+    uint64_t Inode = 0;
+    uint32_t Pid = 0;
+    std::string Name;  // cut to kMaxHelperNameSize by the encoder
+};
+
+std::vector<uint8_t> EncodeHello(uint32_t abilities);
+// An Ok reply without body, or a Failed or Refused one with `error` and
+// `reason` (cut to kMaxHelperTextSize).
+std::vector<uint8_t> EncodeStatusReply(uint8_t verb, THelperStatus status, int error = 0,
+                                       std::string_view reason = {});
+// The messages of an Ok SocketOwners reply, in order; at least one.
+std::vector<std::vector<uint8_t>> EncodeOwnersReply(const std::vector<THelperOwner>& owners);
+
+// A reply as read by the program. Body is valid as long as the message is.
+struct THelperReply {
+    THelperVerb Verb = THelperVerb::Hello;
+    THelperStatus Status = THelperStatus::Ok;
+    bool MoreFollows = false;
+    int Error = 0;           // Failed and Refused replies
+    std::string Reason;      // Failed and Refused replies
+    std::span<const uint8_t> Body;
+};
+
+// Reads a reply to a request with `verb` (or the hello); nullopt, with the
+// problem in `problem`, for anything else.
+std::optional<THelperReply> ParseHelperReply(std::span<const uint8_t> message, THelperVerb verb,
+                                             std::string& problem);
+// The abilities of a hello's body.
+std::optional<uint32_t> ParseHelloBody(std::span<const uint8_t> body);
+// Appends the entries of an owners reply's body; false when it is malformed.
+bool ParseOwnersBody(std::span<const uint8_t> body, std::vector<THelperOwner>& owners);
+
+}  // namespace tarnwick

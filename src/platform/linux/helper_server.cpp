@@ -1,0 +1,103 @@
+#include "platform/linux/helper_server.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <variant>
+
+namespace tarnwick {
+
+namespace {
+
+// Sends one message; false when the peer is gone or the socket failed.
+// MSG_NOSIGNAL: a closed peer must end the loop, not kill the helper with
+// SIGPIPE.
+bool SendMessage(int socket, const std::vector<uint8_t>& message, int passedFd = -1) {
+    iovec part{const_cast<uint8_t*>(message.data()), message.size()};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    if (passedFd >= 0) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr* rights = CMSG_FIRSTHDR(&header);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(rights), &passedFd, sizeof passedFd);
+    }
+    ssize_t sent;
+    do {
+        sent = sendmsg(socket, &header, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(message.size());
+}
+
+bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
+    if (const auto* kill = std::get_if<THelperKillRequest>(&request)) {
+        const auto verb = static_cast<uint8_t>(THelperVerb::KillTcp);
+        const std::optional<std::string> reason = actions.KillTcp(kill->Row);
+        return SendMessage(socket, reason ? EncodeStatusReply(verb, THelperStatus::Failed, 0, *reason)
+                                          : EncodeStatusReply(verb, THelperStatus::Ok));
+    }
+    if (std::holds_alternative<THelperCaptureRequest>(request)) {
+        const auto verb = static_cast<uint8_t>(THelperVerb::OpenCapture);
+        int error = 0;
+        const TUniqueFd packetSocket = actions.OpenPacketSocket(error);
+        if (!packetSocket.IsValid())
+            return SendMessage(socket, EncodeStatusReply(verb, THelperStatus::Failed, error, std::strerror(error)));
+        // The peer holds its own copy once this returns; ours closes here.
+        return SendMessage(socket, EncodeStatusReply(verb, THelperStatus::Ok), packetSocket.Get());
+    }
+    const auto& owners = std::get<THelperOwnersRequest>(request);
+    for (const std::vector<uint8_t>& message : EncodeOwnersReply(actions.SocketOwners(owners.Inodes))) {
+        if (!SendMessage(socket, message)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int ServeHelperRequests(int socket, THelperActions& actions, const std::function<bool()>& parentAlive) {
+    if (!SendMessage(socket, EncodeHello(actions.Abilities()))) return 0;
+    std::vector<uint8_t> buffer(kMaxHelperRequestSize);
+    for (;;) {
+        pollfd watched{socket, POLLIN, 0};
+        if (poll(&watched, 1, -1) < 0) {
+            if (errno != EINTR) return 1;
+            // The parent-death signal, or another: either way, look.
+            if (!parentAlive()) return 0;
+            continue;
+        }
+        iovec part{buffer.data(), buffer.size()};
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        const ssize_t received = recvmsg(socket, &header, MSG_DONTWAIT);
+        if (received == 0) return 0;
+        if (received < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return errno == ECONNRESET ? 0 : 1;
+        }
+        const std::span<const uint8_t> message(buffer.data(), static_cast<size_t>(received));
+        std::variant<THelperRequest, THelperRefusal> parsed = ParseHelperRequest(message);
+        if (header.msg_flags & MSG_TRUNC) {
+            parsed = THelperRefusal{message.size() >= 2 ? message[1] : uint8_t{0},
+                                    "a request is longer than " + std::to_string(kMaxHelperRequestSize) + " bytes"};
+        } else if (header.msg_flags & MSG_CTRUNC) {
+            parsed = THelperRefusal{message.size() >= 2 ? message[1] : uint8_t{0}, "a request carries no descriptors"};
+        }
+        bool sent;
+        if (const auto* refusal = std::get_if<THelperRefusal>(&parsed)) {
+            sent = SendMessage(socket, EncodeStatusReply(refusal->Verb, THelperStatus::Refused, 0, refusal->Reason));
+        } else {
+            sent = Serve(socket, std::get<THelperRequest>(parsed), actions);
+        }
+        if (!sent) return 0;
+    }
+}
+
+}  // namespace tarnwick

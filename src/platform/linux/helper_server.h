@@ -1,0 +1,46 @@
+// The serving loop of tarnwick-helper: reads requests from its end of the
+// socket pair (see helper_protocol.h), checks each, has `THelperActions` do
+// what a valid one asks and answers it, until the program that started it
+// goes away.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ip_tables.h"
+#include "platform/linux/helper_protocol.h"
+#include "platform/linux/unique_fd.h"
+
+namespace tarnwick {
+
+// The work behind the valid requests. Each is called only for a request that
+// passed ParseHelperRequest.
+class THelperActions {
+public:
+    virtual ~THelperActions() = default;
+
+    // Which kHelperCan* abilities the hello announces.
+    virtual uint32_t Abilities() = 0;
+    // Closes the connection of `row`; nullopt when closed, else the reason.
+    virtual std::optional<std::string> KillTcp(const TTcpRow& row) = 0;
+    // A packet socket, or none with the errno in `error`.
+    virtual TUniqueFd OpenPacketSocket(int& error) = 0;
+    // The owners of `inodes` that some process holds (of every socket when
+    // empty), with their process names.
+    virtual std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>& inodes) = 0;
+};
+
+// Sends the hello, then serves requests on `socket` one at a time. Returns
+// when the peer has closed its end (end of file; an empty message reads the
+// same on a SOCK_SEQPACKET socket) or can no longer be written to, or when a
+// wait was interrupted by a signal and `parentAlive` says the parent is gone.
+// Returns 0 then, or 1 when the socket itself failed.
+//
+// Requests carry no descriptors: receiving with no room for any, the kernel
+// drops (closes) any that a peer sends, and such a request is refused.
+int ServeHelperRequests(int socket, THelperActions& actions, const std::function<bool()>& parentAlive);
+
+}  // namespace tarnwick

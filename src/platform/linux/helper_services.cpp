@@ -1,0 +1,125 @@
+#include "platform/linux/helper_services.h"
+
+#include <cerrno>
+
+#include "platform/linux/packet_socket_capture.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const char* kKillNeed = "closing connections needs the CAP_NET_ADMIN capability or tarnwick-helper";
+constexpr const char* kCaptureNeed = "capturing packets needs the CAP_NET_RAW capability or tarnwick-helper";
+constexpr const char* kOwnersNeed =
+    "the owners of other users' sockets need the CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE capabilities or "
+    "tarnwick-helper";
+
+// Why `helper` cannot do what `ability` stands for, or nullopt.
+std::optional<std::string> ProblemOf(THelperClient& helper, uint32_t ability, const char* capabilities) {
+    if (std::optional<std::string> problem = helper.Start()) return problem;
+    if ((helper.Abilities() & ability) == 0)
+        return "tarnwick-helper (" + helper.Program() + ") does not hold " + capabilities;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> THelperConnectionKiller::UnavailableReason() {
+    if (auto problem = ProblemOf(Helper_, kHelperCanKill, "the CAP_NET_ADMIN capability")) return HelperMissingText(kKillNeed, *problem);
+    return std::nullopt;
+}
+
+std::optional<std::string> THelperConnectionKiller::KillTcp(const TTcpRow& row) {
+    if (auto reason = UnavailableReason()) return reason;
+    return Helper_.KillTcp(row);
+}
+
+TSocketOwners THelperSocketOwners::ScanOwners() {
+    std::optional<std::string> problem = ProblemOf(Helper_, kHelperCanReadOwners, "the CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE capabilities");
+    std::vector<THelperOwner> owners;
+    if (!problem) problem = Helper_.SocketOwners({}, owners);
+    std::lock_guard lock(Mutex_);
+    if (problem) {
+        Unavailable_ = HelperMissingText(kOwnersNeed, *problem);
+        Names_.clear();
+        return TSocketOwners::Scan();
+    }
+    Unavailable_.reset();
+    Names_.clear();
+    std::vector<std::pair<uint64_t, uint32_t>> entries;
+    entries.reserve(owners.size());
+    for (THelperOwner& owner : owners) {
+        entries.emplace_back(owner.Inode, owner.Pid);
+        if (!owner.Name.empty()) Names_.emplace(owner.Pid, std::move(owner.Name));
+    }
+    return TSocketOwners::FromEntries(std::move(entries));
+}
+
+std::optional<std::string> THelperSocketOwners::UnavailableReason() {
+    std::lock_guard lock(Mutex_);
+    return Unavailable_;
+}
+
+std::map<uint32_t, std::string> THelperSocketOwners::OwnerNames() {
+    std::lock_guard lock(Mutex_);
+    return Names_;
+}
+
+std::optional<std::vector<TProcessEntry>> THelperProcessList::TakeSnapshot() {
+    std::optional<std::vector<TProcessEntry>> processes = Processes_.TakeSnapshot();
+    if (!processes) return processes;
+    const std::map<uint32_t, std::string> names = Owners_.OwnerNames();
+    if (names.empty()) return processes;
+    for (TProcessEntry& process : *processes) {
+        if (const auto name = names.find(process.Pid); name != names.end()) process.ExeFile = name->second;
+    }
+    return processes;
+}
+
+std::optional<std::string> THelperPacketSource::UnavailableReason() {
+    if (auto problem = ProblemOf(Helper_, kHelperCanCapture, "the CAP_NET_RAW capability"))
+        return HelperMissingText(kCaptureNeed, *problem);
+    return std::nullopt;
+}
+
+std::vector<std::unique_ptr<TPacketCapture>> THelperPacketSource::OpenCaptures(
+    const std::function<void(const std::string&)>& onError) {
+    if (auto reason = UnavailableReason()) throw ESocketException(*reason);
+    std::string error;
+    const std::vector<TCaptureInterface> interfaces = ListCaptureInterfaces(error);
+    if (!error.empty()) throw ESocketException(error);
+
+    std::vector<std::unique_ptr<TPacketCapture>> captures;
+    if (interfaces.empty()) {
+        onError("no up interface with an IP address");
+        return captures;
+    }
+    std::vector<std::string> errors;
+    size_t permissionFailures = 0;
+    std::string firstPermissionText;
+    for (const TCaptureInterface& where : interfaces) {
+        TUniqueFd packetSocket;
+        int helperError = 0;
+        std::optional<std::string> failure = Helper_.OpenPacketSocket(packetSocket, helperError);
+        if (!failure) {
+            if (auto capture = OpenPacketSocketCapture(std::move(packetSocket), where, error)) {
+                captures.push_back(std::move(capture));
+                continue;
+            }
+            failure = error;
+        } else if ((helperError == EPERM || helperError == EACCES) && permissionFailures++ == 0) {
+            firstPermissionText = *failure;
+        }
+        errors.push_back("cannot capture on " + where.Name + " (" + where.Address + "): " + *failure);
+    }
+    if (permissionFailures == interfaces.size()) {
+        throw ESocketException("cannot capture packets: " + firstPermissionText + " (" +
+                               HelperMissingText(kCaptureNeed, "tarnwick-helper (" + Helper_.Program() +
+                                                                   ") may not open packet sockets") +
+                               ")");
+    }
+    for (const std::string& text : errors) onError(text);
+    return captures;
+}
+
+}  // namespace tarnwick

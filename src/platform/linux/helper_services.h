@@ -1,0 +1,85 @@
+// The platform services that need a privilege, done through tarnwick-helper
+// for a process that lacks it. Each says what is missing, and how to get
+// it, when the helper cannot be used.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/connection_killer.h"
+#include "platform/linux/helper_client.h"
+#include "platform/linux/socket_owners.h"
+#include "platform/packet_source.h"
+#include "platform/process_list.h"
+
+namespace tarnwick {
+
+class THelperConnectionKiller final : public TConnectionKiller {
+public:
+    explicit THelperConnectionKiller(THelperClient& helper) : Helper_(helper) {}
+
+    // Why connections cannot be closed through the helper (it cannot be
+    // started, or lacks CAP_NET_ADMIN), or nullopt when they can be tried.
+    std::optional<std::string> UnavailableReason();
+    std::optional<std::string> KillTcp(const TTcpRow& row) override;
+
+private:
+    THelperClient& Helper_;
+};
+
+// The owners of every socket, from the helper, which reads every process's
+// descriptors. When it cannot be used, this process's own view of /proc
+// (its own processes' sockets), and UnavailableReason says why.
+class THelperSocketOwners final : public TSocketOwnerSource {
+public:
+    explicit THelperSocketOwners(THelperClient& helper) : Helper_(helper) {}
+
+    TSocketOwners ScanOwners() override;
+    // Why the last scan did without the helper, or nullopt.
+    std::optional<std::string> UnavailableReason();
+    // The process names the helper reported with the last scan, by pid.
+    std::map<uint32_t, std::string> OwnerNames();
+
+private:
+    THelperClient& Helper_;
+    std::mutex Mutex_;
+    std::optional<std::string> Unavailable_;
+    std::map<uint32_t, std::string> Names_;
+};
+
+// A process list whose names of socket owners are the helper's: another
+// user's process shows its executable's name here too, which this process
+// may not read itself (only the shorter command name).
+class THelperProcessList final : public TProcessList {
+public:
+    THelperProcessList(TProcessList& processes, THelperSocketOwners& owners)
+        : Processes_(processes), Owners_(owners) {}
+    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override;
+
+private:
+    TProcessList& Processes_;
+    THelperSocketOwners& Owners_;
+};
+
+// Captures whose packet sockets the helper opens (see
+// packet_socket_capture.h); the interfaces are chosen here.
+class THelperPacketSource final : public TPacketSource {
+public:
+    explicit THelperPacketSource(THelperClient& helper) : Helper_(helper) {}
+
+    // Why nothing can be captured through the helper, or nullopt.
+    std::optional<std::string> UnavailableReason();
+    // As TPcapPacketSource::OpenCaptures; throws ESocketException with
+    // UnavailableReason, or when every interface failed for want of the
+    // privilege.
+    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
+        const std::function<void(const std::string&)>& onError) override;
+
+private:
+    THelperClient& Helper_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,66 @@
+// The services that need a privilege — closing connections, capturing, the
+// owners of other users' sockets — each done by this process when it holds
+// the capability (run as root, say), else through tarnwick-helper.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/linux/helper_client.h"
+#include "platform/linux/helper_services.h"
+#include "platform/linux/linux_connection_killer.h"
+#include "platform/linux/linux_process_list.h"
+#include "platform/linux/pcap_packet_source.h"
+#include "platform/linux/socket_owners.h"
+
+namespace tarnwick {
+
+// Which of the privileged services this process can do itself.
+struct TOwnPrivileges {
+    bool CloseConnections = false;  // CAP_NET_ADMIN effective
+    bool Capture = false;           // CAP_NET_RAW effective
+    bool ReadAllOwners = false;     // CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE effective
+
+    // This process's, from its effective capabilities.
+    static TOwnPrivileges OfThisProcess();
+    bool All() const { return CloseConnections && Capture && ReadAllOwners; }
+};
+
+class TPrivilegedServices {
+public:
+    explicit TPrivilegedServices(TOwnPrivileges own = TOwnPrivileges::OfThisProcess(),
+                                 std::string helperProgram = FindHelperProgram());
+
+    // Starts the helper now when some service goes through it, so that it is
+    // the calling thread's child (see THelperClient::Start): the window calls
+    // this from its own thread at start. Others start it on first use.
+    void StartHelperIfUsed();
+
+    TConnectionKiller& Killer();
+    TPacketSource& Packets();
+    // For TLinuxIpTables.
+    TSocketOwnerSource& Owners();
+    // The processes, named as the owner source knows them.
+    TProcessList& Processes();
+
+    // Why closing connections or capturing cannot be done, or nullopt when
+    // it can be tried; starts the helper when it is used.
+    std::optional<std::string> KillUnavailableReason();
+    std::optional<std::string> CaptureUnavailableReason();
+    // Why the last owner scan saw only this user's processes, or nullopt.
+    std::optional<std::string> OwnersUnavailableReason();
+
+private:
+    TOwnPrivileges Own_;
+    THelperClient Helper_;
+    TLinuxConnectionKiller DirectKiller_;
+    THelperConnectionKiller HelperKiller_{Helper_};
+    TPcapPacketSource DirectPackets_;
+    THelperPacketSource HelperPackets_{Helper_};
+    TProcSocketOwnerSource DirectOwners_;
+    THelperSocketOwners HelperOwners_{Helper_};
+    TLinuxProcessList DirectProcesses_;
+    THelperProcessList HelperProcesses_{DirectProcesses_, HelperOwners_};
+};
+
+}  // namespace tarnwick

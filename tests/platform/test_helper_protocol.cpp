@@ -1,0 +1,290 @@
+// tarnwick-helper's side of its protocol: every malformed or disallowed
+// request refused by the parser, and the serving loop over a real socket
+// pair with fake actions (what a request makes the helper do is tested
+// end to end by tests/cli/test_cli_helper.sh).
+#include "platform/linux/helper_protocol.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+#include <variant>
+
+#include "platform/linux/helper_server.h"
+
+namespace tarnwick {
+namespace {
+
+TTcpRow Ipv4Row() {
+    TTcpRow row;
+    row.State = kEstablishedState;
+    row.LocalAddr = AddrField(127, 0, 0, 1);
+    row.LocalPort = PortField(40001);
+    row.RemoteAddr = AddrField(10, 1, 2, 3);
+    row.RemotePort = PortField(443);
+    return row;
+}
+
+TTcpRow Ipv6Row() {
+    TTcpRow row;
+    row.State = kEstablishedState;
+    row.V6 = true;
+    row.LocalAddr6[15] = 1;
+    row.RemoteAddr6[0] = 0xFE;
+    row.RemoteAddr6[1] = 0x80;
+    row.RemoteAddr6[15] = 2;
+    row.LocalPort = PortField(5000);
+    row.RemotePort = PortField(6000);
+    row.Interface = 7;
+    return row;
+}
+
+std::string RefusalOf(const std::vector<uint8_t>& message) {
+    const auto parsed = ParseHelperRequest(message);
+    const auto* refusal = std::get_if<THelperRefusal>(&parsed);
+    return refusal ? refusal->Reason : std::string();
+}
+
+TEST(HelperRequestParser, RefusesMalformedHeadersAndUnknownVerbs) {
+    EXPECT_NE(RefusalOf({}), "");
+    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0}), "");  // shorter than a header
+    EXPECT_NE(RefusalOf({2, 0x11, 0, 0}).find("protocol version 2"), std::string::npos);
+    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 1}), "");  // flags in a request
+    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x7F, 0, 0}).find("unknown request"), std::string::npos);
+    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x01, 0, 0}).find("unknown request"), std::string::npos);  // hello
+    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 0, 0}), "");  // a capture request with a body
+    EXPECT_EQ(RefusalOf(EncodeCaptureRequest()), "");
+    // The verb of a refused request is echoed, so the reply matches it.
+    const auto parsed = ParseHelperRequest(std::vector<uint8_t>{kHelperProtocolVersion, 0x7F, 0, 0});
+    EXPECT_EQ(std::get<THelperRefusal>(parsed).Verb, 0x7F);
+}
+
+TEST(HelperRequestParser, ACloseRequestReadsBackAsItsRowAndNothingElseIsClosed) {
+    for (const TTcpRow& row : {Ipv4Row(), Ipv6Row()}) {
+        const auto parsed = ParseHelperRequest(EncodeKillRequest(row));
+        ASSERT_TRUE(std::holds_alternative<THelperRequest>(parsed)) << std::get<THelperRefusal>(parsed).Reason;
+        const TTcpRow back = std::get<THelperKillRequest>(std::get<THelperRequest>(parsed)).Row;
+        EXPECT_EQ(back.V6, row.V6);
+        EXPECT_EQ(back.LocalAddr, row.LocalAddr);
+        EXPECT_EQ(back.RemoteAddr, row.RemoteAddr);
+        EXPECT_EQ(back.LocalAddr6, row.LocalAddr6);
+        EXPECT_EQ(back.RemoteAddr6, row.RemoteAddr6);
+        EXPECT_EQ(back.LocalPort, row.LocalPort);
+        EXPECT_EQ(back.RemotePort, row.RemotePort);
+        EXPECT_EQ(back.Interface, row.Interface);
+    }
+
+    std::vector<uint8_t> longer = EncodeKillRequest(Ipv4Row());
+    longer.push_back(0);
+    EXPECT_NE(RefusalOf(longer).find("not 45"), std::string::npos);
+    std::vector<uint8_t> shorter = EncodeKillRequest(Ipv4Row());
+    shorter.pop_back();
+    EXPECT_NE(RefusalOf(shorter), "");
+
+    TTcpRow listener = Ipv4Row();  // as the tables show a listener
+    listener.State = 2;
+    EXPECT_EQ(RefusalOf(EncodeKillRequest(listener)), "only established connections are closed");
+    listener.State = kEstablishedState;  // and claimed established
+    listener.RemoteAddr = 0;
+    listener.RemotePort = 0;
+    EXPECT_EQ(RefusalOf(EncodeKillRequest(listener)), "a listening or unconnected socket is not a connection");
+    TTcpRow wildcard = Ipv6Row();
+    wildcard.LocalAddr6 = {};
+    EXPECT_EQ(RefusalOf(EncodeKillRequest(wildcard)), "a listening or unconnected socket is not a connection");
+    TTcpRow closing = Ipv6Row();
+    closing.State = 8;  // Close_Wait
+    EXPECT_NE(RefusalOf(EncodeKillRequest(closing)), "");
+
+    // Field by field: family, reserved, bytes past an IPv4 address, an IPv4 interface.
+    const std::vector<uint8_t> good = EncodeKillRequest(Ipv4Row());
+    for (const auto& [offset, value] :
+         std::initializer_list<std::pair<int, int>>{{4, 5}, {6, 1}, {4 + 4 + 8, 1}, {4 + 20 + 15, 1}, {4 + 40, 1}}) {
+        std::vector<uint8_t> bad = good;
+        bad[static_cast<size_t>(offset)] = static_cast<uint8_t>(value);
+        EXPECT_NE(RefusalOf(bad), "") << "byte " << offset;
+    }
+}
+
+TEST(HelperRequestParser, AnOwnersRequestHasExactlyTheInodesItCounts) {
+    const auto parsed = ParseHelperRequest(EncodeOwnersRequest({5, 9}));
+    ASSERT_TRUE(std::holds_alternative<THelperRequest>(parsed));
+    EXPECT_EQ(std::get<THelperOwnersRequest>(std::get<THelperRequest>(parsed)).Inodes, (std::vector<uint64_t>{5, 9}));
+    EXPECT_EQ(RefusalOf(EncodeOwnersRequest({})), "");  // all of them
+
+    std::vector<uint8_t> missing = EncodeOwnersRequest({5, 9});
+    missing.resize(missing.size() - 8);
+    EXPECT_NE(RefusalOf(missing), "");
+    std::vector<uint8_t> countless = EncodeOwnersRequest({});
+    countless.resize(kHelperHeaderSize + 2);
+    EXPECT_NE(RefusalOf(countless), "");
+    EXPECT_NE(RefusalOf(EncodeOwnersRequest({5, 0})).find("inode 0"), std::string::npos);
+    EXPECT_NE(RefusalOf(EncodeOwnersRequest(std::vector<uint64_t>(kMaxOwnerInodes + 1, 1))).find("more than"),
+              std::string::npos);
+}
+
+// Records what the serving loop asks of it.
+class TFakeActions final : public THelperActions {
+public:
+    uint32_t Abilities() override { return kHelperCanKill | kHelperCanReadOwners; }
+    std::optional<std::string> KillTcp(const TTcpRow& row) override {
+        Killed.push_back(row);
+        return KillFailure;
+    }
+    TUniqueFd OpenPacketSocket(int& error) override {
+        error = 0;
+        return TUniqueFd(dup(STDIN_FILENO));
+    }
+    std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>&) override { return Owners; }
+
+    std::vector<TTcpRow> Killed;
+    std::optional<std::string> KillFailure;
+    std::vector<THelperOwner> Owners;
+};
+
+// The helper's loop on one end of a socket pair, on a thread of its own; the
+// test is the program on the other end.
+class THelperSession : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int ends[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+        Program.Reset(ends[0]);
+        Helper.Reset(ends[1]);
+    }
+    void StartServing() {
+        Server = std::thread([this] { Result = ServeHelperRequests(Helper.Get(), Actions, [] { return true; }); });
+        ASSERT_EQ(ParseHelloBody(Receive(THelperVerb::Hello).Body), Abilities());
+    }
+    void TearDown() override {
+        Program.Reset();
+        if (Server.joinable()) Server.join();
+    }
+    uint32_t Abilities() { return Actions.Abilities(); }
+
+    void Send(const std::vector<uint8_t>& message, int passedFd = -1) {
+        iovec part{const_cast<uint8_t*>(message.data()), message.size()};
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        if (passedFd >= 0) {
+            header.msg_control = control;
+            header.msg_controllen = sizeof control;
+            cmsghdr* rights = CMSG_FIRSTHDR(&header);
+            rights->cmsg_level = SOL_SOCKET;
+            rights->cmsg_type = SCM_RIGHTS;
+            rights->cmsg_len = CMSG_LEN(sizeof(int));
+            std::memcpy(CMSG_DATA(rights), &passedFd, sizeof passedFd);
+        }
+        ASSERT_EQ(sendmsg(Program.Get(), &header, 0), static_cast<ssize_t>(message.size()));
+    }
+
+    // Receives one reply to `verb`; a passed descriptor lands in Passed.
+    THelperReply Receive(THelperVerb verb) {
+        Buffer.assign(kMaxHelperReplySize, 0);
+        iovec part{Buffer.data(), Buffer.size()};
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        const ssize_t received = recvmsg(Program.Get(), &header, MSG_CMSG_CLOEXEC);
+        EXPECT_GT(received, 0);
+        Buffer.resize(static_cast<size_t>(std::max<ssize_t>(received, 0)));
+        if (cmsghdr* rights = CMSG_FIRSTHDR(&header)) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(rights), sizeof fd);
+            Passed.Reset(fd);
+        }
+        std::string problem;
+        const auto reply = ParseHelperReply(Buffer, verb, problem);
+        EXPECT_TRUE(reply.has_value()) << problem;
+        return reply.value_or(THelperReply{});
+    }
+
+    TFakeActions Actions;
+    TUniqueFd Program;
+    TUniqueFd Helper;
+    TUniqueFd Passed;
+    std::vector<uint8_t> Buffer;
+    std::thread Server;
+    int Result = -1;
+};
+
+TEST_F(THelperSession, ServesValidRequestsAndRefusesTheRestWithoutEnding) {
+    StartServing();
+    Send({kHelperProtocolVersion, 0x7F, 0, 0});
+    THelperReply reply = Receive(static_cast<THelperVerb>(0x7F));
+    EXPECT_EQ(reply.Status, THelperStatus::Refused);
+    EXPECT_NE(reply.Reason.find("unknown request"), std::string::npos);
+
+    TTcpRow listener = Ipv4Row();
+    listener.State = 2;
+    Send(EncodeKillRequest(listener));
+    EXPECT_EQ(Receive(THelperVerb::KillTcp).Status, THelperStatus::Refused);
+    EXPECT_TRUE(Actions.Killed.empty());
+
+    // Longer than any request: refused whole, not read in parts.
+    Send(std::vector<uint8_t>(kMaxHelperRequestSize + 1, kHelperProtocolVersion));
+    EXPECT_NE(Receive(static_cast<THelperVerb>(kHelperProtocolVersion)).Reason.find("longer than"),
+              std::string::npos);
+    // A descriptor sent along is dropped, and the request refused.
+    Send(EncodeCaptureRequest(), STDIN_FILENO);
+    EXPECT_EQ(Receive(THelperVerb::OpenCapture).Reason, "a request carries no descriptors");
+
+    Actions.KillFailure = "No such file or directory (the connection no longer exists)";
+    Send(EncodeKillRequest(Ipv6Row()));
+    reply = Receive(THelperVerb::KillTcp);
+    EXPECT_EQ(reply.Status, THelperStatus::Failed);
+    EXPECT_EQ(reply.Reason, *Actions.KillFailure);
+    ASSERT_EQ(Actions.Killed.size(), 1u);
+    EXPECT_EQ(Actions.Killed[0].Interface, 7u);
+
+    Send(EncodeCaptureRequest());
+    reply = Receive(THelperVerb::OpenCapture);
+    EXPECT_EQ(reply.Status, THelperStatus::Ok);
+    EXPECT_TRUE(Passed.IsValid());
+}
+
+TEST_F(THelperSession, ManyOwnersComeInSeveralRepliesAndReadBackWhole) {
+    for (uint32_t i = 1; i <= 3000; ++i) Actions.Owners.push_back({1000 + i, i, std::string(i % 40, 'n')});
+    Actions.Owners.push_back({1, 2, std::string(kMaxHelperNameSize + 5, 'x')});  // cut to the limit
+    StartServing();
+    Send(EncodeOwnersRequest({}));
+    std::vector<THelperOwner> owners;
+    int replies = 0;
+    for (bool more = true; more; ++replies) {
+        const THelperReply reply = Receive(THelperVerb::SocketOwners);
+        ASSERT_EQ(reply.Status, THelperStatus::Ok);
+        EXPECT_LE(Buffer.size(), kMaxOwnersReplySize);
+        ASSERT_TRUE(ParseOwnersBody(reply.Body, owners));
+        more = reply.MoreFollows;
+    }
+    EXPECT_GT(replies, 1);
+    ASSERT_EQ(owners.size(), Actions.Owners.size());
+    EXPECT_EQ(owners[2999].Inode, 4000u);
+    EXPECT_EQ(owners[2999].Name, std::string(3000 % 40, 'n'));
+    EXPECT_EQ(owners.back().Name.size(), kMaxHelperNameSize);
+}
+
+TEST_F(THelperSession, EndsWhenTheProgramGoesAwayMidRequest) {
+    for (uint32_t i = 1; i <= 5000; ++i) Actions.Owners.push_back({i, i, "owner"});
+    StartServing();
+    // Asked for owners, the program leaves before reading a single reply: the
+    // helper's writes fail (no SIGPIPE), and it ends normally.
+    Send(EncodeOwnersRequest({}));
+    Program.Reset();
+    Server.join();
+    EXPECT_EQ(Result, 0);
+}
+
+TEST_F(THelperSession, EndsAtOnceWhenTheProgramIsGoneBeforeTheHello) {
+    Program.Reset();
+    EXPECT_EQ(ServeHelperRequests(Helper.Get(), Actions, [] { return true; }), 0);
+}
+
+}  // namespace
+}  // namespace tarnwick
