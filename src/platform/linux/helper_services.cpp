@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "platform/linux/packet_socket_capture.h"
+#include "platform/linux/pcap_packet_source.h"
 
 namespace tarnwick {
 
@@ -97,13 +98,20 @@ std::vector<std::unique_ptr<TPacketCapture>> THelperPacketSource::OpenCaptures(
     std::vector<std::string> errors;
     size_t permissionFailures = 0;
     std::string firstPermissionText;
+    // As with libpcap's captures: a VLAN whose parent is captured is seen there.
+    const TVlanParents vlanParents = ReadVlanParents();
+    std::set<unsigned> captured;
+    size_t tried = 0;
     for (const TCaptureInterface& where : interfaces) {
+        if (IsSeenOnParent(where.Index, captured, vlanParents)) continue;
+        ++tried;
         TUniqueFd packetSocket;
         int helperError = 0;
         std::optional<std::string> failure = Helper_.OpenPacketSocket(packetSocket, helperError);
         if (!failure) {
             if (auto capture = OpenPacketSocketCapture(std::move(packetSocket), where, error)) {
                 captures.push_back(std::move(capture));
+                captured.insert(where.Index);
                 continue;
             }
             failure = error;
@@ -112,7 +120,7 @@ std::vector<std::unique_ptr<TPacketCapture>> THelperPacketSource::OpenCaptures(
         }
         errors.push_back("cannot capture on " + where.Name + " (" + where.Address + "): " + *failure);
     }
-    if (permissionFailures == interfaces.size()) {
+    if (permissionFailures == tried) {
         throw ESocketException("cannot capture packets: " + firstPermissionText + " (" +
                                HelperMissingText(kCaptureNeed, "tarnwick-helper (" + Helper_.Program() +
                                                                    ") may not open packet sockets") +

@@ -230,40 +230,6 @@ int OnLinkMessage(const nlmsghdr* message, void* data) {
     return MNL_CB_OK;
 }
 
-// The VLAN interfaces of this network namespace and what each is stacked on,
-// from an rtnetlink link dump. The kernel's own answer is asked rather than
-// /sys/class/net, which shows the namespace sysfs was mounted in, not
-// necessarily ours. Empty when the dump fails: then every interface is
-// captured, and a VLAN's packets may be listed twice but none is lost.
-TVlanParents ReadVlanParents() {
-    TMnlSocketPtr socket(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
-    if (!socket || mnl_socket_bind(socket.get(), 0, MNL_SOCKET_AUTOPID) < 0) return {};
-    std::vector<char> buffer(kLinkDumpBufferSize);
-    nlmsghdr* request = mnl_nlmsg_put_header(buffer.data());
-    request->nlmsg_type = RTM_GETLINK;
-    request->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request->nlmsg_seq = 1;
-    auto* info = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ifinfomsg)));
-    info->ifi_family = AF_UNSPEC;
-    // The counters are not wanted; without them every message is smaller.
-    mnl_attr_put_u32(request, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
-    while (mnl_socket_sendto(socket.get(), request, request->nlmsg_len) < 0) {
-        if (errno != EINTR) return {};
-    }
-    const uint32_t sequence = request->nlmsg_seq;
-    const uint32_t portId = mnl_socket_get_portid(socket.get());
-    TVlanParents parents;
-    for (;;) {
-        const ssize_t received = mnl_socket_recvfrom(socket.get(), buffer.data(), buffer.size());
-        if (received < 0 && errno == EINTR) continue;
-        if (received <= 0) return {};
-        const int status =
-            mnl_cb_run(buffer.data(), static_cast<size_t>(received), sequence, portId, OnLinkMessage, &parents);
-        if (status == MNL_CB_STOP) return parents;  // NLMSG_DONE
-        if (status < 0) return {};
-    }
-}
-
 bool IsPermissionText(std::string_view text) {
     return text.find("ermission") != std::string_view::npos ||
            text.find("Operation not permitted") != std::string_view::npos;
@@ -348,6 +314,35 @@ std::optional<std::pair<size_t, size_t>> IpPayloadOf(int linkType, const uint8_t
     const std::optional<TLinkType> link = LinkTypeOf(linkType);
     if (!link) return std::nullopt;
     return StripLinkHeader(*link, frame, length);
+}
+
+TVlanParents ReadVlanParents() {
+    TMnlSocketPtr socket(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
+    if (!socket || mnl_socket_bind(socket.get(), 0, MNL_SOCKET_AUTOPID) < 0) return {};
+    std::vector<char> buffer(kLinkDumpBufferSize);
+    nlmsghdr* request = mnl_nlmsg_put_header(buffer.data());
+    request->nlmsg_type = RTM_GETLINK;
+    request->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request->nlmsg_seq = 1;
+    auto* info = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ifinfomsg)));
+    info->ifi_family = AF_UNSPEC;
+    // The counters are not wanted; without them every message is smaller.
+    mnl_attr_put_u32(request, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
+    while (mnl_socket_sendto(socket.get(), request, request->nlmsg_len) < 0) {
+        if (errno != EINTR) return {};
+    }
+    const uint32_t sequence = request->nlmsg_seq;
+    const uint32_t portId = mnl_socket_get_portid(socket.get());
+    TVlanParents parents;
+    for (;;) {
+        const ssize_t received = mnl_socket_recvfrom(socket.get(), buffer.data(), buffer.size());
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0) return {};
+        const int status =
+            mnl_cb_run(buffer.data(), static_cast<size_t>(received), sequence, portId, OnLinkMessage, &parents);
+        if (status == MNL_CB_STOP) return parents;  // NLMSG_DONE
+        if (status < 0) return {};
+    }
 }
 
 bool IsSeenOnParent(unsigned index, const std::set<unsigned>& captured, const TVlanParents& vlanParents) {

@@ -56,6 +56,13 @@ using TVlanParents = std::map<unsigned, unsigned>;
 // captured itself, and each of its packets is listed once, from the parent.
 bool IsSeenOnParent(unsigned index, const std::set<unsigned>& captured, const TVlanParents& vlanParents);
 
+// The VLAN interfaces of this network namespace and what each is stacked on,
+// from an rtnetlink link dump. The kernel's own answer is asked rather than
+// /sys/class/net, which shows the namespace sysfs was mounted in, not
+// necessarily ours. Empty when the dump fails: then every interface is
+// captured, and a VLAN's packets may be listed twice but none is lost.
+TVlanParents ReadVlanParents();
+
 class TPcapPacketSource final : public TPacketSource {
 public:
     // Interfaces are taken in interface-index order (loopback is usually 1),
