@@ -4,6 +4,8 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev
                    qt6-base-dev fonts-dejavu-core xvfb xauth trayer
                    libcanberra-dev libpcap-dev
+                   # installation test and cpack: validators, man, dpkg-shlibdeps
+                   desktop-file-utils appstream man-db file dpkg-dev
                    clang libclang-rt-14-dev)  # clang with its libFuzzer runtime: the INI fuzzer
 
 ensure_packages() {

@@ -94,8 +94,8 @@ void TRuleItems::SaveToFile(const std::string& path) const {
     ini.Save(path);
 }
 
-std::string RulesFilePath(const std::string& executableDir) {
-    return FindFileIgnoringCase(executableDir, kRulesFileName);
+std::string RulesFilePath(const std::string& settingsDir) {
+    return FindFileIgnoringCase(settingsDir, kRulesFileName);
 }
 
 }  // namespace tarnwick
