@@ -12,4 +12,6 @@ std::optional<std::string> ChooseWindowPlatform(const TEnvLookup& env, const std
     return std::nullopt;
 }
 
+bool PlatformPlacesWindows(const std::string& platformName) { return !platformName.starts_with("wayland"); }
+
 }  // namespace tarnwick

@@ -21,4 +21,10 @@ namespace tarnwick {
 // after the program name) chooses one with -platform or --platform.
 std::optional<std::string> ChooseWindowPlatform(const TEnvLookup& env, const std::vector<std::string>& args);
 
+// Whether windows of the Qt platform `platformName` go where the program puts
+// them. Not on Wayland ("wayland", "wayland-egl", ...): there the compositor
+// places them, and it refuses a tooltip-type window that has no parent window
+// to hang from, so an alert must be an ordinary top-level window.
+bool PlatformPlacesWindows(const std::string& platformName);
+
 }  // namespace tarnwick

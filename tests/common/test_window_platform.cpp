@@ -39,5 +39,12 @@ TEST(WindowPlatform, TheUsersChoiceStands) {
     EXPECT_EQ(ChooseWindowPlatform(EnvOf(kWaylandWithXwayland), {"--platform", "wayland"}), std::nullopt);
 }
 
+TEST(WindowPlatform, OnlyWaylandPlacesTheWindowsItself) {
+    EXPECT_TRUE(PlatformPlacesWindows("xcb"));
+    EXPECT_TRUE(PlatformPlacesWindows("offscreen"));
+    EXPECT_FALSE(PlatformPlacesWindows("wayland"));
+    EXPECT_FALSE(PlatformPlacesWindows("wayland-egl"));
+}
+
 }  // namespace
 }  // namespace tarnwick
