@@ -27,6 +27,8 @@ inline int RunWindowProgram(int argc, char** argv, const std::function<void(TMai
     QApplication application(argc, argv);  // also takes the user's locale for dates and times
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setWindowIcon(ApplicationIcon());
+    // Names the installed desktop entry, whose icon a Wayland desktop shows for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarnwick"));
     // The window hides into the tray and alerts come and go: only the
     // confirmed close of the main window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
