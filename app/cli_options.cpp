@@ -28,7 +28,7 @@ const char* CliUsage() {
            "          loads the rules of FILE; --enable-rules checks every new established\n"
            "          connection against them and runs their actions. --enable-rules alone\n"
            "          takes the window's rules.dat: beside the executable when that folder\n"
-           "          is writable, else in $XDG_CONFIG_HOME/tarnwick (~/.config/tarnwick)\n"
+           "          is writable, else in $XDG_CONFIG_HOME/tarnwick (~/.config/tarnwick).\n"
            "          Both list IPv4 and IPv6 sockets (protocol TCPv6 and UDPv6; IPv6\n"
            "          sockets with IPv4-mapped ends are IPv4 connections, TCP and UDP);\n"
            "          --no-ipv6 leaves out the TCPv6 and UDPv6 rows and their events\n"
