@@ -8,9 +8,11 @@
 #include <functional>
 #include <iostream>
 
+#include "common/file_locations.h"
 #include "common/inet_address.h"
 #include "common/text_util.h"
 #include "log/event_log.h"
+#include "log/log_auto_save.h"
 #include "log/log_outputs.h"
 #include "monitor/grid_rows.h"
 #include "monitor/refresh.h"
@@ -61,7 +63,12 @@ int RunWatchCommand(const TCliOptions& options) {
     TCliMonitor monitor;
     monitor.IncludeIpv6(options.ShowIpv6);
     TRuleItems rules;
-    if (!options.RulesFile.empty() && !LoadRules(options.RulesFile, rules)) return 1;
+    // --enable-rules without --rules takes the rules file the window keeps.
+    const std::string rulesFile =
+        options.RulesFile.empty() && options.EnableRules
+            ? RulesFilePath(ResolveSettingsLocation(ExecutableDirectory()).SettingsDir)
+            : options.RulesFile;
+    if (!rulesFile.empty() && !LoadRules(rulesFile, rules)) return 1;
     TLinuxProgramLauncher launcher;
     TLinuxSoundPlayer sound;
     TConnectionKiller& killer = monitor.Privileged.Killer();

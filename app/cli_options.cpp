@@ -12,7 +12,7 @@ namespace tarnwick {
 
 const char* CliUsage() {
     return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames]\n"
-           "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE [--enable-rules]]\n"
+           "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE] [--enable-rules]\n"
            "                          [--json | --journal]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
@@ -27,7 +27,9 @@ const char* CliUsage() {
            "  watch   a refresh every SECONDS (default 3), N times or until interrupted;\n"
            "          prints every log entry as: kind digit, tab, log line. With --rules,\n"
            "          loads the rules of FILE; --enable-rules checks every new established\n"
-           "          connection against them and runs their actions\n"
+           "          connection against them and runs their actions. --enable-rules alone\n"
+           "          takes the window's rules.dat: beside the executable when that folder\n"
+           "          is writable, else in $XDG_CONFIG_HOME/tarnwick (~/.config/tarnwick).\n"
            "          Both list IPv4 and IPv6 sockets (protocol TCPv6 and UDPv6; IPv6\n"
            "          sockets with IPv4-mapped ends are IPv4 connections, TCP and UDP);\n"
            "          --no-ipv6 leaves out the TCPv6 and UDPv6 rows and their events\n"
@@ -245,7 +247,6 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             return fail("unknown option '" + arg + "' for " + command);
         }
     }
-    if (options.EnableRules && options.RulesFile.empty()) return fail("--enable-rules needs --rules FILE");
     return options;
 }
 

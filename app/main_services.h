@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "common/file_locations.h"
 #include "platform/linux/linux_services.h"
 #include "platform/linux/package_info.h"
 #include "platform/linux/process_exe.h"
@@ -11,10 +12,11 @@
 namespace tarnwick {
 
 inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& boxes, std::string executableDir,
-                                    std::string executablePath) {
+                                    std::string executablePath, TSettingsLocation files) {
     return TMainServices{platform.IpTables, platform.Processes, platform.Names,     boxes,
                          platform.Killer,   platform.Launcher,  platform.Sound,     platform.Autostart,
                          platform.Packets,  std::move(executableDir),          std::move(executablePath),
+                         std::move(files),
                          &SockDiagUnavailableReason,
                          &GetProcessExePath,
                          &ReadProcessInfoFields,

@@ -5,8 +5,13 @@
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "common/file_locations.h"
+#include "common/window_platform.h"
 #include "main_services.h"
 #include "ui/banner.h"
 #include "ui/main_form.h"
@@ -15,17 +20,25 @@
 namespace tarnwick {
 
 inline int RunWindowProgram(int argc, char** argv, const std::function<void(TMain_F&)>& beforeShow = {}) {
+    // Qt reads QT_QPA_PLATFORM when the application object is made.
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const auto platform = ChooseWindowPlatform(ProcessEnvironment, args))
+        ::setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
     QApplication application(argc, argv);  // also takes the user's locale for dates and times
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setWindowIcon(ApplicationIcon());
+    // Names the installed desktop entry, whose icon a Wayland desktop shows for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarnwick"));
     // The window hides into the tray and alerts come and go: only the
     // confirmed close of the main window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
     TLinuxServices services;
     TQtMessageBoxes boxes;
-    TMain_F mainForm(MainServicesOf(services, boxes, QCoreApplication::applicationDirPath().toStdString(),
-                                    QCoreApplication::applicationFilePath().toStdString()));
+    const std::string executableDir = QCoreApplication::applicationDirPath().toStdString();
+    TMain_F mainForm(MainServicesOf(services, boxes, executableDir,
+                                    QCoreApplication::applicationFilePath().toStdString(),
+                                    ResolveSettingsLocation(executableDir)));
     if (!mainForm.TablesBound()) return 1;
     if (beforeShow) beforeShow(mainForm);
     mainForm.show();

@@ -6,6 +6,8 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    libcanberra-dev libpcap-dev
                    libsystemd-dev  # sd_journal_sendv: watch --journal writes structured journal entries
                    libcap2-bin  # setcap: the helper test gives a copy of tarnwick-helper its capabilities
+                   # installation test and cpack: validators, man, dpkg-shlibdeps
+                   desktop-file-utils appstream man-db file dpkg-dev
                    clang libclang-rt-14-dev)  # clang with its libFuzzer runtime: the INI fuzzer
 
 ensure_packages() {

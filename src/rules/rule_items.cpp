@@ -99,8 +99,8 @@ void KeepUneditedRuleTexts(TRuleItem& edited, const TRuleItem& shown, const TRul
     }
 }
 
-std::string RulesFilePath(const std::string& executableDir) {
-    return FindFileIgnoringCase(executableDir, kRulesFileName);
+std::string RulesFilePath(const std::string& settingsDir) {
+    return FindFileIgnoringCase(settingsDir, kRulesFileName);
 }
 
 }  // namespace tarnwick

@@ -104,9 +104,9 @@ private:
 // in its other fields must not lose them.
 void KeepUneditedRuleTexts(TRuleItem& edited, const TRuleItem& shown, const TRuleItem& before);
 
-// The rules file in `executableDir`: an existing file whose name is
+// The rules file in the settings folder `settingsDir`: an existing file whose name is
 // "rules.dat" in any case ("Rules.dat", "RULES.DAT", ...), else "rules.dat".
 // Of several, "rules.dat" itself is taken, else the first name in byte order.
-std::string RulesFilePath(const std::string& executableDir);
+std::string RulesFilePath(const std::string& settingsDir);
 
 }  // namespace tarnwick

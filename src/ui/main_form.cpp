@@ -166,7 +166,7 @@ void TMain_F::FormCreate() {
     // The dialogs are made once and reused.
     ProcessInfo_F = new TProcessInfo_F(this);
     RulesEdit_F = new TRulesEdit_F(this);
-    Option_F = new TOption_F(this, *Rules, Services_.ExecutableDir, Services_.ExecutablePath, Services_.Autostart,
+    Option_F = new TOption_F(this, *Rules, Services_.Files.SettingsDir, Services_.ExecutablePath, Services_.Autostart,
                              Services_.Boxes, *RulesEdit_F);
     RunOptionsDialog = [](TOption_F& dialog) { return dialog.exec() == QDialog::Accepted; };
     AskReportFile = [](QWidget* parent, const std::string& lastName) -> std::optional<std::string> {
@@ -178,9 +178,9 @@ void TMain_F::FormCreate() {
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
         return dialog.selectedFiles().front().toStdString();
     };
-    // The long log saves itself beside the executable; a failure keeps every entry and says why.
+    // The long log saves itself into Logs/ of the logs folder; a failure keeps every entry and says why.
     TLogAutoSaveContext autoSave;
-    autoSave.BaseDirectory = Services_.ExecutableDir;
+    autoSave.BaseDirectory = Services_.Files.LogsBaseDir;
     Log_.AutoSaver = MakeLogAutoSaver(autoSave, [this](const std::string& message) {
         // A log line may come from inside a refresh's hand-over: the box opens after it.
         PostToWindow([this, message] {
@@ -401,7 +401,7 @@ void TMain_F::Timer2Timer() {
 }
 
 void TMain_F::LoadOptions() {
-    const TOptions options = LoadOptionsFile(OptionsFilePath(Services_.ExecutableDir));
+    const TOptions options = LoadOptionsFile(OptionsFilePath(Services_.Files.SettingsDir));
     const TRefreshTimerSetting timer = RefreshTimerOf(options);
     if (timer.Periodic) Timer1->setInterval(timer.IntervalMs);
     if (timer.Periodic && !Stopped_ && TablesBound_) {
@@ -425,7 +425,7 @@ void TMain_F::LoadRules() {
     // A rules file that is there but cannot be read leaves the list as it was,
     // and the user learns why rather than losing the program.
     try {
-        Rules->LoadFromFile(RulesFilePath(Services_.ExecutableDir));
+        Rules->LoadFromFile(RulesFilePath(Services_.Files.SettingsDir));
     } catch (const std::exception& error) {
         Services_.Boxes.Show(this, QString::fromStdString(FileErrorText(error)), kApplicationTitle,
                              QMessageBox::Warning);
@@ -442,7 +442,7 @@ void TMain_F::ActionOptionsExecute() {
 }
 
 void TMain_F::Label1Click() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(Services_.ExecutableDir + "/help.htm")));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpPagePath(Services_.ExecutableDir))));
 }
 
 void TMain_F::Label2Click() {

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "common/file_locations.h"
 #include "log/event_log.h"
 #include "monitor/connection_items.h"
 #include "monitor/connection_snapshot.h"
@@ -61,10 +62,12 @@ struct TMainServices {
     TSoundPlayer& Sound;
     TAutostart& Autostart;
     TPacketSource& PacketSource;
-    // The folder of the program's executable, where the rules and options files live.
+    // The folder of the program's executable, where the help page is looked for first.
     std::string ExecutableDir;
     // The executable itself, which the start-up entry starts.
     std::string ExecutablePath;
+    // Where Option.ini and rules.dat live and automatic log saves go, decided at start.
+    TSettingsLocation Files;
     // Why the connection tables cannot be read on this system, or nullopt.
     std::function<std::optional<std::string>()> ProbeTables;
     // The executable of a process ("?" when it cannot be read), and its version fields.

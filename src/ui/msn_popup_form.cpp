@@ -1,10 +1,12 @@
 #include "ui/msn_popup_form.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "common/window_platform.h"
 #include "ui/banner.h"
 #include "ui/form_style.h"
 #include "ui/msn_popup.h"
@@ -55,10 +57,19 @@ QPixmap PopupPicture() {
     return picture;
 }
 
-TMsnPopup_F::TMsnPopup_F(TUMSNPopup* owner)
-    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus),
-      Owner_(owner) {
+namespace {
+
+// A tooltip-type window where the alert can be placed exactly; on Wayland a
+// tool window, which the compositor shows wherever it likes but does show.
+Qt::WindowFlags PopupWindowFlags() {
+    const Qt::WindowType kind =
+        PlatformPlacesWindows(QGuiApplication::platformName().toStdString()) ? Qt::ToolTip : Qt::Tool;
+    return kind | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+}
+
+}  // namespace
+
+TMsnPopup_F::TMsnPopup_F(TUMSNPopup* owner) : QWidget(nullptr, PopupWindowFlags()), Owner_(owner) {
     setObjectName(QStringLiteral("MsnPopup_F"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_DeleteOnClose);

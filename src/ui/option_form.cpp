@@ -52,12 +52,12 @@ QPushButton* Button(const QString& text, const char* name, QWidget* parent) {
 
 }  // namespace
 
-TOption_F::TOption_F(QWidget* parent, TRuleItems& rules, std::string executableDir, std::string executablePath,
+TOption_F::TOption_F(QWidget* parent, TRuleItems& rules, std::string settingsDir, std::string executablePath,
                      TAutostart& autostart, TMessageBoxes& boxes, TRulesEdit_F& rulesEdit,
                      TRuleCommands::TAskName askName, TRuleCommands::TRunEditor runEditor)
     : QDialog(parent),
       Rules_(rules),
-      ExecutableDir_(std::move(executableDir)),
+      SettingsDir_(std::move(settingsDir)),
       ExecutablePath_(std::move(executablePath)),
       Autostart_(autostart),
       Boxes_(boxes) {
@@ -209,7 +209,7 @@ void TOption_F::showEvent(QShowEvent* event) {
 }
 
 void TOption_F::FormShow() {
-    const TOptions options = LoadOptionsFile(OptionsFilePath(ExecutableDir_));
+    const TOptions options = LoadOptionsFile(OptionsFilePath(SettingsDir_));
     chkAutoRefresh->setChecked(options.AutoRefresh);
     edtRefreshTime->setValue(options.RefreshTime);
     chkTray->setChecked(options.Tray);
@@ -236,7 +236,7 @@ void TOption_F::TabSet1Change(int index) {
 
 std::string TOption_F::SaveAll() {
     try {
-        SaveOptionsFile(OptionsFilePath(ExecutableDir_), ControlOptions());
+        SaveOptionsFile(OptionsFilePath(SettingsDir_), ControlOptions());
 
         // Set or cleared every time, so the entry follows the box even when
         // someone else changed it since.
@@ -251,7 +251,7 @@ std::string TOption_F::SaveAll() {
         const int rows = std::min(lsvRules->topLevelItemCount(), Rules_.Count());
         for (int i = 0; i < rows; ++i) Rules_.Items(i).EnabledRules = RuleRowChecked(lsvRules, i);
 
-        Rules_.SaveToFile(RulesFilePath(ExecutableDir_));
+        Rules_.SaveToFile(RulesFilePath(SettingsDir_));
     } catch (const std::exception& error) {
         return error.what();
     }

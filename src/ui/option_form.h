@@ -36,10 +36,10 @@ public:
     static constexpr int kClientWidth = 424;
     static constexpr int kClientHeight = 283;
 
-    // `executableDir` holds Option.ini and rules.dat; `executablePath` is what
+    // `settingsDir` holds Option.ini and rules.dat; `executablePath` is what
     // the start-up entry starts, and its file name names the entry. The rule
     // commands use `rulesEdit`, `boxes` and the two runners.
-    TOption_F(QWidget* parent, TRuleItems& rules, std::string executableDir, std::string executablePath,
+    TOption_F(QWidget* parent, TRuleItems& rules, std::string settingsDir, std::string executablePath,
               TAutostart& autostart, TMessageBoxes& boxes, TRulesEdit_F& rulesEdit,
               TRuleCommands::TAskName askName = AskRuleName, TRuleCommands::TRunEditor runEditor = RunRulesEditor);
     ~TOption_F() override;
@@ -91,7 +91,7 @@ private:
     std::string SaveAll();
 
     TRuleItems& Rules_;
-    std::string ExecutableDir_;
+    std::string SettingsDir_;
     std::string ExecutablePath_;
     TAutostart& Autostart_;
     TMessageBoxes& Boxes_;

@@ -37,7 +37,8 @@ TEST(MainWindowEndToEnd, ShowsAndLogsALoopbackConnectionThenClosesOnYes) {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");
     TLinuxServices services("/nonexistent-tarnwick-folder/autostart");
     testing::TScriptedBoxes boxes(true);
-    TMain_F form(MainServicesOf(services, boxes, "/nonexistent-tarnwick-folder", "/nonexistent-tarnwick-folder/tarnwick"));
+    const std::string folder = "/nonexistent-tarnwick-folder";
+    TMain_F form(MainServicesOf(services, boxes, folder, folder + "/tarnwick", {folder, folder}));
     ASSERT_TRUE(form.TablesBound());
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

@@ -28,7 +28,7 @@ TEST(TrayEndToEnd, StartsInTheTrayWithTrayOnAndComesBackOnRestore) {
     TLinuxServices services(folder + "/autostart");
     testing::TScriptedBoxes boxes(true);
     {
-        TMain_F form(MainServicesOf(services, boxes, folder, folder + "/tarnwick"));
+        TMain_F form(MainServicesOf(services, boxes, folder, folder + "/tarnwick", {folder, folder}));
         form.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
         ASSERT_TRUE(QTest::qWaitFor([&] { return form.TrayDone && !form.isVisible(); }, 5000));

@@ -116,7 +116,7 @@ protected:
     }
     TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
         return TMainServices{Tables,        Processes, Names, Boxes, Killer, Launcher, Sound, Autostart, Packets,
-                             ExecutableDir, ExecutableDir + "/tarnwick", probe,
+                             ExecutableDir, ExecutableDir + "/tarnwick", {ExecutableDir, ExecutableDir}, probe,
                              [this](uint32_t pid) {
                                  AskedPids.push_back(pid);
                                  return ExePaths.contains(pid) ? ExePaths[pid] : std::string("?");
