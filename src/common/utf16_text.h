@@ -15,6 +15,9 @@ namespace tarnwick {
 
 enum class TByteOrder { LittleEndian, BigEndian };
 
+// Appends the UTF-8 bytes of the code point `code` (up to U+10FFFF).
+void AppendUtf8(std::string& out, uint32_t code);
+
 // The UTF-16 code units in `bytes` (no byte order mark) as UTF-8.
 std::string Utf16ToUtf8(std::string_view bytes, TByteOrder order);
 

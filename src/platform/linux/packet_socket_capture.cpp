@@ -187,24 +187,6 @@ private:
     TCaptureStats Stats_;
 };
 
-// As TPcapPacketSource names an interface: any IPv4 address; an IPv6 one
-// only beyond link-local scope.
-std::optional<std::string> CandidateAddressText(const sockaddr* address) {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address->sa_family == AF_INET) {
-        const auto* inet = reinterpret_cast<const sockaddr_in*>(address);
-        if (inet_ntop(AF_INET, &inet->sin_addr, text, sizeof text) == nullptr) return std::nullopt;
-        return text;
-    }
-    if (address->sa_family == AF_INET6) {
-        const auto* inet6 = reinterpret_cast<const sockaddr_in6*>(address);
-        if (IN6_IS_ADDR_LINKLOCAL(&inet6->sin6_addr)) return std::nullopt;
-        if (inet_ntop(AF_INET6, &inet6->sin6_addr, text, sizeof text) == nullptr) return std::nullopt;
-        return text;
-    }
-    return std::nullopt;
-}
-
 struct TIfAddrsFreer {
     void operator()(ifaddrs* list) const { freeifaddrs(list); }
 };

@@ -126,25 +126,6 @@ struct TCandidate {
     unsigned Index = 0;
 };
 
-// The text of an interface's address worth capturing on: any IPv4 address,
-// an IPv6 one only beyond link-local scope (interfaces with nothing else, as
-// the host ends of container links, carry traffic also seen on a bridge).
-std::optional<std::string> CandidateAddressText(const sockaddr* address) {
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address->sa_family == AF_INET) {
-        const auto* inet = reinterpret_cast<const sockaddr_in*>(address);
-        if (inet_ntop(AF_INET, &inet->sin_addr, text, sizeof text) == nullptr) return std::nullopt;
-        return text;
-    }
-    if (address->sa_family == AF_INET6) {
-        const auto* inet6 = reinterpret_cast<const sockaddr_in6*>(address);
-        if (IN6_IS_ADDR_LINKLOCAL(&inet6->sin6_addr)) return std::nullopt;
-        if (inet_ntop(AF_INET6, &inet6->sin6_addr, text, sizeof text) == nullptr) return std::nullopt;
-        return text;
-    }
-    return std::nullopt;
-}
-
 // Up and running interfaces with an address (see CandidateAddressText), by
 // interface index (the order the kernel created them in, loopback first). An
 // interface is named by its first IPv4 address, or when it has none by its
@@ -343,6 +324,22 @@ TVlanParents ReadVlanParents() {
         if (status == MNL_CB_STOP) return parents;  // NLMSG_DONE
         if (status < 0) return {};
     }
+}
+
+std::optional<std::string> CandidateAddressText(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address->sa_family == AF_INET) {
+        const auto* inet = reinterpret_cast<const sockaddr_in*>(address);
+        if (inet_ntop(AF_INET, &inet->sin_addr, text, sizeof text) == nullptr) return std::nullopt;
+        return text;
+    }
+    if (address->sa_family == AF_INET6) {
+        const auto* inet6 = reinterpret_cast<const sockaddr_in6*>(address);
+        if (IN6_IS_ADDR_LINKLOCAL(&inet6->sin6_addr)) return std::nullopt;
+        if (inet_ntop(AF_INET6, &inet6->sin6_addr, text, sizeof text) == nullptr) return std::nullopt;
+        return text;
+    }
+    return std::nullopt;
 }
 
 bool IsSeenOnParent(unsigned index, const std::set<unsigned>& captured, const TVlanParents& vlanParents) {

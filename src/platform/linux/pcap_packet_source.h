@@ -21,6 +21,8 @@
 // so each loopback packet is read exactly once (the tests check this).
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -62,6 +64,11 @@ bool IsSeenOnParent(unsigned index, const std::set<unsigned>& captured, const TV
 // necessarily ours. Empty when the dump fails: then every interface is
 // captured, and a VLAN's packets may be listed twice but none is lost.
 TVlanParents ReadVlanParents();
+
+// The text of an interface's address worth capturing on: any IPv4 address,
+// an IPv6 one only beyond link-local scope (interfaces with nothing else, as
+// the host ends of container links, carry traffic also seen on a bridge).
+std::optional<std::string> CandidateAddressText(const sockaddr* address);
 
 class TPcapPacketSource final : public TPacketSource {
 public:
