@@ -164,21 +164,7 @@ protected:
     uint32_t Abilities() { return Actions.Abilities(); }
 
     void Send(const std::vector<uint8_t>& message, int passedFd = -1) {
-        iovec part{const_cast<uint8_t*>(message.data()), message.size()};
-        msghdr header{};
-        header.msg_iov = &part;
-        header.msg_iovlen = 1;
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        if (passedFd >= 0) {
-            header.msg_control = control;
-            header.msg_controllen = sizeof control;
-            cmsghdr* rights = CMSG_FIRSTHDR(&header);
-            rights->cmsg_level = SOL_SOCKET;
-            rights->cmsg_type = SCM_RIGHTS;
-            rights->cmsg_len = CMSG_LEN(sizeof(int));
-            std::memcpy(CMSG_DATA(rights), &passedFd, sizeof passedFd);
-        }
-        ASSERT_EQ(sendmsg(Program.Get(), &header, 0), static_cast<ssize_t>(message.size()));
+        ASSERT_TRUE(SendHelperMessage(Program.Get(), message, passedFd));
     }
 
     // Receives one reply to `verb`; a passed descriptor lands in Passed.

@@ -9,12 +9,9 @@
 
 namespace tarnwick {
 
-namespace {
-
-// Sends one message; false when the peer is gone or the socket failed.
-// MSG_NOSIGNAL: a closed peer must end the loop, not kill the helper with
+// MSG_NOSIGNAL: a closed peer must end the loop, not kill the sender with
 // SIGPIPE.
-bool SendMessage(int socket, const std::vector<uint8_t>& message, int passedFd = -1) {
+bool SendHelperMessage(int socket, const std::vector<uint8_t>& message, int passedFd) {
     iovec part{const_cast<uint8_t*>(message.data()), message.size()};
     msghdr header{};
     header.msg_iov = &part;
@@ -36,11 +33,13 @@ bool SendMessage(int socket, const std::vector<uint8_t>& message, int passedFd =
     return sent == static_cast<ssize_t>(message.size());
 }
 
+namespace {
+
 bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
     if (const auto* kill = std::get_if<THelperKillRequest>(&request)) {
         const auto verb = static_cast<uint8_t>(THelperVerb::KillTcp);
         const std::optional<std::string> reason = actions.KillTcp(kill->Row);
-        return SendMessage(socket, reason ? EncodeStatusReply(verb, THelperStatus::Failed, 0, *reason)
+        return SendHelperMessage(socket, reason ? EncodeStatusReply(verb, THelperStatus::Failed, 0, *reason)
                                           : EncodeStatusReply(verb, THelperStatus::Ok));
     }
     if (std::holds_alternative<THelperCaptureRequest>(request)) {
@@ -48,13 +47,13 @@ bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
         int error = 0;
         const TUniqueFd packetSocket = actions.OpenPacketSocket(error);
         if (!packetSocket.IsValid())
-            return SendMessage(socket, EncodeStatusReply(verb, THelperStatus::Failed, error, std::strerror(error)));
+            return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Failed, error, std::strerror(error)));
         // The peer holds its own copy once this returns; ours closes here.
-        return SendMessage(socket, EncodeStatusReply(verb, THelperStatus::Ok), packetSocket.Get());
+        return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Ok), packetSocket.Get());
     }
     const auto& owners = std::get<THelperOwnersRequest>(request);
     for (const std::vector<uint8_t>& message : EncodeOwnersReply(actions.SocketOwners(owners.Inodes))) {
-        if (!SendMessage(socket, message)) return false;
+        if (!SendHelperMessage(socket, message)) return false;
     }
     return true;
 }
@@ -62,7 +61,7 @@ bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
 }  // namespace
 
 int ServeHelperRequests(int socket, THelperActions& actions, const std::function<bool()>& parentAlive) {
-    if (!SendMessage(socket, EncodeHello(actions.Abilities()))) return 0;
+    if (!SendHelperMessage(socket, EncodeHello(actions.Abilities()))) return 0;
     std::vector<uint8_t> buffer(kMaxHelperRequestSize);
     for (;;) {
         pollfd watched{socket, POLLIN, 0};
@@ -92,7 +91,7 @@ int ServeHelperRequests(int socket, THelperActions& actions, const std::function
         }
         bool sent;
         if (const auto* refusal = std::get_if<THelperRefusal>(&parsed)) {
-            sent = SendMessage(socket, EncodeStatusReply(refusal->Verb, THelperStatus::Refused, 0, refusal->Reason));
+            sent = SendHelperMessage(socket, EncodeStatusReply(refusal->Verb, THelperStatus::Refused, 0, refusal->Reason));
         } else {
             sent = Serve(socket, std::get<THelperRequest>(parsed), actions);
         }

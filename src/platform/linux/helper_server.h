@@ -43,4 +43,9 @@ public:
 // drops (closes) any that a peer sends, and such a request is refused.
 int ServeHelperRequests(int socket, THelperActions& actions, const std::function<bool()>& parentAlive);
 
+// Sends one message of the protocol on `socket`, with `passedFd` as its one
+// SCM_RIGHTS descriptor when not negative; false when the peer is gone or the
+// socket failed.
+bool SendHelperMessage(int socket, const std::vector<uint8_t>& message, int passedFd = -1);
+
 }  // namespace tarnwick
