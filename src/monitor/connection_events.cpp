@@ -23,4 +23,11 @@ std::string DisconnectedText(bool withProcess, const std::string& process, const
     return withProcess && process != "?" ? process + " " + tail : tail;
 }
 
+std::string ShortLivedNotShownText(uint64_t count, bool uncounted) {
+    if (count == 0) return "Some short-lived connections were not shown.";
+    const std::string number = (uncounted ? "More than " : "") + std::to_string(count);
+    return number + (count == 1 && !uncounted ? " short-lived connection was not shown."
+                                              : " short-lived connections were not shown.");
+}
+
 }  // namespace tarnwick

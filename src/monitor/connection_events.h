@@ -2,6 +2,7 @@
 // carry owning processes; the texts then begin with the process name.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tarnwick {
@@ -18,5 +19,10 @@ std::string StatusChangedText(bool withProcess, const std::string& process, cons
 // A connection gone from the table. An unknown process ("?") is left out.
 std::string DisconnectedText(bool withProcess, const std::string& process, const std::string& remoteAddr,
                              const std::string& remotePort);
+
+// Connections that ended between refreshes but are not in the log: `count`
+// of them, and more still when `uncounted` (the system lost some without
+// saying how many).
+std::string ShortLivedNotShownText(uint64_t count, bool uncounted);
 
 }  // namespace tarnwick

@@ -3,6 +3,7 @@
 // tables are current by then, never whatever now sits at the row's index.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -33,6 +34,11 @@ struct TConnectionKey {
     bool Matches(const TConnectionKey& wanted) const;
 };
 
+// For hashed sets of keys.
+struct TConnectionKeyHash {
+    size_t operator()(const TConnectionKey& key) const;
+};
+
 TConnectionKey KeyOfTcpRow(const TTcpRow& row);
 TConnectionKey KeyOfUdpRow(const TUdpRow& row);
 
@@ -44,5 +50,9 @@ struct TFoundConnection {
     TUdpRow UdpRow;      // when not Tcp
     uint32_t OwningPid() const { return Tcp ? TcpRow.OwningPid : UdpRow.OwningPid; }
 };
+
+// The row index a rule check is given for a connection that ended before any
+// refresh listed it: no row of the tables shows it, so nothing may act on one.
+inline constexpr int kEndedConnectionRow = -1;
 
 }  // namespace tarnwick

@@ -68,6 +68,21 @@ TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess) {
     return c;
 }
 
+// The process of the listener that accepted `row`, when one of `listeners`
+// is on its local port and address (or on any address); 0 otherwise.
+uint32_t ListenerPid(const std::vector<TTcpRow>& listeners, const TTcpRow& row) {
+    for (const TTcpRow& listener : listeners) {
+        if (listener.LocalPort != row.LocalPort) continue;
+        // An IPv6 listener on any address takes IPv4 connections too (as IPv4-mapped ones).
+        const bool anyAddress = listener.V6 ? listener.LocalAddr6 == TIp6Address{} : listener.LocalAddr == 0;
+        if (anyAddress && (listener.V6 || !row.V6)) return listener.OwningPid;
+        if (listener.V6 == row.V6 &&
+            (row.V6 ? listener.LocalAddr6 == row.LocalAddr6 : listener.LocalAddr == row.LocalAddr))
+            return listener.OwningPid;
+    }
+    return 0;
+}
+
 }  // namespace
 
 TRefresh::TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, TPlatformServices platform,
@@ -87,6 +102,7 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
 
     Endpoints_.BeginRefresh();
     ResolveRemoteHosts();
+    if (Snapshot_.TcpResult() == kTableOk) ReportShortLived(outlets);
     if (Snapshot_.TcpResult() == kTableOk) ProcessTcpRows(outlets, shownTcp);
     if (Snapshot_.UdpResult() == kTableOk) ProcessUdpRows(outlets, shownTcp, shownUdp);
     ReportDisconnected(outlets);
@@ -174,7 +190,60 @@ void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {
         if (item.Seen) continue;
         outlets.AddLog(DisconnectedText(withProcess, item.Process(), item.RemoteAddr(), item.RemotePort()),
                        lkDisconnect, GoneConnection(item, withProcess));
+        if (Platform_.EndedConnections && item.Key()) RecentlyGone_.Add(*item.Key(), TRecentlyGone::TClock::now());
     }
+}
+
+// Connections that ended without ever being listed: each is logged as it
+// would have been, connected and then gone, in the order they ended, before
+// the rows of this refresh. One that is listed now (a Time_Wait remnant of
+// it), was listed before or was reported gone lately is the tables' to report.
+void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
+    if (!Platform_.EndedConnections) return;
+    const TEndedTake take = Platform_.EndedConnections->TakeEnded();
+    if (!take.Connections.empty()) {
+        std::unordered_set<TConnectionKey, TConnectionKeyHash> listed;
+        for (size_t k = 0; k < Connections_.Count(); ++k)
+            if (const auto& key = Connections_.Items(k).Key()) listed.insert(*key);
+        std::vector<TTcpRow> listeners;
+        const uint32_t rows = Snapshot_.TcpRowCount();
+        for (uint32_t i = 0; i < rows; ++i) {
+            const TTcpRow row = Snapshot_.TcpRow(i);
+            listed.insert(KeyOfTcpRow(row));
+            if (TcpStateName(row.State) == kStatusListening) listeners.push_back(row);
+        }
+
+        const bool withProcess = Snapshot_.ExTablesAvailable();
+        const auto now = TRecentlyGone::TClock::now();
+        for (const TEndedConnection& ended : take.Connections) {
+            TTcpRow row = ended.Row;
+            // Listed once here, so that a second notice of the same end is not logged twice.
+            if (RecentlyGone_.Contains(KeyOfTcpRow(row), now) || !listed.insert(KeyOfTcpRow(row)).second) continue;
+            row.OwningPid = ListenerPid(listeners, row);
+            TConnectionRow texts;
+            texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
+            texts.Status = kStatusEstablished;
+            if (withProcess && row.OwningPid != 0) {
+                const TProcessSnapshot* processes = Snapshot_.Processes();
+                texts.Process = processes ? std::string(processes->GetProcessName(row.OwningPid)) : "?";
+            }
+            const std::string shownAddr =
+                (row.V6 ? Endpoints_.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false)
+                        : Endpoints_.GetEndpointParts(row.RemoteAddr, row.RemotePort, false))
+                    .Name;
+            const std::string remotePortText = std::to_string(PortFromField(row.RemotePort));
+            TLogConnection connection = RowConnection(row, texts, RemoteAddrNumericText(row), withProcess);
+            outlets.AddLog(ConnectedText(withProcess, texts.Process, shownAddr, remotePortText), lkConnect,
+                           connection);
+            outlets.CheckRules(kEndedConnectionRow, connection);
+            connection.State = TcpStateName(row.State);
+            // As for any connection gone, the address is the number, not the host's name.
+            outlets.AddLog(DisconnectedText(withProcess, texts.Process, connection.RemoteAddress, remotePortText),
+                           lkDisconnect, connection);
+        }
+    }
+    if (take.Dropped != 0 || take.Lost)
+        outlets.AddLog(ShortLivedNotShownText(take.Dropped, take.Lost), lkInfo, std::nullopt);
 }
 
 }  // namespace tarnwick

@@ -13,7 +13,9 @@
 #include "monitor/connection_items.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
+#include "monitor/recently_gone.h"
 #include "monitor/view_settings.h"
+#include "platform/ended_connections.h"
 #include "platform/ip_tables.h"
 #include "platform/name_lookup.h"
 #include "platform/process_list.h"
@@ -36,7 +38,8 @@ public:
     virtual void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) = 0;
 
     // A new established connection: TCP row `row` of the snapshot, which the
-    // rule check may read while it runs. Rules match its remote address and
+    // rule check may read while it runs, or kEndedConnectionRow for one that
+    // ended before any refresh listed it. Rules match its remote address and
     // ports; their log lines are about it.
     virtual void CheckRules(int row, const TLogConnection& connection) = 0;
 };
@@ -45,6 +48,9 @@ struct TPlatformServices {
     TIpTables& IpTables;
     TProcessList& Processes;
     TNameLookup& Names;
+    // Connections the system saw end; without it (or while it is inactive)
+    // only what the tables show is reported.
+    TEndedConnections* EndedConnections = nullptr;
 };
 
 class TRefresh {
@@ -66,12 +72,14 @@ private:
     void ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp);
     void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp);
     void ReportDisconnected(TRefreshOutlets& outlets);
+    void ReportShortLived(TRefreshOutlets& outlets);
 
     ConnectionSnapshot& Snapshot_;
     TConnectionitems& Connections_;
     TPlatformServices Platform_;
     const TViewSettings& View_;
     TEndpointTexts Endpoints_;
+    TRecentlyGone RecentlyGone_;
 };
 
 }  // namespace tarnwick

@@ -52,8 +52,14 @@ void RunActions(const TRuleItem& rule, const TRuleConnection& connection, TRuleA
         actions.AddLog(prefix + ",Play the wave files:" + rule.WavAction, lkRule, about);
     }
     if (rule.EnKillAction) {
-        if (actions.IsEstablished(connection.RowIndex)) actions.KillConnection(connection.RowIndex);
-        actions.AddLog(prefix + kRuleKillLine, lkRule, about);
+        // A connection that ended before any refresh listed it has no row:
+        // there is nothing left to close, and no row may stand in for it.
+        if (connection.RowIndex == kEndedConnectionRow) {
+            actions.AddLog(prefix + kRuleKillLine + " It had already closed.", lkRule, about);
+        } else {
+            if (actions.IsEstablished(connection.RowIndex)) actions.KillConnection(connection.RowIndex);
+            actions.AddLog(prefix + kRuleKillLine, lkRule, about);
+        }
     }
     if (rule.EnPopupAction) {
         actions.ShowPopup(rule.RulesName, rule.PopupMsg);

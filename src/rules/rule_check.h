@@ -7,6 +7,7 @@
 
 #include "log/log_connection.h"
 #include "log/log_kind.h"
+#include "monitor/connection_key.h"
 
 namespace tarnwick {
 
@@ -14,7 +15,9 @@ class TRuleItems;
 
 // A new established connection, as the change detection reports it.
 struct TRuleConnection {
-    int RowIndex = 0;           // its row in the TCP table of the running refresh
+    // Its row in the TCP table of the running refresh, or kEndedConnectionRow
+    // when it ended before any refresh listed it.
+    int RowIndex = 0;
     // Numeric, never a host name: dotted for IPv4 (IPv4-mapped ends too),
     // RFC 5952 form for IPv6.
     std::string RemoteAddress;

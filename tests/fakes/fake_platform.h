@@ -5,10 +5,12 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/autostart.h"
 #include "platform/connection_killer.h"
+#include "platform/ended_connections.h"
 #include "platform/ip_tables.h"
 #include "platform/name_lookup.h"
 #include "platform/process_list.h"
@@ -79,6 +81,14 @@ public:
         return it->second;
     }
     std::string ComputerName() override { return Computer; }
+};
+
+// Ended connections handed out as the test sets them, one take at a time.
+class TFakeEndedConnections final : public TEndedConnections {
+public:
+    TEndedTake Next;  // what the next take returns; empty again after it
+    bool Active() const override { return true; }
+    TEndedTake TakeEnded() override { return std::exchange(Next, TEndedTake{}); }
 };
 
 // Kills, launches and sounds, recorded instead of done.

@@ -62,7 +62,9 @@ protected:
     ConnectionSnapshot Snapshot;
     TConnectionitems Connections;
     TRecordingOutlets Outlets;
-    TRefresh Runner{Snapshot, Connections, TPlatformServices{Tables, Processes, Names}, View};
+    // Active and empty unless a test fills it: the tables' events must not depend on it.
+    TFakeEndedConnections Ended;
+    TRefresh Runner{Snapshot, Connections, TPlatformServices{Tables, Processes, Names, &Ended}, View};
 };
 
 class PlainRefreshFixture : public RefreshFixture {

@@ -143,6 +143,17 @@ TEST_F(RuleCheck, KillIsLoggedEvenWhenTheRowIsNoLongerEstablished) {
     EXPECT_EQ(Check("1.2.3.4", 22, 9), std::vector<std::string>{"log 1 Enabled Rules:k,Kill the Connection!"});
 }
 
+TEST_F(RuleCheck, KillOfAConnectionThatEndedUnlistedTouchesNoRowAndSaysSo) {
+    TRuleItem& rule = AddRule("k");
+    rule.EnRemotePortFilter = true;
+    rule.RemotePortFilter = 9;
+    rule.EnKillAction = true;
+    Actions.Calls.clear();
+    CheckRules(Rules, TRuleConnection{kEndedConnectionRow, "1.2.3.4", 22, 9}, Actions);
+    EXPECT_EQ(Actions.Calls,
+              std::vector<std::string>{"log 1 Enabled Rules:k,Kill the Connection! It had already closed."});
+}
+
 TEST_F(RuleCheck, RuleLinesAreAboutTheConnectionChecked) {
     TRuleItem& rule = AddRule("k");
     rule.EnRemotePortFilter = rule.EnKillAction = rule.EnPopupAction = true;

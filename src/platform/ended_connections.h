@@ -1,0 +1,45 @@
+// TCP connections the system reports as ended, whether or not any refresh
+// ever saw them: a connection that opens and closes between two refreshes is
+// in neither table, yet it is often the one a watcher wants to see (a beacon,
+// a quick probe, a failed login).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "platform/ip_tables.h"
+
+namespace tarnwick {
+
+// One connection that ended. Row carries its identity in the tables' encoding
+// (family, local and remote address and port, the interface of an IPv6 one);
+// its State is the one it ended in and its OwningPid is 0, since the socket
+// is gone and with it any way to name its process.
+struct TEndedConnection {
+    TTcpRow Row;
+    uint32_t Uid = 0;  // the user that owned the socket
+    std::chrono::system_clock::time_point EndedAt{};
+};
+
+struct TEndedTake {
+    std::vector<TEndedConnection> Connections;  // in the order they ended
+    // Connections that ended but were not kept: counted past the source's
+    // bound, or lost by the system without a count (then Lost is set).
+    uint64_t Dropped = 0;
+    bool Lost = false;
+};
+
+class TEndedConnections {
+public:
+    virtual ~TEndedConnections() = default;
+
+    // False when the system does not report ended connections to this
+    // process (no privilege for it, an old kernel): takes are always empty.
+    virtual bool Active() const = 0;
+
+    // Everything that ended since the last take, and what was dropped since.
+    virtual TEndedTake TakeEnded() = 0;
+};
+
+}  // namespace tarnwick
