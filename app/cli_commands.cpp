@@ -60,7 +60,7 @@ int RunTableCommand(const TCliOptions& options) {
 int RunWatchCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
     if (!TablesBindable(std::cerr)) return 1;
-    TCliMonitor monitor;
+    TCliMonitor monitor(true);
     monitor.IncludeIpv6(options.ShowIpv6);
     TRuleItems rules;
     // --enable-rules without --rules takes the rules file the window keeps.

@@ -5,12 +5,14 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 
 #include "log/event_log.h"
 #include "monitor/grid_rows.h"
 #include "monitor/refresh.h"
+#include "platform/linux/linux_ended_connections.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
 #include "platform/linux/privileged_services.h"
@@ -56,16 +58,24 @@ struct TCliMonitor {
     TPrivilegedServices Privileged;
     TLinuxIpTables IpTables{Privileged.Owners()};
     TLinuxNameLookup Names;
+    // Connections that end between two refreshes; only a watch wants them.
+    std::unique_ptr<TLinuxEndedConnections> Ended;
     TViewSettings View;
     ConnectionSnapshot Snapshot{IpTables.ExTablesAvailable()};
     TConnectionitems Connections;
     TGridRows Grid;
     TEventLog Log;
     TCliOutlets Outlets{Grid, Log};
-    TRefresh Refresh{Snapshot, Connections, TPlatformServices{IpTables, Privileged.Processes(), Names}, View};
+    TRefresh Refresh{Snapshot, Connections, TPlatformServices{IpTables, Privileged.Processes(), Names, Ended.get()},
+                     View};
 
     // The tool prints or reports the entries itself; it never saves its log on its own.
-    TCliMonitor() { Log.AutoSaveLog = false; }
+    // `watchEnded` also listens for connections that end between refreshes;
+    // where the system does not tell, the refreshes report what the tables show.
+    explicit TCliMonitor(bool watchEnded = false)
+        : Ended(watchEnded ? std::make_unique<TLinuxEndedConnections>() : nullptr) {
+        Log.AutoSaveLog = false;
+    }
 
     // Runs one refresh and tells whether the tables could be read. Without
     // the TCP table the run has failed (false, the reason on `err`); a
@@ -95,6 +105,7 @@ struct TCliMonitor {
     void IncludeIpv6(bool include) {
         View.ShowIpv6 = include;
         Snapshot.SetIncludeIpv6(include);
+        if (Ended) Ended->SetIncludeIpv6(include);
     }
 
 private:

@@ -20,7 +20,8 @@ inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& box
                          &SockDiagUnavailableReason,
                          &GetProcessExePath,
                          &ReadProcessInfoFields,
-                         platform.Wakeup};
+                         platform.Wakeup,
+                         &platform.EndedConnections};
 }
 
 }  // namespace tarnwick

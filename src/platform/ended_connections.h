@@ -15,10 +15,11 @@ namespace tarnwick {
 // One connection that ended. Row carries its identity in the tables' encoding
 // (family, local and remote address and port, the interface of an IPv6 one);
 // its State is the one it ended in and its OwningPid is 0, since the socket
-// is gone and with it any way to name its process.
+// is gone and with it any way to name its process. Nor is its user known:
+// Linux leaves the user of a destroyed socket out of its notice (the uid
+// field reads 0 whoever owned it), so none is passed on as if it were.
 struct TEndedConnection {
     TTcpRow Row;
-    uint32_t Uid = 0;  // the user that owned the socket
     std::chrono::system_clock::time_point EndedAt{};
 };
 

@@ -141,7 +141,8 @@ void TMain_F::FormCreate() {
 
     WindowOutlets_ = std::make_unique<TWindowOutlets>(*this);
     Refresh_ = std::make_unique<TRefresh>(Snapshot_, *Connections,
-                                          TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names},
+                                          TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names,
+                                                            Services_.EndedConnections},
                                           View_);
     // Workers hand their tasks over through a queue of our own rather than the
     // toolkit's cross-thread events, so the hand-over is ordered by a standard

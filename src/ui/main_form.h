@@ -75,6 +75,8 @@ struct TMainServices {
     std::function<TProcessInfoFields(const std::string& path)> ProcessInfoOf;
     // Wakes the window thread for the tasks a refresh worker hands to it.
     TWakeup& Wakeup;
+    // Connections that end between two refreshes, logged by the refreshes; optional.
+    TEndedConnections* EndedConnections = nullptr;
 };
 
 class TMain_F final : public QMainWindow {

@@ -17,7 +17,7 @@ const uint32_t kPeer = AddrField(10, 0, 0, 9);
 using Events = std::vector<std::string>;
 
 TEndedConnection EndedAt(uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort) {
-    return TEndedConnection{TcpRow(kClosed, localAddr, localPort, remoteAddr, remotePort), 1000, {}};
+    return TEndedConnection{TcpRow(kClosed, localAddr, localPort, remoteAddr, remotePort), {}};
 }
 
 class ShortLivedConnections : public RefreshFixture {

@@ -122,7 +122,8 @@ protected:
                                  return ExePaths.contains(pid) ? ExePaths[pid] : std::string("?");
                              },
                              [](const std::string&) { return TProcessInfoFields{}; },
-                             Wakeup};
+                             Wakeup,
+                             &Ended};
     }
     // Runs the event loop until `count` refreshes have completed in all.
     bool WaitForRefreshes(int count) {
@@ -140,6 +141,7 @@ protected:
     TRecordingAutostart Autostart;
     TFakePacketSource Packets;
     TEventFdWakeup Wakeup;
+    TFakeEndedConnections Ended;  // set between refreshes only
     std::map<uint32_t, std::string> ExePaths;  // what the process list says of each pid
     std::vector<uint32_t> AskedPids;           // whose executable the window asked for
     std::string ExecutableDir = "/nonexistent-tarnwick-folder";

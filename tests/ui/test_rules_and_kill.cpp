@@ -120,6 +120,30 @@ TEST_F(RulesAndKill, ARefusedRuleKillIsLoggedWithTheSystemsReason) {
     EXPECT_TRUE(Boxes.Shown.empty());  // rule actions never show messages
 }
 
+TEST_F(RulesAndKill, AConnectionThatEndedUnlistedIsLoggedAndItsKillActionTouchesNothing) {
+    WriteRules("EnKillAction=1\nEnPopupAction=1\n");
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    form.Timer1->stop();  // the ended connection is handed to the refresh below
+    form.actionRules->setChecked(true);
+    NewSshConnection();  // a live connection the kill must leave alone
+    Ended.Next.Connections = {{TcpRow(1, AddrField(192, 168, 1, 2), 40200, AddrField(10, 0, 0, 7), 22), {}}};
+    form.RefreshConnections();
+    std::vector<std::string> texts;
+    for (const TLogEntry& entry : form.Log().Entries()) texts.emplace_back(entry.Text());
+    EXPECT_EQ(texts, (std::vector<std::string>{"client Connected to 10.0.0.5 On Port:443",  // the first refresh
+                                               " Connected to 10.0.0.7 On Port:22",
+                                               "Enabled Rules:ssh,Kill the Connection! It had already closed.",
+                                               "Enabled Rules:ssh,Popup Messages:watch it",
+                                               " DisConnected to 10.0.0.7 On Port:22",
+                                               "client Connected to 10.0.0.9 On Port:22",
+                                               "Enabled Rules:ssh,Kill the Connection!",
+                                               "Enabled Rules:ssh,Popup Messages:watch it"}));
+    // Only the live connection's own rule check closed it.
+    ASSERT_EQ(Killer.Killed.size(), 1u);
+    EXPECT_EQ(Killer.Killed[0].LocalPort, PortField(40100));
+}
+
 TEST_F(RulesAndKill, KillCommandChecksTheSelectedRow) {
     TMain_F& form = Create();
     ASSERT_TRUE(WaitForRefreshes(1));  // rows: listener, established, three UDP

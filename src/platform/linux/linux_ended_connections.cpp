@@ -1,7 +1,6 @@
 #include "platform/linux/linux_ended_connections.h"
 
 #include <libmnl/libmnl.h>
-#include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
@@ -44,14 +43,12 @@ struct TParseTarget {
 int OnNotification(const nlmsghdr* message, void* data) {
     auto& target = *static_cast<TParseTarget*>(data);
     if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
-    inet_diag_msg diag;
-    if (!ReadDiagMessage(message, diag)) return MNL_CB_ERROR;
     std::vector<TDiagSocket> sockets;
     // IPv4 rows and, when wanted, IPv6 ones go to the same list: the row says which.
     const int result = ParseDiagSocket(message, IPPROTO_TCP, sockets, target.IncludeIpv6 ? &sockets : nullptr);
     if (result != MNL_CB_OK || sockets.empty()) return result;
     if (PortFromField(sockets.front().Row.RemotePort) == 0) return MNL_CB_OK;
-    target.Ended->push_back(TEndedConnection{sockets.front().Row, diag.idiag_uid, target.Now});
+    target.Ended->push_back(TEndedConnection{sockets.front().Row, target.Now});
     return MNL_CB_OK;
 }
 

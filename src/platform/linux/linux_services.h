@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/linux/eventfd_wakeup.h"
+#include "platform/linux/linux_ended_connections.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
 #include "platform/linux/linux_program_launcher.h"
@@ -33,6 +34,8 @@ struct TLinuxServices {
     TXdgAutostart Autostart;
     TPacketSource& Packets = Privileged.Packets();
     TEventFdWakeup Wakeup;
+    // The window always reads the IPv6 tables, so it keeps IPv6 connections too.
+    TLinuxEndedConnections EndedConnections;
 };
 
 }  // namespace tarnwick

@@ -1,0 +1,82 @@
+// The kernel's socket-destroy notifications, for real on loopback.
+#include "platform/linux/linux_ended_connections.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "loopback_helpers.h"
+
+namespace tarnwick {
+namespace {
+
+using namespace std::chrono_literals;
+
+#define SKIP_UNLESS_ACTIVE(source)                                                              \
+    if (const std::optional<std::string> reason = (source).UnavailableReason()) {              \
+        GTEST_SKIP() << "the kernel reports no socket destruction to us here: " << *reason;    \
+    }
+
+// Takes until `done` holds for what was taken so far, or two seconds pass.
+template <typename F>
+TEndedTake TakeUntil(TEndedConnections& source, F done) {
+    TEndedTake all;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!done(all) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+        TEndedTake take = source.TakeEnded();
+        all.Connections.insert(all.Connections.end(), take.Connections.begin(), take.Connections.end());
+        all.Dropped += take.Dropped;
+        all.Lost = all.Lost || take.Lost;
+    }
+    return all;
+}
+
+size_t CountEnds(const TEndedTake& take, uint16_t localPort, uint16_t remotePort) {
+    size_t count = 0;
+    for (const TEndedConnection& c : take.Connections)
+        if (!c.Row.V6 && PortFromField(c.Row.LocalPort) == localPort && PortFromField(c.Row.RemotePort) == remotePort &&
+            c.Row.LocalAddr == AddrField(127, 0, 0, 1) && c.Row.RemoteAddr == AddrField(127, 0, 0, 1))
+            ++count;
+    return count;
+}
+
+TEST(LinuxEndedConnections, AClosedLoopbackConnectionArrivesWithBothEndsAndTheListenerDoesNot) {
+    TLinuxEndedConnections source;
+    SKIP_UNLESS_ACTIVE(source);
+    auto listener = test::TcpListener();
+    auto connection = test::Connect(listener.Get());
+    const uint16_t client = connection.ClientPort, server = connection.ServerPort;
+    connection.Client.Reset();
+    connection.Server.Reset();
+    listener.Reset();
+
+    const TEndedTake take = TakeUntil(source, [&](const TEndedTake& t) {
+        return CountEnds(t, client, server) == 1 && CountEnds(t, server, client) == 1;
+    });
+    EXPECT_EQ(CountEnds(take, client, server), 1u);
+    EXPECT_EQ(CountEnds(take, server, client), 1u);
+    for (const TEndedConnection& c : take.Connections)
+        EXPECT_NE(PortFromField(c.Row.RemotePort), 0) << "a listener or a bound socket was kept";
+}
+
+TEST(LinuxEndedConnections, PastItsBoundItCountsInsteadOfKeeping) {
+    TLinuxEndedConnections source(true, 1);
+    SKIP_UNLESS_ACTIVE(source);
+    auto listener = test::TcpListener();
+    for (int i = 0; i < 3; ++i) test::Connect(listener.Get());  // both ends close at once
+    // Six ends, of which one is kept (other traffic on the machine only adds to the count).
+    const TEndedTake take = TakeUntil(source, [](const TEndedTake& t) { return t.Dropped >= 5; });
+    EXPECT_LE(take.Connections.size(), 2u);  // one per take at most; the loop may take twice
+    EXPECT_GE(take.Dropped + take.Connections.size(), 6u);
+}
+
+TEST(LinuxEndedConnections, StopsPromptlyWhenNothingHappens) {
+    const auto started = std::chrono::steady_clock::now();
+    { TLinuxEndedConnections source; }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+}
+
+}  // namespace
+}  // namespace tarnwick
