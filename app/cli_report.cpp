@@ -28,7 +28,7 @@ int RunReportTableCommand(const std::string& file) {
 int RunReportLogCommand(const std::string& file, double seconds) {
     TInterruptWait interrupt;  // before any thread starts
     if (!TablesBindable(std::cerr)) return 1;
-    TCliMonitor monitor;
+    TCliMonitor monitor(true);  // the log of a watch, as the window's log would hold it
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(static_cast<long long>(seconds * 1000.0));
     if (!monitor.RefreshTables(std::cerr)) return 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -202,23 +203,31 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
     if (!Platform_.EndedConnections) return;
     const TEndedTake take = Platform_.EndedConnections->TakeEnded();
     if (!take.Connections.empty()) {
-        std::unordered_set<TConnectionKey, TConnectionKeyHash> listed;
+        // The ended ones are few beside the tables: the list and the rows are
+        // looked up in them, not the other way round.
+        const auto now = TRecentlyGone::TClock::now();
+        std::unordered_map<TConnectionKey, bool, TConnectionKeyHash> unlisted;  // key -> not yet logged
+        for (const TEndedConnection& ended : take.Connections) {
+            const TConnectionKey key = KeyOfTcpRow(ended.Row);
+            if (!RecentlyGone_.Contains(key, now)) unlisted.emplace(key, true);
+        }
         for (size_t k = 0; k < Connections_.Count(); ++k)
-            if (const auto& key = Connections_.Items(k).Key()) listed.insert(*key);
+            if (const auto& key = Connections_.Items(k).Key()) unlisted.erase(*key);
         std::vector<TTcpRow> listeners;
         const uint32_t rows = Snapshot_.TcpRowCount();
-        for (uint32_t i = 0; i < rows; ++i) {
+        for (uint32_t i = 0; i < rows && !unlisted.empty(); ++i) {
             const TTcpRow row = Snapshot_.TcpRow(i);
-            listed.insert(KeyOfTcpRow(row));
+            unlisted.erase(KeyOfTcpRow(row));
             if (TcpStateName(row.State) == kStatusListening) listeners.push_back(row);
         }
 
         const bool withProcess = Snapshot_.ExTablesAvailable();
-        const auto now = TRecentlyGone::TClock::now();
         for (const TEndedConnection& ended : take.Connections) {
             TTcpRow row = ended.Row;
-            // Listed once here, so that a second notice of the same end is not logged twice.
-            if (RecentlyGone_.Contains(KeyOfTcpRow(row), now) || !listed.insert(KeyOfTcpRow(row)).second) continue;
+            // Logged once, also when the system announced the same end twice.
+            const auto it = unlisted.find(KeyOfTcpRow(row));
+            if (it == unlisted.end() || !it->second) continue;
+            it->second = false;
             row.OwningPid = ListenerPid(listeners, row);
             TConnectionRow texts;
             texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
