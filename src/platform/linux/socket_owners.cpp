@@ -112,12 +112,15 @@ uint32_t TSocketOwners::PidOf(uint64_t inode) const {
 bool TSocketOwners::Contains(uint64_t inode) const { return PidOf(inode) != 0; }
 
 TSocketOwnerCache::TRead TSocketOwnerCache::ReadProcess(int procFd, uint32_t pid, TProcess& process) {
-    TDirPtr fds = OpenDirAt(procFd, TFdDirPath(pid).Text);
-    if (!fds) return TRead::Unreadable;
-    // The count is taken before the links are read: a descriptor opened or
-    // closed meanwhile changes it, so the next pass reads the process again.
+    const TFdDirPath dir(pid);
+    // The count is taken before the links are read, so that a descriptor
+    // opened or closed meanwhile makes the next pass read the process again;
+    // and before the directory is opened, so that when the process is this
+    // one, it counts the same descriptors as the check in Unchanged.
     struct stat info {};
-    if (fstat(dirfd(fds.get()), &info) != 0) return TRead::Unreadable;
+    if (fstatat(procFd, dir.Text, &info, 0) != 0) return TRead::Unreadable;
+    TDirPtr fds = OpenDirAt(procFd, dir.Text);
+    if (!fds) return TRead::Unreadable;
     process.DirInode = info.st_ino;
     process.Count = static_cast<uint64_t>(info.st_size);
     process.Sockets.clear();
