@@ -52,8 +52,11 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowUdp = options.ShowUdp;
     monitor.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
+    // One look, printed: no connection list, no events, rows kept as text.
+    monitor.Refresh.TrackConnections = false;
+    monitor.Outlets.KeepTextOnly();
     if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
-    std::cout << monitor.Grid.ToText() << std::flush;
+    std::cout << monitor.Outlets.Text() << std::flush;
     return 0;
 }
 
