@@ -1,5 +1,6 @@
 #include "platform/linux/socket_owners.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -213,6 +214,19 @@ TEST_P(TSocketOwnerCacheTest, FollowsSocketsThroughForksAndPassingAsAFullScanWou
     // Closed by the child: held by no one, or by us again.
     child.Ask('c');
     EXPECT_EQ(Owners({givenInode, madeInode, udpInode}), (std::vector<uint32_t>{0, 0, self}));
+}
+
+TEST(SocketOwnerCache, FindsASocketOpenedInPlaceOfAnotherDescriptorByTheNextLook) {
+    TSocketOwnerCache cache;
+    const TUniqueFd kept = test::UdpSocket();
+    TUniqueFd file(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(cache.Find({InodeOf(kept.Get())}).PidOf(InodeOf(kept.Get())), static_cast<uint32_t>(getpid()));
+    // The same number of descriptors, one of them a new socket.
+    file.Reset();
+    const TUniqueFd fresh = test::UdpSocket();
+    const uint64_t inode = InodeOf(fresh.Get());
+    cache.Find({inode});
+    EXPECT_EQ(cache.Find({inode}).PidOf(inode), static_cast<uint32_t>(getpid()));
 }
 
 INSTANTIATE_TEST_SUITE_P(CheckedByCountOrLinks, TSocketOwnerCacheTest,

@@ -133,8 +133,7 @@ bool TSocketOwnerCache::Unchanged(int procFd, uint32_t pid, const TProcess& proc
     const TFdDirPath dir(pid);
     struct stat info {};
     if (fstatat(procFd, dir.Text, &info, 0) != 0 || info.st_ino != process.DirInode) return false;
-    if (Check_ == TCheck::CountWhereKnown && process.Count != 0)
-        return static_cast<uint64_t>(info.st_size) == process.Count;
+    if (CountKnown(process)) return static_cast<uint64_t>(info.st_size) == process.Count;
     // "<pid>/fd/<descriptor>"
     char path[sizeof dir.Text + 1 + 12];
     const size_t dirLength = std::strlen(dir.Text);
@@ -193,12 +192,23 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
     }
     if (changed) RebuildIndex();
 
+    // The sockets asked for that no kept process holds. Those already missed
+    // by an earlier walk ("stubborn") are looked for among the kept processes
+    // too: a socket that was only missing for a moment (closed between the
+    // dump and the look) is not asked for again, and so never costs a
+    // reading of every kept process.
     std::vector<uint64_t> missing;
-    std::vector<uint64_t> unfindable;
+    bool stubborn = false;
     for (size_t i = 0; i < inodes.size(); ++i) {
         const uint64_t inode = inodes[i];
         if (inode == 0 || (i > 0 && inodes[i - 1] == inode) || Index_.Contains(inode)) continue;
-        (std::binary_search(Unfindable_.begin(), Unfindable_.end(), inode) ? unfindable : missing).push_back(inode);
+        const auto known = Missing_.find(inode);
+        if (known != Missing_.end()) {
+            known->second.LastWanted = Pass_;
+            if (known->second.LookedEverywhere) continue;
+            stubborn = true;
+        }
+        missing.push_back(inode);
     }
     const auto takeFound = [&missing](const TProcess& process) {
         std::erase_if(missing, [&process](uint64_t inode) {
@@ -229,21 +239,29 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
             Processes_.emplace(pids[i], std::move(process));
             changed = true;
         }
-        // Then the kept ones whose count did not change: one may have opened a
-        // socket and closed another descriptor.
+        // Then the kept ones not read in this pass: those checked by their
+        // links, which tell nothing of new descriptors, and for a stubborn
+        // socket also those whose count did not change, as one may have
+        // opened a socket and closed another descriptor.
         for (auto it = Processes_.begin(); it != Processes_.end() && !missing.empty();) {
-            if (it->second.Pass == Pass_) {
+            if (it->second.Pass == Pass_ || (!stubborn && CountKnown(it->second))) {
                 ++it;
             } else if (reread(it)) {
                 takeFound(it->second);
                 ++it;
             }
         }
-        unfindable.insert(unfindable.end(), missing.begin(), missing.end());
-        std::sort(unfindable.begin(), unfindable.end());
+        // A socket missed before has now been looked for in every process.
+        for (const uint64_t inode : missing) {
+            const auto [entry, added] = Missing_.try_emplace(inode, TMissing{Pass_, false});
+            if (!added) entry->second.LookedEverywhere = true;
+        }
         if (changed) RebuildIndex();
     }
-    Unfindable_ = std::move(unfindable);
+    // Found meanwhile, or no longer asked for: a socket that is gone.
+    std::erase_if(Missing_, [this](const auto& entry) {
+        return entry.second.LastWanted + kMissingKeptPasses < Pass_ || Index_.Contains(entry.first);
+    });
     return Index_;
 }
 

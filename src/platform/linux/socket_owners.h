@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -61,13 +62,14 @@ private:
 // descriptor link is read back instead.
 //
 // Then the sockets asked for that no kept process holds are looked for,
-// process by process in ascending pid order (first the processes not kept,
-// then the kept ones not read again in this pass, in case one opened a socket
-// and closed another descriptor), until all are found: so the owner is the
-// lowest pid holding the socket, as in TSocketOwners::Scan. Sockets that a
-// whole walk could not find (another user's, without privilege) are
-// remembered while they are asked for, so that only a new unknown socket
-// starts a walk.
+// process by process in ascending pid order, until all are found: so the
+// owner is the lowest pid holding the socket, as in TSocketOwners::Scan.
+// First among the processes not kept, then among the kept ones checked by
+// their links; a socket that such a walk missed and that is asked for again
+// is looked for in the kept processes with an unchanged count as well, in
+// case one opened a socket and closed another descriptor. Sockets that a walk through every process
+// could not find (another user's, without privilege) are remembered while
+// they are asked for, so that only a new unknown socket starts a walk.
 class TSocketOwnerCache {
 public:
     // How a kept process is checked for change: its descriptor count where
@@ -97,13 +99,23 @@ private:
     // Reads process `pid`'s descriptors into `process`.
     static TRead ReadProcess(int procFd, uint32_t pid, TProcess& process);
     bool Unchanged(int procFd, uint32_t pid, const TProcess& process) const;
+    // Whether `process` is checked by its descriptor count.
+    bool CountKnown(const TProcess& process) const { return Check_ == TCheck::CountWhereKnown && process.Count != 0; }
     void RebuildIndex();
 
     TCheck Check_;
     uint64_t Pass_ = 0;
     std::map<uint32_t, TProcess> Processes_;
     TSocketOwners Index_;
-    std::vector<uint64_t> Unfindable_;  // sorted
+    // Sockets asked for and not found: by the first walk that looked for
+    // them, or (LookedEverywhere) by a walk through every process. Dropped
+    // when not asked for in kMissingKeptPasses passes.
+    struct TMissing {
+        uint64_t LastWanted = 0;
+        bool LookedEverywhere = false;
+    };
+    static constexpr uint64_t kMissingKeptPasses = 16;
+    std::unordered_map<uint64_t, TMissing> Missing_;
 };
 
 // Where the tables learn which process holds each socket.
