@@ -52,8 +52,11 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowUdp = options.ShowUdp;
     monitor.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
+    // One look, printed: no connection list, no events, rows kept as text.
+    monitor.Refresh.TrackConnections = false;
+    monitor.Outlets.KeepTextOnly();
     if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
-    std::cout << monitor.Grid.ToText() << std::flush;
+    std::cout << monitor.Outlets.Text() << std::flush;
     return 0;
 }
 
@@ -118,11 +121,16 @@ int RunWatchCommand(const TCliOptions& options) {
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {
         if (done > 0 && interrupt.WaitForInterrupt(refreshNow ? std::chrono::milliseconds(0) : interval)) break;
         refreshNow = false;
+        const auto started = std::chrono::steady_clock::now();
         if (!monitor.RefreshTables(std::cerr)) {
             std::cout << std::flush;
             return 1;
         }
         std::cout << std::flush;
+        if (options.Stats) {
+            const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
+            std::fprintf(stderr, "refresh %lld: %.1f ms\n", done + 1, took.count());
+        }
         if (journalFailed()) return 1;
         // The entries are printed; the log itself need not grow for the whole watch.
         monitor.Log.Clear();

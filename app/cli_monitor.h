@@ -3,6 +3,7 @@
 // and the log, and rule checks to whoever wants them.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -36,11 +37,36 @@ public:
     TCliOutlets(TGridRows& grid, TEventLog& log) : Grid_(grid), Log_(log) {}
     std::function<void(int, const TLogConnection&)> OnCheckRules;
 
-    int GridRowCount() override { return Grid_.RowCount(); }
-    void SetGridRowCount(int rows) override { Grid_.SetRowCount(rows); }
-    void WriteGridRow(int row, const TConnectionRow& texts) override { Grid_.WriteRow(row, texts); }
+    // For a single look that prints the grid: rows are kept only as the lines
+    // of TGridRows::ToText, a fraction of the rows' memory, and log entries
+    // are dropped. The rows of one refresh come in order; those never
+    // written are blank.
+    void KeepTextOnly() {
+        TextOnly_ = true;
+        TGridRows::AppendLine(Text_, TGridRows().Row(0));
+    }
+    // The grid as ToText would give it, once the refresh is done.
+    const std::string& Text() {
+        while (TextWritten_ + 1 < TextRows_) WriteGridRow(TextWritten_ + 1, TConnectionRow{});
+        return Text_;
+    }
+
+    int GridRowCount() override { return TextOnly_ ? TextRows_ : Grid_.RowCount(); }
+    void SetGridRowCount(int rows) override {
+        if (!TextOnly_) return Grid_.SetRowCount(rows);
+        TextRows_ = std::max(rows, 2);
+        // About a line's worth per row, so that the text is seldom moved.
+        Text_.reserve(static_cast<size_t>(TextRows_) * 64);
+    }
+    void WriteGridRow(int row, const TConnectionRow& texts) override {
+        if (!TextOnly_) return Grid_.WriteRow(row, texts);
+        if (row <= TextWritten_ || row >= TextRows_) return;
+        for (; TextWritten_ + 1 < row; ++TextWritten_) TGridRows::AppendLine(Text_, TConnectionRow{});
+        TGridRows::AppendLine(Text_, texts);
+        TextWritten_ = row;
+    }
     void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
-        Log_.AddLog(text, kind, connection);
+        if (!TextOnly_) Log_.AddLog(text, kind, connection);
     }
     void CheckRules(int row, const TLogConnection& connection) override {
         if (OnCheckRules) OnCheckRules(row, connection);
@@ -49,6 +75,10 @@ public:
 private:
     TGridRows& Grid_;
     TEventLog& Log_;
+    bool TextOnly_ = false;
+    std::string Text_;
+    int TextRows_ = 2;     // as a new TGridRows: the header and one data row
+    int TextWritten_ = 0;  // the last data row in Text_
 };
 
 // Everything one monitoring session holds, wired to the Linux services.

@@ -13,7 +13,7 @@ namespace tarnwick {
 const char* CliUsage() {
     return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames]\n"
            "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE] [--enable-rules]\n"
-           "                          [--json | --journal]\n"
+           "                          [--json | --journal] [--stats]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
@@ -43,7 +43,9 @@ const char* CliUsage() {
            "          (5 for rule lines, else 6), SYSLOG_IDENTIFIER=tarnwick, TARNWICK_KIND\n"
            "          and the connection's fields as TARNWICK_PROTOCOL,\n"
            "          TARNWICK_LOCAL_ADDRESS, ..., TARNWICK_PID, TARNWICK_PROCESS.\n"
-           "          --json and --journal exclude each other\n"
+           "          --json and --journal exclude each other. --stats prints\n"
+           "          \"refresh N: T ms\" on standard error after each refresh, T the time\n"
+           "          from reading the tables to writing its last line\n"
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
            "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN). REMOTEADDR is a dotted\n"
@@ -222,6 +224,8 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
             options.ShowShortNames = false;
         } else if (!isTable && arg == "--enable-rules") {
             options.EnableRules = true;
+        } else if (!isTable && arg == "--stats") {
+            options.Stats = true;
         } else if (!isTable && (arg == "--json" || arg == "--journal")) {
             const auto output = arg == "--json" ? TCliOptions::TWatchOutput::Json : TCliOptions::TWatchOutput::Journal;
             if (options.WatchOutput != TCliOptions::TWatchOutput::Lines && options.WatchOutput != output)

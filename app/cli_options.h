@@ -24,6 +24,7 @@ struct TCliOptions {
     std::optional<long long> Count;  // refreshes to run; none = until interrupted
     std::string RulesFile;           // watch --rules, and the file of `rules`
     bool EnableRules = false;
+    bool Stats = false;  // watch --stats: each refresh's time on standard error
     // Where the log entries go: tab-separated lines, JSON lines (both on
     // standard output), or the systemd journal instead of standard output.
     enum class TWatchOutput { Lines, Json, Journal };

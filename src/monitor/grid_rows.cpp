@@ -22,14 +22,16 @@ void TGridRows::WriteRow(int row, const TConnectionRow& texts) {
 
 std::string TGridRows::ToText() const {
     std::string text;
-    for (const TConnectionRow& row : Rows_) {
-        for (int column = 0; column < kGridColumnCount; ++column) {
-            if (column > 0) text += '\t';
-            text += EscapeForLine(row.Cell(column));
-        }
-        text += '\n';
-    }
+    for (const TConnectionRow& row : Rows_) AppendLine(text, row);
     return text;
+}
+
+void TGridRows::AppendLine(std::string& text, const TConnectionRow& row) {
+    for (int column = 0; column < kGridColumnCount; ++column) {
+        if (column > 0) text += '\t';
+        text += EscapeForLine(row.Cell(column));
+    }
+    text += '\n';
 }
 
 }  // namespace tarnwick

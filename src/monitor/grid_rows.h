@@ -30,6 +30,8 @@ public:
     // Control bytes and the backslash inside a cell are written \xNN, so a
     // cell (a program's file name, say) can never split a line or a record.
     std::string ToText() const;
+    // Appends the line of `row` to `text`, as ToText writes it.
+    static void AppendLine(std::string& text, const TConnectionRow& row);
 
 private:
     std::vector<TConnectionRow> Rows_;

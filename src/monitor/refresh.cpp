@@ -148,6 +148,11 @@ void TRefresh::ResolveRemoteHosts() {
 }
 
 void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
+    if (!TrackConnections) {
+        for (int i = 0; i < shownTcp; ++i)
+            outlets.WriteGridRow(i + 1, BuildTcpRowTexts(Snapshot_, static_cast<size_t>(i), Endpoints_));
+        return;
+    }
     const bool withProcess = Snapshot_.ExTablesAvailable();
     Connections_.ClearSeen();
     const uint32_t rows = Snapshot_.TcpRowCount();

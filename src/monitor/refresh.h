@@ -66,6 +66,11 @@ public:
     // Names that arrive later show from a later refresh on.
     std::chrono::milliseconds HostNameBudget{1000};
 
+    // Off for a single look at the tables (tarnwick-cli table): the shown rows
+    // go to the grid, and nothing else is made (no connection list, events or
+    // rule checks), which spares a copy of every connection.
+    bool TrackConnections = true;
+
 private:
     void SizeGrid(TRefreshOutlets& outlets, int rows);
     void ResolveRemoteHosts();

@@ -14,7 +14,7 @@ header="Remote Addr${tab}Remote Port${tab}Local Port${tab}Protocol${tab}Status${
 
 # Usage errors: status 2 and the usage on stderr.
 for args in "" "bogus" "table --bogus" "watch --count 0" "watch --count x" "watch --interval -1" \
-            "watch --interval" "table --count 3"; do
+            "watch --interval" "table --count 3" "table --stats"; do
     # shellcheck disable=SC2086
     "$cli" $args >/dev/null 2>/tmp/tarnwick-cli-err.$$
     status=$?
@@ -45,6 +45,12 @@ watch=$("$cli" watch --interval 0 --count 2) || fail "watch exited $?"
 grep -qP "^2\t.*${peer_name} Connected to .* On Port:${listen_port}\$" <<<"$watch" ||
     fail "watch did not report the connection:
 $watch"
+
+# watch --stats: one "refresh N: T ms" line per refresh on stderr, N from 1.
+stats=$("$cli" watch --interval 0 --count 3 --stats 2>&1 >/dev/null) || fail "watch --stats exited $?"
+awk '$0 !~ "^refresh " NR ": [0-9]+\\.[0-9] ms$" { bad = 1 } END { exit bad || NR != 3 }' <<<"$stats" ||
+    fail "watch --stats printed:
+$stats"
 
 # Closing the connection yields its disconnect event (kind 3) in a running watch.
 out=/tmp/tarnwick-cli-watch.$$

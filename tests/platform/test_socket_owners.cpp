@@ -1,10 +1,18 @@
 #include "platform/linux/socket_owners.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstring>
+#include <vector>
+
 #include "loopback_helpers.h"
+#include "platform/linux/helper_server.h"
 
 namespace tarnwick {
 namespace {
@@ -67,6 +75,163 @@ TEST(SocketOwners, FindsOurOwnSocketInTheRealProc) {
     ASSERT_EQ(fstat(socket.Get(), &info), 0);
     EXPECT_EQ(TSocketOwners::Scan().PidOf(info.st_ino), static_cast<uint32_t>(getpid()));
 }
+
+uint64_t InodeOf(int fd) {
+    struct stat info {};
+    EXPECT_EQ(fstat(fd, &info), 0);
+    return info.st_ino;
+}
+
+// One byte over `channel`, with `fd` passed along when not negative.
+void SendOp(int channel, char op, int fd = -1) {
+    if (!SendHelperMessage(channel, {static_cast<uint8_t>(op)}, fd)) std::abort();
+}
+
+// One message from `channel`: its byte, and the descriptor passed with it in `fd`.
+char ReceiveOp(int channel, TUniqueFd& fd) {
+    char op = 0;
+    iovec part{&op, 1};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    if (recvmsg(channel, &header, MSG_CMSG_CLOEXEC) <= 0) return 0;
+    if (const cmsghdr* rights = CMSG_FIRSTHDR(&header); rights != nullptr && rights->cmsg_type == SCM_RIGHTS) {
+        int passed = -1;
+        std::memcpy(&passed, CMSG_DATA(rights), sizeof passed);
+        fd.Reset(passed);
+    }
+    return op;
+}
+
+// A child holding copies of our descriptors, which over a SOCK_SEQPACKET pair
+// keeps sockets passed to it ('k'), makes a UDP socket and passes it back
+// while keeping it ('n'), or closes every socket it was given or made ('c');
+// it answers each with 'y'.
+class TPassingChild {
+public:
+    TPassingChild() {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) std::abort();
+        Channel_.Reset(pair[0]);
+        TUniqueFd childEnd(pair[1]);
+        const pid_t pid = fork();
+        if (pid < 0) std::abort();
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            Serve(childEnd.Get());
+        }
+        Child_.emplace(pid);
+    }
+
+    pid_t Pid() const { return Child_->Pid(); }
+
+    // Sends `op` (with `fd`) and waits for the answer; the socket the child
+    // passed back, if any.
+    TUniqueFd Ask(char op, int fd = -1) {
+        SendOp(Channel_.Get(), op, fd);
+        TUniqueFd passed;
+        EXPECT_EQ(ReceiveOp(Channel_.Get(), passed), 'y');
+        return passed;
+    }
+
+private:
+    [[noreturn]] static void Serve(int channel) {
+        std::vector<TUniqueFd> held;
+        for (;;) {
+            TUniqueFd fd;
+            const char op = ReceiveOp(channel, fd);
+            if (op == 0) _exit(0);
+            if (op == 'k') held.push_back(std::move(fd));
+            TUniqueFd made;
+            if (op == 'n') {
+                made.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+                held.emplace_back(dup(made.Get()));
+            }
+            if (op == 'c') held.clear();
+            SendOp(channel, 'y', made.Get());
+        }
+    }
+
+    TUniqueFd Channel_;
+    std::optional<test::TChild> Child_;
+};
+
+class TSocketOwnerCacheTest : public ::testing::TestWithParam<TSocketOwnerCache::TCheck> {
+protected:
+    // The cache's owners of `sockets` are a full scan's; returns the cache's.
+    std::vector<uint32_t> Owners(const std::vector<uint64_t>& sockets) {
+        std::vector<uint64_t> wanted = sockets;
+        wanted.push_back(UINT64_MAX - 1);  // held by no process
+        std::sort(wanted.begin(), wanted.end());
+        const TSocketOwners cached = Cache.Find(wanted);
+        const TSocketOwners scanned = TSocketOwners::Scan();
+        std::vector<uint32_t> pids;
+        for (uint64_t inode : sockets) {
+            EXPECT_EQ(cached.PidOf(inode), scanned.PidOf(inode)) << "socket " << inode;
+            pids.push_back(cached.PidOf(inode));
+        }
+        EXPECT_EQ(cached.PidOf(UINT64_MAX - 1), 0u);
+        return pids;
+    }
+
+    TSocketOwnerCache Cache{GetParam()};
+};
+
+TEST_P(TSocketOwnerCacheTest, FollowsSocketsThroughForksAndPassingAsAFullScanWould) {
+    const auto self = static_cast<uint32_t>(getpid());
+    const TUniqueFd listener = test::TcpListener();
+    test::TTcpConnection connection = test::Connect(listener.Get());
+    TUniqueFd udp = test::UdpSocket();
+    const uint64_t client = InodeOf(connection.Client.Get());
+    const uint64_t udpInode = InodeOf(udp.Get());
+    EXPECT_EQ(Owners({client, udpInode}), (std::vector<uint32_t>{self, self}));
+
+    // Forked: both hold them, and the lower pid stays the owner until it closes one.
+    TPassingChild child;
+    const auto childPid = static_cast<uint32_t>(child.Pid());
+    EXPECT_EQ(Owners({client, udpInode}), (std::vector<uint32_t>{self, self}));
+    connection.Client.Reset();
+    EXPECT_EQ(Owners({client, udpInode}), (std::vector<uint32_t>{childPid, self}));
+
+    // Passed to us while the child keeps it: the lower pid, ours.
+    TUniqueFd made = child.Ask('n');
+    const uint64_t madeInode = InodeOf(made.Get());
+    EXPECT_EQ(Owners({madeInode}), (std::vector<uint32_t>{self}));
+    made.Reset();
+    EXPECT_EQ(Owners({madeInode}), (std::vector<uint32_t>{childPid}));
+
+    // Passed to the child, and closed here.
+    TUniqueFd given = test::UdpSocket();
+    const uint64_t givenInode = InodeOf(given.Get());
+    EXPECT_EQ(Owners({givenInode}), (std::vector<uint32_t>{self}));
+    child.Ask('k', given.Get());
+    given.Reset();
+    EXPECT_EQ(Owners({givenInode, client, madeInode}), (std::vector<uint32_t>{childPid, childPid, childPid}));
+
+    // Closed by the child: held by no one, or by us again.
+    child.Ask('c');
+    EXPECT_EQ(Owners({givenInode, madeInode, udpInode}), (std::vector<uint32_t>{0, 0, self}));
+}
+
+TEST(SocketOwnerCache, FindsASocketOpenedInPlaceOfAnotherDescriptorByTheNextLook) {
+    TSocketOwnerCache cache;
+    const TUniqueFd kept = test::UdpSocket();
+    TUniqueFd file(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(cache.Find({InodeOf(kept.Get())}).PidOf(InodeOf(kept.Get())), static_cast<uint32_t>(getpid()));
+    // The same number of descriptors, one of them a new socket.
+    file.Reset();
+    const TUniqueFd fresh = test::UdpSocket();
+    const uint64_t inode = InodeOf(fresh.Get());
+    cache.Find({inode});
+    EXPECT_EQ(cache.Find({inode}).PidOf(inode), static_cast<uint32_t>(getpid()));
+}
+
+INSTANTIATE_TEST_SUITE_P(CheckedByCountOrLinks, TSocketOwnerCacheTest,
+                         ::testing::Values(TSocketOwnerCache::TCheck::CountWhereKnown,
+                                           TSocketOwnerCache::TCheck::Links));
 
 }  // namespace
 }  // namespace tarnwick

@@ -44,9 +44,9 @@ TUniqueFd TLinuxHelperActions::OpenPacketSocket(int& error) {
 
 std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {
     const TRaisedCapabilities raised(ReadOwnersCapabilities());
-    const TSocketOwners owners = TSocketOwners::Scan();
     std::vector<uint64_t> wanted = inodes;
     std::sort(wanted.begin(), wanted.end());
+    const TSocketOwners owners = wanted.empty() ? TSocketOwners::Scan() : Owners_.Find(wanted);
 
     std::vector<THelperOwner> found;
     std::map<uint32_t, std::string> names;

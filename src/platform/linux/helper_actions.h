@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/linux/helper_server.h"
+#include "platform/linux/socket_owners.h"
 
 namespace tarnwick {
 
@@ -16,9 +17,14 @@ public:
     // socket nowhere: it receives nothing until the program has set it up
     // (its filter and ring) and binds it to an interface and protocol.
     TUniqueFd OpenPacketSocket(int& error) override;
-    // A /proc scan (TSocketOwners) with CAP_DAC_READ_SEARCH and
-    // CAP_SYS_PTRACE, the names read as TLinuxProcessList reads them.
+    // With CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE: the sockets named are
+    // looked for through a TSocketOwnerCache kept across requests, every
+    // socket by a full /proc scan; the names read as TLinuxProcessList reads
+    // them.
     std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>& inodes) override;
+
+private:
+    TSocketOwnerCache Owners_;
 };
 
 }  // namespace tarnwick

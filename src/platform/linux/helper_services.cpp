@@ -1,6 +1,8 @@
 #include "platform/linux/helper_services.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "platform/linux/packet_socket_capture.h"
 #include "platform/linux/pcap_packet_source.h"
@@ -35,15 +37,23 @@ std::optional<std::string> THelperConnectionKiller::KillTcp(const TTcpRow& row) 
     return Helper_.KillTcp(row);
 }
 
-TSocketOwners THelperSocketOwners::ScanOwners() {
+TSocketOwners THelperSocketOwners::FindOwners(const std::vector<uint64_t>& inodes) {
     std::optional<std::string> problem = ProblemOf(Helper_, kHelperCanReadOwners, "the CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE capabilities");
     std::vector<THelperOwner> owners;
-    if (!problem) problem = Helper_.SocketOwners({}, owners);
+    if (!problem) {
+        std::vector<uint64_t> wanted;
+        std::unique_copy(inodes.begin(), inodes.end(), std::back_inserter(wanted));
+        std::erase(wanted, 0);
+        // An empty request asks for every socket; none wanted needs no request.
+        const bool tooMany = wanted.size() > kMaxOwnerInodes;
+        if (tooMany) wanted.clear();
+        if (tooMany || !wanted.empty()) problem = Helper_.SocketOwners(wanted, owners);
+    }
     std::lock_guard lock(Mutex_);
     if (problem) {
         Unavailable_ = HelperMissingText(kOwnersNeed, *problem);
         Names_.clear();
-        return TSocketOwners::Scan();
+        return OwnView_.Find(inodes);
     }
     Unavailable_.reset();
     Names_.clear();

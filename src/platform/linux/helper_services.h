@@ -30,22 +30,26 @@ private:
     THelperClient& Helper_;
 };
 
-// The owners of every socket, from the helper, which reads every process's
-// descriptors. When it cannot be used, this process's own view of /proc
-// (its own processes' sockets), and UnavailableReason says why.
+// The owners of sockets, from the helper, which reads every process's
+// descriptors. It is asked for the sockets wanted, and keeps what it found
+// from one request to the next (TSocketOwnerCache), when they are at most
+// kMaxOwnerInodes; for more, for every socket (a full scan). When it cannot
+// be used, this process's own view of /proc (its own processes' sockets),
+// and UnavailableReason says why.
 class THelperSocketOwners final : public TSocketOwnerSource {
 public:
     explicit THelperSocketOwners(THelperClient& helper) : Helper_(helper) {}
 
-    TSocketOwners ScanOwners() override;
-    // Why the last scan did without the helper, or nullopt.
+    TSocketOwners FindOwners(const std::vector<uint64_t>& inodes) override;
+    // Why the last look did without the helper, or nullopt.
     std::optional<std::string> UnavailableReason();
-    // The process names the helper reported with the last scan, by pid.
+    // The process names the helper reported with the last look, by pid.
     std::map<uint32_t, std::string> OwnerNames();
 
 private:
     THelperClient& Helper_;
     std::mutex Mutex_;
+    TSocketOwnerCache OwnView_;
     std::optional<std::string> Unavailable_;
     std::map<uint32_t, std::string> Names_;
 };

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <tuple>
 
 #include "platform/linux/diag_reply.h"
@@ -101,6 +102,21 @@ std::vector<uint8_t> EncodeSockets6(const std::vector<TSocket>& sockets, uint8_t
     return EncodeUdp6Table(rows);
 }
 
+// The sorted socket inodes of `families`, and those of `more` (sorted).
+std::vector<uint64_t> InodesOf(std::initializer_list<const std::vector<TDiagSocket>*> families,
+                               const std::vector<uint64_t>& more = {}) {
+    std::vector<uint64_t> inodes;
+    size_t total = more.size();
+    for (const auto* family : families) total += family->size();
+    inodes.reserve(total);
+    for (const auto* family : families) {
+        for (const TDiagSocket& socket : *family) inodes.push_back(socket.Inode);
+    }
+    inodes.insert(inodes.end(), more.begin(), more.end());
+    std::sort(inodes.begin(), inodes.end());
+    return inodes;
+}
+
 template <typename TSocket>
 void AssignOwners(std::vector<TSocket>& sockets, const TSocketOwners& owners) {
     for (TSocket& socket : sockets) socket.Row.OwningPid = owners.PidOf(socket.Inode);
@@ -182,9 +198,10 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     TDump dump;
     if (const int error = Dump(IPPROTO_TCP, TDumpScope::Both, dump); error != 0) return static_cast<uint32_t>(error);
 
-    // Scanned after the dump, so every dumped socket already existed when its
-    // owner's descriptors were read.
-    RecentOwners_ = Owners_->ScanOwners();
+    // Looked for after the dump, so every dumped socket already existed when
+    // its owner's descriptors were read. The last UDP dump's sockets are
+    // looked for too, for the UDP fetch that follows.
+    RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_));
     RecentOwnersTaken_ = TClock::now();
     AssignOwners(dump.V4, *RecentOwners_);
     AssignOwners(dump.V6, *RecentOwners_);
@@ -202,11 +219,11 @@ uint32_t TLinuxIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
     if (const int error = Dump(IPPROTO_UDP, TDumpScope::Both, dump); error != 0) return static_cast<uint32_t>(error);
     const TClock::time_point dumped = TClock::now();
 
-    // The TCP fetch's scan is reused when recent, unless some socket is absent
-    // from it and was not in the last UDP dump either: that one may have been
-    // opened after the scan, and only a new scan can tell its owner. Sockets
-    // absent from it that were already in the last dump existed before the
-    // scan, so a new scan would not find them either.
+    // The TCP fetch's owners are reused when recent, unless some socket is
+    // absent from them and was not in the last UDP dump either: that one may
+    // have been opened after the TCP fetch looked, and only a new look can
+    // tell its owner. Sockets absent that were already in the last dump were
+    // looked for then, so a new look would not find them either.
     bool rescan = !RecentOwners_ || dumped - RecentOwnersTaken_ > kOwnersReuseAge;
     for (const std::vector<TDumpedSocket>* family : {&dump.V4, &dump.V6}) {
         for (size_t i = 0; i < family->size() && !rescan; ++i) {
@@ -216,7 +233,7 @@ uint32_t TLinuxIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
         }
     }
     if (rescan) {
-        RecentOwners_ = Owners_->ScanOwners();
+        RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V4, &dump.V6}));
         RecentOwnersTaken_ = TClock::now();
     }
     AssignOwners(dump.V4, *RecentOwners_);
@@ -257,7 +274,7 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
             kept = TKeptDump{};
             return static_cast<uint32_t>(error);
         }
-        RecentOwners_ = Owners_->ScanOwners();
+        RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V6}));
         RecentOwnersTaken_ = TClock::now();
         AssignOwners(dump.V6, *RecentOwners_);
         sockets = std::move(dump.V6);

@@ -2,9 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <climits>
 #include <cstring>
 
 #include "platform/linux/proc_dir.h"
@@ -32,6 +35,35 @@ bool ParseSocketLink(const char* link, size_t length, uint64_t& inode) {
     return true;
 }
 
+// "<pid>/fd", relative to /proc.
+struct TFdDirPath {
+    explicit TFdDirPath(uint32_t pid) {
+        char* end = std::to_chars(Text, Text + kMaxPidDigits, pid).ptr;
+        std::memcpy(end, "/fd", 4);
+    }
+    char Text[kMaxPidDigits + sizeof "/fd"];
+};
+
+// Calls onSocket(inode, descriptor) for every socket among the descriptors of
+// the directory stream `fds` (a /proc/<pid>/fd).
+template <typename TOnSocket>
+void ForEachSocket(DIR* fds, TOnSocket&& onSocket) {
+    const int fdsFd = dirfd(fds);
+    // Room for "socket:[" + 20 digits + "]"; longer targets are not sockets.
+    char link[64];
+    while (const dirent* fd = readdir(fds)) {
+        int descriptor = 0;
+        const char* nameEnd = fd->d_name + std::strlen(fd->d_name);
+        const auto parsed = std::from_chars(fd->d_name, nameEnd, descriptor);
+        if (parsed.ec != std::errc() || parsed.ptr != nameEnd) continue;  // ".", ".."
+        const ssize_t length = readlinkat(fdsFd, fd->d_name, link, sizeof link);
+        // Gone meanwhile, or filling the buffer and so possibly cut short.
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof link) continue;
+        uint64_t inode = 0;
+        if (ParseSocketLink(link, static_cast<size_t>(length), inode)) onSocket(inode, descriptor);
+    }
+}
+
 }  // namespace
 
 TSocketOwners TSocketOwners::Scan(const std::string& procRoot) {
@@ -40,30 +72,14 @@ TSocketOwners TSocketOwners::Scan(const std::string& procRoot) {
     if (!proc) return owners;
     const int procFd = dirfd(proc.get());
 
-    char fdDirPath[kMaxPidDigits + sizeof "/fd"];
-    // Room for "socket:[" + 20 digits + "]"; longer targets are not sockets.
-    char link[64];
-
     while (const dirent* process = readdir(proc.get())) {
         uint32_t pid = 0;
         if (!ParsePid(process->d_name, pid)) continue;
-        const size_t nameLength = std::strlen(process->d_name);
-        std::memcpy(fdDirPath, process->d_name, nameLength);
-        std::memcpy(fdDirPath + nameLength, "/fd", 4);
-
         // Fails for a process that has exited (ENOENT) or that we may not
         // inspect (EACCES): both are skipped.
-        TDirPtr fds = OpenDirAt(procFd, fdDirPath);
+        TDirPtr fds = OpenDirAt(procFd, TFdDirPath(pid).Text);
         if (!fds) continue;
-        const int fdsFd = dirfd(fds.get());
-        while (const dirent* fd = readdir(fds.get())) {
-            if (fd->d_name[0] < '0' || fd->d_name[0] > '9') continue;  // ".", ".."
-            const ssize_t length = readlinkat(fdsFd, fd->d_name, link, sizeof link);
-            // Gone meanwhile, or filling the buffer and so possibly cut short.
-            if (length <= 0 || static_cast<size_t>(length) >= sizeof link) continue;
-            uint64_t inode = 0;
-            if (ParseSocketLink(link, static_cast<size_t>(length), inode)) owners.Owners_.emplace_back(inode, pid);
-        }
+        ForEachSocket(fds.get(), [&](uint64_t inode, int) { owners.Owners_.emplace_back(inode, pid); });
     }
 
     owners.Normalise();
@@ -94,5 +110,168 @@ uint32_t TSocketOwners::PidOf(uint64_t inode) const {
 }
 
 bool TSocketOwners::Contains(uint64_t inode) const { return PidOf(inode) != 0; }
+
+TSocketOwnerCache::TRead TSocketOwnerCache::ReadProcess(int procFd, uint32_t pid, TProcess& process) {
+    const TFdDirPath dir(pid);
+    // The count is taken before the links are read, so that a descriptor
+    // opened or closed meanwhile makes the next pass read the process again;
+    // and before the directory is opened, so that when the process is this
+    // one, it counts the same descriptors as the check in Unchanged.
+    struct stat info {};
+    if (fstatat(procFd, dir.Text, &info, 0) != 0) return TRead::Unreadable;
+    TDirPtr fds = OpenDirAt(procFd, dir.Text);
+    if (!fds) return TRead::Unreadable;
+    process.DirInode = info.st_ino;
+    process.Count = static_cast<uint64_t>(info.st_size);
+    process.Sockets.clear();
+    ForEachSocket(fds.get(), [&](uint64_t inode, int fd) { process.Sockets.emplace_back(inode, fd); });
+    std::sort(process.Sockets.begin(), process.Sockets.end());
+    return process.Sockets.empty() ? TRead::NoSockets : TRead::Sockets;
+}
+
+bool TSocketOwnerCache::Unchanged(int procFd, uint32_t pid, const TProcess& process) const {
+    const TFdDirPath dir(pid);
+    struct stat info {};
+    if (fstatat(procFd, dir.Text, &info, 0) != 0 || info.st_ino != process.DirInode) return false;
+    if (CountKnown(process)) return static_cast<uint64_t>(info.st_size) == process.Count;
+    // "<pid>/fd/<descriptor>"
+    char path[sizeof dir.Text + 1 + 12];
+    const size_t dirLength = std::strlen(dir.Text);
+    std::memcpy(path, dir.Text, dirLength);
+    path[dirLength] = '/';
+    char link[64];
+    for (const auto& [inode, fd] : process.Sockets) {
+        *std::to_chars(path + dirLength + 1, path + sizeof path - 1, fd).ptr = '\0';
+        const ssize_t length = readlinkat(procFd, path, link, sizeof link);
+        uint64_t now = 0;
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof link ||
+            !ParseSocketLink(link, static_cast<size_t>(length), now) || now != inode)
+            return false;
+    }
+    return true;
+}
+
+void TSocketOwnerCache::RebuildIndex() {
+    std::vector<std::pair<uint64_t, uint32_t>> entries;
+    size_t total = 0;
+    for (const auto& [pid, process] : Processes_) total += process.Sockets.size();
+    entries.reserve(total);
+    for (const auto& [pid, process] : Processes_) {
+        for (const auto& socket : process.Sockets) entries.emplace_back(socket.first, pid);
+    }
+    Index_ = TSocketOwners::FromEntries(std::move(entries));
+}
+
+TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
+    const TDirPtr proc = OpenDirAt(AT_FDCWD, "/proc");
+    if (!proc) return TSocketOwners();
+    const int procFd = dirfd(proc.get());
+    ++Pass_;
+
+    const auto sameSockets = [](const TProcess& a, const TProcess& b) {
+        return std::equal(a.Sockets.begin(), a.Sockets.end(), b.Sockets.begin(), b.Sockets.end(),
+                          [](const auto& x, const auto& y) { return x.first == y.first; });
+    };
+    // Reads the kept process at `it` again; false when it is gone (and dropped).
+    bool changed = false;
+    const auto reread = [&](std::map<uint32_t, TProcess>::iterator& it) {
+        TProcess fresh;
+        fresh.Pass = Pass_;
+        if (ReadProcess(procFd, it->first, fresh) != TRead::Sockets) {
+            it = Processes_.erase(it);
+            changed = true;
+            return false;
+        }
+        changed = changed || !sameSockets(fresh, it->second);
+        it->second = std::move(fresh);
+        return true;
+    };
+
+    for (auto it = Processes_.begin(); it != Processes_.end();) {
+        if (Unchanged(procFd, it->first, it->second) || reread(it)) ++it;
+    }
+    if (changed) RebuildIndex();
+
+    // The sockets asked for that no kept process holds. Those already missed
+    // by an earlier walk ("stubborn") are looked for among the kept processes
+    // too: a socket that was only missing for a moment (closed between the
+    // dump and the look) is not asked for again, and so never costs a
+    // reading of every kept process.
+    std::vector<uint64_t> missing;
+    bool stubborn = false;
+    // Both sorted: one merge instead of a search per socket.
+    const auto& kept = Index_.Entries();
+    auto next = kept.begin();
+    for (size_t i = 0; i < inodes.size(); ++i) {
+        const uint64_t inode = inodes[i];
+        while (next != kept.end() && next->first < inode) ++next;
+        if (inode == 0 || (i > 0 && inodes[i - 1] == inode) || (next != kept.end() && next->first == inode)) continue;
+        const auto known = Missing_.find(inode);
+        if (known != Missing_.end()) {
+            known->second.LastWanted = Pass_;
+            if (known->second.LookedEverywhere) continue;
+            stubborn = true;
+        }
+        missing.push_back(inode);
+    }
+    const auto takeFound = [&missing](const TProcess& process) {
+        std::erase_if(missing, [&process](uint64_t inode) {
+            const auto it = std::lower_bound(process.Sockets.begin(), process.Sockets.end(),
+                                             std::pair<uint64_t, int>(inode, INT_MIN));
+            return it != process.Sockets.end() && it->first == inode;
+        });
+    };
+
+    if (!missing.empty()) {
+        changed = false;
+        std::vector<uint32_t> pids;
+        for (TDirPtr list = OpenDirAt(procFd, "."); list;) {
+            const dirent* entry = readdir(list.get());
+            if (entry == nullptr) break;
+            uint32_t pid = 0;
+            if (ParsePid(entry->d_name, pid)) pids.push_back(pid);
+        }
+        std::sort(pids.begin(), pids.end());
+        // First the processes not kept: a socket no kept process holds is most
+        // likely a new process's.
+        for (size_t i = 0; i < pids.size() && !missing.empty(); ++i) {
+            if (Processes_.contains(pids[i])) continue;
+            TProcess process;
+            process.Pass = Pass_;
+            if (ReadProcess(procFd, pids[i], process) != TRead::Sockets) continue;
+            takeFound(process);
+            Processes_.emplace(pids[i], std::move(process));
+            changed = true;
+        }
+        // Then the kept ones not read in this pass: those checked by their
+        // links, which tell nothing of new descriptors, and for a stubborn
+        // socket also those whose count did not change, as one may have
+        // opened a socket and closed another descriptor.
+        for (auto it = Processes_.begin(); it != Processes_.end() && !missing.empty();) {
+            if (it->second.Pass == Pass_ || (!stubborn && CountKnown(it->second))) {
+                ++it;
+            } else if (reread(it)) {
+                takeFound(it->second);
+                ++it;
+            }
+        }
+        // A socket missed before has now been looked for in every process.
+        for (const uint64_t inode : missing) {
+            const auto [entry, added] = Missing_.try_emplace(inode, TMissing{Pass_, false});
+            if (!added) entry->second.LookedEverywhere = true;
+        }
+        if (changed) RebuildIndex();
+    }
+    // Found meanwhile, or no longer asked for: a socket that is gone.
+    std::erase_if(Missing_, [this](const auto& entry) {
+        return entry.second.LastWanted + kMissingKeptPasses < Pass_ || Index_.Contains(entry.first);
+    });
+    return Index_;
+}
+
+TSocketOwners TProcSocketOwnerSource::FindOwners(const std::vector<uint64_t>& inodes) {
+    std::lock_guard lock(Mutex_);
+    return Cache_.Find(inodes);
+}
 
 }  // namespace tarnwick

@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -47,18 +50,92 @@ private:
     std::vector<std::pair<uint64_t, uint32_t>> Owners_;
 };
 
+// Owners kept from one refresh to the next, so that a refresh reads the
+// descriptors of only the processes that changed, not of every process.
+//
+// Per process it keeps the sockets it held when last read, with the inode
+// number and size of its /proc/<pid>/fd directory: since Linux 6.2 that size
+// is the number of open descriptors (proc_fd_getattr() in fs/proc/fd.c), and
+// the directory of a new process under a reused pid is a new inode. A process
+// whose directory is gone is dropped; one whose inode or count changed is
+// read again. Where the kernel gives no count (size 0), each kept socket's
+// descriptor link is read back instead.
+//
+// Then the sockets asked for that no kept process holds are looked for,
+// process by process in ascending pid order, until all are found: so the
+// owner is the lowest pid holding the socket, as in TSocketOwners::Scan.
+// First among the processes not kept, then among the kept ones checked by
+// their links; a socket that such a walk missed and that is asked for again
+// is looked for in the kept processes with an unchanged count as well, in
+// case one opened a socket and closed another descriptor. Sockets that a walk through every process
+// could not find (another user's, without privilege) are remembered while
+// they are asked for, so that only a new unknown socket starts a walk.
+class TSocketOwnerCache {
+public:
+    // How a kept process is checked for change: its descriptor count where
+    // the kernel tells it, else its sockets' links; or always the links.
+    enum class TCheck { CountWhereKnown, Links };
+
+    explicit TSocketOwnerCache(TCheck check = TCheck::CountWhereKnown) : Check_(check) {}
+
+    // The owners of `inodes` (sorted; 0 and repeats allowed) at this moment:
+    // every one that a process holds goes to the lowest such pid. The map
+    // holds the other kept sockets too.
+    TSocketOwners Find(const std::vector<uint64_t>& inodes);
+
+    // Processes kept, for tests.
+    size_t KeptProcesses() const { return Processes_.size(); }
+
+private:
+    struct TProcess {
+        uint64_t DirInode = 0;
+        uint64_t Count = 0;  // open descriptors; 0 where the kernel does not say
+        // (inode, descriptor), sorted.
+        std::vector<std::pair<uint64_t, int>> Sockets;
+        uint64_t Pass = 0;  // the last pass that read it
+    };
+
+    enum class TRead { Sockets, NoSockets, Unreadable };
+    // Reads process `pid`'s descriptors into `process`.
+    static TRead ReadProcess(int procFd, uint32_t pid, TProcess& process);
+    bool Unchanged(int procFd, uint32_t pid, const TProcess& process) const;
+    // Whether `process` is checked by its descriptor count.
+    bool CountKnown(const TProcess& process) const { return Check_ == TCheck::CountWhereKnown && process.Count != 0; }
+    void RebuildIndex();
+
+    TCheck Check_;
+    uint64_t Pass_ = 0;
+    std::map<uint32_t, TProcess> Processes_;
+    TSocketOwners Index_;
+    // Sockets asked for and not found: by the first walk that looked for
+    // them, or (LookedEverywhere) by a walk through every process. Dropped
+    // when not asked for in kMissingKeptPasses passes.
+    struct TMissing {
+        uint64_t LastWanted = 0;
+        bool LookedEverywhere = false;
+    };
+    static constexpr uint64_t kMissingKeptPasses = 16;
+    std::unordered_map<uint64_t, TMissing> Missing_;
+};
+
 // Where the tables learn which process holds each socket.
 class TSocketOwnerSource {
 public:
     virtual ~TSocketOwnerSource() = default;
-    // The owners of every socket at this moment.
-    virtual TSocketOwners ScanOwners() = 0;
+    // The owners of the sockets `inodes` (sorted; 0 and repeats allowed) at
+    // this moment, each the lowest pid holding it, as TSocketOwners::Scan
+    // finds them. The map may hold other sockets as well.
+    virtual TSocketOwners FindOwners(const std::vector<uint64_t>& inodes) = 0;
 };
 
-// Reads them from this process's view of /proc (TSocketOwners::Scan).
+// Reads them from this process's view of /proc, through a TSocketOwnerCache.
 class TProcSocketOwnerSource final : public TSocketOwnerSource {
 public:
-    TSocketOwners ScanOwners() override { return TSocketOwners::Scan(); }
+    TSocketOwners FindOwners(const std::vector<uint64_t>& inodes) override;
+
+private:
+    std::mutex Mutex_;
+    TSocketOwnerCache Cache_;
 };
 
 }  // namespace tarnwick

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The cost of a refresh of tarnwick-cli against ss, while N loopback
+# connections are held (tarnwick-hold-connections N: 2 N sockets), in one run:
+#
+#   1. Time: `tarnwick-cli watch --interval 0 --count 6 --stats`, its first
+#      refresh and the median of refreshes 2 to 6 (every owner already known),
+#      against the median of `ss -tan >/dev/null` runs (no owners), interleaved
+#      with them. The median over WATCH_RUNS watches of each figure is taken.
+#   2. Memory: peak RSS (/usr/bin/time -f %M) of `tarnwick-cli table >/dev/null`
+#      against `ss -tanp >/dev/null`, the median of MEMORY_RUNS runs each.
+#
+# Prints the ratios and whether they are within the goals: steady refresh at
+# most 1.0x ss -tan, first refresh at most 2.0x, peak RSS at most 2x ss -tanp.
+#
+# Usage: bench/compare_refresh.sh [N]      (default 50000)
+# Settings by environment: SS_RUNS (default 9), WATCH_RUNS (default 3),
+#   MEMORY_RUNS (default 3).
+# Everything printed is also saved under bench/results/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+n=${1:-50000}
+ss_runs=${SS_RUNS:-9}
+watch_runs=${WATCH_RUNS:-3}
+memory_runs=${MEMORY_RUNS:-3}
+
+build=build/bench
+results=bench/results
+mkdir -p "$results"
+stamp=$(date +%Y%m%d-%H%M%S)
+report="$results/refresh-$stamp.txt"
+holder_log="$results/holder-$stamp.log"
+
+command -v ss >/dev/null || { echo "compare_refresh.sh: ss not found (apt-get install iproute2)" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "compare_refresh.sh: /usr/bin/time not found (apt-get install time)" >&2; exit 1; }
+
+source bench/bench_lib.sh
+build_bench_tree "$build"
+
+cli="$build/app/tarnwick-cli"
+holder="$build/bench/tarnwick-hold-connections"
+
+exec > >(tee "$report") 2>&1
+
+# Peak RSS in KiB of one run of the command, output to /dev/null.
+peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+
+echo "tarnwick-cli refresh vs ss, $(date -Is), $(nproc) cores, kernel $(uname -r)"
+start_holder "$n"
+sockets=$(ss -tanH | wc -l)
+echo "$n connections held: $sockets TCP sockets"
+# One untimed run of each, so that both start from warm caches.
+ss -tan >/dev/null
+"$cli" table >/dev/null
+
+ss_times=() first_times=() steady_times=()
+stats_file=$(mktemp)
+for ((r = 0; r < ss_runs; r++)); do
+    ss_times+=("$(time_ms ss -tan)")
+    if ((r < watch_runs)); then
+        "$cli" watch --interval 0 --count 6 --stats 2>"$stats_file" >/dev/null
+        # "refresh N: T ms"
+        first_times+=("$(awk '$1 == "refresh" && $2 == "1:" {print $3}' "$stats_file")")
+        steady_times+=("$(awk '$1 == "refresh" && $2 != "1:" {print $3}' "$stats_file" | median)")
+        echo "watch run $((r + 1)): $(awk '$1 == "refresh" {printf "%s ", $3}' "$stats_file")ms"
+    fi
+done
+rm -f "$stats_file"
+echo "ss -tan runs: ${ss_times[*]} ms"
+
+ss_med=$(printf '%s\n' "${ss_times[@]}" | median)
+first_med=$(printf '%s\n' "${first_times[@]}" | median)
+steady_med=$(printf '%s\n' "${steady_times[@]}" | median)
+
+table_kib=() ssp_kib=()
+for ((r = 0; r < memory_runs; r++)); do
+    table_kib+=("$(peak_kib "$cli" table)")
+    ssp_kib+=("$(peak_kib ss -tanp)")
+done
+stop_holder
+table_med=$(printf '%s\n' "${table_kib[@]}" | median)
+ssp_med=$(printf '%s\n' "${ssp_kib[@]}" | median)
+
+echo
+awk -v ss="$ss_med" -v first="$first_med" -v steady="$steady_med" -v t="$table_med" -v p="$ssp_med" -v n="$n" '
+    function verdict(ok) { return ok ? "PASS" : "FAIL" }
+    BEGIN {
+        printf "%-44s %10s %10s %7s %6s  %s\n", "at " n " connections", "tarnwick", "ss", "ratio", "goal", ""
+        printf "%-44s %7.1f ms %7.1f ms %6.2fx %5.1fx  %s\n", "steady refresh (median of 2..6) / ss -tan", steady, ss, steady / ss, 1.0, verdict(steady <= ss)
+        printf "%-44s %7.1f ms %7.1f ms %6.2fx %5.1fx  %s\n", "first refresh / ss -tan", first, ss, first / ss, 2.0, verdict(first <= 2 * ss)
+        printf "%-44s %6.1f MiB %6.1f MiB %6.2fx %5.1fx  %s\n", "peak RSS: table / ss -tanp", t / 1024, p / 1024, t / p, 2.0, verdict(t <= 2 * p)
+    }'
+echo
+echo "Saved: $report"
