@@ -13,6 +13,7 @@
 #include "monitor/connection_items.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
+#include "monitor/traffic_monitor.h"
 #include "monitor/view_settings.h"
 #include "platform/ip_tables.h"
 #include "platform/name_lookup.h"
@@ -60,11 +61,16 @@ public:
     // Names that arrive later show from a later refresh on.
     std::chrono::milliseconds HostNameBudget{1000};
 
+    // The traffic of the TCP connections, summed up by each refresh.
+    TTrafficMonitor Traffic;
+
 private:
     void SizeGrid(TRefreshOutlets& outlets, int rows);
     void ResolveRemoteHosts();
     void ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp);
     void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp);
+    // The counters and rates of TCP row `row` into its texts, and into the traffic summary.
+    void AddTraffic(uint32_t row, TConnectionRow& texts);
     void ReportDisconnected(TRefreshOutlets& outlets);
 
     ConnectionSnapshot& Snapshot_;
