@@ -3,10 +3,12 @@
 #include "cli_monitor.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "common/file_locations.h"
 #include "common/inet_address.h"
@@ -17,6 +19,8 @@
 #include "monitor/grid_rows.h"
 #include "monitor/refresh.h"
 #include "monitor/tcp_state_names.h"
+#include "monitor/traffic_monitor.h"
+#include "monitor/traffic_texts.h"
 #include "platform/linux/interrupt_wait.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
@@ -30,6 +34,9 @@
 namespace tarnwick {
 
 namespace {
+
+// How long `table --traffic` measures its rates over.
+constexpr std::chrono::seconds kTableRateSample{1};
 
 // Loads a rules file; a missing one is an error here, where the user named it.
 // Anything else there that is no readable file (a folder, a FIFO) is refused
@@ -53,7 +60,36 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
     if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
-    std::cout << monitor.Grid.ToText() << std::flush;
+    if (options.ShowTraffic) {
+        // Rates need a reading before: the table is read again a second later.
+        std::this_thread::sleep_for(kTableRateSample);
+        if (!monitor.RefreshTables(std::cerr)) return 1;
+    }
+    std::cout << monitor.Grid.ToText(options.ShowTraffic ? std::optional(TTrafficNumbers::Raw) : std::nullopt)
+              << std::flush;
+    return 0;
+}
+
+int RunTopCommand(const TCliOptions& options) {
+    TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
+    if (!TablesBindable(std::cerr)) return 1;
+    TCliMonitor monitor;
+    if (!monitor.RefreshTables(std::cerr)) return 1;  // the reading the first rates start from
+    const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
+    for (long long done = 0; !options.Count || done < *options.Count; ++done) {
+        if (interrupt.WaitForInterrupt(interval)) break;
+        if (!monitor.RefreshTables(std::cerr)) return 1;
+        monitor.Log.Clear();  // events are not shown here; the log need not grow
+        std::cout << "Process\tConnections\tSend Rate\tReceive Rate\tSent\tReceived\n";
+        if (const auto summary = monitor.Refresh.Traffic.Latest()) {
+            for (const TProgramTraffic& p : summary->Programs) {
+                std::cout << EscapeForLine(p.Name) << '\t' << p.Connections << '\t' << std::llround(p.SendRate)
+                          << '\t' << std::llround(p.ReceiveRate) << '\t' << p.BytesSent << '\t' << p.BytesReceived
+                          << '\n';
+            }
+        }
+        std::cout << std::flush;
+    }
     return 0;
 }
 

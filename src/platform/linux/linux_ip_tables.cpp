@@ -264,13 +264,9 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     table.clear();
     TKeptDump& kept = StateOf(protocol).KeptV6;
     std::vector<TDumpedSocket> sockets;
-    // The counters of the IPv6 rows follow the IPv4 rows' only from the same
-    // dump; a fresh dump's belong to no IPv4 fetch.
     const bool tcp = protocol == IPPROTO_TCP;
     if (tcp) Traffic6_.clear();
-    const bool fromKept = kept.Valid && TClock::now() - kept.Taken < kKeptDumpMaxAge;
-    if (tcp && !fromKept) Traffic4_.clear();
-    if (fromKept) {
+    if (kept.Valid && TClock::now() - kept.Taken < kKeptDumpMaxAge) {
         sockets = std::move(kept.Sockets);
     } else {
         TDump dump;
@@ -286,7 +282,8 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     kept = TKeptDump{};
     SortSockets6(sockets);
     table = EncodeSockets6(sockets, protocol);
-    if (tcp && fromKept) Traffic6_ = TrafficOf(sockets);
+    // Each row's counters come with it, from whichever dump gave the row.
+    if (tcp) Traffic6_ = TrafficOf(sockets);
     return kTableOk;
 }
 

@@ -66,8 +66,8 @@ public:
     uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override;
 
-    // The counters of the last GetTcpExTable, then of the GetTcp6ExTable that
-    // took the IPv6 half of its dump. Read only while ReadTraffic is on.
+    // The counters of the last GetTcpExTable's rows, then of the last
+    // GetTcp6ExTable's after it. Read only while ReadTraffic is on.
     std::vector<TSocketTraffic> TakeTcpTraffic() override;
 
     // Whether TCP dumps ask for each socket's tcp_info, which carries the byte
