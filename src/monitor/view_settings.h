@@ -12,6 +12,7 @@ struct TViewSettings {
     std::atomic<bool> ShowUdp{true};         // UDP rows are listed in the grid
     std::atomic<bool> ShowShortNames{true};  // well-known ports show their short names
     std::atomic<bool> ShowIpv6{true};        // rows of IPv6 sockets (TCPv6, UDPv6) are listed in the grid
+    std::atomic<bool> ShowTraffic{false};    // the grid's four traffic columns follow Process
 };
 
 }  // namespace tarnwick
