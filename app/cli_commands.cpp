@@ -59,6 +59,7 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowUdp = options.ShowUdp;
     monitor.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
+    monitor.View.ReadTraffic = options.ShowTraffic;
     if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
     if (options.ShowTraffic) {
         // Rates need a reading before: the table is read again a second later.
@@ -74,6 +75,7 @@ int RunTopCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
+    monitor.View.ReadTraffic = true;
     if (!monitor.RefreshTables(std::cerr)) return 1;  // the reading the first rates start from
     const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {
@@ -98,6 +100,7 @@ int RunWatchCommand(const TCliOptions& options) {
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
     monitor.IncludeIpv6(options.ShowIpv6);
+    monitor.View.ReadTraffic = options.WatchOutput == TCliOptions::TWatchOutput::Json;
     TRuleItems rules;
     // --enable-rules without --rules takes the rules file the window keeps.
     const std::string rulesFile =

@@ -85,6 +85,7 @@ TRefresh::TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, 
 
 void TRefresh::Run(TRefreshOutlets& outlets) {
     TProcessSnapshotCloser closer(Snapshot_);
+    Platform_.IpTables.SetReadTraffic(View_.ReadTraffic);
     if (!Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes)) return;
 
     // Each switch is read once here, so the grid's size and its rows agree.

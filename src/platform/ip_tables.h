@@ -141,6 +141,9 @@ public:
     // one was fetched after it. Handed over once (a second call gives none).
     // A source without counters keeps this: none, and every row reads unknown.
     virtual std::vector<TSocketTraffic> TakeTcpTraffic() { return {}; }
+    // Whether the next fetches read the counters at all: they cost a
+    // noticeable part of a refresh, so only when something shows traffic.
+    virtual void SetReadTraffic(bool /*read*/) {}
 
     // Plain path: with `buffer` null or `size` too small, returns
     // kInsufficientBuffer and sets `size` to the bytes needed; otherwise fills

@@ -644,6 +644,7 @@ bool TMain_F::actionSaveLogExecute() {
 
 void TMain_F::ShowTrafficColumns(bool show) {
     View_.ShowTraffic = show;
+    View_.ReadTraffic = show || (Traffic_F && Traffic_F->isVisible());
     if (GridModel_->ShowTraffic() == show) return;
     GridModel_->SetShowTraffic(show);
     // Before the window is first laid out the panel has no width yet.
@@ -653,6 +654,7 @@ void TMain_F::ShowTrafficColumns(bool show) {
 
 void TMain_F::actionTrafficExecute(bool checked) {
     ShowTrafficColumns(checked);
+    Timer1Timer();  // the counters are read from this refresh on
     try {
         SaveShowTrafficOption(OptionsFilePath(Services_.Files.SettingsDir), checked);
     } catch (const std::exception& error) {
@@ -663,6 +665,7 @@ void TMain_F::actionTrafficExecute(bool checked) {
 
 void TMain_F::actionTrafficGraphExecute() {
     if (!Traffic_F) Traffic_F = new TTraffic_F(this);
+    View_.ReadTraffic = true;  // from the next refresh on; closing the window keeps it for the chart's history
     Traffic_F->ShowTraffic(Refresh_->Traffic.Latest(), Refresh_->Traffic.History());
     Traffic_F->show();
     Traffic_F->raise();

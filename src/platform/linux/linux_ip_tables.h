@@ -72,7 +72,7 @@ public:
 
     // Whether TCP dumps ask for each socket's tcp_info, which carries the byte
     // counters (on by default).
-    void SetReadTraffic(bool read) {
+    void SetReadTraffic(bool read) override {
         std::lock_guard lock(Mutex_);
         ReadTraffic_ = read;
     }
