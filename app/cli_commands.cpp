@@ -3,10 +3,12 @@
 #include "cli_monitor.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "common/file_locations.h"
 #include "common/inet_address.h"
@@ -17,6 +19,8 @@
 #include "monitor/grid_rows.h"
 #include "monitor/refresh.h"
 #include "monitor/tcp_state_names.h"
+#include "monitor/traffic_monitor.h"
+#include "monitor/traffic_texts.h"
 #include "platform/linux/interrupt_wait.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
@@ -30,6 +34,9 @@
 namespace tarnwick {
 
 namespace {
+
+// How long `table --traffic` measures its rates over.
+constexpr std::chrono::seconds kTableRateSample{1};
 
 // Loads a rules file; a missing one is an error here, where the user named it.
 // Anything else there that is no readable file (a folder, a FIFO) is refused
@@ -52,11 +59,44 @@ int RunTableCommand(const TCliOptions& options) {
     monitor.View.ShowUdp = options.ShowUdp;
     monitor.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
-    // One look, printed: no connection list, no events, rows kept as text.
-    monitor.Refresh.TrackConnections = false;
-    monitor.Outlets.KeepTextOnly();
+    monitor.View.ReadTraffic = options.ShowTraffic;
+    if (!options.ShowTraffic) {
+        // One look, printed: no connection list, no events, rows kept as text.
+        monitor.Refresh.TrackConnections = false;
+        monitor.Outlets.KeepTextOnly();
+        if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
+        std::cout << monitor.Outlets.Text() << std::flush;
+        return 0;
+    }
     if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
-    std::cout << monitor.Outlets.Text() << std::flush;
+    // Rates need a reading before: the table is read again a second later.
+    std::this_thread::sleep_for(kTableRateSample);
+    if (!monitor.RefreshTables(std::cerr)) return 1;
+    std::cout << monitor.Grid.ToText(TTrafficNumbers::Raw) << std::flush;
+    return 0;
+}
+
+int RunTopCommand(const TCliOptions& options) {
+    TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
+    if (!TablesBindable(std::cerr)) return 1;
+    TCliMonitor monitor;
+    monitor.View.ReadTraffic = true;
+    if (!monitor.RefreshTables(std::cerr)) return 1;  // the reading the first rates start from
+    const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
+    for (long long done = 0; !options.Count || done < *options.Count; ++done) {
+        if (interrupt.WaitForInterrupt(interval)) break;
+        if (!monitor.RefreshTables(std::cerr)) return 1;
+        monitor.Log.Clear();  // events are not shown here; the log need not grow
+        std::cout << "Process\tConnections\tSend Rate\tReceive Rate\tSent\tReceived\n";
+        if (const auto summary = monitor.Refresh.Traffic.Latest()) {
+            for (const TProgramTraffic& p : summary->Programs) {
+                std::cout << EscapeForLine(p.Name) << '\t' << p.Connections << '\t' << std::llround(p.SendRate)
+                          << '\t' << std::llround(p.ReceiveRate) << '\t' << p.BytesSent << '\t' << p.BytesReceived
+                          << '\n';
+            }
+        }
+        std::cout << std::flush;
+    }
     return 0;
 }
 
@@ -65,6 +105,7 @@ int RunWatchCommand(const TCliOptions& options) {
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor(true);
     monitor.IncludeIpv6(options.ShowIpv6);
+    monitor.View.ReadTraffic = options.WatchOutput == TCliOptions::TWatchOutput::Json;
     TRuleItems rules;
     // --enable-rules without --rules takes the rules file the window keeps.
     const std::string rulesFile =

@@ -7,6 +7,7 @@ namespace tarnwick {
 
 int RunTableCommand(const TCliOptions& options);
 int RunWatchCommand(const TCliOptions& options);
+int RunTopCommand(const TCliOptions& options);
 int RunRulesCommand(const TCliOptions& options);
 int RunKillCommand(const TCliOptions& options);
 

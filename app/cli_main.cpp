@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
         switch (options->Command) {
             case tarnwick::TCliOptions::TCommand::Table: return tarnwick::RunTableCommand(*options);
             case tarnwick::TCliOptions::TCommand::Watch: return tarnwick::RunWatchCommand(*options);
+            case tarnwick::TCliOptions::TCommand::Top: return tarnwick::RunTopCommand(*options);
             case tarnwick::TCliOptions::TCommand::Rules: return tarnwick::RunRulesCommand(*options);
             case tarnwick::TCliOptions::TCommand::Kill: return tarnwick::RunKillCommand(*options);
             case tarnwick::TCliOptions::TCommand::Capture: return tarnwick::RunCaptureCommand(options->Capture);

@@ -11,9 +11,11 @@
 namespace tarnwick {
 
 const char* CliUsage() {
-    return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames]\n"
+    return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames] [--traffic]\n"
            "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE] [--enable-rules]\n"
            "                          [--json | --journal] [--stats]\n"
+           "                          [--json | --journal]\n"
+           "       tarnwick-cli top [--interval SECONDS] [--count N]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
@@ -23,7 +25,11 @@ const char* CliUsage() {
            "       tarnwick-cli report log FILE [--watch SECONDS]\n"
            "\n"
            "  table   one refresh, then the connection grid as text: a header line and one\n"
-           "          line per row, cells separated by tabs\n"
+           "          line per row, cells separated by tabs. --traffic adds the columns\n"
+           "          Sent, Received (bytes), Send Rate and Receive Rate (bytes a second,\n"
+           "          measured over one second: the table is read twice, a second apart);\n"
+           "          \"-\" where the system keeps no counters: every UDP socket, and TCP\n"
+           "          sockets in Time_Wait or still in their handshake\n"
            "  watch   a refresh every SECONDS (default 3), N times or until interrupted;\n"
            "          prints every log entry as: kind digit, tab, log line. With --rules,\n"
            "          loads the rules of FILE; --enable-rules checks every new established\n"
@@ -45,7 +51,14 @@ const char* CliUsage() {
            "          TARNWICK_LOCAL_ADDRESS, ..., TARNWICK_PID, TARNWICK_PROCESS.\n"
            "          --json and --journal exclude each other. --stats prints\n"
            "          \"refresh N: T ms\" on standard error after each refresh, T the time\n"
-           "          from reading the tables to writing its last line\n"
+           "          from reading the tables to writing its last line. The JSON of a\n"
+           "          TCP connection's entry has bytes_sent and bytes_received as well,\n"
+           "          when its counters are known (for a connection that is gone: as last\n"
+           "          seen)\n"
+           "  top     the programs ranked by their TCP traffic, every SECONDS (default 3),\n"
+           "          N times or until interrupted: a header line, then per program\n"
+           "          Process, Connections, Send Rate, Receive Rate (bytes a second over\n"
+           "          the last SECONDS), Sent, Received (bytes of its open connections)\n"
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
            "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN). REMOTEADDR is a dotted\n"
@@ -207,14 +220,21 @@ std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args,
         options.Command = TCliOptions::TCommand::Table;
     } else if (command == "watch") {
         options.Command = TCliOptions::TCommand::Watch;
+    } else if (command == "top") {
+        options.Command = TCliOptions::TCommand::Top;
     } else {
         return fail("unknown command '" + command + "'");
     }
 
     const bool isTable = options.Command == TCliOptions::TCommand::Table;
+    const bool isTop = options.Command == TCliOptions::TCommand::Top;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (isTable && arg == "--no-tcp") {
+        if (isTop && arg != "--interval" && arg != "--count") {
+            return fail("unknown option '" + arg + "' for " + command);
+        } else if (isTable && arg == "--traffic") {
+            options.ShowTraffic = true;
+        } else if (isTable && arg == "--no-tcp") {
             options.ShowTcp = false;
         } else if (isTable && arg == "--no-udp") {
             options.ShowUdp = false;

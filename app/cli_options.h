@@ -12,14 +12,15 @@
 namespace tarnwick {
 
 struct TCliOptions {
-    enum class TCommand { Table, Watch, Rules, Kill, Capture, Report, Info, Help };
+    enum class TCommand { Table, Watch, Top, Rules, Kill, Capture, Report, Info, Help };
     TCommand Command = TCommand::Help;
     // table
     bool ShowTcp = true;
     bool ShowUdp = true;
     bool ShowShortNames = true;
     bool ShowIpv6 = true;  // table and watch: rows of IPv6 sockets other than IPv4-mapped ones
-    // watch
+    bool ShowTraffic = false;  // table --traffic: the four traffic columns
+    // watch and top
     double IntervalSeconds = 3.0;
     std::optional<long long> Count;  // refreshes to run; none = until interrupted
     std::string RulesFile;           // watch --rules, and the file of `rules`

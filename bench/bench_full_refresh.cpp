@@ -7,6 +7,8 @@
 //                       process list, row texts, change detection, grid rows.
 //                       Host names come from the cache, filled by a warm-up
 //                       refresh that may wait for every answer.
+//   BM_FullRefreshNoTraffic/N: the same without the TCP sockets' byte
+//                       counters (no tcp_info asked for, no rates).
 //   BM_TcpExTable/N:    only the TCP table fetch (dump + owners).
 //   BM_SocketOwners/N:  only the scan of /proc/<pid>/fd for socket owners.
 //   BM_ProcessList/N:   only the process list.
@@ -186,13 +188,16 @@ bool StartHolder(benchmark::State& state) {
     }
 }
 
-void BM_FullRefresh(benchmark::State& state) {
+// `readTraffic` off: the TCP dumps ask for no tcp_info, so no byte counters,
+// rates or program ranking; the comparison is what traffic costs a refresh.
+void FullRefresh(benchmark::State& state, bool readTraffic) {
     if (!StartHolder(state)) return;
     const long held = state.range(0);
     TLinuxIpTables tables;
     TLinuxProcessList processes;
     TLinuxNameLookup names;
     TViewSettings view;
+    view.ReadTraffic = readTraffic;
     ConnectionSnapshot snapshot(tables.ExTablesAvailable());
     TConnectionitems connections;
     TBenchOutlets outlets;
@@ -218,6 +223,9 @@ void BM_FullRefresh(benchmark::State& state) {
     // Held connections do not change: anything logged is other traffic on the host.
     state.counters["logs_per_refresh"] = static_cast<double>(outlets.Logs) / static_cast<double>(state.iterations());
 }
+
+void BM_FullRefresh(benchmark::State& state) { FullRefresh(state, true); }
+void BM_FullRefreshNoTraffic(benchmark::State& state) { FullRefresh(state, false); }
 
 void BM_TcpExTable(benchmark::State& state) {
     if (!StartHolder(state)) return;
@@ -279,6 +287,7 @@ int main(int argc, char** argv) {
                 ->MinTime(2.0);  // several refreshes even at 50,000 connections
         };
         add("BM_FullRefresh", BM_FullRefresh);
+        add("BM_FullRefreshNoTraffic", BM_FullRefreshNoTraffic);
         add("BM_TcpExTable", BM_TcpExTable);
         add("BM_SocketOwners", BM_SocketOwners);
         add("BM_ProcessList", BM_ProcessList);

@@ -1,5 +1,6 @@
 #include "log/html_report.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -146,11 +147,12 @@ const char* ReportColour(LogKind kind) {
     return "FFFFFF";  // kinds outside 0..3 are never logged
 }
 
-std::string TableReportBody(const TGridRows& grid) {
+std::string TableReportBody(const TGridRows& grid, bool traffic) {
+    const int columns = kGridColumnCount + (traffic ? kTrafficColumnCount : 0);
     std::string body;
     for (int r = 1; r < grid.RowCount(); ++r) {
         body += "<tr><td>" + std::to_string(r) + "</td>";
-        for (int c = 0; c < kGridColumnCount; ++c) body += "<td>" + HtmlEscape(grid.Row(r).Cell(c)) + "</td>";
+        for (int c = 0; c < columns; ++c) body += "<td>" + HtmlEscape(grid.CellText(r, c)) + "</td>";
         body += "</tr>";
     }
     return body;
@@ -205,9 +207,22 @@ TReportHeading CurrentReportHeading() {
     return TReportHeading{LocalHostText(), ReportTimeText(std::chrono::system_clock::now())};
 }
 
-std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading) {
-    return FillReportTemplate(TemplateText(kTableReportTemplate), HtmlEscape(heading.Host), HtmlEscape(heading.Time),
-                              TableReportBody(grid));
+std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic) {
+    std::vector<std::string_view> lines = kTableReportTemplate;
+    std::vector<std::string> titles;
+    if (traffic) {
+        // The traffic titles close the header row, in the style of the others.
+        auto end = std::find(lines.begin(), lines.end(), std::string_view("</tr>"));
+        for (std::string_view title : kTrafficHeaders) {
+            titles.push_back("bgcolor=\"#D6D6D6\">" + std::string(title) + "</th>");
+        }
+        for (const std::string& title : titles) {
+            end = lines.insert(end, "<th ") + 1;
+            end = lines.insert(end, title) + 1;
+        }
+    }
+    return FillReportTemplate(TemplateText(lines), HtmlEscape(heading.Host), HtmlEscape(heading.Time),
+                              TableReportBody(grid, traffic));
 }
 
 std::string BuildLogReport(const std::vector<TLogEntry>& entries, const TReportHeading& heading) {

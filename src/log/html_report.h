@@ -39,8 +39,9 @@ std::string FillReportTemplate(std::string_view templateText, std::string_view h
 // The report colour of a log kind: six upper-case hexadecimal digits.
 const char* ReportColour(LogKind kind);
 
-// "<tr><td>r</td><td>cell</td>...</tr>" for every data row (1 and up), cells escaped.
-std::string TableReportBody(const TGridRows& grid);
+// "<tr><td>r</td><td>cell</td>...</tr>" for every data row (1 and up), cells
+// escaped; with `traffic`, the four traffic cells follow the six.
+std::string TableReportBody(const TGridRows& grid, bool traffic = false);
 // "<tr><td><font size=2 color=#RRGGBB>line</font></td></tr>" per entry, lines escaped.
 std::string LogReportBody(const std::vector<TLogEntry>& entries);
 
@@ -65,7 +66,8 @@ std::string ReportTimeText(std::chrono::system_clock::time_point when);
 TReportHeading CurrentReportHeading();
 
 // The whole pages.
-std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading);
+// With `traffic`, the page has the grid's traffic columns too.
+std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic = false);
 std::string BuildLogReport(const std::vector<TLogEntry>& entries, const TReportHeading& heading);
 
 // The full name the user is told of `path`: absolute, without . and .. parts.

@@ -22,6 +22,10 @@ struct TLogConnection {
     // when the owner could not be named.
     std::optional<uint32_t> Pid;
     std::string Process;
+    // The TCP connection's byte counters as last read (sent: acknowledged by
+    // the peer); nullopt where none are known, as for every UDP socket.
+    std::optional<uint64_t> BytesSent = std::nullopt;
+    std::optional<uint64_t> BytesReceived = std::nullopt;
 
     bool operator==(const TLogConnection&) const = default;
 };

@@ -16,6 +16,9 @@ std::string LogEntryJson(const TLogEntry& entry) {
             .AddNumber("remote_port", c->RemotePort)
             .AddString("state", c->State);
         if (c->Pid) json.AddNumber("pid", *c->Pid).AddString("process", c->Process);
+        if (c->BytesSent && c->BytesReceived)
+            json.AddNumber("bytes_sent", static_cast<int64_t>(*c->BytesSent))
+                .AddNumber("bytes_received", static_cast<int64_t>(*c->BytesReceived));
     }
     return json.Text();
 }

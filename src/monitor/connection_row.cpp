@@ -27,13 +27,13 @@ void SplitEndpoint(TEndpointTexts::TParts parts, std::string* name, std::string&
     port = std::move(parts.Port);
 }
 
-std::string ProcessText(const ConnectionSnapshot& snapshot, uint32_t pid) {
+}  // namespace
+
+std::string RowProcessText(const ConnectionSnapshot& snapshot, uint32_t pid) {
     if (!snapshot.ExTablesAvailable()) return {};
     const TProcessSnapshot* processes = snapshot.Processes();
     return processes ? std::string(processes->GetProcessName(pid)) : std::string("?");
 }
-
-}  // namespace
 
 const std::string& TConnectionRow::Cell(int column) const {
     switch (column) {
@@ -79,7 +79,7 @@ TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEnd
     }
     texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
     texts.Status = TcpStateName(row.State);
-    texts.Process = ProcessText(snapshot, row.OwningPid);
+    texts.Process = RowProcessText(snapshot, row.OwningPid);
     texts.Key = KeyOfTcpRow(row);
     return texts;
 }
@@ -96,7 +96,7 @@ TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index
     }
     texts.Protocol = row.V6 ? kRowProtocolUdp6 : kRowProtocolUdp;
     texts.Status = "-";
-    texts.Process = ProcessText(snapshot, row.OwningPid);
+    texts.Process = RowProcessText(snapshot, row.OwningPid);
     texts.Key = KeyOfUdpRow(row);
     return texts;
 }

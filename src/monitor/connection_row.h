@@ -10,6 +10,7 @@
 #include "monitor/connection_key.h"
 #include "monitor/connection_snapshot.h"
 #include "monitor/endpoint_texts.h"
+#include "monitor/traffic_rates.h"
 
 namespace tarnwick {
 
@@ -26,6 +27,9 @@ struct TConnectionRow {
     std::string Process;
     // The entry shown; nullopt for the titles and the blank row of an empty grid.
     std::optional<TConnectionKey> Key = std::nullopt;
+    // Its byte counters and rates, kept as numbers (the grid writes them only
+    // while traffic is shown); nullopt where none are known, as for UDP.
+    std::optional<TConnectionTraffic> Traffic = std::nullopt;
 
     // Column `column` (0..5) in grid order.
     const std::string& Cell(int column) const;
@@ -46,6 +50,10 @@ std::string RemoteAddrNumericText(const TTcpRow& row);
 // is 0 gets remote port 0 in the snapshot first, so readers after the refresh
 // see 0 there too.
 TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints);
+
+// The process column's text for owner `pid`: empty on the plain path, "?"
+// when the refresh's process list is gone.
+std::string RowProcessText(const ConnectionSnapshot& snapshot, uint32_t pid);
 
 // Display texts of UDP row `index`: remote end "*", status "-".
 TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints);

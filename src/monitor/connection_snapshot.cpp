@@ -20,6 +20,12 @@ bool ConnectionSnapshot::FetchExTables(TIpTables& tables, TProcessList& processe
     std::vector<uint8_t> tcp6, udp6;
     if (IncludeIpv6_ && tables.GetTcp6ExTable(tcp6) != kTableOk) tcp6.clear();
     if (IncludeIpv6_ && tables.GetUdp6ExTable(udp6) != kTableOk) udp6.clear();
+    std::vector<TSocketTraffic> traffic = tables.TakeTcpTraffic();
+    // Counters that do not line up with the rows would be pinned on the wrong
+    // connections: then no row has any.
+    const size_t tcpRows =
+        tcpResult == kTableOk ? TableRowCount(tcp, kTcpRowExSize) + TableRowCount(tcp6, kTcp6RowExSize) : 0;
+    if (traffic.size() != tcpRows) traffic.clear();
     Processes_.emplace(TProcessSnapshot::Take(processes));
 
     std::unique_lock lock(Mutex_);
@@ -29,6 +35,7 @@ bool ConnectionSnapshot::FetchExTables(TIpTables& tables, TProcessList& processe
     UdpResult_ = udpResult;
     Tcp6Table_.swap(tcp6);
     Udp6Table_.swap(udp6);
+    TcpTraffic_.swap(traffic);
     return true;
 }
 
@@ -143,6 +150,16 @@ std::optional<TFoundConnection> ConnectionSnapshot::FindConnection(const TConnec
         if (established) break;
     }
     return match;
+}
+
+TSocketTraffic ConnectionSnapshot::TcpTraffic(size_t index) const {
+    std::shared_lock lock(Mutex_);
+    return index < TcpTraffic_.size() ? TcpTraffic_[index] : TSocketTraffic{};
+}
+
+bool ConnectionSnapshot::TcpTrafficRead() const {
+    std::shared_lock lock(Mutex_);
+    return TcpResult_ == kTableOk && TcpTraffic_.size() == TcpRowCountLocked();
 }
 
 void ConnectionSnapshot::SetTcpRemotePort(size_t index, uint32_t portField) {

@@ -64,6 +64,12 @@ public:
     // the user). nullopt when no current entry matches.
     std::optional<TFoundConnection> FindConnection(const TConnectionKey& key) const;
 
+    // The byte counters of TCP row `index` (same numbering as TcpRow); unknown
+    // where the tables carry none for it.
+    TSocketTraffic TcpTraffic(size_t index) const;
+    // Whether the last fetch read the TCP tables with counters for every row.
+    bool TcpTrafficRead() const;
+
     // Rewrites the remote port field of TCP row `index` (listeners get 0 there).
     void SetTcpRemotePort(size_t index, uint32_t portField);
 
@@ -90,6 +96,8 @@ private:
     std::vector<uint8_t> UdpTable_;
     std::vector<uint8_t> Tcp6Table_;  // empty when unread or unreadable
     std::vector<uint8_t> Udp6Table_;
+    // One entry per TCP row, or empty when the source gave none that fit.
+    std::vector<TSocketTraffic> TcpTraffic_;
     bool IncludeIpv6_ = true;
     uint32_t TcpResult_ = 0;
     uint32_t UdpResult_ = 0;

@@ -20,9 +20,29 @@ void TGridRows::WriteRow(int row, const TConnectionRow& texts) {
     Rows_[static_cast<size_t>(row)] = texts;
 }
 
-std::string TGridRows::ToText() const {
+std::string TGridRows::CellText(int row, int column, TTrafficNumbers numbers) const {
+    if (column < kGridColumnCount) return Row(row).Cell(column);
+    const int trafficColumn = column - kGridColumnCount;
+    if (row == 0) return std::string(kTrafficHeaders.at(static_cast<size_t>(trafficColumn)));
+    if (!Row(row).Key) return {};  // the blank row of an empty grid stays blank
+    return TrafficCellText(Row(row).Traffic, trafficColumn, numbers);
+}
+
+std::string TGridRows::ToText(std::optional<TTrafficNumbers> traffic) const {
+    const int columns = kGridColumnCount + (traffic ? kTrafficColumnCount : 0);
     std::string text;
-    for (const TConnectionRow& row : Rows_) AppendLine(text, row);
+    if (!traffic) {
+        for (const TConnectionRow& row : Rows_) AppendLine(text, row);
+        return text;
+    }
+    for (int row = 0; row < RowCount(); ++row) {
+        for (int column = 0; column < columns; ++column) {
+            if (column > 0) text += '\t';
+            text += column < kGridColumnCount ? EscapeForLine(Rows_[static_cast<size_t>(row)].Cell(column))
+                                              : CellText(row, column, *traffic);
+        }
+        text += '\n';
+    }
     return text;
 }
 

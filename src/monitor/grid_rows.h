@@ -3,10 +3,12 @@
 // their rows in one of these.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "monitor/connection_row.h"
+#include "monitor/traffic_texts.h"
 
 namespace tarnwick {
 
@@ -26,11 +28,17 @@ public:
 
     const TConnectionRow& Row(int row) const { return Rows_.at(static_cast<size_t>(row)); }
 
+    // The text of cell `column` of `row`: the six columns of TConnectionRow,
+    // then the traffic columns (6..9) with their numbers written as `numbers`
+    // says; row 0 holds the titles of all ten.
+    std::string CellText(int row, int column, TTrafficNumbers numbers = TTrafficNumbers::Human) const;
+
     // The grid as text: a line per row, header first, cells separated by tabs.
     // Control bytes and the backslash inside a cell are written \xNN, so a
     // cell (a program's file name, say) can never split a line or a record.
-    std::string ToText() const;
-    // Appends the line of `row` to `text`, as ToText writes it.
+    // With `traffic`, the four traffic columns follow, written as it says.
+    std::string ToText(std::optional<TTrafficNumbers> traffic = std::nullopt) const;
+    // Appends the line of `row` to `text`, as ToText without traffic writes it.
     static void AppendLine(std::string& text, const TConnectionRow& row);
 
 private:

@@ -33,6 +33,12 @@ std::string LocalAddrNumericText(const TTcpRow& row) {
     return row.V6 ? Ip6Text(row.LocalAddr6) : DottedText(row.LocalAddr);
 }
 
+void SetLogTraffic(TLogConnection& c, const std::optional<TSocketTraffic>& counters) {
+    if (!counters || !counters->Known) return;
+    c.BytesSent = counters->BytesSent;
+    c.BytesReceived = counters->BytesReceived;
+}
+
 // The connection of TCP row `row`, shown as `texts`, for its log lines.
 TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, const std::string& remoteAddr,
                              bool withProcess) {
@@ -48,11 +54,12 @@ TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, co
         c.Pid = row.OwningPid;
         c.Process = texts.Process;
     }
+    if (texts.Traffic) SetLogTraffic(c, TSocketTraffic{texts.Traffic->BytesSent, texts.Traffic->BytesReceived, true});
     return c;
 }
 
 // A connection gone from the tables, as it was last seen.
-TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess) {
+TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, const TTrafficMonitor& traffic) {
     TLogConnection c;
     c.Protocol = item.Protocol();
     c.RemoteAddress = item.RemoteAddr();
@@ -60,6 +67,7 @@ TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess) {
         c.LocalAddress = key->V6 ? Ip6Text(key->LocalAddr6) : DottedText(key->LocalAddr.value_or(0));
         c.LocalPort = key->LocalPort;
         c.RemotePort = key->RemotePort;
+        if (key->Tcp) SetLogTraffic(c, traffic.LastCounters(*key));
     }
     c.State = item.Status();
     if (withProcess && item.Pid() != 0) {
@@ -93,6 +101,7 @@ TRefresh::TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, 
 
 void TRefresh::Run(TRefreshOutlets& outlets) {
     TProcessSnapshotCloser closer(Snapshot_);
+    Platform_.IpTables.SetReadTraffic(View_.ReadTraffic);
     if (!Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes)) return;
 
     // Each switch is read once here, so the grid's size and its rows agree.
@@ -104,8 +113,10 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     Endpoints_.BeginRefresh();
     ResolveRemoteHosts();
     if (Snapshot_.TcpResult() == kTableOk) ReportShortLived(outlets);
+    Traffic.BeginRefresh();
     if (Snapshot_.TcpResult() == kTableOk) ProcessTcpRows(outlets, shownTcp);
     if (Snapshot_.UdpResult() == kTableOk) ProcessUdpRows(outlets, shownTcp, shownUdp);
+    Traffic.EndRefresh(Snapshot_.TcpTrafficRead());
     ReportDisconnected(outlets);
     Connections_.RemoveUnseen();
 }
@@ -158,7 +169,8 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
     const uint32_t rows = Snapshot_.TcpRowCount();
     Connections_.Reserve(rows);
     for (uint32_t i = 0; i < rows; ++i) {
-        const TConnectionRow texts = BuildTcpRowTexts(Snapshot_, i, Endpoints_);
+        TConnectionRow texts = BuildTcpRowTexts(Snapshot_, i, Endpoints_);
+        AddTraffic(i, texts);
         const TTcpRow row = Snapshot_.TcpRow(i);  // read after the listener's remote port was zeroed
         const std::string remoteAddr = RemoteAddrNumericText(row);
         const int remotePort = PortFromField(row.RemotePort);
@@ -183,6 +195,11 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
     }
 }
 
+void TRefresh::AddTraffic(uint32_t row, TConnectionRow& texts) {
+    const TSocketTraffic counters = Snapshot_.TcpTraffic(row);
+    if (counters.Known && texts.Key) texts.Traffic = Traffic.AddConnection(*texts.Key, texts.Process, counters);
+}
+
 void TRefresh::ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp) {
     // UDP rows only feed the grid, so hidden ones need no texts.
     for (int j = 0; j < shownUdp; ++j)
@@ -195,7 +212,7 @@ void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {
         const TConnectionitem& item = Connections_.Items(k);
         if (item.Seen) continue;
         outlets.AddLog(DisconnectedText(withProcess, item.Process(), item.RemoteAddr(), item.RemotePort()),
-                       lkDisconnect, GoneConnection(item, withProcess));
+                       lkDisconnect, GoneConnection(item, withProcess, Traffic));
         if (Platform_.EndedConnections && item.Key()) RecentlyGone_.Add(*item.Key(), TRecentlyGone::TClock::now());
     }
 }

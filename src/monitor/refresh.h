@@ -14,6 +14,7 @@
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
 #include "monitor/recently_gone.h"
+#include "monitor/traffic_monitor.h"
 #include "monitor/view_settings.h"
 #include "platform/ended_connections.h"
 #include "platform/ip_tables.h"
@@ -71,11 +72,16 @@ public:
     // rule checks), which spares a copy of every connection.
     bool TrackConnections = true;
 
+    // The traffic of the TCP connections, summed up by each refresh.
+    TTrafficMonitor Traffic;
+
 private:
     void SizeGrid(TRefreshOutlets& outlets, int rows);
     void ResolveRemoteHosts();
     void ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp);
     void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp);
+    // The counters and rates of TCP row `row` into its texts, and into the traffic summary.
+    void AddTraffic(uint32_t row, TConnectionRow& texts);
     void ReportDisconnected(TRefreshOutlets& outlets);
     void ReportShortLived(TRefreshOutlets& outlets);
 

@@ -69,6 +69,17 @@ struct TUdpRow {
     uint32_t Interface = 0;  // IPv6 rows only
 };
 
+// The byte counters of one TCP socket: payload bytes the peer acknowledged
+// (sent) and payload bytes received. Known is false where the system keeps
+// none for the socket (Time_Wait sockets, requests still in their handshake,
+// a kernel whose tcp_info is too short to hold them).
+struct TSocketTraffic {
+    uint64_t BytesSent = 0;
+    uint64_t BytesReceived = 0;
+    bool Known = false;
+    bool operator==(const TSocketTraffic&) const = default;
+};
+
 // Packing and unpacking of the layouts above. `extended` selects the layout
 // with the owning process id. Decoders read only inside `table`: a table whose
 // count claims more rows than its bytes hold yields only the complete rows.
@@ -124,6 +135,15 @@ public:
         table = EncodeUdp6Table({});
         return kTableOk;
     }
+
+    // The byte counters of the TCP sockets of the last extended TCP fetch,
+    // aligned with its rows: the IPv4 table's rows, then the IPv6 table's when
+    // one was fetched after it. Handed over once (a second call gives none).
+    // A source without counters keeps this: none, and every row reads unknown.
+    virtual std::vector<TSocketTraffic> TakeTcpTraffic() { return {}; }
+    // Whether the next fetches read the counters at all: they cost a
+    // noticeable part of a refresh, so only when something shows traffic.
+    virtual void SetReadTraffic(bool /*read*/) {}
 
     // Plain path: with `buffer` null or `size` too small, returns
     // kInsufficientBuffer and sets `size` to the bytes needed; otherwise fills

@@ -16,6 +16,17 @@ namespace {
 
 constexpr const char* kOptionSection = "Option";
 constexpr const char* kOptionsFileName = "Option.ini";
+constexpr const char* kShowTrafficKey = "ShowTraffic";
+
+// The file at `path` to write into; what cannot be read cannot be kept, and
+// writing over it would lose it.
+TIniFile LoadForSaving(const std::string& path) {
+    try {
+        return TIniFile::Load(path);
+    } catch (const TIniReadError& error) {
+        throw TIniWriteError(path, error.Reason());
+    }
+}
 
 }  // namespace
 
@@ -39,23 +50,25 @@ TOptions LoadOptionsFile(const std::string& path) {
     options.AutoStart = ini.ReadBool(kOptionSection, "AutoStart", defaults.AutoStart);
     options.AutoSaveLog = ini.ReadBool(kOptionSection, "AutoSaveLog", defaults.AutoSaveLog);
     options.DataBuffer = ini.ReadInteger(kOptionSection, "DataBuffer", defaults.DataBuffer);
+    options.ShowTraffic = ini.ReadBool(kOptionSection, kShowTrafficKey, defaults.ShowTraffic);
     return options;
 }
 
 void SaveOptionsFile(const std::string& path, const TOptions& options) {
-    TIniFile ini;
-    try {
-        ini = TIniFile::Load(path);
-    } catch (const TIniReadError& error) {
-        // What cannot be read cannot be kept; writing over it would lose it.
-        throw TIniWriteError(path, error.Reason());
-    }
+    TIniFile ini = LoadForSaving(path);
     ini.WriteBool(kOptionSection, "AutoRefresh", options.AutoRefresh);
     ini.WriteInteger(kOptionSection, "RefreshTime", options.RefreshTime);
     ini.WriteBool(kOptionSection, "Tray", options.Tray);
     ini.WriteBool(kOptionSection, "AutoStart", options.AutoStart);
     ini.WriteBool(kOptionSection, "AutoSaveLog", options.AutoSaveLog);
     ini.WriteInteger(kOptionSection, "DataBuffer", options.DataBuffer);
+    ini.Save(path);
+}
+
+void SaveShowTrafficOption(const std::string& path, bool show) {
+    TIniFile ini = LoadForSaving(path);
+    if (!show && !ini.ValueExists(kOptionSection, kShowTrafficKey)) return;
+    ini.WriteBool(kOptionSection, kShowTrafficKey, show);
     ini.Save(path);
 }
 

@@ -18,6 +18,9 @@ struct TOptions {
     bool AutoStart = false;    // mirrors the start-up entry; read only by the Options dialog
     bool AutoSaveLog = true;   // the event log saves and clears itself when it grows long
     int32_t DataBuffer = 200;  // stored and edited only; the dialog's field keeps it within 100..1000
+    // The View menu's "Show Traffic" (key "ShowTraffic"): not one of the six
+    // keys the Options dialog saves, but saved on its own when switched.
+    bool ShowTraffic = false;
 };
 
 // How the refresh timer runs under `options`: a refresh time of 0 or less
@@ -41,6 +44,12 @@ TOptions LoadOptionsFile(const std::string& path);
 // TIniWriteError ("Unable to write to <path>") is thrown. A file that cannot
 // be read is not written over.
 void SaveOptionsFile(const std::string& path, const TOptions& options);
+
+// Stores the View menu's "Show Traffic" switch in the file, leaving every
+// other line as it is. Off, the key is written only where the file already
+// has it, so a file that never had the view on stays byte for byte as it was.
+// Fails as SaveOptionsFile does.
+void SaveShowTrafficOption(const std::string& path, bool show);
 
 // The settings file in `executableDir`: an existing file whose name is
 // "Option.ini" in any case ("option.ini", "OPTION.INI", ...), else

@@ -11,18 +11,18 @@ int TConnectionGridModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TConnectionGridModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kGridColumnCount;
+    return parent.isValid() ? 0 : kGridColumnCount + (ShowTraffic_ ? kTrafficColumnCount : 0);
 }
 
 QVariant TConnectionGridModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() + 1 >= Rows_.RowCount()) return {};
-    return QString::fromStdString(Rows_.Row(index.row() + 1).Cell(index.column()));
+    return QString::fromStdString(Rows_.CellText(index.row() + 1, index.column()));
 }
 
 QVariant TConnectionGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= kGridColumnCount)
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
-    return QString::fromStdString(Rows_.Row(0).Cell(section));
+    return QString::fromStdString(Rows_.CellText(0, section));
 }
 
 void TConnectionGridModel::SetGridRowCount(int rows) {
@@ -57,7 +57,21 @@ void TConnectionGridModel::AnnounceWrittenRows() {
     if (DirtyFirst_ < 0) return;
     const int first = DirtyFirst_, last = std::min(DirtyLast_, rowCount() - 1);
     DirtyFirst_ = DirtyLast_ = -1;
-    if (first <= last) emit dataChanged(index(first, 0), index(last, kGridColumnCount - 1), {Qt::DisplayRole});
+    if (first <= last) emit dataChanged(index(first, 0), index(last, columnCount() - 1), {Qt::DisplayRole});
+}
+
+void TConnectionGridModel::SetShowTraffic(bool show) {
+    if (show == ShowTraffic_) return;
+    const int first = kGridColumnCount, last = kGridColumnCount + kTrafficColumnCount - 1;
+    if (show) {
+        beginInsertColumns({}, first, last);
+        ShowTraffic_ = true;
+        endInsertColumns();
+    } else {
+        beginRemoveColumns({}, first, last);
+        ShowTraffic_ = false;
+        endRemoveColumns();
+    }
 }
 
 }  // namespace tarnwick

@@ -27,6 +27,10 @@ public:
     void WriteGridRow(int row, const TConnectionRow& texts);
     const TGridRows& Rows() const { return Rows_; }
 
+    // The four traffic columns after Process, or the six columns alone.
+    void SetShowTraffic(bool show);
+    bool ShowTraffic() const { return ShowTraffic_; }
+
     // Tells the views of the rows written since the last call (done by itself
     // at the next event-loop turn).
     void AnnounceWrittenRows();
@@ -36,6 +40,7 @@ private:
     int DirtyFirst_ = -1;
     int DirtyLast_ = -1;
     bool AnnounceQueued_ = false;
+    bool ShowTraffic_ = false;
 };
 
 }  // namespace tarnwick

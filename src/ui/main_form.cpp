@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QSocketNotifier>
 #include <QSplitter>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -37,6 +38,7 @@
 #include "ui/option_form.h"
 #include "ui/process_info_form.h"
 #include "ui/rules_edit_form.h"
+#include "ui/traffic_form.h"
 #include "ui/tray_protocol.h"
 
 namespace tarnwick {
@@ -137,7 +139,7 @@ void TMain_F::FormCreate() {
     Panel1->installEventFilter(this);
 
     BuildMenus();
-    grdNetStatList->SetDefaultColWidth((kFormWidth - 30) / 6);
+    grdNetStatList->SetDefaultColWidth((kFormWidth - 30) / GridModel_->columnCount());
 
     WindowOutlets_ = std::make_unique<TWindowOutlets>(*this);
     Refresh_ = std::make_unique<TRefresh>(Snapshot_, *Connections,
@@ -300,6 +302,12 @@ void TMain_F::BuildMenus() {
     actionTCP = makeView("actionTCP", QStringLiteral("Show &TCP Open Port"), View_.ShowTcp);
     actionShotname = makeView("actionShotname", QStringLiteral("Show &Port Shortnames"), View_.ShowShortNames);
     actionIpv6 = makeView("actionIpv6", QStringLiteral("Show IPv&6"), View_.ShowIpv6);
+    actionTraffic = makeAction("actionTraffic", QStringLiteral("Show &Traffic"));
+    actionTraffic->setCheckable(true);
+    actionTraffic->setChecked(false);
+    connect(actionTraffic, &QAction::toggled, this, &TMain_F::actionTrafficExecute);
+    actionTrafficGraph = makeAction("actionTrafficGraph", QStringLiteral("&Traffic Graph"));
+    connect(actionTrafficGraph, &QAction::triggered, this, &TMain_F::actionTrafficGraphExecute);
     actionLog = makeAction("actionLog", QStringLiteral("Show &Logs"));
     actionLog->setCheckable(true);
     actionLog->setChecked(true);
@@ -327,11 +335,13 @@ void TMain_F::BuildMenus() {
     mnuView->addAction(actionIpv6);
     mnuView->addSeparator();
     mnuView->addAction(actionShotname);
+    mnuView->addAction(actionTraffic);
     mnuView->addSeparator();
     mnuView->addAction(actionLog);
 
     mnuTools = MainMenu->addMenu(QStringLiteral("&Tools"));
     mnuTools->addAction(actionDataCapture);
+    mnuTools->addAction(actionTrafficGraph);
     mnuTools->addAction(actionRules);
     mnuTools->addSeparator();
     mnuTools->addAction(ActionOptions);
@@ -417,6 +427,12 @@ void TMain_F::LoadOptions() {
             Timer2->stop();
         }
     }
+    // Applied without saving it back: it came from the file.
+    {
+        const QSignalBlocker quiet(actionTraffic);
+        actionTraffic->setChecked(options.ShowTraffic);
+    }
+    ShowTrafficColumns(options.ShowTraffic);
     // A changed option gets a failing save reported again.
     if (Log_.AutoSaveLog != options.AutoSaveLog) Log_.ResetAutoSaveErrorReport();
     Log_.AutoSaveLog = options.AutoSaveLog;
@@ -541,6 +557,7 @@ void TMain_F::RefreshConnections() {
 
 void TMain_F::RefreshEnded() {
     GridModel_->AnnounceWrittenRows();
+    UpdateTrafficWindow();
     emit RefreshFinished();
 }
 
@@ -591,7 +608,7 @@ bool TMain_F::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (watched == Panel1 && event->type() == QEvent::Resize) {
-        grdNetStatList->SetDefaultColWidth((Panel1->width() - 23) / 6);
+        grdNetStatList->SetDefaultColWidth((Panel1->width() - 23) / GridModel_->columnCount());
         grdNetStatList->viewport()->update();
     }
     return QMainWindow::eventFilter(watched, event);
@@ -617,11 +634,47 @@ bool TMain_F::SaveReportPage(const std::function<std::string()>& buildPage) {
 }
 
 bool TMain_F::actionSaveExecute() {
-    return SaveReportPage([this] { return BuildTableReport(GridModel_->Rows(), CurrentReportHeading()); });
+    return SaveReportPage([this] {
+        return BuildTableReport(GridModel_->Rows(), CurrentReportHeading(), GridModel_->ShowTraffic());
+    });
 }
 
 bool TMain_F::actionSaveLogExecute() {
     return SaveReportPage([this] { return BuildLogReport(Log_.Entries(), CurrentReportHeading()); });
+}
+
+void TMain_F::ShowTrafficColumns(bool show) {
+    View_.ShowTraffic = show;
+    View_.ReadTraffic = show || (Traffic_F && Traffic_F->isVisible());
+    if (GridModel_->ShowTraffic() == show) return;
+    GridModel_->SetShowTraffic(show);
+    // Before the window is first laid out the panel has no width yet.
+    const int width = Panel1->width() > 23 ? Panel1->width() - 23 : kFormWidth - 30;
+    grdNetStatList->SetDefaultColWidth(width / GridModel_->columnCount());
+}
+
+void TMain_F::actionTrafficExecute(bool checked) {
+    ShowTrafficColumns(checked);
+    Timer1Timer();  // the counters are read from this refresh on
+    try {
+        SaveShowTrafficOption(OptionsFilePath(Services_.Files.SettingsDir), checked);
+    } catch (const std::exception& error) {
+        Services_.Boxes.Show(this, QString::fromStdString(FileErrorText(error)), kApplicationTitle,
+                             QMessageBox::Warning);
+    }
+}
+
+void TMain_F::actionTrafficGraphExecute() {
+    if (!Traffic_F) Traffic_F = new TTraffic_F(this);
+    View_.ReadTraffic = true;  // from the next refresh on; closing the window keeps it for the chart's history
+    Traffic_F->ShowTraffic(Refresh_->Traffic.Latest(), Refresh_->Traffic.History());
+    Traffic_F->show();
+    Traffic_F->raise();
+    Traffic_F->activateWindow();
+}
+
+void TMain_F::UpdateTrafficWindow() {
+    if (Traffic_F && Traffic_F->isVisible()) Traffic_F->ShowTraffic(Refresh_->Traffic.Latest(), Refresh_->Traffic.History());
 }
 
 void TMain_F::actionLogExecute(bool checked) {

@@ -50,6 +50,7 @@ class TUMSNPopup;
 class TOption_F;
 class TProcessInfo_F;
 class TRulesEdit_F;
+class TTraffic_F;
 
 
 struct TMainServices {
@@ -151,6 +152,7 @@ public:
     TRulesEdit_F* RulesEdit_F = nullptr;  // the rule editor, made once and reused
     TOption_F* Option_F = nullptr;        // the Options dialog, made once and reused
     TProcessInfo_F* ProcessInfo_F = nullptr;  // the process information window, made once and reused
+    TTraffic_F* Traffic_F = nullptr;          // the traffic window, made when first opened
     bool TrayDone = false;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;  // the one start in the tray, 300 ms after the options ask for it
@@ -178,6 +180,8 @@ public:
     QAction* actionTCP = nullptr;
     QAction* actionShotname = nullptr;
     QAction* actionIpv6 = nullptr;  // "Show IPv&6": the TCPv6 and UDPv6 rows in the grid
+    QAction* actionTraffic = nullptr;  // "Show &Traffic": the grid's four traffic columns, stored in Option.ini
+    QAction* actionTrafficGraph = nullptr;  // "&Traffic Graph": the traffic window
     QAction* actionLog = nullptr;
     QAction* actionRules = nullptr;
     QAction* actionKill = nullptr;
@@ -225,6 +229,10 @@ private:
     bool SaveReportPage(const std::function<std::string()>& buildPage);
     void pmConnectionPopup();
     void actionLogExecute(bool checked);
+    void actionTrafficExecute(bool checked);
+    void actionTrafficGraphExecute();
+    void ShowTrafficColumns(bool show);
+    void UpdateTrafficWindow();
 
     TMainServices Services_;
     TViewSettings View_;

@@ -14,7 +14,7 @@ header="Remote Addr${tab}Remote Port${tab}Local Port${tab}Protocol${tab}Status${
 
 # Usage errors: status 2 and the usage on stderr.
 for args in "" "bogus" "table --bogus" "watch --count 0" "watch --count x" "watch --interval -1" \
-            "watch --interval" "table --count 3" "table --stats"; do
+            "watch --interval" "table --count 3" "table --stats" "top --traffic" "watch --traffic"; do
     # shellcheck disable=SC2086
     "$cli" $args >/dev/null 2>/tmp/tarnwick-cli-err.$$
     status=$?
@@ -33,6 +33,20 @@ peer_name=$(basename "$peer")
 grep -qP "\t${listen_port}\tTCP\tListening\t${peer_name}" <<<"$table" || fail "listener on $listen_port missing:
 $table"
 grep -qP "\t${client_port}\tTCP\tEstablished\t${peer_name}" <<<"$table" || fail "client end on $client_port missing"
+
+# --traffic: four more cells of whole numbers on our TCP rows, "-" on UDP rows.
+traffic=$("$cli" table --traffic) || fail "table --traffic exited $?"
+awk -F'\t' 'NF != 10 { bad = 1 } END { exit bad }' <<<"$traffic" || fail "a table --traffic line has not ten cells"
+grep -qP "\t${client_port}\tTCP\tEstablished\t${peer_name}(\t\d+){4}\$" <<<"$traffic" ||
+    fail "no byte counts on the client end:
+$traffic"
+awk -F'\t' '$4 ~ /^UDP/ && ($7 != "-" || $10 != "-") { bad = 1 } END { exit bad }' <<<"$traffic" ||
+    fail "a UDP row has counters"
+top=$("$cli" top --interval 0.2 --count 2) || fail "top exited $?"
+[ "$(grep -c "^Process${tab}Connections${tab}" <<<"$top")" -eq 2 ] || fail "top did not print two rankings:
+$top"
+grep -qP "^${peer_name}\t\d+\t\d+\t\d+\t\d+\t\d+\$" <<<"$top" || fail "top does not rank the peer:
+$top"
 
 udp_only=$("$cli" table --no-tcp)
 awk -F'\t' 'NR > 1 && $4 !~ /^UDP(v6)?$/ && $4 != "" { bad = 1 } END { exit bad }' <<<"$udp_only" ||

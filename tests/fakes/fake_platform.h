@@ -34,8 +34,11 @@ public:
     uint32_t TcpSizeAnswer = kInsufficientBuffer;
     uint32_t UdpSizeAnswer = kInsufficientBuffer;
     int Calls = 0;
+    // Handed over after each extended TCP fetch, aligned with TcpRows then Tcp6Rows.
+    std::vector<TSocketTraffic> TcpTraffic;
 
     bool ExTablesAvailable() const override { return Extended; }
+    std::vector<TSocketTraffic> TakeTcpTraffic() override { return TcpTraffic; }
     uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;

@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace tarnwick {
@@ -22,6 +25,28 @@ TEST(DiagReply, AMessageWhoseLengthRunsPastTheBufferIsRefusedNotWalked) {
     std::vector<TDiagSocket> v4, v6;
     EXPECT_EQ(ParseDiagReplies(replies.data(), replies.size(), IPPROTO_TCP, v4, &v6), EBADMSG);
     EXPECT_TRUE(v4.empty());
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// A reply with a whole tcp_info, and one whose tcp_info ends inside the
+// received counter (as an older kernel's shorter one would), as the fuzz
+// target's seed holds them.
+TEST(DiagReply, ReadsTheByteCountersOnlyFromATcpInfoLongEnoughToHoldThem) {
+    const std::string path = std::string(TARNWICK_DIAG_CORPUS) + "/tcp_info_whole_and_short";
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<uint8_t> replies((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(replies.empty()) << path;
+    std::vector<TDiagSocket> v4;
+    ASSERT_EQ(ParseDiagReplies(replies.data(), replies.size(), IPPROTO_TCP, v4, nullptr), 0);
+    ASSERT_EQ(v4.size(), 2u);
+    EXPECT_EQ(v4[0].Traffic, (TSocketTraffic{1000, 2500, true}));
+    EXPECT_FALSE(v4[1].Traffic.Known);
+    EXPECT_EQ(PortFromField(v4[1].Row.LocalPort), 40001);  // the row itself still counts
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ public:
         return Tables.GetTcpExTable(table);
     }
     uint32_t GetUdpExTable(std::vector<uint8_t>& table) override { return Tables.GetUdpExTable(table); }
+    std::vector<TSocketTraffic> TakeTcpTraffic() override { return Tables.TakeTcpTraffic(); }
     uint32_t GetTcpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetTcpTable(b, s, o); }
     uint32_t GetUdpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetUdpTable(b, s, o); }
 };

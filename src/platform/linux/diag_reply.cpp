@@ -3,11 +3,13 @@
 #include <arpa/inet.h>
 #include <libmnl/libmnl.h>
 #include <linux/sock_diag.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/linux/netlink_frames.h"
@@ -95,6 +97,29 @@ bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag) {
     return true;
 }
 
+TSocketTraffic ReadDiagTraffic(const nlmsghdr* message) {
+    // Both counters are read from the bytes as sent; the attribute's payload
+    // need not be aligned for 64-bit loads.
+    constexpr size_t kSentAt = offsetof(tcp_info, tcpi_bytes_acked);
+    constexpr size_t kReceivedAt = offsetof(tcp_info, tcpi_bytes_received);
+    constexpr size_t kNeeded = kReceivedAt + sizeof(uint64_t);
+    TSocketTraffic traffic;
+    // The message's own end, not its aligned one: the last message of a
+    // buffer may end unaligned, and nothing past its length may be read.
+    const char* tail = reinterpret_cast<const char*>(message) + message->nlmsg_len;
+    for (auto* attr = static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(message, sizeof(inet_diag_msg)));
+         mnl_attr_ok(attr, static_cast<int>(tail - reinterpret_cast<const char*>(attr))); attr = mnl_attr_next(attr)) {
+        if (mnl_attr_get_type(attr) != INET_DIAG_INFO) continue;
+        if (mnl_attr_get_payload_len(attr) < kNeeded) return TSocketTraffic{};
+        const char* info = static_cast<const char*>(mnl_attr_get_payload(attr));
+        std::memcpy(&traffic.BytesSent, info + kSentAt, sizeof traffic.BytesSent);
+        std::memcpy(&traffic.BytesReceived, info + kReceivedAt, sizeof traffic.BytesReceived);
+        traffic.Known = true;
+        return traffic;
+    }
+    return traffic;
+}
+
 int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiagSocket>& v4,
                     std::vector<TDiagSocket>* v6) {
     using TSocket = TDiagSocket;
@@ -123,6 +148,7 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
                 socket.Row.RemoteAddr6 = remote;
                 socket.Row.RemotePort = PortField(remotePort);
                 socket.RemoteKey = remotePort;
+                socket.Traffic = ReadDiagTraffic(message);
             }
             socket.Row.Interface = diag.id.idiag_if;
             socket.Inode = diag.idiag_inode;
@@ -142,6 +168,7 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
         socket.Row.RemoteAddr = AddrFieldFromNet(remoteNet);
         socket.Row.RemotePort = PortField(remotePort);
         socket.RemoteKey = EndKey(remoteNet, remotePort);
+        socket.Traffic = ReadDiagTraffic(message);
     }
     socket.Inode = diag.idiag_inode;
     return MNL_CB_OK;

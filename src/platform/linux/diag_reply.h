@@ -24,6 +24,9 @@ uint32_t TableStateFromLinux(uint8_t linuxState);
 // ports for IPv6 rows (sorted by address bytes, then these).
 struct TDiagSocket {
     TTcpRow Row;
+    // TCP only, from the reply's tcp_info (INET_DIAG_INFO) when the dump asked
+    // for it and the kernel sent one long enough to hold the byte counters.
+    TSocketTraffic Traffic;
     uint64_t Inode = 0;
     uint64_t LocalKey = 0;
     uint64_t RemoteKey = 0;
@@ -32,6 +35,12 @@ struct TDiagSocket {
 // The inet_diag_msg that `message` carries; false (errno EBADMSG) when the
 // message is too short to hold one.
 bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag);
+
+// The byte counters of the INET_DIAG_INFO attribute of a reply whose
+// inet_diag_msg was read (tcpi_bytes_acked as sent, tcpi_bytes_received as
+// received); unknown without the attribute, or with a tcp_info that ends
+// before them (kernels before 4.1 send a shorter one).
+TSocketTraffic ReadDiagTraffic(const nlmsghdr* message);
 
 // One SOCK_DIAG_BY_FAMILY reply of a dump of `protocol` (IPPROTO_TCP or
 // IPPROTO_UDP) into a socket: an IPv4 row (AF_INET, or AF_INET6 with

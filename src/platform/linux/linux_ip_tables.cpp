@@ -117,6 +117,17 @@ std::vector<uint64_t> InodesOf(std::initializer_list<const std::vector<TDiagSock
     return inodes;
 }
 
+// The byte counters come in each TCP socket's tcp_info (INET_DIAG_INFO),
+// sent along when the request asks for that extension.
+void AskForTraffic(inet_diag_req_v2& request) { request.idiag_ext |= 1u << (INET_DIAG_INFO - 1); }
+
+std::vector<TSocketTraffic> TrafficOf(const std::vector<TDiagSocket>& sockets) {
+    std::vector<TSocketTraffic> traffic;
+    traffic.reserve(sockets.size());
+    for (const TDiagSocket& socket : sockets) traffic.push_back(socket.Traffic);
+    return traffic;
+}
+
 template <typename TSocket>
 void AssignOwners(std::vector<TSocket>& sockets, const TSocketOwners& owners) {
     for (TSocket& socket : sockets) socket.Row.OwningPid = owners.PidOf(socket.Inode);
@@ -151,6 +162,7 @@ int TLinuxIpTables::DumpFamily(uint8_t protocol, uint8_t family, bool keepV6, TD
         // One bit per state (1 << TCP_xxx); all of them. UDP sockets use
         // TCP_ESTABLISHED when connected and TCP_CLOSE otherwise.
         diagRequest->idiag_states = ~0u;
+        if (protocol == IPPROTO_TCP && ReadTraffic_) AskForTraffic(*diagRequest);
 
         error = netlink->Exchange(header, [&](const nlmsghdr* message) {
             return ParseDiagSocket(message, protocol, dump.V4, keepV6 ? &dump.V6 : nullptr);
@@ -195,6 +207,8 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     std::lock_guard lock(Mutex_);
     table.clear();
     Tcp_.KeptV6 = TKeptDump{};
+    Traffic4_.clear();
+    Traffic6_.clear();
     TDump dump;
     if (const int error = Dump(IPPROTO_TCP, TDumpScope::Both, dump); error != 0) return static_cast<uint32_t>(error);
 
@@ -207,6 +221,7 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     AssignOwners(dump.V6, *RecentOwners_);
     SortSockets(dump.V4);
     table = EncodeSockets(dump.V4, IPPROTO_TCP, true);
+    Traffic4_ = TrafficOf(dump.V4);
     Tcp_.KeptV6 = TKeptDump{std::move(dump.V6), RecentOwnersTaken_, true};
     return kTableOk;
 }
@@ -266,6 +281,8 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     table.clear();
     TKeptDump& kept = StateOf(protocol).KeptV6;
     std::vector<TDumpedSocket> sockets;
+    const bool tcp = protocol == IPPROTO_TCP;
+    if (tcp) Traffic6_.clear();
     if (kept.Valid && TClock::now() - kept.Taken < kKeptDumpMaxAge) {
         sockets = std::move(kept.Sockets);
     } else {
@@ -282,7 +299,18 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     kept = TKeptDump{};
     SortSockets6(sockets);
     table = EncodeSockets6(sockets, protocol);
+    // Each row's counters come with it, from whichever dump gave the row.
+    if (tcp) Traffic6_ = TrafficOf(sockets);
     return kTableOk;
+}
+
+std::vector<TSocketTraffic> TLinuxIpTables::TakeTcpTraffic() {
+    std::lock_guard lock(Mutex_);
+    std::vector<TSocketTraffic> traffic = std::move(Traffic4_);
+    traffic.insert(traffic.end(), Traffic6_.begin(), Traffic6_.end());
+    Traffic4_.clear();
+    Traffic6_.clear();
+    return traffic;
 }
 
 uint32_t TLinuxIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) {

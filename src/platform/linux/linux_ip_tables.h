@@ -66,6 +66,17 @@ public:
     uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override;
 
+    // The counters of the last GetTcpExTable's rows, then of the last
+    // GetTcp6ExTable's after it. Read only while ReadTraffic is on.
+    std::vector<TSocketTraffic> TakeTcpTraffic() override;
+
+    // Whether TCP dumps ask for each socket's tcp_info, which carries the byte
+    // counters (on by default).
+    void SetReadTraffic(bool read) override {
+        std::lock_guard lock(Mutex_);
+        ReadTraffic_ = read;
+    }
+
     // A call that answers kInsufficientBuffer keeps the dump it measured, and
     // the next call with a buffer hands that same dump over (if it fits and
     // is less than a second old), so a size query and the fill that follows
@@ -122,6 +133,10 @@ private:
     std::optional<TSocketOwners> RecentOwners_;
     std::chrono::steady_clock::time_point RecentOwnersTaken_;
     std::vector<uint64_t> PreviousUdpInodes_;
+    bool ReadTraffic_ = true;
+    // The counters of the last extended TCP fetch's rows (see TakeTcpTraffic).
+    std::vector<TSocketTraffic> Traffic4_;
+    std::vector<TSocketTraffic> Traffic6_;
 };
 
 }  // namespace tarnwick
