@@ -253,7 +253,9 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
             row.OwningPid = ListenerPid(listeners, row);
             TConnectionRow texts;
             texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
-            texts.Status = kStatusEstablished;
+            // A connect never answered was only ever an attempt: logged as the
+            // tables would have shown it, in Syn_Sent, and no rule fires.
+            texts.Status = ended.HeardFromPeer ? kStatusEstablished : kStatusSynSent;
             if (withProcess && row.OwningPid != 0) {
                 const TProcessSnapshot* processes = Snapshot_.Processes();
                 texts.Process = processes ? std::string(processes->GetProcessName(row.OwningPid)) : "?";
@@ -264,9 +266,14 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
                     .Name;
             const std::string remotePortText = std::to_string(PortFromField(row.RemotePort));
             TLogConnection connection = RowConnection(row, texts, RemoteAddrNumericText(row), withProcess);
-            outlets.AddLog(ConnectedText(withProcess, texts.Process, shownAddr, remotePortText), lkConnect,
-                           connection);
-            outlets.CheckRules(kEndedConnectionRow, connection);
+            if (ended.HeardFromPeer) {
+                outlets.AddLog(ConnectedText(withProcess, texts.Process, shownAddr, remotePortText), lkConnect,
+                               connection);
+                outlets.CheckRules(kEndedConnectionRow, connection);
+            } else {
+                outlets.AddLog(StatusChangedText(withProcess, texts.Process, texts.Status, shownAddr, remotePortText),
+                               lkInfo, connection);
+            }
             connection.State = TcpStateName(row.State);
             // As for any connection gone, the address is the number, not the host's name.
             outlets.AddLog(DisconnectedText(withProcess, texts.Process, connection.RemoteAddress, remotePortText),

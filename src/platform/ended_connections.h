@@ -21,6 +21,9 @@ namespace tarnwick {
 struct TEndedConnection {
     TTcpRow Row;
     std::chrono::system_clock::time_point EndedAt{};
+    // False for a connect that the peer never answered (no segment ever came
+    // in): an attempt, not a connection. True when unknown.
+    bool HeardFromPeer = true;
 };
 
 struct TEndedTake {

@@ -73,6 +73,15 @@ TEST_F(ShortLivedConnections, OnesTheTablesReportAreNotLoggedAgain) {
     EXPECT_EQ(Refresh(), (Events{"2| Connected to 10.0.0.5 On Port:443", "3| DisConnected to 10.0.0.5 On Port:443"}));
 }
 
+TEST_F(ShortLivedConnections, AConnectNeverAnsweredIsLoggedAsTheAttemptItWasAndFiresNoRule) {
+    TEndedConnection attempt = EndedAt(kLocal, 50020, kServer, 443);
+    attempt.HeardFromPeer = false;
+    Ended.Next.Connections = {attempt};
+    EXPECT_EQ(Refresh(), (Events{"0|'s Connection Status Changed to Syn_Sent,RemoteAddr 10.0.0.5 On Port:443",
+                                 "3| DisConnected to 10.0.0.5 On Port:443"}));
+    for (const std::string& call : Outlets.Calls) EXPECT_NE(call.rfind("rules", 0), 0u) << call;
+}
+
 TEST_F(ShortLivedConnections, ThoseNotKeptAreCountedOnOneLine) {
     Ended.Next.Connections = {EndedAt(kLocal, 50010, kServer, 443)};
     Ended.Next.Dropped = 5;

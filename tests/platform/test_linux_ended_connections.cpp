@@ -57,8 +57,10 @@ TEST(LinuxEndedConnections, AClosedLoopbackConnectionArrivesWithBothEndsAndTheLi
     });
     EXPECT_EQ(CountEnds(take, client, server), 1u);
     EXPECT_EQ(CountEnds(take, server, client), 1u);
-    for (const TEndedConnection& c : take.Connections)
+    for (const TEndedConnection& c : take.Connections) {
         EXPECT_NE(PortFromField(c.Row.RemotePort), 0) << "a listener or a bound socket was kept";
+        EXPECT_TRUE(c.HeardFromPeer) << "both ends of an established connection heard from the other";
+    }
 }
 
 TEST(LinuxEndedConnections, PastItsBoundItCountsInsteadOfKeeping) {

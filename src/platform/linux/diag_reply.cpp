@@ -97,27 +97,46 @@ bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag) {
     return true;
 }
 
-TSocketTraffic ReadDiagTraffic(const nlmsghdr* message) {
-    // Both counters are read from the bytes as sent; the attribute's payload
-    // need not be aligned for 64-bit loads.
-    constexpr size_t kSentAt = offsetof(tcp_info, tcpi_bytes_acked);
-    constexpr size_t kReceivedAt = offsetof(tcp_info, tcpi_bytes_received);
-    constexpr size_t kNeeded = kReceivedAt + sizeof(uint64_t);
-    TSocketTraffic traffic;
+namespace {
+
+// The payload of the INET_DIAG_INFO attribute of a reply, if it has one that
+// holds at least `needed` bytes.
+const char* FindDiagInfo(const nlmsghdr* message, size_t needed) {
     // The message's own end, not its aligned one: the last message of a
     // buffer may end unaligned, and nothing past its length may be read.
     const char* tail = reinterpret_cast<const char*>(message) + message->nlmsg_len;
     for (auto* attr = static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(message, sizeof(inet_diag_msg)));
          mnl_attr_ok(attr, static_cast<int>(tail - reinterpret_cast<const char*>(attr))); attr = mnl_attr_next(attr)) {
         if (mnl_attr_get_type(attr) != INET_DIAG_INFO) continue;
-        if (mnl_attr_get_payload_len(attr) < kNeeded) return TSocketTraffic{};
-        const char* info = static_cast<const char*>(mnl_attr_get_payload(attr));
-        std::memcpy(&traffic.BytesSent, info + kSentAt, sizeof traffic.BytesSent);
-        std::memcpy(&traffic.BytesReceived, info + kReceivedAt, sizeof traffic.BytesReceived);
-        traffic.Known = true;
-        return traffic;
+        if (mnl_attr_get_payload_len(attr) < needed) return nullptr;
+        return static_cast<const char*>(mnl_attr_get_payload(attr));
     }
+    return nullptr;
+}
+
+}  // namespace
+
+TSocketTraffic ReadDiagTraffic(const nlmsghdr* message) {
+    // Both counters are read from the bytes as sent; the attribute's payload
+    // need not be aligned for 64-bit loads.
+    constexpr size_t kSentAt = offsetof(tcp_info, tcpi_bytes_acked);
+    constexpr size_t kReceivedAt = offsetof(tcp_info, tcpi_bytes_received);
+    TSocketTraffic traffic;
+    const char* info = FindDiagInfo(message, kReceivedAt + sizeof(uint64_t));
+    if (info == nullptr) return traffic;
+    std::memcpy(&traffic.BytesSent, info + kSentAt, sizeof traffic.BytesSent);
+    std::memcpy(&traffic.BytesReceived, info + kReceivedAt, sizeof traffic.BytesReceived);
+    traffic.Known = true;
     return traffic;
+}
+
+std::optional<bool> ReadDiagHeardFromPeer(const nlmsghdr* message) {
+    constexpr size_t kSegmentsInAt = offsetof(tcp_info, tcpi_segs_in);
+    const char* info = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t));
+    if (info == nullptr) return std::nullopt;
+    uint32_t segmentsIn = 0;
+    std::memcpy(&segmentsIn, info + kSegmentsInAt, sizeof segmentsIn);
+    return segmentsIn != 0;
 }
 
 int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiagSocket>& v4,

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/ip_tables.h"
@@ -41,6 +42,12 @@ bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag);
 // received); unknown without the attribute, or with a tcp_info that ends
 // before them (kernels before 4.1 send a shorter one).
 TSocketTraffic ReadDiagTraffic(const nlmsghdr* message);
+
+// Whether the connection of a reply ever heard from its peer: false when its
+// tcp_info says no segment ever came in (tcpi_segs_in 0: a connect that was
+// never answered), true when some did, nullopt without a tcp_info that long
+// (kernels before 4.2).
+std::optional<bool> ReadDiagHeardFromPeer(const nlmsghdr* message);
 
 // One SOCK_DIAG_BY_FAMILY reply of a dump of `protocol` (IPPROTO_TCP or
 // IPPROTO_UDP) into a socket: an IPv4 row (AF_INET, or AF_INET6 with

@@ -48,7 +48,8 @@ int OnNotification(const nlmsghdr* message, void* data) {
     const int result = ParseDiagSocket(message, IPPROTO_TCP, sockets, target.IncludeIpv6 ? &sockets : nullptr);
     if (result != MNL_CB_OK || sockets.empty()) return result;
     if (PortFromField(sockets.front().Row.RemotePort) == 0) return MNL_CB_OK;
-    target.Ended->push_back(TEndedConnection{sockets.front().Row, target.Now});
+    target.Ended->push_back(
+        TEndedConnection{sockets.front().Row, target.Now, ReadDiagHeardFromPeer(message).value_or(true)});
     return MNL_CB_OK;
 }
 
