@@ -1,6 +1,15 @@
 # Shared by the benchmark scripts: the connection holder and timing helpers.
 # Expects $holder (path of tarnwick-hold-connections) and $holder_log.
 
+# name_report NAME: the files of this run: sets $results (the folder, made
+# if missing), $stamp (the run's time) and $report ($results/NAME-$stamp.txt).
+name_report() {
+    results=bench/results
+    mkdir -p "$results"
+    stamp=$(date +%Y%m%d-%H%M%S)
+    report="$results/$1-$stamp.txt"
+}
+
 # ---------------------------------------------------------------- the holder
 holder_pid=
 holder_in=

@@ -22,14 +22,11 @@ duration=${DURATION:-10}
 port=${PORT:-47000}
 
 build=build/bench
-results=bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-report="$results/capture-$stamp.txt"
+source bench/bench_lib.sh
+name_report capture
 work="$results/capture-$stamp.d"
 mkdir -p "$work"
 
-source bench/bench_lib.sh
 build_bench_tree "$build"
 flood="$build/bench/tarnwick-udp-flood"
 window="$build/bench/tarnwick-capture-window"

@@ -27,15 +27,12 @@ reps=${REPS:-9}
 watch_k=${WATCH_K:-11}
 
 build=build/bench
-results=bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-report="$results/dual-stack-$stamp.txt"
+source bench/bench_lib.sh
+name_report dual-stack
 holder_log="$results/holder-$stamp.log"
 
 command -v ss >/dev/null || { echo "compare_dual_stack.sh: ss not found (apt-get install iproute2)" >&2; exit 1; }
 
-source bench/bench_lib.sh
 build_bench_tree "$build"
 
 cli="$build/app/tarnwick-cli"

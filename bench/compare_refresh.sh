@@ -25,16 +25,13 @@ watch_runs=${WATCH_RUNS:-3}
 memory_runs=${MEMORY_RUNS:-3}
 
 build=build/bench
-results=bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-report="$results/refresh-$stamp.txt"
+source bench/bench_lib.sh
+name_report refresh
 holder_log="$results/holder-$stamp.log"
 
 command -v ss >/dev/null || { echo "compare_refresh.sh: ss not found (apt-get install iproute2)" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "compare_refresh.sh: /usr/bin/time not found (apt-get install time)" >&2; exit 1; }
 
-source bench/bench_lib.sh
 build_bench_tree "$build"
 
 cli="$build/app/tarnwick-cli"

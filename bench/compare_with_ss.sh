@@ -31,15 +31,12 @@ memory_count=${MEMORY_COUNT:-100}
 full_refresh=${FULL_REFRESH:-1}
 
 build=build/bench
-results=bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-report="$results/compare-$stamp.txt"
+source bench/bench_lib.sh
+name_report compare
 holder_log="$results/holder-$stamp.log"
 
 command -v ss >/dev/null || { echo "compare_with_ss.sh: ss not found (apt-get install iproute2)" >&2; exit 1; }
 
-source bench/bench_lib.sh
 build_bench_tree "$build"
 
 cli="$build/app/tarnwick-cli"

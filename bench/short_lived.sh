@@ -19,14 +19,11 @@ count=${COUNT:-200}
 interval=${INTERVAL:-2}
 
 build=build/bench
-results=bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-report="$results/short-lived-$stamp.txt"
+source bench/bench_lib.sh
+name_report short-lived
 watch_out="$results/short-lived-$stamp.watch"
 ports_file="$results/short-lived-$stamp.ports"
 
-source bench/bench_lib.sh
 build_bench_tree "$build"
 cli="$build/app/tarnwick-cli"
 maker="$build/bench/tarnwick-short-lived"

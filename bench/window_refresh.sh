@@ -23,13 +23,10 @@ idle_n=${IDLE_N:-1000}
 idle_seconds=${IDLE_SECONDS:-60}
 
 build=build/bench
-results=bench/results
-mkdir -p "$results"
-stamp=$(date +%Y%m%d-%H%M%S)
-report="$results/window-$stamp.txt"
+source bench/bench_lib.sh
+name_report window
 holder_log="$results/holder-$stamp.log"
 
-source bench/bench_lib.sh
 build_bench_tree "$build"
 holder="$build/bench/tarnwick-hold-connections"
 window="$build/app/tarnwick"
