@@ -18,9 +18,9 @@ TCaptureSession::~TCaptureSession() { StopReader(); }
 
 TCaptureStartResult TCaptureSession::Start(const TCaptureFilter& filter) {
     StopReader();
+    TakeWaitingPackets();  // listed before this start: counted, then cleared with the rest
     ClearList();
     HandOver_.Reset();
-    BatchWakeup_.Clear();
     Filter_ = filter;
     try {
         Capture_.StartCapture();
