@@ -36,8 +36,9 @@ std::optional<std::string> ReadCaptures(Tcap_ip& capture, const TCaptureLoop& lo
     return std::nullopt;
 }
 
-TCaptureReader::TCaptureReader(Tcap_ip& capture, TCaptureLoop loop, std::function<void()> onEnd)
-    : Capture_(capture) {
+TCaptureReader::TCaptureReader(Tcap_ip& capture, TWakeup& stop, TCaptureLoop loop, std::function<void()> onEnd)
+    : Capture_(capture), StopWakeup_(stop) {
+    StopWakeup_.Clear();
     loop.WakeFd = StopWakeup_.Fd();
     loop.KeepGoing = [this] { return !Stopping_.load(std::memory_order_relaxed); };
     Thread_ = std::thread(&TCaptureReader::Run, this, std::move(loop), std::move(onEnd));

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "capture/cap_ip.h"
-#include "platform/pipe_wakeup.h"
+#include "platform/wakeup.h"
 
 namespace tarnwick {
 
@@ -38,11 +38,12 @@ std::optional<std::string> ReadCaptures(Tcap_ip& capture, const TCaptureLoop& lo
 class TCaptureReader {
 public:
     // Reads the open captures of `capture` on a new thread with ReadCaptures;
-    // `loop.KeepGoing` and `loop.WakeFd` are the reader's own. `onEnd` runs
-    // last on that thread, however the loop ended. From now until Stop only
-    // that thread may touch `capture`. Throws std::system_error when the
-    // thread cannot start.
-    TCaptureReader(Tcap_ip& capture, TCaptureLoop loop, std::function<void()> onEnd);
+    // `loop.KeepGoing` and `loop.WakeFd` are the reader's own, the latter
+    // `stop`'s, which Stop signals (and this clears). `onEnd` runs last on
+    // that thread, however the loop ended. From now until Stop only that
+    // thread may touch `capture`. Throws std::system_error when the thread
+    // cannot start.
+    TCaptureReader(Tcap_ip& capture, TWakeup& stop, TCaptureLoop loop, std::function<void()> onEnd);
     // Stops.
     ~TCaptureReader();
     TCaptureReader(const TCaptureReader&) = delete;
@@ -57,7 +58,7 @@ private:
     void Run(TCaptureLoop loop, const std::function<void()>& onEnd);
 
     Tcap_ip& Capture_;
-    TPipeWakeup StopWakeup_;
+    TWakeup& StopWakeup_;
     std::atomic<bool> Stopping_{false};
     std::optional<std::string> Failure_;  // the thread's until it is joined
     std::thread Thread_;

@@ -45,7 +45,7 @@ void TCaptureSession::Pause() {
     Capture_.PauseCapture();
     // Without any open capture there is nothing to pause.
     if (Capture_.Paused()) State_ = TCaptureState::Paused;
-    StartReader();
+    RestartReader();
 }
 
 void TCaptureSession::Resume() {
@@ -53,7 +53,17 @@ void TCaptureSession::Resume() {
     StopReader();
     Capture_.PauseCapture();
     if (!Capture_.Paused()) State_ = TCaptureState::Capturing;
-    StartReader();
+    RestartReader();
+}
+
+void TCaptureSession::RestartReader() {
+    try {
+        StartReader();
+    } catch (const std::system_error&) {
+        // No thread to read with (the system refused one): captures nobody
+        // reads would only fill up, so the capture ends as a stop ends it.
+        Stop();
+    }
 }
 
 void TCaptureSession::Stop() {
@@ -80,7 +90,8 @@ void TCaptureSession::StartReader() {
         return HandOver_.HasUnoffered() ? 1 : static_cast<int>(kStatsInterval.count());
     };
     loop.AfterRound = [this] { AfterReadRound(false); };
-    Reader_ = std::make_unique<TCaptureReader>(Capture_, std::move(loop), [this] { AfterReadRound(true); });
+    Reader_ =
+        std::make_unique<TCaptureReader>(Capture_, StopWakeup_, std::move(loop), [this] { AfterReadRound(true); });
 }
 
 void TCaptureSession::StopReader() {

@@ -123,12 +123,15 @@ private:
     void ClearList();
     void StartReader();
     void StopReader();
+    // StartReader after a pause or resume; stops the capture when it fails.
+    void RestartReader();
     // On the session's thread: offers the packets listed, and counts afresh when due.
     void AfterReadRound(bool last);
 
     Tcap_ip Capture_;
     TPacketHandOver HandOver_{kPacketSlots};
     TPipeWakeup BatchWakeup_;
+    TPipeWakeup StopWakeup_;  // ends the session's thread
     bool Background_ = false;
     std::unique_ptr<TCaptureReader> Reader_;  // while the session's thread runs
     mutable std::mutex StatsLock_;
