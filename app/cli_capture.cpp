@@ -1,16 +1,12 @@
 #include "cli_capture.h"
 
-#include <poll.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "capture/cap_ip.h"
+#include "capture/capture_reader.h"
 #include "capture/capture_filter.h"
 #include "capture/packet_dump.h"
 #include "common/text_util.h"
@@ -67,29 +63,15 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
         err << "tarnwick-cli: no capture could be opened: no up interface with an IP address\n";
         return 1;
     }
-    std::vector<pollfd> watched;
-    for (size_t i = 0; i < capture.Captures(); ++i) watched.push_back({capture.SelectableFd(i), POLLIN, 0});
+    TCaptureLoop loop;
+    loop.ReadBatch = kReadBatch;
+    loop.KeepGoing = [&] { return !done && !interrupted(); };
+    loop.WaitMs = [] { return kPollTimeoutMs; };
+    loop.AfterRound = [&out] { out.flush(); };
     int status = 0;
-    while (!done && !interrupted()) {
-        if (std::all_of(watched.begin(), watched.end(), [](const pollfd& w) { return w.fd < 0; })) {
-            err << "tarnwick-cli: every capture has failed\n";
-            status = 1;
-            break;
-        }
-        const int ready = ::poll(watched.data(), watched.size(), kPollTimeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            err << "tarnwick-cli: poll: " << std::strerror(errno) << '\n';
-            break;
-        }
-        for (size_t i = 0; i < watched.size() && !done; ++i) {
-            const short events = watched[i].revents;
-            if (events == 0) continue;
-            capture.ReadPacket(i, kReadBatch);
-            // A capture whose descriptor broke is read once more for its error, then left alone.
-            if ((events & (POLLERR | POLLHUP | POLLNVAL)) && !(events & POLLIN)) watched[i].fd = -1;
-        }
-        out.flush();
+    if (const std::optional<std::string> failure = ReadCaptures(capture, loop)) {
+        err << "tarnwick-cli: " << *failure << '\n';
+        status = 1;
     }
     out.flush();
     const TCaptureStats stats = capture.Stats();

@@ -104,7 +104,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(static_cast<int>(seconds * 1000), [&] {
         heartbeat.stop();
         const double cpu = CpuSeconds() - cpuBefore;
-        // Stats sums over every capture the window's session opened.
+        // Stopped first: the counters are then final, and the list holds
+        // every packet read. Stats sums over every capture the session opened.
+        form->btnStopClick();
         const TCaptureStats stats = form->Session().Stats();
         const long long listed = form->Session().ListedPackets();
         const int updates = form->ViewUpdates();
@@ -117,7 +119,6 @@ int main(int argc, char** argv) {
                     listed, static_cast<unsigned long long>(stats.Received),
                     static_cast<unsigned long long>(stats.Dropped), worst, p99, updates, lateness.size(), cpu);
         std::fflush(stdout);
-        form->btnStopClick();
         form->close();
         app.quit();
     });

@@ -1,21 +1,37 @@
 #include "capture/capture_session.h"
 
+#include <system_error>
 #include <utility>
 
 namespace tarnwick {
 
 TCaptureSession::TCaptureSession(TPacketSource& source) : Capture_(source) {
-    Capture_.OnCap = [this](const TCapturedPacket& packet) { ListPacket(packet); };
+    // On whichever thread reads: only what passes the filter goes on to the list.
+    Capture_.OnCap = [this](const TCapturedPacket& packet) {
+        if (!IsFilteredOut(Filter_, packet)) HandOver_.List(packet);
+    };
     // OnError stays unassigned: the errors of single interfaces and reads are
     // not shown; only a start that opens nothing at all is.
 }
 
+TCaptureSession::~TCaptureSession() { StopReader(); }
+
 TCaptureStartResult TCaptureSession::Start(const TCaptureFilter& filter) {
+    StopReader();
+    TakeWaitingPackets();  // listed before this start: counted, then cleared with the rest
     ClearList();
+    HandOver_.Reset();
     Filter_ = filter;
     try {
         Capture_.StartCapture();
     } catch (const ESocketException& e) {
+        return {false, e.what()};
+    }
+    try {
+        StartReader();
+    } catch (const std::system_error& e) {
+        // Without its reading thread the capture would list nothing: not started.
+        Stop();
         return {false, e.what()};
     }
     if (State_ == TCaptureState::Idle) State_ = TCaptureState::Capturing;
@@ -24,32 +40,102 @@ TCaptureStartResult TCaptureSession::Start(const TCaptureFilter& filter) {
 
 void TCaptureSession::Pause() {
     if (State_ != TCaptureState::Capturing) return;
+    // The component's pause is not for two threads: the reader stops for the change.
+    StopReader();
     Capture_.PauseCapture();
     // Without any open capture there is nothing to pause.
     if (Capture_.Paused()) State_ = TCaptureState::Paused;
+    RestartReader();
 }
 
 void TCaptureSession::Resume() {
     if (State_ != TCaptureState::Paused) return;
+    StopReader();
     Capture_.PauseCapture();
     if (!Capture_.Paused()) State_ = TCaptureState::Capturing;
+    RestartReader();
+}
+
+void TCaptureSession::RestartReader() {
+    try {
+        StartReader();
+    } catch (const std::system_error&) {
+        // No thread to read with (the system refused one): captures nobody
+        // reads would only fill up, so the capture ends as a stop ends it.
+        Stop();
+    }
 }
 
 void TCaptureSession::Stop() {
     // Idle whatever happens below: the component closes its captures even when it throws.
     State_ = TCaptureState::Idle;
+    StopReader();
+    TakeWaitingPackets();
     // The component keeps its pause across a stop; the next start must list.
     if (Capture_.Paused()) Capture_.PauseCapture();
     Capture_.StopCapture();
 }
 
-void TCaptureSession::ReadCapture(size_t index) { Capture_.ReadPacket(index, kReadBatch); }
+void TCaptureSession::ReadInBackground() { Background_ = true; }
 
-void TCaptureSession::ListPacket(const TCapturedPacket& packet) {
-    if (IsFilteredOut(Filter_, packet)) return;
-    Records_.emplace_back(packet);
-    ++ListedPackets_;
-    if (Records_.size() == kPacketSlots) ClearList();
+void TCaptureSession::StartReader() {
+    if (!Background_ || Reader_ || Capture_.Captures() == 0) return;
+    StatsTime_ = std::chrono::steady_clock::now();
+    ReaderStats_ = Capture_.Stats();
+    TCaptureLoop loop;
+    loop.ReadBatch = kBackgroundReadBatch;
+    // Packets the owner held up are offered again soon; the counters are
+    // kept fresh while nothing arrives.
+    loop.WaitMs = [this] {
+        return HandOver_.HasUnoffered() ? 1 : static_cast<int>(kStatsInterval.count());
+    };
+    loop.AfterRound = [this] { AfterReadRound(false); };
+    Reader_ =
+        std::make_unique<TCaptureReader>(Capture_, StopWakeup_, std::move(loop), [this] { AfterReadRound(true); });
+}
+
+void TCaptureSession::StopReader() {
+    if (!Reader_) return;
+    Reader_->Stop();
+    Reader_.reset();
+}
+
+void TCaptureSession::AfterReadRound(bool last) {
+    // The last offer waits for the owner: nothing read may stay behind.
+    if (HandOver_.Offer(last)) BatchWakeup_.Signal();
+    const auto now = std::chrono::steady_clock::now();
+    if (!last && now - StatsTime_ < kStatsInterval) return;
+    StatsTime_ = now;
+    const TCaptureStats stats = Capture_.Stats();
+    const std::lock_guard lock(StatsLock_);
+    ReaderStats_ = stats;
+}
+
+void TCaptureSession::TakeWaitingPackets() {
+    BatchWakeup_.Clear();  // before the take: a batch offered after it signals again
+    const TListedRun& run = HandOver_.Take();
+    if (run.Restart()) ClearList();
+    for (size_t i = 0; i < run.Size(); ++i) Records_.push_back(run.Record(i));
+    ListedPackets_ += run.Listed();
+}
+
+void TCaptureSession::ReadCapture(size_t index) {
+    if (Reader_) return;
+    // What was listed before an exception of the read is listed all the same.
+    struct TApply {
+        TCaptureSession& Session;
+        ~TApply() {
+            Session.HandOver_.Offer(true);
+            Session.TakeWaitingPackets();
+        }
+    } apply{*this};
+    Capture_.ReadPacket(index, kReadBatch);
+}
+
+TCaptureStats TCaptureSession::Stats() const {
+    if (!Reader_) return Capture_.Stats();
+    const std::lock_guard lock(StatsLock_);
+    return ReaderStats_;
 }
 
 void TCaptureSession::ClearList() {

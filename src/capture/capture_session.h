@@ -5,26 +5,37 @@
 // The list holds at most kPacketSlots - 1 packets: the packet that would fill
 // the last slot is counted and the list starts afresh.
 //
+// Reading: either the owner reads, calling ReadCapture when a capture's
+// descriptor (Captures, SelectableFd) polls readable, or, after
+// ReadInBackground, a thread of the session's own reads from Start to Stop
+// and hands the listed packets over in batches (TPacketHandOver): the owner
+// watches BatchFd and calls TakeWaitingPackets when it polls readable. That
+// thread never waits for the owner, and what waits for the owner is at most
+// one list's worth of packets however long it takes.
+//
 // The views of the list are told of changes in batches: TakeListChange says
 // what changed since it was last called, and until then AnnouncedRecord
 // still gives the rows as they were announced, so a view never reads a row
 // it was not told of.
 //
-// The owner watches the capture descriptors (Captures, SelectableFd) and
-// calls ReadCapture when one polls readable; it removes its watchers before
-// it calls Stop or destroys the session, since that closes the descriptors.
-// Everything runs on the owner's thread.
+// Every member is called on the owner's thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "capture/cap_ip.h"
 #include "capture/capture_filter.h"
+#include "capture/capture_reader.h"
 #include "capture/capture_state.h"
+#include "capture/packet_hand_over.h"
 #include "capture/packet_record.h"
 #include "platform/packet_source.h"
+#include "platform/pipe_wakeup.h"
 
 namespace tarnwick {
 
@@ -43,11 +54,18 @@ struct TListChange {
 class TCaptureSession {
 public:
     static constexpr size_t kPacketSlots = 200;
-    // Packets read per readiness of one capture, so the owner's event loop
-    // gets its turn under load.
+    // Packets read per readiness of one capture when the owner reads, so its
+    // event loop gets its turn under load.
     static constexpr int kReadBatch = 64;
+    // The same on the session's thread: a busy capture does not keep the
+    // others waiting long.
+    static constexpr int kBackgroundReadBatch = 256;
+    // How old the counters of Stats may be while the session's thread reads.
+    static constexpr std::chrono::milliseconds kStatsInterval{100};
 
     explicit TCaptureSession(TPacketSource& source);
+    // Stops the session's thread; the captures close with the component.
+    ~TCaptureSession();
     TCaptureSession(const TCaptureSession&) = delete;
     TCaptureSession& operator=(const TCaptureSession&) = delete;
 
@@ -59,20 +77,31 @@ public:
     // Capturing to Paused, and back; in other states they do nothing.
     void Pause();
     void Resume();
-    // Closes the captures and ends a pause; the list stays until the next Start.
+    // Closes the captures and ends a pause; the list stays until the next
+    // Start and takes the packets read before the stop.
     void Stop();
+
+    // From now on a thread of the session reads the captures while they are
+    // open. Call before the first Start.
+    void ReadInBackground();
+    // Polls readable while packets read by the session's thread wait.
+    int BatchFd() const { return BatchWakeup_.Fd(); }
+    // Moves the waiting packets into the list.
+    void TakeWaitingPackets();
 
     TCaptureState State() const { return State_; }
 
     // The open captures.
     size_t Captures() const { return Capture_.Captures(); }
     int SelectableFd(size_t index) const { return Capture_.SelectableFd(index); }
-    // Reads a batch of the packets waiting on capture `index`. An exception
-    // thrown while reading goes on to the caller; the packets listed before
-    // it stay, and Stop and Start work as ever.
+    // Reads a batch of the packets waiting on capture `index` into the list;
+    // does nothing when the session's thread reads. An exception thrown while
+    // reading goes on to the caller; the packets listed before it stay, and
+    // Stop and Start work as ever.
     void ReadCapture(size_t index);
-    // Totals over every capture the session opened.
-    TCaptureStats Stats() const { return Capture_.Stats(); }
+    // Totals over every capture the session opened; while the session's
+    // thread reads, as counted at most kStatsInterval ago.
+    TCaptureStats Stats() const;
 
     size_t RecordCount() const { return Records_.size(); }
     // Cell `column` of list row `row`, and the dumps of its payload; empty
@@ -91,10 +120,23 @@ public:
     const TPacketRecord* AnnouncedRecord(size_t row) const;
 
 private:
-    void ListPacket(const TCapturedPacket& packet);
     void ClearList();
+    void StartReader();
+    void StopReader();
+    // StartReader after a pause or resume; stops the capture when it fails.
+    void RestartReader();
+    // On the session's thread: offers the packets listed, and counts afresh when due.
+    void AfterReadRound(bool last);
 
     Tcap_ip Capture_;
+    TPacketHandOver HandOver_{kPacketSlots};
+    TPipeWakeup BatchWakeup_;
+    TPipeWakeup StopWakeup_;  // ends the session's thread
+    bool Background_ = false;
+    std::unique_ptr<TCaptureReader> Reader_;  // while the session's thread runs
+    mutable std::mutex StatsLock_;
+    TCaptureStats ReaderStats_;  // guarded by StatsLock_
+    std::chrono::steady_clock::time_point StatsTime_;  // the reader's
     TCaptureState State_ = TCaptureState::Idle;
     TCaptureFilter Filter_;
     std::vector<TPacketRecord> Records_;

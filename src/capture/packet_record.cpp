@@ -7,6 +7,11 @@ namespace tarnwick {
 TPacketRecord::TPacketRecord(const TCapturedPacket& packet)
     : Bytes_(packet.Header, packet.Header + packet.HeaderSize + packet.DataSize), HeaderSize_(packet.HeaderSize) {}
 
+void TPacketRecord::Assign(const TCapturedPacket& packet) {
+    Bytes_.assign(packet.Header, packet.Header + packet.HeaderSize + packet.DataSize);
+    HeaderSize_ = packet.HeaderSize;
+}
+
 std::span<const uint8_t> TPacketRecord::Payload() const { return std::span(Bytes_).subspan(HeaderSize_); }
 
 std::string TPacketRecord::Cell(size_t column) const {

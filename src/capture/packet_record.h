@@ -16,6 +16,8 @@ namespace tarnwick {
 class TPacketRecord {
 public:
     explicit TPacketRecord(const TCapturedPacket& packet);
+    // Now holds `packet`, in the buffer it had when that is large enough.
+    void Assign(const TCapturedPacket& packet);
 
     // Cell `column` of the packet's row in the list (PacketListCell).
     std::string Cell(size_t column) const;

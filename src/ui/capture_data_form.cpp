@@ -179,6 +179,15 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
     FlushTimer_->setSingleShot(true);
     FlushTimer_->setInterval(kFlushIntervalMs);
     connect(FlushTimer_, &QTimer::timeout, this, &TCaptureData_F::FlushList);
+    Session_.ReadInBackground();
+    // A batch waits: it is taken with the next update of the view, at most
+    // one frame later. Watching stops until then, so that the descriptor,
+    // readable until the batch is taken, does not wake the window meanwhile.
+    BatchWatcher_ = new QSocketNotifier(Session_.BatchFd(), QSocketNotifier::Read, this);
+    connect(BatchWatcher_, &QSocketNotifier::activated, this, [this] {
+        BatchWatcher_->setEnabled(false);
+        if (!FlushTimer_->isActive()) FlushTimer_->start();
+    });
 
     connect(btnStart, &QToolButton::clicked, this, &TCaptureData_F::btnStartClick);
     connect(btnPause, &QToolButton::clicked, this, &TCaptureData_F::btnPauseClick);
@@ -195,8 +204,8 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
 }
 
 TCaptureData_F::~TCaptureData_F() {
-    // The watchers go before the captures close with the session.
-    RemoveWatchers();
+    // Nothing watches the session's descriptor once it closes with the session.
+    BatchWatcher_->setEnabled(false);
 }
 
 TCaptureData_F* TCaptureData_F::OpenEmpty(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner) {
@@ -261,7 +270,6 @@ void TCaptureData_F::btnStartClick() {
                     QMessageBox::Critical);
         return;
     }
-    WatchCaptures();
     ShowState();
 }
 
@@ -274,38 +282,15 @@ void TCaptureData_F::btnPauseClick() {
 }
 
 void TCaptureData_F::btnStopClick() {
-    RemoveWatchers();
     Session_.Stop();
+    FlushList();  // the packets read before the stop are on view
     ShowState();
-}
-
-void TCaptureData_F::WatchCaptures() {
-    RemoveWatchers();
-    for (size_t i = 0; i < Session_.Captures(); ++i) {
-        auto* watcher = new QSocketNotifier(Session_.SelectableFd(i), QSocketNotifier::Read, this);
-        connect(watcher, &QSocketNotifier::activated, this, [this, i] { ReadCapture(i); });
-        Watchers_.push_back(watcher);
-    }
-}
-
-void TCaptureData_F::RemoveWatchers() {
-    // Disabled at once, so that nothing watches a descriptor about to close;
-    // deleted later, since this may run inside one of their notifications.
-    for (QSocketNotifier* watcher : Watchers_) {
-        watcher->setEnabled(false);
-        watcher->disconnect(this);
-        watcher->deleteLater();
-    }
-    Watchers_.clear();
-}
-
-void TCaptureData_F::ReadCapture(size_t index) {
-    Session_.ReadCapture(index);
-    if (Session_.HasListChange() && !FlushTimer_->isActive()) FlushTimer_->start();
 }
 
 void TCaptureData_F::FlushList() {
     FlushTimer_->stop();
+    Session_.TakeWaitingPackets();
+    BatchWatcher_->setEnabled(true);
     Flushing_ = true;
     const bool changed = Model_->Flush();
     Flushing_ = false;

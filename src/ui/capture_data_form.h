@@ -6,15 +6,13 @@
 // Each window owns its session and frees itself when closed. It is
 // application-modal and stays on top.
 //
-// Packets are read on the window thread when a capture's descriptor polls
-// readable, a batch at a time, so the event loop stays responsive under load.
-// The grid's view hears of new rows at most once per frame.
+// Packets are read on the session's own thread, which never waits for the
+// window; the window takes what was listed in batches and tells the grid's
+// view of new rows at most once per frame, so neither holds the other up
+// under load.
 #pragma once
 
 #include <QWidget>
-
-#include <cstddef>
-#include <vector>
 
 #include "capture/capture_endpoints.h"
 #include "capture/capture_filter.h"
@@ -68,8 +66,9 @@ public:
 
     const TCaptureSession& Session() const { return Session_; }
     TPacketListModel& ListModel() { return *Model_; }
-    // Tells the grid's view of the rows listed since the last update (done by
-    // itself at most once per frame).
+    // Takes the packets the session's thread listed and tells the grid's view
+    // of the rows listed since the last update (done by itself at most once
+    // per frame).
     void FlushList();
     // Times the grid's view was told of changes.
     int ViewUpdates() const { return ViewUpdates_; }
@@ -100,16 +99,13 @@ private:
     TCaptureFilter ControlFilter() const;
     // Enables the buttons and the filter controls as the session's state allows.
     void ShowState();
-    void WatchCaptures();
-    void RemoveWatchers();
-    void ReadCapture(size_t index);
 
     TCaptureSession Session_;
     TMessageBoxes& Boxes_;
     TPacketListModel* Model_ = nullptr;
     QTimer* FlushTimer_ = nullptr;
-    // One watcher per open capture; removed before the captures close.
-    std::vector<QSocketNotifier*> Watchers_;
+    // Watches the session's batches of listed packets.
+    QSocketNotifier* BatchWatcher_ = nullptr;
     bool Flushing_ = false;
     bool Centred_ = false;
     int ViewUpdates_ = 0;

@@ -1,16 +1,20 @@
 // The capture session over a fake packet source: its states and the controls
 // each allows, the filter taken at Start, the list with its fresh start at
-// 200 packets, the texts made from the kept bytes, and the batched
-// announcements to the views.
+// 200 packets, the texts made from the kept bytes, the batched
+// announcements to the views, and the packets its own thread reads and hands
+// over in batches.
 #include "capture/capture_session.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/fake_packet_source.h"
@@ -242,6 +246,88 @@ TEST_F(CaptureSession, ViewsHearOfAppendedRowsAndFreshStartsInBatches) {
     EXPECT_EQ(change.First + change.Count, 1u);
     EXPECT_EQ(Session.AnnouncedRecord(0)->Cell(6), "e");
     EXPECT_EQ(Session.AnnouncedRecord(1), nullptr);
+}
+
+
+// The session's own thread reads while the owner is busy elsewhere: the
+// owner takes what waits when it gets round to it.
+class CaptureHandOver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Session.ReadInBackground();
+        ASSERT_TRUE(Session.Start({}).Started);
+    }
+    // Pushes packets "first" .. "last" (their payloads are their numbers).
+    void Push(int first, int last) {
+        for (int n = first; n <= last; ++n) Source.Latest().Push(MakeUdpPacket(1, 2, std::to_string(n)));
+    }
+    // Waits until the session's thread has taken every packet pushed off the
+    // capture; it lists them before its read ends, and Pause, Start and Stop
+    // wait for that read.
+    void AwaitRead() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (Source.Latest().Waiting() > 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(Source.Latest().Waiting(), 0u);
+    }
+    // Takes batches as they are announced until `listed` packets were listed.
+    void TakeUntil(long long listed) {
+        pollfd batch{Session.BatchFd(), POLLIN, 0};
+        while (Session.ListedPackets() < listed && ::poll(&batch, 1, 10000) == 1) Session.TakeWaitingPackets();
+        ASSERT_EQ(Session.ListedPackets(), listed);
+    }
+    std::vector<std::string> Listed() const {
+        std::vector<std::string> payloads;
+        for (size_t row = 0; row < Session.RecordCount(); ++row) payloads.push_back(Session.CellText(row, 6));
+        return payloads;
+    }
+    static std::vector<std::string> Numbers(int first, int last) {
+        std::vector<std::string> numbers;
+        for (int n = first; n <= last; ++n) numbers.push_back(std::to_string(n));
+        return numbers;
+    }
+
+    TFakePacketSource Source;
+    TCaptureSession Session{Source};
+};
+
+TEST_F(CaptureHandOver, ASlowOwnerGetsTheListAsIfEveryPacketHadBeenListedInTurn) {
+    Push(1, 150);
+    TakeUntil(150);
+    EXPECT_EQ(Listed(), Numbers(1, 150));
+    Session.TakeListChange();
+
+    // 2,230 more while the owner looks away, then one take (the stop's): the
+    // list started afresh eleven times on the way (at 200, 400, ... 2,200),
+    // and only the packets since the last fresh start waited for it.
+    Push(151, 2380);
+    AwaitRead();
+    Session.Stop();
+    EXPECT_EQ(Session.ListedPackets(), 2380);
+    EXPECT_EQ(Listed(), Numbers(2201, 2380));
+    EXPECT_TRUE(Session.TakeListChange().Reset);
+}
+
+TEST_F(CaptureHandOver, PauseAndStartWorkWithTheSessionsThread) {
+    Push(1, 3);
+    AwaitRead();
+    Session.Pause();
+    Push(4, 5);
+    AwaitRead();  // read and dropped
+    Session.Resume();
+    Push(6, 6);
+    TakeUntil(4);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"1", "2", "3", "6"}));
+
+    // A new start empties the list of what was read before it, taken or not.
+    Push(7, 8);
+    AwaitRead();
+    ASSERT_TRUE(Session.Start({}).Started);
+    Session.TakeWaitingPackets();
+    EXPECT_EQ(Session.RecordCount(), 0u);
+    EXPECT_EQ(Session.ListedPackets(), 6);
+    Session.Stop();
+    EXPECT_EQ(Source.Opened.at(0)->Closes, 1);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // A packet source for tests: each capture is a queue of packets the test
 // pushes, with an eventfd that polls readable while packets wait. Every
 // capture ever opened stays visible through its shared state, which records
-// how often its descriptor was closed.
+// how often its descriptor was closed. Pushing, Waiting and the capture's
+// reads and counters take the state's lock, so a test may push while another
+// thread reads.
 #pragma once
 
 #include <sys/eventfd.h>
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,14 +63,23 @@ struct TFakeCaptureState {
     int Reads = 0;
     TCaptureStats Stats;
 
+    mutable std::mutex Lock;
+
     bool Open() const { return Closes == 0; }
     void Push(TBytes packet) {
+        const std::lock_guard lock(Lock);
         Queue.push_back(std::move(packet));
         Signal();
     }
     void FailNextRead(std::string error) {
+        const std::lock_guard lock(Lock);
         NextError = std::move(error);
         Signal();
+    }
+    // Packets pushed and not read yet.
+    size_t Waiting() const {
+        const std::lock_guard lock(Lock);
+        return Queue.size();
     }
     void Signal() const {
         if (!Open()) return;
@@ -93,6 +105,9 @@ public:
     int SelectableFd() const override { return State_->Fd; }
     std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
                                            int maxPackets) override {
+        // Released while the packet is handed on, as a real capture's reader
+        // holds nothing the pushing side waits for.
+        std::unique_lock lock(State_->Lock);
         ++State_->Reads;
         if (State_->NextError) {
             auto error = std::move(State_->NextError);
@@ -107,12 +122,17 @@ public:
             ++State_->Stats.Received;
             std::unique_ptr<uint8_t[]> buffer(new uint8_t[packet.empty() ? 1 : packet.size()]);
             std::copy(packet.begin(), packet.end(), buffer.get());
+            lock.unlock();
             onPacket(buffer.get(), packet.size());
+            lock.lock();
         }
         if (State_->Queue.empty()) State_->Drain();
         return std::nullopt;
     }
-    TCaptureStats Stats() override { return State_->Stats; }
+    TCaptureStats Stats() override {
+        const std::lock_guard lock(State_->Lock);
+        return State_->Stats;
+    }
 
 private:
     std::shared_ptr<TFakeCaptureState> State_;

@@ -353,6 +353,32 @@ TEST_F(TPcapLoopback, UdpDatagramIsSeenOnceWithTheIpHeaderFirst) {
     EXPECT_GE(stats.Received, 1u);
 }
 
+// The leaving copy of each loopback packet is kept out of the buffer by the
+// kernel, and every arriving one is read: a burst that fits the buffer is
+// read whole, each packet once, and none is counted as dropped.
+TEST_F(TPcapLoopback, ABurstIsReadWholeEachPacketOnce) {
+    const TUniqueFd receiver = test::UdpSocket();
+    const TUniqueFd sender = test::UdpSocket();
+    const uint16_t receiverPort = test::LocalPort(receiver.Get());
+    const uint16_t senderPort = test::LocalPort(sender.Get());
+    const sockaddr_in to = LoopbackAddress(receiverPort);
+    constexpr size_t kBurst = 20000;
+    for (size_t n = 0; n < kBurst; ++n) {
+        const std::string payload = std::to_string(n);
+        ASSERT_EQ(sendto(sender.Get(), payload.data(), payload.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                         sizeof to),
+                  static_cast<ssize_t>(payload.size()));
+    }
+    const std::vector<Bytes> found = Collect(
+        [&](const Bytes& p) {
+            return p.size() >= 28 && p[9] == 17 && Be16(p, 20) == senderPort && Be16(p, 22) == receiverPort;
+        },
+        kBurst);
+    ASSERT_EQ(found.size(), kBurst);
+    for (size_t n = 0; n < kBurst; ++n) ASSERT_EQ(std::string(found[n].begin() + 28, found[n].end()), std::to_string(n));
+    EXPECT_EQ(Loopback_->Stats().Dropped, 0u);
+}
+
 TEST_F(TPcapLoopback, TcpHandshakeIsSeenWithProtocol6) {
     const TUniqueFd listener = test::TcpListener();
     const test::TTcpConnection connection = test::Connect(listener.Get());

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
-#include <linux/filter.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -17,49 +16,29 @@
 #include <map>
 #include <optional>
 
+#include "platform/linux/capture_socket_filter.h"
 #include "platform/linux/pcap_packet_source.h"
 
 namespace tarnwick {
 
 namespace {
 
-// The ring: 32 blocks of 128 KiB, 4 MiB as TPcapPacketSource's buffer. A
-// block holds the largest packet (64 KiB, a loopback segment) with room to
+// The ring: blocks of 128 KiB, kCaptureBufferSize in all. A block holds the largest packet (64 KiB, a loopback segment) with room to
 // spare; the frame size only satisfies the kernel's checks
 // (packet_set_ring() in net/packet/af_packet.c), V3 packs packets tightly.
 constexpr unsigned kBlockSize = 128 * 1024;
-constexpr unsigned kBlockCount = 32;
+constexpr unsigned kBlockCount = kCaptureBufferSize / kBlockSize;
 constexpr unsigned kFrameSize = 2048;
 constexpr unsigned kBlockTimeoutMs = 10;
 constexpr size_t kMaxInterfaces = 20;
 
-constexpr uint16_t kEtherTypeQinQOld = 0x9100;  // ETH_P_QINQ1, pre-802.1ad stacking
-constexpr size_t kVlanTagSize = 4;              // TCI, inner EtherType
+constexpr size_t kVlanTagSize = 4;  // TCI, inner EtherType
 
 bool IsVlanTag(uint16_t protocol) {
     return protocol == ETH_P_8021Q || protocol == ETH_P_8021AD || protocol == kEtherTypeQinQOld;
 }
 
 uint16_t ReadBe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
-
-// The kernel-side filter: keeps IPv4, IPv6 and VLAN-tagged frames by the
-// protocol the kernel read from the link header (SKF_AD_PROTOCOL), so the
-// ring is not filled with ARP and the like. Returning 0 drops a frame; the
-// large value keeps it whole.
-bool AttachIpFilter(int fd) {
-    sock_filter code[] = {
-        {BPF_LD | BPF_H | BPF_ABS, 0, 0, static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL)},
-        {BPF_JMP | BPF_JEQ | BPF_K, 5, 0, ETH_P_IP},
-        {BPF_JMP | BPF_JEQ | BPF_K, 4, 0, ETH_P_IPV6},
-        {BPF_JMP | BPF_JEQ | BPF_K, 3, 0, ETH_P_8021Q},
-        {BPF_JMP | BPF_JEQ | BPF_K, 2, 0, ETH_P_8021AD},
-        {BPF_JMP | BPF_JEQ | BPF_K, 1, 0, kEtherTypeQinQOld},
-        {BPF_RET | BPF_K, 0, 0, 0},
-        {BPF_RET | BPF_K, 0, 0, 0x40000},
-    };
-    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
-}
 
 // The mapping of a ring, unmapped exactly once.
 class TMappedRing {
@@ -236,7 +215,7 @@ std::unique_ptr<TPacketCapture> OpenPacketSocketCapture(TUniqueFd packetSocket, 
         error = std::string(what) + ": " + std::strerror(errno);
         return nullptr;
     };
-    if (!AttachIpFilter(fd)) return fail("cannot filter the capture");
+    if (!AttachCaptureFilter(fd, where.Loopback)) return fail("cannot filter the capture");
     const int version = TPACKET_V3;
     if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0)
         return fail("cannot set the capture ring's version");

@@ -5,13 +5,14 @@
 // The socket is AF_PACKET, SOCK_DGRAM, so the kernel strips every link-layer
 // header itself and says the protocol beside the packet, whatever the link
 // type. It gets a filter that passes IPv4, IPv6 and VLAN-tagged frames, a
-// TPACKET_V3 ring of 4 MiB (blocks handed over when full or after 10 ms, as
-// TPcapPacketSource's captures), and only then is bound to its interface, so
+// TPACKET_V3 ring of kCaptureBufferSize (blocks handed over when full or
+// after 10 ms, as TPcapPacketSource's captures), and only then is bound to its interface, so
 // no packet queues anywhere the ring does not see. None of this needs a
 // privilege once the socket exists.
 //
 // Loopback: each packet passes the taps twice, leaving and arriving; the
-// leaving copy is skipped, so each is read once (as libpcap does on "lo").
+// filter keeps the leaving copy out of the ring, so each is read once (as
+// TPcapPacketSource's loopback capture).
 #pragma once
 
 #include <memory>
