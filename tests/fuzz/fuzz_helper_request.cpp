@@ -2,7 +2,10 @@
 // privileged program of ours takes from an unprivileged one. Whatever it
 // accepts must encode back to the very same bytes (nothing in a request is
 // ignored), and a close request must name an established connection with
-// both ends complete. The program's readers of replies get the bytes too.
+// both ends complete. The same bytes, cut into messages at the lengths they
+// start with, go through the reader of requests of several messages: an
+// owners request it completes holds exactly the sockets of its messages. The
+// program's readers of replies get the bytes too.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,23 +18,69 @@
 
 using namespace tarnwick;
 
+namespace {
+
+// One message: its own re-encoding must be the very same bytes.
+void CheckRoundTrip(std::span<const uint8_t> message) {
+    const auto parsed = ParseHelperRequest(message);
+    const auto* request = std::get_if<THelperRequest>(&parsed);
+    if (request == nullptr) return;
+    std::vector<uint8_t> again;
+    if (const auto* kill = std::get_if<THelperKillRequest>(request)) {
+        const TTcpRow& row = kill->Row;
+        if (row.State != kEstablishedState || row.LocalPort == 0 || row.RemotePort == 0) __builtin_trap();
+        again = EncodeKillRequest(row);
+    } else if (const auto* owners = std::get_if<THelperOwnersRequest>(request)) {
+        if (owners->Inodes.size() > kMaxOwnerInodesPerMessage) __builtin_trap();
+        if (owners->MoreFollows && owners->Inodes.empty()) __builtin_trap();
+        const std::vector<std::vector<uint8_t>> messages = EncodeOwnersRequest(owners->Inodes);
+        if (messages.size() != 1) __builtin_trap();
+        again = messages.front();
+        if (owners->MoreFollows) again[3] = kHelperMoreFollows;
+    } else {
+        again = EncodeCaptureRequest();
+    }
+    if (!std::equal(again.begin(), again.end(), message.begin(), message.end())) __builtin_trap();
+}
+
+// The bytes as messages, each after a one-byte length, through one reader.
+void CheckReader(std::span<const uint8_t> data) {
+    THelperRequestReader reader;
+    std::vector<uint64_t> parts;  // the sockets of the unfinished request's messages
+    bool broken = false;
+    size_t at = 0;
+    while (at < data.size()) {
+        const size_t size = std::min<size_t>(data[at], data.size() - at - 1);
+        const std::span<const uint8_t> message = data.subspan(at + 1, size);
+        at += 1 + size;
+        const auto parsed = ParseHelperRequest(message);
+        const auto* part = std::get_if<THelperOwnersRequest>(std::get_if<THelperRequest>(&parsed));
+        if (part != nullptr && !broken)
+            parts.insert(parts.end(), part->Inodes.begin(), part->Inodes.end());
+        else
+            broken = true;
+        const auto outcome = reader.Add(message);
+        if (reader.Gathered() > kMaxOwnerInodes) __builtin_trap();
+        if (!outcome) {
+            // Only an owners message leaves a request open.
+            if (message.size() < kHelperHeaderSize || message[1] != static_cast<uint8_t>(THelperVerb::SocketOwners))
+                __builtin_trap();
+            continue;
+        }
+        if (reader.Gathered() != 0) __builtin_trap();  // nothing kept past a request's end
+        const auto* whole = std::get_if<THelperOwnersRequest>(std::get_if<THelperRequest>(&*outcome));
+        if (whole != nullptr && (whole->MoreFollows || whole->Inodes != parts)) __builtin_trap();
+        parts.clear();
+        broken = false;
+    }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> message(data, size);
-    const auto parsed = ParseHelperRequest(message);
-    if (const auto* request = std::get_if<THelperRequest>(&parsed)) {
-        std::vector<uint8_t> again;
-        if (const auto* kill = std::get_if<THelperKillRequest>(request)) {
-            const TTcpRow& row = kill->Row;
-            if (row.State != kEstablishedState || row.LocalPort == 0 || row.RemotePort == 0) __builtin_trap();
-            again = EncodeKillRequest(row);
-        } else if (const auto* owners = std::get_if<THelperOwnersRequest>(request)) {
-            if (owners->Inodes.size() > kMaxOwnerInodes) __builtin_trap();
-            again = EncodeOwnersRequest(owners->Inodes);
-        } else {
-            again = EncodeCaptureRequest();
-        }
-        if (again.size() != size || !std::equal(again.begin(), again.end(), data)) __builtin_trap();
-    }
+    CheckRoundTrip(message);
+    CheckReader(message);
 
     std::string problem;
     for (const THelperVerb verb : {THelperVerb::Hello, THelperVerb::SocketOwners}) {

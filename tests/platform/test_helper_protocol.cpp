@@ -50,8 +50,9 @@ std::string RefusalOf(const std::vector<uint8_t>& message) {
 TEST(HelperRequestParser, RefusesMalformedHeadersAndUnknownVerbs) {
     EXPECT_NE(RefusalOf({}), "");
     EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0}), "");  // shorter than a header
-    EXPECT_NE(RefusalOf({2, 0x11, 0, 0}).find("protocol version 2"), std::string::npos);
-    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 1}), "");  // flags in a request
+    const uint8_t other = kHelperProtocolVersion + 1;
+    EXPECT_NE(RefusalOf({other, 0x11, 0, 0}).find("protocol version " + std::to_string(other)), std::string::npos);
+    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 1}), "");  // only an owners request continues
     EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x7F, 0, 0}).find("unknown request"), std::string::npos);
     EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x01, 0, 0}).find("unknown request"), std::string::npos);  // hello
     EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 0, 0}), "");  // a capture request with a body
@@ -108,20 +109,29 @@ TEST(HelperRequestParser, ACloseRequestReadsBackAsItsRowAndNothingElseIsClosed) 
 }
 
 TEST(HelperRequestParser, AnOwnersRequestHasExactlyTheInodesItCounts) {
-    const auto parsed = ParseHelperRequest(EncodeOwnersRequest({5, 9}));
+    const auto parsed = ParseHelperRequest(EncodeOwnersRequest(std::vector<uint64_t>{5, 9}).front());
     ASSERT_TRUE(std::holds_alternative<THelperRequest>(parsed));
     EXPECT_EQ(std::get<THelperOwnersRequest>(std::get<THelperRequest>(parsed)).Inodes, (std::vector<uint64_t>{5, 9}));
-    EXPECT_EQ(RefusalOf(EncodeOwnersRequest({})), "");  // all of them
+    EXPECT_EQ(RefusalOf(EncodeOwnersRequest({}).front()), "");  // all of them
 
-    std::vector<uint8_t> missing = EncodeOwnersRequest({5, 9});
+    std::vector<uint8_t> missing = EncodeOwnersRequest(std::vector<uint64_t>{5, 9}).front();
     missing.resize(missing.size() - 8);
     EXPECT_NE(RefusalOf(missing), "");
-    std::vector<uint8_t> countless = EncodeOwnersRequest({});
+    std::vector<uint8_t> countless = EncodeOwnersRequest({}).front();
     countless.resize(kHelperHeaderSize + 2);
     EXPECT_NE(RefusalOf(countless), "");
-    EXPECT_NE(RefusalOf(EncodeOwnersRequest({5, 0})).find("inode 0"), std::string::npos);
-    EXPECT_NE(RefusalOf(EncodeOwnersRequest(std::vector<uint64_t>(kMaxOwnerInodes + 1, 1))).find("more than"),
-              std::string::npos);
+    EXPECT_NE(RefusalOf(EncodeOwnersRequest(std::vector<uint64_t>{5, 0}).front()).find("inode 0"), std::string::npos);
+    // One message holds so many; the first of a longer request, unflagged
+    // and counting one more, is refused.
+    std::vector<uint8_t> crowded = EncodeOwnersRequest(std::vector<uint64_t>(kMaxOwnerInodesPerMessage + 1, 1)).front();
+    crowded[3] = 0;
+    crowded[kHelperHeaderSize] += 1;
+    crowded.insert(crowded.end(), 8, 1);
+    EXPECT_NE(RefusalOf(crowded).find("more than"), std::string::npos);
+    // A continued message names at least one socket.
+    std::vector<uint8_t> emptyPart = EncodeOwnersRequest({}).front();
+    emptyPart[3] = kHelperMoreFollows;
+    EXPECT_NE(RefusalOf(emptyPart), "");
 }
 
 // Records what the serving loop asks of it.
@@ -136,9 +146,13 @@ public:
         error = 0;
         return TUniqueFd(dup(STDIN_FILENO));
     }
-    std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>&) override { return Owners; }
+    std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>& inodes) override {
+        Asked.push_back(inodes);
+        return Owners;
+    }
 
     std::vector<TTcpRow> Killed;
+    std::vector<std::vector<uint64_t>> Asked;
     std::optional<std::string> KillFailure;
     std::vector<THelperOwner> Owners;
 };
@@ -165,6 +179,9 @@ protected:
 
     void Send(const std::vector<uint8_t>& message, int passedFd = -1) {
         ASSERT_TRUE(SendHelperMessage(Program.Get(), message, passedFd));
+    }
+    void Send(const std::vector<std::vector<uint8_t>>& messages) {
+        for (const std::vector<uint8_t>& message : messages) Send(message);
     }
 
     // Receives one reply to `verb`; a passed descriptor lands in Passed.
@@ -239,7 +256,7 @@ TEST_F(THelperSession, ManyOwnersComeInSeveralRepliesAndReadBackWhole) {
     for (uint32_t i = 1; i <= 3000; ++i) Actions.Owners.push_back({1000 + i, i, std::string(i % 40, 'n')});
     Actions.Owners.push_back({1, 2, std::string(kMaxHelperNameSize + 5, 'x')});  // cut to the limit
     StartServing();
-    Send(EncodeOwnersRequest({}));
+    Send(EncodeOwnersRequest({}).front());
     std::vector<THelperOwner> owners;
     int replies = 0;
     for (bool more = true; more; ++replies) {
@@ -256,12 +273,58 @@ TEST_F(THelperSession, ManyOwnersComeInSeveralRepliesAndReadBackWhole) {
     EXPECT_EQ(owners.back().Name.size(), kMaxHelperNameSize);
 }
 
+TEST_F(THelperSession, AnOwnersRequestOfSeveralMessagesIsServedOnceWhole) {
+    Actions.Owners.push_back({7, 70, "seven"});
+    std::vector<uint64_t> inodes(2 * kMaxOwnerInodesPerMessage + 3);
+    for (size_t i = 0; i < inodes.size(); ++i) inodes[i] = 1 + i * 3;
+    const std::vector<std::vector<uint8_t>> messages = EncodeOwnersRequest(inodes);
+    EXPECT_GT(messages.size(), 1u);
+    for (const std::vector<uint8_t>& message : messages) EXPECT_LE(message.size(), kMaxHelperRequestSize);
+    StartServing();
+    Send(messages);
+    const THelperReply reply = Receive(THelperVerb::SocketOwners);
+    ASSERT_EQ(reply.Status, THelperStatus::Ok);
+    EXPECT_FALSE(reply.MoreFollows);
+    ASSERT_EQ(Actions.Asked.size(), 1u);
+    EXPECT_EQ(Actions.Asked[0], inodes);
+}
+
+TEST_F(THelperSession, ABrokenOwnersRequestIsRefusedOnceAndTheNextIsServed) {
+    const std::vector<std::vector<uint8_t>> good = EncodeOwnersRequest(std::vector<uint64_t>(kMaxOwnerInodesPerMessage + 1, 4));
+    std::vector<uint8_t> zeroPart = EncodeOwnersRequest(std::vector<uint64_t>{5, 0}).front();
+    zeroPart[3] = kHelperMoreFollows;
+    StartServing();
+    const auto expectRefused = [&](const std::string& reason) {
+        const THelperReply reply = Receive(THelperVerb::SocketOwners);
+        EXPECT_EQ(reply.Status, THelperStatus::Refused);
+        EXPECT_NE(reply.Reason.find(reason), std::string::npos) << reply.Reason;
+    };
+
+    // A malformed message midway: refused after the last, not before.
+    Send({good[0], zeroPart, good[1]});
+    expectRefused("inode 0");
+    // Another request before the last message is part of the broken one.
+    Send(good[0]);
+    Send(EncodeKillRequest(Ipv4Row()));
+    expectRefused("another request");
+    EXPECT_TRUE(Actions.Killed.empty());
+    // Too many sockets in all.
+    Send(EncodeOwnersRequest(std::vector<uint64_t>(kMaxOwnerInodes + 1, 6)));
+    expectRefused("more than " + std::to_string(kMaxOwnerInodes));
+    EXPECT_TRUE(Actions.Asked.empty());
+
+    Send(good);
+    EXPECT_EQ(Receive(THelperVerb::SocketOwners).Status, THelperStatus::Ok);
+    ASSERT_EQ(Actions.Asked.size(), 1u);
+    EXPECT_EQ(Actions.Asked[0], std::vector<uint64_t>(kMaxOwnerInodesPerMessage + 1, 4));
+}
+
 TEST_F(THelperSession, EndsWhenTheProgramGoesAwayMidRequest) {
     for (uint32_t i = 1; i <= 5000; ++i) Actions.Owners.push_back({i, i, "owner"});
     StartServing();
     // Asked for owners, the program leaves before reading a single reply: the
     // helper's writes fail (no SIGPIPE), and it ends normally.
-    Send(EncodeOwnersRequest({}));
+    Send(EncodeOwnersRequest({}).front());
     Program.Reset();
     Server.join();
     EXPECT_EQ(Result, 0);

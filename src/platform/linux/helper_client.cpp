@@ -95,15 +95,31 @@ int Spawn(const std::string& program, int childEnd, pid_t& child) {
     return result;
 }
 
-// Waits up to `timeoutMs` for `socket` to be readable.
-bool WaitReadable(int socket, int timeoutMs) {
+// Waits up to `timeoutMs` for `socket` to be ready for `events`.
+bool WaitFor(int socket, short events, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd watched{socket, POLLIN, 0};
+        pollfd watched{socket, events, 0};
         const int ready = poll(&watched, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
         if (ready > 0) return true;
         if (ready == 0 || errno != EINTR) return false;
+    }
+}
+
+bool WaitReadable(int socket, int timeoutMs) { return WaitFor(socket, POLLIN, timeoutMs); }
+
+// Sends one message, waiting up to `timeoutMs` for room; nullopt when sent,
+// else the problem.
+std::optional<std::string> SendMessage(int socket, const std::vector<uint8_t>& message, int timeoutMs) {
+    for (;;) {
+        const ssize_t sent = send(socket, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent == static_cast<ssize_t>(message.size())) return std::nullopt;
+        if (sent >= 0) return std::string("a request sent in part");
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return std::string(std::strerror(errno));
+        // A request of many messages outruns the helper's reading.
+        if (!WaitFor(socket, POLLOUT, timeoutMs)) return std::string("no room for a request in time");
     }
 }
 
@@ -240,8 +256,8 @@ std::optional<std::string> THelperClient::ReceiveLocked(size_t& size, TUniqueFd&
     return std::nullopt;
 }
 
-std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<uint8_t>& request, THelperVerb verb,
-                                                         const TOnReply& onReply, int* failedWith) {
+std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<std::vector<uint8_t>>& request,
+                                                         THelperVerb verb, const TOnReply& onReply, int* failedWith) {
     if (failedWith) *failedWith = 0;
     if (auto failure = StartLocked()) return failure;
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
@@ -249,11 +265,10 @@ std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<uint8
         StopLocked(true);
         return named + " stopped answering: " + problem;
     };
-    ssize_t sent;
-    do {
-        sent = send(Socket_.Get(), request.data(), request.size(), MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(request.size())) return stop(std::strerror(errno));
+    // The helper reads every message of a request before it answers.
+    for (const std::vector<uint8_t>& message : request) {
+        if (auto problem = SendMessage(Socket_.Get(), message, kReplyTimeoutMs)) return stop(*problem);
+    }
 
     for (;;) {
         if (!WaitReadable(Socket_.Get(), kReplyTimeoutMs)) return stop("no reply in time");
@@ -276,7 +291,7 @@ std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<uint8
 
 std::optional<std::string> THelperClient::KillTcp(const TTcpRow& row) {
     std::lock_guard lock(Mutex_);
-    return ExchangeLocked(EncodeKillRequest(row), THelperVerb::KillTcp,
+    return ExchangeLocked({EncodeKillRequest(row)}, THelperVerb::KillTcp,
                           [](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
                               if (!reply.Body.empty() || passed.IsValid() || reply.MoreFollows)
                                   return "a malformed reply to closing";
@@ -286,7 +301,7 @@ std::optional<std::string> THelperClient::KillTcp(const TTcpRow& row) {
 
 std::optional<std::string> THelperClient::OpenPacketSocket(TUniqueFd& packetSocket, int& error) {
     std::lock_guard lock(Mutex_);
-    return ExchangeLocked(EncodeCaptureRequest(), THelperVerb::OpenCapture,
+    return ExchangeLocked({EncodeCaptureRequest()}, THelperVerb::OpenCapture,
                           [&](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
                               if (!reply.Body.empty() || !passed.IsValid() || reply.MoreFollows)
                                   return "a malformed reply to opening a capture";

@@ -62,6 +62,8 @@ public:
     // The packet socket in `packetSocket`; `error` is the errno of a
     // failure the helper reports (EPERM: it lacks CAP_NET_RAW), else 0.
     std::optional<std::string> OpenPacketSocket(TUniqueFd& packetSocket, int& error);
+    // The owners of `inodes` (at most kMaxOwnerInodes, sent in as many
+    // messages as they take; none: of every socket).
     std::optional<std::string> SocketOwners(const std::vector<uint64_t>& inodes, std::vector<THelperOwner>& owners);
 
 private:
@@ -74,10 +76,10 @@ private:
     void StopLocked(bool kill);
     // Reads one message into Buffer_, with at most one passed descriptor.
     std::optional<std::string> ReceiveLocked(size_t& size, TUniqueFd& passed);
-    // Sends `request` and hands each reply to `onReply` until the last.
-    // A failure of the exchange itself stops the helper. When the helper
-    // answers Failed, its errno goes to `failedWith`.
-    std::optional<std::string> ExchangeLocked(const std::vector<uint8_t>& request, THelperVerb verb,
+    // Sends the messages of `request` and hands each reply to `onReply`
+    // until the last. A failure of the exchange itself stops the helper.
+    // When the helper answers Failed, its errno goes to `failedWith`.
+    std::optional<std::string> ExchangeLocked(const std::vector<std::vector<uint8_t>>& request, THelperVerb verb,
                                               const TOnReply& onReply, int* failedWith = nullptr);
 
     const std::string Program_;

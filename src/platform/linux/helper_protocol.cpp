@@ -101,16 +101,20 @@ std::variant<THelperRequest, THelperRefusal> ParseKill(std::span<const uint8_t> 
     return THelperRequest{request};
 }
 
-std::variant<THelperRequest, THelperRefusal> ParseOwners(std::span<const uint8_t> body) {
+std::variant<THelperRequest, THelperRefusal> ParseOwners(std::span<const uint8_t> body, bool moreFollows) {
     const auto verb = static_cast<uint8_t>(THelperVerb::SocketOwners);
     if (body.size() < 4) return Refuse(verb, "an owners request has no count");
     const uint64_t count = GetLe(body.data(), 4);
-    if (count > kMaxOwnerInodes)
-        return Refuse(verb, "an owners request names more than " + std::to_string(kMaxOwnerInodes) + " sockets");
+    if (count > kMaxOwnerInodesPerMessage) {
+        return Refuse(verb, "a message of an owners request names more than " +
+                                std::to_string(kMaxOwnerInodesPerMessage) + " sockets");
+    }
     if (body.size() != 4 + count * 8)
         return Refuse(verb, "an owners request of " + std::to_string(count) + " sockets has " +
                                 std::to_string(body.size()) + " bytes after its header");
+    if (count == 0 && moreFollows) return Refuse(verb, "a message of an owners request of several names no socket");
     THelperOwnersRequest request;
+    request.MoreFollows = moreFollows;
     request.Inodes.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         const uint64_t inode = GetLe(body.data() + 4 + i * 8, 8);
@@ -138,17 +142,61 @@ std::variant<THelperRequest, THelperRefusal> ParseHelperRequest(std::span<const 
         return Refuse(verb, "protocol version " + std::to_string(message[0]) + " is not this helper's (" +
                                 std::to_string(kHelperProtocolVersion) + ")");
     }
-    if (message[2] != 0 || message[3] != 0) return Refuse(verb, "a request has status or flags set");
+    if (message[2] != 0) return Refuse(verb, "a request has a status set");
+    const bool moreFollows = message[3] == kHelperMoreFollows;
+    if (message[3] != 0 && !(moreFollows && verb == static_cast<uint8_t>(THelperVerb::SocketOwners)))
+        return Refuse(verb, "a request has flags set that its kind does not take");
     const std::span<const uint8_t> body = message.subspan(kHelperHeaderSize);
     switch (static_cast<THelperVerb>(verb)) {
         case THelperVerb::KillTcp: return ParseKill(body);
         case THelperVerb::OpenCapture:
             if (!body.empty()) return Refuse(verb, "a capture request has no body");
             return THelperRequest{THelperCaptureRequest{}};
-        case THelperVerb::SocketOwners: return ParseOwners(body);
+        case THelperVerb::SocketOwners: return ParseOwners(body, moreFollows);
         case THelperVerb::Hello: break;
     }
     return Refuse(verb, "unknown request " + std::to_string(verb));
+}
+
+std::optional<THelperRequestReader::TOutcome> THelperRequestReader::Add(std::span<const uint8_t> message,
+                                                                       std::optional<std::string> refusedAs) {
+    const auto verb = static_cast<uint8_t>(THelperVerb::SocketOwners);
+    // Whether the request goes on is the header's to say, however the rest
+    // reads: a broken request is thus dropped whole, up to its last message.
+    const bool continues = message.size() >= kHelperHeaderSize && message[1] == verb &&
+                           (message[3] & kHelperMoreFollows) != 0;
+    TOutcome parsed = refusedAs ? TOutcome{THelperRefusal{message.size() >= 2 ? message[1] : uint8_t{0},
+                                                          std::move(*refusedAs)}}
+                                : ParseHelperRequest(message);
+    const bool continued = Continuing_;
+    Continuing_ = continues;
+    if (!continued && !continues) return parsed;
+
+    if (!Broken_) {
+        auto* part = std::get_if<THelperOwnersRequest>(std::get_if<THelperRequest>(&parsed));
+        if (const auto* refusal = std::get_if<THelperRefusal>(&parsed)) {
+            Broken_ = refusal->Reason;
+        } else if (part == nullptr) {
+            Broken_ = "another request came before the last message of an owners request";
+        } else if (part->Inodes.empty()) {
+            Broken_ = "the last message of an owners request of several names no socket";
+        } else if (part->Inodes.size() > kMaxOwnerInodes - Gathered_.size()) {
+            Broken_ = "an owners request names more than " + std::to_string(kMaxOwnerInodes) + " sockets";
+        } else {
+            Gathered_.insert(Gathered_.end(), part->Inodes.begin(), part->Inodes.end());
+        }
+        if (Broken_) std::vector<uint64_t>().swap(Gathered_);
+    }
+    if (continues) return std::nullopt;
+
+    if (Broken_) {
+        THelperRefusal refusal{verb, std::move(*Broken_)};
+        Broken_.reset();
+        return refusal;
+    }
+    THelperOwnersRequest whole;
+    whole.Inodes.swap(Gathered_);
+    return THelperRequest{std::move(whole)};
 }
 
 std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row) {
@@ -178,11 +226,21 @@ std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row) {
 
 std::vector<uint8_t> EncodeCaptureRequest() { return Header(static_cast<uint8_t>(THelperVerb::OpenCapture)); }
 
-std::vector<uint8_t> EncodeOwnersRequest(const std::vector<uint64_t>& inodes) {
-    std::vector<uint8_t> message = Header(static_cast<uint8_t>(THelperVerb::SocketOwners));
-    PutLe(message, inodes.size(), 4);
-    for (const uint64_t inode : inodes) PutLe(message, inode, 8);
-    return message;
+std::vector<std::vector<uint8_t>> EncodeOwnersRequest(std::span<const uint64_t> inodes) {
+    const auto verb = static_cast<uint8_t>(THelperVerb::SocketOwners);
+    std::vector<std::vector<uint8_t>> messages;
+    size_t at = 0;
+    do {
+        const size_t count = std::min(inodes.size() - at, kMaxOwnerInodesPerMessage);
+        const bool last = at + count == inodes.size();
+        std::vector<uint8_t> message =
+            Header(verb, THelperStatus::Ok, last ? uint8_t{0} : kHelperMoreFollows, 4 + count * 8);
+        PutLe(message, count, 4);
+        for (const uint64_t inode : inodes.subspan(at, count)) PutLe(message, inode, 8);
+        messages.push_back(std::move(message));
+        at += count;
+    } while (at < inodes.size());
+    return messages;
 }
 
 std::vector<uint8_t> EncodeHello(uint32_t abilities) {

@@ -2,16 +2,17 @@
 //
 // The program makes an AF_UNIX SOCK_SEQPACKET socket pair and starts the
 // helper with its end as descriptor 3 (kHelperSocketFd). Every message is one
-// packet, so a message arrives whole or not at all; each request is answered
-// before the next is read.
+// packet, so a message arrives whole or not at all; each request (one
+// message, or several for SocketOwners) is answered before the next is read.
 //
 // Every message starts with a four-byte header:
 //
 //   byte 0  protocol version, kHelperProtocolVersion
 //   byte 1  verb (THelperVerb); a reply carries its request's verb
 //   byte 2  status (THelperStatus); 0 in a request
-//   byte 3  flags: kHelperMoreFollows in a reply that another one continues;
-//           0 in a request
+//   byte 3  flags: kHelperMoreFollows in a message that the next one
+//           continues (a SocketOwners request or reply of several
+//           messages); no other flag is defined
 //
 // Integers are little-endian unless said otherwise; addresses and ports are in
 // network order, as on the wire.
@@ -35,8 +36,18 @@
 //   reply: Ok, empty body, with the socket as one SCM_RIGHTS descriptor.
 //
 // SocketOwners (request): which process holds each socket.
-//   body: u32 count (at most kMaxOwnerInodes), then count u64 socket inode
-//   numbers (none 0); a count of 0 asks for every socket.
+//   body: u32 count (at most kMaxOwnerInodesPerMessage), then count u64
+//   socket inode numbers (none 0). One message with a count of 0 asks for
+//   every socket. More sockets than one message holds are asked for in
+//   several messages, all but the last flagged kHelperMoreFollows, each
+//   naming at least one socket, at most kMaxOwnerInodes in all (8 MB held
+//   by the helper). The helper answers once, after the last message; a
+//   request that breaks these rules anywhere (a malformed message, too many
+//   sockets, a message of another kind before the last) is refused as a
+//   whole with one Refused reply (verb SocketOwners), and nothing of it is
+//   kept. A message of
+//   another kind before the last is part of the broken request, not a
+//   request of its own.
 //   reply: Ok, one or more messages (all but the last flagged
 //   kHelperMoreFollows), each at most kMaxOwnersReplySize bytes, their bodies
 //   a run of entries: u64 inode, u32 pid (the lowest of the holders'), u16
@@ -64,7 +75,8 @@
 namespace tarnwick {
 
 inline constexpr int kHelperSocketFd = 3;
-inline constexpr uint8_t kHelperProtocolVersion = 1;
+// 2: SocketOwners requests of several messages.
+inline constexpr uint8_t kHelperProtocolVersion = 2;
 inline constexpr size_t kHelperHeaderSize = 4;
 
 enum class THelperVerb : uint8_t {
@@ -89,8 +101,10 @@ inline constexpr uint32_t kHelperCanReadOwners = 0x4;    // holds CAP_DAC_READ_S
 
 inline constexpr size_t kKillTcpBodySize = 44;
 inline constexpr uint32_t kEstablishedState = 5;
-inline constexpr size_t kMaxOwnerInodes = 4096;
-inline constexpr size_t kMaxHelperRequestSize = kHelperHeaderSize + 4 + kMaxOwnerInodes * 8;
+// A SocketOwners request: the sockets of one message, and of all of them.
+inline constexpr size_t kMaxOwnerInodesPerMessage = 4096;
+inline constexpr size_t kMaxOwnerInodes = 1'000'000;
+inline constexpr size_t kMaxHelperRequestSize = kHelperHeaderSize + 4 + kMaxOwnerInodesPerMessage * 8;
 inline constexpr size_t kMaxOwnersReplySize = 32 * 1024;
 inline constexpr size_t kMaxHelperNameSize = 260;
 inline constexpr size_t kMaxHelperTextSize = 1024;
@@ -103,6 +117,9 @@ struct THelperKillRequest {
 struct THelperCaptureRequest {};
 struct THelperOwnersRequest {
     std::vector<uint64_t> Inodes;  // empty: every socket
+    // A message that the next one continues (as ParseHelperRequest reads
+    // one); THelperRequestReader hands on whole requests only.
+    bool MoreFollows = false;
 };
 using THelperRequest = std::variant<THelperKillRequest, THelperCaptureRequest, THelperOwnersRequest>;
 
@@ -115,13 +132,40 @@ struct THelperRefusal {
 // Reads one request message. Everything is checked: the header, the verb,
 // the exact length of the body, every field's range; a request that is
 // well-formed but not allowed (to close a listener, or a connection not
-// established) is refused here too.
+// established) is refused here too. A SocketOwners message may be one of
+// several (see THelperRequestReader).
 std::variant<THelperRequest, THelperRefusal> ParseHelperRequest(std::span<const uint8_t> message);
+
+// Reads the requests from their messages, one message at a time, gathering
+// the messages of a SocketOwners request of several. Holds at most
+// kMaxOwnerInodes sockets; a broken request is dropped whole, and what
+// follows its last message is read afresh.
+class THelperRequestReader {
+public:
+    using TOutcome = std::variant<THelperRequest, THelperRefusal>;
+
+    // The request that `message` completes, or its refusal; nullopt when a
+    // request continues in the next message. `refusedAs`, when set, refuses
+    // the message for that reason whatever it holds (one the socket cut
+    // short, say); its header still tells whether the request continues.
+    std::optional<TOutcome> Add(std::span<const uint8_t> message, std::optional<std::string> refusedAs = {});
+
+    // The sockets gathered of an unfinished request.
+    size_t Gathered() const { return Gathered_.size(); }
+
+private:
+    std::vector<uint64_t> Gathered_;
+    bool Continuing_ = false;
+    // Why the unfinished request is refused once it ends, if it is.
+    std::optional<std::string> Broken_;
+};
 
 std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row);
 std::vector<uint8_t> EncodeCaptureRequest();
-// At most kMaxOwnerInodes inodes; more are the caller's error (ask for all).
-std::vector<uint8_t> EncodeOwnersRequest(const std::vector<uint64_t>& inodes);
+// The messages of a SocketOwners request, in order: one for at most
+// kMaxOwnerInodesPerMessage inodes (none: every socket), else several. More
+// than kMaxOwnerInodes are the caller's error (ask for all), and refused.
+std::vector<std::vector<uint8_t>> EncodeOwnersRequest(std::span<const uint64_t> inodes);
 
 struct THelperOwner {
     uint64_t Inode = 0;

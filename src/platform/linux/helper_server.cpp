@@ -63,6 +63,7 @@ bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
 int ServeHelperRequests(int socket, THelperActions& actions, const std::function<bool()>& parentAlive) {
     if (!SendHelperMessage(socket, EncodeHello(actions.Abilities()))) return 0;
     std::vector<uint8_t> buffer(kMaxHelperRequestSize);
+    THelperRequestReader reader;
     for (;;) {
         pollfd watched{socket, POLLIN, 0};
         if (poll(&watched, 1, -1) < 0) {
@@ -82,18 +83,20 @@ int ServeHelperRequests(int socket, THelperActions& actions, const std::function
             return errno == ECONNRESET ? 0 : 1;
         }
         const std::span<const uint8_t> message(buffer.data(), static_cast<size_t>(received));
-        std::variant<THelperRequest, THelperRefusal> parsed = ParseHelperRequest(message);
+        std::optional<std::string> refusedAs;
         if (header.msg_flags & MSG_TRUNC) {
-            parsed = THelperRefusal{message.size() >= 2 ? message[1] : uint8_t{0},
-                                    "a request is longer than " + std::to_string(kMaxHelperRequestSize) + " bytes"};
+            refusedAs = "a request is longer than " + std::to_string(kMaxHelperRequestSize) + " bytes";
         } else if (header.msg_flags & MSG_CTRUNC) {
-            parsed = THelperRefusal{message.size() >= 2 ? message[1] : uint8_t{0}, "a request carries no descriptors"};
+            refusedAs = "a request carries no descriptors";
         }
+        // Nothing is answered before the last message of a request.
+        const std::optional<THelperRequestReader::TOutcome> parsed = reader.Add(message, std::move(refusedAs));
+        if (!parsed) continue;
         bool sent;
-        if (const auto* refusal = std::get_if<THelperRefusal>(&parsed)) {
+        if (const auto* refusal = std::get_if<THelperRefusal>(&*parsed)) {
             sent = SendHelperMessage(socket, EncodeStatusReply(refusal->Verb, THelperStatus::Refused, 0, refusal->Reason));
         } else {
-            sent = Serve(socket, std::get<THelperRequest>(parsed), actions);
+            sent = Serve(socket, std::get<THelperRequest>(*parsed), actions);
         }
         if (!sent) return 0;
     }

@@ -44,7 +44,8 @@ TSocketOwners THelperSocketOwners::FindOwners(const std::vector<uint64_t>& inode
         std::vector<uint64_t> wanted;
         std::unique_copy(inodes.begin(), inodes.end(), std::back_inserter(wanted));
         std::erase(wanted, 0);
-        // An empty request asks for every socket; none wanted needs no request.
+        // An empty request asks for every socket, as many more than a request
+        // may name are asked for; none wanted needs no request.
         const bool tooMany = wanted.size() > kMaxOwnerInodes;
         if (tooMany) wanted.clear();
         if (tooMany || !wanted.empty()) problem = Helper_.SocketOwners(wanted, owners);

@@ -31,11 +31,11 @@ private:
 };
 
 // The owners of sockets, from the helper, which reads every process's
-// descriptors. It is asked for the sockets wanted, and keeps what it found
-// from one request to the next (TSocketOwnerCache), when they are at most
-// kMaxOwnerInodes; for more, for every socket (a full scan). When it cannot
-// be used, this process's own view of /proc (its own processes' sockets),
-// and UnavailableReason says why.
+// descriptors. It is asked for the sockets wanted, however many (a request
+// of several messages), and keeps what it found from one request to the
+// next (TSocketOwnerCache); only beyond kMaxOwnerInodes, for every socket (a
+// full scan). When it cannot be used, this process's own view of /proc (its
+// own processes' sockets), and UnavailableReason says why.
 class THelperSocketOwners final : public TSocketOwnerSource {
 public:
     explicit THelperSocketOwners(THelperClient& helper) : Helper_(helper) {}
