@@ -34,6 +34,9 @@ TRefreshStatsObserver::TRefreshStatsObserver(std::function<int()> gridRows, int 
     Heartbeat_->setInterval(kHeartbeat);
     Heartbeat_->setTimerType(Qt::PreciseTimer);
     LastBeat_ = TClock::now();
+    // The window may start its first refresh before the observer is attached:
+    // that one counts from here.
+    RefreshStart_ = LastBeat_;
     connect(Heartbeat_, &QTimer::timeout, this, [this] {
         const auto stall = Since(LastBeat_) - kHeartbeat;
         if (stall > LongestStall_) LongestStall_ = stall;

@@ -219,6 +219,7 @@ TEST_P(TSocketOwnerCacheTest, FollowsSocketsThroughForksAndPassingAsAFullScanWou
 // As on the first refresh: every process read while the tables are dumped,
 // then the sockets of the dump, some of them newer than that reading.
 TEST_P(TSocketOwnerCacheTest, ReadBeforeTheSocketsExistFindsThemAsAFullScanWould) {
+    const TUniqueFd early = test::UdpSocket();  // so that this process is kept
     Cache.ReadAll();
     EXPECT_GT(Cache.KeptProcesses(), 0u);
     const TUniqueFd late = test::UdpSocket();
