@@ -212,6 +212,7 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     Traffic4_.clear();
     Traffic6_.clear();
     TDump dump;
+    std::vector<uint64_t> inodes;
     {
         // When no owners are known yet (the first refresh), every process's
         // descriptors are read on a second thread while this one dumps: the
@@ -233,12 +234,13 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
         }
         if (const int error = Dump(IPPROTO_TCP, TDumpScope::Both, dump); error != 0)
             return static_cast<uint32_t>(error);
+        // The last UDP dump's sockets are looked for too, for the UDP fetch that follows.
+        inodes = InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_);
     }
 
     // Looked for after the dump, so every dumped socket already existed when
-    // its owner's descriptors were read. The last UDP dump's sockets are
-    // looked for too, for the UDP fetch that follows.
-    RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_));
+    // its owner's descriptors were read.
+    RecentOwners_ = Owners_->FindOwners(inodes);
     RecentOwnersTaken_ = TClock::now();
     AssignOwners(dump.V4, *RecentOwners_);
     AssignOwners(dump.V6, *RecentOwners_);
