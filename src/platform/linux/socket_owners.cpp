@@ -179,7 +179,7 @@ void TSocketOwnerCache::ReadAll() {
     const TDirPtr proc = OpenDirAt(AT_FDCWD, "/proc");
     if (!proc) return;
     const int procFd = dirfd(proc.get());
-    std::vector<uint32_t> pids = ProcessIds(procFd);
+    const std::vector<uint32_t> pids = ProcessIds(procFd);
     bool changed = false;
     for (const uint32_t pid : pids) {
         TProcess process;
