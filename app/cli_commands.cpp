@@ -106,6 +106,10 @@ int RunWatchCommand(const TCliOptions& options) {
     TCliMonitor monitor(true);
     monitor.IncludeIpv6(options.ShowIpv6);
     monitor.View.ReadTraffic = options.WatchOutput == TCliOptions::TWatchOutput::Json;
+    // Every entry is written out as it comes; neither the entries nor the
+    // grid's rows need keeping.
+    monitor.Log.KeepEntries = false;
+    monitor.Outlets.KeepNoRows();
     TRuleItems rules;
     // --enable-rules without --rules takes the rules file the window keeps.
     const std::string rulesFile =
@@ -173,8 +177,6 @@ int RunWatchCommand(const TCliOptions& options) {
             std::fprintf(stderr, "refresh %lld: %.1f ms\n", done + 1, took.count());
         }
         if (journalFailed()) return 1;
-        // The entries are printed; the log itself need not grow for the whole watch.
-        monitor.Log.Clear();
         if (interrupt.WaitForInterrupt(std::chrono::milliseconds(0))) break;
     }
     return 0;

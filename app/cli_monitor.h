@@ -45,20 +45,27 @@ public:
         TextOnly_ = true;
         TGridRows::AppendLine(Text_, TGridRows().Row(0));
     }
+    // For a watch, which shows the events only: grid rows are not kept at all.
+    void KeepNoRows() { NoRows_ = true; }
     // The grid as ToText would give it, once the refresh is done.
     const std::string& Text() {
         while (TextWritten_ + 1 < TextRows_) WriteGridRow(TextWritten_ + 1, TConnectionRow{});
         return Text_;
     }
 
-    int GridRowCount() override { return TextOnly_ ? TextRows_ : Grid_.RowCount(); }
+    int GridRowCount() override { return TextOnly_ || NoRows_ ? TextRows_ : Grid_.RowCount(); }
     void SetGridRowCount(int rows) override {
+        if (NoRows_) {
+            TextRows_ = std::max(rows, 2);
+            return;
+        }
         if (!TextOnly_) return Grid_.SetRowCount(rows);
         TextRows_ = std::max(rows, 2);
         // About a line's worth per row, so that the text is seldom moved.
         Text_.reserve(static_cast<size_t>(TextRows_) * 64);
     }
     void WriteGridRow(int row, const TConnectionRow& texts) override {
+        if (NoRows_) return;
         if (!TextOnly_) return Grid_.WriteRow(row, texts);
         if (row <= TextWritten_ || row >= TextRows_) return;
         for (; TextWritten_ + 1 < row; ++TextWritten_) TGridRows::AppendLine(Text_, TConnectionRow{});
@@ -76,8 +83,9 @@ private:
     TGridRows& Grid_;
     TEventLog& Log_;
     bool TextOnly_ = false;
+    bool NoRows_ = false;
     std::string Text_;
-    int TextRows_ = 2;     // as a new TGridRows: the header and one data row
+    int TextRows_ = 2;     // as a new TGridRows: the header and one data row (also the count kept without rows)
     int TextWritten_ = 0;  // the last data row in Text_
 };
 

@@ -13,6 +13,7 @@
 #include "common/file_locations.h"
 #include "common/window_platform.h"
 #include "main_services.h"
+#include "platform/linux/heap_settings.h"
 #include "ui/banner.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
@@ -20,6 +21,9 @@
 namespace tarnwick {
 
 inline int RunWindowProgram(int argc, char** argv, const std::function<void(TMain_F&)>& beforeShow = {}) {
+    // The window runs for days: its resident memory should follow the
+    // tables it shows now, not the largest ones it ever refreshed.
+    ReturnLargeBlocksToTheSystem();
     // Qt reads QT_QPA_PLATFORM when the application object is made.
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (const auto platform = ChooseWindowPlatform(ProcessEnvironment, args))

@@ -1,7 +1,8 @@
 // Statistics of the window's refreshes, printed to stderr after each one:
 // how long it took, the longest hand-over task it ran on the window thread,
 // and the longest stall of the window thread's event loop meanwhile (a fast
-// heartbeat whose late ticks show hand-overs, model updates and painting alike).
+// heartbeat whose late ticks show hand-overs, model updates and painting alike),
+// and the process's resident memory (VmRSS) after it.
 #pragma once
 
 #include <QObject>
@@ -17,8 +18,9 @@ namespace tarnwick {
 
 class TRefreshStatsObserver final : public QObject, public TRefreshObserver {
 public:
-    // `gridRows` tells the grid's row count when a refresh ends.
-    TRefreshStatsObserver(std::function<int()> gridRows, QObject* parent = nullptr);
+    // `gridRows` tells the grid's row count when a refresh ends. With
+    // `quitAfter` above 0, the application quits after that many refreshes.
+    TRefreshStatsObserver(std::function<int()> gridRows, int quitAfter = 0, QObject* parent = nullptr);
 
     void RefreshStarted() override;
     void TaskStarted() override;
@@ -36,6 +38,7 @@ private:
     TClock::time_point TaskStart_;
     std::chrono::microseconds LongestTask_{0};
     std::chrono::microseconds LongestStall_{0};
+    int QuitAfter_ = 0;
     int Refreshes_ = 0;
 };
 

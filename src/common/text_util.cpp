@@ -1,5 +1,6 @@
 #include "common/text_util.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -26,11 +27,18 @@ std::string DottedText(uint32_t addrField) {
 
 std::string EscapeForLine(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(text.size());
-    for (char c : text) {
+    const auto escaped = [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 32 || byte == 127 || c == '\\') {
+        return byte < 32 || byte == 127 || c == '\\';
+    };
+    // Most texts need no escape: copied whole.
+    const auto first = std::find_if(text.begin(), text.end(), escaped);
+    std::string result(text.begin(), first);
+    if (first == text.end()) return result;
+    result.reserve(text.size() + 3);
+    for (char c : text.substr(static_cast<size_t>(first - text.begin()))) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (escaped(c)) {
             result += "\\x";
             result += kHex[byte >> 4];
             result += kHex[byte & 0xF];

@@ -11,7 +11,12 @@ void TEventLog::AddLog(const std::string& text, LogKind kind, std::optional<TLog
     std::string line = TimeStamp(now) + "    ";
     const size_t textStart = line.size();
     line += text;
-    Entries_.push_back(TLogEntry{std::move(line), kind, now, textStart, std::move(connection)});
+    TLogEntry entry{std::move(line), kind, now, textStart, std::move(connection)};
+    if (!KeepEntries) {
+        if (OnAdded) OnAdded(entry);
+        return;
+    }
+    Entries_.push_back(std::move(entry));
     if (OnAdded) OnAdded(Entries_.back());
     if (Entries_.size() <= AutoSaveLimit || !AutoSaveLog || !AutoSaver) return;
     if (!AutoSaver(*this)) {

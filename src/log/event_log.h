@@ -68,6 +68,9 @@ public:
 
     bool AutoSaveLog = true;
     TAutoSaver AutoSaver;
+    // Off, an entry is only handed to OnAdded and not kept: for a watcher
+    // that writes every entry out as it comes (no automatic save either).
+    bool KeepEntries = true;
 
     // Told of every appended entry and of every clearing, on the thread that made them.
     std::function<void(const TLogEntry&)> OnAdded;

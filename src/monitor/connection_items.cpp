@@ -7,7 +7,9 @@
 namespace tarnwick {
 
 TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid)
-    : Texts_(std::move(texts)), Pid_(pid), OwnerList_(owner) {}
+    : RemoteAddr_(std::move(texts.RemoteAddr)), RemotePort_(std::move(texts.RemotePort)),
+      LocalPort_(std::move(texts.LocalPort)), Protocol_(std::move(texts.Protocol)), Status_(std::move(texts.Status)),
+      Process_(std::move(texts.Process)), Key_(std::move(texts.Key)), Pid_(pid), OwnerList_(owner) {}
 
 uint64_t TConnectionitems::IdentityHash(std::string_view remoteAddr, std::string_view remotePort,
                                         std::string_view localPort, std::string_view protocol) {

@@ -22,22 +22,30 @@ public:
 
     bool Seen = true;  // present in the snapshot being processed
 
-    const std::string& RemoteAddr() const { return Texts_.RemoteAddr; }  // dotted, never a host name
-    const std::string& RemotePort() const { return Texts_.RemotePort; }  // decimal
-    const std::string& LocalPort() const { return Texts_.LocalPort; }    // decimal
-    const std::string& Protocol() const { return Texts_.Protocol; }
-    const std::string& Status() const { return Texts_.Status; }
-    const std::string& Process() const { return Texts_.Process; }  // as when first seen
+    const std::string& RemoteAddr() const { return RemoteAddr_; }  // dotted, never a host name
+    const std::string& RemotePort() const { return RemotePort_; }  // decimal
+    const std::string& LocalPort() const { return LocalPort_; }    // decimal
+    const std::string& Protocol() const { return Protocol_; }
+    const std::string& Status() const { return Status_; }
+    const std::string& Process() const { return Process_; }  // as when first seen
     // The entry in the tables and its owner's process id as when first seen,
     // for the event when the connection is gone; nullopt and 0 when not given.
-    const std::optional<TConnectionKey>& Key() const { return Texts_.Key; }
+    const std::optional<TConnectionKey>& Key() const { return Key_; }
     uint32_t Pid() const { return Pid_; }
-    void SetStatus(std::string status) { Texts_.Status = std::move(status); }
+    void SetStatus(std::string status) { Status_ = std::move(status); }
 
     TConnectionitems* OwnerList() const { return OwnerList_; }
 
 private:
-    TConnectionRow Texts_;
+    // The texts of the row it was made from, without its traffic: an item
+    // lives as long as its connection, 100,000 of them on a busy host.
+    std::string RemoteAddr_;
+    std::string RemotePort_;
+    std::string LocalPort_;
+    std::string Protocol_;
+    std::string Status_;
+    std::string Process_;
+    std::optional<TConnectionKey> Key_;
     uint32_t Pid_ = 0;
     TConnectionitems* OwnerList_;
 };

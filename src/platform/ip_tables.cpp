@@ -1,6 +1,7 @@
 #include "platform/ip_tables.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tarnwick {
 
@@ -19,6 +20,15 @@ uint32_t ReadTableField(const std::vector<uint8_t>& table, size_t offset) {
 }
 
 namespace {
+
+// The fields of one row of an IPv4 table, in order: at most six.
+struct TRowFields {
+    std::array<uint32_t, 6> Values{};
+    size_t Count = 0;
+    void Add(uint32_t value) { Values[Count++] = value; }
+    const uint32_t* begin() const { return Values.data(); }
+    const uint32_t* end() const { return Values.data() + Count; }
+};
 
 template <typename Row, typename Fields>
 std::vector<uint8_t> EncodeTable(const std::vector<Row>& rows, size_t rowSize, Fields fields) {
@@ -40,8 +50,9 @@ std::vector<uint8_t> EncodeTable(const std::vector<Row>& rows, size_t rowSize, F
 std::vector<uint8_t> EncodeTcpTable(const std::vector<TTcpRow>& rows, bool extended) {
     const size_t rowSize = extended ? kTcpRowExSize : kTcpRowSize;
     return EncodeTable(rows, rowSize, [extended](const TTcpRow& r) {
-        std::vector<uint32_t> f{r.State, r.LocalAddr, r.LocalPort, r.RemoteAddr, r.RemotePort};
-        if (extended) f.push_back(r.OwningPid);
+        TRowFields f;
+        for (uint32_t value : {r.State, r.LocalAddr, r.LocalPort, r.RemoteAddr, r.RemotePort}) f.Add(value);
+        if (extended) f.Add(r.OwningPid);
         return f;
     });
 }
@@ -49,8 +60,10 @@ std::vector<uint8_t> EncodeTcpTable(const std::vector<TTcpRow>& rows, bool exten
 std::vector<uint8_t> EncodeUdpTable(const std::vector<TUdpRow>& rows, bool extended) {
     const size_t rowSize = extended ? kUdpRowExSize : kUdpRowSize;
     return EncodeTable(rows, rowSize, [extended](const TUdpRow& r) {
-        std::vector<uint32_t> f{r.LocalAddr, r.LocalPort};
-        if (extended) f.push_back(r.OwningPid);
+        TRowFields f;
+        f.Add(r.LocalAddr);
+        f.Add(r.LocalPort);
+        if (extended) f.Add(r.OwningPid);
         return f;
     });
 }

@@ -3,6 +3,8 @@
 
 #include <clocale>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "log/local_time.h"
 #include "log/event_log.h"
@@ -71,6 +73,16 @@ TEST_F(EventLogTest, WithAutoSaveOffTheLogKeepsGrowing) {
     for (int i = 0; i < 1002; ++i) Log.AddLog("entry", lkConnect);
     EXPECT_FALSE(saved);
     EXPECT_EQ(Log.Count(), 1002u);
+}
+
+TEST_F(EventLogTest, WithoutKeepingEntriesEachIsOnlyHandedOn) {
+    std::vector<std::string> handed;
+    Log.OnAdded = [&](const TLogEntry& entry) { handed.push_back(entry.Line); };
+    Log.KeepEntries = false;
+    for (int i = 0; i < 1002; ++i) Log.AddLog("entry", lkConnect);
+    EXPECT_EQ(handed.size(), 1002u);
+    EXPECT_EQ(handed.back(), "12/07/26 09:05:03    entry");
+    EXPECT_EQ(Log.Count(), 0u);
 }
 
 TEST(TimeStampTest, FollowsTheLocaleDateAndTimeFormats) {

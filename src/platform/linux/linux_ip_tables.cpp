@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 #include "platform/linux/diag_reply.h"
@@ -210,12 +212,35 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     Traffic4_.clear();
     Traffic6_.clear();
     TDump dump;
-    if (const int error = Dump(IPPROTO_TCP, TDumpScope::Both, dump); error != 0) return static_cast<uint32_t>(error);
+    std::vector<uint64_t> inodes;
+    {
+        // When no owners are known yet (the first refresh), every process's
+        // descriptors are read on a second thread while this one dumps: the
+        // two take about as long. The thread is joined before the owners are
+        // asked for, and FindOwners then checks each process read meanwhile
+        // (its descriptor count and /proc directory) and reads again those
+        // that changed, and looks for sockets no process held among the
+        // processes new since, as on every refresh with known owners. So the
+        // owners are those of a look after the dump, up to what the cache
+        // always leaves to the next look: a process that opened a socket in
+        // place of another descriptor (see TSocketOwnerCache).
+        std::jthread preparing;
+        if (Owners_->WantsPreparing()) {
+            try {
+                preparing = std::jthread([owners = Owners_] { owners->PrepareOwners(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: FindOwners reads every process itself.
+            }
+        }
+        if (const int error = Dump(IPPROTO_TCP, TDumpScope::Both, dump); error != 0)
+            return static_cast<uint32_t>(error);
+        // The last UDP dump's sockets are looked for too, for the UDP fetch that follows.
+        inodes = InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_);
+    }
 
     // Looked for after the dump, so every dumped socket already existed when
-    // its owner's descriptors were read. The last UDP dump's sockets are
-    // looked for too, for the UDP fetch that follows.
-    RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_));
+    // its owner's descriptors were read.
+    RecentOwners_ = Owners_->FindOwners(inodes);
     RecentOwnersTaken_ = TClock::now();
     AssignOwners(dump.V4, *RecentOwners_);
     AssignOwners(dump.V6, *RecentOwners_);

@@ -64,6 +64,19 @@ void ForEachSocket(DIR* fds, TOnSocket&& onSocket) {
     }
 }
 
+// The ids of the processes in /proc (`procFd`), ascending.
+std::vector<uint32_t> ProcessIds(int procFd) {
+    std::vector<uint32_t> pids;
+    for (TDirPtr list = OpenDirAt(procFd, "."); list;) {
+        const dirent* entry = readdir(list.get());
+        if (entry == nullptr) break;
+        uint32_t pid = 0;
+        if (ParsePid(entry->d_name, pid)) pids.push_back(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
 }  // namespace
 
 TSocketOwners TSocketOwners::Scan(const std::string& procRoot) {
@@ -162,6 +175,23 @@ void TSocketOwnerCache::RebuildIndex() {
     Index_ = TSocketOwners::FromEntries(std::move(entries));
 }
 
+void TSocketOwnerCache::ReadAll() {
+    const TDirPtr proc = OpenDirAt(AT_FDCWD, "/proc");
+    if (!proc) return;
+    const int procFd = dirfd(proc.get());
+    const std::vector<uint32_t> pids = ProcessIds(procFd);
+    bool changed = false;
+    for (const uint32_t pid : pids) {
+        TProcess process;
+        // The pass before the next Find's: not read in that pass.
+        process.Pass = Pass_;
+        if (ReadProcess(procFd, pid, process) != TRead::Sockets) continue;
+        Processes_.insert_or_assign(pid, std::move(process));
+        changed = true;
+    }
+    if (changed) RebuildIndex();
+}
+
 TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
     const TDirPtr proc = OpenDirAt(AT_FDCWD, "/proc");
     if (!proc) return TSocketOwners();
@@ -224,14 +254,7 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
 
     if (!missing.empty()) {
         changed = false;
-        std::vector<uint32_t> pids;
-        for (TDirPtr list = OpenDirAt(procFd, "."); list;) {
-            const dirent* entry = readdir(list.get());
-            if (entry == nullptr) break;
-            uint32_t pid = 0;
-            if (ParsePid(entry->d_name, pid)) pids.push_back(pid);
-        }
-        std::sort(pids.begin(), pids.end());
+        const std::vector<uint32_t> pids = ProcessIds(procFd);
         // First the processes not kept: a socket no kept process holds is most
         // likely a new process's.
         for (size_t i = 0; i < pids.size() && !missing.empty(); ++i) {
@@ -272,6 +295,16 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
 TSocketOwners TProcSocketOwnerSource::FindOwners(const std::vector<uint64_t>& inodes) {
     std::lock_guard lock(Mutex_);
     return Cache_.Find(inodes);
+}
+
+bool TProcSocketOwnerSource::WantsPreparing() {
+    std::lock_guard lock(Mutex_);
+    return Cache_.Cold();
+}
+
+void TProcSocketOwnerSource::PrepareOwners() {
+    std::lock_guard lock(Mutex_);
+    if (Cache_.Cold()) Cache_.ReadAll();
 }
 
 }  // namespace tarnwick
