@@ -665,8 +665,15 @@ void TMain_F::actionTrafficExecute(bool checked) {
 }
 
 void TMain_F::actionTrafficGraphExecute() {
-    if (!Traffic_F) Traffic_F = new TTraffic_F(this);
-    View_.ReadTraffic = true;  // from the next refresh on; closing the window keeps it for the chart's history
+    if (!Traffic_F) {
+        Traffic_F = new TTraffic_F(this);
+        // The counters cost every refresh a good part of its time, so they are
+        // read only while something shows them; a closed window's chart
+        // resumes, with a gap, when it is shown again.
+        connect(Traffic_F, &TTraffic_F::VisibilityChanged, this,
+                [this](bool visible) { View_.ReadTraffic = visible || View_.ShowTraffic; });
+    }
+    View_.ReadTraffic = true;  // from the next refresh on
     Traffic_F->ShowTraffic(Refresh_->Traffic.Latest(), Refresh_->Traffic.History());
     Traffic_F->show();
     Traffic_F->raise();

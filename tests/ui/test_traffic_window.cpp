@@ -81,6 +81,12 @@ TEST_F(TrafficWindow, RanksTheProgramsAndShadesTheSelectedOnesShareOfTheChart) {
     ASSERT_EQ(window->lsvPrograms->item(0, 0)->text(), "server");
     EXPECT_TRUE(window->lsvPrograms->item(0, 0)->isSelected());
     EXPECT_EQ(window->Chart->Highlight(), "server");
+
+    // Closed, with the columns off, it stops the counters' reading; shown again, it resumes it.
+    window->close();
+    EXPECT_FALSE(form.View().ReadTraffic);
+    form.actionTrafficGraph->trigger();
+    EXPECT_TRUE(form.View().ReadTraffic);
 }
 
 }  // namespace
