@@ -22,7 +22,7 @@ void TTrafficMonitor::BeginRefresh() {
 TConnectionTraffic TTrafficMonitor::AddConnection(const TConnectionKey& key, std::string_view program,
                                                   const TSocketTraffic& counters) {
     const TConnectionTraffic traffic = Rates_.Update(key, counters);
-    auto it = Programs_.find(std::string(program));
+    auto it = Programs_.find(program);
     if (it == Programs_.end()) it = Programs_.emplace(std::string(program), TProgramTraffic{std::string(program)}).first;
     TProgramTraffic& sum = it->second;
     ++sum.Connections;

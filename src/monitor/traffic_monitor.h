@@ -88,7 +88,12 @@ private:
     TTrafficRates Rates_;
     std::function<TClock::time_point()> Clock_;
     // The refresh being summed up (refresh thread only).
-    std::unordered_map<std::string, TProgramTraffic> Programs_;
+    // Looked up by the row's process text as it is, without a copy per row.
+    struct TNameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    };
+    std::unordered_map<std::string, TProgramTraffic, TNameHash, std::equal_to<>> Programs_;
     bool RatesKnown_ = false;
 
     mutable std::mutex Mutex_;  // guards what other threads read
