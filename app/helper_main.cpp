@@ -1,14 +1,15 @@
 // tarnwick-helper: the one program of Tarnwick that holds privileges (file
 // capabilities CAP_NET_ADMIN, CAP_NET_RAW, CAP_DAC_READ_SEARCH and
-// CAP_SYS_PTRACE, runnable by the group tarnwick only). The window and
-// tarnwick-cli start it when they lack a capability themselves and talk to it
-// over a socket pair; what it does and how is in
-// src/platform/linux/helper_protocol.h. It closes one connection, opens a
-// packet socket or reports socket owners per request, and nothing else: it
-// runs no program, writes no file and reads no settings or environment. Once
-// set up it holds only those capabilities, cannot regain any other, and can
-// make only the system calls of that work (helper_seccomp.h); every
-// connection it closes is written to the system journal (helper_audit.h).
+// CAP_SYS_PTRACE, and CAP_SETPCAP for its start only; runnable by the group
+// tarnwick only). The window and tarnwick-cli start it when they lack a
+// capability themselves and talk to it over a socket pair; what it does and
+// how is in src/platform/linux/helper_protocol.h. It closes one connection,
+// opens a packet socket or reports socket owners per request, and nothing
+// else: it runs no program, writes no file and reads no settings or
+// environment. Once set up it holds only those capabilities, cannot regain
+// any other, and can make only the system calls of that work
+// (helper_seccomp.h); every connection it closes is written to the system
+// journal (helper_audit.h).
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
