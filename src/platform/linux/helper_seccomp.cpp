@@ -40,10 +40,12 @@ constexpr bool kSanitized = false;
 
 // Calls allowed whatever their arguments.
 constexpr int kPlainCalls[] = {
-    // The socket pair, the sock_diag and packet sockets, the journal's socket.
+    // The socket pair, the sock_diag and packet sockets, the journal's socket,
+    // and the descriptors a capture's forwarding child closes or moves.
     SCMP_SYS(recvmsg), SCMP_SYS(sendmsg), SCMP_SYS(recvfrom), SCMP_SYS(sendto), SCMP_SYS(poll), SCMP_SYS(ppoll),
     SCMP_SYS(bind), SCMP_SYS(getsockname), SCMP_SYS(getsockopt), SCMP_SYS(setsockopt), SCMP_SYS(shutdown),
-    SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(close), SCMP_SYS(fcntl),
+    SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(close), SCMP_SYS(close_range), SCMP_SYS(dup), SCMP_SYS(dup2),
+    SCMP_SYS(dup3), SCMP_SYS(fcntl),
     // Socket owners: the descriptor links under /proc and the process names.
     SCMP_SYS(getdents64), SCMP_SYS(readlink), SCMP_SYS(readlinkat), SCMP_SYS(newfstatat), SCMP_SYS(fstat),
     SCMP_SYS(statx), SCMP_SYS(lseek),
