@@ -1,11 +1,15 @@
 // tarnwick-helper: the one program of Tarnwick that holds privileges (file
 // capabilities CAP_NET_ADMIN, CAP_NET_RAW, CAP_DAC_READ_SEARCH and
-// CAP_SYS_PTRACE, runnable by the group tarnwick only). The window and
-// tarnwick-cli start it when they lack a capability themselves and talk to it
-// over a socket pair; what it does and how is in
-// src/platform/linux/helper_protocol.h. It closes one connection, opens a
-// packet socket or reports socket owners per request, and nothing else: it
-// runs no program, writes no file and reads no settings or environment.
+// CAP_SYS_PTRACE, and CAP_SETPCAP for its start only; runnable by the group
+// tarnwick only). The window and tarnwick-cli start it when they lack a
+// capability themselves and talk to it over a socket pair; what it does and
+// how is in src/platform/linux/helper_protocol.h. It closes one connection,
+// opens a packet socket or reports socket owners per request, and nothing
+// else: it runs no program, writes no file and reads no settings or
+// environment. Once set up it holds only those capabilities, cannot regain
+// any other, and can make only the system calls of that work
+// (helper_seccomp.h); every connection it closes is written to the system
+// journal (helper_audit.h).
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -13,12 +17,16 @@
 
 #include <climits>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/linux/capabilities.h"
 #include "platform/linux/helper_actions.h"
+#include "platform/linux/helper_audit.h"
 #include "platform/linux/helper_protocol.h"
+#include "platform/linux/helper_seccomp.h"
 #include "platform/linux/helper_server.h"
+#include "platform/linux/systemd_journal.h"
 
 namespace {
 
@@ -40,10 +48,14 @@ bool IsSeqPacketPair(int fd) {
 
 int main(int argc, char**) {
     using namespace tarnwick;
-    // First of all: nothing beyond what the requests need is kept, and
-    // nothing is effective until a request raises it.
+    // First of all: nothing beyond what the requests need is kept, nothing
+    // else can be gained again, and nothing is effective until a request
+    // raises it.
+    const TCapabilityMask held =
+        PermittedCapabilities() & (NetAdminCapability() | NetRawCapability() | ReadOwnersCapabilities());
+    LimitBoundingSet(held);
     std::string error;
-    if (!KeepOnlyCapabilities(NetAdminCapability() | NetRawCapability() | ReadOwnersCapabilities(), error)) {
+    if (!KeepOnlyCapabilities(held, error)) {
         std::fprintf(stderr, "tarnwick-helper: %s\n", error.c_str());
         return 1;
     }
@@ -52,7 +64,8 @@ int main(int argc, char**) {
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
 
-    if (argc != 1 || !IsSeqPacketPair(kHelperSocketFd)) {
+    const std::optional<THelperCaller> caller = ReadHelperCaller(kHelperSocketFd);
+    if (argc != 1 || !IsSeqPacketPair(kHelperSocketFd) || !caller) {
         std::fprintf(stderr,
                      "tarnwick-helper: not for running by hand; tarnwick and tarnwick-cli start it with a socket "
                      "pair on descriptor %d\n",
@@ -72,6 +85,16 @@ int main(int argc, char**) {
     prctl(PR_SET_PDEATHSIG, SIGHUP, 0, 0, 0);
     if (getppid() != parent) return 0;  // gone before the signal was set up
 
-    TLinuxHelperActions actions;
+    // A helper that cannot confine itself serves nothing. A call outside the
+    // filter fails rather than ending the helper: the request that made it
+    // is answered with the failure, and the next is served.
+    if (!InstallHelperSyscallFilter(error)) {
+        std::fprintf(stderr, "tarnwick-helper: %s\n", error.c_str());
+        return 1;
+    }
+
+    TSystemdJournal journal;
+    THelperAudit audit(journal, *caller);
+    TLinuxHelperActions actions(audit);
     return ServeHelperRequests(kHelperSocketFd, actions, [parent] { return getppid() == parent; });
 }

@@ -4,7 +4,8 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev
                    qt6-base-dev fonts-dejavu-core xvfb xauth trayer
                    libcanberra-dev libpcap-dev
-                   libsystemd-dev  # sd_journal_sendv: watch --journal writes structured journal entries
+                   libsystemd-dev  # sd_journal_sendv: watch --journal and the helper's record of what it closed
+                   libseccomp-dev  # the helper's allow-list of system calls
                    libcap2-bin  # setcap: the helper test gives a copy of tarnwick-helper its capabilities
                    # installation test and cpack: validators, man, dpkg-shlibdeps
                    desktop-file-utils appstream man-db file dpkg-dev

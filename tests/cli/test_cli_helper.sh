@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # tarnwick-helper end to end. A throwaway unprivileged user in a throwaway
 # group that may run a copy of the helper with its file capabilities closes a
-# loopback connection with tarnwick-cli, sees the owner of a socket root holds
-# and captures a loopback datagram; a user outside the group, and one without
-# any helper, is told what is missing. Needs root, setcap, setpriv and
-# useradd: skipped without.
+# loopback connection with tarnwick-cli, which the helper writes to the
+# journal, sees the owner of a socket root holds and captures a loopback
+# datagram, while the helper runs confined; a user outside the group, and one
+# without any helper, is told what is missing, and the helper started any
+# other way serves nothing. Needs root, setcap, setpriv and useradd: skipped
+# without.
 set -u
 cli=$1
 peer=$2
@@ -24,6 +26,13 @@ for tool in setcap setpriv useradd userdel groupadd groupdel; do
 done
 [ -x "$helper" ] || { echo "FAIL: no helper program given"; exit 1; }
 
+# The helper's journal entries go to a journal socket of the test's own: in a
+# mount namespace of its own, under a tmpfs over /run. The script runs again
+# in there.
+if [ -z "${TWK_PRIVATE_RUN:-}" ] && unshare --mount --propagation private true 2>/dev/null; then
+    TWK_PRIVATE_RUN=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
+
 group=twk-g$$
 member=twk-m$$
 outsider=twk-o$$
@@ -42,13 +51,19 @@ useradd -r -M -N -s /usr/sbin/nologin -G "$group" "$member" || { echo "FAIL: use
 useradd -r -M -N -s /usr/sbin/nologin "$outsider" || { echo "FAIL: useradd"; exit 1; }
 
 # Installed as the package installs it: group-owned, 0750, file capabilities
-# (set last: a change of owner clears them).
+# (set last: a change of owner clears them). An older installation lacks
+# CAP_SETPCAP, with which the helper narrows its bounding set.
+capabilities=cap_net_admin,cap_net_raw,cap_dac_read_search,cap_sys_ptrace
 installed=$work/libexec/tarnwick-helper
+older=$work/libexec/older-helper
 mkdir "$work/libexec"
-cp "$helper" "$installed"
-chgrp "$group" "$installed"
-chmod 0750 "$installed"
-setcap cap_net_admin,cap_net_raw,cap_dac_read_search,cap_sys_ptrace+ep "$installed"
+for copy in "$installed" "$older"; do
+    cp "$helper" "$copy"
+    chgrp "$group" "$copy"
+    chmod 0750 "$copy"
+done
+setcap "$capabilities,cap_setpcap+ep" "$installed"
+setcap "$capabilities+ep" "$older"
 
 gid=$(getent group "$group" | cut -d: -f3)
 # Runs a command as user $1 (in the helper's group when it is the member).
@@ -57,7 +72,7 @@ as() {
     shift
     local groups=(--clear-groups)
     [ "$user" = "$member" ] && groups=(--groups "$gid")
-    setpriv --reuid "$(id -u "$user")" --regid "$(id -g "$user")" "${groups[@]}" -- \
+    setpriv --reuid "$(id -u "$user")" --regid "$(id -g "$user")" "${groups[@]}" --inh-caps=-all -- \
         env TARNWICK_HELPER="${helper_path:-$installed}" "$@"
 }
 [ "$(as "$member" grep CapEff /proc/self/status)" = "CapEff:${tab}0000000000000000" ] ||
@@ -72,6 +87,9 @@ as "$member" "$cli" table --no-shortnames >"$work/out" 2>"$work/err" || fail "me
 grep -qP "\t${listen_port}\tTCP\tListening\t${peer_name}\$" "$work/out" ||
     fail "the member does not see the owner of root's listener: $(grep -P "\t${listen_port}\t" "$work/out")"
 [ -s "$work/err" ] && fail "the member's table said: $(cat "$work/err")"
+helper_path=$older as "$member" "$cli" table --no-shortnames >"$work/out" 2>"$work/err"
+grep -qP "\t${listen_port}\tTCP\tListening\t${peer_name}\$" "$work/out" && [ ! -s "$work/err" ] ||
+    fail "a helper without CAP_SETPCAP does not serve quietly: $(cat "$work/err")"
 as "$outsider" "$cli" table --no-shortnames >"$work/out" 2>"$work/err" || fail "outsider's table exited $?"
 grep -qP "\t${listen_port}\tTCP\tListening\t\$" "$work/out" || fail "the outsider sees root's owner, or not the row"
 grep -qF "$hint" "$work/err" || fail "the outsider's table did not say what is missing: $(cat "$work/err")"
@@ -88,18 +106,86 @@ status=$?
     fail "without a helper the kill exited $status: $(cat "$work/err")"
 "$cli" table --no-shortnames | grep -qP "\t${client_port}\tTCP\tEstablished\t" || fail "a refused kill closed it"
 
-as "$member" "$cli" kill "$client_port" 127.0.0.1 "$listen_port" >"$work/out" 2>"$work/err"
+# The close is written to the journal with who asked for it: the user and
+# the process that started the helper (its pid written here by the shell that
+# becomes tarnwick-cli).
+journal=''
+if [ -n "${TWK_PRIVATE_RUN:-}" ] && command -v python3 >/dev/null; then
+    mount -t tmpfs -o mode=0755 tarnwick-test-run /run
+    mkdir -p /run/systemd/journal
+    journal=$work/journal
+    python3 - /run/systemd/journal/socket "$journal" <<'PY' &
+import os, socket, sys
+listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+listener.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o666)
+with open(sys.argv[2], "ab", buffering=0) as entries:
+    while True:
+        entries.write(listener.recv(1 << 20) + b"\n")
+PY
+    journal_pid=$!
+    for _ in $(seq 1 50); do [ -S /run/systemd/journal/socket ] && break; sleep 0.1; done
+else
+    echo "SKIP: the journal entry of a close (no private mount namespace or no python3)"
+fi
+as "$member" sh -c 'echo "$$"; exec "$@"' sh "$cli" kill "$client_port" 127.0.0.1 "$listen_port" \
+    >"$work/out" 2>"$work/err"
 status=$?
+caller=$(head -n 1 "$work/out")
 [ "$status" -eq 0 ] || fail "the member's kill exited $status: $(cat "$work/out" "$work/err")"
 "$cli" table --no-shortnames | grep -qP "\t${client_port}\tTCP\tEstablished\t" &&
     fail "the member's kill left the connection established"
 as "$member" "$cli" kill "$listen_port" 0.0.0.0 0 >"$work/out" 2>&1 && fail "the member closed a listener"
+if [ -n "$journal" ]; then
+    uid=$(id -u "$member")
+    for line in "MESSAGE=tarnwick-helper: closed TCP 127.0.0.1:$client_port -> 127.0.0.1:$listen_port for uid $uid pid $caller" \
+                "TARNWICK_CALLER_UID=$uid" "TARNWICK_CALLER_PID=$caller" "TARNWICK_LOCAL_PORT=$client_port" \
+                "TARNWICK_REMOTE_ADDRESS=127.0.0.1" "TARNWICK_REMOTE_PORT=$listen_port"; do
+        grep -qxF "$line" "$journal" || fail "the journal has no $line: $(cat "$journal")"
+    done
+    [ "$(grep -c '^MESSAGE=' "$journal")" -eq 1 ] || fail "not one entry for one close: $(cat "$journal")"
+    kill "$journal_pid"
+    wait "$journal_pid" 2>/dev/null
+fi
 stop_peer
+
+# Started by hand, or with anything but a socket pair on descriptor 3 (here a
+# stream pair, which has a peer all the same), the helper serves nothing.
+for way in hand stream; do
+    if [ "$way" = hand ]; then
+        as "$member" "$installed" 3>&- >/dev/null 2>"$work/err" &
+    else
+        as "$member" python3 -c 'import os, socket, sys
+mine, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
+os.dup2(theirs.fileno(), 3)
+os.execv(sys.argv[1], sys.argv[1:])' "$installed" >/dev/null 2>"$work/err" &
+    fi
+    wait_bounded $! 10
+    status=$?
+    [ "$status" -eq 2 ] && grep -qF "not for running by hand" "$work/err" ||
+        fail "the helper started by $way exited $status: $(cat "$work/err")"
+done
 
 # Capturing a loopback datagram through the helper's packet socket.
 port=$((40000 + RANDOM % 20000))
 as "$member" "$cli" capture --proto UDP --port2 "$port" --count 1 >"$work/out" 2>"$work/err" &
 pid=$!
+# While it serves, the helper may make only the calls of its work
+# (Seccomp 2: a filter) and can never hold more than it holds now.
+helpers=()
+for _ in $(seq 1 50); do
+    for process in /proc/[0-9]*; do
+        [ "$(readlink "$process/exe" 2>/dev/null)" = "$installed" ] && helpers+=("$process")
+    done
+    [ ${#helpers[@]} -gt 0 ] && break
+    sleep 0.1
+done
+[ ${#helpers[@]} -gt 0 ] || fail "no helper ran for the capture"
+for process in "${helpers[@]}"; do
+    grep -qx "Seccomp:${tab}2" "$process/status" || fail "$process runs unfiltered: $(grep Seccomp "$process/status")"
+    [ "$(grep ^CapBnd "$process/status" | cut -f2)" = "$(grep ^CapPrm "$process/status" | cut -f2)" ] ||
+        fail "$process could regain capabilities: $(grep ^Cap "$process/status")"
+done
 for _ in $(seq 1 50); do
     kill -0 "$pid" 2>/dev/null || break
     printf 'hello' >"/dev/udp/127.0.0.1/$port" 2>/dev/null

@@ -97,6 +97,22 @@ bool KeepOnlyCapabilities(TCapabilityMask keep, std::string& error) {
     return true;
 }
 
+void LimitBoundingSet(TCapabilityMask keep) {
+    TCapabilitySets sets;
+    if (!GetSets(sets) || (sets.Permitted & Bit(CAP_SETPCAP)) == 0) return;
+    const TRaisedCapabilities raised(Bit(CAP_SETPCAP));
+    // The kernel may know more capabilities than this header: PR_CAPBSET_READ
+    // fails (EINVAL) past the last one.
+    constexpr int kMaskBits = 64;
+    for (int capability = 0; capability < kMaskBits && prctl(PR_CAPBSET_READ, capability, 0, 0, 0) >= 0;
+         ++capability) {
+        if ((keep & Bit(capability)) == 0 && capability != CAP_SETPCAP)
+            prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+    }
+    // Last: the drops above need it.
+    if ((keep & Bit(CAP_SETPCAP)) == 0) prctl(PR_CAPBSET_DROP, CAP_SETPCAP, 0, 0, 0);
+}
+
 TRaisedCapabilities::TRaisedCapabilities(TCapabilityMask mask) {
     TCapabilitySets sets;
     if (!GetSets(sets)) return;

@@ -41,6 +41,14 @@ TCapabilityMask PermittedCapabilities();
 // reason in `error`) when the kernel refused.
 bool KeepOnlyCapabilities(TCapabilityMask keep, std::string& error);
 
+// Drops every capability but those of `keep` from the bounding set, so that
+// nothing this process or a child of it becomes can gain them again. That
+// takes CAP_SETPCAP, which is used here and then dropped from the bounding
+// set too (KeepOnlyCapabilities without it then drops it from the permitted
+// and effective sets). Without CAP_SETPCAP permitted it does nothing: a
+// helper installed with fewer capabilities still serves.
+void LimitBoundingSet(TCapabilityMask keep);
+
 // Raises the capabilities of `mask` that are permitted into the effective
 // set while it lives, and empties the effective set again when it ends.
 class TRaisedCapabilities {

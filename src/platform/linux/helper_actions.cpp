@@ -27,9 +27,14 @@ uint32_t TLinuxHelperActions::Abilities() {
 }
 
 std::optional<std::string> TLinuxHelperActions::KillTcp(const TTcpRow& row) {
-    const TRaisedCapabilities raised(NetAdminCapability());
-    TLinuxConnectionKiller killer(true);
-    return killer.KillTcp(row);
+    std::optional<std::string> failure;
+    {
+        const TRaisedCapabilities raised(NetAdminCapability());
+        TLinuxConnectionKiller killer(true);
+        failure = killer.KillTcp(row);
+    }
+    if (!failure) Audit_.RecordClosed(row);
+    return failure;
 }
 
 TUniqueFd TLinuxHelperActions::OpenPacketSocket(int& error) {
