@@ -138,11 +138,14 @@ std::variant<THelperRequest, THelperRefusal> ParseHelperRequest(std::span<const 
 
 // Reads the requests from their messages, one message at a time, gathering
 // the messages of a SocketOwners request of several. Holds at most
-// kMaxOwnerInodes sockets; a broken request is dropped whole, and what
-// follows its last message is read afresh.
+// `maxInodes` sockets (the protocol's kMaxOwnerInodes; a fuzz target sets
+// fewer, to reach the limit with small inputs); a broken request is dropped
+// whole, and what follows its last message is read afresh.
 class THelperRequestReader {
 public:
     using TOutcome = std::variant<THelperRequest, THelperRefusal>;
+
+    explicit THelperRequestReader(size_t maxInodes = kMaxOwnerInodes) : MaxInodes_(maxInodes) {}
 
     // The request that `message` completes, or its refusal; nullopt when a
     // request continues in the next message. `refusedAs`, when set, refuses
@@ -154,6 +157,7 @@ public:
     size_t Gathered() const { return Gathered_.size(); }
 
 private:
+    size_t MaxInodes_;
     std::vector<uint64_t> Gathered_;
     bool Continuing_ = false;
     // Why the unfinished request is refused once it ends, if it is.

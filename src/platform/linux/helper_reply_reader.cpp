@@ -45,7 +45,7 @@ std::optional<THelperReply> THelperReplyReader::Add(std::span<const uint8_t> mes
 }
 
 std::optional<std::string> THelperReplyReader::CheckOwners(size_t first) {
-    const size_t limit = Asked_.empty() ? kMaxOwnersOfAll : Asked_.size();
+    const size_t limit = Asked_.empty() ? MostOfAll_ : Asked_.size();
     if (Owners_.size() > limit) return "more owners than the " + std::to_string(limit) + " sockets asked for";
     for (size_t i = first; i < Owners_.size(); ++i) {
         const uint64_t inode = Owners_[i].Inode;

@@ -28,9 +28,10 @@ public:
     // A reply to a request with `verb` other than SocketOwners.
     explicit THelperReplyReader(THelperVerb verb) : Verb_(verb) {}
     // A reply to a SocketOwners request for `asked` (sorted, without
-    // repeats; empty: every socket), which must outlive the reader.
-    explicit THelperReplyReader(std::span<const uint64_t> asked)
-        : Verb_(THelperVerb::SocketOwners), Asked_(asked) {}
+    // repeats; empty: every socket, at most `mostOfAll`), which must outlive
+    // the reader.
+    explicit THelperReplyReader(std::span<const uint64_t> asked, size_t mostOfAll = kMaxOwnersOfAll)
+        : Verb_(THelperVerb::SocketOwners), Asked_(asked), MostOfAll_(mostOfAll) {}
 
     // Reads the next message of the reply: the reply as read (its Body a view
     // of `message`), or nullopt with the problem in `problem` when the
@@ -53,6 +54,7 @@ private:
 
     THelperVerb Verb_;
     std::span<const uint64_t> Asked_;
+    size_t MostOfAll_ = kMaxOwnersOfAll;
     bool Started_ = false;
     bool Complete_ = false;
     std::vector<THelperOwner> Owners_;
