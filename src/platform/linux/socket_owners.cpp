@@ -302,17 +302,20 @@ void TSocketOwnerCache::RememberMissing(std::vector<uint64_t>& missing) {
         known->LookedEverywhere = true;
         return true;
     });
-    // Room within the bound: the sockets asked for longest ago go first, and
-    // when this pass's own are too many, its highest numbers.
-    while (!Missing_.empty() && missing.size() > kMaxMissingKept - std::min(Missing_.size(), kMaxMissingKept)) {
+    // Room within the bound, no more than needed: the sockets asked for
+    // longest ago go first, and when this pass's own are too many, its
+    // highest numbers.
+    const auto room = [this] { return kMaxMissingKept - std::min(Missing_.size(), kMaxMissingKept); };
+    while (!Missing_.empty() && missing.size() > room()) {
         const uint32_t oldest = std::max_element(Missing_.begin(), Missing_.end(), [stamp](const auto& a, const auto& b) {
                                     return static_cast<uint32_t>(stamp - a.LastWanted) <
                                            static_cast<uint32_t>(stamp - b.LastWanted);
                                 })->LastWanted;
         if (oldest == stamp) break;
-        std::erase_if(Missing_, [oldest](const TMissing& entry) { return entry.LastWanted == oldest; });
+        size_t excess = missing.size() - room();
+        std::erase_if(Missing_, [&](const TMissing& entry) { return entry.LastWanted == oldest && excess > 0 && excess-- > 0; });
     }
-    missing.resize(std::min(missing.size(), kMaxMissingKept - std::min(Missing_.size(), kMaxMissingKept)));
+    missing.resize(std::min(missing.size(), room()));
     if (missing.empty()) return;
 
     // Merged in from the back, in place: no second copy of what is kept.

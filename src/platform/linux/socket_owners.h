@@ -91,8 +91,18 @@ public:
     // ones of an earlier look, so that Find checks each of them for change.
     void ReadAll();
 
-    // Processes kept, for tests.
+    // Processes kept, and sockets remembered as missing, for tests.
     size_t KeptProcesses() const { return Processes_.size(); }
+    size_t RememberedMissing() const { return Missing_.size(); }
+
+    // The bound on what is remembered: a socket that no process holds costs
+    // 16 bytes here, and a client may ask for a million new ones on every
+    // request (the helper's limit of one request). Remembering every one of
+    // the last 16 passes would hold hundreds of megabytes; a million entries
+    // (16 MB) still remember every missing socket of the largest request,
+    // so that a refresh asking again for the same ones starts no walk. To
+    // make room, the sockets asked for longest ago go first.
+    static constexpr size_t kMaxMissingKept = 1'000'000;
 
 private:
     struct TProcess {
@@ -124,14 +134,6 @@ private:
         bool LookedEverywhere = false;
     };
     static constexpr uint32_t kMissingKeptPasses = 16;
-    // The bound on what is remembered: a socket that no process holds costs
-    // 16 bytes here, and a client may ask for a million new ones on every
-    // request (the helper's limit of one request). Remembering every one of
-    // the last 16 passes would hold hundreds of megabytes; a million entries
-    // (16 MB) still remember every missing socket of the largest request,
-    // so that a refresh asking again for the same ones starts no walk. To
-    // make room, the sockets asked for longest ago go first.
-    static constexpr size_t kMaxMissingKept = 1'000'000;
     // Sorted by inode.
     std::vector<TMissing> Missing_;
 
