@@ -53,7 +53,6 @@ public:
     // runs; else why it cannot be used ("tarnwick-helper is not installed
     // (...)"). A helper that could not be started is not tried again: what
     // it needs (the package, the group) takes more than this process can do.
-    // A helper that stopped answering is started anew by the next request.
     //
     // The helper ends when the thread that started it ends (its parent-death
     // signal), unless the rest of this process still holds the socket; a

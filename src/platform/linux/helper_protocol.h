@@ -52,7 +52,10 @@
 //   kHelperMoreFollows), each at most kMaxOwnersReplySize bytes, their bodies
 //   a run of entries: u64 inode, u32 pid (the lowest of the holders'), u16
 //   name length (at most kMaxHelperNameSize), the process name (its
-//   executable's file name, else its command name).
+//   executable's file name, else its command name). The entries name only
+//   sockets asked for (any, for every socket), each once, by ascending
+//   inode; a message flagged kHelperMoreFollows holds at least one. Failed
+//   and Refused replies are whole replies, never part of one.
 //
 // Failed and Refused replies, to any request: u32 errno (0 for none), then
 // the reason as text (at most kMaxHelperTextSize bytes). Failed: the system
