@@ -119,9 +119,14 @@ struct TCliMonitor {
     // the TCP table the run has failed (false, the reason on `err`); a
     // missing UDP table is said once per run of such refreshes, and the TCP
     // rows still count. Owners seen only among this user's processes are
-    // said once, and are no failure: monitoring needs no privilege.
+    // said once, and are no failure: monitoring needs no privilege. A helper
+    // that failed while asked for owners is one: its reason goes to `err`.
     bool RefreshTables(std::ostream& err) {
         Refresh.Run(Outlets);
+        if (const auto failure = Privileged.OwnersFailure()) {
+            err << "tarnwick-cli: " << *failure << '\n';
+            return false;
+        }
         if (const auto reason = Privileged.OwnersUnavailableReason(); reason && !OwnersMissingSaid_) {
             err << "tarnwick-cli: " << *reason << '\n';
             OwnersMissingSaid_ = true;

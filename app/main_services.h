@@ -21,7 +21,8 @@ inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& box
                          &GetProcessExePath,
                          &ReadProcessInfoFields,
                          platform.Wakeup,
-                         &platform.EndedConnections};
+                         &platform.EndedConnections,
+                         [&platform] { return platform.Privileged.OwnersFailure(); }};
 }
 
 }  // namespace tarnwick

@@ -558,6 +558,15 @@ void TMain_F::RefreshConnections() {
 void TMain_F::RefreshEnded() {
     GridModel_->AnnounceWrittenRows();
     UpdateTrafficWindow();
+    if (!OwnersFailureShown_ && Services_.OwnersFailure) {
+        if (const auto failure = Services_.OwnersFailure()) {
+            // The helper is not asked again: the box comes once, after the hand-over.
+            OwnersFailureShown_ = true;
+            const QString text = QString::fromStdString(*failure) +
+                                 QStringLiteral("\n\nOnly your own programs are shown as the owners of connections.");
+            PostToWindow([this, text] { Services_.Boxes.Show(this, text, kApplicationTitle, QMessageBox::Warning); });
+        }
+    }
     emit RefreshFinished();
 }
 

@@ -78,6 +78,9 @@ struct TMainServices {
     TWakeup& Wakeup;
     // Connections that end between two refreshes, logged by the refreshes; optional.
     TEndedConnections* EndedConnections = nullptr;
+    // Why the privileged helper failed while asked for the sockets' owners,
+    // or nullopt; optional. The window says it once, after the refresh.
+    std::function<std::optional<std::string>()> OwnersFailure;
 };
 
 class TMain_F final : public QMainWindow {
@@ -246,6 +249,7 @@ private:
     std::unique_ptr<TRefreshScheduler> Scheduler_;
     bool TablesBound_ = false;
     bool Stopped_ = false;
+    bool OwnersFailureShown_ = false;
     std::string LastReportName_;  // the save dialog proposes the last chosen name
 };
 

@@ -242,6 +242,24 @@ TEST(SocketOwnerCache, FindsASocketOpenedInPlaceOfAnotherDescriptorByTheNextLook
     EXPECT_EQ(cache.Find({inode}).PidOf(inode), static_cast<uint32_t>(getpid()));
 }
 
+TEST(SocketOwnerCache, RemembersMissingSocketsUpToItsBound) {
+    TSocketOwnerCache cache;
+    // Numbers no socket has; two requests' worth of them, each up to the bound.
+    const auto unknown = [](uint64_t first) {
+        std::vector<uint64_t> inodes(TSocketOwnerCache::kMaxMissingKept);
+        for (size_t i = 0; i < inodes.size(); ++i) inodes[i] = first + 2 * i;
+        return inodes;
+    };
+    const std::vector<uint64_t> older = unknown(uint64_t{1} << 62);
+    const std::vector<uint64_t> newer = unknown((uint64_t{1} << 62) + 1);
+    cache.Find(older);
+    cache.Find(newer);
+    EXPECT_EQ(cache.RememberedMissing(), TSocketOwnerCache::kMaxMissingKept);
+    // Room for one more is made by dropping one.
+    cache.Find({older.front()});
+    EXPECT_EQ(cache.RememberedMissing(), TSocketOwnerCache::kMaxMissingKept);
+}
+
 INSTANTIATE_TEST_SUITE_P(CheckedByCountOrLinks, TSocketOwnerCacheTest,
                          ::testing::Values(TSocketOwnerCache::TCheck::CountWhereKnown,
                                            TSocketOwnerCache::TCheck::Links));

@@ -124,7 +124,8 @@ protected:
                              },
                              [](const std::string&) { return TProcessInfoFields{}; },
                              Wakeup,
-                             &Ended};
+                             &Ended,
+                             nullptr};
     }
     // Runs the event loop until `count` refreshes have completed in all.
     bool WaitForRefreshes(int count) {

@@ -66,6 +66,19 @@ TEST_F(MainForm, ViewCommandsRebuildTheGridAtOnce) {
               (TConnectionKey{true, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 80}));
 }
 
+TEST_F(MainForm, AHelperThatFailedIsSaidOnceWhateverTheRefreshes) {
+    TMainServices services = Services();
+    services.OwnersFailure = [] { return std::optional<std::string>("tarnwick-helper (x) was stopped: why"); };
+    Form = std::make_unique<TMain_F>(std::move(services));
+    ASSERT_TRUE(WaitForRefreshes(1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Shown.empty(); }, 5000));
+    Form->RefreshConnections();
+    ASSERT_TRUE(WaitForRefreshes(2));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_TRUE(Boxes.Shown[0].startsWith(QStringLiteral("tarnwick-helper (x) was stopped: why")));
+}
+
 TEST_F(MainForm, ColumnsShareTheWidthEqually) {
     TMain_F& form = Create();
     EXPECT_EQ(form.grdNetStatList->DefaultColWidth(), 137);  // (855 - 30) div 6 at creation

@@ -49,8 +49,13 @@ TUniqueFd TLinuxHelperActions::OpenPacketSocket(int& error) {
 
 std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {
     const TRaisedCapabilities raised(ReadOwnersCapabilities());
-    std::vector<uint64_t> wanted = inodes;
-    std::sort(wanted.begin(), wanted.end());
+    // The program sends them sorted: a copy would be a second request's worth of memory.
+    std::vector<uint64_t> sorted;
+    if (!std::is_sorted(inodes.begin(), inodes.end())) {
+        sorted = inodes;
+        std::sort(sorted.begin(), sorted.end());
+    }
+    const std::vector<uint64_t>& wanted = sorted.empty() ? inodes : sorted;
     const TSocketOwners owners = wanted.empty() ? TSocketOwners::Scan() : Owners_.Find(wanted);
 
     std::vector<THelperOwner> found;

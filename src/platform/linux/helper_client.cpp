@@ -24,9 +24,7 @@ namespace {
 
 constexpr const char* kHelperName = "tarnwick-helper";
 // The hello comes at once from a helper that starts at all.
-constexpr int kHelloTimeoutMs = 10'000;
-// A scan of every process's descriptors on a busy machine takes a while.
-constexpr int kReplyTimeoutMs = 30'000;
+constexpr auto kHelloTimeout = std::chrono::seconds(10);
 // What ReceiveLocked says when the helper has closed its end.
 constexpr const char* kEnded = "ended";
 // A helper told to end by the closed socket is given this long.
@@ -95,9 +93,10 @@ int Spawn(const std::string& program, int childEnd, pid_t& child) {
     return result;
 }
 
-// Waits up to `timeoutMs` for `socket` to be ready for `events`.
-bool WaitFor(int socket, short events, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+using TDeadline = std::chrono::steady_clock::time_point;
+
+// Waits until `deadline` at most for `socket` to be ready for `events`.
+bool WaitFor(int socket, short events, TDeadline deadline) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd watched{socket, events, 0};
@@ -107,11 +106,11 @@ bool WaitFor(int socket, short events, int timeoutMs) {
     }
 }
 
-bool WaitReadable(int socket, int timeoutMs) { return WaitFor(socket, POLLIN, timeoutMs); }
+bool WaitReadable(int socket, TDeadline deadline) { return WaitFor(socket, POLLIN, deadline); }
 
-// Sends one message, waiting up to `timeoutMs` for room; nullopt when sent,
-// else the problem.
-std::optional<std::string> SendMessage(int socket, const std::vector<uint8_t>& message, int timeoutMs) {
+// Sends one message, waiting until `deadline` at most for room; nullopt when
+// sent, else the problem.
+std::optional<std::string> SendMessage(int socket, const std::vector<uint8_t>& message, TDeadline deadline) {
     for (;;) {
         const ssize_t sent = send(socket, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent == static_cast<ssize_t>(message.size())) return std::nullopt;
@@ -119,7 +118,7 @@ std::optional<std::string> SendMessage(int socket, const std::vector<uint8_t>& m
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return std::string(std::strerror(errno));
         // A request of many messages outruns the helper's reading.
-        if (!WaitFor(socket, POLLOUT, timeoutMs)) return std::string("no room for a request in time");
+        if (!WaitFor(socket, POLLOUT, deadline)) return std::string("no room for a request in time");
     }
 }
 
@@ -137,7 +136,8 @@ std::string HelperMissingText(const std::string& need, const std::string& proble
     return need + ", and " + problem + ": " + kHelperHowTo;
 }
 
-THelperClient::THelperClient(std::string program) : Program_(std::move(program)) {}
+THelperClient::THelperClient(std::string program, std::chrono::milliseconds exchangeTimeout)
+    : Program_(std::move(program)), ExchangeTimeout_(exchangeTimeout) {}
 
 THelperClient::~THelperClient() {
     std::lock_guard lock(Mutex_);
@@ -149,6 +149,11 @@ std::optional<std::string> THelperClient::Start() {
     return StartLocked();
 }
 
+std::optional<std::string> THelperClient::Failure() {
+    std::lock_guard lock(Mutex_);
+    return Failure_;
+}
+
 uint32_t THelperClient::Abilities() {
     std::lock_guard lock(Mutex_);
     return Socket_.IsValid() ? Abilities_ : 0;
@@ -156,6 +161,7 @@ uint32_t THelperClient::Abilities() {
 
 std::optional<std::string> THelperClient::StartLocked() {
     if (Socket_.IsValid()) return std::nullopt;
+    if (Failure_) return Failure_;
     if (StartFailure_) return StartFailure_;
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
 
@@ -194,7 +200,7 @@ std::optional<std::string> THelperClient::StartLocked() {
 }
 
 std::optional<std::string> THelperClient::ReadHelloLocked() {
-    if (!WaitReadable(Socket_.Get(), kHelloTimeoutMs)) return "no hello in time";
+    if (!WaitReadable(Socket_.Get(), std::chrono::steady_clock::now() + kHelloTimeout)) return "no hello in time";
     size_t size = 0;
     TUniqueFd passed;
     if (auto problem = ReceiveLocked(size, passed)) return problem;
@@ -258,25 +264,39 @@ std::optional<std::string> THelperClient::ReceiveLocked(size_t& size, TUniqueFd&
 
 std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<std::vector<uint8_t>>& request,
                                                          THelperVerb verb, const TOnReply& onReply, int* failedWith) {
+    THelperReplyReader reader(verb);
+    return ExchangeLocked(request, reader, onReply, failedWith);
+}
+
+std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<std::vector<uint8_t>>& request,
+                                                         THelperReplyReader& reader, const TOnReply& onReply,
+                                                         int* failedWith) {
     if (failedWith) *failedWith = 0;
     if (auto failure = StartLocked()) return failure;
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
     const auto stop = [&](const std::string& problem) -> std::optional<std::string> {
         StopLocked(true);
-        return named + " stopped answering: " + problem;
+        Failure_ = named + " was stopped: " + problem;
+        return Failure_;
     };
+    // One deadline for the whole exchange: a helper that trickles its reply
+    // out a message at a time is held to it as much as a silent one.
+    const auto deadline = std::chrono::steady_clock::now() + ExchangeTimeout_;
     // The helper reads every message of a request before it answers.
     for (const std::vector<uint8_t>& message : request) {
-        if (auto problem = SendMessage(Socket_.Get(), message, kReplyTimeoutMs)) return stop(*problem);
+        if (auto problem = SendMessage(Socket_.Get(), message, deadline)) return stop(*problem);
     }
 
     for (;;) {
-        if (!WaitReadable(Socket_.Get(), kReplyTimeoutMs)) return stop("no reply in time");
+        if (!WaitReadable(Socket_.Get(), deadline)) {
+            const auto seconds = std::chrono::ceil<std::chrono::seconds>(ExchangeTimeout_).count();
+            return stop("no whole reply within " + std::to_string(seconds) + " s");
+        }
         size_t size = 0;
         TUniqueFd passed;
         if (auto problem = ReceiveLocked(size, passed)) return stop(*problem);
         std::string why;
-        const std::optional<THelperReply> reply = ParseHelperReply({Buffer_.data(), size}, verb, why);
+        const std::optional<THelperReply> reply = reader.Add({Buffer_.data(), size}, why);
         if (!reply) return stop(why);
         if (reply->Status != THelperStatus::Ok) {
             // A refusal is a bug of ours, or a helper of another version.
@@ -285,7 +305,7 @@ std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<std::
             return reply->Reason;
         }
         if (auto problem = onReply(*reply, passed)) return stop(*problem);
-        if (!reply->MoreFollows) return std::nullopt;
+        if (reader.Complete()) return std::nullopt;
     }
 }
 
@@ -315,12 +335,13 @@ std::optional<std::string> THelperClient::SocketOwners(const std::vector<uint64_
                                                        std::vector<THelperOwner>& owners) {
     std::lock_guard lock(Mutex_);
     owners.clear();
-    return ExchangeLocked(EncodeOwnersRequest(inodes), THelperVerb::SocketOwners,
-                          [&owners](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
-                              if (passed.IsValid() || !ParseOwnersBody(reply.Body, owners))
-                                  return "a malformed list of owners";
-                              return std::nullopt;
-                          });
+    THelperReplyReader reader(inodes);
+    const std::optional<std::string> failure =
+        ExchangeLocked(EncodeOwnersRequest(inodes), reader, [](const THelperReply&, TUniqueFd& passed) {
+            return passed.IsValid() ? std::optional<std::string>("a descriptor with a list of owners") : std::nullopt;
+        });
+    if (!failure) owners.swap(reader.Owners());
+    return failure;
 }
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -13,6 +14,7 @@
 
 #include "platform/ip_tables.h"
 #include "platform/linux/helper_protocol.h"
+#include "platform/linux/helper_reply_reader.h"
 #include "platform/linux/unique_fd.h"
 
 namespace tarnwick {
@@ -32,9 +34,14 @@ std::string FindHelperProgram();
 // CAP_NET_ADMIN capability or tarnwick-helper".
 std::string HelperMissingText(const std::string& need, const std::string& problem);
 
+// How long one exchange with the helper may take, from its request's first
+// message to its reply's last: a look through every process's descriptors on
+// a busy machine takes a while.
+inline constexpr std::chrono::milliseconds kHelperExchangeTimeout{30'000};
+
 class THelperClient {
 public:
-    explicit THelperClient(std::string program);
+    explicit THelperClient(std::string program, std::chrono::milliseconds exchangeTimeout = kHelperExchangeTimeout);
     // Closes the socket, which ends the helper, and waits for it.
     ~THelperClient();
     THelperClient(const THelperClient&) = delete;
@@ -46,24 +53,35 @@ public:
     // runs; else why it cannot be used ("tarnwick-helper is not installed
     // (...)"). A helper that could not be started is not tried again: what
     // it needs (the package, the group) takes more than this process can do.
-    // A helper that stopped answering is started anew by the next request.
     //
     // The helper ends when the thread that started it ends (its parent-death
     // signal), unless the rest of this process still holds the socket; a
     // program with short-lived threads starts it from a long-lived one.
+    //
+    // A helper that broke off an exchange (see Failure) is not started again.
     std::optional<std::string> Start();
+
+    // Why the helper was stopped in the middle of an exchange, or nullopt:
+    // it did not answer within the exchange's time, or its reply could not
+    // be an honest one. Unlike a helper that cannot be started, which leaves
+    // the program to do without, this is a fault of the helper or the system
+    // to be reported.
+    std::optional<std::string> Failure();
 
     // The kHelperCan* abilities of its hello; 0 when it does not run.
     uint32_t Abilities();
 
     // The requests. Each starts the helper when needed and returns nullopt
     // when done, else the reason: the helper's, or why it could not be asked.
+    // Each exchange has kHelperExchangeTimeout (or the constructor's time)
+    // in all, however many messages it takes.
     std::optional<std::string> KillTcp(const TTcpRow& row);
     // The packet socket in `packetSocket`; `error` is the errno of a
     // failure the helper reports (EPERM: it lacks CAP_NET_RAW), else 0.
     std::optional<std::string> OpenPacketSocket(TUniqueFd& packetSocket, int& error);
-    // The owners of `inodes` (at most kMaxOwnerInodes, sent in as many
-    // messages as they take; none: of every socket).
+    // The owners of `inodes` (sorted, without repeats, at most
+    // kMaxOwnerInodes, sent in as many messages as they take; none: of every
+    // socket, at most kMaxOwnersOfAll of them).
     std::optional<std::string> SocketOwners(const std::vector<uint64_t>& inodes, std::vector<THelperOwner>& owners);
 
 private:
@@ -76,18 +94,25 @@ private:
     void StopLocked(bool kill);
     // Reads one message into Buffer_, with at most one passed descriptor.
     std::optional<std::string> ReceiveLocked(size_t& size, TUniqueFd& passed);
-    // Sends the messages of `request` and hands each reply to `onReply`
-    // until the last. A failure of the exchange itself stops the helper.
-    // When the helper answers Failed, its errno goes to `failedWith`.
+    // Sends the messages of `request` and hands each reply message, as
+    // `reader` read it, to `onReply` until the last. A failure of the
+    // exchange itself stops the helper for good (Failure). When the helper
+    // answers Failed, its errno goes to `failedWith`.
+    std::optional<std::string> ExchangeLocked(const std::vector<std::vector<uint8_t>>& request,
+                                              THelperReplyReader& reader, const TOnReply& onReply,
+                                              int* failedWith = nullptr);
+    // The same for a request with `verb` answered by one message.
     std::optional<std::string> ExchangeLocked(const std::vector<std::vector<uint8_t>>& request, THelperVerb verb,
                                               const TOnReply& onReply, int* failedWith = nullptr);
 
     const std::string Program_;
+    const std::chrono::milliseconds ExchangeTimeout_;
     std::mutex Mutex_;
     pid_t Child_ = -1;
     TUniqueFd Socket_;
     uint32_t Abilities_ = 0;
     std::optional<std::string> StartFailure_;
+    std::optional<std::string> Failure_;
     std::vector<uint8_t> Buffer_;
 };
 

@@ -180,8 +180,8 @@ std::optional<THelperRequestReader::TOutcome> THelperRequestReader::Add(std::spa
             Broken_ = "another request came before the last message of an owners request";
         } else if (part->Inodes.empty()) {
             Broken_ = "the last message of an owners request of several names no socket";
-        } else if (part->Inodes.size() > kMaxOwnerInodes - Gathered_.size()) {
-            Broken_ = "an owners request names more than " + std::to_string(kMaxOwnerInodes) + " sockets";
+        } else if (part->Inodes.size() > MaxInodes_ - Gathered_.size()) {
+            Broken_ = "an owners request names more than " + std::to_string(MaxInodes_) + " sockets";
         } else {
             Gathered_.insert(Gathered_.end(), part->Inodes.begin(), part->Inodes.end());
         }

@@ -52,7 +52,10 @@
 //   kHelperMoreFollows), each at most kMaxOwnersReplySize bytes, their bodies
 //   a run of entries: u64 inode, u32 pid (the lowest of the holders'), u16
 //   name length (at most kMaxHelperNameSize), the process name (its
-//   executable's file name, else its command name).
+//   executable's file name, else its command name). The entries name only
+//   sockets asked for (any, for every socket), each once, by ascending
+//   inode; a message flagged kHelperMoreFollows holds at least one. Failed
+//   and Refused replies are whole replies, never part of one.
 //
 // Failed and Refused replies, to any request: u32 errno (0 for none), then
 // the reason as text (at most kMaxHelperTextSize bytes). Failed: the system
@@ -138,11 +141,14 @@ std::variant<THelperRequest, THelperRefusal> ParseHelperRequest(std::span<const 
 
 // Reads the requests from their messages, one message at a time, gathering
 // the messages of a SocketOwners request of several. Holds at most
-// kMaxOwnerInodes sockets; a broken request is dropped whole, and what
-// follows its last message is read afresh.
+// `maxInodes` sockets (the protocol's kMaxOwnerInodes; a fuzz target sets
+// fewer, to reach the limit with small inputs); a broken request is dropped
+// whole, and what follows its last message is read afresh.
 class THelperRequestReader {
 public:
     using TOutcome = std::variant<THelperRequest, THelperRefusal>;
+
+    explicit THelperRequestReader(size_t maxInodes = kMaxOwnerInodes) : MaxInodes_(maxInodes) {}
 
     // The request that `message` completes, or its refusal; nullopt when a
     // request continues in the next message. `refusedAs`, when set, refuses
@@ -154,6 +160,7 @@ public:
     size_t Gathered() const { return Gathered_.size(); }
 
 private:
+    size_t MaxInodes_;
     std::vector<uint64_t> Gathered_;
     bool Continuing_ = false;
     // Why the unfinished request is refused once it ends, if it is.

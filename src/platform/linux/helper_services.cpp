@@ -50,9 +50,14 @@ TSocketOwners THelperSocketOwners::FindOwners(const std::vector<uint64_t>& inode
         if (tooMany) wanted.clear();
         if (tooMany || !wanted.empty()) problem = Helper_.SocketOwners(wanted, owners);
     }
+    const std::optional<std::string> failure = problem ? Helper_.Failure() : std::nullopt;
     std::lock_guard lock(Mutex_);
     if (problem) {
-        Unavailable_ = HelperMissingText(kOwnersNeed, *problem);
+        if (failure) {
+            Failure_ = failure;
+        } else {
+            Unavailable_ = HelperMissingText(kOwnersNeed, *problem);
+        }
         Names_.clear();
         return OwnView_.Find(inodes);
     }
@@ -70,6 +75,11 @@ TSocketOwners THelperSocketOwners::FindOwners(const std::vector<uint64_t>& inode
 std::optional<std::string> THelperSocketOwners::UnavailableReason() {
     std::lock_guard lock(Mutex_);
     return Unavailable_;
+}
+
+std::optional<std::string> THelperSocketOwners::Failure() {
+    std::lock_guard lock(Mutex_);
+    return Failure_;
 }
 
 std::map<uint32_t, std::string> THelperSocketOwners::OwnerNames() {

@@ -35,14 +35,20 @@ private:
 // of several messages), and keeps what it found from one request to the
 // next (TSocketOwnerCache); only beyond kMaxOwnerInodes, for every socket (a
 // full scan). When it cannot be used, this process's own view of /proc (its
-// own processes' sockets), and UnavailableReason says why.
+// own processes' sockets), and UnavailableReason says why; when it was
+// stopped for failing an exchange (Failure), the same view, with the failure
+// for the program to report.
 class THelperSocketOwners final : public TSocketOwnerSource {
 public:
     explicit THelperSocketOwners(THelperClient& helper) : Helper_(helper) {}
 
     TSocketOwners FindOwners(const std::vector<uint64_t>& inodes) override;
-    // Why the last look did without the helper, or nullopt.
+    // Why the last look did without the helper, as it cannot be used here,
+    // or nullopt.
     std::optional<std::string> UnavailableReason();
+    // Why the helper failed a look for owners (THelperClient::Failure), or
+    // nullopt; once failed, it is not asked again.
+    std::optional<std::string> Failure();
     // The process names the helper reported with the last look, by pid.
     std::map<uint32_t, std::string> OwnerNames();
 
@@ -51,6 +57,7 @@ private:
     std::mutex Mutex_;
     TSocketOwnerCache OwnView_;
     std::optional<std::string> Unavailable_;
+    std::optional<std::string> Failure_;
     std::map<uint32_t, std::string> Names_;
 };
 

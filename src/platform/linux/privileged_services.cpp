@@ -54,4 +54,9 @@ std::optional<std::string> TPrivilegedServices::OwnersUnavailableReason() {
     return HelperOwners_.UnavailableReason();
 }
 
+std::optional<std::string> TPrivilegedServices::OwnersFailure() {
+    if (Own_.ReadAllOwners) return std::nullopt;
+    return HelperOwners_.Failure();
+}
+
 }  // namespace tarnwick

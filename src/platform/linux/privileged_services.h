@@ -49,6 +49,9 @@ public:
     std::optional<std::string> CaptureUnavailableReason();
     // Why the last owner scan saw only this user's processes, or nullopt.
     std::optional<std::string> OwnersUnavailableReason();
+    // Why tarnwick-helper failed a look for owners, or nullopt: a fault to
+    // report, where an unavailable helper is only a hint.
+    std::optional<std::string> OwnersFailure();
 
 private:
     TOwnPrivileges Own_;

@@ -232,14 +232,16 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
     // Both sorted: one merge instead of a search per socket.
     const auto& kept = Index_.Entries();
     auto next = kept.begin();
+    const auto stamp = static_cast<uint32_t>(Pass_);
+    auto known = Missing_.begin();
     for (size_t i = 0; i < inodes.size(); ++i) {
         const uint64_t inode = inodes[i];
         while (next != kept.end() && next->first < inode) ++next;
         if (inode == 0 || (i > 0 && inodes[i - 1] == inode) || (next != kept.end() && next->first == inode)) continue;
-        const auto known = Missing_.find(inode);
-        if (known != Missing_.end()) {
-            known->second.LastWanted = Pass_;
-            if (known->second.LookedEverywhere) continue;
+        while (known != Missing_.end() && known->Inode < inode) ++known;
+        if (known != Missing_.end() && known->Inode == inode) {
+            known->LastWanted = stamp;
+            if (known->LookedEverywhere) continue;
             stubborn = true;
         }
         missing.push_back(inode);
@@ -278,18 +280,57 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
                 ++it;
             }
         }
-        // A socket missed before has now been looked for in every process.
-        for (const uint64_t inode : missing) {
-            const auto [entry, added] = Missing_.try_emplace(inode, TMissing{Pass_, false});
-            if (!added) entry->second.LookedEverywhere = true;
-        }
+        RememberMissing(missing);
         if (changed) RebuildIndex();
     }
     // Found meanwhile, or no longer asked for: a socket that is gone.
-    std::erase_if(Missing_, [this](const auto& entry) {
-        return entry.second.LastWanted + kMissingKeptPasses < Pass_ || Index_.Contains(entry.first);
+    std::erase_if(Missing_, [&](const TMissing& entry) {
+        return static_cast<uint32_t>(stamp - entry.LastWanted) > kMissingKeptPasses || Index_.Contains(entry.Inode);
     });
     return Index_;
+}
+
+void TSocketOwnerCache::RememberMissing(std::vector<uint64_t>& missing) {
+    const auto stamp = static_cast<uint32_t>(Pass_);
+    // A socket missed before has now been looked for in every process; the
+    // rest of `missing` are new.
+    auto known = Missing_.begin();
+    std::erase_if(missing, [&](uint64_t inode) {
+        known = std::lower_bound(known, Missing_.end(), inode,
+                                 [](const TMissing& entry, uint64_t key) { return entry.Inode < key; });
+        if (known == Missing_.end() || known->Inode != inode) return false;
+        known->LookedEverywhere = true;
+        return true;
+    });
+    // Room within the bound, no more than needed: the sockets asked for
+    // longest ago go first, and when this pass's own are too many, its
+    // highest numbers.
+    const auto room = [this] { return kMaxMissingKept - std::min(Missing_.size(), kMaxMissingKept); };
+    while (!Missing_.empty() && missing.size() > room()) {
+        const uint32_t oldest = std::max_element(Missing_.begin(), Missing_.end(), [stamp](const auto& a, const auto& b) {
+                                    return static_cast<uint32_t>(stamp - a.LastWanted) <
+                                           static_cast<uint32_t>(stamp - b.LastWanted);
+                                })->LastWanted;
+        if (oldest == stamp) break;
+        size_t excess = missing.size() - room();
+        std::erase_if(Missing_, [&](const TMissing& entry) { return entry.LastWanted == oldest && excess > 0 && excess-- > 0; });
+    }
+    missing.resize(std::min(missing.size(), room()));
+    if (missing.empty()) return;
+
+    // Merged in from the back, in place: no second copy of what is kept.
+    size_t kept = Missing_.size();
+    const size_t total = kept + missing.size();
+    if (total > Missing_.capacity()) Missing_.reserve(std::min(kMaxMissingKept, std::max(total, 2 * Missing_.capacity())));
+    Missing_.resize(total);
+    size_t added = missing.size();
+    for (size_t to = total; added > 0; --to) {
+        if (kept > 0 && Missing_[kept - 1].Inode > missing[added - 1]) {
+            Missing_[to - 1] = Missing_[--kept];
+        } else {
+            Missing_[to - 1] = TMissing{missing[--added], stamp, false};
+        }
+    }
 }
 
 TSocketOwners TProcSocketOwnerSource::FindOwners(const std::vector<uint64_t>& inodes) {

@@ -11,7 +11,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -69,7 +68,8 @@ private:
 // is looked for in the kept processes with an unchanged count as well, in
 // case one opened a socket and closed another descriptor. Sockets that a walk through every process
 // could not find (another user's, without privilege) are remembered while
-// they are asked for, so that only a new unknown socket starts a walk.
+// they are asked for, so that only a new unknown socket starts a walk; up to
+// a bound (kMaxMissingKept), beyond which a walk looks for them again.
 class TSocketOwnerCache {
 public:
     // How a kept process is checked for change: its descriptor count where
@@ -91,8 +91,18 @@ public:
     // ones of an earlier look, so that Find checks each of them for change.
     void ReadAll();
 
-    // Processes kept, for tests.
+    // Processes kept, and sockets remembered as missing, for tests.
     size_t KeptProcesses() const { return Processes_.size(); }
+    size_t RememberedMissing() const { return Missing_.size(); }
+
+    // The bound on what is remembered: a socket that no process holds costs
+    // 16 bytes here, and a client may ask for a million new ones on every
+    // request (the helper's limit of one request). Remembering every one of
+    // the last 16 passes would hold hundreds of megabytes; a million entries
+    // (16 MB) still remember every missing socket of the largest request,
+    // so that a refresh asking again for the same ones starts no walk. To
+    // make room, the sockets asked for longest ago go first.
+    static constexpr size_t kMaxMissingKept = 1'000'000;
 
 private:
     struct TProcess {
@@ -117,13 +127,19 @@ private:
     TSocketOwners Index_;
     // Sockets asked for and not found: by the first walk that looked for
     // them, or (LookedEverywhere) by a walk through every process. Dropped
-    // when not asked for in kMissingKeptPasses passes.
+    // when not asked for in kMissingKeptPasses passes, and when found.
     struct TMissing {
-        uint64_t LastWanted = 0;
+        uint64_t Inode = 0;
+        uint32_t LastWanted = 0;  // the pass, modulo 2^32
         bool LookedEverywhere = false;
     };
-    static constexpr uint64_t kMissingKeptPasses = 16;
-    std::unordered_map<uint64_t, TMissing> Missing_;
+    static constexpr uint32_t kMissingKeptPasses = 16;
+    // Sorted by inode.
+    std::vector<TMissing> Missing_;
+
+    // Adds the sockets of `missing` (sorted) that a walk just missed: those
+    // remembered already have now been looked for everywhere.
+    void RememberMissing(std::vector<uint64_t>& missing);
 };
 
 // Where the tables learn which process holds each socket.
