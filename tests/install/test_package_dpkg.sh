@@ -63,7 +63,8 @@ if [ "$inside" = 1 ]; then
     fi
 
     # A group tarnwick made by hand, not a system group, is reused.
-    groupdel tarnwick && groupadd tarnwick || fail "groupadd tarnwick"
+    getent group tarnwick >/dev/null && groupdel tarnwick
+    groupadd tarnwick || fail "groupadd tarnwick"
     if install_package; then
         grep -qF "reusing the existing group tarnwick (gid $(getent group tarnwick | cut -d: -f3))" "$work/out" ||
             fail "postinst did not say it reuses the group: $(cat "$work/out")"
