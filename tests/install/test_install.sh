@@ -3,7 +3,8 @@
 # gives exactly the expected files; the desktop entry, the AppStream metainfo
 # and the man pages pass their validators; the installed tarnwick-cli keeps
 # its rules under XDG_CONFIG_HOME; cpack makes a package with the maintainer
-# scripts and the computed dependencies. Needs no network.
+# scripts and the computed dependencies; every program is hardened (readelf).
+# Needs no network.
 # Arguments: the build folder, then 1/0 for whether it has the helper and the window.
 set -u
 build=$1
@@ -37,6 +38,17 @@ if [ "$has_helper" = 1 ]; then
     mode=$(stat -c %a "$root/usr/libexec/tarnwick/tarnwick-helper")
     [ "$mode" = 750 ] || fail "the helper is installed with mode $mode, not 750"
 fi
+
+# Every program hardened: position-independent, relocations read-only from
+# the start (BIND_NOW), and a stack protector (which imports __stack_chk_fail).
+for program in "$root"/usr/bin/* "$root"/usr/libexec/tarnwick/*; do
+    [ -f "$program" ] || continue
+    readelf -h "$program" | grep -q 'Type: *DYN' || fail "$(basename "$program") is not position-independent"
+    readelf -d "$program" | grep -q 'FLAGS.*BIND_NOW' || fail "$(basename "$program") is not linked with -z now"
+    readelf -lW "$program" | grep -q GNU_RELRO || fail "$(basename "$program") has no read-only relocations"
+    readelf --dyn-syms -W "$program" | grep -q ' UND __stack_chk_fail' ||
+        fail "$(basename "$program") has no stack protector"
+done
 
 # Validators, each of them strict: a warning fails.
 if [ "$has_gui" = 1 ]; then
@@ -87,11 +99,11 @@ if (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg
         sh -n "$work/control/$script" || fail "$script is no valid shell script"
     done
     grep -q 'addgroup --quiet --system tarnwick' "$work/control/postinst" || fail "postinst makes no group"
-    grep -q 'setcap cap_net_admin,cap_net_raw,cap_dac_read_search,cap_sys_ptrace+ep "$helper"' \
+    grep -q 'setcap cap_net_admin,cap_net_raw,cap_dac_read_search,cap_sys_ptrace,cap_setpcap+ep "$helper"' \
         "$work/control/postinst" || fail "postinst grants other capabilities"
     grep -qx 'helper=/usr/libexec/tarnwick/tarnwick-helper' "$work/control/postinst" ||
         fail "postinst names another helper"
-    grep -q 'delgroup --quiet --system tarnwick' "$work/control/postrm" || fail "postrm keeps the group"
+    grep -q delgroup "$work/control/postrm" && fail "postrm removes the group"
     listing=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | sed 's|^\./||' | sort)
     [ "$listing" = "$wanted" ] || fail "the package holds other files than the installation:
 $(diff <(echo "$wanted") <(echo "$listing"))"

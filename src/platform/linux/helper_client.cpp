@@ -5,15 +5,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 extern char** environ;
@@ -29,17 +26,6 @@ constexpr auto kHelloTimeout = std::chrono::seconds(10);
 constexpr const char* kEnded = "ended";
 // A helper told to end by the closed socket is given this long.
 constexpr auto kExitWait = std::chrono::seconds(2);
-
-std::string ExecutableDir() {
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
-}
-
-bool Exists(const std::string& path) {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0;
-}
 
 // Waits for the helper `child` to end, killing it when it takes too long;
 // its status as a text for a message ("exit status 1").
@@ -124,20 +110,15 @@ std::optional<std::string> SendMessage(int socket, const std::vector<uint8_t>& m
 
 }  // namespace
 
-std::string FindHelperProgram() {
-    if (const char* chosen = std::getenv("TARNWICK_HELPER"); chosen != nullptr && *chosen != '\0') return chosen;
-    const std::string dir = ExecutableDir();
-    const std::string beside = dir + "/" + kHelperName;
-    if (Exists(beside)) return beside;
-    return (std::filesystem::path(dir).parent_path() / "libexec" / "tarnwick" / kHelperName).string();
-}
-
 std::string HelperMissingText(const std::string& need, const std::string& problem) {
     return need + ", and " + problem + ": " + kHelperHowTo;
 }
 
 THelperClient::THelperClient(std::string program, std::chrono::milliseconds exchangeTimeout)
     : Program_(std::move(program)), ExchangeTimeout_(exchangeTimeout) {}
+
+THelperClient::THelperClient(THelperLocation location, std::chrono::milliseconds exchangeTimeout)
+    : Program_(std::move(location.Program)), Refused_(std::move(location.Refused)), ExchangeTimeout_(exchangeTimeout) {}
 
 THelperClient::~THelperClient() {
     std::lock_guard lock(Mutex_);
@@ -163,6 +144,10 @@ std::optional<std::string> THelperClient::StartLocked() {
     if (Socket_.IsValid()) return std::nullopt;
     if (Failure_) return Failure_;
     if (StartFailure_) return StartFailure_;
+    if (Program_.empty()) {
+        StartFailure_ = "no " + std::string(kHelperName) + " that may be trusted was found (" + Refused_ + ")";
+        return StartFailure_;
+    }
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
 
     int ends[2];
@@ -177,7 +162,9 @@ std::optional<std::string> THelperClient::StartLocked() {
     const int error = Spawn(Program_, theirs.Get(), child);
     theirs.Reset();
     if (error == ENOENT) {
-        StartFailure_ = std::string(kHelperName) + " is not installed (there is no " + Program_ + ")";
+        // A copy refused elsewhere is what the user may have meant to run.
+        const std::string refused = Refused_.empty() ? "" : "; " + Refused_;
+        StartFailure_ = std::string(kHelperName) + " is not installed (there is no " + Program_ + refused + ")";
     } else if (error == EACCES || error == EPERM) {
         StartFailure_ = "you may not run " + named + ", which only members of the group tarnwick may run";
     } else if (error != 0) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/ip_tables.h"
+#include "platform/linux/helper_location.h"
 #include "platform/linux/helper_protocol.h"
 #include "platform/linux/helper_reply_reader.h"
 #include "platform/linux/unique_fd.h"
@@ -23,11 +24,6 @@ namespace tarnwick {
 // it cannot be used.
 inline constexpr const char* kHelperHowTo =
     "install the tarnwick package and add yourself to the tarnwick group (then log in again)";
-
-// The helper program: $TARNWICK_HELPER when set; else tarnwick-helper beside
-// this executable (the build tree), when there is one; else
-// <executable's folder>/../libexec/tarnwick/tarnwick-helper (an installed copy).
-std::string FindHelperProgram();
 
 // "<need>, and <problem>: <kHelperHowTo>": why a privileged command cannot
 // be done, for the user, e.g. need "closing connections needs the
@@ -42,6 +38,10 @@ inline constexpr std::chrono::milliseconds kHelperExchangeTimeout{30'000};
 class THelperClient {
 public:
     explicit THelperClient(std::string program, std::chrono::milliseconds exchangeTimeout = kHelperExchangeTimeout);
+    // An empty Program: every copy found was refused, which Start tells
+    // along with location.Refused.
+    explicit THelperClient(THelperLocation location,
+                           std::chrono::milliseconds exchangeTimeout = kHelperExchangeTimeout);
     // Closes the socket, which ends the helper, and waits for it.
     ~THelperClient();
     THelperClient(const THelperClient&) = delete;
@@ -106,6 +106,8 @@ private:
                                               const TOnReply& onReply, int* failedWith = nullptr);
 
     const std::string Program_;
+    // Copies not used, said when the helper cannot be started.
+    const std::string Refused_;
     const std::chrono::milliseconds ExchangeTimeout_;
     std::mutex Mutex_;
     pid_t Child_ = -1;

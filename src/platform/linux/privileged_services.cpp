@@ -12,8 +12,8 @@ TOwnPrivileges TOwnPrivileges::OfThisProcess() {
     return own;
 }
 
-TPrivilegedServices::TPrivilegedServices(TOwnPrivileges own, std::string helperProgram)
-    : Own_(own), Helper_(std::move(helperProgram)) {}
+TPrivilegedServices::TPrivilegedServices(TOwnPrivileges own, THelperLocation helper)
+    : Own_(own), Helper_(std::move(helper)) {}
 
 void TPrivilegedServices::StartHelperIfUsed() {
     if (!Own_.All()) Helper_.Start();

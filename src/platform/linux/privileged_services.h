@@ -29,7 +29,7 @@ struct TOwnPrivileges {
 class TPrivilegedServices {
 public:
     explicit TPrivilegedServices(TOwnPrivileges own = TOwnPrivileges::OfThisProcess(),
-                                 std::string helperProgram = FindHelperProgram());
+                                 THelperLocation helper = FindHelperProgram());
 
     // Starts the helper now when some service goes through it, so that it is
     // the calling thread's child (see THelperClient::Start): the window calls

@@ -1,0 +1,96 @@
+#include "platform/linux/helper_location.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "log/log_auto_save.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr const char* kHelperName = "tarnwick-helper";
+
+// Why others may change what `status` describes, or nullopt. With an access
+// control list the group bits are its mask, which bounds what every named
+// user and group may do, so the mode alone tells whether anyone else may write.
+std::optional<std::string> WhyOthersMayChange(const struct stat& status, uid_t caller, bool stickyWritableIsFine) {
+    if (status.st_uid != 0 && status.st_uid != caller)
+        return "belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+    const bool writable = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (writable && !(stickyWritableIsFine && (status.st_mode & S_ISVTX) != 0)) return "may be written by others";
+    return std::nullopt;
+}
+
+// `path` with its symbolic links resolved; nullopt with `error` set when it
+// cannot be (ENOENT: there is no such file).
+std::optional<std::string> Resolve(const std::string& path, int& error) {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr) {
+        error = errno;
+        return std::nullopt;
+    }
+    return std::string(resolved);
+}
+
+}  // namespace
+
+std::optional<std::string> WhyUntrusted(const std::string& path, uid_t caller) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) return std::string("it cannot be examined: ") + std::strerror(errno);
+    if (!S_ISREG(status.st_mode)) return std::string("it is not a regular file");
+    if (auto why = WhyOthersMayChange(status, caller, false)) return "it " + *why;
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    for (bool own = true;; own = false) {
+        const std::string named = (own ? "its folder " : "the folder ") + folder.string();
+        if (lstat(folder.c_str(), &status) != 0) return named + " cannot be examined: " + std::strerror(errno);
+        if (auto why = WhyOthersMayChange(status, caller, !own)) return named + " " + *why;
+        if (folder == folder.root_path() || folder.empty()) return std::nullopt;
+        folder = folder.parent_path();
+    }
+}
+
+THelperLocation LocateHelperProgram(const std::string& exeDir, uid_t caller) {
+    THelperLocation location;
+    const std::filesystem::path dir(exeDir);
+    if (!dir.is_absolute()) {
+        location.Refused = "the folder of this program is unknown";
+        return location;
+    }
+    const std::string installed = (dir.parent_path() / "libexec" / "tarnwick" / kHelperName).string();
+    const std::pair<std::string, std::string> candidates[] = {
+        {(dir / kHelperName).string(), "beside the program"},
+        {installed, "installed"},
+    };
+    for (const auto& [path, where] : candidates) {
+        int error = 0;
+        const std::optional<std::string> resolved = Resolve(path, error);
+        if (!resolved && error == ENOENT) {
+            // Started anyway, to be told in the words of a missing helper.
+            if (path == installed) location.Program = installed;
+            continue;
+        }
+        std::optional<std::string> why = resolved ? WhyUntrusted(*resolved, caller)
+                                                  : std::string("it cannot be found: ") + std::strerror(error);
+        if (!why) {
+            location.Program = *resolved;
+            return location;
+        }
+        if (!location.Refused.empty()) location.Refused += "; ";
+        location.Refused += std::string(kHelperName) + " " + where + " (" + path + ") was not used: " + *why;
+    }
+    return location;
+}
+
+THelperLocation FindHelperProgram() {
+    if (const char* chosen = std::getenv("TARNWICK_HELPER"); chosen != nullptr && *chosen != '\0') return {chosen, {}};
+    return LocateHelperProgram(ExecutableDirectory(), geteuid());
+}
+
+}  // namespace tarnwick
