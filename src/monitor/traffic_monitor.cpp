@@ -11,7 +11,7 @@ TTrafficPoint::TShare TTrafficPoint::ShareOf(std::string_view name) const {
     return TShare{std::string(name), 0, 0};
 }
 
-TTrafficMonitor::TTrafficMonitor(std::function<TClock::time_point()> clock) : Rates_(clock), Clock_(std::move(clock)) {}
+TTrafficMonitor::TTrafficMonitor(std::function<TClock::time_point()> clock) : Rates_(std::move(clock)) {}
 
 void TTrafficMonitor::BeginRefresh() {
     Rates_.BeginRefresh();
@@ -38,7 +38,8 @@ TConnectionTraffic TTrafficMonitor::AddConnection(const TConnectionKey& key, std
 void TTrafficMonitor::EndRefresh(bool complete) {
     Rates_.EndRefresh(complete);
     auto summary = std::make_shared<TTrafficSummary>();
-    summary->At = Clock_();
+    // The chart places the point when the counters were read.
+    summary->At = Rates_.ReadingTime();
     summary->RatesKnown = RatesKnown_ && complete;
     summary->Programs.reserve(Programs_.size());
     for (auto& [name, program] : Programs_) {
