@@ -14,7 +14,6 @@ const char* CliUsage() {
     return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames] [--traffic]\n"
            "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE] [--enable-rules]\n"
            "                          [--json | --journal] [--stats]\n"
-           "                          [--json | --journal]\n"
            "       tarnwick-cli top [--interval SECONDS] [--count N]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"

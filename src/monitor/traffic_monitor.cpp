@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <tuple>
 
+#include "monitor/process_names.h"
+
 namespace tarnwick {
 
 TTrafficPoint::TShare TTrafficPoint::ShareOf(std::string_view name) const {
@@ -22,6 +24,8 @@ void TTrafficMonitor::BeginRefresh() {
 TConnectionTraffic TTrafficMonitor::AddConnection(const TConnectionKey& key, std::string_view program,
                                                   const TSocketTraffic& counters) {
     const TConnectionTraffic traffic = Rates_.Update(key, counters);
+    // Sockets without a known owner are one share, named as the log names them.
+    if (program.empty()) program = kUnknownProcessText;
     auto it = Programs_.find(program);
     if (it == Programs_.end()) it = Programs_.emplace(std::string(program), TProgramTraffic{std::string(program)}).first;
     TProgramTraffic& sum = it->second;

@@ -2,8 +2,11 @@
 // refresh computes, and the texts they are shown with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "log/log_outputs.h"
 #include "monitor/refresh_fixture.h"
+#include "monitor/process_names.h"
 #include "monitor/traffic_monitor.h"
 #include "monitor/traffic_texts.h"
 
@@ -123,6 +126,18 @@ TEST_F(TrafficRefresh, RanksProgramsByTheirCurrentRateAndSumsTheirConnections) {
     EXPECT_EQ(Outlets.Grid.Row(3).Traffic->BytesReceived, 100'000u);
     EXPECT_FALSE(Outlets.Grid.Row(4).Traffic);
     EXPECT_EQ(Outlets.Grid.CellText(4, 6), "-");
+}
+
+TEST_F(TrafficRefresh, SumsSocketsWithoutAKnownOwnerUnderTheUnknownProcessText) {
+    Tables.TcpRows[2].OwningPid = 99;  // no such process
+    Tables.TcpTraffic = {{1, 1, true}, {1, 1, true}, {5, 6, true}};
+    Refresh();
+    const auto& programs = Runner.Traffic.Latest()->Programs;
+    ASSERT_EQ(programs.size(), 2u);
+    const auto unknown = std::find_if(programs.begin(), programs.end(),
+                                      [](const TProgramTraffic& p) { return p.Name == kUnknownProcessText; });
+    ASSERT_NE(unknown, programs.end());
+    EXPECT_EQ(unknown->BytesReceived, 6u);
 }
 
 TEST_F(TrafficRefresh, CountersThatDoNotLineUpWithTheRowsAreNotShownAtAll) {
