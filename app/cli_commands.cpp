@@ -218,6 +218,7 @@ int RunKillCommand(const TCliOptions& options) {
         key.V6 = true;
         key.RemoteAddr6 = *options.RemoteAddr6;
         key.AnyLocal6 = true;
+        key.Interface = options.RemoteInterface;
     } else {
         key.RemoteAddr = InetAddr(options.RemoteAddr);  // dotted without leading zeros: read exactly
     }

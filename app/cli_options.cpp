@@ -1,5 +1,7 @@
 #include "cli_options.h"
 
+#include <net/if.h>
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -14,7 +16,6 @@ const char* CliUsage() {
     return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames] [--traffic]\n"
            "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE] [--enable-rules]\n"
            "                          [--json | --journal] [--stats]\n"
-           "                          [--json | --journal]\n"
            "       tarnwick-cli top [--interval SECONDS] [--count N]\n"
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
@@ -64,7 +65,8 @@ const char* CliUsage() {
            "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN). REMOTEADDR is a dotted\n"
            "          IPv4 address of decimal numbers, leading zeros ignored (127.000.000.001\n"
            "          is 127.0.0.1), or an IPv6 address in any standard form (::1 is\n"
-           "          0:0:0:0:0:0:0:1); an IPv4-mapped one (::ffff:a.b.c.d) names the IPv4\n"
+           "          0:0:0:0:0:0:0:1), a link-local one with its zone (fe80::1%lo, as the\n"
+           "          table writes it); an IPv4-mapped one (::ffff:a.b.c.d) names the IPv4\n"
            "          connection a.b.c.d, which is how the table lists it\n"
            "  capture captures IPv4 and IPv6 packets on every interface (needs CAP_NET_RAW)\n"
            "          and prints those between endpoint 1 (--addr1, --port1) and endpoint 2\n"
@@ -108,14 +110,23 @@ bool ParseRemoteAddr(const std::string& text, TCliOptions& options) {
         options.RemoteAddr = DottedText(*field);
         return true;
     }
-    const std::optional<TIp6Address> address = ParseIp6(text);
+    // A link-local address may carry its zone: an interface's name or number.
+    const size_t percent = text.find('%');
+    const std::optional<TIp6Address> address = ParseIp6(std::string_view(text).substr(0, percent));
     if (!address) return false;
+    if (percent != std::string::npos) {
+        const std::string zone = text.substr(percent + 1);
+        unsigned index = ::if_nametoindex(zone.c_str());
+        if (index == 0 && !ParseNumber(zone, index)) return false;
+        if (index == 0 || !IsLinkLocal6(*address)) return false;
+        options.RemoteInterface = index;
+    }
     if (IsIpv4Mapped(*address)) {
         // The tables list a connection with mapped ends as an IPv4 one.
         options.RemoteAddr = DottedText(MappedIpv4Field(*address));
     } else {
         options.RemoteAddr6 = *address;
-        options.RemoteAddr = Ip6Text(*address);
+        options.RemoteAddr = Ip6Text(*address) + (percent != std::string::npos ? text.substr(percent) : "");
     }
     return true;
 }

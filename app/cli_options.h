@@ -31,11 +31,13 @@ struct TCliOptions {
     enum class TWatchOutput { Lines, Json, Journal };
     TWatchOutput WatchOutput = TWatchOutput::Lines;
     // kill: RemoteAddr is the address as the table writes it (dotted IPv4
-    // without leading zeros, or IPv6 in the RFC 5952 form); RemoteAddr6 is set
-    // for an IPv6 address.
+    // without leading zeros, or IPv6 in the RFC 5952 form with the zone of a
+    // link-local one); RemoteAddr6 is set for an IPv6 address, and
+    // RemoteInterface for a link-local one written with its zone.
     uint16_t LocalPort = 0;
     std::string RemoteAddr;
     std::optional<TIp6Address> RemoteAddr6;
+    uint32_t RemoteInterface = 0;
     uint16_t RemotePort = 0;
     // capture
     TCaptureCliOptions Capture;

@@ -114,6 +114,14 @@ std::string Ip6Text(const TIp6Address& address) {
     return text;
 }
 
+bool IsLinkLocal6(const TIp6Address& address) { return address[0] == 0xfe && (address[1] & 0xc0) == 0x80; }
+
+std::string Ip6ZonedText(const TIp6Address& address, std::string_view zone) {
+    std::string text = Ip6Text(address);
+    if (IsLinkLocal6(address) && !zone.empty()) text.append("%").append(zone);
+    return text;
+}
+
 std::optional<TIp6Address> ParseIp6(std::string_view text) {
     if (text.size() >= INET6_ADDRSTRLEN) return std::nullopt;
     const std::string terminated(text);

@@ -46,6 +46,14 @@ using TIp6Address = std::array<uint8_t, 16>;
 // written "::", and an IPv4-mapped address as ::ffff:a.b.c.d.
 std::string Ip6Text(const TIp6Address& address);
 
+// Whether `address` is link-local (fe80::/10): the same such address may be
+// another host on each interface, so its text and identity need the zone.
+bool IsLinkLocal6(const TIp6Address& address);
+
+// Ip6Text of `address`, followed by "%" and `zone` for a link-local address
+// with a zone ("fe80::1%eth0").
+std::string Ip6ZonedText(const TIp6Address& address, std::string_view zone);
+
 // The IPv6 address written in `text` (any standard form, "::1",
 // "2001:db8::1", "::ffff:1.2.3.4"), or nullopt.
 std::optional<TIp6Address> ParseIp6(std::string_view text);

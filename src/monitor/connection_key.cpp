@@ -7,7 +7,10 @@ namespace tarnwick {
 bool TConnectionKey::Matches(const TConnectionKey& wanted) const {
     if (Tcp != wanted.Tcp || V6 != wanted.V6 || LocalPort != wanted.LocalPort) return false;
     if (Tcp && (RemotePort != wanted.RemotePort)) return false;
-    if (V6) return (wanted.AnyLocal6 || (LocalAddr6 == wanted.LocalAddr6 && Interface == wanted.Interface)) &&
+    // With AnyLocal6 an interface still counts when the wanted key names one:
+    // the zone of a link-local remote address.
+    if (V6) return (wanted.AnyLocal6 ? wanted.Interface == 0 || Interface == wanted.Interface
+                                     : LocalAddr6 == wanted.LocalAddr6 && Interface == wanted.Interface) &&
                    (!Tcp || RemoteAddr6 == wanted.RemoteAddr6);
     if (Tcp && RemoteAddr != wanted.RemoteAddr) return false;
     return !wanted.LocalAddr || LocalAddr == wanted.LocalAddr;

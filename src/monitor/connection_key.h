@@ -21,7 +21,9 @@ struct TConnectionKey {
     uint16_t RemotePort = 0;  // TCP only
     // An entry of the IPv6 tables: its addresses are these instead, and the
     // local one is compared with the interface it is bound to, unless
-    // AnyLocal6 leaves both open (the command line names neither).
+    // AnyLocal6 leaves the local address open (the command line names none);
+    // the interface then counts only when not 0 (the zone of a link-local
+    // remote address).
     bool V6 = false;
     TIp6Address LocalAddr6{};
     TIp6Address RemoteAddr6{};  // TCP only

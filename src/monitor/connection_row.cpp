@@ -57,8 +57,8 @@ void TakeEndpoint6(TEndpointTexts::TParts parts, std::string* name, std::string&
 
 }  // namespace
 
-std::string RemoteAddrNumericText(const TTcpRow& row) {
-    return row.V6 ? Ip6Text(row.RemoteAddr6) : DottedText(row.RemoteAddr);
+std::string RemoteAddrNumericText(const TTcpRow& row, TEndpointTexts& endpoints) {
+    return row.V6 ? endpoints.AddressText6(row.RemoteAddr6, row.Interface) : DottedText(row.RemoteAddr);
 }
 
 TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints) {
@@ -69,7 +69,7 @@ TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEnd
     }
     TConnectionRow texts;
     if (row.V6) {
-        TakeEndpoint6(endpoints.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false), &texts.RemoteAddr,
+        TakeEndpoint6(endpoints.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false, row.Interface), &texts.RemoteAddr,
                       texts.RemotePort);
         TakeEndpoint6(endpoints.GetEndpointParts6(row.LocalAddr6, row.LocalPort, true), nullptr, texts.LocalPort);
     } else {

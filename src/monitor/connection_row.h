@@ -43,8 +43,9 @@ inline constexpr const char* kRowProtocolTcp6 = "TCPv6";
 inline constexpr const char* kRowProtocolUdp6 = "UDPv6";
 
 // The numeric text of a row's remote address: dotted for IPv4 rows, the
-// RFC 5952 form for IPv6 ones. Rule checks and the connection list use it.
-std::string RemoteAddrNumericText(const TTcpRow& row);
+// RFC 5952 form for IPv6 ones, with the zone of a link-local one. Rule
+// checks and the connection list use it.
+std::string RemoteAddrNumericText(const TTcpRow& row, TEndpointTexts& endpoints);
 
 // Display texts of TCP row `index` of `snapshot`. A row whose remote address
 // is 0 gets remote port 0 in the snapshot first, so readers after the refresh

@@ -51,14 +51,19 @@ TEndpointTexts::TParts TEndpointTexts::GetEndpointParts(uint32_t addrField, uint
     return {DottedText(addrField), GetPortName(port)};
 }
 
-TEndpointTexts::TParts TEndpointTexts::GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd) {
+std::string TEndpointTexts::AddressText6(const TIp6Address& addr, uint32_t interface) {
+    return IsLinkLocal6(addr) ? Ip6ZonedText(addr, Names_.InterfaceName(interface)) : Ip6Text(addr);
+}
+
+TEndpointTexts::TParts TEndpointTexts::GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd,
+                                                         uint32_t interface) {
     const uint16_t port = PortFromField(portField);
     if (localEnd || addr == TIp6Address{}) return LocalParts(port);
     if (auto host = Names_.HostByAddr6(addr)) {
         host->resize(std::min(host->size(), kMaxHostNameLength));
         return {std::move(*host), std::to_string(port)};
     }
-    return {Ip6Text(addr), GetPortName(port)};
+    return {AddressText6(addr, interface), GetPortName(port)};
 }
 
 }  // namespace tarnwick

@@ -40,7 +40,11 @@ public:
     TParts GetEndpointParts(uint32_t addrField, uint32_t portField, bool localEnd);
     // The parts for an end of an IPv6 row, by the same rules: "::" stands
     // where 0.0.0.0 does, and unresolved addresses are in their RFC 5952 form.
-    TParts GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd);
+    // A link-local address is written with the zone of `interface`.
+    TParts GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd, uint32_t interface = 0);
+    // The numeric text of an IPv6 address reached through `interface`: with
+    // its zone when link-local ("fe80::1%lo").
+    std::string AddressText6(const TIp6Address& addr, uint32_t interface);
 
     // The port number in decimal, or its short name when short names are shown.
     std::string GetPortName(int32_t port) const;

@@ -22,7 +22,7 @@ TProcessSnapshot::TProcessSnapshot(std::optional<std::vector<TProcessEntry>> ent
 }
 
 std::string_view TProcessSnapshot::GetProcessName(uint32_t pid) const {
-    if (!Readable_) return "?";
+    if (!Readable_) return kUnknownProcessText;
     auto it = NamesByPid_.find(pid);
     return it == NamesByPid_.end() ? std::string_view() : std::string_view(it->second);
 }

@@ -11,6 +11,9 @@
 
 namespace tarnwick {
 
+// The process text of a socket whose owner is not known, as the log writes it.
+inline constexpr std::string_view kUnknownProcessText = "?";
+
 class TProcessSnapshot {
 public:
     // Takes the list now; an unreadable list makes every name "?".

@@ -29,8 +29,8 @@ private:
     ConnectionSnapshot& Snapshot_;
 };
 
-std::string LocalAddrNumericText(const TTcpRow& row) {
-    return row.V6 ? Ip6Text(row.LocalAddr6) : DottedText(row.LocalAddr);
+std::string LocalAddrNumericText(const TTcpRow& row, TEndpointTexts& endpoints) {
+    return row.V6 ? endpoints.AddressText6(row.LocalAddr6, row.Interface) : DottedText(row.LocalAddr);
 }
 
 void SetLogTraffic(TLogConnection& c, const std::optional<TSocketTraffic>& counters) {
@@ -41,10 +41,10 @@ void SetLogTraffic(TLogConnection& c, const std::optional<TSocketTraffic>& count
 
 // The connection of TCP row `row`, shown as `texts`, for its log lines.
 TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, const std::string& remoteAddr,
-                             bool withProcess) {
+                             bool withProcess, TEndpointTexts& endpoints) {
     TLogConnection c;
     c.Protocol = texts.Protocol;
-    c.LocalAddress = LocalAddrNumericText(row);
+    c.LocalAddress = LocalAddrNumericText(row, endpoints);
     c.LocalPort = PortFromField(row.LocalPort);
     c.RemoteAddress = remoteAddr;
     c.RemotePort = PortFromField(row.RemotePort);
@@ -59,12 +59,14 @@ TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, co
 }
 
 // A connection gone from the tables, as it was last seen.
-TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, const TTrafficMonitor& traffic) {
+TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, const TTrafficMonitor& traffic,
+                              TEndpointTexts& endpoints) {
     TLogConnection c;
     c.Protocol = item.Protocol();
     c.RemoteAddress = item.RemoteAddr();
     if (const auto& key = item.Key()) {
-        c.LocalAddress = key->V6 ? Ip6Text(key->LocalAddr6) : DottedText(key->LocalAddr.value_or(0));
+        c.LocalAddress =
+            key->V6 ? endpoints.AddressText6(key->LocalAddr6, key->Interface) : DottedText(key->LocalAddr.value_or(0));
         c.LocalPort = key->LocalPort;
         c.RemotePort = key->RemotePort;
         if (key->Tcp) SetLogTraffic(c, traffic.LastCounters(*key));
@@ -172,7 +174,7 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
         TConnectionRow texts = BuildTcpRowTexts(Snapshot_, i, Endpoints_);
         AddTraffic(i, texts);
         const TTcpRow row = Snapshot_.TcpRow(i);  // read after the listener's remote port was zeroed
-        const std::string remoteAddr = RemoteAddrNumericText(row);
+        const std::string remoteAddr = RemoteAddrNumericText(row, Endpoints_);
         const int remotePort = PortFromField(row.RemotePort);
         const int localPort = PortFromField(row.LocalPort);
         const std::string remotePortText = std::to_string(remotePort);
@@ -182,14 +184,14 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
                                           texts.Status, texts.Process, texts.Key, row.OwningPid);
         const bool isNew = result == TConnectionitems::kNew;
         if (isNew && texts.Status == kStatusEstablished) {
-            const TLogConnection connection = RowConnection(row, texts, remoteAddr, withProcess);
+            const TLogConnection connection = RowConnection(row, texts, remoteAddr, withProcess, Endpoints_);
             outlets.AddLog(ConnectedText(withProcess, texts.Process, texts.RemoteAddr, remotePortText), lkConnect,
                            connection);
             outlets.CheckRules(static_cast<int>(i), connection);
         } else if ((isNew && texts.Status != kStatusListening) || result == TConnectionitems::kStatusChanged) {
             outlets.AddLog(
                 StatusChangedText(withProcess, texts.Process, texts.Status, texts.RemoteAddr, remotePortText),
-                lkInfo, RowConnection(row, texts, remoteAddr, withProcess));
+                lkInfo, RowConnection(row, texts, remoteAddr, withProcess, Endpoints_));
         }
         if (static_cast<int>(i) < shownTcp) outlets.WriteGridRow(static_cast<int>(i) + 1, texts);
     }
@@ -212,7 +214,7 @@ void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {
         const TConnectionitem& item = Connections_.Items(k);
         if (item.Seen) continue;
         outlets.AddLog(DisconnectedText(withProcess, item.Process(), item.RemoteAddr(), item.RemotePort()),
-                       lkDisconnect, GoneConnection(item, withProcess, Traffic));
+                       lkDisconnect, GoneConnection(item, withProcess, Traffic, Endpoints_));
         if (Platform_.EndedConnections && item.Key()) RecentlyGone_.Add(*item.Key(), TRecentlyGone::TClock::now());
     }
 }
@@ -261,11 +263,12 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
                 texts.Process = processes ? std::string(processes->GetProcessName(row.OwningPid)) : "?";
             }
             const std::string shownAddr =
-                (row.V6 ? Endpoints_.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false)
+                (row.V6 ? Endpoints_.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false, row.Interface)
                         : Endpoints_.GetEndpointParts(row.RemoteAddr, row.RemotePort, false))
                     .Name;
             const std::string remotePortText = std::to_string(PortFromField(row.RemotePort));
-            TLogConnection connection = RowConnection(row, texts, RemoteAddrNumericText(row), withProcess);
+            TLogConnection connection =
+                RowConnection(row, texts, RemoteAddrNumericText(row, Endpoints_), withProcess, Endpoints_);
             if (ended.HeardFromPeer) {
                 outlets.AddLog(ConnectedText(withProcess, texts.Process, shownAddr, remotePortText), lkConnect,
                                connection);

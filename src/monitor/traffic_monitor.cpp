@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <tuple>
 
+#include "monitor/process_names.h"
+
 namespace tarnwick {
 
 TTrafficPoint::TShare TTrafficPoint::ShareOf(std::string_view name) const {
@@ -11,7 +13,7 @@ TTrafficPoint::TShare TTrafficPoint::ShareOf(std::string_view name) const {
     return TShare{std::string(name), 0, 0};
 }
 
-TTrafficMonitor::TTrafficMonitor(std::function<TClock::time_point()> clock) : Rates_(clock), Clock_(std::move(clock)) {}
+TTrafficMonitor::TTrafficMonitor(std::function<TClock::time_point()> clock) : Rates_(std::move(clock)) {}
 
 void TTrafficMonitor::BeginRefresh() {
     Rates_.BeginRefresh();
@@ -22,6 +24,8 @@ void TTrafficMonitor::BeginRefresh() {
 TConnectionTraffic TTrafficMonitor::AddConnection(const TConnectionKey& key, std::string_view program,
                                                   const TSocketTraffic& counters) {
     const TConnectionTraffic traffic = Rates_.Update(key, counters);
+    // Sockets without a known owner are one share, named as the log names them.
+    if (program.empty()) program = kUnknownProcessText;
     auto it = Programs_.find(program);
     if (it == Programs_.end()) it = Programs_.emplace(std::string(program), TProgramTraffic{std::string(program)}).first;
     TProgramTraffic& sum = it->second;
@@ -38,7 +42,8 @@ TConnectionTraffic TTrafficMonitor::AddConnection(const TConnectionKey& key, std
 void TTrafficMonitor::EndRefresh(bool complete) {
     Rates_.EndRefresh(complete);
     auto summary = std::make_shared<TTrafficSummary>();
-    summary->At = Clock_();
+    // The chart places the point when the counters were read.
+    summary->At = Rates_.ReadingTime();
     summary->RatesKnown = RatesKnown_ && complete;
     summary->Programs.reserve(Programs_.size());
     for (auto& [name, program] : Programs_) {

@@ -35,7 +35,7 @@ struct TProgramTraffic {
 
 // The traffic of one refresh.
 struct TTrafficSummary {
-    std::chrono::steady_clock::time_point At{};
+    std::chrono::steady_clock::time_point At{};  // when its counters were read
     // Whether the rates compare with a reading before (false in the first refresh).
     bool RatesKnown = false;
     double SendRate = 0;
@@ -86,7 +86,6 @@ public:
 
 private:
     TTrafficRates Rates_;
-    std::function<TClock::time_point()> Clock_;
     // The refresh being summed up (refresh thread only).
     // Looked up by the row's process text as it is, without a copy per row.
     struct TNameHash {

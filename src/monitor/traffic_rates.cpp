@@ -1,6 +1,6 @@
 #include "monitor/traffic_rates.h"
 
-#include <string_view>
+#include <algorithm>
 
 namespace tarnwick {
 
@@ -8,7 +8,8 @@ TTrafficRates::TTrafficRates(std::function<TClock::time_point()> clock) : Clock_
 
 void TTrafficRates::BeginRefresh() {
     ++Refresh_;
-    Now_ = Clock_();
+    Began_ = Clock_();
+    Reading_.reset();
 }
 
 namespace {
@@ -23,20 +24,24 @@ std::optional<double> PerSecond(uint64_t bytes, TTrafficRates::TClock::duration 
 
 TConnectionTraffic TTrafficRates::Update(const TConnectionKey& key, const TSocketTraffic& counters) {
     TConnectionTraffic traffic{counters.BytesSent, counters.BytesReceived, std::nullopt, std::nullopt};
+    const TClock::time_point at = counters.ReadAt != TClock::time_point{} ? counters.ReadAt : Began_;
+    Reading_ = std::max(Reading_.value_or(at), at);
     auto [it, isNew] = Current_.try_emplace(key);
     TEntry& entry = it->second;
     // A second socket with the same ends in one refresh (listeners sharing a
     // port) has no history of its own to compare with.
     if (!isNew && entry.Refresh == Refresh_) return traffic;
-    const bool grew = !isNew && counters.BytesSent >= entry.Sent && counters.BytesReceived >= entry.Received;
-    if (grew) {
-        traffic.SendRate = PerSecond(counters.BytesSent - entry.Sent, Now_ - entry.At);
-        traffic.ReceiveRate = PerSecond(counters.BytesReceived - entry.Received, Now_ - entry.At);
-    } else if (LastComplete_) {
-        traffic.SendRate = PerSecond(counters.BytesSent, Now_ - *LastComplete_);
-        traffic.ReceiveRate = PerSecond(counters.BytesReceived, Now_ - *LastComplete_);
+    const bool sameSocket = !isNew && entry.Socket == counters.Socket && counters.BytesSent >= entry.Sent &&
+                            counters.BytesReceived >= entry.Received;
+    if (LastComplete_) {
+        // A complete refresh before leaves only the entries it updated.
+        const uint64_t sentBefore = sameSocket ? entry.Sent : 0;
+        const uint64_t receivedBefore = sameSocket ? entry.Received : 0;
+        const TClock::time_point since = sameSocket ? entry.At : *LastComplete_;
+        traffic.SendRate = PerSecond(counters.BytesSent - sentBefore, at - since);
+        traffic.ReceiveRate = PerSecond(counters.BytesReceived - receivedBefore, at - since);
     }
-    entry = TEntry{counters.BytesSent, counters.BytesReceived, Refresh_, Now_};
+    entry = TEntry{counters.BytesSent, counters.BytesReceived, counters.Socket, Refresh_, at};
     return traffic;
 }
 
@@ -46,7 +51,7 @@ void TTrafficRates::EndRefresh(bool complete) {
         LastComplete_.reset();
         return;
     }
-    LastComplete_ = Now_;
+    LastComplete_ = ReadingTime();
     for (auto it = Current_.begin(); it != Current_.end();) {
         if (it->second.Refresh == Refresh_) {
             ++it;
@@ -59,7 +64,7 @@ void TTrafficRates::EndRefresh(bool complete) {
 std::optional<TSocketTraffic> TTrafficRates::LastCounters(const TConnectionKey& key) const {
     for (const auto* map : {&Current_, &Gone_}) {
         if (const auto it = map->find(key); it != map->end())
-            return TSocketTraffic{it->second.Sent, it->second.Received, true};
+            return TSocketTraffic{it->second.Sent, it->second.Received, true, it->second.Socket, it->second.At};
     }
     return std::nullopt;
 }

@@ -30,33 +30,42 @@ class TTrafficRates {
 public:
     using TClock = std::chrono::steady_clock;
 
-    // `clock` gives the time of each refresh's reading (tests pass their own).
+    // `clock` gives the time a refresh begins, which stands for the reading
+    // time of counters that do not carry their own (tests pass their own).
     explicit TTrafficRates(std::function<TClock::time_point()> clock = TClock::now);
 
-    // Starts a refresh: its counters are taken as read now.
     void BeginRefresh();
 
     // The traffic of connection `key`, whose counters this refresh read as
-    // `counters` (Known). A connection seen before gets the growth of its
-    // counters over the time since. One that is new since a complete refresh
-    // transferred all its bytes after that one; without a complete refresh
-    // before, its rates are unknown (it may be older than it looks). Counters
-    // lower than the last ones belong to a new socket with the same ends.
+    // `counters` (Known), at their ReadAt. Rates compare with the refresh
+    // directly before, and only when that one was complete: the same socket
+    // seen then gets the growth of its counters over the time between the two
+    // readings; a socket new since then (also one with the ends of the socket
+    // before it: another cookie, or counters that went down) transferred all
+    // its bytes after that reading. After an incomplete refresh, or none, no
+    // connection gets a rate: an older reading would spread the bytes over
+    // the time nobody looked, and a connection not seen may be older than
+    // it looks.
     TConnectionTraffic Update(const TConnectionKey& key, const TSocketTraffic& counters);
 
     // Ends a refresh. `complete`: it read the counters of every TCP
     // connection; then those it did not update are gone, and only their last
     // counters are kept, for LastCounters, until the next refresh ends. An
-    // incomplete refresh (a table that could not be read) forgets nothing.
+    // incomplete refresh (a table that could not be read, or read without
+    // counters) forgets nothing.
     void EndRefresh(bool complete);
 
     // The last counters of a connection updated in this refresh, or of one
     // that the last EndRefresh found gone (for the events of its going).
     std::optional<TSocketTraffic> LastCounters(const TConnectionKey& key) const;
 
-    // Whether a complete refresh came before the running one, so that every
-    // connection of this one gets its rates.
+    // Whether a complete refresh came directly before the running one, so
+    // that every connection of this one gets its rates.
     bool RatesKnown() const { return LastComplete_.has_value(); }
+
+    // When the running refresh read its counters: the latest reading of those
+    // it updated, or the time it began when it updated none.
+    TClock::time_point ReadingTime() const { return Reading_.value_or(Began_); }
 
     size_t Count() const { return Current_.size(); }
 
@@ -64,6 +73,7 @@ private:
     struct TEntry {
         uint64_t Sent = 0;
         uint64_t Received = 0;
+        uint64_t Socket = 0;
         uint64_t Refresh = 0;  // the refresh that read these counters
         TClock::time_point At{};
     };
@@ -72,8 +82,9 @@ private:
     std::unordered_map<TConnectionKey, TEntry, TConnectionKeyHash> Current_;
     std::unordered_map<TConnectionKey, TEntry, TConnectionKeyHash> Gone_;
     uint64_t Refresh_ = 0;
-    TClock::time_point Now_{};
-    std::optional<TClock::time_point> LastComplete_;  // the reading of the last refresh, when complete
+    TClock::time_point Began_{};
+    std::optional<TClock::time_point> Reading_;
+    std::optional<TClock::time_point> LastComplete_;  // the reading of the refresh before, when complete
 };
 
 }  // namespace tarnwick

@@ -23,6 +23,7 @@
 // The state is numbered 1..12 (Closed .. Delete_Tcb), see tcp_state_names.h.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -58,6 +59,7 @@ struct TTcpRow {
     TIp6Address LocalAddr6{};
     TIp6Address RemoteAddr6{};
     uint32_t Interface = 0;  // IPv6 rows only
+    uint64_t Cookie = 0;  // the kernel's socket cookie (0: none given); not packed into the tables
 };
 
 struct TUdpRow {
@@ -69,14 +71,23 @@ struct TUdpRow {
     uint32_t Interface = 0;  // IPv6 rows only
 };
 
-// The byte counters of one TCP socket: payload bytes the peer acknowledged
-// (sent) and payload bytes received. Known is false where the system keeps
-// none for the socket (Time_Wait sockets, requests still in their handshake,
-// a kernel whose tcp_info is too short to hold them).
+// The byte counters of one TCP socket: data bytes the peer acknowledged
+// (sent) and data bytes received, without the sequence numbers the SYN and
+// FIN take up. Known is false where the system keeps none for the socket
+// (Time_Wait sockets, requests still in their handshake, listening and merely
+// bound sockets, which carry no data, a kernel whose tcp_info is too short to
+// hold them).
 struct TSocketTraffic {
     uint64_t BytesSent = 0;
     uint64_t BytesReceived = 0;
     bool Known = false;
+    // The socket the counters belong to (the kernel's socket cookie; 0 where
+    // the source gives none), which tells a new socket with the same ends
+    // from the one before it.
+    uint64_t Socket = 0;
+    // When the counters were read; left at the epoch by a source that does not
+    // say, and then taken as read when the refresh began.
+    std::chrono::steady_clock::time_point ReadAt{};
     bool operator==(const TSocketTraffic&) const = default;
 };
 

@@ -39,6 +39,11 @@ public:
 
     // This computer's name as the system reports it (case kept).
     virtual std::string ComputerName() = 0;
+
+    // The name of network interface `index` ("lo", "eth0"), the zone of a
+    // link-local address reached through it; its number when it has no name
+    // (any longer), and empty for 0, no interface.
+    virtual std::string InterfaceName(uint32_t index) { return index == 0 ? std::string() : std::to_string(index); }
 };
 
 }  // namespace tarnwick

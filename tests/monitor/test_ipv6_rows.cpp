@@ -48,6 +48,27 @@ TEST_F(Ipv6Rows, FollowTheIpv4RowsOfTheirProtocolWithTheirOwnTextsAndEvents) {
     EXPECT_EQ(Refresh(), std::vector<std::string>{"3|app DisConnected to 2001:db8::1 On Port:443"});
 }
 
+// The same link-local ends reached through two interfaces are two
+// connections, each written with its zone.
+TEST_F(Ipv6Rows, LinkLocalAddressesCarryTheirZoneAndStayApartPerInterface) {
+    Tables.Tcp6Rows = {Tcp6Row(5, "fe80::2", 40001, "fe80::1", 22, 1), Tcp6Row(5, "fe80::2", 40001, "fe80::1", 22, 1)};
+    Tables.Tcp6Rows[0].Interface = 1;
+    Tables.Tcp6Rows[1].Interface = 2;
+    const auto logs = Refresh();
+    EXPECT_EQ(Outlets.Grid.Row(2).RemoteAddr, "fe80::1%1");
+    EXPECT_EQ(Outlets.Grid.Row(3).RemoteAddr, "fe80::1%2");
+    const auto connected = std::find(logs.begin(), logs.end(), "2|app Connected to fe80::1%2 On Port:22");
+    ASSERT_NE(connected, logs.end());
+    EXPECT_EQ(Outlets.LogConnections.at(static_cast<size_t>(connected - logs.begin()))->LocalAddress, "fe80::2%2");
+
+    TConnectionKey wanted{true, std::nullopt, 40001, 0, 22};
+    wanted.V6 = true;
+    wanted.RemoteAddr6 = ParseIp6("fe80::1").value();
+    wanted.AnyLocal6 = true;
+    wanted.Interface = 2;
+    EXPECT_EQ(Snapshot.FindConnection(wanted)->TcpRow.Interface, 2u);
+}
+
 TEST_F(Ipv6Rows, ResolvedNamesShowAndAnIpv6ConnectionNeverTakesAnIpv4OnesIdentity) {
     Names.Hosts6[ParseIp6("2001:db8::1").value()] = "example.test";
     // An IPv4 connection with the very same texts but its own family.

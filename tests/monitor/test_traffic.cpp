@@ -2,8 +2,11 @@
 // refresh computes, and the texts they are shown with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "log/log_outputs.h"
 #include "monitor/refresh_fixture.h"
+#include "monitor/process_names.h"
 #include "monitor/traffic_monitor.h"
 #include "monitor/traffic_texts.h"
 
@@ -35,7 +38,7 @@ TEST(TrafficRates, AreTheGrowthOfTheCountersPerSecondOfTheClockBetweenTwoRefresh
     EXPECT_EQ(rates.Update(Key(3), {600, 0, true}), (TConnectionTraffic{600, 0, 300.0, 0.0}));
     rates.EndRefresh(true);
     // Key 2 is gone; its last counters stay readable for the events of its going.
-    EXPECT_EQ(rates.LastCounters(Key(2)), (TSocketTraffic{50, 50, true}));
+    EXPECT_EQ(rates.LastCounters(Key(2))->BytesSent, 50u);
     EXPECT_EQ(rates.Count(), 2u);
 
     // Counters that went down are a new socket on the same ends, not a negative rate.
@@ -44,12 +47,42 @@ TEST(TrafficRates, AreTheGrowthOfTheCountersPerSecondOfTheClockBetweenTwoRefresh
     EXPECT_EQ(rates.Update(Key(1), {100, 0, true}), (TConnectionTraffic{100, 0, 100.0, 0.0}));
     rates.EndRefresh(false);
 
-    // After an incomplete refresh a connection not seen before may be older
-    // than it looks: no rate rather than a spike of its whole life's bytes.
-    now += 1s;
+    // After an incomplete refresh (counters not read) the last reading may be
+    // long ago, and a connection not seen may be older than it looks: no
+    // rate rather than an average over the time nobody looked, or a spike
+    // of a connection's whole life.
+    now += 100s;
     rates.BeginRefresh();
     EXPECT_EQ(rates.Update(Key(4), {1'000'000, 0, true}).SendRate, std::nullopt);
-    EXPECT_EQ(rates.Update(Key(1), {300, 0, true}).SendRate, 200.0);
+    EXPECT_EQ(rates.Update(Key(1), {300, 0, true}).SendRate, std::nullopt);
+    rates.EndRefresh(true);
+    now += 1s;
+    rates.BeginRefresh();
+    EXPECT_EQ(rates.Update(Key(1), {500, 0, true}).SendRate, 200.0);
+}
+
+// The time between two readings is the time between the dumps that read the
+// counters, however long the refresh took to get to them after its dump.
+TEST(TrafficRates, MeasureTheTimeBetweenTheReadingsOfTheCounters) {
+    TTrafficRates::TClock::time_point now{};
+    TTrafficRates rates([&now] { return now; });
+    const TTrafficRates::TClock::time_point read{10s};
+
+    now = read + 900ms;  // a slow look-up before the refresh got to the counters
+    rates.BeginRefresh();
+    rates.Update(Key(1), {0, 0, true, 7, read});
+    rates.EndRefresh(true);
+
+    now = read + 2s;
+    rates.BeginRefresh();
+    EXPECT_EQ(rates.Update(Key(1), {100'000, 0, true, 7, read + 2s}).SendRate, 50'000.0);
+    rates.Update(Key(2), {400'000, 0, true, 8, read + 2s});
+    rates.EndRefresh(true);
+
+    // Another socket on the same ends: its bytes all came since the reading
+    // before, none of them are the old socket's.
+    rates.BeginRefresh();
+    EXPECT_EQ(rates.Update(Key(2), {1'500'000, 0, true, 9, read + 3s}).SendRate, 1'500'000.0);
 }
 
 class TrafficRefresh : public RefreshFixture {
@@ -93,6 +126,18 @@ TEST_F(TrafficRefresh, RanksProgramsByTheirCurrentRateAndSumsTheirConnections) {
     EXPECT_EQ(Outlets.Grid.Row(3).Traffic->BytesReceived, 100'000u);
     EXPECT_FALSE(Outlets.Grid.Row(4).Traffic);
     EXPECT_EQ(Outlets.Grid.CellText(4, 6), "-");
+}
+
+TEST_F(TrafficRefresh, SumsSocketsWithoutAKnownOwnerUnderTheUnknownProcessText) {
+    Tables.TcpRows[2].OwningPid = 99;  // no such process
+    Tables.TcpTraffic = {{1, 1, true}, {1, 1, true}, {5, 6, true}};
+    Refresh();
+    const auto& programs = Runner.Traffic.Latest()->Programs;
+    ASSERT_EQ(programs.size(), 2u);
+    const auto unknown = std::find_if(programs.begin(), programs.end(),
+                                      [](const TProgramTraffic& p) { return p.Name == kUnknownProcessText; });
+    ASSERT_NE(unknown, programs.end());
+    EXPECT_EQ(unknown->BytesReceived, 6u);
 }
 
 TEST_F(TrafficRefresh, CountersThatDoNotLineUpWithTheRowsAreNotShownAtAll) {

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
@@ -41,6 +42,14 @@ constexpr uint32_t kTimeWait = 11;
 // (bound sockets are reported as TCP_CLOSE), listed so it reads Closed too.
 // 0 is no state; it and anything newer read Closed. Delete_Tcb (12) has no
 // Linux counterpart and is never produced.
+// The kernel's states that the counters depend on.
+constexpr uint8_t kLinuxFinWait2 = 5;
+constexpr uint8_t kLinuxTimeWait = 6;
+constexpr uint8_t kLinuxCloseWait = 8;
+constexpr uint8_t kLinuxLastAck = 9;
+constexpr uint8_t kLinuxListen = 10;
+constexpr uint8_t kLinuxClosing = 11;
+
 constexpr std::array<uint32_t, 14> kTableStateByLinuxState = {
     kClosed,       // 0: none
     kEstablished,  // TCP_ESTABLISHED
@@ -86,6 +95,14 @@ bool IsMappedSocket(const TIp6Address& local, const TIp6Address& remote) {
     return IsIpv4Mapped(local) && (IsIpv4Mapped(remote) || remote == TIp6Address{});
 }
 
+uint64_t CookieOf(const inet_diag_msg& diag) {
+    return static_cast<uint64_t>(diag.id.idiag_cookie[0]) | static_cast<uint64_t>(diag.id.idiag_cookie[1]) << 32;
+}
+
+// A listening socket, or one only bound (no peer), has a tcp_info whose
+// counters are zero for want of a connection: it has no traffic to show.
+bool CarriesData(const inet_diag_msg& diag) { return diag.idiag_state != kLinuxListen && diag.id.idiag_dport != 0; }
+
 }  // namespace
 
 bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag) {
@@ -116,16 +133,55 @@ const char* FindDiagInfo(const nlmsghdr* message, size_t needed) {
 
 }  // namespace
 
-TSocketTraffic ReadDiagTraffic(const nlmsghdr* message) {
-    // Both counters are read from the bytes as sent; the attribute's payload
+namespace {
+
+// Whether a socket in kernel state `linuxState` has had its own FIN
+// acknowledged (tcpi_bytes_acked then counts it), and whether it has received
+// the peer's (tcpi_bytes_received counts that). A Time_Wait socket carries no
+// tcp_info; a closed one may have got there by a reset as well as by FINs,
+// so it is taken as having received none.
+bool OwnFinAcked(uint8_t linuxState) { return linuxState == kLinuxFinWait2 || linuxState == kLinuxTimeWait; }
+bool PeerFinReceived(uint8_t linuxState) {
+    return linuxState == kLinuxCloseWait || linuxState == kLinuxLastAck || linuxState == kLinuxClosing ||
+           linuxState == kLinuxTimeWait;
+}
+
+uint64_t ReadInfoField(const char* info, size_t at) {
+    uint64_t value = 0;
+    std::memcpy(&value, info + at, sizeof value);
+    return value;
+}
+
+}  // namespace
+
+TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState) {
+    // The counters are read from the bytes as sent; the attribute's payload
     // need not be aligned for 64-bit loads.
-    constexpr size_t kSentAt = offsetof(tcp_info, tcpi_bytes_acked);
+    constexpr size_t kAckedAt = offsetof(tcp_info, tcpi_bytes_acked);
     constexpr size_t kReceivedAt = offsetof(tcp_info, tcpi_bytes_received);
+    constexpr size_t kSentAt = offsetof(tcp_info, tcpi_bytes_sent);
+    constexpr size_t kRetransmittedAt = offsetof(tcp_info, tcpi_bytes_retrans);
     TSocketTraffic traffic;
     const char* info = FindDiagInfo(message, kReceivedAt + sizeof(uint64_t));
     if (info == nullptr) return traffic;
-    std::memcpy(&traffic.BytesSent, info + kSentAt, sizeof traffic.BytesSent);
-    std::memcpy(&traffic.BytesReceived, info + kReceivedAt, sizeof traffic.BytesReceived);
+    // Both counters follow the sequence numbers, in which the SYN and the FIN
+    // take one each: bytes_acked counts this end's FIN once acknowledged and,
+    // on the end that opened the connection, its SYN; bytes_received counts
+    // the peer's FIN (not its SYN, which only sets where the count starts).
+    const uint64_t acked = ReadInfoField(info, kAckedAt);
+    const uint64_t received = ReadInfoField(info, kReceivedAt);
+    const uint64_t ownFin = OwnFinAcked(linuxState) ? 1 : 0;
+    const uint64_t peerFin = PeerFinReceived(linuxState) ? 1 : 0;
+    traffic.BytesSent = acked > ownFin ? acked - ownFin : 0;
+    traffic.BytesReceived = received > peerFin ? received - peerFin : 0;
+    // Whether the SYN was counted the state does not say; the data sent
+    // (bytes_sent without its retransmissions, kernels from 4.19) bounds what
+    // can have been acknowledged, which takes it off once all sent data is.
+    if (FindDiagInfo(message, kRetransmittedAt + sizeof(uint64_t)) != nullptr) {
+        const uint64_t sent = ReadInfoField(info, kSentAt);
+        const uint64_t retransmitted = ReadInfoField(info, kRetransmittedAt);
+        traffic.BytesSent = std::min(traffic.BytesSent, sent > retransmitted ? sent - retransmitted : 0);
+    }
     traffic.Known = true;
     return traffic;
 }
@@ -167,9 +223,10 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
                 socket.Row.RemoteAddr6 = remote;
                 socket.Row.RemotePort = PortField(remotePort);
                 socket.RemoteKey = remotePort;
-                socket.Traffic = ReadDiagTraffic(message);
+                if (CarriesData(diag)) socket.Traffic = ReadDiagTraffic(message, diag.idiag_state);
             }
             socket.Row.Interface = diag.id.idiag_if;
+            socket.Row.Cookie = CookieOf(diag);
             socket.Inode = diag.idiag_inode;
             return MNL_CB_OK;
         }
@@ -187,8 +244,9 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
         socket.Row.RemoteAddr = AddrFieldFromNet(remoteNet);
         socket.Row.RemotePort = PortField(remotePort);
         socket.RemoteKey = EndKey(remoteNet, remotePort);
-        socket.Traffic = ReadDiagTraffic(message);
+        if (CarriesData(diag)) socket.Traffic = ReadDiagTraffic(message, diag.idiag_state);
     }
+    socket.Row.Cookie = CookieOf(diag);
     socket.Inode = diag.idiag_inode;
     return MNL_CB_OK;
 }

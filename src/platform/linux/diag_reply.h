@@ -37,11 +37,12 @@ struct TDiagSocket {
 // message is too short to hold one.
 bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag);
 
-// The byte counters of the INET_DIAG_INFO attribute of a reply whose
-// inet_diag_msg was read (tcpi_bytes_acked as sent, tcpi_bytes_received as
-// received); unknown without the attribute, or with a tcp_info that ends
-// before them (kernels before 4.1 send a shorter one).
-TSocketTraffic ReadDiagTraffic(const nlmsghdr* message);
+// The data byte counters of the INET_DIAG_INFO attribute of a reply whose
+// inet_diag_msg was read, for a socket in kernel state `linuxState`
+// (tcpi_bytes_acked as sent, tcpi_bytes_received as received, each without
+// the SYN and FIN they count); unknown without the attribute, or with a
+// tcp_info that ends before them (kernels before 4.1 send a shorter one).
+TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState);
 
 // Whether the connection of a reply ever heard from its peer: false when its
 // tcp_info says no segment ever came in (tcpi_segs_in 0: a connect that was

@@ -123,10 +123,17 @@ std::vector<uint64_t> InodesOf(std::initializer_list<const std::vector<TDiagSock
 // sent along when the request asks for that extension.
 void AskForTraffic(inet_diag_req_v2& request) { request.idiag_ext |= 1u << (INET_DIAG_INFO - 1); }
 
-std::vector<TSocketTraffic> TrafficOf(const std::vector<TDiagSocket>& sockets) {
+// The counters of `sockets`, each with its socket's cookie; none at all when
+// the dump did not ask for them, so that their rows read as never counted
+// rather than as counted and unknown.
+std::vector<TSocketTraffic> TrafficOf(const std::vector<TDiagSocket>& sockets, bool read) {
     std::vector<TSocketTraffic> traffic;
+    if (!read) return traffic;
     traffic.reserve(sockets.size());
-    for (const TDiagSocket& socket : sockets) traffic.push_back(socket.Traffic);
+    for (const TDiagSocket& socket : sockets) {
+        traffic.push_back(socket.Traffic);
+        traffic.back().Socket = socket.Row.Cookie;
+    }
     return traffic;
 }
 
@@ -174,8 +181,17 @@ int TLinuxIpTables::DumpFamily(uint8_t protocol, uint8_t family, bool keepV6, TD
     if (error != 0) {
         dump.V4.erase(dump.V4.begin() + static_cast<std::ptrdiff_t>(v4Start), dump.V4.end());
         dump.V6.erase(dump.V6.begin() + static_cast<std::ptrdiff_t>(v6Start), dump.V6.end());
+        return error;
     }
-    return error;
+    // The counters' time is the dump's, not the time the refresh gets to them
+    // after the owners and host names: rates are the growth over the time
+    // between two readings.
+    const TClock::time_point read = TClock::now();
+    for (auto it = dump.V4.begin() + static_cast<std::ptrdiff_t>(v4Start); it != dump.V4.end(); ++it)
+        it->Traffic.ReadAt = read;
+    for (auto it = dump.V6.begin() + static_cast<std::ptrdiff_t>(v6Start); it != dump.V6.end(); ++it)
+        it->Traffic.ReadAt = read;
+    return 0;
 }
 
 int TLinuxIpTables::Dump(uint8_t protocol, TDumpScope scope, TDump& dump) {
@@ -246,7 +262,7 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     AssignOwners(dump.V6, *RecentOwners_);
     SortSockets(dump.V4);
     table = EncodeSockets(dump.V4, IPPROTO_TCP, true);
-    Traffic4_ = TrafficOf(dump.V4);
+    Traffic4_ = TrafficOf(dump.V4, ReadTraffic_);
     Tcp_.KeptV6 = TKeptDump{std::move(dump.V6), RecentOwnersTaken_, true};
     return kTableOk;
 }
@@ -325,7 +341,7 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     SortSockets6(sockets);
     table = EncodeSockets6(sockets, protocol);
     // Each row's counters come with it, from whichever dump gave the row.
-    if (tcp) Traffic6_ = TrafficOf(sockets);
+    if (tcp) Traffic6_ = TrafficOf(sockets, ReadTraffic_);
     return kTableOk;
 }
 

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -54,6 +55,12 @@ struct TKeyHash {
 };
 
 }  // namespace
+
+std::string TLinuxNameLookup::InterfaceName(uint32_t index) {
+    char name[IF_NAMESIZE] = {};
+    if (index != 0 && ::if_indextoname(index, name) != nullptr) return name;
+    return TNameLookup::InterfaceName(index);
+}
 
 std::optional<std::string> ResolveHostBySystem(uint32_t addr) {
     sockaddr_in sa{};

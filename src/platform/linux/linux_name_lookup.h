@@ -74,6 +74,7 @@ public:
 
     // Thread-safe.
     std::optional<TServiceEntry> ServiceByPort(uint16_t port) override;
+    std::string InterfaceName(uint32_t index) override;
 
     // ResolveHosts may be called from several threads; each call waits for its
     // own addresses. HostByAddr is one lock and one hash lookup.
