@@ -76,8 +76,9 @@ private:
 // process's), then among the kept ones not read in this pass, whose count
 // cannot show a socket opened in place of another descriptor. So a new
 // socket's owner is found in the pass that first asks for it, and it is the
-// lowest pid holding it, as in TSocketOwners::Scan, but for a kept process
-// that holds it and an unchanged count while a process not kept holds it too.
+// lowest pid holding it, as in TSocketOwners::Scan; but for one found in a
+// process not kept while a kept one of lower pid, its count unchanged, holds
+// it too.
 // A socket closed between the dump of the tables and this look costs one such
 // walk through every process. Sockets that the walk could not find (another
 // user's, without privilege; one in flight in a unix socket's queue) are
