@@ -108,8 +108,10 @@ char ReceiveOp(int channel, TUniqueFd& fd) {
 
 // A child holding copies of our descriptors, which over a SOCK_SEQPACKET pair
 // keeps sockets passed to it ('k'), makes a UDP socket and passes it back
-// while keeping it ('n'), or closes every socket it was given or made ('c');
-// it answers each with 'y'.
+// while keeping it ('n'), makes one and keeps it ('m'), closes the oldest
+// socket it holds ('x'), passes that one back and closes it ('g': closed by
+// the time it answers the next message), or closes every socket it was given
+// or made ('c'); it answers each with 'y'.
 class TPassingChild {
 public:
     TPassingChild() {
@@ -117,6 +119,9 @@ public:
         if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) std::abort();
         Channel_.Reset(pair[0]);
         TUniqueFd childEnd(pair[1]);
+        // A child that stops answering fails the test instead of hanging it.
+        const timeval timeout{10, 0};
+        setsockopt(Channel_.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         const pid_t pid = fork();
         if (pid < 0) std::abort();
         if (pid == 0) {
@@ -149,6 +154,11 @@ private:
             if (op == 'n') {
                 made.Reset(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
                 held.emplace_back(dup(made.Get()));
+            }
+            if (op == 'm') held.emplace_back(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+            if ((op == 'x' || op == 'g') && !held.empty()) {
+                if (op == 'g') made = std::move(held.front());
+                held.erase(held.begin());
             }
             if (op == 'c') held.clear();
             SendOp(channel, 'y', made.Get());
@@ -229,7 +239,7 @@ TEST_P(TSocketOwnerCacheTest, ReadBeforeTheSocketsExistFindsThemAsAFullScanWould
               (std::vector<uint32_t>{static_cast<uint32_t>(getpid()), static_cast<uint32_t>(getpid())}));
 }
 
-TEST(SocketOwnerCache, FindsASocketOpenedInPlaceOfAnotherDescriptorByTheNextLook) {
+TEST(SocketOwnerCache, FindsASocketOpenedInPlaceOfAnotherDescriptorInTheFirstLook) {
     TSocketOwnerCache cache;
     const TUniqueFd kept = test::UdpSocket();
     TUniqueFd file(open("/dev/null", O_RDONLY | O_CLOEXEC));
@@ -238,8 +248,75 @@ TEST(SocketOwnerCache, FindsASocketOpenedInPlaceOfAnotherDescriptorByTheNextLook
     file.Reset();
     const TUniqueFd fresh = test::UdpSocket();
     const uint64_t inode = InodeOf(fresh.Get());
-    cache.Find({inode});
     EXPECT_EQ(cache.Find({inode}).PidOf(inode), static_cast<uint32_t>(getpid()));
+}
+
+// Two children whose descriptor counts never change between two looks: the
+// sender closes a socket and opens another, and hands a socket to the
+// receiver in place of one it opens.
+class TSocketHandOver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Sender.Ask('m');
+        Receiver.Ask('m');
+    }
+
+    // The sender hands its oldest socket to the receiver; returns its inode.
+    uint64_t HandOver() {
+        TUniqueFd given = Sender.Ask('g');
+        const uint64_t inode = InodeOf(given.Get());
+        Sender.Ask('m');
+        Receiver.Ask('k', given.Get());
+        return inode;
+    }
+
+    // Every socket a full scan gives to one of the children.
+    std::vector<uint64_t> ChildrensSockets(const TSocketOwners& scanned) const {
+        std::vector<uint64_t> inodes;
+        for (const auto& [inode, pid] : scanned.Entries()) {
+            if (pid == static_cast<uint32_t>(Sender.Pid()) || pid == static_cast<uint32_t>(Receiver.Pid()))
+                inodes.push_back(inode);
+        }
+        return inodes;
+    }
+
+    TSocketOwnerCache Cache;
+    TPassingChild Sender;
+    TPassingChild Receiver;
+};
+
+TEST_F(TSocketHandOver, EveryLookAgreesWithAFullScan) {
+    const auto look = [this](const std::vector<uint64_t>& wanted) {
+        const TSocketOwners scanned = TSocketOwners::Scan();
+        const TSocketOwners cached = Cache.Find(wanted);
+        for (const uint64_t inode : wanted) EXPECT_EQ(cached.PidOf(inode), scanned.PidOf(inode)) << "socket " << inode;
+    };
+    std::vector<uint64_t> wanted = ChildrensSockets(TSocketOwners::Scan());
+    ASSERT_GE(wanted.size(), 2u);
+    look(wanted);
+    for (int round = 0; round < 6; ++round) {
+        // Nothing new asked for: only the receiver's grown count shows the move.
+        HandOver();
+        look(wanted);
+        Sender.Ask('x');
+        Sender.Ask('m');
+        wanted = ChildrensSockets(TSocketOwners::Scan());
+        look(wanted);
+    }
+}
+
+// Neither count changes, and nothing asked for is new: only reading back the
+// sender's link for the socket shows the move.
+TEST_F(TSocketHandOver, ToAProcessWhoseCountStaysTheSameWithinTheVerificationPeriod) {
+    const std::vector<uint64_t> wanted = ChildrensSockets(TSocketOwners::Scan());
+    Cache.Find(wanted);
+    const uint64_t given = HandOver();
+    Receiver.Ask('x');
+    ASSERT_TRUE(std::binary_search(wanted.begin(), wanted.end(), given));
+    uint32_t owner = 0;
+    for (uint64_t look = 0; look < TSocketOwnerCache::kVerifyEvery && owner != static_cast<uint32_t>(Receiver.Pid()); ++look)
+        owner = Cache.Find(wanted).PidOf(given);
+    EXPECT_EQ(owner, static_cast<uint32_t>(Receiver.Pid()));
 }
 
 TEST(SocketOwnerCache, RemembersMissingSocketsUpToItsBound) {

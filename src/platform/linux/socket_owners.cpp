@@ -44,6 +44,43 @@ struct TFdDirPath {
     char Text[kMaxPidDigits + sizeof "/fd"];
 };
 
+// "<pid>/fd/<descriptor>", relative to /proc, for the descriptors of one
+// process in turn.
+class TFdLinkPath {
+public:
+    explicit TFdLinkPath(uint32_t pid) {
+        const TFdDirPath dir(pid);
+        DirLength_ = std::strlen(dir.Text);
+        std::memcpy(Text_, dir.Text, DirLength_);
+        Text_[DirLength_] = '/';
+    }
+
+    const char* Of(int fd) {
+        *std::to_chars(Text_ + DirLength_ + 1, Text_ + sizeof Text_ - 1, fd).ptr = '\0';
+        return Text_;
+    }
+
+private:
+    char Text_[sizeof TFdDirPath::Text + 1 + 12];
+    size_t DirLength_ = 0;
+};
+
+// Whether the descriptor link `path` (relative to `procFd`) reads socket `inode`.
+bool LinkReadsSocket(int procFd, const char* path, uint64_t inode) {
+    char link[64];
+    const ssize_t length = readlinkat(procFd, path, link, sizeof link);
+    uint64_t now = 0;
+    return length > 0 && static_cast<size_t>(length) < sizeof link &&
+           ParseSocketLink(link, static_cast<size_t>(length), now) && now == inode;
+}
+
+// The first descriptor at which `sockets` ((inode, descriptor), sorted)
+// hold `inode`, or -1.
+int DescriptorOf(const std::vector<std::pair<uint64_t, int>>& sockets, uint64_t inode) {
+    const auto it = std::lower_bound(sockets.begin(), sockets.end(), std::pair<uint64_t, int>(inode, INT_MIN));
+    return it != sockets.end() && it->first == inode ? it->second : -1;
+}
+
 // Calls onSocket(inode, descriptor) for every socket among the descriptors of
 // the directory stream `fds` (a /proc/<pid>/fd).
 template <typename TOnSocket>
@@ -147,21 +184,32 @@ bool TSocketOwnerCache::Unchanged(int procFd, uint32_t pid, const TProcess& proc
     struct stat info {};
     if (fstatat(procFd, dir.Text, &info, 0) != 0 || info.st_ino != process.DirInode) return false;
     if (CountKnown(process)) return static_cast<uint64_t>(info.st_size) == process.Count;
-    // "<pid>/fd/<descriptor>"
-    char path[sizeof dir.Text + 1 + 12];
-    const size_t dirLength = std::strlen(dir.Text);
-    std::memcpy(path, dir.Text, dirLength);
-    path[dirLength] = '/';
-    char link[64];
-    for (const auto& [inode, fd] : process.Sockets) {
-        *std::to_chars(path + dirLength + 1, path + sizeof path - 1, fd).ptr = '\0';
-        const ssize_t length = readlinkat(procFd, path, link, sizeof link);
-        uint64_t now = 0;
-        if (length <= 0 || static_cast<size_t>(length) >= sizeof link ||
-            !ParseSocketLink(link, static_cast<size_t>(length), now) || now != inode)
-            return false;
+    TFdLinkPath path(pid);
+    return std::all_of(process.Sockets.begin(), process.Sockets.end(),
+                       [&](const auto& socket) { return LinkReadsSocket(procFd, path.Of(socket.second), socket.first); });
+}
+
+std::vector<uint32_t> TSocketOwnerCache::StaleOwners(int procFd, const std::vector<uint64_t>& inodes,
+                                                     const std::vector<uint64_t>& gained) const {
+    std::vector<uint32_t> stale;
+    const auto& kept = Index_.Entries();
+    auto next = kept.begin();
+    for (const uint64_t inode : inodes) {
+        while (next != kept.end() && next->first < inode) ++next;
+        if (next == kept.end()) break;
+        if (next->first != inode) continue;
+        const bool due = inode % kVerifyEvery == Pass_ % kVerifyEvery;
+        if (!due && !std::binary_search(gained.begin(), gained.end(), inode)) continue;
+        const uint32_t pid = next->second;
+        const TProcess& process = Processes_.at(pid);
+        // Read in this pass, or checked by every one of its links.
+        if (process.Pass == Pass_ || !CountKnown(process)) continue;
+        if (!LinkReadsSocket(procFd, TFdLinkPath(pid).Of(DescriptorOf(process.Sockets, inode)), inode))
+            stale.push_back(pid);
     }
-    return true;
+    std::sort(stale.begin(), stale.end());
+    stale.erase(std::unique(stale.begin(), stale.end()), stale.end());
+    return stale;
 }
 
 void TSocketOwnerCache::RebuildIndex() {
@@ -202,9 +250,10 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
         return std::equal(a.Sockets.begin(), a.Sockets.end(), b.Sockets.begin(), b.Sockets.end(),
                           [](const auto& x, const auto& y) { return x.first == y.first; });
     };
-    // Reads the kept process at `it` again; false when it is gone (and dropped).
+    // Reads the kept process at `it` again, adding to `gained` the sockets it
+    // holds now and did not before; false when it is gone (and dropped).
     bool changed = false;
-    const auto reread = [&](std::map<uint32_t, TProcess>::iterator& it) {
+    const auto reread = [&](std::map<uint32_t, TProcess>::iterator& it, std::vector<uint64_t>* gained = nullptr) {
         TProcess fresh;
         fresh.Pass = Pass_;
         if (ReadProcess(procFd, it->first, fresh) != TRead::Sockets) {
@@ -212,23 +261,32 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
             changed = true;
             return false;
         }
+        for (const auto& socket : fresh.Sockets) {
+            if (gained != nullptr && DescriptorOf(it->second.Sockets, socket.first) < 0) gained->push_back(socket.first);
+        }
         changed = changed || !sameSockets(fresh, it->second);
         it->second = std::move(fresh);
         return true;
     };
 
+    std::vector<uint64_t> gained;
     for (auto it = Processes_.begin(); it != Processes_.end();) {
-        if (Unchanged(procFd, it->first, it->second) || reread(it)) ++it;
+        if (Unchanged(procFd, it->first, it->second) || reread(it, &gained)) ++it;
+    }
+    if (changed) RebuildIndex();
+    // Owners that may have closed a socket asked for, and kept their count by
+    // opening another descriptor.
+    std::sort(gained.begin(), gained.end());
+    changed = false;
+    for (const uint32_t pid : StaleOwners(procFd, inodes, gained)) {
+        auto it = Processes_.find(pid);
+        reread(it);
     }
     if (changed) RebuildIndex();
 
-    // The sockets asked for that no kept process holds. Those already missed
-    // by an earlier walk ("stubborn") are looked for among the kept processes
-    // too: a socket that was only missing for a moment (closed between the
-    // dump and the look) is not asked for again, and so never costs a
-    // reading of every kept process.
+    // The sockets asked for that no kept process holds and no earlier walk
+    // missed.
     std::vector<uint64_t> missing;
-    bool stubborn = false;
     // Both sorted: one merge instead of a search per socket.
     const auto& kept = Index_.Entries();
     auto next = kept.begin();
@@ -241,17 +299,12 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
         while (known != Missing_.end() && known->Inode < inode) ++known;
         if (known != Missing_.end() && known->Inode == inode) {
             known->LastWanted = stamp;
-            if (known->LookedEverywhere) continue;
-            stubborn = true;
+            continue;
         }
         missing.push_back(inode);
     }
     const auto takeFound = [&missing](const TProcess& process) {
-        std::erase_if(missing, [&process](uint64_t inode) {
-            const auto it = std::lower_bound(process.Sockets.begin(), process.Sockets.end(),
-                                             std::pair<uint64_t, int>(inode, INT_MIN));
-            return it != process.Sockets.end() && it->first == inode;
-        });
+        std::erase_if(missing, [&process](uint64_t inode) { return DescriptorOf(process.Sockets, inode) >= 0; });
     };
 
     if (!missing.empty()) {
@@ -268,12 +321,11 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
             Processes_.emplace(pids[i], std::move(process));
             changed = true;
         }
-        // Then the kept ones not read in this pass: those checked by their
-        // links, which tell nothing of new descriptors, and for a stubborn
-        // socket also those whose count did not change, as one may have
-        // opened a socket and closed another descriptor.
+        // Then the kept ones not read in this pass: an unchanged count or
+        // unchanged links tell nothing of a socket opened in place of another
+        // descriptor.
         for (auto it = Processes_.begin(); it != Processes_.end() && !missing.empty();) {
-            if (it->second.Pass == Pass_ || (!stubborn && CountKnown(it->second))) {
+            if (it->second.Pass == Pass_) {
                 ++it;
             } else if (reread(it)) {
                 takeFound(it->second);
@@ -292,16 +344,6 @@ TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
 
 void TSocketOwnerCache::RememberMissing(std::vector<uint64_t>& missing) {
     const auto stamp = static_cast<uint32_t>(Pass_);
-    // A socket missed before has now been looked for in every process; the
-    // rest of `missing` are new.
-    auto known = Missing_.begin();
-    std::erase_if(missing, [&](uint64_t inode) {
-        known = std::lower_bound(known, Missing_.end(), inode,
-                                 [](const TMissing& entry, uint64_t key) { return entry.Inode < key; });
-        if (known == Missing_.end() || known->Inode != inode) return false;
-        known->LookedEverywhere = true;
-        return true;
-    });
     // Room within the bound, no more than needed: the sockets asked for
     // longest ago go first, and when this pass's own are too many, its
     // highest numbers.
@@ -328,7 +370,7 @@ void TSocketOwnerCache::RememberMissing(std::vector<uint64_t>& missing) {
         if (kept > 0 && Missing_[kept - 1].Inode > missing[added - 1]) {
             Missing_[to - 1] = Missing_[--kept];
         } else {
-            Missing_[to - 1] = TMissing{missing[--added], stamp, false};
+            Missing_[to - 1] = TMissing{missing[--added], stamp};
         }
     }
 }

@@ -60,16 +60,31 @@ private:
 // read again. Where the kernel gives no count (size 0), each kept socket's
 // descriptor link is read back instead.
 //
+// A count that stayed the same does not mean the same descriptors: a process
+// may close one and open another between two looks. So the kept owner of a
+// socket asked for is checked by reading back the one descriptor link it was
+// seen at, when that socket is due (every kVerifyEvery passes, spread over
+// the sockets by their numbers) and at once when a process read again in this
+// pass now holds the socket too, as the receiver of a descriptor passed over
+// a unix socket does. An owner whose link no longer reads the socket is read
+// again. A socket handed to a process whose count stays the same as well is
+// thus shown under its old owner for at most kVerifyEvery - 1 more passes.
+//
 // Then the sockets asked for that no kept process holds are looked for,
-// process by process in ascending pid order, until all are found: so the
-// owner is the lowest pid holding the socket, as in TSocketOwners::Scan.
-// First among the processes not kept, then among the kept ones checked by
-// their links; a socket that such a walk missed and that is asked for again
-// is looked for in the kept processes with an unchanged count as well, in
-// case one opened a socket and closed another descriptor. Sockets that a walk through every process
-// could not find (another user's, without privilege) are remembered while
-// they are asked for, so that only a new unknown socket starts a walk; up to
-// a bound (kMaxMissingKept), beyond which a walk looks for them again.
+// process by process in ascending pid order, until all are found: first among
+// the processes not kept (a socket no kept process holds is most likely a new
+// process's), then among the kept ones not read in this pass, whose count
+// cannot show a socket opened in place of another descriptor. So a new
+// socket's owner is found in the pass that first asks for it, and it is the
+// lowest pid holding it, as in TSocketOwners::Scan; but for one found in a
+// process not kept while a kept one of lower pid, its count unchanged, holds
+// it too.
+// A socket closed between the dump of the tables and this look costs one such
+// walk through every process. Sockets that the walk could not find (another
+// user's, without privilege; one in flight in a unix socket's queue) are
+// remembered while they are asked for, so that only a new unknown socket
+// starts a walk; up to a bound (kMaxMissingKept), beyond which a walk looks
+// for them again.
 class TSocketOwnerCache {
 public:
     // How a kept process is checked for change: its descriptor count where
@@ -104,6 +119,13 @@ public:
     // make room, the sockets asked for longest ago go first.
     static constexpr size_t kMaxMissingKept = 1'000'000;
 
+    // How often a kept owner's descriptor link is read back for each socket
+    // asked for. Every pass would read as many links as sockets asked for,
+    // most of what a full scan costs (bench/README.md); every eighth pass
+    // costs an eighth of that, for a hand-over that neither process's count
+    // shows.
+    static constexpr uint64_t kVerifyEvery = 8;
+
 private:
     struct TProcess {
         uint64_t DirInode = 0;
@@ -120,25 +142,29 @@ private:
     // Whether `process` is checked by its descriptor count.
     bool CountKnown(const TProcess& process) const { return Check_ == TCheck::CountWhereKnown && process.Count != 0; }
     void RebuildIndex();
+    // The kept processes, among the owners of `inodes`, whose descriptor link
+    // for the socket no longer reads it: those due in this pass, and the
+    // owners of `gained` (sorted), the sockets that processes read again in
+    // this pass hold and did not before.
+    std::vector<uint32_t> StaleOwners(int procFd, const std::vector<uint64_t>& inodes,
+                                      const std::vector<uint64_t>& gained) const;
 
     TCheck Check_;
     uint64_t Pass_ = 0;
     std::map<uint32_t, TProcess> Processes_;
     TSocketOwners Index_;
-    // Sockets asked for and not found: by the first walk that looked for
-    // them, or (LookedEverywhere) by a walk through every process. Dropped
-    // when not asked for in kMissingKeptPasses passes, and when found.
+    // Sockets asked for that a walk through every process did not find.
+    // Dropped when not asked for in kMissingKeptPasses passes, and when found.
     struct TMissing {
         uint64_t Inode = 0;
         uint32_t LastWanted = 0;  // the pass, modulo 2^32
-        bool LookedEverywhere = false;
     };
     static constexpr uint32_t kMissingKeptPasses = 16;
     // Sorted by inode.
     std::vector<TMissing> Missing_;
 
-    // Adds the sockets of `missing` (sorted) that a walk just missed: those
-    // remembered already have now been looked for everywhere.
+    // Adds the sockets of `missing` (sorted, none remembered yet) that a walk
+    // just missed.
     void RememberMissing(std::vector<uint64_t>& missing);
 };
 
