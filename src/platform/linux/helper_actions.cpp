@@ -9,6 +9,8 @@
 #include <string>
 
 #include "platform/linux/capabilities.h"
+#include "platform/linux/capture_forwarder.h"
+#include "platform/linux/capture_ring.h"
 #include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/proc_dir.h"
@@ -32,14 +34,17 @@ std::optional<std::string> TLinuxHelperActions::KillTcp(const TTcpRow& row) {
     return killer.KillTcp(row);
 }
 
-TUniqueFd TLinuxHelperActions::OpenPacketSocket(int& error) {
+TUniqueFd TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex, int& error) {
     TUniqueFd packetSocket;
     {
         const TRaisedCapabilities raised(NetRawCapability());
         packetSocket.Reset(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         error = errno;
     }
-    return packetSocket;
+    if (!packetSocket.IsValid()) return {};
+    std::unique_ptr<TCaptureRing> ring = TCaptureRing::Open(std::move(packetSocket), interfaceIndex, error);
+    if (!ring) return {};
+    return StartCaptureForwarder(std::move(ring), error);
 }
 
 std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {

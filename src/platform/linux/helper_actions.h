@@ -13,10 +13,10 @@ public:
     uint32_t Abilities() override;
     // TLinuxConnectionKiller, established connections only, with CAP_NET_ADMIN.
     std::optional<std::string> KillTcp(const TTcpRow& row) override;
-    // socket(AF_PACKET, SOCK_DGRAM, 0) with CAP_NET_RAW. Protocol 0 hooks the
-    // socket nowhere: it receives nothing until the program has set it up
-    // (its filter and ring) and binds it to an interface and protocol.
-    TUniqueFd OpenPacketSocket(int& error) override;
+    // socket(AF_PACKET, SOCK_DGRAM, 0) with CAP_NET_RAW (protocol 0 hooks it
+    // nowhere until it is bound), set up as a TCaptureRing of the interface
+    // and read by a forwarder of its own (StartCaptureForwarder).
+    TUniqueFd OpenCapture(uint32_t interfaceIndex, int& error) override;
     // With CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE: the sockets named are
     // looked for through a TSocketOwnerCache kept across requests, every
     // socket by a full /proc scan; the names read as TLinuxProcessList reads

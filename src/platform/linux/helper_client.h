@@ -59,9 +59,11 @@ public:
     // The requests. Each starts the helper when needed and returns nullopt
     // when done, else the reason: the helper's, or why it could not be asked.
     std::optional<std::string> KillTcp(const TTcpRow& row);
-    // The packet socket in `packetSocket`; `error` is the errno of a
-    // failure the helper reports (EPERM: it lacks CAP_NET_RAW), else 0.
-    std::optional<std::string> OpenPacketSocket(TUniqueFd& packetSocket, int& error);
+    // The capture stream of the interface of index `interfaceIndex` in
+    // `stream` (an AF_UNIX SOCK_SEQPACKET socket: anything else is refused);
+    // `error` is the errno of a failure the helper reports (EPERM: it lacks
+    // CAP_NET_RAW), else 0.
+    std::optional<std::string> OpenCapture(uint32_t interfaceIndex, TUniqueFd& stream, int& error);
     // The owners of `inodes` (at most kMaxOwnerInodes, sent in as many
     // messages as they take; none: of every socket).
     std::optional<std::string> SocketOwners(const std::vector<uint64_t>& inodes, std::vector<THelperOwner>& owners);
