@@ -2,13 +2,16 @@
 # tarnwick-helper end to end. A throwaway unprivileged user in a throwaway
 # group that may run a copy of the helper with its file capabilities closes a
 # loopback connection with tarnwick-cli, sees the owner of a socket root holds
-# and captures a loopback datagram; a user outside the group, and one without
-# any helper, is told what is missing. Needs root, setcap, setpriv and
-# useradd: skipped without.
+# and captures a loopback datagram, holding no packet socket meanwhile, and
+# cannot put a forged datagram on loopback with what the helper gives it; a
+# user outside the group, and one without any helper, is told what is
+# missing. Runs in a network namespace of its own. Needs root, setcap,
+# setpriv, useradd, unshare, ip and ss: skipped without.
 set -u
 cli=$1
 peer=$2
 helper=${4:-}
+forger=${5:-}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 tab=$'\t'
@@ -19,10 +22,16 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: making users and giving file capabilities needs root"
     exit 0
 fi
-for tool in setcap setpriv useradd userdel groupadd groupdel; do
+for tool in setcap setpriv useradd userdel groupadd groupdel unshare ip ss; do
     command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 0; }
 done
-[ -x "$helper" ] || { echo "FAIL: no helper program given"; exit 1; }
+[ -x "$helper" ] && [ -x "$forger" ] || { echo "FAIL: no helper or forger program given"; exit 1; }
+# Everything below on a loopback of its own: the forged datagram the test
+# tries to send, and the packets it captures, stay in it.
+if [ -z "${TWK_IN_NETNS:-}" ]; then
+    TWK_IN_NETNS=1 exec unshare -n -- bash "$0" "$@"
+fi
+ip link set lo up || { echo "FAIL: lo of the network namespace"; exit 1; }
 
 group=twk-g$$
 member=twk-m$$
@@ -57,11 +66,12 @@ as() {
     shift
     local groups=(--clear-groups)
     [ "$user" = "$member" ] && groups=(--groups "$gid")
-    setpriv --reuid "$(id -u "$user")" --regid "$(id -g "$user")" "${groups[@]}" -- \
+    # No capability of root's inheritable set either (else CAP_DAC_OVERRIDE, say, would stay).
+    setpriv --reuid "$(id -u "$user")" --regid "$(id -g "$user")" "${groups[@]}" --inh-caps=-all -- \
         env TARNWICK_HELPER="${helper_path:-$installed}" "$@"
 }
-[ "$(as "$member" grep CapEff /proc/self/status)" = "CapEff:${tab}0000000000000000" ] ||
-    fail "the test user holds capabilities of its own"
+[ "$(as "$member" grep -E '^Cap(Inh|Eff)' /proc/self/status | tr '\n' ' ')" = \
+    "CapInh:${tab}0000000000000000 CapEff:${tab}0000000000000000 " ] || fail "the test user holds capabilities of its own"
 
 # A connection root holds.
 start_peer
@@ -96,10 +106,22 @@ status=$?
 as "$member" "$cli" kill "$listen_port" 0.0.0.0 0 >"$work/out" 2>&1 && fail "the member closed a listener"
 stop_peer
 
-# Capturing a loopback datagram through the helper's packet socket.
+# Capturing a loopback datagram through the helper, which reads the packet
+# socket itself: the capturing program holds none (ss -0p lists the packet
+# sockets of this network namespace with their holders; the helper's
+# forwarder is one).
 port=$((40000 + RANDOM % 20000))
 as "$member" "$cli" capture --proto UDP --port2 "$port" --count 1 >"$work/out" 2>"$work/err" &
 pid=$!
+for _ in $(seq 1 100); do
+    ss -0p >"$work/packet_sockets"
+    grep -qF '"tarnwick-helper"' "$work/packet_sockets" && break
+    sleep 0.1
+done
+grep -qF '"tarnwick-helper"' "$work/packet_sockets" || fail "no forwarder of the helper holds a packet socket"
+# Alone in this network namespace, the member's is the only tarnwick-cli.
+grep -qF '"tarnwick-cli"' "$work/packet_sockets" &&
+    fail "the member's tarnwick-cli holds a packet socket: $(grep -F '"tarnwick-cli"' "$work/packet_sockets")"
 for _ in $(seq 1 50); do
     kill -0 "$pid" 2>/dev/null || break
     printf 'hello' >"/dev/udp/127.0.0.1/$port" 2>/dev/null
@@ -110,14 +132,39 @@ status=$?
 [ "$status" -eq 0 ] || fail "the member's capture exited $status: $(cat "$work/err")"
 grep -qP "^UDP\t127\.0\.0\.1\t[0-9]+\t127\.0\.0\.1\t${port}\t5\thello\$" "$work/out" ||
     fail "the member's capture listed: $(cat "$work/out")"
+
+# Nothing written into what the helper gives for a capture reaches a root
+# listener on [::1]: the listener hears the sentinel root sends afterwards,
+# and nothing before it.
+port=$((40000 + RANDOM % 20000))
+"$forger" listen "$port" >"$work/heard" &
+listener=$!
+for _ in $(seq 1 50); do
+    grep -q '^ready$' "$work/heard" && break
+    sleep 0.1
+done
+as "$member" "$forger" forge "$installed" "$port" >"$work/forge" 2>&1 || fail "the forger got no capture: $(cat "$work/forge")"
+"$forger" send "$port" sentinel
+wait_bounded "$listener" 10 || fail "the listener did not hear the sentinel"
+[ "$(cat "$work/heard")" = $'ready\nsentinel' ] ||
+    fail "a forged datagram reached root's listener: $(tr '\n' ' ' <"$work/heard") (tried: $(tr '\n' ' ' <"$work/forge"))"
+
 as "$outsider" "$cli" capture --count 1 >/dev/null 2>"$work/err"
 status=$?
 [ "$status" -eq 1 ] && grep -qF "$hint" "$work/err" || fail "the outsider's capture exited $status: $(cat "$work/err")"
 
-# Every helper ended with the command that started it.
-for process in /proc/[0-9]*; do
-    [ "$(readlink "$process/exe" 2>/dev/null)" = "$installed" ] && fail "a helper outlived its program: $process"
+# Every helper, and every forwarder of one, ended with the command that
+# started it (a forwarder sees its program's end close a moment later).
+helpers() {
+    for process in /proc/[0-9]*; do
+        [ "$(readlink "$process/exe" 2>/dev/null)" = "$installed" ] && echo "$process"
+    done
+}
+for _ in $(seq 1 50); do
+    [ -z "$(helpers)" ] && break
+    sleep 0.1
 done
+[ -z "$(helpers)" ] || fail "a helper outlived its program: $(helpers)"
 
 [ "$failures" -eq 0 ] && echo "all helper checks passed"
 exit $((failures > 0))
