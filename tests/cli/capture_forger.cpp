@@ -10,6 +10,9 @@
 //       then each datagram on a line of its own until "sentinel" (exit 0),
 //       or 10 s of silence (exit 2).
 //   capture_forger send PORT TEXT      sends TEXT to [::1]:PORT.
+//   capture_forger (no arguments, as the programs start a helper) a helper
+//       that says it can capture and answers every capture request with a
+//       UDP socket, which the programs must refuse.
 #include <arpa/inet.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
@@ -156,9 +159,36 @@ int Send(int port, const char* text) {
     return sendto(fd, text, std::strlen(text), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0;
 }
 
+int ServeUdpSockets() {
+    const std::vector<uint8_t> hello = EncodeHello(kHelperCanCapture);
+    if (send(kHelperSocketFd, hello.data(), hello.size(), MSG_NOSIGNAL) < 0) return 1;
+    std::vector<uint8_t> request(kMaxHelperRequestSize);
+    while (recv(kHelperSocketFd, request.data(), request.size(), 0) > 0) {
+        const std::vector<uint8_t> reply = EncodeStatusReply(static_cast<uint8_t>(THelperVerb::OpenCapture),
+                                                             THelperStatus::Ok);
+        const int udp = socket(AF_INET6, SOCK_DGRAM, 0);
+        iovec part{const_cast<uint8_t*>(reply.data()), reply.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr* rights = CMSG_FIRSTHDR(&header);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(rights), &udp, sizeof udp);
+        if (sendmsg(kHelperSocketFd, &header, MSG_NOSIGNAL) < 0) return 1;
+        close(udp);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 1) return ServeUdpSockets();
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "forge" && argc == 4) return Forge(argv[2], std::atoi(argv[3]));
     if (mode == "listen" && argc == 3) return Listen(std::atoi(argv[2]));
