@@ -134,7 +134,7 @@ grep -qP "^UDP\t127\.0\.0\.1\t[0-9]+\t127\.0\.0\.1\t${port}\t5\thello\$" "$work/
     fail "the member's capture listed: $(cat "$work/out")"
 
 # A helper that hands out anything but a capture stream is not listened to.
-helper_path=$forger as "$member" "$cli" capture --count 1 >/dev/null 2>"$work/err"
+helper_path=$forger as "$member" timeout 10 "$cli" capture --count 1 >/dev/null 2>"$work/err"
 status=$?
 [ "$status" -eq 1 ] && grep -qF "sent a capture that is no socket pair" "$work/err" ||
     fail "a UDP socket for a capture: exited $status: $(cat "$work/err")"
