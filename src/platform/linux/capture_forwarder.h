@@ -12,9 +12,11 @@
 // buffer, and the kernel counts what it cannot keep. The helper leaves its
 // forwarders to be reaped by the kernel (SIGCHLD ignored).
 //
-// System calls of the forwarder, after the fork: prctl, getppid,
-// close_range, capget, capset, shutdown, setsockopt, poll, getsockopt,
-// sendto, munmap and exit_group.
+// System calls of the forwarder, after the fork (for a seccomp allow-list it
+// inherits): set_robust_list (glibc's fork), close_range, prctl
+// (PR_SET_PDEATHSIG, PR_CAP_AMBIENT), getppid, capget, capset, shutdown,
+// setsockopt (SO_SNDBUF), mmap, munmap and brk (its batch buffer), poll,
+// getsockopt (PACKET_STATISTICS), sendto and exit_group.
 #pragma once
 
 #include <memory>
