@@ -6,6 +6,9 @@
 //       descriptor it got, every way a socket takes one (sendto with a
 //       link-layer address, send, write). Prints the descriptor's kind and
 //       each attempt's outcome; exits 0 once it got a descriptor at all.
+//   capture_forger hoard HELPER        asks one helper for captures of lo
+//       until it refuses, keeping every one; prints how many it got and why
+//       it stopped.
 //   capture_forger listen PORT         listens on [::1]:PORT, prints "ready",
 //       then each datagram on a line of its own until "sentinel" (exit 0),
 //       or 10 s of silence (exit 2).
@@ -84,7 +87,8 @@ void Say(const char* attempt, ssize_t result) {
     std::fflush(stdout);
 }
 
-int Forge(const char* helper, int port) {
+// Starts `helper` as the programs do; its socket, after the hello, or -1.
+int StartHelper(const char* helper) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) return std::perror("socketpair"), 1;
     posix_spawn_file_actions_t actions;
@@ -94,13 +98,19 @@ int Forge(const char* helper, int port) {
     pid_t child = -1;
     const int spawned = posix_spawn(&child, helper, &actions, nullptr, args, environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return std::printf("spawn: %s\n", std::strerror(spawned)), 1;
+    if (spawned != 0) return std::printf("spawn: %s\n", std::strerror(spawned)), -1;
     close(ends[1]);
+    std::vector<uint8_t> hello(kMaxHelperReplySize);
+    if (recv(ends[0], hello.data(), hello.size(), 0) <= 0) return std::puts("no hello"), -1;
+    return ends[0];
+}
 
+// Asks the helper on `socket` for a capture of lo: the descriptor it gives,
+// or -1 with its errno in `error`.
+int AskCapture(int socket, int& error) {
     std::vector<uint8_t> buffer(kMaxHelperReplySize);
-    if (recv(ends[0], buffer.data(), buffer.size(), 0) <= 0) return std::puts("no hello"), 1;
     const std::vector<uint8_t> request = EncodeCaptureRequest(if_nametoindex("lo"));
-    if (send(ends[0], request.data(), request.size(), 0) < 0) return std::perror("send"), 1;
+    if (send(socket, request.data(), request.size(), 0) < 0) return std::perror("send"), -1;
     iovec part{buffer.data(), buffer.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr header{};
@@ -108,11 +118,25 @@ int Forge(const char* helper, int port) {
     header.msg_iovlen = 1;
     header.msg_control = control;
     header.msg_controllen = sizeof control;
-    if (recvmsg(ends[0], &header, 0) <= 0) return std::puts("no reply"), 1;
+    const ssize_t received = recvmsg(socket, &header, 0);
+    if (received <= 0) return std::puts("no reply"), -1;
+    std::string problem;
+    const auto reply = ParseHelperReply({buffer.data(), static_cast<size_t>(received)}, THelperVerb::OpenCapture,
+                                        problem);
+    error = reply ? reply->Error : 0;
     const cmsghdr* rights = CMSG_FIRSTHDR(&header);
-    if (rights == nullptr || rights->cmsg_type != SCM_RIGHTS) return std::puts("no descriptor"), 1;
+    if (rights == nullptr || rights->cmsg_type != SCM_RIGHTS) return -1;
     int fd = -1;
     std::memcpy(&fd, CMSG_DATA(rights), sizeof fd);
+    return fd;
+}
+
+int Forge(const char* helper, int port) {
+    const int socket = StartHelper(helper);
+    if (socket < 0) return 1;
+    int error = 0;
+    const int fd = AskCapture(socket, error);
+    if (fd < 0) return std::printf("no descriptor: %s\n", std::strerror(error)), 1;
     int domain = 0;
     int type = 0;
     socklen_t length = sizeof domain;
@@ -130,6 +154,18 @@ int Forge(const char* helper, int port) {
         sendto(fd, packet.data(), packet.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&link), sizeof link));
     Say("send", send(fd, packet.data(), packet.size(), MSG_NOSIGNAL));
     Say("write", write(fd, packet.data(), packet.size()));
+    return 0;
+}
+
+// Asks one helper for captures until it refuses; prints how many it gave
+// and why it stopped.
+int Hoard(const char* helper) {
+    const int socket = StartHelper(helper);
+    if (socket < 0) return 1;
+    int error = 0;
+    int captures = 0;
+    while (captures < 1000 && AskCapture(socket, error) >= 0) ++captures;
+    std::printf("%d captures, then: %s\n", captures, std::strerror(error));
     return 0;
 }
 
@@ -191,8 +227,9 @@ int main(int argc, char** argv) {
     if (argc == 1) return ServeUdpSockets();
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "forge" && argc == 4) return Forge(argv[2], std::atoi(argv[3]));
+    if (mode == "hoard" && argc == 3) return Hoard(argv[2]);
     if (mode == "listen" && argc == 3) return Listen(std::atoi(argv[2]));
     if (mode == "send" && argc == 4) return Send(std::atoi(argv[2]), argv[3]);
-    std::fprintf(stderr, "usage: capture_forger forge HELPER PORT | listen PORT | send PORT TEXT\n");
+    std::fprintf(stderr, "usage: capture_forger forge HELPER PORT | hoard HELPER | listen PORT | send PORT TEXT\n");
     return 2;
 }

@@ -159,6 +159,12 @@ as "$outsider" "$cli" capture --count 1 >/dev/null 2>"$work/err"
 status=$?
 [ "$status" -eq 1 ] && grep -qF "$hint" "$work/err" || fail "the outsider's capture exited $status: $(cat "$work/err")"
 
+# Captures cost a process and a ring each: one helper gives only so many.
+as "$member" "$forger" hoard "$installed" >"$work/hoard" 2>&1
+read -r hoarded _ _ why <"$work/hoard"
+[ "$why" = "Device or resource busy" ] && [ "$hoarded" -ge 20 ] ||
+    fail "one helper's captures: $(cat "$work/hoard")"
+
 # Every helper, and every forwarder of one, ended with the command that
 # started it (a forwarder sees its program's end close a moment later).
 helpers() {

@@ -81,14 +81,14 @@ int ForwardCapture(TCaptureRing& ring, int stream) {
     }
 }
 
-TUniqueFd StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, int& error) {
+TUniqueFd StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, pid_t& forwarder, int& error) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
         error = errno;
         return {};
     }
     TUniqueFd program(ends[0]);
-    TUniqueFd forwarder(ends[1]);
+    TUniqueFd ours(ends[1]);
     const pid_t parent = getpid();
     const pid_t child = fork();
     if (child < 0) {
@@ -99,17 +99,18 @@ TUniqueFd StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, int& error) 
         // The helper's request socket, the program's end and anything else
         // the helper holds are closed first: the forwarder serves one
         // capture and nothing more.
-        CloseAllBut(ring->Fd(), forwarder.Get());
+        CloseAllBut(ring->Fd(), ours.Get());
         program.Release();
         prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
         if (getppid() != parent) _exit(0);
         std::string dropped;
         if (!KeepOnlyCapabilities(0, dropped)) _exit(1);
         // Nothing the program writes is ever read, nor even queued.
-        if (shutdown(forwarder.Get(), SHUT_RD) != 0) _exit(1);
-        setsockopt(forwarder.Get(), SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
-        _exit(ForwardCapture(*ring, forwarder.Get()));
+        if (shutdown(ours.Get(), SHUT_RD) != 0) _exit(1);
+        setsockopt(ours.Get(), SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
+        _exit(ForwardCapture(*ring, ours.Get()));
     }
+    forwarder = child;
     return program;
 }
 

@@ -19,6 +19,8 @@
 // getsockopt (PACKET_STATISTICS), sendto and exit_group.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 
 #include "platform/linux/capture_ring.h"
@@ -26,9 +28,10 @@
 
 namespace tarnwick {
 
-// Forks the forwarder of `ring`; the program's end of its pair, or none with
-// the errno in `error`. The ring is the forwarder's alone afterwards.
-TUniqueFd StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, int& error);
+// Forks the forwarder of `ring`; the program's end of its pair (the
+// forwarder's process id in `forwarder`), or none with the errno in `error`.
+// The ring is the forwarder's alone afterwards.
+TUniqueFd StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, pid_t& forwarder, int& error);
 
 // The forwarder's loop, over `ring` to `stream` (shut down for reading):
 // returns 0 when the program has closed its end, 1 when a call failed.

@@ -1,6 +1,7 @@
 #include "platform/linux/helper_actions.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -35,6 +36,13 @@ std::optional<std::string> TLinuxHelperActions::KillTcp(const TTcpRow& row) {
 }
 
 TUniqueFd TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex, int& error) {
+    // Forwarders are reaped as they end (SIGCHLD ignored): a process id that
+    // no longer answers is gone (one reused meanwhile only counts a while).
+    std::erase_if(Forwarders_, [](pid_t pid) { return kill(pid, 0) != 0; });
+    if (Forwarders_.size() >= kMaxCaptureForwarders) {
+        error = EBUSY;
+        return {};
+    }
     TUniqueFd packetSocket;
     {
         const TRaisedCapabilities raised(NetRawCapability());
@@ -44,7 +52,10 @@ TUniqueFd TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex, int& error) 
     if (!packetSocket.IsValid()) return {};
     std::unique_ptr<TCaptureRing> ring = TCaptureRing::Open(std::move(packetSocket), interfaceIndex, error);
     if (!ring) return {};
-    return StartCaptureForwarder(std::move(ring), error);
+    pid_t forwarder = -1;
+    TUniqueFd stream = StartCaptureForwarder(std::move(ring), forwarder, error);
+    if (stream.IsValid()) Forwarders_.push_back(forwarder);
+    return stream;
 }
 
 std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {
