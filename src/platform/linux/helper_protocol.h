@@ -45,8 +45,9 @@
 //   packet socket can send as well as receive, and whoever holds one can
 //   put any frame on the interface. The forwarder never reads its end (it
 //   is shut down for reading), so nothing the program writes goes anywhere.
-//   Failed: no such interface (ENODEV), or the system refused the socket
-//   (EPERM: the helper lacks CAP_NET_RAW).
+//   Failed: no such interface (ENODEV), the system refused the socket
+//   (EPERM: the helper lacks CAP_NET_RAW), or this helper runs as many
+//   captures as it may at once (EBUSY; TLinuxHelperActions says how many).
 //
 // The capture stream (forwarder to program, one message per batch, at most
 // kMaxCaptureBatchSize bytes): the frames of one ring block, or as many of
