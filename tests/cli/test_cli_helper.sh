@@ -111,7 +111,9 @@ stop_peer
 # sockets of this network namespace with their holders; the helper's
 # forwarder is one).
 port=$((40000 + RANDOM % 20000))
-as "$member" "$cli" capture --proto UDP --port2 "$port" --count 1 >"$work/out" 2>"$work/err" &
+# In the background `as` runs in a subshell of its own, which is all that
+# wait_bounded can end: timeout ends the capture itself.
+as "$member" timeout 20 "$cli" capture --proto UDP --port2 "$port" --count 1 >"$work/out" 2>"$work/err" &
 pid=$!
 for _ in $(seq 1 100); do
     ss -0p >"$work/packet_sockets"
