@@ -34,7 +34,7 @@ TEST(ForwardedCapture, HandsOverABatchOverSeveralReadsAndEndsQuietlyOnAMalformed
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
     TUniqueFd helper(ends[1]);
     std::string error;
-    const auto capture = OpenForwardedCapture(TUniqueFd(ends[0]), TCaptureInterface{"lo", "127.0.0.1", 1, true}, error);
+    const auto capture = OpenForwardedCapture(TUniqueFd(ends[0]), TCaptureInterface{"lo", "127.0.0.1", 1}, error);
     ASSERT_NE(capture, nullptr) << error;
 
     TCaptureBatchWriter writer;

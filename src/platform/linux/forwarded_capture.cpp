@@ -174,7 +174,6 @@ std::vector<TCaptureInterface> ListCaptureInterfaces(std::string& error) {
         if (added) {
             candidate.Name = entry->ifa_name;
             candidate.Index = if_nametoindex(entry->ifa_name);
-            candidate.Loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
         }
         // The first IPv4 address names it; an IPv6 one only until then.
         if (added || (ipv4 && !named4)) candidate.Address = *text;

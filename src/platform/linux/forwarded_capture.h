@@ -22,8 +22,9 @@ namespace tarnwick {
 struct TCaptureInterface {
     std::string Name;
     std::string Address;  // as TPacketCapture::LocalAddress says it
+    // Only the index goes to the helper, which tells a loopback interface
+    // (whose leaving copies it keeps out) by the interface's own flags.
     unsigned Index = 0;
-    bool Loopback = false;
 };
 
 // The interfaces a capture covers, by the rules of TPcapPacketSource: up and
