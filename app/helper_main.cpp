@@ -4,12 +4,13 @@
 // tarnwick only). The window and tarnwick-cli start it when they lack a
 // capability themselves and talk to it over a socket pair; what it does and
 // how is in src/platform/linux/helper_protocol.h. It closes one connection,
-// opens a packet socket or reports socket owners per request, and nothing
-// else: it runs no program, writes no file and reads no settings or
-// environment. Once set up it holds only those capabilities, cannot regain
-// any other, and can make only the system calls of that work
-// (helper_seccomp.h); every connection it closes is written to the system
-// journal (helper_audit.h).
+// starts a capture of one interface (read by a forwarder process of its own,
+// which sends the frames on; the program never gets the packet socket) or
+// reports socket owners per request, and nothing else: it runs no program,
+// writes no file and reads no settings or environment. Once set up it holds
+// only those capabilities, cannot regain any other, and can make only the
+// system calls of that work (helper_seccomp.h); every connection it closes is
+// written to the system journal (helper_audit.h).
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -34,16 +35,6 @@ namespace {
 // restarted after a handler); the loop then looks whether the parent is gone.
 void OnParentDeath(int) {}
 
-bool IsSeqPacketPair(int fd) {
-    int domain = 0;
-    int type = 0;
-    socklen_t length = sizeof domain;
-    if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0) return false;
-    length = sizeof type;
-    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
-    return domain == AF_UNIX && type == SOCK_SEQPACKET;
-}
-
 }  // namespace
 
 int main(int argc, char**) {
@@ -65,7 +56,7 @@ int main(int argc, char**) {
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
 
     const std::optional<THelperCaller> caller = ReadHelperCaller(kHelperSocketFd);
-    if (argc != 1 || !IsSeqPacketPair(kHelperSocketFd) || !caller) {
+    if (argc != 1 || !IsSeqPacketSocket(kHelperSocketFd) || !caller) {
         std::fprintf(stderr,
                      "tarnwick-helper: not for running by hand; tarnwick and tarnwick-cli start it with a socket "
                      "pair on descriptor %d\n",
@@ -84,6 +75,9 @@ int main(int argc, char**) {
     sigaction(SIGHUP, &action, nullptr);
     prctl(PR_SET_PDEATHSIG, SIGHUP, 0, 0, 0);
     if (getppid() != parent) return 0;  // gone before the signal was set up
+    // The capture forwarders (capture_forwarder.h) are reaped by the kernel:
+    // the helper waits for no child.
+    signal(SIGCHLD, SIG_IGN);
 
     // A helper that cannot confine itself serves nothing. A call outside the
     // filter fails rather than ending the helper: the request that made it

@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
 # Capture under a loopback UDP flood: tarnwick against tcpdump.
 #
-# For each RATE (datagrams per second, default 50000 200000), while
+# For each RATE (datagrams per second, default 50000 300000), while
 # tarnwick-udp-flood RATE DURATION runs, one after the other in the same run:
 #   (a) tcpdump -i lo -w /dev/null: its "received by filter" / "dropped by kernel";
 #   (b) tarnwick-cli capture --proto UDP --addr1 127.0.0.1 >/dev/null, ended
 #       with SIGINT: its "received N, dropped M" (all up IPv4 interfaces);
 #   (c) tarnwick-capture-window on a private Xvfb display: received, dropped,
-#       packets listed and the longest stall of the window's event loop.
+#       packets listed and the longest stall of the window's event loop;
+#   member mode (unless MEMBER=0): (b) and (c) again as a throwaway user of a
+#   throwaway group that may run a copy of tarnwick-helper with its file
+#   capabilities (installed as tests/cli/test_cli_helper.sh installs it), so
+#   they capture through the helper's forwarders:
+#   (d) the command-line capture, (e) the window.
 # Prints a table and saves everything in bench/results/capture-<time>.txt.
 #
 # Usage: bench/capture_vs_tcpdump.sh [RATE ...]
-# Settings: DURATION (seconds of flood, default 10), PORT (default 47000).
-# Needs root (or CAP_NET_RAW) for the captures.
+# Settings: DURATION (seconds of flood, default 10), PORT (default 47000),
+# MEMBER (1: member mode too, the default; 0: root only).
+# Needs root: for the root captures, and to make the user and the helper copy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 rates=("$@")
-[ ${#rates[@]} -gt 0 ] || rates=(50000 200000)
+[ ${#rates[@]} -gt 0 ] || rates=(50000 300000)
 duration=${DURATION:-10}
 port=${PORT:-47000}
+member_mode=${MEMBER:-1}
 
 build=build/bench
 source bench/bench_lib.sh
@@ -31,7 +38,8 @@ build_bench_tree "$build"
 flood="$build/bench/tarnwick-udp-flood"
 window="$build/bench/tarnwick-capture-window"
 cli="$build/app/tarnwick-cli"
-for f in "$flood" "$window" "$cli"; do
+helper="$build/app/tarnwick-helper"
+for f in "$flood" "$window" "$cli" "$helper"; do
     [ -x "$f" ] || { echo "missing $f (is the GUI part built?)" >&2; exit 1; }
 done
 if ! command -v tcpdump >/dev/null; then
@@ -44,12 +52,38 @@ exec > >(tee "$report") 2>&1
 
 start_private_xvfb
 pids=()
+group=twk-bg$$
+member=twk-bm$$
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     kill "$xvfb" 2>/dev/null || true
+    if [ "$member_mode" = 1 ]; then
+        userdel "$member" 2>/dev/null || true
+        groupdel "$group" 2>/dev/null || true
+    fi
 }
 trap cleanup EXIT
 sleep 1
+
+# The member: in the group that alone may run the helper copy, which holds
+# the file capabilities (set last: a change of owner clears them). Its
+# commands run with no capability of root's (not even inheritable ones).
+as_member=()
+if [ "$member_mode" = 1 ]; then
+    groupadd -r "$group"
+    useradd -r -M -N -s /usr/sbin/nologin -G "$group" "$member"
+    mkdir -p "$work/libexec" "$work/home"
+    chmod 0755 "$work" "$work/libexec"
+    chown "$member" "$work/home"
+    installed="$work/libexec/tarnwick-helper"
+    cp "$helper" "$installed"
+    chgrp "$group" "$installed"
+    chmod 0750 "$installed"
+    setcap cap_net_admin,cap_net_raw,cap_dac_read_search,cap_sys_ptrace+ep "$installed"
+    gid=$(getent group "$group" | cut -d: -f3)
+    as_member=(setpriv --reuid "$(id -u "$member")" --regid "$(id -g "$member")" --groups "$gid" --inh-caps=-all --
+               env -u XDG_RUNTIME_DIR HOME="$work/home" TARNWICK_HELPER="$installed")
+fi
 
 # Waits (up to 10 s) until file $1 holds a line matching $2.
 wait_for_line() {
@@ -65,6 +99,45 @@ wait_for_line() {
 
 # The flood's "sent N" from its output file.
 sent_of() { awk '/^sent/ {print $2}' "$1"; }
+
+# counts_of_cli FILE: "received dropped" of tarnwick-cli's last line.
+counts_of_cli() { sed -n 's/^received \([0-9]*\), dropped \([0-9]*\)$/\1 \2/p' "$1"; }
+listed_of_window() { grep '^listed' "$1" || echo "listed ? received ? dropped ? stall_ms ? late_ms_p99 ? view_updates ? beats ? cpu_s ?"; }
+
+# run_cli BASE WHO: tarnwick-cli capture (as the member when WHO is
+# "member") under the flood; its stderr in BASE.err, the flood's in
+# BASE-flood.out.
+run_cli() {
+    local base=$1 who=$2 cap
+    local prefix=()
+    [ "$who" = member ] && prefix=("${as_member[@]}")
+    "${prefix[@]}" "$cli" capture --proto UDP --addr1 127.0.0.1 >/dev/null 2>"$base.err" &
+    cap=$!; pids+=("$cap")
+    sleep 1  # it prints nothing when ready: give it time to open its captures
+    "$flood" "$rate" "$duration" "$port" >"$base-flood.out"
+    sleep 1
+    kill -INT "$cap"; wait "$cap" || true
+}
+
+# run_window BASE WHO: the Data Capture window on the private display.
+# The flood can fall behind its rate while a capture competes for the
+# cores: the window runs half as long again, plus 3 s, and the script
+# checks that the flood ended within that time.
+run_window() {
+    local base=$1 who=$2 cap flood_end
+    local prefix=()
+    [ "$who" = member ] && prefix=("${as_member[@]}")
+    local window_seconds=$((duration * 3 / 2 + 3))
+    DISPLAY=$display QT_QPA_PLATFORM=xcb "${prefix[@]}" "$window" "$window_seconds" >"$base.out" 2>"$base.err" &
+    cap=$!; pids+=("$cap")
+    wait_for_line "$base.out" "^capturing"
+    "$flood" "$rate" "$duration" "$port" >"$base-flood.out"
+    flood_end=$EPOCHSECONDS
+    wait "$cap" || true
+    if (( EPOCHSECONDS - flood_end < 1 )); then
+        echo "RATE=$rate: the window ($base) ended before the flood did; its counts miss the end" >&2
+    fi
+}
 
 echo "capture under a loopback UDP flood, $(date -Is), $(nproc) cores, kernel $(uname -r)"
 echo "$($tcpdump_bin --version 2>&1 | head -2 | tr '\n' ' ')"
@@ -88,50 +161,57 @@ for rate in "${rates[@]}"; do
     td_drop=$(awk '/packets dropped by kernel/ {print $1}' "$base-tcpdump.err")
 
     # (b) tarnwick-cli capture, every line printed to /dev/null.
-    "$cli" capture --proto UDP --addr1 127.0.0.1 >/dev/null 2>"$base-cli.err" &
-    cap=$!; pids+=("$cap")
-    sleep 1  # it prints nothing when ready: give it time to open its captures
-    "$flood" "$rate" "$duration" "$port" >"$base-flood-b.out"
-    sleep 1
-    kill -INT "$cap"; wait "$cap" || true
-    sent_b=$(sent_of "$base-flood-b.out")
-    read -r cli_recv cli_drop < <(sed -n 's/^received \([0-9]*\), dropped \([0-9]*\)$/\1 \2/p' "$base-cli.err")
+    run_cli "$base-cli" ""
+    sent_b=$(sent_of "$base-cli-flood.out")
+    read -r cli_recv cli_drop < <(counts_of_cli "$base-cli.err")
 
     # (c) the Data Capture window on the private display.
-    # The flood can fall behind its rate while a capture competes for the
-    # cores: the window runs half as long again, plus 3 s, and the script
-    # checks that the flood ended within that time.
-    window_seconds=$((duration * 3 / 2 + 3))
-    DISPLAY=$display QT_QPA_PLATFORM=xcb "$window" "$window_seconds" >"$base-window.out" 2>"$base-window.err" &
-    cap=$!; pids+=("$cap")
-    wait_for_line "$base-window.out" "^capturing"
-    "$flood" "$rate" "$duration" "$port" >"$base-flood-c.out"
-    flood_end=$EPOCHSECONDS
-    wait "$cap" || true
-    if (( EPOCHSECONDS - flood_end < 1 )); then
-        echo "RATE=$rate: the window ended before the flood did; its counts miss the end" >&2
-    fi
-    sent_c=$(sent_of "$base-flood-c.out")
-    line=$(grep '^listed' "$base-window.out" || echo "listed ? received ? dropped ? stall_ms ?")
+    run_window "$base-window" ""
+    sent_c=$(sent_of "$base-window-flood.out")
+    line=$(listed_of_window "$base-window.out")
     read -r _ w_listed _ w_recv _ w_drop _ w_stall _ w_p99 _ w_updates _ w_beats _ w_cpu <<<"$line"
+
+    # (d), (e): the same as the member, through the helper.
+    m_row=""
+    if [ "$member_mode" = 1 ]; then
+        run_cli "$base-member-cli" member
+        sent_d=$(sent_of "$base-member-cli-flood.out")
+        read -r mc_recv mc_drop < <(counts_of_cli "$base-member-cli.err")
+        run_window "$base-member-window" member
+        sent_e=$(sent_of "$base-member-window-flood.out")
+        line=$(listed_of_window "$base-member-window.out")
+        read -r _ mw_listed _ mw_recv _ mw_drop _ mw_stall _ _ _ _ _ _ _ mw_cpu <<<"$line"
+        m_row=$(printf ' | %9s/%-9s %9s/%-9s %9s/%-9s %9s/%-9s %8s %8s' "$sent_d" "$sent_e" "$mc_recv" "$mc_drop" \
+            "$mw_recv" "$mw_drop" "$sent_e" "$mw_listed" "$mw_stall" "$mw_cpu")
+    fi
 
     echo "RATE=$rate"
     sed 's/^/  flood (a): /' "$base-flood-a.out"
     grep -E 'packets (captured|received|dropped)' "$base-tcpdump.err" | sed 's/^/  tcpdump: /'
-    sed 's/^/  flood (b): /' "$base-flood-b.out"
-    sed 's/^/  cli: /' "$base-cli.err"
-    sed 's/^/  flood (c): /' "$base-flood-c.out"
-    sed 's/^/  window: /' "$base-window.out"
-    [ ! -s "$base-window.err" ] || sed 's/^/  window stderr: /' "$base-window.err" | head -5
+    for run in cli window member-cli member-window; do
+        [ -e "$base-$run-flood.out" ] || continue
+        sed "s/^/  flood ($run): /" "$base-$run-flood.out"
+        case $run in
+            *cli) sed "s/^/  $run: /" "$base-$run.err" ;;
+            *)
+                sed "s/^/  $run: /" "$base-$run.out"
+                [ ! -s "$base-$run.err" ] || sed "s/^/  $run stderr: /" "$base-$run.err" | head -5
+                ;;
+        esac
+    done
     rows+=("$(printf '%-8s %9s/%-9s %9s/%-9s %9s/%-9s %9s/%-9s %9s/%-9s %8s %7s %8s' \
         "$rate" "$sent_a" "$sent_b" "$td_recv" "$td_drop" "$cli_recv" "$cli_drop" "$w_recv" "$w_drop" \
-        "$sent_c" "$w_listed" "$w_stall" "$w_p99" "$w_cpu")")
+        "$sent_c" "$w_listed" "$w_stall" "$w_p99" "$w_cpu")$m_row")
 done
 
 echo
 echo "sent: datagrams the flood sent during (a)/(b); window sent/listed is for run (c)."
 echo "cli and window count every up IPv4 interface; tcpdump only lo."
-printf '%-8s %19s %19s %19s %19s %19s %8s %7s %8s\n' rate "sent a/b" "tcpdump recv/drop" "cli recv/drop" \
-    "window recv/drop" "window sent/listed" "stall_ms" "p99_ms" "win_cpu_s"
+[ "$member_mode" = 1 ] && echo "after |: the member's runs, through tarnwick-helper: (d) cli, (e) window."
+header=$(printf '%-8s %19s %19s %19s %19s %19s %8s %7s %8s' rate "sent a/b" "tcpdump recv/drop" "cli recv/drop" \
+    "window recv/drop" "window sent/listed" "stall_ms" "p99_ms" "win_cpu_s")
+[ "$member_mode" = 1 ] && header+=$(printf ' | %19s %19s %19s %19s %8s %8s' "sent d/e" "m.cli recv/drop" \
+    "m.window recv/drop" "m.win sent/listed" "stall_ms" "win_cpu_s")
+echo "$header"
 printf '%s\n' "${rows[@]}"
 echo "Saved: $report"

@@ -1,6 +1,7 @@
 // tarnwick-capture-window SECONDS [PORT]: the Data Capture window under load.
 //
-// Opens the window with the libpcap source and the filter UDP, endpoint 1
+// Opens the window with the capture source the program uses (libpcap when
+// this process holds CAP_NET_RAW, else tarnwick-helper) and the filter UDP, endpoint 1
 // 127.0.0.1 (port PORT when given, else any), as "Capture Data" on a
 // connection does, and lets it capture for SECONDS seconds. Meanwhile a 5 ms
 // heartbeat timer measures how late the window thread's event loop comes
@@ -25,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/pcap_packet_source.h"
+#include "platform/linux/privileged_services.h"
 #include "ui/capture_data_form.h"
 #include "ui/message_boxes.h"
 
@@ -66,7 +67,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    TPcapPacketSource source;
+    // Started from the window thread, which lives as long as the helper is used.
+    TPrivilegedServices services;
+    services.StartHelperIfUsed();
+    TPacketSource& source = services.Packets();
     TStderrBoxes boxes;
     TCaptureEndpoints endpoints;
     endpoints.Protocol = "UDP";

@@ -3,14 +3,17 @@
 # group that may run a copy of the helper with its file capabilities closes a
 # loopback connection with tarnwick-cli, which the helper writes to the
 # journal, sees the owner of a socket root holds and captures a loopback
-# datagram, while the helper runs confined; a user outside the group, and one
-# without any helper, is told what is missing, and the helper started any
-# other way serves nothing. Needs root, setcap, setpriv and useradd: skipped
-# without.
+# datagram, holding no packet socket meanwhile, and cannot put a forged
+# datagram on loopback with what the helper gives it, while the helper runs
+# confined; a user outside the group, and one without any helper, is told
+# what is missing, and the helper started any other way serves nothing. Runs
+# in a network namespace of its own. Needs root, setcap, setpriv, useradd,
+# unshare, ip and ss: skipped without.
 set -u
 cli=$1
 peer=$2
 helper=${4:-}
+forger=${7:-}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 tab=$'\t'
@@ -21,10 +24,16 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: making users and giving file capabilities needs root"
     exit 0
 fi
-for tool in setcap setpriv useradd userdel groupadd groupdel; do
+for tool in setcap setpriv useradd userdel groupadd groupdel unshare ip ss; do
     command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 0; }
 done
-[ -x "$helper" ] || { echo "FAIL: no helper program given"; exit 1; }
+[ -x "$helper" ] && [ -x "$forger" ] || { echo "FAIL: no helper or forger program given"; exit 1; }
+# Everything below on a loopback of its own: the forged datagram the test
+# tries to send, and the packets it captures, stay in it.
+if [ -z "${TWK_IN_NETNS:-}" ]; then
+    TWK_IN_NETNS=1 exec unshare -n -- bash "$0" "$@"
+fi
+ip link set lo up || { echo "FAIL: lo of the network namespace"; exit 1; }
 
 # The helper's journal entries go to a journal socket of the test's own: in a
 # mount namespace of its own, under a tmpfs over /run. The script runs again
@@ -72,11 +81,12 @@ as() {
     shift
     local groups=(--clear-groups)
     [ "$user" = "$member" ] && groups=(--groups "$gid")
+    # No capability of root's inheritable set either (else CAP_DAC_OVERRIDE, say, would stay).
     setpriv --reuid "$(id -u "$user")" --regid "$(id -g "$user")" "${groups[@]}" --inh-caps=-all -- \
         env TARNWICK_HELPER="${helper_path:-$installed}" "$@"
 }
-[ "$(as "$member" grep CapEff /proc/self/status)" = "CapEff:${tab}0000000000000000" ] ||
-    fail "the test user holds capabilities of its own"
+[ "$(as "$member" grep -E '^Cap(Inh|Eff)' /proc/self/status | tr '\n' ' ')" = \
+    "CapInh:${tab}0000000000000000 CapEff:${tab}0000000000000000 " ] || fail "the test user holds capabilities of its own"
 
 # A connection root holds.
 start_peer
@@ -166,10 +176,24 @@ os.execv(sys.argv[1], sys.argv[1:])' "$installed" >/dev/null 2>"$work/err" &
         fail "the helper started by $way exited $status: $(cat "$work/err")"
 done
 
-# Capturing a loopback datagram through the helper's packet socket.
+# Capturing a loopback datagram through the helper, which reads the packet
+# socket itself: the capturing program holds none (ss -0p lists the packet
+# sockets of this network namespace with their holders; the helper's
+# forwarder is one).
 port=$((40000 + RANDOM % 20000))
-as "$member" "$cli" capture --proto UDP --port2 "$port" --count 1 >"$work/out" 2>"$work/err" &
+# In the background `as` runs in a subshell of its own, which is all that
+# wait_bounded can end: timeout ends the capture itself.
+as "$member" timeout 20 "$cli" capture --proto UDP --port2 "$port" --count 1 >"$work/out" 2>"$work/err" &
 pid=$!
+for _ in $(seq 1 100); do
+    ss -0p >"$work/packet_sockets"
+    grep -qF '"tarnwick-helper"' "$work/packet_sockets" && break
+    sleep 0.1
+done
+grep -qF '"tarnwick-helper"' "$work/packet_sockets" || fail "no forwarder of the helper holds a packet socket"
+# Alone in this network namespace, the member's is the only tarnwick-cli.
+grep -qF '"tarnwick-cli"' "$work/packet_sockets" &&
+    fail "the member's tarnwick-cli holds a packet socket: $(grep -F '"tarnwick-cli"' "$work/packet_sockets")"
 # While it serves, the helper may make only the calls of its work
 # (Seccomp 2: a filter) and can never hold more than it holds now.
 helpers=()
@@ -181,9 +205,15 @@ for _ in $(seq 1 50); do
     sleep 0.1
 done
 [ ${#helpers[@]} -gt 0 ] || fail "no helper ran for the capture"
+helper_bounding=$(for process in "${helpers[@]}"; do grep ^CapPrm "$process/status" | cut -f2; done |
+                  grep -vx 0000000000000000 | head -n 1)
 for process in "${helpers[@]}"; do
     grep -qx "Seccomp:${tab}2" "$process/status" || fail "$process runs unfiltered: $(grep Seccomp "$process/status")"
-    [ "$(grep ^CapBnd "$process/status" | cut -f2)" = "$(grep ^CapPrm "$process/status" | cut -f2)" ] ||
+    # The helper's bounding set is what it holds; a capture's forwarder holds
+    # nothing and keeps the helper's bounding set.
+    bounding=$(grep ^CapBnd "$process/status" | cut -f2)
+    [ "$bounding" = "$(grep ^CapPrm "$process/status" | cut -f2)" ] ||
+        { [ "$(grep ^CapPrm "$process/status" | cut -f2)" = 0000000000000000 ] && [ "$bounding" = "$helper_bounding" ]; } ||
         fail "$process could regain capabilities: $(grep ^Cap "$process/status")"
 done
 for _ in $(seq 1 50); do
@@ -196,14 +226,51 @@ status=$?
 [ "$status" -eq 0 ] || fail "the member's capture exited $status: $(cat "$work/err")"
 grep -qP "^UDP\t127\.0\.0\.1\t[0-9]+\t127\.0\.0\.1\t${port}\t5\thello\$" "$work/out" ||
     fail "the member's capture listed: $(cat "$work/out")"
+
+# A helper that hands out anything but a capture stream is not listened to.
+helper_path=$forger as "$member" timeout 10 "$cli" capture --count 1 >/dev/null 2>"$work/err"
+status=$?
+[ "$status" -eq 1 ] && grep -qF "sent a capture that is no socket pair" "$work/err" ||
+    fail "a UDP socket for a capture: exited $status: $(cat "$work/err")"
+
+# Nothing written into what the helper gives for a capture reaches a root
+# listener on [::1]: the listener hears the sentinel root sends afterwards,
+# and nothing before it.
+port=$((40000 + RANDOM % 20000))
+"$forger" listen "$port" >"$work/heard" &
+listener=$!
+for _ in $(seq 1 50); do
+    grep -q '^ready$' "$work/heard" && break
+    sleep 0.1
+done
+as "$member" "$forger" forge "$installed" "$port" >"$work/forge" 2>&1 || fail "the forger got no capture: $(cat "$work/forge")"
+"$forger" send "$port" sentinel
+wait_bounded "$listener" 10 || fail "the listener did not hear the sentinel"
+[ "$(cat "$work/heard")" = $'ready\nsentinel' ] ||
+    fail "a forged datagram reached root's listener: $(tr '\n' ' ' <"$work/heard") (tried: $(tr '\n' ' ' <"$work/forge"))"
+
 as "$outsider" "$cli" capture --count 1 >/dev/null 2>"$work/err"
 status=$?
 [ "$status" -eq 1 ] && grep -qF "$hint" "$work/err" || fail "the outsider's capture exited $status: $(cat "$work/err")"
 
-# Every helper ended with the command that started it.
-for process in /proc/[0-9]*; do
-    [ "$(readlink "$process/exe" 2>/dev/null)" = "$installed" ] && fail "a helper outlived its program: $process"
+# Captures cost a process and a ring each: one helper gives only so many.
+as "$member" "$forger" hoard "$installed" >"$work/hoard" 2>&1
+read -r hoarded _ _ why <"$work/hoard"
+[ "$why" = "Device or resource busy" ] && [ "$hoarded" -ge 20 ] ||
+    fail "one helper's captures: $(cat "$work/hoard")"
+
+# Every helper, and every forwarder of one, ended with the command that
+# started it (a forwarder sees its program's end close a moment later).
+helpers() {
+    for process in /proc/[0-9]*; do
+        [ "$(readlink "$process/exe" 2>/dev/null)" = "$installed" ] && echo "$process"
+    done
+}
+for _ in $(seq 1 50); do
+    [ -z "$(helpers)" ] && break
+    sleep 0.1
 done
+[ -z "$(helpers)" ] || fail "a helper outlived its program: $(helpers)"
 
 [ "$failures" -eq 0 ] && echo "all helper checks passed"
 exit $((failures > 0))

@@ -39,7 +39,9 @@ void CheckRoundTrip(std::span<const uint8_t> message) {
         again = messages.front();
         if (owners->MoreFollows) again[3] = kHelperMoreFollows;
     } else {
-        again = EncodeCaptureRequest();
+        const uint32_t index = std::get<THelperCaptureRequest>(*request).InterfaceIndex;
+        if (index == 0) __builtin_trap();
+        again = EncodeCaptureRequest(index);
     }
     if (!std::equal(again.begin(), again.end(), message.begin(), message.end())) __builtin_trap();
 }

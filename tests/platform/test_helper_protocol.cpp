@@ -55,8 +55,9 @@ TEST(HelperRequestParser, RefusesMalformedHeadersAndUnknownVerbs) {
     EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 1}), "");  // only an owners request continues
     EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x7F, 0, 0}).find("unknown request"), std::string::npos);
     EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x01, 0, 0}).find("unknown request"), std::string::npos);  // hello
-    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 0, 0}), "");  // a capture request with a body
-    EXPECT_EQ(RefusalOf(EncodeCaptureRequest()), "");
+    EXPECT_NE(RefusalOf({kHelperProtocolVersion, 0x11, 0, 0, 1, 0, 0}), "");  // a capture request cut short
+    EXPECT_NE(RefusalOf(EncodeCaptureRequest(0)).find("index 0"), std::string::npos);
+    EXPECT_EQ(RefusalOf(EncodeCaptureRequest(2)), "");
     // The verb of a refused request is echoed, so the reply matches it.
     const auto parsed = ParseHelperRequest(std::vector<uint8_t>{kHelperProtocolVersion, 0x7F, 0, 0});
     EXPECT_EQ(std::get<THelperRefusal>(parsed).Verb, 0x7F);
@@ -142,9 +143,13 @@ public:
         Killed.push_back(row);
         return KillFailure;
     }
-    TUniqueFd OpenPacketSocket(int& error) override {
+    TUniqueFd OpenCapture(uint32_t interfaceIndex, int& error) override {
+        Captured.push_back(interfaceIndex);
         error = 0;
-        return TUniqueFd(dup(STDIN_FILENO));
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return {};
+        close(ends[1]);
+        return TUniqueFd(ends[0]);
     }
     std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>& inodes) override {
         Asked.push_back(inodes);
@@ -153,6 +158,7 @@ public:
 
     std::vector<TTcpRow> Killed;
     std::vector<std::vector<uint64_t>> Asked;
+    std::vector<uint32_t> Captured;
     std::optional<std::string> KillFailure;
     std::vector<THelperOwner> Owners;
 };
@@ -235,7 +241,7 @@ TEST_F(THelperSession, ServesValidRequestsAndRefusesTheRestWithoutEnding) {
     EXPECT_NE(Receive(static_cast<THelperVerb>(kHelperProtocolVersion)).Reason.find("longer than"),
               std::string::npos);
     // A descriptor sent along is dropped, and the request refused.
-    Send(EncodeCaptureRequest(), STDIN_FILENO);
+    Send(EncodeCaptureRequest(1), STDIN_FILENO);
     EXPECT_EQ(Receive(THelperVerb::OpenCapture).Reason, "a request carries no descriptors");
 
     Actions.KillFailure = "No such file or directory (the connection no longer exists)";
@@ -246,10 +252,11 @@ TEST_F(THelperSession, ServesValidRequestsAndRefusesTheRestWithoutEnding) {
     ASSERT_EQ(Actions.Killed.size(), 1u);
     EXPECT_EQ(Actions.Killed[0].Interface, 7u);
 
-    Send(EncodeCaptureRequest());
+    Send(EncodeCaptureRequest(0x01020304));
     reply = Receive(THelperVerb::OpenCapture);
     EXPECT_EQ(reply.Status, THelperStatus::Ok);
     EXPECT_TRUE(Passed.IsValid());
+    EXPECT_EQ(Actions.Captured, std::vector<uint32_t>{0x01020304});
 }
 
 TEST_F(THelperSession, ManyOwnersComeInSeveralRepliesAndReadBackWhole) {

@@ -1,9 +1,17 @@
-// The kernel filter of a capture's packet socket, libpcap's or one of our own.
+// The kernel filter and buffer size of a capture's packet socket, libpcap's or
+// the helper's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tarnwick {
+
+// The kernel buffer of each capture, libpcap's or the helper's. At 300,000
+// small packets a second it holds about 150 ms of them (some 190 bytes each
+// with the ring's headers), so a reader the scheduler keeps waiting that
+// long loses nothing.
+inline constexpr size_t kCaptureBufferSize = 8 * 1024 * 1024;
 
 inline constexpr uint16_t kEtherTypeQinQOld = 0x9100;  // ETH_P_QINQ1, pre-802.1ad stacking
 

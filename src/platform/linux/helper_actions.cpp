@@ -1,6 +1,7 @@
 #include "platform/linux/helper_actions.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "platform/linux/capabilities.h"
+#include "platform/linux/capture_forwarder.h"
+#include "platform/linux/capture_ring.h"
 #include "platform/linux/linux_connection_killer.h"
 #include "platform/linux/linux_process_list.h"
 #include "platform/linux/proc_dir.h"
@@ -37,14 +40,27 @@ std::optional<std::string> TLinuxHelperActions::KillTcp(const TTcpRow& row) {
     return failure;
 }
 
-TUniqueFd TLinuxHelperActions::OpenPacketSocket(int& error) {
+TUniqueFd TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex, int& error) {
+    // Forwarders are reaped as they end (SIGCHLD ignored): a process id that
+    // no longer answers is gone (one reused meanwhile only counts a while).
+    std::erase_if(Forwarders_, [](pid_t pid) { return kill(pid, 0) != 0; });
+    if (Forwarders_.size() >= kMaxCaptureForwarders) {
+        error = EBUSY;
+        return {};
+    }
     TUniqueFd packetSocket;
     {
         const TRaisedCapabilities raised(NetRawCapability());
         packetSocket.Reset(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         error = errno;
     }
-    return packetSocket;
+    if (!packetSocket.IsValid()) return {};
+    std::unique_ptr<TCaptureRing> ring = TCaptureRing::Open(std::move(packetSocket), interfaceIndex, error);
+    if (!ring) return {};
+    pid_t forwarder = -1;
+    TUniqueFd stream = StartCaptureForwarder(std::move(ring), forwarder, error);
+    if (stream.IsValid()) Forwarders_.push_back(forwarder);
+    return stream;
 }
 
 std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {

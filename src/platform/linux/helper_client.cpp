@@ -13,6 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/linux/helper_server.h"
+
 extern char** environ;
 
 namespace tarnwick {
@@ -306,13 +308,16 @@ std::optional<std::string> THelperClient::KillTcp(const TTcpRow& row) {
                           });
 }
 
-std::optional<std::string> THelperClient::OpenPacketSocket(TUniqueFd& packetSocket, int& error) {
+std::optional<std::string> THelperClient::OpenCapture(uint32_t interfaceIndex, TUniqueFd& stream, int& error) {
     std::lock_guard lock(Mutex_);
-    return ExchangeLocked({EncodeCaptureRequest()}, THelperVerb::OpenCapture,
+    return ExchangeLocked({EncodeCaptureRequest(interfaceIndex)}, THelperVerb::OpenCapture,
                           [&](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
                               if (!reply.Body.empty() || !passed.IsValid() || reply.MoreFollows)
                                   return "a malformed reply to opening a capture";
-                              packetSocket = std::move(passed);
+                              // Only a capture stream is taken, never a
+                              // socket that could send on a network.
+                              if (!IsSeqPacketSocket(passed.Get())) return "sent a capture that is no socket pair";
+                              stream = std::move(passed);
                               return std::nullopt;
                           },
                           &error);

@@ -76,9 +76,11 @@ public:
     // Each exchange has kHelperExchangeTimeout (or the constructor's time)
     // in all, however many messages it takes.
     std::optional<std::string> KillTcp(const TTcpRow& row);
-    // The packet socket in `packetSocket`; `error` is the errno of a
-    // failure the helper reports (EPERM: it lacks CAP_NET_RAW), else 0.
-    std::optional<std::string> OpenPacketSocket(TUniqueFd& packetSocket, int& error);
+    // The capture stream of the interface of index `interfaceIndex` in
+    // `stream` (an AF_UNIX SOCK_SEQPACKET socket: anything else is refused);
+    // `error` is the errno of a failure the helper reports (EPERM: it lacks
+    // CAP_NET_RAW), else 0.
+    std::optional<std::string> OpenCapture(uint32_t interfaceIndex, TUniqueFd& stream, int& error);
     // The owners of `inodes` (sorted, without repeats, at most
     // kMaxOwnerInodes, sent in as many messages as they take; none: of every
     // socket, at most kMaxOwnersOfAll of them).

@@ -124,6 +124,17 @@ std::variant<THelperRequest, THelperRefusal> ParseOwners(std::span<const uint8_t
     return THelperRequest{std::move(request)};
 }
 
+std::variant<THelperRequest, THelperRefusal> ParseCapture(std::span<const uint8_t> body) {
+    const auto verb = static_cast<uint8_t>(THelperVerb::OpenCapture);
+    if (body.size() != kCaptureRequestBodySize) {
+        return Refuse(verb, "a capture request has " + std::to_string(kCaptureRequestBodySize) +
+                                " bytes after its header, not " + std::to_string(body.size()));
+    }
+    const auto index = static_cast<uint32_t>(GetLe(body.data(), 4));
+    if (index == 0) return Refuse(verb, "interface index 0 names no interface");
+    return THelperRequest{THelperCaptureRequest{index}};
+}
+
 std::string CutText(std::string_view text, size_t limit) {
     if (text.size() <= limit) return std::string(text);
     size_t end = limit;
@@ -149,11 +160,10 @@ std::variant<THelperRequest, THelperRefusal> ParseHelperRequest(std::span<const 
     const std::span<const uint8_t> body = message.subspan(kHelperHeaderSize);
     switch (static_cast<THelperVerb>(verb)) {
         case THelperVerb::KillTcp: return ParseKill(body);
-        case THelperVerb::OpenCapture:
-            if (!body.empty()) return Refuse(verb, "a capture request has no body");
-            return THelperRequest{THelperCaptureRequest{}};
+        case THelperVerb::OpenCapture: return ParseCapture(body);
         case THelperVerb::SocketOwners: return ParseOwners(body, moreFollows);
-        case THelperVerb::Hello: break;
+        case THelperVerb::Hello:
+        case THelperVerb::CaptureFrames: break;
     }
     return Refuse(verb, "unknown request " + std::to_string(verb));
 }
@@ -224,7 +234,12 @@ std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row) {
     return message;
 }
 
-std::vector<uint8_t> EncodeCaptureRequest() { return Header(static_cast<uint8_t>(THelperVerb::OpenCapture)); }
+std::vector<uint8_t> EncodeCaptureRequest(uint32_t interfaceIndex) {
+    std::vector<uint8_t> message =
+        Header(static_cast<uint8_t>(THelperVerb::OpenCapture), THelperStatus::Ok, 0, kCaptureRequestBodySize);
+    PutLe(message, interfaceIndex, 4);
+    return message;
+}
 
 std::vector<std::vector<uint8_t>> EncodeOwnersRequest(std::span<const uint64_t> inodes) {
     const auto verb = static_cast<uint8_t>(THelperVerb::SocketOwners);

@@ -30,10 +30,44 @@
 //   refused, as it names no connection.
 //   reply: Ok, empty body.
 //
-// OpenCapture (request): a packet socket (AF_PACKET, SOCK_DGRAM, protocol
-//   0, so it receives nothing until the program binds it).
-//   body: empty.
-//   reply: Ok, empty body, with the socket as one SCM_RIGHTS descriptor.
+// OpenCapture (request): a capture of one interface, read by the helper.
+//   body, 4 bytes: u32 interface index (not 0).
+//   The helper opens a packet socket (AF_PACKET, SOCK_DGRAM) itself, gives it
+//   the capture filter (AttachCaptureFilter; on loopback, which the helper
+//   tells by the interface's own flags, without the leaving copies) and a
+//   TPACKET_V3 ring, and binds it to the interface. It then makes a new
+//   AF_UNIX SOCK_SEQPACKET socket pair and forks a forwarder, which reads the
+//   ring and sends the frames over its end (the capture stream, below) until
+//   the program closes the other.
+//   reply: Ok, empty body, with the program's end of that pair as one
+//   SCM_RIGHTS descriptor. The program never holds the packet socket: a
+//   packet socket can send as well as receive, and whoever holds one can
+//   put any frame on the interface. The forwarder never reads its end (it
+//   is shut down for reading), so nothing the program writes goes anywhere.
+//   Failed: no such interface (ENODEV), the system refused the socket
+//   (EPERM: the helper lacks CAP_NET_RAW), or this helper runs as many
+//   captures as it may at once (EBUSY; TLinuxHelperActions says how many).
+//
+// The capture stream (forwarder to program, one message per batch, at most
+// kMaxCaptureBatchSize bytes): the frames of one ring block, or as many of
+// them as fit, sent as the kernel hands the block over (when full, or after
+// 10 ms). The forwarder sends with a blocking send: a program that reads
+// slowly leaves the frames in the ring (8 MiB), and what the kernel cannot
+// put there it counts as dropped. Every message is a batch:
+//   header: verb CaptureFrames, status Ok, no flags
+//   u64 received, u64 dropped: the kernel's counters of the socket
+//   (PACKET_STATISTICS; received counts the dropped too) since the capture
+//   began, as they stood when the batch was made; they never go down
+//   u32 frame count, then that many frames, each:
+//     u64 time stamp (nanoseconds since the epoch), u32 length on the wire,
+//     u32 captured length (at most the length on the wire), u32 interface
+//     index, u16 link protocol (the EtherType of sll_protocol, in host
+//     order: 0x0800 IPv4, 0x86DD IPv6, or a VLAN tag's, the tag then
+//     leading the data), u16 zero, then the captured bytes, from the network
+//     header on (the link header is taken off by the kernel)
+//   and nothing after the last frame. A batch of no frames carries only the
+//   counters: the forwarder sends one now and then when they changed and no
+//   frame came.
 //
 // SocketOwners (request): which process holds each socket.
 //   body: u32 count (at most kMaxOwnerInodesPerMessage), then count u64
@@ -79,7 +113,9 @@ namespace tarnwick {
 
 inline constexpr int kHelperSocketFd = 3;
 // 2: SocketOwners requests of several messages.
-inline constexpr uint8_t kHelperProtocolVersion = 2;
+// 3: OpenCapture names an interface and is answered with a capture stream,
+//    no longer with a packet socket.
+inline constexpr uint8_t kHelperProtocolVersion = 3;
 inline constexpr size_t kHelperHeaderSize = 4;
 
 enum class THelperVerb : uint8_t {
@@ -87,6 +123,8 @@ enum class THelperVerb : uint8_t {
     KillTcp = 0x10,
     OpenCapture = 0x11,
     SocketOwners = 0x12,
+    // Only on a capture stream, never on descriptor 3.
+    CaptureFrames = 0x20,
 };
 
 enum class THelperStatus : uint8_t {
@@ -103,6 +141,11 @@ inline constexpr uint32_t kHelperCanCapture = 0x2;       // holds CAP_NET_RAW
 inline constexpr uint32_t kHelperCanReadOwners = 0x4;    // holds CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE
 
 inline constexpr size_t kKillTcpBodySize = 44;
+inline constexpr size_t kCaptureRequestBodySize = 4;
+// A batch holds at least one frame of the largest size a capture takes (a
+// 64 KiB loopback packet behind VLAN tags), and all the frames of a ring
+// block of small packets.
+inline constexpr size_t kMaxCaptureBatchSize = 160 * 1024;
 inline constexpr uint32_t kEstablishedState = 5;
 // A SocketOwners request: the sockets of one message, and of all of them.
 inline constexpr size_t kMaxOwnerInodesPerMessage = 4096;
@@ -117,7 +160,9 @@ inline constexpr size_t kMaxHelperReplySize = kMaxOwnersReplySize;
 struct THelperKillRequest {
     TTcpRow Row;  // State, ends, V6 and, for IPv6, Interface; no process
 };
-struct THelperCaptureRequest {};
+struct THelperCaptureRequest {
+    uint32_t InterfaceIndex = 0;
+};
 struct THelperOwnersRequest {
     std::vector<uint64_t> Inodes;  // empty: every socket
     // A message that the next one continues (as ParseHelperRequest reads
@@ -168,7 +213,7 @@ private:
 };
 
 std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row);
-std::vector<uint8_t> EncodeCaptureRequest();
+std::vector<uint8_t> EncodeCaptureRequest(uint32_t interfaceIndex);
 // The messages of a SocketOwners request, in order: one for at most
 // kMaxOwnerInodesPerMessage inodes (none: every socket), else several. More
 // than kMaxOwnerInodes are the caller's error (ask for all), and refused.

@@ -122,9 +122,10 @@ bool InstallHelperSyscallFilter(std::string& error) {
     filter.Allow(SCMP_SYS(socket),
                  {SCMP_A0_32(SCMP_CMP_EQ, AF_NETLINK), SCMP_A2_32(SCMP_CMP_EQ, NETLINK_SOCK_DIAG)});
     filter.Allow(SCMP_SYS(socketpair), {SCMP_A0_32(SCMP_CMP_EQ, AF_UNIX)});
-    // An interface's index by its name (if_nametoindex), for binding a
-    // packet socket.
-    filter.Allow(SCMP_SYS(ioctl), {SCMP_A1_32(SCMP_CMP_EQ, SIOCGIFINDEX)});
+    // An interface's name, index and flags, for binding a packet socket and
+    // telling whether it is loopback.
+    for (const unsigned long request : {SIOCGIFINDEX, SIOCGIFNAME, SIOCGIFFLAGS})
+        filter.Allow(SCMP_SYS(ioctl), {SCMP_A1_32(SCMP_CMP_EQ, static_cast<uint32_t>(request))});
     filter.Allow(SCMP_SYS(openat), {SCMP_A2_32(SCMP_CMP_MASKED_EQ, kWritingOpenFlags, 0)});
     // Memory, but no new code once serving.
     filter.Allow(SCMP_SYS(mmap), {SCMP_A2_32(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
@@ -134,7 +135,10 @@ bool InstallHelperSyscallFilter(std::string& error) {
     // to clone on ENOSYS only: a filter cannot look into clone3's flags,
     // which it takes in memory.
     filter.Answer(SCMP_SYS(clone3), ENOSYS);
+    // A capture's forwarder dies with the helper and gives up every
+    // capability, the ambient ones included.
     filter.Allow(SCMP_SYS(prctl), {SCMP_A0_32(SCMP_CMP_EQ, PR_SET_PDEATHSIG)});
+    filter.Allow(SCMP_SYS(prctl), {SCMP_A0_32(SCMP_CMP_EQ, PR_CAP_AMBIENT)});
     // Threads that a runtime may have started share the filter.
     filter.Set(SCMP_FLTATR_CTL_TSYNC, 1);
 

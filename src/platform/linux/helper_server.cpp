@@ -9,6 +9,16 @@
 
 namespace tarnwick {
 
+bool IsSeqPacketSocket(int fd) {
+    int domain = 0;
+    int type = 0;
+    socklen_t length = sizeof domain;
+    if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0) return false;
+    length = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
+    return domain == AF_UNIX && type == SOCK_SEQPACKET;
+}
+
 // MSG_NOSIGNAL: a closed peer must end the loop, not kill the sender with
 // SIGPIPE.
 bool SendHelperMessage(int socket, const std::vector<uint8_t>& message, int passedFd) {
@@ -42,14 +52,15 @@ bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
         return SendHelperMessage(socket, reason ? EncodeStatusReply(verb, THelperStatus::Failed, 0, *reason)
                                           : EncodeStatusReply(verb, THelperStatus::Ok));
     }
-    if (std::holds_alternative<THelperCaptureRequest>(request)) {
+    if (const auto* capture = std::get_if<THelperCaptureRequest>(&request)) {
         const auto verb = static_cast<uint8_t>(THelperVerb::OpenCapture);
         int error = 0;
-        const TUniqueFd packetSocket = actions.OpenPacketSocket(error);
-        if (!packetSocket.IsValid())
+        const TUniqueFd stream = actions.OpenCapture(capture->InterfaceIndex, error);
+        if (!stream.IsValid())
             return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Failed, error, std::strerror(error)));
-        // The peer holds its own copy once this returns; ours closes here.
-        return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Ok), packetSocket.Get());
+        // The peer holds its own copy once this returns; ours closes here,
+        // so that the program's close is the forwarder's end.
+        return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Ok), stream.Get());
     }
     const auto& owners = std::get<THelperOwnersRequest>(request);
     for (const std::vector<uint8_t>& message : EncodeOwnersReply(actions.SocketOwners(owners.Inodes))) {

@@ -26,8 +26,10 @@ public:
     virtual uint32_t Abilities() = 0;
     // Closes the connection of `row`; nullopt when closed, else the reason.
     virtual std::optional<std::string> KillTcp(const TTcpRow& row) = 0;
-    // A packet socket, or none with the errno in `error`.
-    virtual TUniqueFd OpenPacketSocket(int& error) = 0;
+    // The program's end of the capture stream of the interface of index
+    // `interfaceIndex` (see OpenCapture in helper_protocol.h), or none with
+    // the errno in `error`.
+    virtual TUniqueFd OpenCapture(uint32_t interfaceIndex, int& error) = 0;
     // The owners of `inodes` that some process holds (of every socket when
     // empty), with their process names.
     virtual std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>& inodes) = 0;
@@ -42,6 +44,10 @@ public:
 // Requests carry no descriptors: receiving with no room for any, the kernel
 // drops (closes) any that a peer sends, and such a request is refused.
 int ServeHelperRequests(int socket, THelperActions& actions, const std::function<bool()>& parentAlive);
+
+// Whether `fd` is an AF_UNIX SOCK_SEQPACKET socket: the helper's request
+// socket, and the only kind of capture the program takes from it.
+bool IsSeqPacketSocket(int fd);
 
 // Sends one message of the protocol on `socket`, with `passedFd` as its one
 // SCM_RIGHTS descriptor when not negative; false when the peer is gone or the

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <iterator>
 
-#include "platform/linux/packet_socket_capture.h"
+#include "platform/linux/forwarded_capture.h"
 #include "platform/linux/pcap_packet_source.h"
 
 namespace tarnwick {
@@ -126,11 +126,11 @@ std::vector<std::unique_ptr<TPacketCapture>> THelperPacketSource::OpenCaptures(
     for (const TCaptureInterface& where : interfaces) {
         if (IsSeenOnParent(where.Index, captured, vlanParents)) continue;
         ++tried;
-        TUniqueFd packetSocket;
+        TUniqueFd stream;
         int helperError = 0;
-        std::optional<std::string> failure = Helper_.OpenPacketSocket(packetSocket, helperError);
+        std::optional<std::string> failure = Helper_.OpenCapture(where.Index, stream, helperError);
         if (!failure) {
-            if (auto capture = OpenPacketSocketCapture(std::move(packetSocket), where, error)) {
+            if (auto capture = OpenForwardedCapture(std::move(stream), where, error)) {
                 captures.push_back(std::move(capture));
                 captured.insert(where.Index);
                 continue;
@@ -144,7 +144,7 @@ std::vector<std::unique_ptr<TPacketCapture>> THelperPacketSource::OpenCaptures(
     if (permissionFailures == tried) {
         throw ESocketException("cannot capture packets: " + firstPermissionText + " (" +
                                HelperMissingText(kCaptureNeed, "tarnwick-helper (" + Helper_.Program() +
-                                                                   ") may not open packet sockets") +
+                                                                   ") may not capture") +
                                ")");
     }
     for (const std::string& text : errors) onError(text);

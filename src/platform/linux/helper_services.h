@@ -75,8 +75,8 @@ private:
     THelperSocketOwners& Owners_;
 };
 
-// Captures whose packet sockets the helper opens (see
-// packet_socket_capture.h); the interfaces are chosen here.
+// Captures that the helper reads and forwards (see forwarded_capture.h); the
+// interfaces are chosen here.
 class THelperPacketSource final : public TPacketSource {
 public:
     explicit THelperPacketSource(THelperClient& helper) : Helper_(helper) {}

@@ -37,15 +37,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/capture_socket_filter.h"
 #include "platform/packet_source.h"
 
 namespace tarnwick {
-
-// The kernel buffer of each capture, libpcap's or a packet socket's. At
-// 300,000 small packets a second it holds about 150 ms of them (some 190
-// bytes each with the ring's headers), so a reader the scheduler keeps
-// waiting that long loses nothing.
-inline constexpr size_t kCaptureBufferSize = 8 * 1024 * 1024;
 
 // Where the IP packet lies in a captured frame of pcap link type `linkType`
 // (a DLT_ value of pcap/dlt.h): StripLinkHeader (capture/link_header.h) for
