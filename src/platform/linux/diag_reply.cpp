@@ -130,13 +130,27 @@ TSocketTraffic ReadDiagTraffic(const nlmsghdr* message) {
     return traffic;
 }
 
-std::optional<bool> ReadDiagHeardFromPeer(const nlmsghdr* message) {
+std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message) {
+    // A handshake that completed delivered one segment at least (the SYN, or
+    // the SYN-ACK of an accepted one); a connect refused or never answered
+    // delivered none. Older kernels lack the count: then whether any segment
+    // came in at all, which a refusal's reset need not show.
+    constexpr size_t kDeliveredAt = offsetof(tcp_info, tcpi_delivered);
     constexpr size_t kSegmentsInAt = offsetof(tcp_info, tcpi_segs_in);
-    const char* info = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t));
-    if (info == nullptr) return std::nullopt;
-    uint32_t segmentsIn = 0;
-    std::memcpy(&segmentsIn, info + kSegmentsInAt, sizeof segmentsIn);
-    return segmentsIn != 0;
+    uint32_t count = 0;
+    if (const char* info = FindDiagInfo(message, kDeliveredAt + sizeof(uint32_t))) {
+        std::memcpy(&count, info + kDeliveredAt, sizeof count);
+    } else if (const char* older = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t))) {
+        std::memcpy(&count, older + kSegmentsInAt, sizeof count);
+    } else {
+        return std::nullopt;
+    }
+    return count != 0;
+}
+
+uint64_t DiagCookie(const inet_diag_msg& diag) {
+    if (diag.id.idiag_cookie[0] == INET_DIAG_NOCOOKIE && diag.id.idiag_cookie[1] == INET_DIAG_NOCOOKIE) return 0;
+    return static_cast<uint64_t>(diag.id.idiag_cookie[1]) << 32 | diag.id.idiag_cookie[0];
 }
 
 int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiagSocket>& v4,
@@ -171,6 +185,8 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
             }
             socket.Row.Interface = diag.id.idiag_if;
             socket.Inode = diag.idiag_inode;
+            socket.Row.Inode = diag.idiag_inode;
+            socket.Row.Cookie = DiagCookie(diag);
             return MNL_CB_OK;
         }
         // A mapped address's IPv4 address is its last four bytes.
@@ -190,6 +206,8 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
         socket.Traffic = ReadDiagTraffic(message);
     }
     socket.Inode = diag.idiag_inode;
+    socket.Row.Inode = diag.idiag_inode;
+    socket.Row.Cookie = DiagCookie(diag);
     return MNL_CB_OK;
 }
 

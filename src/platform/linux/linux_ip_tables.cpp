@@ -130,6 +130,13 @@ std::vector<TSocketTraffic> TrafficOf(const std::vector<TDiagSocket>& sockets) {
     return traffic;
 }
 
+std::vector<TSocketIdentity> IdentitiesOf(const std::vector<TDiagSocket>& sockets) {
+    std::vector<TSocketIdentity> identities;
+    identities.reserve(sockets.size());
+    for (const TDiagSocket& socket : sockets) identities.push_back({socket.Row.Cookie, socket.Row.Inode});
+    return identities;
+}
+
 template <typename TSocket>
 void AssignOwners(std::vector<TSocket>& sockets, const TSocketOwners& owners) {
     for (TSocket& socket : sockets) socket.Row.OwningPid = owners.PidOf(socket.Inode);
@@ -211,6 +218,8 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     Tcp_.KeptV6 = TKeptDump{};
     Traffic4_.clear();
     Traffic6_.clear();
+    Identities4_.clear();
+    Identities6_.clear();
     TDump dump;
     std::vector<uint64_t> inodes;
     {
@@ -247,6 +256,7 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     SortSockets(dump.V4);
     table = EncodeSockets(dump.V4, IPPROTO_TCP, true);
     Traffic4_ = TrafficOf(dump.V4);
+    Identities4_ = IdentitiesOf(dump.V4);
     Tcp_.KeptV6 = TKeptDump{std::move(dump.V6), RecentOwnersTaken_, true};
     return kTableOk;
 }
@@ -307,7 +317,10 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     TKeptDump& kept = StateOf(protocol).KeptV6;
     std::vector<TDumpedSocket> sockets;
     const bool tcp = protocol == IPPROTO_TCP;
-    if (tcp) Traffic6_.clear();
+    if (tcp) {
+        Traffic6_.clear();
+        Identities6_.clear();
+    }
     if (kept.Valid && TClock::now() - kept.Taken < kKeptDumpMaxAge) {
         sockets = std::move(kept.Sockets);
     } else {
@@ -325,7 +338,10 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     SortSockets6(sockets);
     table = EncodeSockets6(sockets, protocol);
     // Each row's counters come with it, from whichever dump gave the row.
-    if (tcp) Traffic6_ = TrafficOf(sockets);
+    if (tcp) {
+        Traffic6_ = TrafficOf(sockets);
+        Identities6_ = IdentitiesOf(sockets);
+    }
     return kTableOk;
 }
 
@@ -336,6 +352,15 @@ std::vector<TSocketTraffic> TLinuxIpTables::TakeTcpTraffic() {
     Traffic4_.clear();
     Traffic6_.clear();
     return traffic;
+}
+
+std::vector<TSocketIdentity> TLinuxIpTables::TakeTcpIdentities() {
+    std::lock_guard lock(Mutex_);
+    std::vector<TSocketIdentity> identities = std::move(Identities4_);
+    identities.insert(identities.end(), Identities6_.begin(), Identities6_.end());
+    Identities4_.clear();
+    Identities6_.clear();
+    return identities;
 }
 
 uint32_t TLinuxIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) {
