@@ -159,6 +159,9 @@ public:
     // the counters are. Handed over once. A source without them keeps this:
     // none, and every row's cookie reads 0 (matched by its ends alone).
     virtual std::vector<TSocketIdentity> TakeTcpIdentities() { return {}; }
+    // The process holding the socket with this inode now, 0 when none is
+    // known (or the source cannot tell).
+    virtual uint32_t OwnerOfSocket(uint64_t /*inode*/) { return 0; }
     // Whether the next fetches read the counters at all: they cost a
     // noticeable part of a refresh, so only when something shows traffic.
     virtual void SetReadTraffic(bool /*read*/) {}

@@ -59,7 +59,7 @@ TEST(LinuxEndedConnections, AClosedLoopbackConnectionArrivesWithBothEndsAndTheLi
     EXPECT_EQ(CountEnds(take, server, client), 1u);
     for (const TEndedConnection& c : take.Connections) {
         EXPECT_NE(PortFromField(c.Row.RemotePort), 0) << "a listener or a bound socket was kept";
-        EXPECT_TRUE(c.HeardFromPeer) << "both ends of an established connection heard from the other";
+        EXPECT_TRUE(c.WasEstablished) << "both ends of an established connection completed the handshake";
     }
 }
 

@@ -363,6 +363,12 @@ std::vector<TSocketIdentity> TLinuxIpTables::TakeTcpIdentities() {
     return identities;
 }
 
+uint32_t TLinuxIpTables::OwnerOfSocket(uint64_t inode) {
+    if (inode == 0) return 0;
+    std::lock_guard lock(Mutex_);
+    return Owners_->FindOwners({inode}).PidOf(inode);
+}
+
 uint32_t TLinuxIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) {
     std::lock_guard lock(Mutex_);
     return GetPlainTable(IPPROTO_TCP, buffer, size, sorted);

@@ -71,6 +71,8 @@ public:
     std::vector<TSocketTraffic> TakeTcpTraffic() override;
     // The sockets of those rows likewise, read whether or not the counters are.
     std::vector<TSocketIdentity> TakeTcpIdentities() override;
+    // Asked of the owner source, as a fetch asks it.
+    uint32_t OwnerOfSocket(uint64_t inode) override;
 
     // Whether TCP dumps ask for each socket's tcp_info, which carries the byte
     // counters (on by default).
