@@ -83,19 +83,19 @@ TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, con
     return c;
 }
 
-// The process of the listener that accepted `row`, when one of `listeners`
-// is on its local port and address (or on any address); 0 otherwise.
-uint32_t ListenerPid(const std::vector<TTcpRow>& listeners, const TTcpRow& row) {
-    for (const TTcpRow& listener : listeners) {
-        if (listener.LocalPort != row.LocalPort) continue;
+// The first of `listeners` that accepted `row`: on its local port and
+// address (or on any address). Null when none is.
+const TListener* ListenerOf(const std::vector<TListener>& listeners, const TTcpRow& row) {
+    for (const TListener& listener : listeners) {
+        const TTcpRow& socket = listener.Row;
+        if (socket.LocalPort != row.LocalPort) continue;
         // An IPv6 listener on any address takes IPv4 connections too (as IPv4-mapped ones).
-        const bool anyAddress = listener.V6 ? listener.LocalAddr6 == TIp6Address{} : listener.LocalAddr == 0;
-        if (anyAddress && (listener.V6 || !row.V6)) return listener.OwningPid;
-        if (listener.V6 == row.V6 &&
-            (row.V6 ? listener.LocalAddr6 == row.LocalAddr6 : listener.LocalAddr == row.LocalAddr))
-            return listener.OwningPid;
+        const bool anyAddress = socket.V6 ? socket.LocalAddr6 == TIp6Address{} : socket.LocalAddr == 0;
+        if (anyAddress && (socket.V6 || !row.V6)) return &listener;
+        if (socket.V6 == row.V6 && (row.V6 ? socket.LocalAddr6 == row.LocalAddr6 : socket.LocalAddr == row.LocalAddr))
+            return &listener;
     }
-    return 0;
+    return nullptr;
 }
 
 }  // namespace
@@ -176,6 +176,7 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
     }
     const bool withProcess = Snapshot_.ExTablesAvailable();
     Connections_.ClearSeen();
+    LastListeners_.clear();
     const uint32_t rows = Snapshot_.TcpRowCount();
     Connections_.Reserve(rows);
     for (uint32_t i = 0; i < rows; ++i) {
@@ -186,6 +187,7 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
         const int remotePort = PortFromField(row.RemotePort);
         const int localPort = PortFromField(row.LocalPort);
         const std::string remotePortText = std::to_string(remotePort);
+        if (texts.Status == kStatusListening && row.OwningPid != 0) LastListeners_.push_back({row, texts.Process});
 
         const int32_t result = Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(localPort),
                                                              texts.Protocol, texts.Status, texts.Process, texts.Key,
@@ -262,8 +264,8 @@ void TRefresh::LogConnected(TRefreshOutlets& outlets, const TLogConnection& conn
 
 std::pair<uint32_t, std::string> TRefresh::EndedOwner(const TTcpRow& row) const {
     if (!Snapshot_.ExTablesAvailable()) return {0, ""};
-    uint32_t pid = ListenerPid(Listeners_, row);
-    if (pid == 0 && row.Inode != 0) pid = Platform_.IpTables.OwnerOfSocket(row.Inode);
+    if (const TListener* listener = ListenerOf(Listeners_, row)) return {listener->Row.OwningPid, listener->Process};
+    const uint32_t pid = row.Inode != 0 ? Platform_.IpTables.OwnerOfSocket(row.Inode) : 0;
     if (pid == 0) return {0, "?"};
     const TProcessSnapshot* processes = Snapshot_.Processes();
     return {pid, processes ? std::string(processes->GetProcessName(pid)) : "?"};
@@ -334,7 +336,7 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
         // looked up in them, not the other way round.
         std::unordered_map<uint64_t, bool> cookies;  // cookie -> a socket of the list
         std::unordered_map<TConnectionKey, int, TConnectionKeyHash> keys;  // ends -> see below
-        constexpr int kListed = 1, kRemnantListed = 2;
+        constexpr int kListed = 1, kRemnantListed = 2, kRemnantTaken = 3;
         for (const TEndedConnection& ended : endedAll) {
             if (ended.Row.Cookie != 0) cookies.emplace(ended.Row.Cookie, false);
             keys.emplace(KeyOfTcpRow(ended.Row), 0);
@@ -352,17 +354,21 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             if (item.Cookie() == 0) it->second = kListed;
             else if (remnant) it->second = kRemnantListed;
         }
+        const TProcessSnapshot* processes = Snapshot_.Processes();
         for (uint32_t i = 0; i < rows; ++i) {
             const TTcpRow row = Snapshot_.TcpRow(i);
-            if (TcpStateName(row.State) == kStatusListening) Listeners_.push_back(row);
+            if (TcpStateName(row.State) == kStatusListening && row.OwningPid != 0)
+                Listeners_.push_back({row, std::string(processes ? processes->GetProcessName(row.OwningPid) : "?")});
             const auto it = keys.find(KeyOfTcpRow(row));
             if (it == keys.end()) continue;
             if (row.Cookie == 0) it->second = kListed;
             else if (PastEstablished(row.State) && it->second == 0) it->second = kRemnantListed;
         }
+        // A listener gone since the last tables still names what it accepted before.
+        Listeners_.insert(Listeners_.end(), LastListeners_.begin(), LastListeners_.end());
 
-        const bool withProcess = Snapshot_.ExTablesAvailable();
-        std::unordered_map<TConnectionKey, bool, TConnectionKeyHash> logged;
+        // What no socket of the list and no gone connection stands for, in the order it ended.
+        std::vector<const TEndedConnection*> unlisted;
         for (const TEndedConnection& ended : endedAll) {
             if (ended.EndedAt > fetchStarted) {
                 Deferred_.push_back(ended);
@@ -385,18 +391,36 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             }
             // Reset ends are zeroed: without its socket in the list, nothing tells which connection it was.
             if (PortFromField(ended.Row.RemotePort) == 0) {
-                ++unmatched;
+                if (ended.WasEstablished) ++unmatched;
                 continue;
             }
+            unlisted.push_back(&ended);
+        }
+        // A remnant is left by the last socket to close at its ends: an
+        // earlier one there is a connection of its own, closed before the
+        // last was made.
+        for (auto it = unlisted.rbegin(); it != unlisted.rend(); ++it) {
+            const TConnectionKey key = KeyOfTcpRow((*it)->Row);
+            int& listed = keys.at(key);
+            if (listed != kRemnantListed) continue;
+            EndedByKey_.emplace(key, **it);
+            listed = kRemnantTaken;
+            *it = nullptr;
+        }
+
+        const bool withProcess = Snapshot_.ExTablesAvailable();
+        std::unordered_set<uint64_t> loggedCookies;
+        std::unordered_set<TConnectionKey, TConnectionKeyHash> loggedKeys;
+        for (const TEndedConnection* endedAt : unlisted) {
+            if (endedAt == nullptr) continue;
+            const TEndedConnection& ended = *endedAt;
             const TConnectionKey key = KeyOfTcpRow(ended.Row);
-            const int listed = keys.at(key);
-            if (listed == kListed) continue;
-            if (listed == kRemnantListed) {
-                EndedByKey_.emplace(key, ended);
+            if (keys.at(key) == kListed) continue;
+            // Logged once, also when the system announced the same socket
+            // twice; sockets without a cookie are told apart by their ends.
+            if (ended.Row.Cookie != 0 ? !loggedCookies.insert(ended.Row.Cookie).second
+                                      : !loggedKeys.insert(key).second)
                 continue;
-            }
-            // Logged once, also when the system announced the same end twice.
-            if (!logged.emplace(key, true).second) continue;
 
             TTcpRow row = ended.Row;
             const auto [pid, process] = EndedOwner(row);

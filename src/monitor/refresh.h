@@ -57,6 +57,12 @@ struct TPlatformServices {
     TEndedConnections* EndedConnections = nullptr;
 };
 
+// A listening socket whose owner the tables named, with that owner's name.
+struct TListener {
+    TTcpRow Row;
+    std::string Process;
+};
+
 class TRefresh {
 public:
     TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, TPlatformServices platform,
@@ -115,7 +121,10 @@ private:
     // for: by socket cookie, and by ends for one whose remnant is listed.
     std::unordered_map<uint64_t, TEndedConnection> EndedByCookie_;
     std::unordered_map<TConnectionKey, TEndedConnection, TConnectionKeyHash> EndedByKey_;
-    std::vector<TTcpRow> Listeners_;  // of this refresh, for the owners of ended connections
+    // Of this refresh, then of the last one, for the owners of ended
+    // connections: a listener names what it accepted after its process is gone.
+    std::vector<TListener> Listeners_;
+    std::vector<TListener> LastListeners_;  // the last tables' listeners whose owner they named
 };
 
 }  // namespace tarnwick

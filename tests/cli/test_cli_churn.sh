@@ -15,13 +15,20 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: the ends of connections are announced to root only"
     exit 0
 fi
+# In a network namespace of its own: nothing else's sockets mix with the
+# churn's, and its loopback carries only the churn. The script runs again in there.
+if [ -z "${TWK_CHURN_NETNS:-}" ]; then
+    unshare -n true 2>/dev/null || { echo "SKIP: no network namespace of its own (unshare -n)"; exit 0; }
+    TWK_CHURN_NETNS=1 exec unshare -n bash "$0" "$@"
+fi
+ip link set lo up || { echo "FAIL: the namespace's loopback cannot be brought up"; exit 1; }
 dir=$(mktemp -d); [ -n "${KEEP_CHURN:-}" ] && echo "kept in $dir"
 trap 'end_background_jobs; [ -n "${KEEP_CHURN:-}" ] || rm -rf "$dir"' EXIT
 
 mkfifo "$dir/go"
 "$driver" 6 <>"$dir/go" >"$dir/record" &
 driver_pid=$!
-for _ in $(seq 100); do grep -q '^marker' "$dir/record" && break; sleep 0.1; done
+for _ in $(seq 100); do grep -qs '^marker' "$dir/record" && break; sleep 0.1; done
 read -r _ pid _ listen < <(head -n 1 "$dir/record")
 marker=$(awk '$1 == "marker" {print $3}' "$dir/record")
 [ -n "$marker" ] || { fail "the driver did not start"; exit 1; }
@@ -52,11 +59,14 @@ done
 kill "$watch_pid"
 wait "$watch_pid" 2>/dev/null
 
-python3 - "$dir/record" "$dir/json" "$pid" "$(basename "$driver")" "$listen" <<'PY' || fail "the log does not match the driver's record"
-import collections, json, sys
-record, log, pid, name, listen = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4], int(sys.argv[5])
-ends = collections.Counter()      # (local port, remote port) -> established connections
-attempts, resets = set(), set()
+python3 - "$dir/record" "$dir/json" "$pid" "$listen" <<'PY' || fail "the log does not match the driver's record"
+import collections, json, re, sys
+record, log, pid, listen = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+# Each end of each connection, by (local port, remote port): the server's
+# (listen, client) and the client's (client, listen); the queued one's
+# server end was never accepted and is not the driver's to name.
+expected = collections.Counter()
+ordering_of, attempts = {}, set()
 for line in open(record):
     f = line.split()
     if len(f) != 3:
@@ -65,45 +75,70 @@ for line in open(record):
     if not established:
         attempts.add(client)
         continue
-    server = 0 if ordering == "queued" else listen
-    if ordering != "queued":
-        ends[(listen, client)] += 1
-    ends[(client, None)] += 1
-    if ordering == "client_reset":
-        resets.add(client)
+    ends = [("client", (client, None))] + ([] if ordering == "queued" else [("server", (listen, client))])
+    for side, key in ends:
+        expected[key] += 1
+        ordering_of[key] = ordering
+    expected[(ordering, "made")] += 1
 entries = [json.loads(l) for l in open(log)]
-connected = collections.defaultdict(list)
-gone = collections.Counter()
-rules = sum(1 for e in entries if e["kind"] == 1)
+lines = collections.defaultdict(lambda: collections.defaultdict(list))  # key -> kind -> entries
+not_shown = 0
 for e in entries:
+    m = re.match(r"(\d+) short-lived connections? (was|were) not shown", e["text"])
+    if m:
+        not_shown += int(m.group(1))
     if "local_port" not in e:
         continue
-    key = (e["local_port"], None if e["local_port"] != listen else e["remote_port"])
-    if e["kind"] == 2:
-        connected[key].append(e)
-    elif e["kind"] == 3:
-        gone[key] += 1
-errors = []
-for key, count in ends.items():
-    got = connected.get(key, [])
-    client_end = key[1] is None
-    # A reset's own end never listed comes zeroed: nothing names it (counted as not shown).
-    if client_end and key[0] in resets and len(got) < count:
+    key = (e["local_port"], None) if e["local_port"] != listen else (listen, e["remote_port"])
+    lines[key][e["kind"]].append(e)
+
+# An end that sent a reset and was never listed is announced zeroed
+# (0.0.0.0, remote port 0) under a cookie no row showed: nothing can name
+# it, and it is counted as not shown. So is nothing else.
+def reset_sender(side, ordering):
+    return (side, ordering) in (("client", "client_reset"), ("server", "server_reset"))
+# A client end never listed has no owner anyone could know after its close
+# (no descriptor, no listener on its port): "?" is its owner then.
+def owner_right(side, e):
+    return e.get("pid") == pid or (side == "client" and "pid" not in e and e["text"].startswith("? "))
+
+stats = collections.defaultdict(collections.Counter)
+errors, unnamed = [], 0
+for key, count in expected.items():
+    if key[1] == "made":
+        stats[key[0]]["made"] = count
         continue
-    if len(got) != count:
-        errors.append("%s: %d Connected, %d expected" % (key, len(got), count))
+    ordering, side = ordering_of[key], "client" if key[1] is None else "server"
+    s = stats[ordering]
+    got = lines[key][2]
+    s["ends"] += count
+    s["connected"] += len(got)
+    s["owners right"] += sum(owner_right(side, e) for e in got)
+    s["duplicates"] += max(0, len(got) - count)
+    if side == "client":
+        s["rules"] += len(lines[key][1])
+    if len(got) < count and reset_sender(side, ordering):
+        unnamed += count - len(got)
+        s["unnamed reset ends"] += count - len(got)
+    elif len(got) != count:
+        errors.append("%s %s end %s: %d Connected, %d expected" % (ordering, side, key, len(got), count))
     for e in got:
-        if e.get("pid") != pid and not (client_end and "pid" not in e and e["text"].startswith("? ")):
-            errors.append("%s: owner %r" % (key, e.get("pid")))
-    if gone[key] > count:
-        errors.append("%s: %d DisConnected for %d" % (key, gone[key], count))
+        if not owner_right(side, e):
+            errors.append("%s %s end %s: owner %r" % (ordering, side, key, e["text"].split(" Connected")[0]))
+    if side == "client" and ordering != "queued" and len(lines[key][1]) != len(got):
+        errors.append("%s %s: %d rules fired for %d Connected" % (ordering, key, len(lines[key][1]), len(got)))
+    if len(lines[key][3]) > count:
+        errors.append("%s %s end %s: %d DisConnected for %d" % (ordering, side, key, len(lines[key][3]), count))
 for port in attempts:
-    if connected.get((port, None)):
-        errors.append("attempt %d announced" % port)
-fired = sum(len(v) for k, v in connected.items() if k[1] is None and v[0]["remote_port"] == listen)
-if rules != fired:
-    errors.append("%d rule lines for %d connections the rule covers" % (rules, fired))
-print("\n".join(errors[:20]))
+    if lines[(port, None)][2]:
+        errors.append("unanswered %d announced" % port)
+if unnamed != not_shown:
+    errors.append("%d reset ends unnamed, %d counted as not shown" % (unnamed, not_shown))
+for ordering, s in sorted(stats.items()):
+    print("%-13s made %2d, ends %2d, Connected %2d, rules %2d, owners right %2d, duplicates %d, unnamed reset ends %d"
+          % (ordering, s["made"], s["ends"], s["connected"], s["rules"], s["owners right"], s["duplicates"],
+             s["unnamed reset ends"]))
+print("\n".join(errors))
 sys.exit(1 if errors else 0)
 PY
 [ "$failures" -eq 0 ] || { echo "record: $(wc -l <"$dir/record") lines; log: $(wc -l <"$dir/json") lines"; exit 1; }

@@ -90,6 +90,31 @@ TEST_F(ShortLivedConnections, OnesTheTablesReportAreNotLoggedAgainButARemnantsCo
     EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:443"}));
 }
 
+TEST_F(ShortLivedConnections, EachSocketAtTheSameEndsIsAConnectionAndARemnantStandsForTheLastOne) {
+    // Two connections from the same port in one interval; the second closed
+    // first on our side and left its Time_Wait remnant (a cookie of its own).
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 30)};
+    TEndedConnection first = EndedAt(kLocal, 50000, kServer, 443, 1), second = EndedAt(kLocal, 50000, kServer, 443, 2);
+    first.EndedAt += std::chrono::seconds(1);
+    second.EndedAt += std::chrono::seconds(2);
+    Ended.Next.Connections = {first, second};
+    EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:443",
+                                 "2|? Connected to 10.0.0.5 On Port:443",
+                                 "0|?'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+    EXPECT_EQ(Outlets.LogConnections.at(0)->At, first.EndedAt) << "the remnant was taken for the first";
+}
+
+TEST_F(ShortLivedConnections, AListenerOfTheLastTablesNamesWhatItAcceptedAfterItsProcessIsGone) {
+    Tables.TcpRows = {TcpRow(kListening, 0, 80, 0, 0, 200)};
+    Refresh();
+    Tables.TcpRows = {};
+    Processes.Entries = {{100, "client.exe"}};
+    Ended.Next.Connections = {EndedAt(kLocal, 80, kPeer, 51000)};
+    EXPECT_EQ(Refresh(), (Events{"2|server.exe Connected to 10.0.0.9 On Port:51000",
+                                 "3|server.exe DisConnected to 10.0.0.9 On Port:51000",
+                                 "3|server.exe DisConnected to 0.0.0.0 On Port:0"}));
+}
+
 TEST_F(ShortLivedConnections, AnotherSocketAtTheSameEndsIsANewConnectionUnlessItIsTheTimeWaitRemnant) {
     Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 1)};
     Refresh();
@@ -129,6 +154,14 @@ TEST_F(ShortLivedConnections, OneSeenOnlyInItsHandshakeIsAnnouncedWhenItsEndSays
     EXPECT_EQ(Refresh(), (Events{"2|client.exe Connected to 10.0.0.5 On Port:443",
                                  "3|client.exe DisConnected to 10.0.0.5 On Port:443"}));
     EXPECT_NE(std::find(Outlets.Calls.begin(), Outlets.Calls.end(), "rules -1 10.0.0.5 50000 443"), Outlets.Calls.end());
+
+    // Its end told a refresh after it left the tables (a descriptor held it).
+    Tables.TcpRows = {WithCookie(TcpRow(kSynSent, kLocal, 50001, kServer, 443, 100), 2)};
+    Refresh();
+    Tables.TcpRows = {};
+    EXPECT_EQ(Refresh(), Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443"});
+    Ended.Next.Connections = {EndedAt(0, 50001, kServer, 0, 2)};
+    EXPECT_EQ(Refresh(), Events{"2|client.exe Connected to 10.0.0.5 On Port:443"});
 }
 
 TEST_F(ShortLivedConnections, AConnectNeverAnsweredIsLoggedAsTheAttemptItWasAndFiresNoRule) {

@@ -132,13 +132,22 @@ TSocketTraffic ReadDiagTraffic(const nlmsghdr* message) {
 
 std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message) {
     // A handshake that completed delivered one segment at least (the SYN, or
-    // the SYN-ACK of an accepted one); a connect refused or never answered
-    // delivered none. Older kernels lack the count: then whether any segment
-    // came in at all, which a refusal's reset need not show.
+    // the SYN-ACK of an accepted one), and brought the peer's window; a
+    // connect refused or never answered has neither. The end that sent a
+    // reset had its counts cleared as it did, but not the peer's window.
+    // Older kernels lack the window (before 5.4) or the count (before 4.18):
+    // then whether any segment came in at all, which a refusal's reset need
+    // not show.
     constexpr size_t kDeliveredAt = offsetof(tcp_info, tcpi_delivered);
+    constexpr size_t kPeerWindowAt = offsetof(tcp_info, tcpi_snd_wnd);
     constexpr size_t kSegmentsInAt = offsetof(tcp_info, tcpi_segs_in);
     uint32_t count = 0;
-    if (const char* info = FindDiagInfo(message, kDeliveredAt + sizeof(uint32_t))) {
+    if (const char* info = FindDiagInfo(message, kPeerWindowAt + sizeof(uint32_t))) {
+        uint32_t window = 0;
+        std::memcpy(&count, info + kDeliveredAt, sizeof count);
+        std::memcpy(&window, info + kPeerWindowAt, sizeof window);
+        count |= window;
+    } else if (const char* info = FindDiagInfo(message, kDeliveredAt + sizeof(uint32_t))) {
         std::memcpy(&count, info + kDeliveredAt, sizeof count);
     } else if (const char* older = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t))) {
         std::memcpy(&count, older + kSegmentsInAt, sizeof count);

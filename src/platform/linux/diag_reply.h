@@ -44,9 +44,9 @@ bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag);
 TSocketTraffic ReadDiagTraffic(const nlmsghdr* message);
 
 // Whether the connection of a reply ever completed its handshake: from its
-// tcp_info's tcpi_delivered (on kernels before 4.18, whether tcpi_segs_in
-// says any segment came in); nullopt without a tcp_info that long (kernels
-// before 4.2).
+// tcp_info's tcpi_delivered and tcpi_snd_wnd (on older kernels what of them
+// there is, before 4.18 whether tcpi_segs_in says any segment came in);
+// nullopt without a tcp_info that long (kernels before 4.2).
 std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message);
 
 // The socket cookie of a reply (idiag_cookie); 0 when the kernel has none.
