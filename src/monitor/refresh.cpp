@@ -335,8 +335,13 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
         // The ended ones are few beside the tables: the list and the rows are
         // looked up in them, not the other way round.
         std::unordered_map<uint64_t, bool> cookies;  // cookie -> a socket of the list
-        std::unordered_map<TConnectionKey, int, TConnectionKeyHash> keys;  // ends -> see below
+        // Ends -> what the tables hold there: kListed, a socket without a
+        // cookie (the ends alone tell then); kRemnantListed, a remnant not
+        // yet announced, to stand for the last of these ends to close
+        // (kRemnantTaken once it does).
+        std::unordered_map<TConnectionKey, int, TConnectionKeyHash> keys;
         constexpr int kListed = 1, kRemnantListed = 2, kRemnantTaken = 3;
+        std::unordered_set<uint64_t> knownAtEnds;  // the cookies of the list's items at those ends
         for (const TEndedConnection& ended : endedAll) {
             if (ended.Row.Cookie != 0) cookies.emplace(ended.Row.Cookie, false);
             keys.emplace(KeyOfTcpRow(ended.Row), 0);
@@ -348,6 +353,7 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             if (!item.Key()) continue;
             const auto it = keys.find(*item.Key());
             if (it == keys.end()) continue;
+            knownAtEnds.insert(item.Cookie());
             // Without cookies the ends alone tell; with them, only a remnant not yet announced takes an end over.
             const bool remnant = !item.Connected() && item.Status() != kStatusListening &&
                                  item.Status() != kStatusEstablished && item.Status() != kStatusSynSent;
@@ -362,7 +368,10 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             const auto it = keys.find(KeyOfTcpRow(row));
             if (it == keys.end()) continue;
             if (row.Cookie == 0) it->second = kListed;
-            else if (PastEstablished(row.State) && it->second == 0) it->second = kRemnantListed;
+            // A socket the list knows is its item's to judge (above): one
+            // announced already leaves an earlier end at its ends unclaimed.
+            else if (PastEstablished(row.State) && it->second == 0 && !knownAtEnds.contains(row.Cookie))
+                it->second = kRemnantListed;
         }
         // A listener gone since the last tables still names what it accepted before.
         Listeners_.insert(Listeners_.end(), LastListeners_.begin(), LastListeners_.end());

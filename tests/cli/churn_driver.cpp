@@ -1,7 +1,7 @@
 // Makes short loopback connections in a fixed table of orderings and writes
 // down what it did, one line each, for a test to hold the monitor's log
 // against: "pid PID listen PORT", then "<ordering> <established 0|1> <client
-// port>" per connection, then "done". Before the churn it holds one marker
+// port> <server port>" per connection, then "done". Before the churn it holds one marker
 // connection open and waits for a line on its input, so the watcher can show
 // it has started; the marker closes last.
 #include <arpa/inet.h>
@@ -82,8 +82,8 @@ TPair Open(int listener, uint16_t port = 0) {
     return {client, server};
 }
 
-void Record(const char* ordering, bool established, uint16_t clientPort) {
-    std::cout << ordering << ' ' << established << ' ' << clientPort << std::endl;
+void Record(const char* ordering, bool established, uint16_t clientPort, uint16_t serverPort) {
+    std::cout << ordering << ' ' << established << ' ' << clientPort << ' ' << serverPort << std::endl;
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
     const uint16_t port = PortOf(listener);
     std::cout << "pid " << getpid() << " listen " << port << std::endl;
     const TPair marker = Open(listener);
-    Record("marker", true, PortOf(marker.Client));
+    Record("marker", true, PortOf(marker.Client), port);
     std::string go;
     if (!std::getline(std::cin, go)) return 1;
 
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     std::vector<int> queued;
     // One connection fills a queue of length 0.
     queued.push_back(Connect(PortOf(full)));
-    Record("queued", true, PortOf(queued.back()));
+    Record("queued", true, PortOf(queued.back()), PortOf(full));
 
     // Half of each round's connections close at once, half stay until the
     // next round, so some are listed by a refresh before they close.
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
         for (const char* ordering : {"client_close", "server_close", "client_reset", "server_reset"}) {
             for (int i = 0; i < 2; ++i) {
                 const TPair p = Open(listener);
-                Record(ordering, true, PortOf(p.Client));
+                Record(ordering, true, PortOf(p.Client), port);
                 if (i == 0) finish(ordering, p);
                 else held.emplace_back(ordering, p);
             }
@@ -139,15 +139,15 @@ int main(int argc, char** argv) {
         // the first lingers: a connection of its own.
         const TPair first = Open(listener);
         const uint16_t clientPort = PortOf(first.Client);
-        Record("reuse", true, clientPort);
+        Record("reuse", true, clientPort, port);
         close(first.Server);
         close(first.Client);
         const TPair again = Open(listener, clientPort);
-        Record("reuse", true, clientPort);
+        Record("reuse", true, clientPort, port);
         held.emplace_back("reuse", again);
 
         const int attempt = Connect(PortOf(full), 0, false);
-        Record("unanswered", false, PortOf(attempt));
+        Record("unanswered", false, PortOf(attempt), PortOf(full));
         std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the pace of the churn, not a wait
         close(attempt);
     }

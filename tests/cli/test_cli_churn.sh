@@ -51,31 +51,32 @@ for _ in $(seq 100); do grep -q "\"local_port\":$marker," "$dir/json" && break; 
 grep -q "\"local_port\":$marker," "$dir/json" || fail "the watch never listed the marker connection"
 echo go >"$dir/go"
 wait_bounded "$driver_pid" 30 || fail "the driver failed"
-# Bounded: until the watch has seen the marker, closed last, leave Established.
-for _ in $(seq 100); do
-    grep "\"local_port\":$marker," "$dir/json" | grep -qv '"state":"Established"' && break
-    sleep 0.1
-done
+# The ends of the churn are all told once a refresh lists a connection made
+# after the driver is gone: the last of them waits at most for that refresh.
+start_peer
+for _ in $(seq 100); do grep -q "\"local_port\":$client_port," "$dir/json" && break; sleep 0.1; done
+grep -q "\"local_port\":$client_port," "$dir/json" || fail "the watch never listed the connection after the churn"
+stop_peer
 kill "$watch_pid"
-wait "$watch_pid" 2>/dev/null
+wait_bounded "$watch_pid" 10
 
 python3 - "$dir/record" "$dir/json" "$pid" "$listen" <<'PY' || fail "the log does not match the driver's record"
 import collections, json, re, sys
 record, log, pid, listen = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 # Each end of each connection, by (local port, remote port): the server's
-# (listen, client) and the client's (client, listen); the queued one's
+# (server, client) and the client's (client, server); the queued one's
 # server end was never accepted and is not the driver's to name.
 expected = collections.Counter()
 ordering_of, attempts = {}, set()
 for line in open(record):
     f = line.split()
-    if len(f) != 3:
+    if len(f) != 4 or f[0] == "pid":
         continue
-    ordering, established, client = f[0], f[1] == "1", int(f[2])
+    ordering, established, client, server = f[0], f[1] == "1", int(f[2]), int(f[3])
     if not established:
-        attempts.add(client)
+        attempts.add((client, server))
         continue
-    ends = [("client", (client, None))] + ([] if ordering == "queued" else [("server", (listen, client))])
+    ends = [("client", (client, server))] + ([] if ordering == "queued" else [("server", (server, client))])
     for side, key in ends:
         expected[key] += 1
         ordering_of[key] = ordering
@@ -89,8 +90,7 @@ for e in entries:
         not_shown += int(m.group(1))
     if "local_port" not in e:
         continue
-    key = (e["local_port"], None) if e["local_port"] != listen else (listen, e["remote_port"])
-    lines[key][e["kind"]].append(e)
+    lines[(e["local_port"], e["remote_port"])][e["kind"]].append(e)
 
 # An end that sent a reset and was never listed is announced zeroed
 # (0.0.0.0, remote port 0) under a cookie no row showed: nothing can name
@@ -108,7 +108,7 @@ for key, count in expected.items():
     if key[1] == "made":
         stats[key[0]]["made"] = count
         continue
-    ordering, side = ordering_of[key], "client" if key[1] is None else "server"
+    ordering, side = ordering_of[key], "server" if key[0] == listen else "client"
     s = stats[ordering]
     got = lines[key][2]
     s["ends"] += count
@@ -129,9 +129,9 @@ for key, count in expected.items():
         errors.append("%s %s: %d rules fired for %d Connected" % (ordering, key, len(lines[key][1]), len(got)))
     if len(lines[key][3]) > count:
         errors.append("%s %s end %s: %d DisConnected for %d" % (ordering, side, key, len(lines[key][3]), count))
-for port in attempts:
-    if lines[(port, None)][2]:
-        errors.append("unanswered %d announced" % port)
+for key in attempts:
+    if lines[key][2]:
+        errors.append("unanswered %s announced" % (key,))
 if unnamed != not_shown:
     errors.append("%d reset ends unnamed, %d counted as not shown" % (unnamed, not_shown))
 for ordering, s in sorted(stats.items()):

@@ -104,6 +104,16 @@ TEST_F(ShortLivedConnections, EachSocketAtTheSameEndsIsAConnectionAndARemnantSta
     EXPECT_EQ(Outlets.LogConnections.at(0)->At, first.EndedAt) << "the remnant was taken for the first";
 }
 
+TEST_F(ShortLivedConnections, AnEarlierEndAtTheEndsOfAnAnnouncedConnectionIsNotTakenForItsRemnant) {
+    Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 7)};
+    Refresh();
+    // Its own Time_Wait socket kept its cookie; the end that comes is an earlier connection's.
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 7)};
+    Ended.Next.Connections = {EndedAt(kLocal, 50000, kServer, 443, 1)};
+    EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:443",
+                                 "0|client.exe's Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+}
+
 TEST_F(ShortLivedConnections, AListenerOfTheLastTablesNamesWhatItAcceptedAfterItsProcessIsGone) {
     Tables.TcpRows = {TcpRow(kListening, 0, 80, 0, 0, 200)};
     Refresh();
