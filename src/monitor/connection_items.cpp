@@ -4,8 +4,6 @@
 #include <functional>
 #include <stdexcept>
 
-#include "monitor/tcp_state_names.h"
-
 namespace tarnwick {
 
 TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid)
@@ -109,16 +107,11 @@ int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const 
     LastUpdated_ = found;
     TConnectionitem& item = Items_[found];
     if (!item.Seen && cookie != 0 && item.Cookie_ != 0 && cookie != item.Cookie_) {
-        if (status == kStatusTimeWait && item.Status() != kStatusTimeWait) {
-            item.EarlierCookie_ = item.Cookie_;
-            item.Cookie_ = cookie;
-        } else {
-            Replaced_.emplace(item);
-            item = TConnectionitem(this, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key},
-                                   pid);
-            item.Cookie_ = cookie;
-            return kReplaced;
-        }
+        Replaced_.emplace(item);
+        item = TConnectionitem(this, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key},
+                               pid);
+        item.Cookie_ = cookie;
+        return kReplaced;
     }
     if (item.Cookie_ == 0) item.Cookie_ = cookie;
     item.Seen = true;

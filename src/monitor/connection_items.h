@@ -42,11 +42,8 @@ public:
         Pid_ = pid;
     }
 
-    // The socket of its latest row (0 when the tables give none), and the
-    // established socket a Time_Wait row took over from (0 when none did).
+    // The socket of its rows (0 when the tables give none).
     uint64_t Cookie() const { return Cookie_; }
-    uint64_t EarlierCookie() const { return EarlierCookie_; }
-    bool HasCookie(uint64_t cookie) const { return cookie != 0 && (cookie == Cookie_ || cookie == EarlierCookie_); }
 
     // Whether its "Connected" line was logged (or, seen Established at
     // once, it needed none other): a connection is announced once.
@@ -78,7 +75,6 @@ private:
     std::optional<TConnectionKey> Key_;
     uint32_t Pid_ = 0;
     uint64_t Cookie_ = 0;
-    uint64_t EarlierCookie_ = 0;
     bool Connected_ = false;
     bool SeenInHandshake_ = false;
     TSocketTraffic LastTraffic_;
@@ -125,13 +121,12 @@ public:
     //
     // A row whose socket `cookie` differs from the item's is another
     // connection at the same ends, and the item is made afresh for it
-    // (kReplaced), with one exception: a Time_Wait row at the ends of a
-    // connection not in Time_Wait continues that connection. Closing first
-    // leaves a Time_Wait socket of its own in place of the established one,
-    // at its four ends, as that one vanishes; the system lets only one
-    // socket hold four ends, so none other can be meant. An item already
-    // matched in this refresh is not replaced: rows that differ only in their
-    // local address share it. Either cookie 0 (unknown) matches any.
+    // (kReplaced). Also a Time_Wait row: closing first leaves a Time_Wait
+    // socket in place of the established one, but under the cookie that one
+    // had once the tables listed it, so a Time_Wait row under another cookie
+    // is what a later connection at these ends left. An item already matched
+    // in this refresh is not replaced: rows that differ only in their local
+    // address share it. Either cookie 0 (unknown) matches any.
     int32_t UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
                              const std::string& localPort, const std::string& protocol, const std::string& status,
                              const std::string& process, const std::optional<TConnectionKey>& key = std::nullopt,

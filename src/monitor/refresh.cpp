@@ -245,10 +245,8 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
 
 const TEndedConnection* TRefresh::EndedOf(const TConnectionitem& item,
                                           const std::optional<TConnectionKey>& key) const {
-    for (const uint64_t cookie : {item.Cookie(), item.EarlierCookie()}) {
-        if (cookie == 0) continue;
-        if (const auto it = EndedByCookie_.find(cookie); it != EndedByCookie_.end()) return &it->second;
-    }
+    if (item.Cookie() != 0)
+        if (const auto it = EndedByCookie_.find(item.Cookie()); it != EndedByCookie_.end()) return &it->second;
     if (!key || item.Connected()) return nullptr;
     const auto it = EndedByKey_.find(*key);
     return it == EndedByKey_.end() ? nullptr : &it->second;
@@ -311,7 +309,6 @@ void TRefresh::ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item)
     const std::optional<TLogConnection> unconnected =
         mayConnect && gone.Status() != kStatusEstablished ? std::optional(connection) : std::nullopt;
     RecentlyGone_.Add(gone.Cookie(), unconnected);
-    RecentlyGone_.Add(gone.EarlierCookie());
 }
 
 // Connections that ended without ever being listed: each is logged as it
@@ -348,8 +345,7 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
         }
         for (size_t k = 0; k < Connections_.Count(); ++k) {
             const TConnectionitem& item = Connections_.Items(k);
-            for (const uint64_t cookie : {item.Cookie(), item.EarlierCookie()})
-                if (const auto it = cookies.find(cookie); it != cookies.end()) it->second = true;
+            if (const auto it = cookies.find(item.Cookie()); it != cookies.end()) it->second = true;
             if (!item.Key()) continue;
             const auto it = keys.find(*item.Key());
             if (it == keys.end()) continue;

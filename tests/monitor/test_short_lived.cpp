@@ -125,22 +125,26 @@ TEST_F(ShortLivedConnections, AListenerOfTheLastTablesNamesWhatItAcceptedAfterIt
                                  "3|server.exe DisConnected to 0.0.0.0 On Port:0"}));
 }
 
-TEST_F(ShortLivedConnections, AnotherSocketAtTheSameEndsIsANewConnectionUnlessItIsTheTimeWaitRemnant) {
+TEST_F(ShortLivedConnections, AnotherSocketAtTheSameEndsIsANewConnectionAndARemnantKeepsItsSocketsCookie) {
     Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 1)};
     Refresh();
-    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 5)};
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 1)};
     EXPECT_EQ(Refresh(), Events{"0|client.exe's Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"});
     Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 7)};
     EXPECT_EQ(Refresh(), (Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443",
                                  "2|client.exe Connected to 10.0.0.5 On Port:443"}));
     EXPECT_EQ(Outlets.Calls.at(2), "rules 0 10.0.0.5 50000 443");
+    // Under another cookie a Time_Wait row is a later connection's remnant.
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 9)};
+    EXPECT_EQ(Refresh(), (Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443",
+                                 "0|'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
 }
 
 TEST_F(ShortLivedConnections, AGoneConnectionKeepsItsCountsAndItsLateOrResetEndIsNotLoggedAgain) {
     Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 1)};
     Tables.TcpTraffic = {{10, 20, true}};
     Refresh();
-    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 5)};
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 1)};
     Tables.TcpTraffic = {{}};
     Refresh();
     Tables.TcpRows = {};

@@ -88,6 +88,7 @@ TEST(LinuxEndedConnections, AResetEndArrivesUnderItsCookieAsAConnection) {
     ASSERT_NE(reset, nullptr) << "the reset end was not kept";
     EXPECT_EQ(PortFromField(reset->Row.RemotePort), 0) << "no longer zeroed: the test shows nothing";
     EXPECT_TRUE(reset->WasEstablished);
+    EXPECT_FALSE(reset->Traffic.Known) << "its cleared counters would stand for the connection's";
 }
 
 TEST(LinuxEndedConnections, PastItsBoundItCountsInsteadOfKeeping) {

@@ -51,8 +51,11 @@ int OnNotification(const nlmsghdr* message, void* data) {
     if (result != MNL_CB_OK || sockets.empty()) return result;
     const TDiagSocket& socket = sockets.front();
     const std::optional<bool> established = ReadDiagWasEstablished(message);
-    if (PortFromField(socket.Row.RemotePort) == 0 && !established.value_or(false)) return MNL_CB_OK;
-    target.Ended->push_back(TEndedConnection{socket.Row, target.Now, established.value_or(true), socket.Traffic});
+    const bool zeroed = PortFromField(socket.Row.RemotePort) == 0;
+    if (zeroed && !established.value_or(false)) return MNL_CB_OK;
+    // The reset cleared its counters with its ends: they tell nothing of what it carried.
+    const TSocketTraffic traffic = zeroed ? TSocketTraffic{} : socket.Traffic;
+    target.Ended->push_back(TEndedConnection{socket.Row, target.Now, established.value_or(true), traffic});
     return MNL_CB_OK;
 }
 
