@@ -47,7 +47,7 @@ RULES
 "$cli" watch --json --interval 0.5 --rules "$dir/rules.dat" --enable-rules >"$dir/json" &
 watch_pid=$!
 # The churn starts once the watch has listed the marker.
-for _ in $(seq 100); do grep -q "\"local_port\":$marker," "$dir/json" && break; sleep 0.1; done
+for _ in $(seq 100); do grep -qs "\"local_port\":$marker," "$dir/json" && break; sleep 0.1; done
 grep -q "\"local_port\":$marker," "$dir/json" || fail "the watch never listed the marker connection"
 echo go >"$dir/go"
 wait_bounded "$driver_pid" 30 || fail "the driver failed"
