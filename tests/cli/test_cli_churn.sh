@@ -4,6 +4,9 @@
 # the same four ends again, connects never answered), held against the
 # driver's record: every established end is announced exactly once with its
 # owner, each rule fires once per announced end, no attempt is announced.
+# Prints per ordering the connections made, their ends, the "Connected"
+# lines, the rules fired, the owners named right, the duplicates and the
+# reset ends nothing could name; then every mismatch.
 set -u
 cli=$1
 peer=$2

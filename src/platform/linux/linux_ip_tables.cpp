@@ -137,6 +137,17 @@ std::vector<TSocketIdentity> IdentitiesOf(const std::vector<TDiagSocket>& socket
     return identities;
 }
 
+// What was kept per row of the IPv4 table, then of the IPv6 one, handed
+// over once: both are left empty.
+template <typename T>
+std::vector<T> TakeInRowOrder(std::vector<T>& v4, std::vector<T>& v6) {
+    std::vector<T> taken = std::move(v4);
+    taken.insert(taken.end(), v6.begin(), v6.end());
+    v4.clear();
+    v6.clear();
+    return taken;
+}
+
 template <typename TSocket>
 void AssignOwners(std::vector<TSocket>& sockets, const TSocketOwners& owners) {
     for (TSocket& socket : sockets) socket.Row.OwningPid = owners.PidOf(socket.Inode);
@@ -347,20 +358,12 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
 
 std::vector<TSocketTraffic> TLinuxIpTables::TakeTcpTraffic() {
     std::lock_guard lock(Mutex_);
-    std::vector<TSocketTraffic> traffic = std::move(Traffic4_);
-    traffic.insert(traffic.end(), Traffic6_.begin(), Traffic6_.end());
-    Traffic4_.clear();
-    Traffic6_.clear();
-    return traffic;
+    return TakeInRowOrder(Traffic4_, Traffic6_);
 }
 
 std::vector<TSocketIdentity> TLinuxIpTables::TakeTcpIdentities() {
     std::lock_guard lock(Mutex_);
-    std::vector<TSocketIdentity> identities = std::move(Identities4_);
-    identities.insert(identities.end(), Identities6_.begin(), Identities6_.end());
-    Identities4_.clear();
-    Identities6_.clear();
-    return identities;
+    return TakeInRowOrder(Identities4_, Identities6_);
 }
 
 uint32_t TLinuxIpTables::OwnerOfSocket(uint64_t inode) {
