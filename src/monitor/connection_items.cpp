@@ -4,6 +4,8 @@
 #include <functional>
 #include <stdexcept>
 
+#include "monitor/tcp_state_names.h"
+
 namespace tarnwick {
 
 TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid)
@@ -106,14 +108,15 @@ int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const 
     NextGuess_ = found + 1;
     LastUpdated_ = found;
     TConnectionitem& item = Items_[found];
-    if (!item.Seen && cookie != 0 && item.Cookie_ != 0 && cookie != item.Cookie_) {
+    const bool otherSocket = !item.Seen && cookie != 0 && item.Cookie_ != 0 && cookie != item.Cookie_;
+    if (otherSocket && item.Status() != kStatusSynRcvd) {
         Replaced_.emplace(item);
         item = TConnectionitem(this, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key},
                                pid);
         item.Cookie_ = cookie;
         return kReplaced;
     }
-    if (item.Cookie_ == 0) item.Cookie_ = cookie;
+    if (otherSocket || item.Cookie_ == 0) item.Cookie_ = cookie;
     item.Seen = true;
     if (item.Status() == status) return kSameStatus;
     item.SetStatus(status);

@@ -124,7 +124,10 @@ public:
     // (kReplaced). Also a Time_Wait row: closing first leaves a Time_Wait
     // socket in place of the established one, but under the cookie that one
     // had once the tables listed it, so a Time_Wait row under another cookie
-    // is what a later connection at these ends left. An item already matched
+    // is what a later connection at these ends left. The exception is an
+    // item in Syn_Rcvd: a server's half-open connection is a request of its
+    // own, whose socket, made when the handshake completes, takes another
+    // cookie; the row after it is that connection's. An item already matched
     // in this refresh is not replaced: rows that differ only in their local
     // address share it. Either cookie 0 (unknown) matches any.
     int32_t UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,

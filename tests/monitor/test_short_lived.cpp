@@ -18,7 +18,7 @@ const uint32_t kPeer = AddrField(10, 0, 0, 9);
 
 using Events = std::vector<std::string>;
 
-constexpr uint32_t kSynSent = 3;
+constexpr uint32_t kSynSent = 3, kSynRcvd = 4;
 
 TTcpRow WithCookie(TTcpRow row, uint64_t cookie) {
     row.Cookie = cookie;
@@ -138,6 +138,13 @@ TEST_F(ShortLivedConnections, AnotherSocketAtTheSameEndsIsANewConnectionAndARemn
     Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 9)};
     EXPECT_EQ(Refresh(), (Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443",
                                  "0|'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+}
+
+TEST_F(ShortLivedConnections, AServersHalfOpenConnectionContinuesAsTheSocketItBecomes) {
+    Tables.TcpRows = {WithCookie(TcpRow(kSynRcvd, kLocal, 80, kPeer, 51000), 3)};
+    Refresh();
+    Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 80, kPeer, 51000, 200), 4)};
+    EXPECT_EQ(Refresh(), Events{"2|server.exe Connected to 10.0.0.9 On Port:51000"});
 }
 
 TEST_F(ShortLivedConnections, AGoneConnectionKeepsItsCountsAndItsLateOrResetEndIsNotLoggedAgain) {
