@@ -59,9 +59,13 @@ TEST(LinuxEndedConnections, AClosedLoopbackConnectionArrivesWithBothEndsAndTheLi
     });
     EXPECT_EQ(CountEnds(take, client, server), 1u);
     EXPECT_EQ(CountEnds(take, server, client), 1u);
+    // Only its own: other tests' sockets end meanwhile, and a reset end is kept with remote port 0.
     for (const TEndedConnection& c : take.Connections) {
-        EXPECT_NE(PortFromField(c.Row.RemotePort), 0) << "a listener or a bound socket was kept";
-        EXPECT_TRUE(c.WasEstablished) << "both ends of an established connection completed the handshake";
+        const uint16_t local = PortFromField(c.Row.LocalPort), remote = PortFromField(c.Row.RemotePort);
+        EXPECT_FALSE(local == server && remote == 0) << "the listener was kept";
+        if ((local == client && remote == server) || (local == server && remote == client)) {
+            EXPECT_TRUE(c.WasEstablished) << "both ends of an established connection completed the handshake";
+        }
     }
 }
 
