@@ -28,7 +28,7 @@ struct TEndedConnection {
     // False for a connect that never completed its handshake (never answered,
     // or refused): an attempt, not a connection. True when unknown.
     bool WasEstablished = true;
-    // Its last byte counters, unknown where the system gave none.
+    // Its last byte counters, unknown where the system gave none or a reset cleared them.
     TSocketTraffic Traffic;
 };
 
