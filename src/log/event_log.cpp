@@ -7,7 +7,7 @@ namespace tarnwick {
 TEventLog::TEventLog(TClock clock) : Clock_(std::move(clock)) {}
 
 void TEventLog::AddLog(const std::string& text, LogKind kind, std::optional<TLogConnection> connection) {
-    const auto now = Clock_();
+    const auto now = connection && connection->At ? *connection->At : Clock_();
     std::string line = TimeStamp(now) + "    ";
     const size_t textStart = line.size();
     line += text;

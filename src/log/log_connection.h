@@ -3,6 +3,7 @@
 // of parsing the line (whose wording is kept for people, and names hosts).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +27,10 @@ struct TLogConnection {
     // the peer); nullopt where none are known, as for every UDP socket.
     std::optional<uint64_t> BytesSent = std::nullopt;
     std::optional<uint64_t> BytesReceived = std::nullopt;
+    // When it happened, for an event the monitor learns of afterwards (a
+    // connection that ended between two refreshes); the entry then carries
+    // this time instead of the time it was logged.
+    std::optional<std::chrono::system_clock::time_point> At = std::nullopt;
 
     bool operator==(const TLogConnection&) const = default;
 };

@@ -4,6 +4,8 @@
 #include <functional>
 #include <stdexcept>
 
+#include "monitor/tcp_state_names.h"
+
 namespace tarnwick {
 
 TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid)
@@ -85,7 +87,7 @@ void TConnectionitems::ClearSeen() {
 int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
                                            const std::string& localPort, const std::string& protocol,
                                            const std::string& status, const std::string& process,
-                                           const std::optional<TConnectionKey>& key, uint32_t pid) {
+                                           const std::optional<TConnectionKey>& key, uint32_t pid, uint64_t cookie) {
     // Identities are unique, so the guessed item, when it matches, is the one
     // the index would find; it saves the index's scattered reads.
     uint32_t found = kEmptySlot;
@@ -96,13 +98,25 @@ int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const 
         size_t slot = 0;
         found = Find(hash, remoteAddr, remotePort, localPort, protocol, slot);
         if (found == kEmptySlot) {
-            Append(hash, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key}, pid);
+            Append(hash, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key}, pid)
+                .Cookie_ = cookie;
             NextGuess_ = Items_.size();
+            LastUpdated_ = Items_.size() - 1;
             return kNew;
         }
     }
     NextGuess_ = found + 1;
+    LastUpdated_ = found;
     TConnectionitem& item = Items_[found];
+    const bool otherSocket = !item.Seen && cookie != 0 && item.Cookie_ != 0 && cookie != item.Cookie_;
+    if (otherSocket && item.Status() != kStatusSynRcvd) {
+        Replaced_.emplace(item);
+        item = TConnectionitem(this, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key},
+                               pid);
+        item.Cookie_ = cookie;
+        return kReplaced;
+    }
+    if (otherSocket || item.Cookie_ == 0) item.Cookie_ = cookie;
     item.Seen = true;
     if (item.Status() == status) return kSameStatus;
     item.SetStatus(status);

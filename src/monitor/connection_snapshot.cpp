@@ -26,6 +26,8 @@ bool ConnectionSnapshot::FetchExTables(TIpTables& tables, TProcessList& processe
     const size_t tcpRows =
         tcpResult == kTableOk ? TableRowCount(tcp, kTcpRowExSize) + TableRowCount(tcp6, kTcp6RowExSize) : 0;
     if (traffic.size() != tcpRows) traffic.clear();
+    std::vector<TSocketIdentity> identities = tables.TakeTcpIdentities();
+    if (identities.size() != tcpRows) identities.clear();
     Processes_.emplace(TProcessSnapshot::Take(processes));
 
     std::unique_lock lock(Mutex_);
@@ -36,6 +38,7 @@ bool ConnectionSnapshot::FetchExTables(TIpTables& tables, TProcessList& processe
     Tcp6Table_.swap(tcp6);
     Udp6Table_.swap(udp6);
     TcpTraffic_.swap(traffic);
+    TcpIdentities_.swap(identities);
     return true;
 }
 
@@ -88,9 +91,14 @@ uint32_t ConnectionSnapshot::UdpRowCountLocked() const {
 
 TTcpRow ConnectionSnapshot::TcpRowLocked(size_t index) const {
     const uint32_t v4 = Tcp4RowCountLocked();
-    if (index < v4) return DecodeTcpRow(TcpTable_, index, ExTablesAvailable_);
     if (index >= TcpRowCountLocked()) return {};
-    return DecodeTcp6Row(Tcp6Table_, index - v4);
+    TTcpRow row = index < v4 ? DecodeTcpRow(TcpTable_, index, ExTablesAvailable_)
+                             : DecodeTcp6Row(Tcp6Table_, index - v4);
+    if (index < TcpIdentities_.size()) {
+        row.Cookie = TcpIdentities_[index].Cookie;
+        row.Inode = TcpIdentities_[index].Inode;
+    }
+    return row;
 }
 
 TUdpRow ConnectionSnapshot::UdpRowLocked(size_t index) const {

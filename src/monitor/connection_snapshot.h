@@ -52,7 +52,8 @@ public:
     uint32_t Udp6RowCount() const;
 
     // Row `index` (from 0) in the layout of ExTablesAvailable; OwningPid is 0 on
-    // the plain path. An index beyond the rows gives a row of zeros.
+    // the plain path, Cookie and Inode are 0 where the source gave none. An
+    // index beyond the rows gives a row of zeros.
     TTcpRow TcpRow(size_t index) const;
     TUdpRow UdpRow(size_t index) const;
 
@@ -98,6 +99,7 @@ private:
     std::vector<uint8_t> Udp6Table_;
     // One entry per TCP row, or empty when the source gave none that fit.
     std::vector<TSocketTraffic> TcpTraffic_;
+    std::vector<TSocketIdentity> TcpIdentities_;  // likewise
     bool IncludeIpv6_ = true;
     uint32_t TcpResult_ = 0;
     uint32_t UdpResult_ = 0;

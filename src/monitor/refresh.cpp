@@ -58,6 +58,11 @@ TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, co
     return c;
 }
 
+// Table states of the handshake, and those past it (Fin_Wait1 .. Time_Wait):
+// a row in one of these shows a connection that was established.
+constexpr uint32_t kSynSentState = 3, kSynRcvdState = 4;
+bool PastEstablished(uint32_t state) { return state >= 6 && state <= 11; }
+
 // A connection gone from the tables, as it was last seen.
 TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, const TTrafficMonitor& traffic,
                               TEndpointTexts& endpoints) {
@@ -69,7 +74,8 @@ TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, con
             key->V6 ? endpoints.AddressText6(key->LocalAddr6, key->Interface) : DottedText(key->LocalAddr.value_or(0));
         c.LocalPort = key->LocalPort;
         c.RemotePort = key->RemotePort;
-        if (key->Tcp) SetLogTraffic(c, traffic.LastCounters(*key));
+        // A Time_Wait remnant has no counters: those of the socket it took over from stand.
+        if (key->Tcp) SetLogTraffic(c, item.LastTraffic().Known ? item.LastTraffic() : traffic.LastCounters(*key));
     }
     c.State = item.Status();
     if (withProcess && item.Pid() != 0) {
@@ -79,19 +85,19 @@ TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, con
     return c;
 }
 
-// The process of the listener that accepted `row`, when one of `listeners`
-// is on its local port and address (or on any address); 0 otherwise.
-uint32_t ListenerPid(const std::vector<TTcpRow>& listeners, const TTcpRow& row) {
-    for (const TTcpRow& listener : listeners) {
-        if (listener.LocalPort != row.LocalPort) continue;
+// The first of `listeners` that accepted `row`: on its local port and
+// address (or on any address). Null when none is.
+const TListener* ListenerOf(const std::vector<TListener>& listeners, const TTcpRow& row) {
+    for (const TListener& listener : listeners) {
+        const TTcpRow& socket = listener.Row;
+        if (socket.LocalPort != row.LocalPort) continue;
         // An IPv6 listener on any address takes IPv4 connections too (as IPv4-mapped ones).
-        const bool anyAddress = listener.V6 ? listener.LocalAddr6 == TIp6Address{} : listener.LocalAddr == 0;
-        if (anyAddress && (listener.V6 || !row.V6)) return listener.OwningPid;
-        if (listener.V6 == row.V6 &&
-            (row.V6 ? listener.LocalAddr6 == row.LocalAddr6 : listener.LocalAddr == row.LocalAddr))
-            return listener.OwningPid;
+        const bool anyAddress = socket.V6 ? socket.LocalAddr6 == TIp6Address{} : socket.LocalAddr == 0;
+        if (anyAddress && (socket.V6 || !row.V6)) return &listener;
+        if (socket.V6 == row.V6 && (row.V6 ? socket.LocalAddr6 == row.LocalAddr6 : socket.LocalAddr == row.LocalAddr))
+            return &listener;
     }
-    return 0;
+    return nullptr;
 }
 
 }  // namespace
@@ -103,6 +109,7 @@ TRefresh::TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, 
 
 void TRefresh::Run(TRefreshOutlets& outlets) {
     TProcessSnapshotCloser closer(Snapshot_);
+    const auto fetchStarted = std::chrono::system_clock::now();
     Platform_.IpTables.SetReadTraffic(View_.ReadTraffic);
     if (!Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes)) return;
 
@@ -114,13 +121,16 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
 
     Endpoints_.BeginRefresh();
     ResolveRemoteHosts();
-    if (Snapshot_.TcpResult() == kTableOk) ReportShortLived(outlets);
+    if (Snapshot_.TcpResult() == kTableOk) ReportShortLived(outlets, fetchStarted);
     Traffic.BeginRefresh();
     if (Snapshot_.TcpResult() == kTableOk) ProcessTcpRows(outlets, shownTcp);
     if (Snapshot_.UdpResult() == kTableOk) ProcessUdpRows(outlets, shownTcp, shownUdp);
     Traffic.EndRefresh(Snapshot_.TcpTrafficRead());
     ReportDisconnected(outlets);
     Connections_.RemoveUnseen();
+    EndedByCookie_.clear();
+    EndedByKey_.clear();
+    Listeners_.clear();
 }
 
 void TRefresh::SizeGrid(TRefreshOutlets& outlets, int rows) {
@@ -168,6 +178,7 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
     }
     const bool withProcess = Snapshot_.ExTablesAvailable();
     Connections_.ClearSeen();
+    LastListeners_.clear();
     const uint32_t rows = Snapshot_.TcpRowCount();
     Connections_.Reserve(rows);
     for (uint32_t i = 0; i < rows; ++i) {
@@ -178,23 +189,86 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
         const int remotePort = PortFromField(row.RemotePort);
         const int localPort = PortFromField(row.LocalPort);
         const std::string remotePortText = std::to_string(remotePort);
+        if (texts.Status == kStatusListening && row.OwningPid != 0) LastListeners_.push_back({row, texts.Process});
 
-        const int32_t result =
-            Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(localPort), texts.Protocol,
-                                          texts.Status, texts.Process, texts.Key, row.OwningPid);
-        const bool isNew = result == TConnectionitems::kNew;
-        if (isNew && texts.Status == kStatusEstablished) {
-            const TLogConnection connection = RowConnection(row, texts, remoteAddr, withProcess, Endpoints_);
-            outlets.AddLog(ConnectedText(withProcess, texts.Process, texts.RemoteAddr, remotePortText), lkConnect,
-                           connection);
-            outlets.CheckRules(static_cast<int>(i), connection);
-        } else if ((isNew && texts.Status != kStatusListening) || result == TConnectionitems::kStatusChanged) {
-            outlets.AddLog(
-                StatusChangedText(withProcess, texts.Process, texts.Status, texts.RemoteAddr, remotePortText),
-                lkInfo, RowConnection(row, texts, remoteAddr, withProcess, Endpoints_));
+        const int32_t result = Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(localPort),
+                                                             texts.Protocol, texts.Status, texts.Process, texts.Key,
+                                                             row.OwningPid, row.Cookie);
+        if (result == TConnectionitems::kReplaced) ReportGone(outlets, *Connections_.TakeReplaced());
+        TConnectionitem& item = Connections_.LastUpdated();
+        if (texts.Traffic) item.SetLastTraffic({texts.Traffic->BytesSent, texts.Traffic->BytesReceived, true});
+        const bool isNew = result == TConnectionitems::kNew || result == TConnectionitems::kReplaced;
+        const bool changed = isNew || result == TConnectionitems::kStatusChanged;
+        if (row.State == kSynSentState || row.State == kSynRcvdState) item.SetSeenInHandshake();
+        const TEndedConnection* ended = EndedOf(item, texts.Key);
+        if (ended) item.SetLastTraffic(ended->Traffic);
+
+        TLogConnection connection = RowConnection(row, texts, remoteAddr, withProcess, Endpoints_);
+        if (texts.Status == kStatusEstablished) {
+            // Also one first seen in its handshake: it is announced when it gets past it.
+            if (!item.Connected()) {
+                item.SetConnected();
+                LogConnected(outlets, connection, texts.Process, texts.RemoteAddr, static_cast<int>(i));
+            } else if (changed) {
+                outlets.AddLog(
+                    StatusChangedText(withProcess, texts.Process, texts.Status, texts.RemoteAddr, remotePortText),
+                    lkInfo, connection);
+            }
+        } else if (texts.Status != kStatusListening || !isNew) {
+            // A remnant whose established socket no row showed: it is
+            // announced as that connection, by its end or by its state.
+            const bool announce = !item.Connected() && texts.Status != kStatusListening &&
+                                  (ended ? ended->WasEstablished
+                                         : item.SeenInHandshake() && changed && PastEstablished(row.State));
+            if (row.OwningPid == 0 && item.Pid() == 0 && ended && announce) {
+                const auto [pid, process] = EndedOwner(ended->Row);
+                item.SetOwner(process, pid);
+            }
+            // The remnant's socket has no owner; the connection's stays its owner.
+            if (withProcess && row.OwningPid == 0 && item.Pid() != 0) {
+                connection.Pid = item.Pid();
+                connection.Process = item.Process();
+            }
+            const std::string& process = connection.Pid ? connection.Process : item.Process();
+            if (announce) {
+                item.SetConnected();
+                TLogConnection established = connection;
+                established.State = std::string(kStatusEstablished);
+                LogConnected(outlets, established, withProcess && !connection.Pid ? "?" : process, texts.RemoteAddr,
+                             ended ? kEndedConnectionRow : static_cast<int>(i));
+            }
+            if (changed)
+                outlets.AddLog(StatusChangedText(withProcess, process, texts.Status, texts.RemoteAddr, remotePortText),
+                               lkInfo, connection);
         }
         if (static_cast<int>(i) < shownTcp) outlets.WriteGridRow(static_cast<int>(i) + 1, texts);
     }
+}
+
+const TEndedConnection* TRefresh::EndedOf(const TConnectionitem& item,
+                                          const std::optional<TConnectionKey>& key) const {
+    if (item.Cookie() != 0)
+        if (const auto it = EndedByCookie_.find(item.Cookie()); it != EndedByCookie_.end()) return &it->second;
+    if (!key || item.Connected()) return nullptr;
+    const auto it = EndedByKey_.find(*key);
+    return it == EndedByKey_.end() ? nullptr : &it->second;
+}
+
+void TRefresh::LogConnected(TRefreshOutlets& outlets, const TLogConnection& connection, const std::string& process,
+                            const std::string& shownAddr, int row) {
+    outlets.AddLog(ConnectedText(Snapshot_.ExTablesAvailable(), process, shownAddr,
+                                 std::to_string(connection.RemotePort)),
+                   lkConnect, connection);
+    outlets.CheckRules(row, connection);
+}
+
+std::pair<uint32_t, std::string> TRefresh::EndedOwner(const TTcpRow& row) const {
+    if (!Snapshot_.ExTablesAvailable()) return {0, ""};
+    if (const TListener* listener = ListenerOf(Listeners_, row)) return {listener->Row.OwningPid, listener->Process};
+    const uint32_t pid = row.Inode != 0 ? Platform_.IpTables.OwnerOfSocket(row.Inode) : 0;
+    if (pid == 0) return {0, "?"};
+    const TProcessSnapshot* processes = Snapshot_.Processes();
+    return {pid, processes ? std::string(processes->GetProcessName(pid)) : "?"};
 }
 
 void TRefresh::AddTraffic(uint32_t row, TConnectionRow& texts) {
@@ -209,59 +283,161 @@ void TRefresh::ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownU
 }
 
 void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {
-    const bool withProcess = Snapshot_.ExTablesAvailable();
     for (size_t k = 0; k < Connections_.Count(); ++k) {
         const TConnectionitem& item = Connections_.Items(k);
-        if (item.Seen) continue;
-        outlets.AddLog(DisconnectedText(withProcess, item.Process(), item.RemoteAddr(), item.RemotePort()),
-                       lkDisconnect, GoneConnection(item, withProcess, Traffic, Endpoints_));
-        if (Platform_.EndedConnections && item.Key()) RecentlyGone_.Add(*item.Key(), TRecentlyGone::TClock::now());
+        if (!item.Seen) ReportGone(outlets, item);
     }
+}
+
+void TRefresh::ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item) {
+    const bool withProcess = Snapshot_.ExTablesAvailable();
+    TConnectionitem gone = item;
+    const TEndedConnection* ended = EndedOf(gone, gone.Key());
+    if (ended) gone.SetLastTraffic(ended->Traffic);
+    TLogConnection connection = GoneConnection(gone, withProcess, Traffic, Endpoints_);
+    const bool mayConnect = !gone.Connected() && gone.Status() != kStatusListening;
+    if (mayConnect && ended && ended->WasEstablished) {
+        TLogConnection established = connection;
+        established.State = std::string(kStatusEstablished);
+        LogConnected(outlets, established, withProcess && !connection.Pid ? "?" : gone.Process(), gone.RemoteAddr(),
+                     kEndedConnectionRow);
+    }
+    outlets.AddLog(DisconnectedText(withProcess, gone.Process(), gone.RemoteAddr(), gone.RemotePort()), lkDisconnect,
+                   connection);
+    // Its end is still to be announced: remembered so that the announcement
+    // is known for what was already said, and can still tell whether a
+    // connection seen only in its handshake got past it.
+    if (!Platform_.EndedConnections || ended) return;
+    const std::optional<TLogConnection> unconnected =
+        mayConnect && gone.Status() != kStatusEstablished ? std::optional(connection) : std::nullopt;
+    RecentlyGone_.Add(gone.Cookie(), unconnected);
 }
 
 // Connections that ended without ever being listed: each is logged as it
 // would have been, connected and then gone, in the order they ended, before
-// the rows of this refresh. One that is listed now (a Time_Wait remnant of
-// it), was listed before or was reported gone lately is the tables' to report.
-void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
+// the rows of this refresh, with the time it ended. The others are left to
+// the rows and the gone connections they belong to: one whose socket the
+// list holds (by cookie), one whose remnant is listed at its ends (a
+// Time_Wait row is a socket of its own), one already logged gone. An end
+// announced after the tables were read waits for the next tables, which
+// show its remnant if it left one.
+void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_clock::time_point fetchStarted) {
     if (!Platform_.EndedConnections) return;
     const TEndedTake take = Platform_.EndedConnections->TakeEnded();
-    if (!take.Connections.empty()) {
+    std::vector<TEndedConnection> endedAll = std::move(Deferred_);
+    Deferred_.clear();
+    endedAll.insert(endedAll.end(), take.Connections.begin(), take.Connections.end());
+
+    const uint32_t rows = Snapshot_.TcpRowCount();
+    uint64_t unmatched = 0;
+    if (!endedAll.empty()) {
         // The ended ones are few beside the tables: the list and the rows are
         // looked up in them, not the other way round.
-        const auto now = TRecentlyGone::TClock::now();
-        std::unordered_map<TConnectionKey, bool, TConnectionKeyHash> unlisted;  // key -> not yet logged
-        for (const TEndedConnection& ended : take.Connections) {
-            const TConnectionKey key = KeyOfTcpRow(ended.Row);
-            if (!RecentlyGone_.Contains(key, now)) unlisted.emplace(key, true);
+        std::unordered_map<uint64_t, bool> cookies;  // cookie -> a socket of the list
+        // Ends -> what the tables hold there: kListed, a socket without a
+        // cookie (the ends alone tell then); kRemnantListed, a remnant not
+        // yet announced, to stand for the last of these ends to close
+        // (kRemnantTaken once it does).
+        std::unordered_map<TConnectionKey, int, TConnectionKeyHash> keys;
+        constexpr int kListed = 1, kRemnantListed = 2, kRemnantTaken = 3;
+        std::unordered_set<uint64_t> knownAtEnds;  // the cookies of the list's items at those ends
+        for (const TEndedConnection& ended : endedAll) {
+            if (ended.Row.Cookie != 0) cookies.emplace(ended.Row.Cookie, false);
+            keys.emplace(KeyOfTcpRow(ended.Row), 0);
         }
-        for (size_t k = 0; k < Connections_.Count(); ++k)
-            if (const auto& key = Connections_.Items(k).Key()) unlisted.erase(*key);
-        std::vector<TTcpRow> listeners;
-        const uint32_t rows = Snapshot_.TcpRowCount();
-        for (uint32_t i = 0; i < rows && !unlisted.empty(); ++i) {
+        for (size_t k = 0; k < Connections_.Count(); ++k) {
+            const TConnectionitem& item = Connections_.Items(k);
+            if (const auto it = cookies.find(item.Cookie()); it != cookies.end()) it->second = true;
+            if (!item.Key()) continue;
+            const auto it = keys.find(*item.Key());
+            if (it == keys.end()) continue;
+            knownAtEnds.insert(item.Cookie());
+            // Without cookies the ends alone tell; with them, only a remnant not yet announced takes an end over.
+            const bool remnant = !item.Connected() && item.Status() != kStatusListening &&
+                                 item.Status() != kStatusEstablished && item.Status() != kStatusSynSent;
+            if (item.Cookie() == 0) it->second = kListed;
+            else if (remnant) it->second = kRemnantListed;
+        }
+        const TProcessSnapshot* processes = Snapshot_.Processes();
+        for (uint32_t i = 0; i < rows; ++i) {
             const TTcpRow row = Snapshot_.TcpRow(i);
-            unlisted.erase(KeyOfTcpRow(row));
-            if (TcpStateName(row.State) == kStatusListening) listeners.push_back(row);
+            if (TcpStateName(row.State) == kStatusListening && row.OwningPid != 0)
+                Listeners_.push_back({row, std::string(processes ? processes->GetProcessName(row.OwningPid) : "?")});
+            const auto it = keys.find(KeyOfTcpRow(row));
+            if (it == keys.end()) continue;
+            if (row.Cookie == 0) it->second = kListed;
+            // A socket the list knows is its item's to judge (above): one
+            // announced already leaves an earlier end at its ends unclaimed.
+            else if (PastEstablished(row.State) && it->second == 0 && !knownAtEnds.contains(row.Cookie))
+                it->second = kRemnantListed;
+        }
+        // A listener gone since the last tables still names what it accepted before.
+        Listeners_.insert(Listeners_.end(), LastListeners_.begin(), LastListeners_.end());
+
+        // What no socket of the list and no gone connection stands for, in the order it ended.
+        std::vector<const TEndedConnection*> unlisted;
+        for (const TEndedConnection& ended : endedAll) {
+            if (ended.EndedAt > fetchStarted) {
+                Deferred_.push_back(ended);
+                continue;
+            }
+            const uint64_t cookie = ended.Row.Cookie;
+            if (cookie != 0 && cookies.at(cookie)) {
+                EndedByCookie_.emplace(cookie, ended);
+                continue;
+            }
+            std::optional<TLogConnection> unconnected;
+            if (cookie != 0 && RecentlyGone_.Take(cookie, unconnected)) {
+                if (unconnected && ended.WasEstablished) {
+                    unconnected->State = std::string(kStatusEstablished);
+                    unconnected->At = ended.EndedAt;
+                    LogConnected(outlets, *unconnected, unconnected->Pid ? unconnected->Process : "?",
+                                 unconnected->RemoteAddress, kEndedConnectionRow);
+                }
+                continue;
+            }
+            // Reset ends are zeroed: without its socket in the list, nothing tells which connection it was.
+            if (PortFromField(ended.Row.RemotePort) == 0) {
+                if (ended.WasEstablished) ++unmatched;
+                continue;
+            }
+            unlisted.push_back(&ended);
+        }
+        // A remnant is left by the last socket to close at its ends: an
+        // earlier one there is a connection of its own, closed before the
+        // last was made.
+        for (auto it = unlisted.rbegin(); it != unlisted.rend(); ++it) {
+            const TConnectionKey key = KeyOfTcpRow((*it)->Row);
+            int& listed = keys.at(key);
+            if (listed != kRemnantListed) continue;
+            EndedByKey_.emplace(key, **it);
+            listed = kRemnantTaken;
+            *it = nullptr;
         }
 
         const bool withProcess = Snapshot_.ExTablesAvailable();
-        for (const TEndedConnection& ended : take.Connections) {
+        std::unordered_set<uint64_t> loggedCookies;
+        std::unordered_set<TConnectionKey, TConnectionKeyHash> loggedKeys;
+        for (const TEndedConnection* endedAt : unlisted) {
+            if (endedAt == nullptr) continue;
+            const TEndedConnection& ended = *endedAt;
+            const TConnectionKey key = KeyOfTcpRow(ended.Row);
+            if (keys.at(key) == kListed) continue;
+            // Logged once, also when the system announced the same socket
+            // twice; sockets without a cookie are told apart by their ends.
+            if (ended.Row.Cookie != 0 ? !loggedCookies.insert(ended.Row.Cookie).second
+                                      : !loggedKeys.insert(key).second)
+                continue;
+
             TTcpRow row = ended.Row;
-            // Logged once, also when the system announced the same end twice.
-            const auto it = unlisted.find(KeyOfTcpRow(row));
-            if (it == unlisted.end() || !it->second) continue;
-            it->second = false;
-            row.OwningPid = ListenerPid(listeners, row);
+            const auto [pid, process] = EndedOwner(row);
+            row.OwningPid = pid;
             TConnectionRow texts;
             texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
             // A connect never answered was only ever an attempt: logged as the
             // tables would have shown it, in Syn_Sent, and no rule fires.
-            texts.Status = ended.HeardFromPeer ? kStatusEstablished : kStatusSynSent;
-            if (withProcess && row.OwningPid != 0) {
-                const TProcessSnapshot* processes = Snapshot_.Processes();
-                texts.Process = processes ? std::string(processes->GetProcessName(row.OwningPid)) : "?";
-            }
+            texts.Status = ended.WasEstablished ? kStatusEstablished : kStatusSynSent;
+            texts.Process = process;
             const std::string shownAddr =
                 (row.V6 ? Endpoints_.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false, row.Interface)
                         : Endpoints_.GetEndpointParts(row.RemoteAddr, row.RemotePort, false))
@@ -269,10 +445,10 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
             const std::string remotePortText = std::to_string(PortFromField(row.RemotePort));
             TLogConnection connection =
                 RowConnection(row, texts, RemoteAddrNumericText(row, Endpoints_), withProcess, Endpoints_);
-            if (ended.HeardFromPeer) {
-                outlets.AddLog(ConnectedText(withProcess, texts.Process, shownAddr, remotePortText), lkConnect,
-                               connection);
-                outlets.CheckRules(kEndedConnectionRow, connection);
+            SetLogTraffic(connection, ended.Traffic);
+            connection.At = ended.EndedAt;
+            if (ended.WasEstablished) {
+                LogConnected(outlets, connection, texts.Process, shownAddr, kEndedConnectionRow);
             } else {
                 outlets.AddLog(StatusChangedText(withProcess, texts.Process, texts.Status, shownAddr, remotePortText),
                                lkInfo, connection);
@@ -283,8 +459,8 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets) {
                            lkDisconnect, connection);
         }
     }
-    if (take.Dropped != 0 || take.Lost)
-        outlets.AddLog(ShortLivedNotShownText(take.Dropped, take.Lost), lkInfo, std::nullopt);
+    if (take.Dropped != 0 || unmatched != 0 || take.Lost)
+        outlets.AddLog(ShortLivedNotShownText(take.Dropped + unmatched, take.Lost), lkInfo, std::nullopt);
 }
 
 }  // namespace tarnwick

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "log/log_connection.h"
 #include "log/log_kind.h"
@@ -54,6 +57,12 @@ struct TPlatformServices {
     TEndedConnections* EndedConnections = nullptr;
 };
 
+// A listening socket whose owner the tables named, with that owner's name.
+struct TListener {
+    TTcpRow Row;
+    std::string Process;
+};
+
 class TRefresh {
 public:
     TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, TPlatformServices platform,
@@ -83,7 +92,21 @@ private:
     // The counters and rates of TCP row `row` into its texts, and into the traffic summary.
     void AddTraffic(uint32_t row, TConnectionRow& texts);
     void ReportDisconnected(TRefreshOutlets& outlets);
-    void ReportShortLived(TRefreshOutlets& outlets);
+    // Takes the system's ended connections: logs those no table showed,
+    // keeps the others for the rows and the gone connections they belong to.
+    void ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_clock::time_point fetchStarted);
+    // The "DisConnected" line of `item`, preceded by its "Connected" line
+    // when its end tells it got past its handshake unannounced.
+    void ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item);
+    // This refresh's ended connection that `item` (at `key`) stands for, if any.
+    const TEndedConnection* EndedOf(const TConnectionitem& item, const std::optional<TConnectionKey>& key) const;
+    // A "Connected" line and its rule check; `row` as CheckRules takes it.
+    void LogConnected(TRefreshOutlets& outlets, const TLogConnection& connection, const std::string& process,
+                      const std::string& shownAddr, int row);
+    // The owner of an ended connection's socket no row showed: the listener
+    // on its local end, else the holder of its inode; pid 0 and "?" when
+    // neither is known ("" on the plain path).
+    std::pair<uint32_t, std::string> EndedOwner(const TTcpRow& row) const;
 
     ConnectionSnapshot& Snapshot_;
     TConnectionitems& Connections_;
@@ -91,6 +114,17 @@ private:
     const TViewSettings& View_;
     TEndpointTexts Endpoints_;
     TRecentlyGone RecentlyGone_;
+    // Ended connections announced after the tables were read: their rows
+    // (a Time_Wait remnant) show only in the next tables, so they wait for them.
+    std::vector<TEndedConnection> Deferred_;
+    // This refresh's ended connections that connections of the tables stand
+    // for: by socket cookie, and by ends for one whose remnant is listed.
+    std::unordered_map<uint64_t, TEndedConnection> EndedByCookie_;
+    std::unordered_map<TConnectionKey, TEndedConnection, TConnectionKeyHash> EndedByKey_;
+    // Of this refresh, then of the last one, for the owners of ended
+    // connections: a listener names what it accepted after its process is gone.
+    std::vector<TListener> Listeners_;
+    std::vector<TListener> LastListeners_;  // the last tables' listeners whose owner they named
 };
 
 }  // namespace tarnwick

@@ -15,6 +15,7 @@ inline constexpr std::array<std::string_view, 13> TcpStateNames{
 inline constexpr std::string_view kStatusEstablished = "Established";
 inline constexpr std::string_view kStatusListening = "Listening";
 inline constexpr std::string_view kStatusSynSent = "Syn_Sent";
+inline constexpr std::string_view kStatusSynRcvd = "Syn_Rcvd";
 
 // The name of `state`; a number outside 1..12 has no name in the table and
 // reads "Unknown", so it never matches "Established" or "Listening".

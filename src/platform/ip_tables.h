@@ -47,7 +47,9 @@ inline constexpr size_t kUdp6RowExSize = 28;
 
 // Decoded rows. OwningPid is 0 in the plain layouts. A row of an IPv6 table
 // has V6 set and its addresses in LocalAddr6 and RemoteAddr6 (LocalAddr and
-// RemoteAddr are 0 then).
+// RemoteAddr are 0 then). Cookie and Inode are not part of the packed
+// layouts: they come beside the tables (TIpTables::TakeTcpIdentities) or
+// with an ended connection, and are 0 where unknown.
 struct TTcpRow {
     uint32_t State = 0;
     uint32_t LocalAddr = 0;
@@ -59,7 +61,18 @@ struct TTcpRow {
     TIp6Address LocalAddr6{};
     TIp6Address RemoteAddr6{};
     uint32_t Interface = 0;  // IPv6 rows only
-    uint64_t Cookie = 0;  // the kernel's socket cookie (0: none given); not packed into the tables
+    // The socket's cookie: the system's number for it, never reused while the
+    // system runs, so it tells a new connection from an old one with the same
+    // four ends. A Time_Wait row is a socket of its own with its own cookie.
+    uint64_t Cookie = 0;
+    uint64_t Inode = 0;  // 0 when no descriptor holds the socket
+};
+
+// The socket behind one TCP row (see TTcpRow::Cookie).
+struct TSocketIdentity {
+    uint64_t Cookie = 0;
+    uint64_t Inode = 0;
+    bool operator==(const TSocketIdentity&) const = default;
 };
 
 struct TUdpRow {
@@ -152,6 +165,13 @@ public:
     // one was fetched after it. Handed over once (a second call gives none).
     // A source without counters keeps this: none, and every row reads unknown.
     virtual std::vector<TSocketTraffic> TakeTcpTraffic() { return {}; }
+    // The sockets of the last extended TCP fetch's rows, aligned with them as
+    // the counters are. Handed over once. A source without them keeps this:
+    // none, and every row's cookie reads 0 (matched by its ends alone).
+    virtual std::vector<TSocketIdentity> TakeTcpIdentities() { return {}; }
+    // The process holding the socket with this inode now, 0 when none is
+    // known (or the source cannot tell).
+    virtual uint32_t OwnerOfSocket(uint64_t /*inode*/) { return 0; }
     // Whether the next fetches read the counters at all: they cost a
     // noticeable part of a refresh, so only when something shows traffic.
     virtual void SetReadTraffic(bool /*read*/) {}

@@ -55,6 +55,13 @@ uint32_t TFakeIpTables::GetUdpTable(uint8_t* buffer, uint32_t& size, bool) {
     return FillPlain(EncodeUdpTable(UdpRows, false), UdpSizeAnswer, UdpResult, buffer, size);
 }
 
+std::vector<TSocketIdentity> TFakeIpTables::TakeTcpIdentities() {
+    std::vector<TSocketIdentity> identities;
+    for (const auto* rows : {&TcpRows, &Tcp6Rows})
+        for (const TTcpRow& row : *rows) identities.push_back({row.Cookie, row.Inode});
+    return identities;
+}
+
 TTcpRow TcpRow(uint32_t state, uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort,
                uint32_t pid) {
     return TTcpRow{state, localAddr, PortField(localPort), remoteAddr, PortField(remotePort), pid};

@@ -39,6 +39,8 @@ public:
 
     bool ExTablesAvailable() const override { return Extended; }
     std::vector<TSocketTraffic> TakeTcpTraffic() override { return TcpTraffic; }
+    // The rows' own cookies and inodes, TcpRows then Tcp6Rows.
+    std::vector<TSocketIdentity> TakeTcpIdentities() override;
     uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
     uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;

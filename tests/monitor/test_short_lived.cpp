@@ -1,7 +1,9 @@
 // Connections that opened and closed between two refreshes, as the system
 // reports their end: logged once, connected then gone, unless the tables
-// report them already.
+// report them already. Sockets are told apart by their cookies.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "monitor/connection_key.h"
 #include "monitor/refresh_fixture.h"
@@ -16,8 +18,17 @@ const uint32_t kPeer = AddrField(10, 0, 0, 9);
 
 using Events = std::vector<std::string>;
 
-TEndedConnection EndedAt(uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort) {
-    return TEndedConnection{TcpRow(kClosed, localAddr, localPort, remoteAddr, remotePort), {}};
+constexpr uint32_t kSynSent = 3, kSynRcvd = 4;
+
+TTcpRow WithCookie(TTcpRow row, uint64_t cookie) {
+    row.Cookie = cookie;
+    return row;
+}
+
+TEndedConnection EndedAt(uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort,
+                         uint64_t cookie = 0) {
+    return TEndedConnection{WithCookie(TcpRow(kClosed, localAddr, localPort, remoteAddr, remotePort), cookie), {},
+                            true, {}};
 }
 
 class ShortLivedConnections : public RefreshFixture {
@@ -38,14 +49,16 @@ TEST_F(ShortLivedConnections, EachIsLoggedConnectedThenGoneInOrderBeforeTheRowsA
                                      "log 2 server.exe Connected to peer.lan On Port:51000",
                                      "rules -1 10.0.0.9 80 51000",
                                      "log 3 server.exe DisConnected to 10.0.0.9 On Port:51000",
-                                     "log 2  Connected to 10.0.0.5 On Port:443",
+                                     "log 2 ? Connected to 10.0.0.5 On Port:443",
                                      "rules -1 10.0.0.5 50010 443",
-                                     "log 3  DisConnected to 10.0.0.5 On Port:443",
+                                     "log 3 DisConnected to 10.0.0.5 On Port:443",
                                      "grid 1",
                                      "log 2 client.exe Connected to 10.0.0.5 On Port:443",
                                      "rules 1 10.0.0.5 50000 443",
                                      "grid 2"}));
-    const TLogConnection accepted{"TCP", "192.168.1.2", 80, "10.0.0.9", 51000, "Established", 200, "server.exe"};
+    // Each carries the time it ended, not the time it was logged.
+    const TLogConnection accepted{"TCP", "192.168.1.2", 80, "10.0.0.9", 51000, "Established", 200, "server.exe",
+                                  std::nullopt, std::nullopt, std::chrono::system_clock::time_point{}};
     EXPECT_EQ(Outlets.LogConnections.at(0), accepted);
     TLogConnection gone = accepted;
     gone.State = "Closed";
@@ -53,39 +66,138 @@ TEST_F(ShortLivedConnections, EachIsLoggedConnectedThenGoneInOrderBeforeTheRowsA
     EXPECT_EQ(Outlets.LogConnections.at(2)->Pid, std::nullopt);
 }
 
-TEST_F(ShortLivedConnections, OnesTheTablesReportAreNotLoggedAgain) {
-    const TTcpRow kept = TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100);
-    const TTcpRow dropped = TcpRow(kEstablished, kLocal, 50001, kServer, 443, 100);
+TEST_F(ShortLivedConnections, OnesTheTablesReportAreNotLoggedAgainButARemnantsConnectionIsAnnounced) {
+    const TTcpRow kept = WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 1);
+    const TTcpRow dropped = WithCookie(TcpRow(kEstablished, kLocal, 50001, kServer, 443, 100), 2);
     Tables.TcpRows = {kept, dropped};
     Refresh();
 
-    // `kept` was listed before; the end of `waiting` is listed as Time_Wait now.
-    const TTcpRow waiting = TcpRow(kTimeWait, kLocal, 50002, kServer, 443);
+    // `kept` was listed before; `waiting` is the Time_Wait remnant (a socket
+    // of its own) of a connection no refresh listed.
+    const TTcpRow waiting = WithCookie(TcpRow(kTimeWait, kLocal, 50002, kServer, 443), 30);
     Tables.TcpRows = {waiting};
-    Ended.Next.Connections = {EndedAt(kLocal, 50000, kServer, 443), EndedAt(kLocal, 50002, kServer, 443)};
-    EXPECT_EQ(Refresh(), (Events{"0|'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443",
+    Ended.Next.Connections = {EndedAt(kLocal, 50000, kServer, 443, 1), EndedAt(kLocal, 50002, kServer, 443, 3)};
+    EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443",
+                                 "0|?'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443",
                                  "3|client.exe DisConnected to 10.0.0.5 On Port:443",
                                  "3|client.exe DisConnected to 10.0.0.5 On Port:443"}));
+    EXPECT_NE(std::find(Outlets.Calls.begin(), Outlets.Calls.end(), "rules -1 10.0.0.5 50002 443"),
+              Outlets.Calls.end());
 
     // `dropped` was reported gone a refresh ago, before the system announced its end.
-    Ended.Next.Connections = {EndedAt(kLocal, 50001, kServer, 443), EndedAt(kLocal, 50003, kServer, 443),
-                              EndedAt(kLocal, 50003, kServer, 443)};
-    EXPECT_EQ(Refresh(), (Events{"2| Connected to 10.0.0.5 On Port:443", "3| DisConnected to 10.0.0.5 On Port:443"}));
+    Ended.Next.Connections = {EndedAt(kLocal, 50001, kServer, 443, 2), EndedAt(kLocal, 50003, kServer, 443, 4),
+                              EndedAt(kLocal, 50003, kServer, 443, 4)};
+    EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:443"}));
+}
+
+TEST_F(ShortLivedConnections, EachSocketAtTheSameEndsIsAConnectionAndARemnantStandsForTheLastOne) {
+    // Two connections from the same port in one interval; the second closed
+    // first on our side and left its Time_Wait remnant (a cookie of its own).
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 30)};
+    TEndedConnection first = EndedAt(kLocal, 50000, kServer, 443, 1), second = EndedAt(kLocal, 50000, kServer, 443, 2);
+    first.EndedAt += std::chrono::seconds(1);
+    second.EndedAt += std::chrono::seconds(2);
+    Ended.Next.Connections = {first, second};
+    EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:443",
+                                 "2|? Connected to 10.0.0.5 On Port:443",
+                                 "0|?'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+    EXPECT_EQ(Outlets.LogConnections.at(0)->At, first.EndedAt) << "the remnant was taken for the first";
+}
+
+TEST_F(ShortLivedConnections, AnEarlierEndAtTheEndsOfAnAnnouncedConnectionIsNotTakenForItsRemnant) {
+    Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 7)};
+    Refresh();
+    // Its own Time_Wait socket kept its cookie; the end that comes is an earlier connection's.
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 7)};
+    Ended.Next.Connections = {EndedAt(kLocal, 50000, kServer, 443, 1)};
+    EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:443",
+                                 "0|client.exe's Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+}
+
+TEST_F(ShortLivedConnections, AListenerOfTheLastTablesNamesWhatItAcceptedAfterItsProcessIsGone) {
+    Tables.TcpRows = {TcpRow(kListening, 0, 80, 0, 0, 200)};
+    Refresh();
+    Tables.TcpRows = {};
+    Processes.Entries = {{100, "client.exe"}};
+    Ended.Next.Connections = {EndedAt(kLocal, 80, kPeer, 51000)};
+    EXPECT_EQ(Refresh(), (Events{"2|server.exe Connected to 10.0.0.9 On Port:51000",
+                                 "3|server.exe DisConnected to 10.0.0.9 On Port:51000",
+                                 "3|server.exe DisConnected to 0.0.0.0 On Port:0"}));
+}
+
+TEST_F(ShortLivedConnections, AnotherSocketAtTheSameEndsIsANewConnectionAndARemnantKeepsItsSocketsCookie) {
+    Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 1)};
+    Refresh();
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 1)};
+    EXPECT_EQ(Refresh(), Events{"0|client.exe's Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"});
+    Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 7)};
+    EXPECT_EQ(Refresh(), (Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443",
+                                 "2|client.exe Connected to 10.0.0.5 On Port:443"}));
+    EXPECT_EQ(Outlets.Calls.at(2), "rules 0 10.0.0.5 50000 443");
+    // Under another cookie a Time_Wait row is a later connection's remnant.
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 9)};
+    EXPECT_EQ(Refresh(), (Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443",
+                                 "0|'s Connection Status Changed to Time_Wait,RemoteAddr 10.0.0.5 On Port:443"}));
+}
+
+TEST_F(ShortLivedConnections, AServersHalfOpenConnectionContinuesAsTheSocketItBecomes) {
+    Tables.TcpRows = {WithCookie(TcpRow(kSynRcvd, kLocal, 80, kPeer, 51000), 3)};
+    Refresh();
+    Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 80, kPeer, 51000, 200), 4)};
+    EXPECT_EQ(Refresh(), Events{"2|server.exe Connected to 10.0.0.9 On Port:51000"});
+}
+
+TEST_F(ShortLivedConnections, AGoneConnectionKeepsItsCountsAndItsLateOrResetEndIsNotLoggedAgain) {
+    Tables.TcpRows = {WithCookie(TcpRow(kEstablished, kLocal, 50000, kServer, 443, 100), 1)};
+    Tables.TcpTraffic = {{10, 20, true}};
+    Refresh();
+    Tables.TcpRows = {WithCookie(TcpRow(kTimeWait, kLocal, 50000, kServer, 443), 1)};
+    Tables.TcpTraffic = {{}};
+    Refresh();
+    Tables.TcpRows = {};
+    Tables.TcpTraffic = {};
+    EXPECT_EQ(Refresh(), Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443"});
+    EXPECT_EQ(Outlets.LogConnections.at(0)->BytesSent, 10u);
+    EXPECT_EQ(Outlets.LogConnections.at(0)->BytesReceived, 20u);
+
+    // A reset's end comes with its ends zeroed, long after; it is known by its cookie.
+    TEndedConnection reset = EndedAt(0, 50000, kServer, 0, 1);
+    TEndedConnection stranger = EndedAt(0, 50009, kServer, 0, 77);
+    Ended.Next.Connections = {reset, stranger};
+    EXPECT_EQ(Refresh(), Events{"0|1 short-lived connection was not shown."});
+}
+
+TEST_F(ShortLivedConnections, OneSeenOnlyInItsHandshakeIsAnnouncedWhenItsEndSaysItGotPastIt) {
+    Tables.TcpRows = {WithCookie(TcpRow(kSynSent, kLocal, 50000, kServer, 443, 100), 1)};
+    Refresh();
+    Tables.TcpRows = {};
+    Ended.Next.Connections = {EndedAt(0, 50000, kServer, 0, 1)};
+    EXPECT_EQ(Refresh(), (Events{"2|client.exe Connected to 10.0.0.5 On Port:443",
+                                 "3|client.exe DisConnected to 10.0.0.5 On Port:443"}));
+    EXPECT_NE(std::find(Outlets.Calls.begin(), Outlets.Calls.end(), "rules -1 10.0.0.5 50000 443"), Outlets.Calls.end());
+
+    // Its end told a refresh after it left the tables (a descriptor held it).
+    Tables.TcpRows = {WithCookie(TcpRow(kSynSent, kLocal, 50001, kServer, 443, 100), 2)};
+    Refresh();
+    Tables.TcpRows = {};
+    EXPECT_EQ(Refresh(), Events{"3|client.exe DisConnected to 10.0.0.5 On Port:443"});
+    Ended.Next.Connections = {EndedAt(0, 50001, kServer, 0, 2)};
+    EXPECT_EQ(Refresh(), Events{"2|client.exe Connected to 10.0.0.5 On Port:443"});
 }
 
 TEST_F(ShortLivedConnections, AConnectNeverAnsweredIsLoggedAsTheAttemptItWasAndFiresNoRule) {
     TEndedConnection attempt = EndedAt(kLocal, 50020, kServer, 443);
-    attempt.HeardFromPeer = false;
+    attempt.WasEstablished = false;
     Ended.Next.Connections = {attempt};
-    EXPECT_EQ(Refresh(), (Events{"0|'s Connection Status Changed to Syn_Sent,RemoteAddr 10.0.0.5 On Port:443",
-                                 "3| DisConnected to 10.0.0.5 On Port:443"}));
+    EXPECT_EQ(Refresh(), (Events{"0|?'s Connection Status Changed to Syn_Sent,RemoteAddr 10.0.0.5 On Port:443",
+                                 "3|DisConnected to 10.0.0.5 On Port:443"}));
     for (const std::string& call : Outlets.Calls) EXPECT_NE(call.rfind("rules", 0), 0u) << call;
 }
 
 TEST_F(ShortLivedConnections, ThoseNotKeptAreCountedOnOneLine) {
     Ended.Next.Connections = {EndedAt(kLocal, 50010, kServer, 443)};
     Ended.Next.Dropped = 5;
-    EXPECT_EQ(Refresh(), (Events{"2| Connected to 10.0.0.5 On Port:443", "3| DisConnected to 10.0.0.5 On Port:443",
+    EXPECT_EQ(Refresh(), (Events{"2|? Connected to 10.0.0.5 On Port:443", "3|DisConnected to 10.0.0.5 On Port:443",
                                  "0|5 short-lived connections were not shown."}));
     Ended.Next.Lost = true;
     EXPECT_EQ(Refresh(), Events{"0|Some short-lived connections were not shown."});

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <thread>
 
@@ -57,10 +59,40 @@ TEST(LinuxEndedConnections, AClosedLoopbackConnectionArrivesWithBothEndsAndTheLi
     });
     EXPECT_EQ(CountEnds(take, client, server), 1u);
     EXPECT_EQ(CountEnds(take, server, client), 1u);
+    // Only its own: other tests' sockets end meanwhile, and a reset end is kept with remote port 0.
     for (const TEndedConnection& c : take.Connections) {
-        EXPECT_NE(PortFromField(c.Row.RemotePort), 0) << "a listener or a bound socket was kept";
-        EXPECT_TRUE(c.HeardFromPeer) << "both ends of an established connection heard from the other";
+        const uint16_t local = PortFromField(c.Row.LocalPort), remote = PortFromField(c.Row.RemotePort);
+        EXPECT_FALSE(local == server && remote == 0) << "the listener was kept";
+        if ((local == client && remote == server) || (local == server && remote == client)) {
+            EXPECT_TRUE(c.WasEstablished) << "both ends of an established connection completed the handshake";
+        }
     }
+}
+
+// The end that resets has its ends zeroed and its counts cleared: only its
+// cookie names it, and it must still read as a connection.
+TEST(LinuxEndedConnections, AResetEndArrivesUnderItsCookieAsAConnection) {
+    TLinuxEndedConnections source;
+    SKIP_UNLESS_ACTIVE(source);
+    auto listener = test::TcpListener();
+    auto connection = test::Connect(listener.Get());
+    uint64_t cookie = 0;
+    socklen_t length = sizeof cookie;
+    ASSERT_EQ(getsockopt(connection.Client.Get(), SOL_SOCKET, SO_COOKIE, &cookie, &length), 0);
+    test::SetResetOnClose(connection.Client.Get());
+    connection.Client.Reset();
+
+    const auto find = [&](const TEndedTake& t) -> const TEndedConnection* {
+        for (const TEndedConnection& c : t.Connections)
+            if (c.Row.Cookie == cookie) return &c;
+        return nullptr;
+    };
+    const TEndedTake take = TakeUntil(source, [&](const TEndedTake& t) { return find(t) != nullptr; });
+    const TEndedConnection* reset = find(take);
+    ASSERT_NE(reset, nullptr) << "the reset end was not kept";
+    EXPECT_EQ(PortFromField(reset->Row.RemotePort), 0) << "no longer zeroed: the test shows nothing";
+    EXPECT_TRUE(reset->WasEstablished);
+    EXPECT_FALSE(reset->Traffic.Known) << "its cleared counters would stand for the connection's";
 }
 
 TEST(LinuxEndedConnections, PastItsBoundItCountsInsteadOfKeeping) {

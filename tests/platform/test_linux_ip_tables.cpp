@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -495,23 +496,47 @@ void Transfer(int from, int to, size_t bytes) {
     }
 }
 
-// The counters of TCP row `localPort` -> `remotePort` after one extended
-// fetch of both families, found among the rows they are aligned with.
-std::optional<TSocketTraffic> CountersOf(TLinuxIpTables& tables, bool v6, uint16_t localPort, uint16_t remotePort) {
+// What `take` hands over for TCP row `localPort` -> `remotePort` after one
+// extended fetch of both families, found among the rows it is aligned with.
+template <typename TTake>
+auto KeptForRow(TLinuxIpTables& tables, TTake take, bool v6, uint16_t localPort, uint16_t remotePort) {
     std::vector<uint8_t> table, table6;
     EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
     EXPECT_EQ(tables.GetTcp6ExTable(table6), kTableOk);
     std::vector<TTcpRow> rows = TcpRows(table, true);
     const std::vector<TTcpRow> rows6 = test::TcpRows6(table6);
     rows.insert(rows.end(), rows6.begin(), rows6.end());
-    const std::vector<TSocketTraffic> traffic = tables.TakeTcpTraffic();
-    EXPECT_EQ(traffic.size(), rows.size());
-    for (size_t i = 0; i < rows.size() && i < traffic.size(); ++i) {
+    const auto kept = take(tables);
+    EXPECT_EQ(kept.size(), rows.size());
+    for (size_t i = 0; i < rows.size() && i < kept.size(); ++i) {
         if (rows[i].V6 == v6 && PortFromField(rows[i].LocalPort) == localPort &&
             PortFromField(rows[i].RemotePort) == remotePort)
-            return traffic[i];
+            return std::optional(kept[i]);
     }
-    return std::nullopt;
+    return std::optional<typename decltype(kept)::value_type>();
+}
+
+std::optional<TSocketTraffic> CountersOf(TLinuxIpTables& tables, bool v6, uint16_t localPort, uint16_t remotePort) {
+    return KeptForRow(tables, [](TLinuxIpTables& t) { return t.TakeTcpTraffic(); }, v6, localPort, remotePort);
+}
+
+TEST(LinuxIpTables, EachTcpRowCarriesTheCookieAndInodeOfItsSocket) {
+    TLinuxIpTables tables;
+    for (const bool v6 : {false, true}) {
+        SCOPED_TRACE(v6 ? "IPv6" : "IPv4");
+        const TUniqueFd listener = v6 ? test::TcpListener6() : TcpListener();
+        const test::TTcpConnection c = Connect(listener.Get(), v6 ? "::1" : "127.0.0.1");
+        TSocketIdentity expected;
+        socklen_t length = sizeof expected.Cookie;
+        ASSERT_EQ(getsockopt(c.Client.Get(), SOL_SOCKET, SO_COOKIE, &expected.Cookie, &length), 0);
+        struct stat status {};
+        ASSERT_EQ(fstat(c.Client.Get(), &status), 0);
+        expected.Inode = status.st_ino;
+        const auto identity = KeptForRow(
+            tables, [](TLinuxIpTables& t) { return t.TakeTcpIdentities(); }, v6, c.ClientPort, c.ServerPort);
+        ASSERT_TRUE(identity);
+        EXPECT_EQ(*identity, expected);
+    }
 }
 
 // Whether socket `fd` is in kernel TCP state `state` with nothing it sent

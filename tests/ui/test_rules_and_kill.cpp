@@ -127,15 +127,15 @@ TEST_F(RulesAndKill, AConnectionThatEndedUnlistedIsLoggedAndItsKillActionTouches
     form.Timer1->stop();  // the ended connection is handed to the refresh below
     form.actionRules->setChecked(true);
     NewSshConnection();  // a live connection the kill must leave alone
-    Ended.Next.Connections = {{TcpRow(1, AddrField(192, 168, 1, 2), 40200, AddrField(10, 0, 0, 7), 22), {}}};
+    Ended.Next.Connections = {{TcpRow(1, AddrField(192, 168, 1, 2), 40200, AddrField(10, 0, 0, 7), 22), {}, true, {}}};
     form.RefreshConnections();
     std::vector<std::string> texts;
     for (const TLogEntry& entry : form.Log().Entries()) texts.emplace_back(entry.Text());
     EXPECT_EQ(texts, (std::vector<std::string>{"client Connected to 10.0.0.5 On Port:443",  // the first refresh
-                                               " Connected to 10.0.0.7 On Port:22",
+                                               "? Connected to 10.0.0.7 On Port:22",
                                                "Enabled Rules:ssh,Kill the Connection! It had already closed.",
                                                "Enabled Rules:ssh,Popup Messages:watch it",
-                                               " DisConnected to 10.0.0.7 On Port:22",
+                                               "DisConnected to 10.0.0.7 On Port:22",
                                                "client Connected to 10.0.0.9 On Port:22",
                                                "Enabled Rules:ssh,Kill the Connection!",
                                                "Enabled Rules:ssh,Popup Messages:watch it"}));

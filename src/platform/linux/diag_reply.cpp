@@ -95,10 +95,6 @@ bool IsMappedSocket(const TIp6Address& local, const TIp6Address& remote) {
     return IsIpv4Mapped(local) && (IsIpv4Mapped(remote) || remote == TIp6Address{});
 }
 
-uint64_t CookieOf(const inet_diag_msg& diag) {
-    return static_cast<uint64_t>(diag.id.idiag_cookie[0]) | static_cast<uint64_t>(diag.id.idiag_cookie[1]) << 32;
-}
-
 // A listening socket, or one only bound (no peer), has a tcp_info whose
 // counters are zero for want of a connection: it has no traffic to show.
 bool CarriesData(const inet_diag_msg& diag) { return diag.idiag_state != kLinuxListen && diag.id.idiag_dport != 0; }
@@ -186,13 +182,36 @@ TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState) {
     return traffic;
 }
 
-std::optional<bool> ReadDiagHeardFromPeer(const nlmsghdr* message) {
+std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message) {
+    // A handshake that completed delivered one segment at least (the SYN, or
+    // the SYN-ACK of an accepted one), and brought the peer's window; a
+    // connect refused or never answered has neither. The end that sent a
+    // reset had its counts cleared as it did, but not the peer's window.
+    // Older kernels lack the window (before 5.4) or the count (before 4.18):
+    // then whether any segment came in at all, which a refusal's reset need
+    // not show.
+    constexpr size_t kDeliveredAt = offsetof(tcp_info, tcpi_delivered);
+    constexpr size_t kPeerWindowAt = offsetof(tcp_info, tcpi_snd_wnd);
     constexpr size_t kSegmentsInAt = offsetof(tcp_info, tcpi_segs_in);
-    const char* info = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t));
-    if (info == nullptr) return std::nullopt;
-    uint32_t segmentsIn = 0;
-    std::memcpy(&segmentsIn, info + kSegmentsInAt, sizeof segmentsIn);
-    return segmentsIn != 0;
+    uint32_t count = 0;
+    if (const char* info = FindDiagInfo(message, kPeerWindowAt + sizeof(uint32_t))) {
+        uint32_t window = 0;
+        std::memcpy(&count, info + kDeliveredAt, sizeof count);
+        std::memcpy(&window, info + kPeerWindowAt, sizeof window);
+        count |= window;
+    } else if (const char* info = FindDiagInfo(message, kDeliveredAt + sizeof(uint32_t))) {
+        std::memcpy(&count, info + kDeliveredAt, sizeof count);
+    } else if (const char* older = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t))) {
+        std::memcpy(&count, older + kSegmentsInAt, sizeof count);
+    } else {
+        return std::nullopt;
+    }
+    return count != 0;
+}
+
+uint64_t DiagCookie(const inet_diag_msg& diag) {
+    if (diag.id.idiag_cookie[0] == INET_DIAG_NOCOOKIE && diag.id.idiag_cookie[1] == INET_DIAG_NOCOOKIE) return 0;
+    return static_cast<uint64_t>(diag.id.idiag_cookie[1]) << 32 | diag.id.idiag_cookie[0];
 }
 
 int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiagSocket>& v4,
@@ -226,8 +245,9 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
                 if (CarriesData(diag)) socket.Traffic = ReadDiagTraffic(message, diag.idiag_state);
             }
             socket.Row.Interface = diag.id.idiag_if;
-            socket.Row.Cookie = CookieOf(diag);
             socket.Inode = diag.idiag_inode;
+            socket.Row.Inode = diag.idiag_inode;
+            socket.Row.Cookie = DiagCookie(diag);
             return MNL_CB_OK;
         }
         // A mapped address's IPv4 address is its last four bytes.
@@ -246,8 +266,9 @@ int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiag
         socket.RemoteKey = EndKey(remoteNet, remotePort);
         if (CarriesData(diag)) socket.Traffic = ReadDiagTraffic(message, diag.idiag_state);
     }
-    socket.Row.Cookie = CookieOf(diag);
     socket.Inode = diag.idiag_inode;
+    socket.Row.Inode = diag.idiag_inode;
+    socket.Row.Cookie = DiagCookie(diag);
     return MNL_CB_OK;
 }
 

@@ -44,11 +44,14 @@ bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag);
 // tcp_info that ends before them (kernels before 4.1 send a shorter one).
 TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState);
 
-// Whether the connection of a reply ever heard from its peer: false when its
-// tcp_info says no segment ever came in (tcpi_segs_in 0: a connect that was
-// never answered), true when some did, nullopt without a tcp_info that long
-// (kernels before 4.2).
-std::optional<bool> ReadDiagHeardFromPeer(const nlmsghdr* message);
+// Whether the connection of a reply ever completed its handshake: from its
+// tcp_info's tcpi_delivered and tcpi_snd_wnd (on older kernels what of them
+// there is, before 4.18 whether tcpi_segs_in says any segment came in);
+// nullopt without a tcp_info that long (kernels before 4.2).
+std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message);
+
+// The socket cookie of a reply (idiag_cookie); 0 when the kernel has none.
+uint64_t DiagCookie(const inet_diag_msg& diag);
 
 // One SOCK_DIAG_BY_FAMILY reply of a dump of `protocol` (IPPROTO_TCP or
 // IPPROTO_UDP) into a socket: an IPv4 row (AF_INET, or AF_INET6 with

@@ -39,7 +39,9 @@ struct TParseTarget {
 };
 
 // One notification. Only connections are kept: a listener or a socket that
-// was merely bound ends with no remote end (remote port 0).
+// was merely bound ends with no remote end and never completed a handshake.
+// A socket that sent a reset ends with its ends zeroed but its handshake
+// done; it is kept for its cookie to name it.
 int OnNotification(const nlmsghdr* message, void* data) {
     auto& target = *static_cast<TParseTarget*>(data);
     if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
@@ -47,9 +49,13 @@ int OnNotification(const nlmsghdr* message, void* data) {
     // IPv4 rows and, when wanted, IPv6 ones go to the same list: the row says which.
     const int result = ParseDiagSocket(message, IPPROTO_TCP, sockets, target.IncludeIpv6 ? &sockets : nullptr);
     if (result != MNL_CB_OK || sockets.empty()) return result;
-    if (PortFromField(sockets.front().Row.RemotePort) == 0) return MNL_CB_OK;
-    target.Ended->push_back(
-        TEndedConnection{sockets.front().Row, target.Now, ReadDiagHeardFromPeer(message).value_or(true)});
+    const TDiagSocket& socket = sockets.front();
+    const std::optional<bool> established = ReadDiagWasEstablished(message);
+    const bool zeroed = PortFromField(socket.Row.RemotePort) == 0;
+    if (zeroed && !established.value_or(false)) return MNL_CB_OK;
+    // The reset cleared its counters with its ends: they tell nothing of what it carried.
+    const TSocketTraffic traffic = zeroed ? TSocketTraffic{} : socket.Traffic;
+    target.Ended->push_back(TEndedConnection{socket.Row, target.Now, established.value_or(true), traffic});
     return MNL_CB_OK;
 }
 

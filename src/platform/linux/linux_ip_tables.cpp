@@ -137,6 +137,24 @@ std::vector<TSocketTraffic> TrafficOf(const std::vector<TDiagSocket>& sockets, b
     return traffic;
 }
 
+std::vector<TSocketIdentity> IdentitiesOf(const std::vector<TDiagSocket>& sockets) {
+    std::vector<TSocketIdentity> identities;
+    identities.reserve(sockets.size());
+    for (const TDiagSocket& socket : sockets) identities.push_back({socket.Row.Cookie, socket.Row.Inode});
+    return identities;
+}
+
+// What was kept per row of the IPv4 table, then of the IPv6 one, handed
+// over once: both are left empty.
+template <typename T>
+std::vector<T> TakeInRowOrder(std::vector<T>& v4, std::vector<T>& v6) {
+    std::vector<T> taken = std::move(v4);
+    taken.insert(taken.end(), v6.begin(), v6.end());
+    v4.clear();
+    v6.clear();
+    return taken;
+}
+
 template <typename TSocket>
 void AssignOwners(std::vector<TSocket>& sockets, const TSocketOwners& owners) {
     for (TSocket& socket : sockets) socket.Row.OwningPid = owners.PidOf(socket.Inode);
@@ -227,6 +245,8 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     Tcp_.KeptV6 = TKeptDump{};
     Traffic4_.clear();
     Traffic6_.clear();
+    Identities4_.clear();
+    Identities6_.clear();
     TDump dump;
     std::vector<uint64_t> inodes;
     {
@@ -263,6 +283,7 @@ uint32_t TLinuxIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
     SortSockets(dump.V4);
     table = EncodeSockets(dump.V4, IPPROTO_TCP, true);
     Traffic4_ = TrafficOf(dump.V4, ReadTraffic_);
+    Identities4_ = IdentitiesOf(dump.V4);
     Tcp_.KeptV6 = TKeptDump{std::move(dump.V6), RecentOwnersTaken_, true};
     return kTableOk;
 }
@@ -323,7 +344,10 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     TKeptDump& kept = StateOf(protocol).KeptV6;
     std::vector<TDumpedSocket> sockets;
     const bool tcp = protocol == IPPROTO_TCP;
-    if (tcp) Traffic6_.clear();
+    if (tcp) {
+        Traffic6_.clear();
+        Identities6_.clear();
+    }
     if (kept.Valid && TClock::now() - kept.Taken < kKeptDumpMaxAge) {
         sockets = std::move(kept.Sockets);
     } else {
@@ -341,17 +365,27 @@ uint32_t TLinuxIpTables::GetEx6Table(uint8_t protocol, std::vector<uint8_t>& tab
     SortSockets6(sockets);
     table = EncodeSockets6(sockets, protocol);
     // Each row's counters come with it, from whichever dump gave the row.
-    if (tcp) Traffic6_ = TrafficOf(sockets, ReadTraffic_);
+    if (tcp) {
+        Traffic6_ = TrafficOf(sockets, ReadTraffic_);
+        Identities6_ = IdentitiesOf(sockets);
+    }
     return kTableOk;
 }
 
 std::vector<TSocketTraffic> TLinuxIpTables::TakeTcpTraffic() {
     std::lock_guard lock(Mutex_);
-    std::vector<TSocketTraffic> traffic = std::move(Traffic4_);
-    traffic.insert(traffic.end(), Traffic6_.begin(), Traffic6_.end());
-    Traffic4_.clear();
-    Traffic6_.clear();
-    return traffic;
+    return TakeInRowOrder(Traffic4_, Traffic6_);
+}
+
+std::vector<TSocketIdentity> TLinuxIpTables::TakeTcpIdentities() {
+    std::lock_guard lock(Mutex_);
+    return TakeInRowOrder(Identities4_, Identities6_);
+}
+
+uint32_t TLinuxIpTables::OwnerOfSocket(uint64_t inode) {
+    if (inode == 0) return 0;
+    std::lock_guard lock(Mutex_);
+    return Owners_->FindOwners({inode}).PidOf(inode);
 }
 
 uint32_t TLinuxIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) {

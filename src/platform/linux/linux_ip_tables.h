@@ -69,6 +69,10 @@ public:
     // The counters of the last GetTcpExTable's rows, then of the last
     // GetTcp6ExTable's after it. Read only while ReadTraffic is on.
     std::vector<TSocketTraffic> TakeTcpTraffic() override;
+    // The sockets of those rows likewise, read whether or not the counters are.
+    std::vector<TSocketIdentity> TakeTcpIdentities() override;
+    // Asked of the owner source, as a fetch asks it.
+    uint32_t OwnerOfSocket(uint64_t inode) override;
 
     // Whether TCP dumps ask for each socket's tcp_info, which carries the byte
     // counters (on by default).
@@ -137,6 +141,8 @@ private:
     // The counters of the last extended TCP fetch's rows (see TakeTcpTraffic).
     std::vector<TSocketTraffic> Traffic4_;
     std::vector<TSocketTraffic> Traffic6_;
+    std::vector<TSocketIdentity> Identities4_;
+    std::vector<TSocketIdentity> Identities6_;
 };
 
 }  // namespace tarnwick
