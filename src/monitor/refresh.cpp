@@ -1,6 +1,7 @@
 #include "monitor/refresh.h"
 
 #include <algorithm>
+#include <deque>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 #include "common/text_util.h"
 #include "monitor/connection_events.h"
 #include "monitor/grid_row_mapping.h"
+#include "monitor/reset_end_peer.h"
 #include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
@@ -321,6 +323,16 @@ void TRefresh::ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item)
 // Time_Wait row is a socket of its own), one already logged gone. An end
 // announced after the tables were read waits for the next tables, which
 // show its remnant if it left one.
+std::vector<TConnectionKey> TRefresh::PeerEnds(const std::vector<TEndedConnection>& ended, uint32_t rows) const {
+    std::vector<TConnectionKey> peers;
+    for (const TEndedConnection& end : ended)
+        if (!IsResetEnd(end.Row)) peers.push_back(KeyOfTcpRow(end.Row));
+    for (uint32_t i = 0; i < rows; ++i) peers.push_back(KeyOfTcpRow(Snapshot_.TcpRow(i)));
+    for (size_t k = 0; k < Connections_.Count(); ++k)
+        if (const auto& key = Connections_.Items(k).Key()) peers.push_back(*key);
+    return peers;
+}
+
 void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_clock::time_point fetchStarted) {
     if (!Platform_.EndedConnections) return;
     const TEndedTake take = Platform_.EndedConnections->TakeEnded();
@@ -376,6 +388,9 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
 
         // What no socket of the list and no gone connection stands for, in the order it ended.
         std::vector<const TEndedConnection*> unlisted;
+        // Reset ends named by their peers (a deque: `unlisted` points into it).
+        std::deque<TEndedConnection> namedResetEnds;
+        std::optional<std::vector<TConnectionKey>> peers;  // gathered for the first reset end
         for (const TEndedConnection& ended : endedAll) {
             if (ended.EndedAt > fetchStarted) {
                 Deferred_.push_back(ended);
@@ -396,9 +411,21 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
                 }
                 continue;
             }
-            // Reset ends are zeroed: without its socket in the list, nothing tells which connection it was.
-            if (PortFromField(ended.Row.RemotePort) == 0) {
-                if (ended.WasEstablished) ++unmatched;
+            // A reset end unknown by its cookie is named by the end facing it,
+            // where that end is this machine's; else nothing tells which
+            // connection it was, and it is counted as not shown.
+            if (IsResetEnd(ended.Row)) {
+                if (!ended.WasEstablished) continue;
+                if (!peers) peers = PeerEnds(endedAll, rows);
+                const std::optional<TTcpRow> named = NameResetEnd(ended.Row, *peers);
+                if (!named) {
+                    ++unmatched;
+                    continue;
+                }
+                TEndedConnection& restored = namedResetEnds.emplace_back(ended);
+                restored.Row = *named;
+                keys.emplace(KeyOfTcpRow(restored.Row), 0);
+                unlisted.push_back(&restored);
                 continue;
             }
             unlisted.push_back(&ended);

@@ -107,6 +107,9 @@ private:
     // on its local end, else the holder of its inode; pid 0 and "?" when
     // neither is known ("" on the plain path).
     std::pair<uint32_t, std::string> EndedOwner(const TTcpRow& row) const;
+    // The ends a reset end may face: those of `ended`, of the tables' first
+    // `rows` TCP rows and of the list (see NameResetEnd).
+    std::vector<TConnectionKey> PeerEnds(const std::vector<TEndedConnection>& ended, uint32_t rows) const;
 
     ConnectionSnapshot& Snapshot_;
     TConnectionitems& Connections_;

@@ -167,6 +167,23 @@ TEST_F(ShortLivedConnections, AGoneConnectionKeepsItsCountsAndItsLateOrResetEndI
     EXPECT_EQ(Refresh(), Events{"0|1 short-lived connection was not shown."});
 }
 
+TEST_F(ShortLivedConnections, AResetEndIsNamedByTheEndOfThisMachineThatFacesItAndNeverGuessed) {
+    const uint32_t loopback = AddrField(127, 0, 0, 1);
+    // The client reset: its end reads 0.0.0.0:51000 -> 127.0.0.1:0, the server's is whole.
+    Ended.Next.Connections = {EndedAt(0, 51000, loopback, 0, 7), EndedAt(loopback, 8080, loopback, 51000, 8)};
+    Refresh();
+    for (const char* check : {"rules -1 127.0.0.1 51000 8080", "rules -1 127.0.0.1 8080 51000"})
+        EXPECT_NE(std::find(Outlets.Calls.begin(), Outlets.Calls.end(), check), Outlets.Calls.end()) << check;
+
+    // Port 51000 towards two servers of one address: either could be the one reset.
+    Ended.Next.Connections = {EndedAt(loopback, 8080, loopback, 51000, 9), EndedAt(loopback, 8081, loopback, 51000, 10),
+                              EndedAt(0, 51000, loopback, 0, 11)};
+    const Events events = Refresh();
+    EXPECT_EQ(events.back(), "0|1 short-lived connection was not shown.");
+    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("2|", 0) == 0; }),
+              2);
+}
+
 TEST_F(ShortLivedConnections, OneSeenOnlyInItsHandshakeIsAnnouncedWhenItsEndSaysItGotPastIt) {
     Tables.TcpRows = {WithCookie(TcpRow(kSynSent, kLocal, 50000, kServer, 443, 100), 1)};
     Refresh();
