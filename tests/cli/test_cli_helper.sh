@@ -19,6 +19,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 tab=$'\t'
 hint='install the tarnwick package and add yourself to the tarnwick group (then log in again)'
 source "$(dirname "$0")/lib/background.sh"
+source "$(dirname "$0")/lib/other_users.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: making users and giving file capabilities needs root"
@@ -58,6 +59,8 @@ trap cleanup EXIT
 groupadd -r "$group" || { echo "FAIL: groupadd"; exit 1; }
 useradd -r -M -N -s /usr/sbin/nologin -G "$group" "$member" || { echo "FAIL: useradd"; exit 1; }
 useradd -r -M -N -s /usr/sbin/nologin "$outsider" || { echo "FAIL: useradd"; exit 1; }
+# The test users run the copies (the helper's are made below).
+copy_for_other_users "$work/bin" cli forger || { echo "FAIL: copying the programs"; exit 1; }
 
 # Installed as the package installs it: group-owned, 0750, file capabilities
 # (set last: a change of owner clears them). An older installation lacks

@@ -11,7 +11,9 @@ fake=${5:-}
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$(dirname "$0")/lib/background.sh"
+source "$(dirname "$0")/lib/other_users.sh"
 work=$(mktemp -d)
+chmod 0755 "$work"
 trap 'end_background_jobs; rm -rf "$work"' EXIT
 [ -x "$fake" ] || { echo "FAIL: no fake helper given"; exit 1; }
 
@@ -20,6 +22,8 @@ unprivileged=()
 if [ "$(id -u)" -eq 0 ]; then
     command -v setpriv >/dev/null || { echo "SKIP: root without setpriv to drop its capabilities"; exit 0; }
     unprivileged=(setpriv --inh-caps=-all --bounding-set=-all --)
+    # Root without CAP_DAC_OVERRIDE may not enter a build tree another user owns.
+    copy_for_other_users "$work/bin" cli fake || { echo "FAIL: copying the programs"; exit 1; }
 fi
 
 # A connection for the table to show, so that owners are asked for.

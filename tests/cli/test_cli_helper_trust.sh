@@ -10,6 +10,7 @@ set -u
 cli=$1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "$0")/lib/other_users.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: making users needs root"
@@ -46,6 +47,8 @@ as() {
         env -u TARNWICK_HELPER "$@"
 }
 
+# The member copies the program from a copy it may read.
+copy_for_other_users "$work/programs" cli || { echo "FAIL: copying the program"; exit 1; }
 shared=$work/shared
 mkdir "$shared" "$work/marks"
 chmod 1777 "$shared"
