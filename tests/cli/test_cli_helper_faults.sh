@@ -18,7 +18,7 @@ trap 'end_background_jobs; rm -rf "$work"' EXIT
 # Root drops every capability for the command (it would read the owners itself).
 unprivileged=()
 if [ "$(id -u)" -eq 0 ]; then
-    command -v setpriv >/dev/null || { echo "SKIP: root without setpriv to drop its capabilities"; exit 0; }
+    command -v setpriv >/dev/null || { echo "SKIP: root without setpriv to drop its capabilities"; exit 77; }
     unprivileged=(setpriv --inh-caps=-all --bounding-set=-all --)
 fi
 
