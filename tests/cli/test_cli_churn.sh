@@ -16,12 +16,12 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$(dirname "$0")/lib/background.sh"
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: the ends of connections are announced to root only"
-    exit 0
+    exit 77
 fi
 # In a network namespace of its own: nothing else's sockets mix with the
 # churn's, and its loopback carries only the churn. The script runs again in there.
 if [ -z "${TWK_CHURN_NETNS:-}" ]; then
-    unshare -n true 2>/dev/null || { echo "SKIP: no network namespace of its own (unshare -n)"; exit 0; }
+    unshare -n true 2>/dev/null || { echo "SKIP: no network namespace of its own (unshare -n)"; exit 77; }
     TWK_CHURN_NETNS=1 exec unshare -n bash "$0" "$@"
 fi
 ip link set lo up || { echo "FAIL: the namespace's loopback cannot be brought up"; exit 1; }

@@ -55,8 +55,10 @@ $(head -n 20 "$dir/json")"
 # own, by a datagram socket that keeps what the tool sends.
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: watch --journal needs root for a private mount namespace"
+    skipped=1
 elif ! command -v unshare >/dev/null || ! unshare -m true 2>/dev/null; then
     echo "SKIP: watch --journal needs unshare -m (a private mount namespace)"
+    skipped=1
 else
     cat >"$dir/namespace.sh" <<'EOF'
 # In the private namespace: $1 cli, $2 output folder, $3 background.sh.
@@ -115,5 +117,7 @@ $(cat -v "$datagram")"
 fi
 stop_peer
 
-[ "$failures" -eq 0 ] && echo "all event output checks passed"
-exit $((failures > 0))
+[ "$failures" -gt 0 ] && exit 1
+# Part of it skipped: 77 makes ctest report the test as skipped.
+[ -n "${skipped:-}" ] && exit 77
+echo "all event output checks passed"

@@ -23,10 +23,10 @@ source "$(dirname "$0")/lib/other_users.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: making users and giving file capabilities needs root"
-    exit 0
+    exit 77
 fi
 for tool in setcap setpriv useradd userdel groupadd groupdel unshare ip ss; do
-    command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 0; }
+    command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }
 done
 [ -x "$helper" ] && [ -x "$forger" ] || { echo "FAIL: no helper or forger program given"; exit 1; }
 # Everything below on a loopback of its own: the forged datagram the test
@@ -140,6 +140,7 @@ PY
     for _ in $(seq 1 50); do [ -S /run/systemd/journal/socket ] && break; sleep 0.1; done
 else
     echo "SKIP: the journal entry of a close (no private mount namespace or no python3)"
+    skipped=1
 fi
 as "$member" sh -c 'echo "$$"; exec "$@"' sh "$cli" kill "$client_port" 127.0.0.1 "$listen_port" \
     >"$work/out" 2>"$work/err"
@@ -275,5 +276,7 @@ for _ in $(seq 1 50); do
 done
 [ -z "$(helpers)" ] || fail "a helper outlived its program: $(helpers)"
 
-[ "$failures" -eq 0 ] && echo "all helper checks passed"
-exit $((failures > 0))
+[ "$failures" -gt 0 ] && exit 1
+# Part of it skipped: 77 makes ctest report the test as skipped.
+[ -n "${skipped:-}" ] && exit 77
+echo "all helper checks passed"

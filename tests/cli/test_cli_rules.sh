@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # tarnwick-cli with rules, end to end: the rules as loaded, a rule's actions
-# on a real loopback connection, and closing a connection by hand.
+# on a real loopback connection, and closing a connection by hand. Closing
+# needs root: without it only the rules as loaded are checked, and the test skips.
 set -u
 cli=$1
 peer=$2
@@ -19,6 +20,12 @@ ${tab}0${tab}0${tab}0${tab}0${tab}0${tab}0${tab}0${tab}0${tab}0.0.0.0${tab}0${ta
 [ "$rules" = "$expected" ] || fail "rules printed:
 $rules"
 "$cli" rules "$work/missing.dat" >/dev/null 2>&1 && fail "a missing rules file was not an error"
+
+# Everything below closes connections, which takes CAP_NET_ADMIN.
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: closing connections needs root"
+    [ "$failures" -eq 0 ] && exit 77 || exit 1
+fi
 
 # A rule on our listener's port: run a script, then popup (logged only), then kill.
 start_peer

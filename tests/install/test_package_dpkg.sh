@@ -49,7 +49,7 @@ if [ "$inside" = 1 ]; then
         mkdir "$work/$folder.upper" "$work/$folder.work"
         mount -t overlay overlay \
             -o "lowerdir=/$folder,upperdir=$work/$folder.upper,workdir=$work/$folder.work" "/$folder" ||
-            { echo "SKIP: no overlay over /$folder"; exit 0; }
+            { echo "SKIP: no overlay over /$folder"; exit 77; }
     done
 
     # A machine without the group: postinst makes a system group.
@@ -76,18 +76,18 @@ fi
 
 if [ "$has_helper" != 1 ]; then
     echo "SKIP: the build has no helper"
-    exit 0
+    exit 77
 fi
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: dpkg -i needs root"
-    exit 0
+    exit 77
 fi
 for tool in unshare dpkg cpack getcap groupadd groupdel; do
-    command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 0; }
+    command -v "$tool" >/dev/null || { echo "SKIP: no $tool"; exit 77; }
 done
 if dpkg -s tarnwick >/dev/null 2>&1; then
     echo "SKIP: the package is installed on this machine: this test installs it afresh"
-    exit 0
+    exit 77
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -100,7 +100,7 @@ missing=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*//; s/ //g' |
           while read -r package; do dpkg -s "$package" >/dev/null 2>&1 || echo "$package"; done)
 if [ -n "$missing" ]; then
     echo "SKIP: the package's dependencies are not all installed:" $missing
-    exit 0
+    exit 77
 fi
 
 # The overlays' upper folders on a tmpfs of the namespace's own: it holds the

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/temp_folder.h"
 #include "log/local_time.h"
 #include "log/log_auto_save.h"
 
@@ -54,19 +55,15 @@ class LogAutoSaveTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::setlocale(LC_TIME, "C");
-        Base = std::filesystem::temp_directory_path() /
-               ("tarnwick-autosave-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(Base);
-        std::filesystem::create_directories(Base);
         Context.BaseDirectory = Base.string();
         Context.Clock = [this] { return Now; };
         Context.DrawNumber = [](std::chrono::system_clock::time_point) { return 47; };
         Context.HostText = [] { return std::string("WS01(192.168.0.5)"); };
         Log.AutoSaver = MakeLogAutoSaver(Context, [this](const std::string& message) { Shown.push_back(message); });
     }
-    void TearDown() override { std::filesystem::remove_all(Base); }
 
-    std::filesystem::path Base;
+    testing::TTempFolder Folder;
+    std::filesystem::path Base{Folder.Path()};
     std::chrono::system_clock::time_point Now = LocalTime(2026, 12, 6, 9, 5, 3);
     TLogAutoSaveContext Context;
     TEventLog Log{[this] { return Now; }};

@@ -5,11 +5,13 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -256,6 +258,17 @@ TChild ForkPausedChild() {
         for (;;) pause();
     }
     return TChild(pid);
+}
+
+bool RoomForDescriptors(rlim_t count) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    const rlim_t wanted = count + 256;
+    if (limit.rlim_cur >= wanted) return true;
+    limit.rlim_cur = wanted;
+    // Raising the hard limit too takes CAP_SYS_RESOURCE; without it this fails.
+    limit.rlim_max = std::max(limit.rlim_max, wanted);
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
 TChild ForkExitingChild() {

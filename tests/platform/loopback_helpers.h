@@ -2,6 +2,7 @@
 // and owned by the test process (or its children), closed on scope exit.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -13,6 +14,11 @@
 #include "platform/linux/unique_fd.h"
 
 namespace tarnwick::test {
+
+// Raises this process's soft descriptor limit, if need be, to leave room
+// for `count` more descriptors than a test process keeps open anyway, and
+// the hard limit with it when the process may. False when it cannot.
+bool RoomForDescriptors(rlim_t count);
 
 // A TCP listener on `address` (host order, default 127.0.0.1) with a
 // kernel-chosen port. Aborts the test binary on failure (no loopback, no test).

@@ -3,26 +3,18 @@
 #include "platform/linux/helper_services.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 
+#include "loopback_helpers.h"
+
 namespace tarnwick {
 namespace {
 
-// Raises this process's descriptor limit to room for `count` more.
-bool RoomForDescriptors(rlim_t count) {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
-    const rlim_t wanted = count + 256;
-    if (limit.rlim_cur >= wanted) return true;
-    if (limit.rlim_max < wanted) return false;
-    limit.rlim_cur = wanted;
-    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
-}
+using test::RoomForDescriptors;
 
 TEST(HelperSocketOwners, ManySocketsAreAskedForByNameAndOwnedAsAFullScanSees) {
     // More sockets than one message of a request names, all ours.

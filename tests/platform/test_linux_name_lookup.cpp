@@ -171,24 +171,32 @@ TEST(LinuxNameLookup, BudgetBoundsTheWaitAndLateAnswersAreKept) {
 
     auto took = TimeOf([&] { lookup.ResolveHosts({Addr(1), Addr(2)}, 200ms); });
     EXPECT_GE(took, 150ms);
-    EXPECT_LT(took, 500ms);
+    EXPECT_LT(took, 2s) << "the closed resolver was waited for past the budget";
     EXPECT_EQ(lookup.HostByAddr(Addr(1)), std::nullopt);
 
     fake->OpenGate();
     EXPECT_TRUE(EventuallyHost(lookup, Addr(1), "host-1"));
     EXPECT_TRUE(EventuallyHost(lookup, Addr(2), "host-2"));
 
-    // The late answers count as answers: nothing is asked again.
-    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1), Addr(2)}, 5s); }), 100ms);
+    // The late answers count as answers: nothing is asked again (asking
+    // would now take the whole 3 s of the resolver's delay).
+    fake->SetDelay(3s);
+    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1), Addr(2)}, 5s); }), 1500ms);
     EXPECT_EQ(fake->Calls(Addr(1)), 1);
     EXPECT_EQ(fake->Calls(Addr(2)), 1);
 }
 
 TEST(LinuxNameLookup, ZeroBudgetQueuesWithoutWaiting) {
     auto fake = std::make_shared<TFakeResolver>();
-    fake->SetDelay(100ms);
+    fake->CloseGate();
     TLinuxNameLookup lookup(FakeSettings(fake));
-    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1)}, 0ms); }), 50ms);
+    // Opened late enough that a wait for the answer could not pass.
+    std::thread opener([&] {
+        std::this_thread::sleep_for(2s);
+        fake->OpenGate();
+    });
+    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1)}, 0ms); }), 1s);
+    opener.join();
     EXPECT_TRUE(EventuallyHost(lookup, Addr(1), "host-1"));
 }
 
@@ -198,8 +206,8 @@ TEST(LinuxNameLookup, NamesAndFailuresAreRemembered) {
     TLinuxNameLookup lookup(FakeSettings(fake));
 
     lookup.ResolveHosts({Addr(1), Addr(2)}, 5s);
-    fake->SetDelay(1s);  // asking again would now show in the time taken
-    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1), Addr(2)}, 5s); }), 100ms);
+    fake->SetDelay(3s);  // asking again would now show in the time taken
+    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1), Addr(2)}, 5s); }), 1500ms);
 
     EXPECT_EQ(fake->Calls(Addr(1)), 1);
     EXPECT_EQ(fake->Calls(Addr(2)), 1);
@@ -258,7 +266,7 @@ TEST(LinuxNameLookup, EachAddressIsAskedOnceAtATime) {
 
     // An address still being looked up for an earlier call is not waited for
     // again: a silent name server must not hold up every later refresh.
-    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1), Addr(2)}, 5s); }), 100ms);
+    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({Addr(1), Addr(2)}, 5s); }), 2s);
     fake->OpenGate();
     EXPECT_TRUE(EventuallyHost(lookup, Addr(1), "host-1"));
     EXPECT_TRUE(EventuallyHost(lookup, Addr(2), "host-2"));
@@ -281,7 +289,7 @@ TEST(LinuxNameLookup, EachAddressIsAskedOnceAtATime) {
 TEST(LinuxNameLookup, ZeroAddressIsNeverLookedUp) {
     auto fake = std::make_shared<TFakeResolver>();
     TLinuxNameLookup lookup(FakeSettings(fake));
-    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({0, 0}, 5s); }), 100ms);
+    EXPECT_LT(TimeOf([&] { lookup.ResolveHosts({0, 0}, 5s); }), 1s);
     EXPECT_EQ(fake->Calls(0), 0);
     EXPECT_EQ(lookup.HostByAddr(0), std::nullopt);
 }
@@ -309,7 +317,7 @@ TEST(LinuxNameLookup, DestructionDoesNotWaitForABlockedLookup) {
     auto lookup = std::make_unique<TLinuxNameLookup>(FakeSettings(fake));
     lookup->ResolveHosts({Addr(1), Addr(2), Addr(3)}, 50ms);
 
-    EXPECT_LT(TimeOf([&] { lookup.reset(); }), 200ms);
+    EXPECT_LT(TimeOf([&] { lookup.reset(); }), 2s);
 
     // Once the stuck lookups return, the workers exit and let go of everything.
     fake->OpenGate();
@@ -363,15 +371,16 @@ TEST(LinuxNameLookup, SystemResolverNamesIpv6LoopbackAsGetnameinfoDoes) {
     loopback.sin6_family = AF_INET6;
     loopback.sin6_addr = in6addr_loopback;
     char host[NI_MAXHOST] = {};
-    std::optional<std::string> expected;
+    // Without a name for ::1 both sides would agree on having none, which
+    // shows nothing.
     if (getnameinfo(reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback, host, sizeof host, nullptr, 0,
-                    NI_NAMEREQD) == 0) {
-        expected = host;
+                    NI_NAMEREQD) != 0) {
+        GTEST_SKIP() << "this machine's resolver has no name for ::1";
     }
     TLinuxNameLookup lookup;
     const TIp6Address address = *ParseIp6("::1");
     lookup.ResolveHosts6({address}, 5s);
-    EXPECT_EQ(lookup.HostByAddr6(address), expected);
+    EXPECT_EQ(lookup.HostByAddr6(address), std::optional<std::string>(host));
 }
 
 TEST(LinuxNameLookup, ComputerNameIsTheHostName) {

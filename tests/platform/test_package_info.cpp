@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/temp_folder.h"
 #include "platform/linux/package_info.h"
 #include "platform/linux/process_exe.h"
 
@@ -68,15 +69,14 @@ TEST(PackageInfoTest, MergedUsrPathsFindTheirPackage) {
 
 TEST(PackageInfoTest, DpkgQueryIsNeverTakenFromThePath) {
     // A dpkg-query of the user's, first on PATH, that claims every file.
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "tarnwick_fake_dpkg";
-    std::filesystem::create_directories(folder);
+    const testing::TTempFolder scratch;
+    const std::filesystem::path folder = scratch.Path();
     std::ofstream(folder / "dpkg-query") << "#!/bin/sh\necho \"impostor: $2\"\n";
     std::filesystem::permissions(folder / "dpkg-query", std::filesystem::perms::owner_all);
     const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
     setenv("PATH", (folder.string() + ":" + oldPath).c_str(), 1);
     const auto owner = OwningPackage("/usr/bin/ls");
     setenv("PATH", oldPath.c_str(), 1);
-    std::filesystem::remove_all(folder);
     EXPECT_EQ(owner, "coreutils");
 }
 
