@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "platform/linux/helper_protocol.h"
+#include "platform/linux/helper_server.h"
 
 extern char** environ;
 
@@ -196,27 +197,15 @@ int Send(int port, const char* text) {
 }
 
 int ServeUdpSockets() {
-    const std::vector<uint8_t> hello = EncodeHello(kHelperCanCapture);
-    if (send(kHelperSocketFd, hello.data(), hello.size(), MSG_NOSIGNAL) < 0) return 1;
+    if (!SendHelperMessage(kHelperSocketFd, EncodeHello(kHelperCanCapture))) return 1;
     std::vector<uint8_t> request(kMaxHelperRequestSize);
     while (recv(kHelperSocketFd, request.data(), request.size(), 0) > 0) {
         const std::vector<uint8_t> reply = EncodeStatusReply(static_cast<uint8_t>(THelperVerb::OpenCapture),
                                                              THelperStatus::Ok);
         const int udp = socket(AF_INET6, SOCK_DGRAM, 0);
-        iovec part{const_cast<uint8_t*>(reply.data()), reply.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        msghdr header{};
-        header.msg_iov = &part;
-        header.msg_iovlen = 1;
-        header.msg_control = control;
-        header.msg_controllen = sizeof control;
-        cmsghdr* rights = CMSG_FIRSTHDR(&header);
-        rights->cmsg_level = SOL_SOCKET;
-        rights->cmsg_type = SCM_RIGHTS;
-        rights->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(rights), &udp, sizeof udp);
-        if (sendmsg(kHelperSocketFd, &header, MSG_NOSIGNAL) < 0) return 1;
+        const bool sent = SendHelperMessage(kHelperSocketFd, reply, udp);
         close(udp);
+        if (!sent) return 1;
     }
     return 0;
 }
