@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <iostream>
-#include <optional>
 #include <string>
 
 #include "capture/cap_ip.h"
@@ -33,27 +32,27 @@ void PrintPacket(const TCapturedPacket& packet, bool dump, std::ostream& out) {
 
 int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::ostream& out, std::ostream& err,
                const std::function<bool()>& interrupted) {
-    TCaptureFilter filter;
-    filter.Protocol = options.Proto;
-    filter.Addr1 = options.Addr1;
-    filter.Addr2 = options.Addr2;
-    filter.Port1 = std::to_string(options.Port1);
-    filter.Port2 = std::to_string(options.Port2);
+    TCaptureFilter typed;
+    typed.Protocol = options.Proto;
+    typed.Addr1 = options.Addr1;
+    typed.Addr2 = options.Addr2;
+    typed.Port1 = std::to_string(options.Port1);
+    typed.Port2 = std::to_string(options.Port2);
+    const TPacketFilter filter(typed);
 
     Tcap_ip capture(source);
     long long listed = 0;
     bool done = options.Count && *options.Count <= 0;
     capture.OnCap = [&](const TCapturedPacket& packet) {
-        if (done || IsFilteredOut(filter, packet)) return;
+        if (done || !filter.Lists(packet)) return;
         PrintPacket(packet, options.Dump, out);
         ++listed;
         if (options.Count && listed >= *options.Count) done = true;
     };
-    capture.OnError = [&err](const std::string& error) { err << "tarnwick-cli: " << error << '\n'; };
-    try {
-        capture.StartCapture();
-    } catch (const ESocketException& e) {
-        err << "tarnwick-cli: " << e.what() << '\n';
+    const auto say = [&err](const TFailure& failure) { err << "tarnwick-cli: " << failure.Text() << '\n'; };
+    capture.OnError = say;
+    if (const TStatus started = capture.StartCapture(); !started) {
+        say(started.Failure());
         return 1;
     }
 
@@ -69,8 +68,8 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
     loop.WaitMs = [] { return kPollTimeoutMs; };
     loop.AfterRound = [&out] { out.flush(); };
     int status = 0;
-    if (const std::optional<std::string> failure = ReadCaptures(capture, loop)) {
-        err << "tarnwick-cli: " << *failure << '\n';
+    if (const TStatus read = ReadCaptures(capture, loop); !read) {
+        say(read.Failure());
         status = 1;
     }
     out.flush();

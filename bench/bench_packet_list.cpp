@@ -71,7 +71,7 @@ TCaptureFilter ConnectionFilter() {
 void BM_FillListCells(benchmark::State& state) {
     TFakePacketSource source;
     TCaptureSession session(source);
-    if (!session.Start({}).Started) {
+    if (!session.Start({}).Ok()) {
         state.SkipWithError("the fake capture did not start");
         return;
     }
@@ -124,10 +124,10 @@ void BM_FilterPacket(benchmark::State& state) {
     const std::vector<TBytes> bytes = SamplePackets();
     std::vector<TCapturedPacket> packets;
     for (const TBytes& packet : bytes) packets.push_back(*ParsePacket("10.0.0.5", packet.data(), packet.size()));
-    const TCaptureFilter filter = ConnectionFilter();
+    const TPacketFilter filter(ConnectionFilter());
     size_t next = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(IsFilteredOut(filter, packets[next]));
+        benchmark::DoNotOptimize(filter.Lists(packets[next]));
         next = next + 1 == packets.size() ? 0 : next + 1;
     }
 }
@@ -135,12 +135,12 @@ BENCHMARK(BM_FilterPacket);
 
 void BM_ParseAndFilter(benchmark::State& state) {
     const std::vector<TBytes> bytes = SamplePackets();
-    const TCaptureFilter filter = ConnectionFilter();
+    const TPacketFilter filter(ConnectionFilter());
     size_t next = 0;
     for (auto _ : state) {
         const TBytes& packet = bytes[next];
         const auto parsed = ParsePacket("10.0.0.5", packet.data(), packet.size());
-        benchmark::DoNotOptimize(IsFilteredOut(filter, *parsed));
+        benchmark::DoNotOptimize(filter.Lists(*parsed));
         next = next + 1 == bytes.size() ? 0 : next + 1;
     }
 }

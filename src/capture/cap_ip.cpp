@@ -1,6 +1,5 @@
 #include "capture/cap_ip.h"
 
-#include <optional>
 #include <utility>
 
 namespace tarnwick {
@@ -9,14 +8,15 @@ Tcap_ip::Tcap_ip(TPacketSource& source) : Source_(source) {}
 
 Tcap_ip::~Tcap_ip() { CloseCaptures(false); }
 
-void Tcap_ip::StartCapture() {
-    if (Open_ || Reading_) return;
-    // Throws ESocketException when no capture is possible at all; nothing changes then.
-    auto captures = Source_.OpenCaptures([this](const std::string& error) { ReportError(error); });
+TStatus Tcap_ip::StartCapture() {
+    if (Open_ || Reading_) return {};
+    TResult<TPacketCaptures> captures = Source_.OpenCaptures([this](const TFailure& failure) { ReportError(failure); });
+    if (!captures) return captures.Failure();  // nothing changes
     Initialized_ = true;
     Open_ = true;
-    Captures_ = std::move(captures);
-    if (Captures_.empty()) ReportError(kNoLocalAddressError);
+    Captures_ = std::move(captures).Value();
+    if (Captures_.empty()) ReportError(TFailure{0, kNoLocalAddressError});
+    return {};
 }
 
 void Tcap_ip::PauseCapture() {
@@ -52,7 +52,7 @@ void Tcap_ip::CloseCaptures(bool tellOwner) {
 void Tcap_ip::ReleaseCaptures() {
     // Out of the list first: should a capture's Stats throw, the rest are
     // closed by this vector's end, and none is left behind to be closed twice.
-    std::vector<std::unique_ptr<TPacketCapture>> closing = std::move(Captures_);
+    TPacketCaptures closing = std::move(Captures_);
     Captures_.clear();
     for (auto& capture : closing) {
         const TCaptureStats stats = capture->Stats();
@@ -82,10 +82,10 @@ private:
 void Tcap_ip::ReadPacket(size_t index, int maxPackets) {
     if (Reading_ || CloseRequested_ || index >= Captures_.size()) return;
     TPacketCapture& capture = *Captures_[index];
-    std::optional<std::string> error;
+    TStatus read;
     try {
         const TReadingMark reading(Reading_);
-        error = capture.ReadPackets(
+        read = capture.ReadPackets(
             [this, &capture](const uint8_t* bytes, size_t length) {
                 // Paused: taken off the capture and dropped. Stopped meanwhile: dropped too.
                 if (Paused_ || CloseRequested_ || !OnCap) return;
@@ -98,7 +98,7 @@ void Tcap_ip::ReadPacket(size_t index, int maxPackets) {
         CloseIfRequested();
         throw;
     }
-    if (error && !CloseRequested_) ReportError(*error);
+    if (!read && !CloseRequested_) ReportError(read.Failure());
     CloseIfRequested();
 }
 
@@ -133,8 +133,8 @@ TCaptureStats Tcap_ip::Stats() const {
     return total;
 }
 
-void Tcap_ip::ReportError(const std::string& error) const {
-    if (OnError) OnError(error);
+void Tcap_ip::ReportError(const TFailure& failure) const {
+    if (OnError) OnError(failure);
 }
 
 }  // namespace tarnwick

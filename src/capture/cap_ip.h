@@ -31,11 +31,13 @@
 #include <vector>
 
 #include "capture/packet_parser.h"
+#include "common/result.h"
 #include "platform/packet_source.h"
 
 namespace tarnwick {
 
-// Reported through OnError when the source finds no interface to capture on.
+// Reported through OnError (its Context) when the source finds no interface
+// to capture on.
 inline constexpr const char* kNoLocalAddressError = "没有找到可绑定的IP!";
 
 class Tcap_ip {
@@ -49,19 +51,19 @@ public:
 
     // One packet; its Header and Data point into a buffer valid only during the call.
     using TOnCap = std::function<void(const TCapturedPacket& packet)>;
-    using TOnError = std::function<void(const std::string& error)>;
+    using TOnError = std::function<void(const TFailure& failure)>;
 
     explicit Tcap_ip(TPacketSource& source);
     ~Tcap_ip();
     Tcap_ip(const Tcap_ip&) = delete;
     Tcap_ip& operator=(const Tcap_ip&) = delete;
 
-    // Opens one capture per local address. ESocketException from the source
-    // (no capture possible at all) leaves this call and changes nothing.
+    // Opens one capture per local address. Fails with the source's failure
+    // when no capture is possible at all, and changes nothing then.
     // Interfaces that fail on their own are reported through OnError; no
     // interface at all gives OnError(kNoLocalAddressError) and no capture.
     // While captures are open this does nothing.
-    void StartCapture();
+    TStatus StartCapture();
     // Toggles Paused, but only once started with at least one open capture.
     void PauseCapture();
     // Closes every open capture, in index order. Paused stays as it is.
@@ -97,10 +99,10 @@ private:
     void CloseCaptures(bool tellOwner);
     void ReleaseCaptures();
     void CloseIfRequested();
-    void ReportError(const std::string& error) const;
+    void ReportError(const TFailure& failure) const;
 
     TPacketSource& Source_;
-    std::vector<std::unique_ptr<TPacketCapture>> Captures_;
+    TPacketCaptures Captures_;
     TCaptureStats ClosedStats_;
     bool Initialized_ = false;
     bool Open_ = false;  // started and not stopped since

@@ -2,10 +2,13 @@
 // endpoints (address and port each), in either direction, of one protocol.
 #pragma once
 
+#include <bitset>
+#include <cstdint>
+#include <optional>
 #include <string>
-#include <string_view>
 
 #include "capture/packet_parser.h"
+#include "common/inet_address.h"
 
 namespace tarnwick {
 
@@ -19,26 +22,58 @@ struct TCaptureFilter {
     std::string Port2 = "0";
 };
 
-// True when the packet with these cells is not to be listed.
-//   - Every field unset: listed.
-//   - Protocol set and `proto` not exactly its text: not listed.
-//   - Otherwise listed when source matches endpoint 1 (Addr1, Port1) and
-//     destination endpoint 2 (Addr2, Port2), or source matches endpoint 2
-//     and destination endpoint 1. A side matches an endpoint when each of the
-//     endpoint's fields is unset or equal, as text, to the side's: "10.0.0.1"
-//     is not "10.0.0.10", and a port typed "080" or "+80" is set but equals
-//     no packet's port, whose text never has a sign or leading zero.
-//     An address field holding an IPv6 address is compared by address, so
-//     "2001:DB8:0::1" is the packet's "2001:db8::1"; it never equals an IPv4
-//     packet's address, nor an IPv4 field an IPv6 packet's.
+// A TCaptureFilter read once into numbers, so that each packet is judged on
+// the numbers the parser read, without texts.
+//
+// A packet is listed when:
+//   - every field is unset; otherwise
+//   - the protocol is unset or is exactly the packet's protocol name
+//     (PacketProtocolName), and
+//   - its source matches endpoint 1 (Addr1, Port1) and its destination
+//     endpoint 2 (Addr2, Port2), or its source endpoint 2 and its
+//     destination endpoint 1. A side matches an endpoint when each of the
+//     endpoint's fields is unset or equal to the side's.
+// A field's text equals a packet's value only when it is that value as the
+// list writes it: "10.0.0.1" is not 10.0.0.10, and a port typed "080" or
+// "+80" is set but equals no port, whose text never has a sign or leading
+// zero. An address field holding an IPv6 address is compared by address, so
+// "2001:DB8:0::1" is the packet's 2001:db8::1; it never equals an IPv4
+// packet's address, nor an IPv4 field an IPv6 packet's.
 // "An integer" is read as everywhere in the program (TIniFile::ParseInteger:
 // decimal with optional sign, or hexadecimal after 0x or $, 32 bits); blanks
 // are bytes up to and including the space.
-bool IsFilteredOut(const TCaptureFilter& filter, std::string_view proto, std::string_view sourceIP,
-                   std::string_view destIP, std::string_view sourcePort, std::string_view destPort);
+class TPacketFilter {
+public:
+    // Lists every packet.
+    TPacketFilter() = default;
+    explicit TPacketFilter(const TCaptureFilter& filter);
 
-inline bool IsFilteredOut(const TCaptureFilter& filter, const TCapturedPacket& packet) {
-    return IsFilteredOut(filter, packet.Proto, packet.SourceIP, packet.DestIP, packet.SourcePort, packet.DestPort);
-}
+    bool Lists(const TPacketFields& packet) const;
+
+private:
+    // One endpoint's fields; a field set to a text no packet shows leaves
+    // the endpoint matching nothing.
+    struct TEndpoint {
+        bool AnyAddress = true;
+        bool AnyPort = true;
+        bool Never = false;
+        bool V6 = false;
+        TIp6Address Address{};  // as TPacketFields holds it
+        uint16_t Port = 0;
+
+        bool IsSet() const { return !AnyAddress || !AnyPort; }
+        bool Matches(bool v6, const TIp6Address& address, const std::optional<uint16_t>& port) const;
+    };
+    static TEndpoint EndpointOf(const std::string& address, const std::string& port);
+
+    bool Open_ = true;         // nothing set: every packet is listed
+    bool AnyProtocol_ = true;
+    // When the protocol is set: the protocol numbers whose name it is, of
+    // IPv4 and IPv6 packets.
+    std::bitset<256> Protocols4_;
+    std::bitset<256> Protocols6_;
+    TEndpoint One_;
+    TEndpoint Two_;
+};
 
 }  // namespace tarnwick

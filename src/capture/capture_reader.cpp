@@ -1,39 +1,32 @@
 #include "capture/capture_reader.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <utility>
 #include <vector>
 
+#include "platform/descriptor_wait.h"
+
 namespace tarnwick {
 
-std::optional<std::string> ReadCaptures(Tcap_ip& capture, const TCaptureLoop& loop) {
-    std::vector<pollfd> watched;
-    for (size_t i = 0; i < capture.Captures(); ++i) watched.push_back({capture.SelectableFd(i), POLLIN, 0});
-    const size_t captures = watched.size();
-    if (loop.WakeFd >= 0) watched.push_back({loop.WakeFd, POLLIN, 0});
+TStatus ReadCaptures(Tcap_ip& capture, const TCaptureLoop& loop) {
+    std::vector<TWatchedFd> watched;
+    for (size_t i = 0; i < capture.Captures(); ++i) watched.push_back({.Fd = capture.SelectableFd(i)});
+    const auto captures = static_cast<std::ptrdiff_t>(watched.size());
+    if (loop.WakeFd >= 0) watched.push_back({.Fd = loop.WakeFd});
     while (!loop.KeepGoing || loop.KeepGoing()) {
-        if (std::all_of(watched.begin(), watched.begin() + static_cast<std::ptrdiff_t>(captures),
-                        [](const pollfd& w) { return w.fd < 0; }))
-            return "every capture has failed";
+        if (std::all_of(watched.begin(), watched.begin() + captures, [](const TWatchedFd& w) { return w.Fd < 0; }))
+            return TFailure{0, "every capture has failed"};
         const int waitMs = loop.WaitMs ? loop.WaitMs() : -1;
-        if (::poll(watched.data(), watched.size(), waitMs) < 0) {
-            if (errno == EINTR) continue;
-            return std::string("poll: ") + std::strerror(errno);
-        }
-        for (size_t i = 0; i < captures; ++i) {
-            const short events = watched[i].revents;
-            if (events == 0) continue;
+        if (TStatus waited = WaitForReadable(watched, waitMs); !waited) return waited;
+        for (size_t i = 0; i < static_cast<size_t>(captures); ++i) {
+            if (!watched[i].Ready) continue;
             capture.ReadPacket(i, loop.ReadBatch);
-            if ((events & (POLLERR | POLLHUP | POLLNVAL)) && !(events & POLLIN)) watched[i].fd = -1;
+            if (watched[i].Broken) watched[i].Fd = -1;
         }
         if (loop.AfterRound) loop.AfterRound();
     }
-    return std::nullopt;
+    return {};
 }
 
 TCaptureReader::TCaptureReader(Tcap_ip& capture, TWakeup& stop, TCaptureLoop loop, std::function<void()> onEnd)
@@ -57,11 +50,11 @@ void TCaptureReader::Run(TCaptureLoop loop, const std::function<void()>& onEnd) 
     // An exception must not leave the thread (that ends the program): it ends
     // the reading, and its text says why.
     try {
-        Failure_ = ReadCaptures(Capture_, loop);
+        if (TStatus read = ReadCaptures(Capture_, loop); !read) Failure_ = read.Failure();
     } catch (const std::exception& e) {
-        Failure_ = e.what();
+        Failure_ = TFailure{0, e.what()};
     } catch (...) {
-        Failure_ = "reading the captures failed";
+        Failure_ = TFailure{0, "reading the captures failed"};
     }
     if (onEnd) onEnd();
 }

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <functional>
 #include <optional>
-#include <string>
 #include <thread>
 
 #include "capture/cap_ip.h"
+#include "common/result.h"
 #include "platform/wakeup.h"
 
 namespace tarnwick {
@@ -30,10 +30,10 @@ struct TCaptureLoop {
 
 // Waits until captures of `capture` poll readable and reads each that does,
 // until KeepGoing says no. A capture whose descriptor broke is read once
-// more, for its error, then left alone. Returns what ended the loop when not
-// KeepGoing: "every capture has failed", or the failure of the wait. Errors
-// of OnCap go on to the caller.
-std::optional<std::string> ReadCaptures(Tcap_ip& capture, const TCaptureLoop& loop);
+// more, for its error, then left alone. Fails when something else ended the
+// loop: "every capture has failed", or the failure of the wait. Errors of
+// OnCap go on to the caller.
+TStatus ReadCaptures(Tcap_ip& capture, const TCaptureLoop& loop);
 
 class TCaptureReader {
 public:
@@ -52,7 +52,7 @@ public:
     // Ends the thread after the read in progress and waits for it.
     void Stop();
     // Why the thread ended before it was asked to; valid after Stop.
-    const std::optional<std::string>& Failure() const { return Failure_; }
+    const std::optional<TFailure>& Failure() const { return Failure_; }
 
 private:
     void Run(TCaptureLoop loop, const std::function<void()>& onEnd);
@@ -60,7 +60,7 @@ private:
     Tcap_ip& Capture_;
     TWakeup& StopWakeup_;
     std::atomic<bool> Stopping_{false};
-    std::optional<std::string> Failure_;  // the thread's until it is joined
+    std::optional<TFailure> Failure_;  // the thread's until it is joined
     std::thread Thread_;
 };
 

@@ -1,5 +1,7 @@
 #include "capture/capture_session.h"
 
+#include <algorithm>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -8,34 +10,34 @@ namespace tarnwick {
 TCaptureSession::TCaptureSession(TPacketSource& source) : Capture_(source) {
     // On whichever thread reads: only what passes the filter goes on to the list.
     Capture_.OnCap = [this](const TCapturedPacket& packet) {
-        if (!IsFilteredOut(Filter_, packet)) HandOver_.List(packet);
+        if (Filter_.Lists(packet)) HandOver_.List(packet);
     };
-    // OnError stays unassigned: the errors of single interfaces and reads are
-    // not shown; only a start that opens nothing at all is.
+    Capture_.OnError = [this](const TFailure& failure) { KeepFailure(failure); };
 }
 
 TCaptureSession::~TCaptureSession() { StopReader(); }
 
-TCaptureStartResult TCaptureSession::Start(const TCaptureFilter& filter) {
+TStatus TCaptureSession::Start(const TCaptureFilter& filter) {
     StopReader();
     TakeWaitingPackets();  // listed before this start: counted, then cleared with the rest
     ClearList();
     HandOver_.Reset();
-    Filter_ = filter;
-    try {
-        Capture_.StartCapture();
-    } catch (const ESocketException& e) {
-        return {false, e.what()};
+    {
+        const std::lock_guard lock(FailuresLock_);
+        Failures_.clear();
+        FailuresTaken_ = 0;
     }
+    Filter_ = TPacketFilter(filter);
+    if (TStatus started = Capture_.StartCapture(); !started) return started;
     try {
         StartReader();
     } catch (const std::system_error& e) {
         // Without its reading thread the capture would list nothing: not started.
         Stop();
-        return {false, e.what()};
+        return TFailure{0, e.what()};
     }
     if (State_ == TCaptureState::Idle) State_ = TCaptureState::Capturing;
-    return {true, {}};
+    return {};
 }
 
 void TCaptureSession::Pause() {
@@ -90,8 +92,13 @@ void TCaptureSession::StartReader() {
         return HandOver_.HasUnoffered() ? 1 : static_cast<int>(kStatsInterval.count());
     };
     loop.AfterRound = [this] { AfterReadRound(false); };
-    Reader_ =
-        std::make_unique<TCaptureReader>(Capture_, StopWakeup_, std::move(loop), [this] { AfterReadRound(true); });
+    ReaderEnded_.store(false);
+    Reader_ = std::make_unique<TCaptureReader>(Capture_, StopWakeup_, std::move(loop), [this] {
+        AfterReadRound(true);
+        // Also when asked to stop: the owner looks only while the thread should run.
+        ReaderEnded_.store(true);
+        BatchWakeup_.Signal();
+    });
 }
 
 void TCaptureSession::StopReader() {
@@ -117,6 +124,37 @@ void TCaptureSession::TakeWaitingPackets() {
     if (run.Restart()) ClearList();
     for (size_t i = 0; i < run.Size(); ++i) Records_.push_back(run.Record(i));
     ListedPackets_ += run.Listed();
+    // Its last packets were offered before it said it ended: all are taken now.
+    if (Reader_ && ReaderEnded_.load()) EndFailedReader();
+}
+
+void TCaptureSession::EndFailedReader() {
+    Reader_->Stop();  // joins the thread, which has ended
+    const std::optional<TFailure> failure = Reader_->Failure();
+    Reader_.reset();
+    if (failure) KeepFailure(*failure);
+    Stop();
+}
+
+void TCaptureSession::KeepFailure(const TFailure& failure) {
+    // Enough for every interface to fail in its own way; a failure that
+    // repeats is kept once.
+    constexpr size_t kMaxFailures = 32;
+    {
+        const std::lock_guard lock(FailuresLock_);
+        if (Failures_.size() == kMaxFailures ||
+            std::find(Failures_.begin(), Failures_.end(), failure) != Failures_.end())
+            return;
+        Failures_.push_back(failure);
+    }
+    BatchWakeup_.Signal();
+}
+
+std::vector<TFailure> TCaptureSession::TakeFailures() {
+    const std::lock_guard lock(FailuresLock_);
+    std::vector<TFailure> taken(Failures_.begin() + static_cast<std::ptrdiff_t>(FailuresTaken_), Failures_.end());
+    FailuresTaken_ = Failures_.size();
+    return taken;
 }
 
 void TCaptureSession::ReadCapture(size_t index) {

@@ -13,6 +13,13 @@
 // thread never waits for the owner, and what waits for the owner is at most
 // one list's worth of packets however long it takes.
 //
+// Failures of the capture (interfaces that cannot be opened or read, a
+// reading thread that ended on its own) are kept for the owner, which takes
+// them with TakeFailures; the same failure is kept once per Start. The owner
+// is woken through BatchFd for them as for packets. A reading thread that
+// ends on its own ends the capture: the session is Idle once the owner has
+// taken the waiting packets.
+//
 // The views of the list are told of changes in batches: TakeListChange says
 // what changed since it was last called, and until then AnnouncedRecord
 // still gives the rows as they were announced, so a view never reads a row
@@ -21,6 +28,7 @@
 // Every member is called on the owner's thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -34,15 +42,11 @@
 #include "capture/capture_state.h"
 #include "capture/packet_hand_over.h"
 #include "capture/packet_record.h"
+#include "common/result.h"
 #include "platform/packet_source.h"
 #include "platform/pipe_wakeup.h"
 
 namespace tarnwick {
-
-struct TCaptureStartResult {
-    bool Started = false;
-    std::string Error;  // why not, in the capture library's words
-};
 
 // What changed in the list since the views were last told.
 struct TListChange {
@@ -69,11 +73,12 @@ public:
     TCaptureSession(const TCaptureSession&) = delete;
     TCaptureSession& operator=(const TCaptureSession&) = delete;
 
-    // Empties the list, lists from now on what `filter` lets through, and
-    // opens the captures unless they are open. When no capture can be opened
-    // at all the session stays Idle and the result says why. A start on a
-    // machine with no interface to capture on succeeds and lists nothing.
-    TCaptureStartResult Start(const TCaptureFilter& filter);
+    // Empties the list and its failures, lists from now on what `filter`
+    // lets through, and opens the captures unless they are open. When no
+    // capture can be opened at all the session stays Idle and fails. A start
+    // on a machine with no interface to capture on succeeds, lists nothing
+    // and keeps that failure.
+    TStatus Start(const TCaptureFilter& filter);
     // Capturing to Paused, and back; in other states they do nothing.
     void Pause();
     void Resume();
@@ -84,10 +89,14 @@ public:
     // From now on a thread of the session reads the captures while they are
     // open. Call before the first Start.
     void ReadInBackground();
-    // Polls readable while packets read by the session's thread wait.
+    // Polls readable while packets read by the session's thread, or
+    // failures, wait.
     int BatchFd() const { return BatchWakeup_.Fd(); }
-    // Moves the waiting packets into the list.
+    // Moves the waiting packets into the list; when the session's thread
+    // ended on its own, stops the capture too.
     void TakeWaitingPackets();
+    // The failures kept since the last call, oldest first.
+    std::vector<TFailure> TakeFailures();
 
     TCaptureState State() const { return State_; }
 
@@ -127,6 +136,10 @@ private:
     void RestartReader();
     // On the session's thread: offers the packets listed, and counts afresh when due.
     void AfterReadRound(bool last);
+    // On any thread: keeps `failure` for the owner and wakes it.
+    void KeepFailure(const TFailure& failure);
+    // The session's thread ended on its own: keeps why, and stops.
+    void EndFailedReader();
 
     Tcap_ip Capture_;
     TPacketHandOver HandOver_{kPacketSlots};
@@ -137,8 +150,13 @@ private:
     mutable std::mutex StatsLock_;
     TCaptureStats ReaderStats_;  // guarded by StatsLock_
     std::chrono::steady_clock::time_point StatsTime_;  // the reader's
+    // Set by the session's thread as it ends.
+    std::atomic<bool> ReaderEnded_{false};
+    std::mutex FailuresLock_;
+    std::vector<TFailure> Failures_;  // since Start; guarded by FailuresLock_
+    size_t FailuresTaken_ = 0;        // guarded by FailuresLock_
     TCaptureState State_ = TCaptureState::Idle;
-    TCaptureFilter Filter_;
+    TPacketFilter Filter_;
     std::vector<TPacketRecord> Records_;
     // The list as the views were last told of it, kept from a clear until they hear of the clear.
     std::vector<TPacketRecord> ClearedRecords_;

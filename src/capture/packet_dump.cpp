@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "common/inet_address.h"
+#include "common/text_util.h"
+
 namespace tarnwick {
 
 namespace {
@@ -10,27 +13,47 @@ char TextColumnChar(uint8_t byte) { return byte < 20 ? '.' : static_cast<char>(b
 
 }  // namespace
 
+std::string ProtocolText(const TPacketFields& packet) { return PacketProtocolName(packet.V6, packet.Protocol); }
+
+namespace {
+
+std::string AddressText(bool v6, const TIp6Address& address) {
+    if (v6) return Ip6Text(address);
+    return DottedText(uint32_t{address[0]} | uint32_t{address[1]} << 8 | uint32_t{address[2]} << 16 |
+                      uint32_t{address[3]} << 24);
+}
+
+}  // namespace
+
+std::string SourceAddressText(const TPacketFields& packet) { return AddressText(packet.V6, packet.SourceAddr); }
+
+std::string DestAddressText(const TPacketFields& packet) { return AddressText(packet.V6, packet.DestAddr); }
+
+std::string PortText(const std::optional<uint16_t>& port) { return port ? std::to_string(*port) : std::string(); }
+
 std::string DataCellText(std::span<const uint8_t> payload) {
     const auto end = std::find(payload.begin(), payload.end(), uint8_t{0});
     return std::string(payload.begin(), end);
 }
 
-std::string PacketListCell(const TCapturedPacket& packet, size_t column) {
+std::string PacketListCell(const TPacketFields& packet, std::span<const uint8_t> payload, size_t column) {
     switch (column) {
-        case 0: return packet.Proto;
-        case 1: return packet.SourceIP;
-        case 2: return packet.SourcePort;
-        case 3: return packet.DestIP;
-        case 4: return packet.DestPort;
+        case 0: return ProtocolText(packet);
+        case 1: return SourceAddressText(packet);
+        case 2: return PortText(packet.SourcePort);
+        case 3: return DestAddressText(packet);
+        case 4: return PortText(packet.DestPort);
         case 5: return std::to_string(packet.DataSize);
-        case 6: return DataCellText({packet.Data, packet.DataSize});
+        case 6: return DataCellText(payload);
         default: return {};
     }
 }
 
 std::array<std::string, kPacketListColumns> PacketListCells(const TCapturedPacket& packet) {
+    const std::span<const uint8_t> payload(packet.Data, packet.DataSize);
     std::array<std::string, kPacketListColumns> cells;
-    for (size_t column = 0; column < kPacketListColumns; ++column) cells[column] = PacketListCell(packet, column);
+    for (size_t column = 0; column < kPacketListColumns; ++column)
+        cells[column] = PacketListCell(packet, payload, column);
     return cells;
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,14 +24,23 @@ inline constexpr size_t kHexDumpBytesPerLine = 8;
 inline constexpr size_t kHexDumpHexWidth = 3 * kHexDumpBytesPerLine;  // 24
 inline constexpr std::string_view kHexDumpSeparator = "  |  ";
 
+// The texts of a packet's fields: its protocol's name (PacketProtocolName),
+// an address dotted decimal (IPv4) or in RFC 5952 form (IPv6, Ip6Text), a
+// port in decimal, and the empty text for a port that was not received.
+std::string ProtocolText(const TPacketFields& packet);
+std::string SourceAddressText(const TPacketFields& packet);
+std::string DestAddressText(const TPacketFields& packet);
+std::string PortText(const std::optional<uint16_t>& port);
+
 // The Data cell: the payload read as text up to its first zero byte (all of
 // it when it holds none), bytes unchanged.
 std::string DataCellText(std::span<const uint8_t> payload);
 
-// Cell `column` of the packet's row, in the order of kPacketListHeaders:
-// Proto, SourceIP, SourcePort, DestIP, DestPort, DataSize in decimal, and
-// DataCellText of the payload; empty for a column beyond the last.
-std::string PacketListCell(const TCapturedPacket& packet, size_t column);
+// Cell `column` of the row of the packet with `packet`'s fields and
+// `payload`, in the order of kPacketListHeaders: protocol, source address,
+// source port, destination address, destination port, DataSize in decimal,
+// and DataCellText of the payload; empty for a column beyond the last.
+std::string PacketListCell(const TPacketFields& packet, std::span<const uint8_t> payload, size_t column);
 
 // The seven cells of the packet's row.
 std::array<std::string, kPacketListColumns> PacketListCells(const TCapturedPacket& packet);

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/inet_address.h"
-#include "common/text_util.h"
-
 namespace tarnwick {
 
 std::string ProtocolName(int number) {
@@ -25,20 +22,19 @@ std::string ProtocolName(int number) {
     }
 }
 
-namespace {
-
-// The address at `bytes` as an address field: first byte in memory first.
-uint32_t AddressAt(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+std::string PacketProtocolName(bool v6, int protocol) {
+    return v6 && protocol == kProtocolIcmp6 ? std::string(kIcmp6Name) : ProtocolName(protocol);
 }
 
-// The decimal text of the `width`-byte big-endian value at `offset`, or ""
-// when the packet ends before it.
-std::string ValueText(const uint8_t* buffer, size_t length, size_t offset, size_t width) {
-    if (length < offset + width) return {};
+namespace {
+
+// The `width`-byte big-endian value at `offset`, or nullopt when the packet
+// ends before it.
+std::optional<uint16_t> ValueAt(const uint8_t* buffer, size_t length, size_t offset, size_t width) {
+    if (length < offset + width) return std::nullopt;
     unsigned value = 0;
     for (size_t i = 0; i < width; ++i) value = value << 8 | buffer[offset + i];
-    return std::to_string(value);
+    return static_cast<uint16_t>(value);
 }
 
 constexpr size_t kFragmentHeaderSize = 8;
@@ -46,28 +42,19 @@ constexpr size_t kTcpHeaderSize = kTcpHeadersSize - kIpHeaderSize;
 constexpr size_t kUdpHeaderSize = kUdpHeadersSize - kIpHeaderSize;
 constexpr size_t kIcmp6HeaderSize = 8;
 
-std::string Ip6AddressText(const uint8_t* bytes) {
-    TIp6Address address;
-    std::memcpy(address.data(), bytes, address.size());
-    return Ip6Text(address);
-}
-
 bool IsWalkedExtension(int nextHeader) {
     return nextHeader == kIp6HopByHop || nextHeader == kIp6Routing || nextHeader == kIp6Fragment ||
            nextHeader == kIp6DestinationOptions;
-}
-
-std::string Ip6ProtocolName(int nextHeader) {
-    return nextHeader == kProtocolIcmp6 ? std::string(kIcmp6Name) : ProtocolName(nextHeader);
 }
 
 std::optional<TCapturedPacket> ParseIp6Packet(std::string_view localIp, const uint8_t* buffer, size_t length) {
     if (length < kIp6HeaderSize) return std::nullopt;
 
     TCapturedPacket packet;
-    packet.Ip = std::string(localIp);
-    packet.SourceIP = Ip6AddressText(buffer + 8);
-    packet.DestIP = Ip6AddressText(buffer + 24);
+    packet.Ip = localIp;
+    packet.V6 = true;
+    std::memcpy(packet.SourceAddr.data(), buffer + 8, packet.SourceAddr.size());
+    std::memcpy(packet.DestAddr.data(), buffer + 24, packet.DestAddr.size());
     packet.Header = buffer;
 
     // Bytes after the payload length's end are link padding or another
@@ -103,29 +90,29 @@ std::optional<TCapturedPacket> ParseIp6Packet(std::string_view localIp, const ui
         offset += size;
     }
 
-    packet.Proto = Ip6ProtocolName(next);
+    packet.Protocol = next;
     size_t headers = offset;
     if (truncated) {
         headers = length;
     } else if (laterFragment) {
-        packet.SourcePort = "0";
-        packet.DestPort = "0";
+        packet.SourcePort = 0;
+        packet.DestPort = 0;
     } else {
         switch (next) {
             case kProtocolIcmp6:
-                packet.SourcePort = ValueText(buffer, end, offset, 1);    // type
-                packet.DestPort = ValueText(buffer, end, offset + 1, 1);  // code
+                packet.SourcePort = ValueAt(buffer, end, offset, 1);    // type
+                packet.DestPort = ValueAt(buffer, end, offset + 1, 1);  // code
                 headers = offset + kIcmp6HeaderSize;
                 break;
             case kProtocolTcp:
             case kProtocolUdp:
-                packet.SourcePort = ValueText(buffer, end, offset, 2);
-                packet.DestPort = ValueText(buffer, end, offset + 2, 2);
+                packet.SourcePort = ValueAt(buffer, end, offset, 2);
+                packet.DestPort = ValueAt(buffer, end, offset + 2, 2);
                 headers = offset + (next == kProtocolTcp ? kTcpHeaderSize : kUdpHeaderSize);
                 break;
             default:
-                packet.SourcePort = "0";
-                packet.DestPort = "0";
+                packet.SourcePort = 0;
+                packet.DestPort = 0;
                 break;
         }
     }
@@ -144,28 +131,28 @@ std::optional<TCapturedPacket> ParsePacket(std::string_view localIp, const uint8
     if (length < kIpHeaderSize) return std::nullopt;
 
     TCapturedPacket packet;
-    packet.Ip = std::string(localIp);
+    packet.Ip = localIp;
     const int protocol = buffer[9];
-    packet.Proto = ProtocolName(protocol);
-    packet.SourceIP = DottedText(AddressAt(buffer + 12));
-    packet.DestIP = DottedText(AddressAt(buffer + 16));
+    packet.Protocol = protocol;
+    std::memcpy(packet.SourceAddr.data(), buffer + 12, 4);
+    std::memcpy(packet.DestAddr.data(), buffer + 16, 4);
 
     size_t headers = kIpHeaderSize;
     switch (protocol) {
         case kProtocolIcmp:
-            packet.SourcePort = ValueText(buffer, length, 20, 1);  // type
-            packet.DestPort = ValueText(buffer, length, 21, 1);    // code
+            packet.SourcePort = ValueAt(buffer, length, 20, 1);  // type
+            packet.DestPort = ValueAt(buffer, length, 21, 1);    // code
             headers = kIcmpHeadersSize;
             break;
         case kProtocolTcp:
         case kProtocolUdp:
-            packet.SourcePort = ValueText(buffer, length, 20, 2);
-            packet.DestPort = ValueText(buffer, length, 22, 2);
+            packet.SourcePort = ValueAt(buffer, length, 20, 2);
+            packet.DestPort = ValueAt(buffer, length, 22, 2);
             headers = protocol == kProtocolTcp ? kTcpHeadersSize : kUdpHeadersSize;
             break;
         default:
-            packet.SourcePort = "0";
-            packet.DestPort = "0";
+            packet.SourcePort = 0;
+            packet.DestPort = 0;
             break;
     }
 

@@ -1,5 +1,5 @@
 // One received IP packet (IPv4 or IPv6) split into what the capture list
-// shows: protocol name, addresses, ports (or ICMP type and code), headers and
+// shows: protocol, addresses, ports (or ICMP type and code), headers and
 // payload.
 #pragma once
 
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/inet_address.h"
 
 namespace tarnwick {
 
@@ -37,21 +39,40 @@ inline constexpr const char* kIcmp6Name = "ICMPv6";
 // "MAX" (256, never a packet's: the field is one byte); "" for any other.
 std::string ProtocolName(int number);
 
-// What a capture reports for one packet.
-struct TCapturedPacket {
-    std::string Ip;          // the local address whose capture received it
-    std::string Proto;       // ProtocolName of the IP header's protocol byte (IPv6: see below)
-    std::string SourceIP;    // dotted decimal; IPv6 in RFC 5952 form (Ip6Text)
-    std::string DestIP;
-    std::string SourcePort;  // decimal: TCP/UDP source port, ICMP type, "0" for other protocols
-    std::string DestPort;    // decimal: TCP/UDP destination port, ICMP code, "0" for other protocols
-    // Pointers into the buffer given to ParsePacket, valid while it lives.
-    // Header is the buffer's first byte; Data = Header + HeaderSize, and
+// The name of a packet's Protocol (TPacketFields): ProtocolName, but
+// "ICMPv6" for an IPv6 packet's 58.
+std::string PacketProtocolName(bool v6, int protocol);
+
+// What the parser reads from a packet's headers, as numbers: the list's texts
+// are made from these when they are shown (packet_dump.h), not when the
+// packet arrives.
+struct TPacketFields {
+    bool V6 = false;
+    // IPv4: the header's protocol byte. IPv6: the next header the walk
+    // ended at (see ParsePacket).
+    int Protocol = 0;
+    // In network order; an IPv4 address takes the first four bytes, the
+    // rest stay zero.
+    TIp6Address SourceAddr{};
+    TIp6Address DestAddr{};
+    // TCP/UDP ports, ICMP type (source) and code (dest), 0 for other
+    // protocols; nullopt when their bytes were not received.
+    std::optional<uint16_t> SourcePort;
+    std::optional<uint16_t> DestPort;
     // HeaderSize + DataSize is always the received length.
-    const uint8_t* Header = nullptr;
     size_t HeaderSize = 0;
-    const uint8_t* Data = nullptr;
     size_t DataSize = 0;
+};
+
+// What a capture reports for one packet.
+struct TCapturedPacket : TPacketFields {
+    // The local address whose capture received it: the text given to
+    // ParsePacket, valid as long as that is.
+    std::string_view Ip;
+    // Pointers into the buffer given to ParsePacket, valid while it lives.
+    // Header is the buffer's first byte; Data = Header + HeaderSize.
+    const uint8_t* Header = nullptr;
+    const uint8_t* Data = nullptr;
 };
 
 // Splits the `length` bytes at `buffer`, which begin with the IP header. A
@@ -74,28 +95,28 @@ struct TCapturedPacket {
 //   - otherwise HeaderSize = min(headers of the protocol, length): 40 for
 //     TCP, 28 for UDP and ICMP, 20 for other protocols; DataSize = length -
 //     HeaderSize, so a short packet reports DataSize 0 and Data at its end.
-//   - a port (or ICMP type/code) whose bytes were not all received is the
-//     empty text rather than a made-up 0: TCP/UDP source port needs 22
-//     bytes, destination port 24; ICMP type 21, code 22.
+//   - a port (or ICMP type/code) whose bytes were not all received is
+//     nullopt rather than a made-up 0: TCP/UDP source port needs 22 bytes,
+//     destination port 24; ICMP type 21, code 22.
 //
 // IPv6: the 40-byte header, then the extension headers hop-by-hop (0),
 // routing (43), fragment (44) and destination options (60) are walked, each
 // by its own length, to the header they end at:
 //   - TCP (counted as 20 bytes), UDP (8): ports as for IPv4; ICMPv6 (58, 8
-//     bytes): Proto "ICMPv6", type and code in the port cells.
+//     bytes): type and code in the ports.
 //   - a fragment header with a fragment offset other than 0: the fragment
-//     holds no transport header: Proto names what follows, ports "0",
+//     holds no transport header: Protocol is what follows, ports 0,
 //     headers end after the fragment header.
-//   - any other next header: Proto is its ProtocolName, ports "0", headers
-//     end where it begins.
+//   - any other next header: Protocol is that header, ports 0, headers end
+//     where it begins.
 // The chain ends at the received length or at the end the payload length
 // gives (40 + payload length; a payload length of 0, a jumbogram's, gives
 // none), whichever comes first: nothing is read beyond either.
 //   - fewer than 40 bytes: no complete header, no addresses: dropped.
-//   - an extension header that does not end within the chain: Proto is the
-//     name of its own number (ProtocolName), ports "" (never received), and
-//     every byte counts as header (DataSize 0).
-//   - a port, type or code beyond the chain's end is "", as for IPv4.
+//   - an extension header that does not end within the chain: Protocol is
+//     that header's own number, ports nullopt (never received), and every
+//     byte counts as header (DataSize 0).
+//   - a port, type or code beyond the chain's end is nullopt, as for IPv4.
 //   - HeaderSize = min(headers, length), DataSize = length - HeaderSize.
 std::optional<TCapturedPacket> ParsePacket(std::string_view localIp, const uint8_t* buffer, size_t length);
 

@@ -5,24 +5,17 @@
 namespace tarnwick {
 
 TPacketRecord::TPacketRecord(const TCapturedPacket& packet)
-    : Bytes_(packet.Header, packet.Header + packet.HeaderSize + packet.DataSize), HeaderSize_(packet.HeaderSize) {}
+    : Fields_(packet), Payload_(packet.Data, packet.Data + packet.DataSize) {}
 
 void TPacketRecord::Assign(const TCapturedPacket& packet) {
-    Bytes_.assign(packet.Header, packet.Header + packet.HeaderSize + packet.DataSize);
-    HeaderSize_ = packet.HeaderSize;
+    Fields_ = packet;
+    Payload_.assign(packet.Data, packet.Data + packet.DataSize);
 }
 
-std::span<const uint8_t> TPacketRecord::Payload() const { return std::span(Bytes_).subspan(HeaderSize_); }
+std::string TPacketRecord::Cell(size_t column) const { return PacketListCell(Fields_, Payload_, column); }
 
-std::string TPacketRecord::Cell(size_t column) const {
-    // The header values are read again from the bytes by the one parser
-    // there is; the bytes were parsed once already, so this cannot fail.
-    const auto packet = ParsePacket({}, Bytes_.data(), Bytes_.size());
-    return packet ? PacketListCell(*packet, column) : std::string();
-}
+std::string TPacketRecord::HexDump() const { return HexDumpText(Payload_); }
 
-std::string TPacketRecord::HexDump() const { return HexDumpText(Payload()); }
-
-std::string TPacketRecord::TextDump() const { return TextDumpLine(Payload()); }
+std::string TPacketRecord::TextDump() const { return TextDumpLine(Payload_); }
 
 }  // namespace tarnwick

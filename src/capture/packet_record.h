@@ -1,6 +1,7 @@
-// One packet of the capture list as it is kept: its bytes as captured, IP
-// header first. The list's cells and the dumps are made from the bytes when
-// they are asked for, so a packet costs one buffer and no texts.
+// One packet of the capture list as it is kept: the numbers the parser read
+// from its headers, and its payload. The list's cells and the dumps are made
+// from these when they are asked for, so a packet is parsed once, when it
+// arrives, and costs one buffer and no texts.
 #pragma once
 
 #include <cstddef>
@@ -27,11 +28,8 @@ public:
     std::string TextDump() const;
 
 private:
-    // The bytes after the headers the parser counts.
-    std::span<const uint8_t> Payload() const;
-
-    std::vector<uint8_t> Bytes_;
-    size_t HeaderSize_ = 0;
+    TPacketFields Fields_;
+    std::vector<uint8_t> Payload_;  // the bytes after the headers the parser counts
 };
 
 }  // namespace tarnwick

@@ -7,19 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace tarnwick {
+#include "common/result.h"
 
-// The capture library cannot start at all (for example the privilege to
-// capture is missing on every interface): the message says why.
-class ESocketException : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace tarnwick {
 
 struct TCaptureStats {
     uint64_t Received = 0;  // packets the kernel handed to this capture
@@ -41,12 +34,14 @@ public:
     // Takes the waiting packets without blocking, at most `maxPackets`, and
     // calls `onPacket` with each IPv4 or IPv6 packet (IP header first; other
     // protocols are skipped). The bytes are valid only during the call.
-    // Returns the system's error text when reading failed.
-    virtual std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
-                                                   int maxPackets) = 0;
+    // Fails when reading failed; the packets handed over before stay handed
+    // over. Exceptions of `onPacket` go on to the caller.
+    virtual TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) = 0;
 
     virtual TCaptureStats Stats() = 0;
 };
+
+using TPacketCaptures = std::vector<std::unique_ptr<TPacketCapture>>;
 
 class TPacketSource {
 public:
@@ -54,10 +49,10 @@ public:
 
     // Opens one capture per up interface with an address, at most 20.
     // An interface that cannot be opened is reported through `onError` and
-    // skipped; when none at all can be opened for lack of privilege or
-    // library support, throws ESocketException with the system's reason.
-    virtual std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
-        const std::function<void(const std::string&)>& onError) = 0;
+    // skipped. Fails, reporting nothing through `onError`, when no capture
+    // can be opened at all for lack of privilege or library support, or
+    // when the interfaces cannot be listed.
+    virtual TResult<TPacketCaptures> OpenCaptures(const std::function<void(const TFailure&)>& onError) = 0;
 };
 
 }  // namespace tarnwick

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
+#include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
@@ -263,14 +264,10 @@ void TCaptureData_F::ShowState() {
 }
 
 void TCaptureData_F::btnStartClick() {
-    const TCaptureStartResult result = Session_.Start(ControlFilter());
-    FlushList();  // the emptied list is on view before any message
-    if (!result.Started) {
-        Boxes_.Show(isVisible() ? this : parentWidget(), QString::fromLocal8Bit(result.Error), kApplicationTitle,
-                    QMessageBox::Critical);
-        return;
-    }
+    const TStatus started = Session_.Start(ControlFilter());
     ShowState();
+    FlushList();  // the emptied list is on view before any message
+    if (!started) ShowFailures({started.Failure()});
 }
 
 void TCaptureData_F::btnPauseClick() {
@@ -294,9 +291,25 @@ void TCaptureData_F::FlushList() {
     Flushing_ = true;
     const bool changed = Model_->Flush();
     Flushing_ = false;
-    if (!changed) return;
-    ++ViewUpdates_;
-    grdDataList->scrollToBottom();
+    if (changed) {
+        ++ViewUpdates_;
+        grdDataList->scrollToBottom();
+    }
+    // While a box is open the failures after it wait for the next update.
+    if (ShowingFailures_) return;
+    const std::vector<TFailure> failures = Session_.TakeFailures();
+    if (failures.empty()) return;
+    ShowState();  // a capture that failed as a whole has stopped
+    ShowFailures(failures);
+}
+
+void TCaptureData_F::ShowFailures(const std::vector<TFailure>& failures) {
+    QStringList texts;
+    for (const TFailure& failure : failures) texts << QString::fromLocal8Bit(failure.Text());
+    ShowingFailures_ = true;
+    Boxes_.Show(isVisible() ? this : parentWidget(), texts.join(QLatin1Char('\n')), kApplicationTitle,
+                QMessageBox::Critical);
+    ShowingFailures_ = false;
 }
 
 void TCaptureData_F::grdDataListClick() {

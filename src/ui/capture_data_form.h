@@ -9,10 +9,13 @@
 // Packets are read on the session's own thread, which never waits for the
 // window; the window takes what was listed in batches and tells the grid's
 // view of new rows at most once per frame, so neither holds the other up
-// under load.
+// under load. The capture's failures come with the batches and are shown in
+// an error box, a capture that cannot start alike.
 #pragma once
 
 #include <QWidget>
+
+#include <vector>
 
 #include "capture/capture_endpoints.h"
 #include "capture/capture_filter.h"
@@ -68,7 +71,7 @@ public:
     TPacketListModel& ListModel() { return *Model_; }
     // Takes the packets the session's thread listed and tells the grid's view
     // of the rows listed since the last update (done by itself at most once
-    // per frame).
+    // per frame); shows the failures the capture reported meanwhile.
     void FlushList();
     // Times the grid's view was told of changes.
     int ViewUpdates() const { return ViewUpdates_; }
@@ -99,6 +102,8 @@ private:
     TCaptureFilter ControlFilter() const;
     // Enables the buttons and the filter controls as the session's state allows.
     void ShowState();
+    // One error box with the texts of `failures`, a line each.
+    void ShowFailures(const std::vector<TFailure>& failures);
 
     TCaptureSession Session_;
     TMessageBoxes& Boxes_;
@@ -107,6 +112,7 @@ private:
     // Watches the session's batches of listed packets.
     QSocketNotifier* BatchWatcher_ = nullptr;
     bool Flushing_ = false;
+    bool ShowingFailures_ = false;
     bool Centred_ = false;
     int ViewUpdates_ = 0;
 };

@@ -1,9 +1,14 @@
-// Which packets the capture list shows for the filter fields as typed.
+// Which packets the capture list shows for the filter fields as typed, each
+// packet given by the cells the list shows for it.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "capture/capture_filter.h"
+#include "capture/packet_dump.h"
+#include "common/inet_address.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -12,8 +17,35 @@ struct TCells {
     std::string Proto, SourceIP, SourcePort, DestIP, DestPort;
 };
 
+// The packet the list shows with the cells `c`.
+TPacketFields PacketOf(const TCells& c) {
+    TPacketFields packet;
+    packet.V6 = c.SourceIP.find(':') != std::string::npos;
+    for (int number = 255; number >= 0; --number)
+        if (PacketProtocolName(packet.V6, number) == c.Proto) packet.Protocol = number;
+    const auto address = [&packet](const std::string& text) {
+        if (packet.V6) return *ParseIp6(text);
+        const uint32_t field = *ParseDottedQuad(text);
+        return TIp6Address{static_cast<uint8_t>(field), static_cast<uint8_t>(field >> 8),
+                           static_cast<uint8_t>(field >> 16), static_cast<uint8_t>(field >> 24)};
+    };
+    const auto port = [](const std::string& text) {
+        return text.empty() ? std::nullopt : std::optional<uint16_t>(static_cast<uint16_t>(std::stoi(text)));
+    };
+    packet.SourceAddr = address(c.SourceIP);
+    packet.DestAddr = address(c.DestIP);
+    packet.SourcePort = port(c.SourcePort);
+    packet.DestPort = port(c.DestPort);
+    return packet;
+}
+
 bool Listed(const TCaptureFilter& filter, const TCells& c) {
-    return !IsFilteredOut(filter, c.Proto, c.SourceIP, c.DestIP, c.SourcePort, c.DestPort);
+    const TPacketFields packet = PacketOf(c);
+    const TCells shown{ProtocolText(packet), SourceAddressText(packet), PortText(packet.SourcePort),
+                       DestAddressText(packet), PortText(packet.DestPort)};
+    EXPECT_EQ(std::tie(shown.Proto, shown.SourceIP, shown.SourcePort, shown.DestIP, shown.DestPort),
+              std::tie(c.Proto, c.SourceIP, c.SourcePort, c.DestIP, c.DestPort));
+    return TPacketFilter(filter).Lists(packet);
 }
 
 const TCells kWebOut{"TCP", "10.0.0.1", "50000", "93.184.216.34", "80"};

@@ -1,6 +1,6 @@
 // The capture session over a fake packet source: its states and the controls
 // each allows, the filter taken at Start, the list with its fresh start at
-// 200 packets, the texts made from the kept bytes, the batched
+// 200 packets, the texts made from the kept numbers and payload, the batched
 // announcements to the views, and the packets its own thread reads and hands
 // over in batches.
 #include "capture/capture_session.h"
@@ -31,7 +31,7 @@ protected:
         Source.Latest().Push(std::move(bytes));
         Session.ReadCapture(0);
     }
-    void StartWith(TCaptureFilter filter = {}) { ASSERT_TRUE(Session.Start(filter).Started); }
+    void StartWith(TCaptureFilter filter = {}) { ASSERT_TRUE(Session.Start(filter).Ok()); }
 
     TFakePacketSource Source;
     TCaptureSession Session{Source};
@@ -81,9 +81,9 @@ TEST_F(CaptureSession, AStartThatOpensNothingSaysWhyAndStaysIdle) {
     Deliver(MakeUdpPacket(1, 2, "old"));
     Session.Stop();
     Source.Refusal = "eth0: You don't have permission to perform this capture";
-    const TCaptureStartResult result = Session.Start({});
-    EXPECT_FALSE(result.Started);
-    EXPECT_EQ(result.Error, *Source.Refusal);
+    const TStatus result = Session.Start({});
+    ASSERT_FALSE(result.Ok());
+    EXPECT_EQ(result.Failure().Text(), *Source.Refusal);
     EXPECT_EQ(Session.State(), TState::Idle);
     EXPECT_EQ(Session.RecordCount(), 0u);  // emptied before the start was tried
 }
@@ -95,10 +95,11 @@ public:
     explicit TFailingHandlerSource(TPacketSource& inner) : Inner_(inner) {}
     bool Failing = false;
 
-    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
-        const std::function<void(const std::string&)>& onError) override {
+    TResult<TPacketCaptures> OpenCaptures(const std::function<void(const TFailure&)>& onError) override {
         auto captures = Inner_.OpenCaptures(onError);
-        for (auto& capture : captures) capture = std::make_unique<TCapture>(std::move(capture), Failing);
+        if (captures) {
+            for (auto& capture : *captures) capture = std::make_unique<TCapture>(std::move(capture), Failing);
+        }
         return captures;
     }
 
@@ -110,8 +111,7 @@ private:
         const std::string& LocalAddress() const override { return Inner_->LocalAddress(); }
         int SelectableFd() const override { return Inner_->SelectableFd(); }
         TCaptureStats Stats() override { return Inner_->Stats(); }
-        std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
-                                               int maxPackets) override {
+        TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
             return Inner_->ReadPackets(
                 [&](const uint8_t* bytes, size_t length) {
                     onPacket(bytes, length);
@@ -132,7 +132,7 @@ TEST_F(CaptureSession, AfterAThrowingHandlerStopClosesEveryCaptureAndStartWorks)
     Source.Addresses = {"10.0.0.1", "10.0.0.2"};
     TFailingHandlerSource failing(Source);
     TCaptureSession session(failing);
-    ASSERT_TRUE(session.Start({}).Started);
+    ASSERT_TRUE(session.Start({}).Ok());
     failing.Failing = true;
     Source.Latest(1).Push(MakeUdpPacket(1, 2, "listed, then thrown on"));
     EXPECT_THROW(session.ReadCapture(1), std::runtime_error);
@@ -144,7 +144,7 @@ TEST_F(CaptureSession, AfterAThrowingHandlerStopClosesEveryCaptureAndStartWorks)
     for (const auto& state : Source.Opened) EXPECT_EQ(state->Closes, 1) << state->Address;
 
     failing.Failing = false;
-    ASSERT_TRUE(session.Start({}).Started);
+    ASSERT_TRUE(session.Start({}).Ok());
     EXPECT_EQ(session.State(), TState::Capturing);
     Source.Latest(0).Push(MakeUdpPacket(1, 2, "after"));
     session.ReadCapture(0);
@@ -195,7 +195,7 @@ TEST_F(CaptureSession, ThePacketThatFillsTheTwoHundredthSlotStartsTheListAfresh)
     EXPECT_EQ(Session.ListedPackets(), 201);
 }
 
-TEST_F(CaptureSession, CellsAndDumpsAreMadeFromTheKeptBytes) {
+TEST_F(CaptureSession, CellsAndDumpsAreMadeFromWhatWasKept) {
     StartWith();
     Deliver(MakeUdpPacket(5353, 53, "ABCDEFGHIJKLMN\r\n"));
     Deliver(MakeIpPacket(17, {1, 2, 3, 4}, {5, 6, 7, 8}, 1, 2, {0, 'x', 0x14, 0x13, 0x7F}));
@@ -255,7 +255,7 @@ class CaptureHandOver : public ::testing::Test {
 protected:
     void SetUp() override {
         Session.ReadInBackground();
-        ASSERT_TRUE(Session.Start({}).Started);
+        ASSERT_TRUE(Session.Start({}).Ok());
     }
     // Pushes packets "first" .. "last" (their payloads are their numbers).
     void Push(int first, int last) {
@@ -322,7 +322,7 @@ TEST_F(CaptureHandOver, PauseAndStartWorkWithTheSessionsThread) {
     // A new start empties the list of what was read before it, taken or not.
     Push(7, 8);
     AwaitRead();
-    ASSERT_TRUE(Session.Start({}).Started);
+    ASSERT_TRUE(Session.Start({}).Ok());
     Session.TakeWaitingPackets();
     EXPECT_EQ(Session.RecordCount(), 0u);
     EXPECT_EQ(Session.ListedPackets(), 6);

@@ -41,11 +41,11 @@ TEST(PacketDumpTest, DataCellStopsAtTheFirstZero) {
 TEST(PacketDumpTest, ListRowCells) {
     const uint8_t data[] = {'h', 'i', 0, 'x'};
     TCapturedPacket packet;
-    packet.Proto = "UDP";
-    packet.SourceIP = "10.0.0.1";
-    packet.SourcePort = "5353";
-    packet.DestIP = "224.0.0.251";
-    packet.DestPort = "5353";
+    packet.Protocol = kProtocolUdp;
+    packet.SourceAddr = {10, 0, 0, 1};
+    packet.SourcePort = 5353;
+    packet.DestAddr = {224, 0, 0, 251};
+    packet.DestPort = 5353;
     packet.Data = data;
     packet.DataSize = sizeof data;
     const auto cells = PacketListCells(packet);

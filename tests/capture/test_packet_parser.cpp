@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/packet_dump.h"
 #include "capture/packet_parser.h"
 
 namespace tarnwick::testing {
@@ -53,11 +54,11 @@ TEST(PacketParserTest, TcpOptionsCountAsData) {
     ASSERT_TRUE(received.Packet);
     const TCapturedPacket& p = *received.Packet;
     EXPECT_EQ(p.Ip, "192.168.1.10");
-    EXPECT_EQ(p.Proto, "TCP");
-    EXPECT_EQ(p.SourceIP, "192.168.1.10");
-    EXPECT_EQ(p.DestIP, "10.0.0.200");
-    EXPECT_EQ(p.SourcePort, "443");
-    EXPECT_EQ(p.DestPort, "51000");
+    EXPECT_EQ(ProtocolText(p), "TCP");
+    EXPECT_EQ(SourceAddressText(p), "192.168.1.10");
+    EXPECT_EQ(DestAddressText(p), "10.0.0.200");
+    EXPECT_EQ(PortText(p.SourcePort), "443");
+    EXPECT_EQ(PortText(p.DestPort), "51000");
     EXPECT_EQ(p.Header, received.Buffer.get());
     EXPECT_EQ(p.HeaderSize, 40u);
     EXPECT_EQ(p.Data, received.Buffer.get() + 40);
@@ -68,23 +69,23 @@ TEST(PacketParserTest, TcpOptionsCountAsData) {
 TEST(PacketParserTest, UdpPortsAndIcmpTypeAndCode) {
     const TReceived udp(IpPacket(17, Join({{0x00, 0x35, 0xFF, 0xFF, 0, 12, 0, 0}, Repeat(4, 'q')})));
     ASSERT_TRUE(udp.Packet);
-    EXPECT_EQ(udp.Packet->Proto, "UDP");
-    EXPECT_EQ(udp.Packet->SourcePort, "53");
-    EXPECT_EQ(udp.Packet->DestPort, "65535");
+    EXPECT_EQ(ProtocolText(*udp.Packet), "UDP");
+    EXPECT_EQ(PortText(udp.Packet->SourcePort), "53");
+    EXPECT_EQ(PortText(udp.Packet->DestPort), "65535");
     EXPECT_EQ(udp.Packet->HeaderSize, 28u);
     EXPECT_EQ(udp.Packet->DataSize, 4u);
 
     const TReceived echo(IpPacket(1, Join({{8, 0, 0xF7, 0xFF, 0, 1, 0, 1}, Repeat(32, 'a')})));
     ASSERT_TRUE(echo.Packet);
-    EXPECT_EQ(echo.Packet->Proto, "ICMP");
-    EXPECT_EQ(echo.Packet->SourcePort, "8");
-    EXPECT_EQ(echo.Packet->DestPort, "0");
+    EXPECT_EQ(ProtocolText(*echo.Packet), "ICMP");
+    EXPECT_EQ(PortText(echo.Packet->SourcePort), "8");
+    EXPECT_EQ(PortText(echo.Packet->DestPort), "0");
     EXPECT_EQ(echo.Packet->HeaderSize, 28u);
     EXPECT_EQ(echo.Packet->DataSize, 32u);
 
     const TReceived unreachable(IpPacket(1, {3, 13, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(unreachable.Packet->SourcePort, "3");
-    EXPECT_EQ(unreachable.Packet->DestPort, "13");
+    EXPECT_EQ(PortText(unreachable.Packet->SourcePort), "3");
+    EXPECT_EQ(PortText(unreachable.Packet->DestPort), "13");
 }
 
 TEST(PacketParserTest, OtherProtocolsReadNoPorts) {
@@ -92,9 +93,9 @@ TEST(PacketParserTest, OtherProtocolsReadNoPorts) {
     for (const auto& [protocol, name] : protocols) {
         const TReceived received(IpPacket(protocol, {0x01, 0xBB, 0x00, 0x50, 'd'}));
         ASSERT_TRUE(received.Packet);
-        EXPECT_EQ(received.Packet->Proto, name);
-        EXPECT_EQ(received.Packet->SourcePort, "0");
-        EXPECT_EQ(received.Packet->DestPort, "0");
+        EXPECT_EQ(ProtocolText(*received.Packet), name);
+        EXPECT_EQ(PortText(received.Packet->SourcePort), "0");
+        EXPECT_EQ(PortText(received.Packet->DestPort), "0");
         EXPECT_EQ(received.Packet->HeaderSize, 20u);
         EXPECT_EQ(received.Packet->DataSize, 5u);
     }
@@ -105,8 +106,8 @@ TEST(PacketParserTest, IpHeaderIsAlwaysTwentyBytes) {
     const TBytes withOptions = Join({{0x94, 0x04, 0x00, 0x00}, {0x00, 0x50, 0x1F, 0x90}, Repeat(30, 0)});
     const TReceived received(IpPacket(6, withOptions, 0x46));
     ASSERT_TRUE(received.Packet);
-    EXPECT_EQ(received.Packet->SourcePort, "37892");
-    EXPECT_EQ(received.Packet->DestPort, "0");
+    EXPECT_EQ(PortText(received.Packet->SourcePort), "37892");
+    EXPECT_EQ(PortText(received.Packet->DestPort), "0");
     EXPECT_EQ(received.Packet->HeaderSize, 40u);
     EXPECT_EQ(received.Packet->DataSize, 18u);
 }
@@ -141,12 +142,12 @@ TEST(PacketParserTest, ShortPacketsOfEveryProtocol) {
             EXPECT_EQ(p.HeaderSize, std::min(c.Headers, length));
             EXPECT_EQ(p.HeaderSize + p.DataSize, length);
             EXPECT_EQ(p.Data, received.Buffer.get() + p.HeaderSize);
-            EXPECT_EQ(p.SourceIP, "192.168.1.10");
-            EXPECT_EQ(p.DestIP, "10.0.0.200");
+            EXPECT_EQ(SourceAddressText(p), "192.168.1.10");
+            EXPECT_EQ(DestAddressText(p), "10.0.0.200");
             const bool hasSource = c.SourceEnd == 0 || length >= c.SourceEnd;
             const bool hasDest = c.DestEnd == 0 || length >= c.DestEnd;
-            EXPECT_EQ(p.SourcePort.empty(), !hasSource);
-            EXPECT_EQ(p.DestPort.empty(), !hasDest);
+            EXPECT_EQ(PortText(p.SourcePort).empty(), !hasSource);
+            EXPECT_EQ(PortText(p.DestPort).empty(), !hasDest);
         }
     }
 }
@@ -180,34 +181,34 @@ TEST(PacketParserTest, Ip6ExtensionHeadersAreWalkedToTheTransportHeader) {
     const TReceived received(Ip6Packet(0, chain));
     ASSERT_TRUE(received.Packet);
     const TCapturedPacket& p = *received.Packet;
-    EXPECT_EQ(p.Proto, "UDP");
-    EXPECT_EQ(p.SourceIP, "2001:db8::1");
-    EXPECT_EQ(p.DestIP, "::1");
-    EXPECT_EQ(p.SourcePort, "53");
-    EXPECT_EQ(p.DestPort, "5353");
+    EXPECT_EQ(ProtocolText(p), "UDP");
+    EXPECT_EQ(SourceAddressText(p), "2001:db8::1");
+    EXPECT_EQ(DestAddressText(p), "::1");
+    EXPECT_EQ(PortText(p.SourcePort), "53");
+    EXPECT_EQ(PortText(p.DestPort), "5353");
     EXPECT_EQ(p.HeaderSize, 40u + 32u + 8u);
     EXPECT_EQ(p.DataSize, 4u);
     EXPECT_EQ(p.Data[0], 'd');
 
     const TReceived tcp(Ip6Packet(6, Join({{0x01, 0xBB, 0xC7, 0x38}, Repeat(16, 0), Repeat(3, 'x')})));
-    EXPECT_EQ(tcp.Packet->Proto, "TCP");
-    EXPECT_EQ(tcp.Packet->SourcePort, "443");
-    EXPECT_EQ(tcp.Packet->DestPort, "51000");
+    EXPECT_EQ(ProtocolText(*tcp.Packet), "TCP");
+    EXPECT_EQ(PortText(tcp.Packet->SourcePort), "443");
+    EXPECT_EQ(PortText(tcp.Packet->DestPort), "51000");
     EXPECT_EQ(tcp.Packet->HeaderSize, 60u);
 }
 
 TEST(PacketParserTest, Ip6FragmentsOtherThanTheFirstCarryNoPorts) {
     const TReceived first(Ip6Packet(44, Join({Fragment(17, 0), kUdp53To5353, {'a'}})));
-    EXPECT_EQ(first.Packet->Proto, "UDP");
-    EXPECT_EQ(first.Packet->SourcePort, "53");
+    EXPECT_EQ(ProtocolText(*first.Packet), "UDP");
+    EXPECT_EQ(PortText(first.Packet->SourcePort), "53");
     EXPECT_EQ(first.Packet->HeaderSize, 56u);
 
     // Bytes that would read as ports follow the fragment header: they are data.
     const TReceived later(Ip6Packet(0, Join({Extension(44), Fragment(17, 185), kUdp53To5353})));
     ASSERT_TRUE(later.Packet);
-    EXPECT_EQ(later.Packet->Proto, "UDP");
-    EXPECT_EQ(later.Packet->SourcePort, "0");
-    EXPECT_EQ(later.Packet->DestPort, "0");
+    EXPECT_EQ(ProtocolText(*later.Packet), "UDP");
+    EXPECT_EQ(PortText(later.Packet->SourcePort), "0");
+    EXPECT_EQ(PortText(later.Packet->DestPort), "0");
     EXPECT_EQ(later.Packet->HeaderSize, 56u);
     EXPECT_EQ(later.Packet->DataSize, 8u);
 }
@@ -215,18 +216,18 @@ TEST(PacketParserTest, Ip6FragmentsOtherThanTheFirstCarryNoPorts) {
 TEST(PacketParserTest, Icmp6ShowsTypeAndCodeAndOtherNextHeadersNoPorts) {
     const TReceived echo(Ip6Packet(58, Join({{128, 0, 0x12, 0x34, 0, 1, 0, 1}, Repeat(5, 'p')})));
     ASSERT_TRUE(echo.Packet);
-    EXPECT_EQ(echo.Packet->Proto, "ICMPv6");
-    EXPECT_EQ(echo.Packet->SourcePort, "128");
-    EXPECT_EQ(echo.Packet->DestPort, "0");
+    EXPECT_EQ(ProtocolText(*echo.Packet), "ICMPv6");
+    EXPECT_EQ(PortText(echo.Packet->SourcePort), "128");
+    EXPECT_EQ(PortText(echo.Packet->DestPort), "0");
     EXPECT_EQ(echo.Packet->HeaderSize, 48u);
     EXPECT_EQ(echo.Packet->DataSize, 5u);
 
     for (const auto& [next, name] : std::vector<std::pair<uint8_t, const char*>>{{59, ""}, {2, "IGMP"}, {47, ""}}) {
         const TReceived other(Ip6Packet(0, Join({Extension(next), {1, 2, 3, 4}})));
         ASSERT_TRUE(other.Packet);
-        EXPECT_EQ(other.Packet->Proto, name);
-        EXPECT_EQ(other.Packet->SourcePort, "0");
-        EXPECT_EQ(other.Packet->DestPort, "0");
+        EXPECT_EQ(ProtocolText(*other.Packet), name);
+        EXPECT_EQ(PortText(other.Packet->SourcePort), "0");
+        EXPECT_EQ(PortText(other.Packet->DestPort), "0");
         EXPECT_EQ(other.Packet->HeaderSize, 48u);
         EXPECT_EQ(other.Packet->DataSize, 4u);
     }
@@ -248,23 +249,23 @@ TEST(PacketParserTest, Ip6ChainsCutShortAreNeverOverRead) {
         ASSERT_TRUE(received.Packet);
         const TCapturedPacket& p = *received.Packet;
         EXPECT_EQ(p.HeaderSize + p.DataSize, length);
-        EXPECT_EQ(p.SourceIP, "2001:db8::1");
+        EXPECT_EQ(SourceAddressText(p), "2001:db8::1");
         if (length < 64) {
-            EXPECT_EQ(p.Proto, length < 56 ? "IP" : "");  // the header cut: hop-by-hop, then the fragment
+            EXPECT_EQ(ProtocolText(p), length < 56 ? "IP" : "");  // the header cut: hop-by-hop, then the fragment
             EXPECT_EQ(p.HeaderSize, length);
         } else {
-            EXPECT_EQ(p.Proto, "TCP");
+            EXPECT_EQ(ProtocolText(p), "TCP");
             EXPECT_EQ(p.HeaderSize, std::min<size_t>(84, length));
         }
-        EXPECT_EQ(p.SourcePort.empty(), length < 66);
-        EXPECT_EQ(p.DestPort.empty(), length < 68);
+        EXPECT_EQ(PortText(p.SourcePort).empty(), length < 66);
+        EXPECT_EQ(PortText(p.DestPort).empty(), length < 68);
     }
 
     // All bytes there, but the payload length ends inside the fragment header.
     const TReceived claimed(Ip6Packet(0, chain, 20));
     ASSERT_TRUE(claimed.Packet);
-    EXPECT_EQ(claimed.Packet->Proto, "");
-    EXPECT_EQ(claimed.Packet->SourcePort, "");
+    EXPECT_EQ(ProtocolText(*claimed.Packet), "");
+    EXPECT_EQ(PortText(claimed.Packet->SourcePort), "");
     EXPECT_EQ(claimed.Packet->DataSize, 0u);
 }
 

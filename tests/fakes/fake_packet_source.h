@@ -6,6 +6,7 @@
 // thread reads.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -82,6 +83,16 @@ struct TFakeCaptureState {
         NextError = std::move(error);
         Signal();
     }
+    // From now on the descriptor polls hung up, as a capture's whose
+    // interface went away: it becomes a pipe's read end without a writer
+    // (the number stays, and is closed once as ever).
+    void HangUp() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return;
+        ::close(ends[1]);
+        ::dup2(ends[0], Fd);
+        ::close(ends[0]);
+    }
     // Packets pushed and not read yet.
     size_t Waiting() const {
         const std::lock_guard lock(Lock);
@@ -109,8 +120,7 @@ public:
     }
     const std::string& LocalAddress() const override { return State_->Address; }
     int SelectableFd() const override { return State_->Fd; }
-    std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
-                                           int maxPackets) override {
+    TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
         // Released while the packet is handed on, as a real capture's reader
         // holds nothing the pushing side waits for.
         std::unique_lock lock(State_->Lock);
@@ -119,7 +129,7 @@ public:
             auto error = std::move(State_->NextError);
             State_->NextError.reset();
             if (State_->Queue.empty()) State_->Drain();
-            return error;
+            return TFailure{0, *error};
         }
         for (int n = 0; n < maxPackets && !State_->Queue.empty(); ++n) {
             // A copy of exactly the packet's length, so AddressSanitizer sees reads beyond it.
@@ -133,7 +143,7 @@ public:
             lock.lock();
         }
         if (State_->Queue.empty()) State_->Drain();
-        return std::nullopt;
+        return {};
     }
     TCaptureStats Stats() override {
         const std::lock_guard lock(State_->Lock);
@@ -149,18 +159,17 @@ public:
     // Interfaces the next OpenCaptures finds; `Failing` ones are reported and skipped.
     std::vector<std::string> Addresses{"10.0.0.1"};
     std::vector<std::string> Failing;
-    // When set, OpenCaptures throws ESocketException with this text.
+    // When set, OpenCaptures fails with this text.
     std::optional<std::string> Refusal;
 
     std::vector<std::shared_ptr<TFakeCaptureState>> Opened;  // every capture ever opened
     int OpenCalls = 0;
 
-    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
-        const std::function<void(const std::string&)>& onError) override {
+    TResult<TPacketCaptures> OpenCaptures(const std::function<void(const TFailure&)>& onError) override {
         ++OpenCalls;
-        if (Refusal) throw ESocketException(*Refusal);
-        std::vector<std::unique_ptr<TPacketCapture>> captures;
-        for (const std::string& address : Failing) onError(address + ": Operation not permitted");
+        if (Refusal) return TFailure{0, *Refusal};
+        TPacketCaptures captures;
+        for (const std::string& address : Failing) onError(TFailure{0, address + ": Operation not permitted"});
         for (const std::string& address : Addresses) {
             auto state = std::make_shared<TFakeCaptureState>();
             state->Address = address;

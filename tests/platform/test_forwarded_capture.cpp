@@ -33,9 +33,9 @@ TEST(ForwardedCapture, HandsOverABatchOverSeveralReadsAndEndsQuietlyOnAMalformed
     int ends[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
     TUniqueFd helper(ends[1]);
-    std::string error;
-    const auto capture = OpenForwardedCapture(TUniqueFd(ends[0]), TCaptureInterface{"lo", "127.0.0.1", 1}, error);
-    ASSERT_NE(capture, nullptr) << error;
+    const auto opened = OpenForwardedCapture(TUniqueFd(ends[0]), TCaptureInterface{"lo", "127.0.0.1", 1});
+    ASSERT_TRUE(opened.Ok()) << opened.Failure().Text();
+    const auto& capture = opened.Value();
 
     TCaptureBatchWriter writer;
     std::vector<uint8_t> tagged = {0x00, 0x07, 0x08, 0x00};  // VLAN 7, then IPv4
@@ -54,22 +54,22 @@ TEST(ForwardedCapture, HandsOverABatchOverSeveralReadsAndEndsQuietlyOnAMalformed
         ids.push_back(packet[5]);
     };
     ASSERT_TRUE(Readable(capture->SelectableFd()));
-    EXPECT_EQ(capture->ReadPackets(collect, 2), std::nullopt);
+    EXPECT_TRUE(capture->ReadPackets(collect, 2).Ok());
     EXPECT_EQ(ids, (std::vector<int>{1, 2}));
     EXPECT_EQ(capture->Stats().Received, 7u);
     EXPECT_EQ(capture->Stats().Dropped, 3u);
     // The rest of the batch waits in the capture: it must wake its reader.
     EXPECT_TRUE(Readable(capture->SelectableFd()));
-    EXPECT_EQ(capture->ReadPackets(collect, 64), std::nullopt);
+    EXPECT_TRUE(capture->ReadPackets(collect, 64).Ok());
     EXPECT_EQ(ids, (std::vector<int>{1, 2, 4}));
     EXPECT_FALSE(Readable(capture->SelectableFd()));
 
     std::vector<uint8_t> malformed(batch.begin(), batch.end());
     malformed.pop_back();  // the last frame runs past the message
     ASSERT_EQ(send(helper.Get(), malformed.data(), malformed.size(), 0), static_cast<ssize_t>(malformed.size()));
-    const std::optional<std::string> problem = capture->ReadPackets(collect, 64);
-    ASSERT_TRUE(problem.has_value());
-    EXPECT_NE(problem->find("malformed"), std::string::npos) << *problem;
+    const TStatus problem = capture->ReadPackets(collect, 64);
+    ASSERT_FALSE(problem.Ok());
+    EXPECT_NE(problem.Failure().Text().find("malformed"), std::string::npos) << problem.Failure().Text();
     EXPECT_EQ(ids.size(), 3u);
     EXPECT_FALSE(Readable(capture->SelectableFd()));  // said once
 }

@@ -1,7 +1,8 @@
 // The capture window on the offscreen platform over a fake packet source:
 // its looks, and its wiring to the capture session: buttons, the filter taken
 // from the controls at Start, packets read by the session's thread into the
-// list, the dumps, a burst of packets, and a capture that cannot start.
+// list, the dumps, a burst of packets, a capture that cannot start and one
+// that fails while it runs.
 #include "ui/capture_data_form.h"
 
 #include <gtest/gtest.h>
@@ -171,6 +172,32 @@ TEST_F(CaptureDataForm, ACaptureThatCannotStartIsReportedAndTheWindowStaysIdle) 
     TCaptureEndpoints endpoints{"UDP", 0x7F000001, 53, 0, 0};
     EXPECT_EQ(TCaptureData_F::OpenForConnection(Source, Boxes, nullptr, endpoints), nullptr);
     EXPECT_EQ(Boxes.Shown.size(), 2u);
+}
+
+TEST_F(CaptureDataForm, FailuresOfARunningCaptureAreShownAndOneThatEndsItLeavesTheWindowIdle) {
+    // Runs the window's events until it has shown `count` boxes.
+    const auto awaitBoxes = [this](size_t count) {
+        QElapsedTimer clock;
+        clock.start();
+        while (Boxes.Shown.size() < count && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return Boxes.Shown.size();
+    };
+    Form->show();
+    Form->btnStartClick();
+    testing::TFakeCaptureState& capture = Source.Latest();
+    capture.FailNextRead("recvfrom: Network is down");
+    ASSERT_EQ(awaitBoxes(1), 1u);
+    EXPECT_EQ(Boxes.Shown[0], "recvfrom: Network is down");
+    EXPECT_EQ(Boxes.ShownCaptions[0], kApplicationTitle);
+    EXPECT_EQ(Form->Session().State(), TState::Capturing);  // one read failed; the capture goes on
+
+    capture.HangUp();
+    ASSERT_EQ(awaitBoxes(2), 2u);
+    EXPECT_EQ(Boxes.Shown[1], "every capture has failed");
+    EXPECT_EQ(Form->Session().State(), TState::Idle);
+    EXPECT_TRUE(Form->btnStart->isEnabled());
+    EXPECT_EQ(capture.Closes, 1);
 }
 
 TEST_F(CaptureDataForm, TheFilterIsTakenFromTheControlsAtStartAndKept) {

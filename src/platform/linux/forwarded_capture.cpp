@@ -49,17 +49,16 @@ public:
     const std::string& LocalAddress() const override { return Address_; }
     int SelectableFd() const override { return Watched_.Get(); }
 
-    std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
-                                           int maxPackets) override {
-        std::optional<std::string> problem;
+    TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
+        TStatus read;
         try {
-            problem = Read(onPacket, maxPackets);
+            read = Read(onPacket, maxPackets);
         } catch (...) {
             MarkPending();
             throw;
         }
         MarkPending();
-        return problem;
+        return read;
     }
 
     TCaptureStats Stats() override { return Stats_; }
@@ -67,7 +66,7 @@ public:
 private:
     // A batch's frames lie in Buffer_: the next is read only once every one
     // of them has been handed over, over as many calls as it takes.
-    std::optional<std::string> Read(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) {
+    TStatus Read(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) {
         for (int taken = 0; taken < maxPackets;) {
             if (Next_ < Batch_.Frames.size()) {
                 const TCaptureFrame& frame = Batch_.Frames[Next_++];
@@ -84,24 +83,24 @@ private:
             if (received < 0) {
                 if (errno == EINTR) continue;
                 if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-                return End(std::string("cannot read the capture from tarnwick-helper: ") + std::strerror(errno));
+                return End(FailureFromErrno("cannot read the capture from tarnwick-helper"));
             }
-            if (received == 0) return End("tarnwick-helper's capture ended");
+            if (received == 0) return End(TFailure{0, "tarnwick-helper's capture ended"});
             if (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC))
-                return End("tarnwick-helper sent a capture batch longer than " +
-                           std::to_string(kMaxCaptureBatchSize) + " bytes");
+                return End(TFailure{0, "tarnwick-helper sent a capture batch longer than " +
+                                           std::to_string(kMaxCaptureBatchSize) + " bytes"});
             Next_ = 0;
             if (auto problem = ParseCaptureBatch({Buffer_.data(), static_cast<size_t>(received)}, Batch_))
-                return End("tarnwick-helper sent a malformed capture batch: " + *problem);
+                return End(TFailure{0, "tarnwick-helper sent a malformed capture batch: " + *problem});
             Stats_.Received = Batch_.Counters.Received;
             Stats_.Dropped = Batch_.Counters.Dropped;
         }
-        return std::nullopt;
+        return {};
     }
 
     // Said once: the stream is closed (and so leaves the epoll set), and
     // what was read stays counted.
-    std::optional<std::string> End(std::string problem) {
+    TFailure End(TFailure problem) {
         Batch_.Frames.clear();
         Next_ = 0;
         Stream_.Reset();
@@ -153,12 +152,9 @@ struct TIfAddrsFreer {
 
 }  // namespace
 
-std::vector<TCaptureInterface> ListCaptureInterfaces(std::string& error) {
+TResult<std::vector<TCaptureInterface>> ListCaptureInterfaces() {
     ifaddrs* raw = nullptr;
-    if (getifaddrs(&raw) != 0) {
-        error = std::string("cannot list the network interfaces: ") + std::strerror(errno);
-        return {};
-    }
+    if (getifaddrs(&raw) != 0) return FailureFromErrno("cannot list the network interfaces");
     const std::unique_ptr<ifaddrs, TIfAddrsFreer> list(raw);
     std::map<std::string, TCaptureInterface> byName;
     std::map<std::string, bool> hasIpv4;
@@ -188,20 +184,18 @@ std::vector<TCaptureInterface> ListCaptureInterfaces(std::string& error) {
     return interfaces;
 }
 
-std::unique_ptr<TPacketCapture> OpenForwardedCapture(TUniqueFd stream, const TCaptureInterface& where,
-                                                     std::string& error) {
+TResult<std::unique_ptr<TPacketCapture>> OpenForwardedCapture(TUniqueFd stream, const TCaptureInterface& where) {
     TUniqueFd watched(epoll_create1(EPOLL_CLOEXEC));
     TUniqueFd pending(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     for (const int fd : {stream.Get(), pending.Get()}) {
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.fd = fd;
-        if (!watched.IsValid() || !pending.IsValid() || epoll_ctl(watched.Get(), EPOLL_CTL_ADD, fd, &event) != 0) {
-            error = std::string("cannot watch the capture: ") + std::strerror(errno);
-            return nullptr;
-        }
+        if (!watched.IsValid() || !pending.IsValid() || epoll_ctl(watched.Get(), EPOLL_CTL_ADD, fd, &event) != 0)
+            return FailureFromErrno("cannot watch the capture");
     }
-    return std::make_unique<TForwardedCapture>(std::move(stream), std::move(watched), std::move(pending), where);
+    return std::unique_ptr<TPacketCapture>(
+        std::make_unique<TForwardedCapture>(std::move(stream), std::move(watched), std::move(pending), where));
 }
 
 }  // namespace tarnwick

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/linux/unique_fd.h"
 #include "platform/packet_source.h"
 
@@ -30,13 +31,11 @@ struct TCaptureInterface {
 // The interfaces a capture covers, by the rules of TPcapPacketSource: up and
 // running, with an IPv4 address or an IPv6 one beyond link-local scope
 // (named by the first IPv4 one, else the first IPv6 one), by interface
-// index, at most 20. Empty when the interfaces cannot be listed (`error`
-// says why; else it is left empty).
-std::vector<TCaptureInterface> ListCaptureInterfaces(std::string& error);
+// index, at most 20. Fails when the interfaces cannot be listed.
+TResult<std::vector<TCaptureInterface>> ListCaptureInterfaces();
 
-// The capture of `where` that reads the capture stream `stream`; null with
-// the system's reason in `error` when it cannot be watched.
-std::unique_ptr<TPacketCapture> OpenForwardedCapture(TUniqueFd stream, const TCaptureInterface& where,
-                                                     std::string& error);
+// The capture of `where` that reads the capture stream `stream`; fails when
+// it cannot be watched.
+TResult<std::unique_ptr<TPacketCapture>> OpenForwardedCapture(TUniqueFd stream, const TCaptureInterface& where);
 
 }  // namespace tarnwick

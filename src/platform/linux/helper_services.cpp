@@ -104,50 +104,49 @@ std::optional<std::string> THelperPacketSource::UnavailableReason() {
     return std::nullopt;
 }
 
-std::vector<std::unique_ptr<TPacketCapture>> THelperPacketSource::OpenCaptures(
-    const std::function<void(const std::string&)>& onError) {
-    if (auto reason = UnavailableReason()) throw ESocketException(*reason);
-    std::string error;
-    const std::vector<TCaptureInterface> interfaces = ListCaptureInterfaces(error);
-    if (!error.empty()) throw ESocketException(error);
+TResult<TPacketCaptures> THelperPacketSource::OpenCaptures(const std::function<void(const TFailure&)>& onError) {
+    if (auto reason = UnavailableReason()) return TFailure{0, *reason};
+    TResult<std::vector<TCaptureInterface>> interfaces = ListCaptureInterfaces();
+    if (!interfaces) return interfaces.Failure();
 
-    std::vector<std::unique_ptr<TPacketCapture>> captures;
-    if (interfaces.empty()) {
-        onError("no up interface with an IP address");
+    TPacketCaptures captures;
+    if (interfaces->empty()) {
+        onError(TFailure{0, "no up interface with an IP address"});
         return captures;
     }
-    std::vector<std::string> errors;
+    std::vector<TFailure> errors;
     size_t permissionFailures = 0;
     std::string firstPermissionText;
     // As with libpcap's captures: a VLAN whose parent is captured is seen there.
     const TVlanParents vlanParents = ReadVlanParents();
     std::set<unsigned> captured;
     size_t tried = 0;
-    for (const TCaptureInterface& where : interfaces) {
+    for (const TCaptureInterface& where : *interfaces) {
         if (IsSeenOnParent(where.Index, captured, vlanParents)) continue;
         ++tried;
         TUniqueFd stream;
         int helperError = 0;
         std::optional<std::string> failure = Helper_.OpenCapture(where.Index, stream, helperError);
         if (!failure) {
-            if (auto capture = OpenForwardedCapture(std::move(stream), where, error)) {
-                captures.push_back(std::move(capture));
+            TResult<std::unique_ptr<TPacketCapture>> capture = OpenForwardedCapture(std::move(stream), where);
+            if (capture) {
+                captures.push_back(std::move(capture).Value());
                 captured.insert(where.Index);
                 continue;
             }
-            failure = error;
+            failure = capture.Failure().Text();
         } else if ((helperError == EPERM || helperError == EACCES) && permissionFailures++ == 0) {
             firstPermissionText = *failure;
         }
-        errors.push_back("cannot capture on " + where.Name + " (" + where.Address + "): " + *failure);
+        errors.push_back(TFailure{0, "cannot capture on " + where.Name + " (" + where.Address + "): " + *failure});
     }
     if (permissionFailures == tried) {
-        throw ESocketException("cannot capture packets: " + firstPermissionText + " (" +
+        return TFailure{0, "cannot capture packets: " + firstPermissionText + " (" +
                                HelperMissingText(kCaptureNeed, "tarnwick-helper (" + Helper_.Program() +
                                                                    ") may not capture") +
-                               ")");
+                               ")"};
     }
-    for (const std::string& text : errors) onError(text);
+    for (const TFailure& error : errors) onError(error);
     return captures;
 }
 

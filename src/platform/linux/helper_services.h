@@ -83,11 +83,9 @@ public:
 
     // Why nothing can be captured through the helper, or nullopt.
     std::optional<std::string> UnavailableReason();
-    // As TPcapPacketSource::OpenCaptures; throws ESocketException with
-    // UnavailableReason, or when every interface failed for want of the
-    // privilege.
-    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
-        const std::function<void(const std::string&)>& onError) override;
+    // As TPcapPacketSource::OpenCaptures; fails with UnavailableReason, or
+    // when every interface failed for want of the privilege.
+    TResult<TPacketCaptures> OpenCaptures(const std::function<void(const TFailure&)>& onError) override;
 
 private:
     THelperClient& Helper_;

@@ -15,8 +15,8 @@
 #include <exception>
 #include <string_view>
 
-#include "capture/link_header.h"
 #include "platform/linux/capture_socket_filter.h"
+#include "platform/linux/link_header.h"
 
 namespace tarnwick {
 
@@ -66,11 +66,10 @@ public:
     const std::string& LocalAddress() const override { return LocalAddress_; }
     int SelectableFd() const override { return Fd_; }
 
-    std::optional<std::string> ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket,
-                                           int maxPackets) override {
+    TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
         // pcap_dispatch reads everything buffered for a count of 0 or less;
         // "at most maxPackets" then means none.
-        if (maxPackets <= 0) return std::nullopt;
+        if (maxPackets <= 0) return {};
         TDispatch dispatch{this, &onPacket, nullptr};
         const int result = pcap_dispatch(Handle_.get(), maxPackets, &TPcapCapture::OnFrame,
                                          reinterpret_cast<u_char*>(&dispatch));
@@ -78,8 +77,8 @@ public:
         // frames: the callback keeps it and stops the loop, and it goes on
         // from here.
         if (dispatch.Failure) std::rethrow_exception(dispatch.Failure);
-        if (result == PCAP_ERROR) return std::string(pcap_geterr(Handle_.get()));
-        return std::nullopt;
+        if (result == PCAP_ERROR) return TFailure{0, pcap_geterr(Handle_.get())};
+        return {};
     }
 
     TCaptureStats Stats() override {
@@ -360,25 +359,23 @@ bool IsSeenOnParent(unsigned index, const std::set<unsigned>& captured, const TV
     return false;
 }
 
-std::vector<std::unique_ptr<TPacketCapture>> TPcapPacketSource::OpenCaptures(
-    const std::function<void(const std::string&)>& onError) {
+TResult<TPacketCaptures> TPcapPacketSource::OpenCaptures(const std::function<void(const TFailure&)>& onError) {
     char errorBuffer[PCAP_ERRBUF_SIZE] = {};
     pcap_if_t* rawDevices = nullptr;
-    if (pcap_findalldevs(&rawDevices, errorBuffer) != 0) {
-        throw ESocketException(std::string("cannot list the network interfaces: ") + errorBuffer);
-    }
+    if (pcap_findalldevs(&rawDevices, errorBuffer) != 0)
+        return TFailure{0, std::string("cannot list the network interfaces: ") + errorBuffer};
     const TDevicesPtr devices(rawDevices);
     const std::vector<TCandidate> candidates = ListCandidates(devices.get());
 
-    std::vector<std::unique_ptr<TPacketCapture>> captures;
+    TPacketCaptures captures;
     if (candidates.empty()) {
-        onError("no up interface with an IP address");
+        onError(TFailure{0, "no up interface with an IP address"});
         return captures;
     }
     const TVlanParents vlanParents = ReadVlanParents();
     // Failures are reported after the loop: when all of them are for want of
-    // privilege, the exception alone says so, once.
-    std::vector<std::string> errors;
+    // privilege, the failure returned alone says so, once.
+    std::vector<TFailure> errors;
     size_t attempts = 0;
     size_t permissionFailures = 0;
     std::string firstPermissionText;
@@ -398,14 +395,15 @@ std::vector<std::unique_ptr<TPacketCapture>> TPcapPacketSource::OpenCaptures(
             continue;
         }
         if (failure.PermissionDenied && permissionFailures++ == 0) firstPermissionText = failure.Message;
-        errors.push_back("cannot capture on " + candidate.Name + " (" + candidate.Address + "): " + failure.Message);
+        errors.push_back(
+            TFailure{0, "cannot capture on " + candidate.Name + " (" + candidate.Address + "): " + failure.Message});
     }
     if (permissionFailures == attempts) {
-        throw ESocketException("cannot capture packets: " + firstPermissionText +
+        return TFailure{0, "cannot capture packets: " + firstPermissionText +
                                " (capturing needs the CAP_NET_RAW capability: run as root, or grant it "
-                               "with setcap cap_net_raw+ep on the program)");
+                               "with setcap cap_net_raw+ep on the program)"};
     }
-    for (const std::string& error : errors) onError(error);
+    for (const TFailure& error : errors) onError(error);
     return captures;
 }
 

@@ -43,7 +43,7 @@
 namespace tarnwick {
 
 // Where the IP packet lies in a captured frame of pcap link type `linkType`
-// (a DLT_ value of pcap/dlt.h): StripLinkHeader (capture/link_header.h) for
+// (a DLT_ value of pcap/dlt.h): StripLinkHeader (link_header.h) for
 // the link types it knows; nullopt for any other.
 std::optional<std::pair<size_t, size_t>> IpPayloadOf(int linkType, const uint8_t* frame, size_t length);
 
@@ -81,11 +81,10 @@ public:
     // captured (IsSeenOnParent). An interface that fails to open or has a
     // link type we cannot strip is reported through `onError` and skipped.
     // When no interface qualifies, reports "no up interface with an IP
-    // address" and returns no captures. Throws ESocketException when the
-    // interfaces cannot be listed, or when every one failed for lack of
-    // privilege (the message carries libpcap's text and names CAP_NET_RAW).
-    std::vector<std::unique_ptr<TPacketCapture>> OpenCaptures(
-        const std::function<void(const std::string&)>& onError) override;
+    // address" and returns no captures. Fails when the interfaces cannot be
+    // listed, or when every one failed for lack of privilege (the failure
+    // carries libpcap's text and names CAP_NET_RAW).
+    TResult<TPacketCaptures> OpenCaptures(const std::function<void(const TFailure&)>& onError) override;
 };
 
 }  // namespace tarnwick
