@@ -295,20 +295,20 @@ void TCaptureData_F::FlushList() {
         ++ViewUpdates_;
         grdDataList->scrollToBottom();
     }
-    // While a box is open the failures after it wait for the next update.
-    if (ShowingFailures_) return;
-    const std::vector<TFailure> failures = Session_.TakeFailures();
-    if (failures.empty()) return;
-    ShowState();  // a capture that failed as a whole has stopped
-    ShowFailures(failures);
+    // While a box is open, the box shows the failures after it when it closes.
+    if (!ShowingFailures_) ShowFailures(Session_.TakeFailures());
 }
 
-void TCaptureData_F::ShowFailures(const std::vector<TFailure>& failures) {
-    QStringList texts;
-    for (const TFailure& failure : failures) texts << QString::fromLocal8Bit(failure.Text());
+void TCaptureData_F::ShowFailures(std::vector<TFailure> failures) {
     ShowingFailures_ = true;
-    Boxes_.Show(isVisible() ? this : parentWidget(), texts.join(QLatin1Char('\n')), kApplicationTitle,
-                QMessageBox::Critical);
+    while (!failures.empty()) {
+        ShowState();  // a capture that failed as a whole has stopped
+        QStringList texts;
+        for (const TFailure& failure : failures) texts << QString::fromLocal8Bit(failure.Text());
+        Boxes_.Show(isVisible() ? this : parentWidget(), texts.join(QLatin1Char('\n')), kApplicationTitle,
+                    QMessageBox::Critical);
+        failures = Session_.TakeFailures();  // those that came while the box was open
+    }
     ShowingFailures_ = false;
 }
 

@@ -102,8 +102,9 @@ private:
     TCaptureFilter ControlFilter() const;
     // Enables the buttons and the filter controls as the session's state allows.
     void ShowState();
-    // One error box with the texts of `failures`, a line each.
-    void ShowFailures(const std::vector<TFailure>& failures);
+    // An error box with the texts of `failures`, a line each, and then one
+    // for those that came while it was open, until none are left.
+    void ShowFailures(std::vector<TFailure> failures);
 
     TCaptureSession Session_;
     TMessageBoxes& Boxes_;

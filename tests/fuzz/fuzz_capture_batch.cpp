@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> message(data, size);
     TCaptureBatch batch;
     batch.Frames.resize(3);  // left over from an earlier batch
-    if (ParseCaptureBatch(message, batch)) {
+    if (!ParseCaptureBatch(message, batch)) {
         if (!batch.Frames.empty()) __builtin_trap();
         return 0;
     }

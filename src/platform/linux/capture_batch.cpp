@@ -64,24 +64,25 @@ std::span<const uint8_t> TCaptureBatchWriter::Finish(const TCaptureCounters& cou
     return {Buffer_.data(), Size_};
 }
 
-std::optional<std::string> ParseCaptureBatch(std::span<const uint8_t> message, TCaptureBatch& batch) {
+TStatus ParseCaptureBatch(std::span<const uint8_t> message, TCaptureBatch& batch) {
     batch.Frames.clear();
-    if (message.size() < kFirstFrameAt) return "a capture batch of " + std::to_string(message.size()) + " bytes";
-    if (message.size() > kMaxCaptureBatchSize) return std::string("a capture batch longer than its limit");
+    if (message.size() < kFirstFrameAt)
+        return TFailure{0, "a capture batch of " + std::to_string(message.size()) + " bytes"};
+    if (message.size() > kMaxCaptureBatchSize) return TFailure{0, "a capture batch longer than its limit"};
     if (message[0] != kHelperProtocolVersion || message[1] != static_cast<uint8_t>(THelperVerb::CaptureFrames) ||
         message[2] != 0 || message[3] != 0)
-        return std::string("a capture batch with a wrong header");
+        return TFailure{0, "a capture batch with a wrong header"};
     const uint8_t* bytes = message.data();
     batch.Counters.Received = GetLe(bytes + kCountersAt, 8);
     batch.Counters.Dropped = GetLe(bytes + kCountersAt + 8, 8);
     const uint64_t count = GetLe(bytes + kCountAt, 4);
     if (batch.Counters.Dropped > batch.Counters.Received)
-        return std::string("a capture batch counts more dropped than received");
+        return TFailure{0, "a capture batch counts more dropped than received"};
     // Each frame takes at least its header: a count beyond that is a lie,
     // found before anything is reserved for it.
     if (count > (message.size() - kFirstFrameAt) / kFrameHeaderSize)
-        return "a capture batch of " + std::to_string(message.size()) + " bytes claims " + std::to_string(count) +
-               " frames";
+        return TFailure{0, "a capture batch of " + std::to_string(message.size()) + " bytes claims " +
+                               std::to_string(count) + " frames"};
     batch.Frames.reserve(count);
     size_t at = kFirstFrameAt;
     for (uint64_t i = 0; i < count; ++i) {
@@ -96,7 +97,7 @@ std::optional<std::string> ParseCaptureBatch(std::span<const uint8_t> message, T
         at += kFrameHeaderSize;
         if (GetLe(header + 22, 2) != 0 || captured > frame.WireLength || captured > message.size() - at) {
             batch.Frames.clear();
-            return "frame " + std::to_string(i + 1) + " of a capture batch is malformed";
+            return TFailure{0, "frame " + std::to_string(i + 1) + " of a capture batch is malformed"};
         }
         frame.Data = message.subspan(at, static_cast<size_t>(captured));
         at += static_cast<size_t>(captured);
@@ -104,10 +105,10 @@ std::optional<std::string> ParseCaptureBatch(std::span<const uint8_t> message, T
     }
     if (batch.Frames.size() != count || at != message.size()) {
         batch.Frames.clear();
-        return "a capture batch of " + std::to_string(count) + " frames has " + std::to_string(message.size()) +
-               " bytes";
+        return TFailure{0, "a capture batch of " + std::to_string(count) + " frames has " +
+                               std::to_string(message.size()) + " bytes"};
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace tarnwick

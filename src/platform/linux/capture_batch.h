@@ -5,10 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "common/result.h"
 
 namespace tarnwick {
 
@@ -52,9 +53,9 @@ struct TCaptureBatch {
     std::vector<TCaptureFrame> Frames;  // their Data lie in the message read
 };
 
-// Reads one message of a capture stream into `batch` (its frames replaced);
-// nullopt when it is a well-formed batch, else what is wrong with it, and
-// `batch` holds no frames.
-std::optional<std::string> ParseCaptureBatch(std::span<const uint8_t> message, TCaptureBatch& batch);
+// Reads one message of a capture stream into `batch` (its frames replaced).
+// Fails, saying what is wrong with it, when it is not a well-formed batch;
+// `batch` holds no frames then.
+TStatus ParseCaptureBatch(std::span<const uint8_t> message, TCaptureBatch& batch);
 
 }  // namespace tarnwick

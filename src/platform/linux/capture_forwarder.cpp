@@ -81,20 +81,15 @@ int ForwardCapture(TCaptureRing& ring, int stream) {
     }
 }
 
-TUniqueFd StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, pid_t& forwarder, int& error) {
+TResult<TUniqueFd> StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, pid_t& forwarder) {
     int ends[2];
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
-        error = errno;
-        return {};
-    }
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+        return FailureFromErrno("making the capture stream");
     TUniqueFd program(ends[0]);
     TUniqueFd ours(ends[1]);
     const pid_t parent = getpid();
     const pid_t child = fork();
-    if (child < 0) {
-        error = errno;
-        return {};
-    }
+    if (child < 0) return FailureFromErrno("starting the capture forwarder");
     if (child == 0) {
         // The helper's request socket, the program's end and anything else
         // the helper holds are closed first: the forwarder serves one

@@ -23,15 +23,16 @@
 
 #include <memory>
 
+#include "common/result.h"
 #include "platform/linux/capture_ring.h"
 #include "platform/linux/unique_fd.h"
 
 namespace tarnwick {
 
-// Forks the forwarder of `ring`; the program's end of its pair (the
-// forwarder's process id in `forwarder`), or none with the errno in `error`.
-// The ring is the forwarder's alone afterwards.
-TUniqueFd StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, pid_t& forwarder, int& error);
+// Forks the forwarder of `ring`: the program's end of its pair, with the
+// forwarder's process id in `forwarder`. The ring is the forwarder's alone
+// afterwards.
+TResult<TUniqueFd> StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, pid_t& forwarder);
 
 // The forwarder's loop, over `ring` to `stream` (shut down for reading):
 // returns 0 when the program has closed its end, 1 when a call failed.

@@ -30,58 +30,48 @@ constexpr size_t kRingSize = static_cast<size_t>(kBlockSize) * kBlockCount;
 // Where the kernel puts a packet's address, behind its header (tpacket_rcv()).
 constexpr size_t kAddressAt = TPACKET_ALIGN(sizeof(tpacket3_hdr));
 
-// Whether the interface of `index` is loopback, by its own flags; false
-// with the errno in `error` when there is no such interface. The name is
-// looked up again afterwards, so a rename in between is not mistaken for it.
-bool ReadLoopback(int fd, uint32_t index, bool& loopback, int& error) {
+// Whether the interface of `index` is loopback, by its own flags; fails
+// when there is no such interface. The name is looked up again afterwards,
+// so a rename in between is not mistaken for it.
+TResult<bool> ReadLoopback(int fd, uint32_t index) {
     ifreq request{};
     request.ifr_ifindex = static_cast<int>(index);
-    if (ioctl(fd, SIOCGIFNAME, &request) != 0) {
-        error = errno;
-        return false;
-    }
+    if (ioctl(fd, SIOCGIFNAME, &request) != 0) return FailureFromErrno("finding the interface");
     ifreq flags = request;
-    if (ioctl(fd, SIOCGIFFLAGS, &flags) != 0 || ioctl(fd, SIOCGIFINDEX, &request) != 0) {
-        error = errno;
-        return false;
-    }
-    if (request.ifr_ifindex != static_cast<int>(index)) {
-        error = ENODEV;
-        return false;
-    }
-    loopback = (flags.ifr_flags & IFF_LOOPBACK) != 0;
-    return true;
+    if (ioctl(fd, SIOCGIFFLAGS, &flags) != 0 || ioctl(fd, SIOCGIFINDEX, &request) != 0)
+        return FailureFromErrno("reading the interface's flags");
+    if (request.ifr_ifindex != static_cast<int>(index)) return TFailure{ENODEV, "finding the interface"};
+    return (flags.ifr_flags & IFF_LOOPBACK) != 0;
 }
 
 }  // namespace
 
-std::unique_ptr<TCaptureRing> TCaptureRing::Open(TUniqueFd packetSocket, uint32_t index, int& error) {
+TResult<std::unique_ptr<TCaptureRing>> TCaptureRing::Open(TUniqueFd packetSocket, uint32_t index) {
     const int fd = packetSocket.Get();
-    const auto fail = [&error]() -> std::unique_ptr<TCaptureRing> {
-        error = errno;
-        return nullptr;
-    };
-    bool loopback = false;
-    if (!ReadLoopback(fd, index, loopback, error)) return nullptr;
-    if (!AttachCaptureFilter(fd, loopback)) return fail();
+    const TResult<bool> loopback = ReadLoopback(fd, index);
+    if (!loopback) return loopback.Failure();
+    if (!AttachCaptureFilter(fd, *loopback)) return FailureFromErrno("attaching the capture filter");
     const int version = TPACKET_V3;
-    if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0) return fail();
+    if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0)
+        return FailureFromErrno("choosing the ring's version");
     tpacket_req3 request{};
     request.tp_block_size = kBlockSize;
     request.tp_block_nr = kBlockCount;
     request.tp_frame_size = kFrameSize;
     request.tp_frame_nr = kBlockSize / kFrameSize * kBlockCount;
     request.tp_retire_blk_tov = kBlockTimeoutMs;
-    if (setsockopt(fd, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0) return fail();
+    if (setsockopt(fd, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0)
+        return FailureFromErrno("setting up the ring");
     void* mapped = mmap(nullptr, kRingSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (mapped == MAP_FAILED) return fail();
+    if (mapped == MAP_FAILED) return FailureFromErrno("mapping the ring");
     std::unique_ptr<TCaptureRing> ring(new TCaptureRing(std::move(packetSocket), static_cast<uint8_t*>(mapped)));
 
     sockaddr_ll address{};
     address.sll_family = AF_PACKET;
     address.sll_protocol = htons(ETH_P_ALL);
     address.sll_ifindex = static_cast<int>(index);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return fail();
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return FailureFromErrno("binding to the interface");
     return ring;
 }
 

@@ -17,6 +17,7 @@
 #include <memory>
 #include <span>
 
+#include "common/result.h"
 #include "platform/linux/capture_batch.h"
 #include "platform/linux/unique_fd.h"
 
@@ -34,9 +35,9 @@ struct TRingFrame {
 class TCaptureRing {
 public:
     // Sets up `packetSocket` (unbound, protocol 0) as the capture of the
-    // interface of index `index`; null with the errno in `error` when the
-    // interface does not exist (ENODEV) or the system refused a step.
-    static std::unique_ptr<TCaptureRing> Open(TUniqueFd packetSocket, uint32_t index, int& error);
+    // interface of index `index`; fails when the interface does not exist
+    // (ENODEV) or the system refused a step.
+    static TResult<std::unique_ptr<TCaptureRing>> Open(TUniqueFd packetSocket, uint32_t index);
 
     ~TCaptureRing();
     TCaptureRing(const TCaptureRing&) = delete;

@@ -90,8 +90,8 @@ private:
                 return End(TFailure{0, "tarnwick-helper sent a capture batch longer than " +
                                            std::to_string(kMaxCaptureBatchSize) + " bytes"});
             Next_ = 0;
-            if (auto problem = ParseCaptureBatch({Buffer_.data(), static_cast<size_t>(received)}, Batch_))
-                return End(TFailure{0, "tarnwick-helper sent a malformed capture batch: " + *problem});
+            if (TStatus parsed = ParseCaptureBatch({Buffer_.data(), static_cast<size_t>(received)}, Batch_); !parsed)
+                return End(TFailure{0, "tarnwick-helper sent a malformed capture batch: " + parsed.Failure().Text()});
             Stats_.Received = Batch_.Counters.Received;
             Stats_.Dropped = Batch_.Counters.Dropped;
         }

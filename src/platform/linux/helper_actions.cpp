@@ -55,12 +55,19 @@ TUniqueFd TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex, int& error) 
         error = errno;
     }
     if (!packetSocket.IsValid()) return {};
-    std::unique_ptr<TCaptureRing> ring = TCaptureRing::Open(std::move(packetSocket), interfaceIndex, error);
-    if (!ring) return {};
+    TResult<std::unique_ptr<TCaptureRing>> ring = TCaptureRing::Open(std::move(packetSocket), interfaceIndex);
+    if (!ring) {
+        error = ring.Failure().Errno;
+        return {};
+    }
     pid_t forwarder = -1;
-    TUniqueFd stream = StartCaptureForwarder(std::move(ring), forwarder, error);
-    if (stream.IsValid()) Forwarders_.push_back(forwarder);
-    return stream;
+    TResult<TUniqueFd> stream = StartCaptureForwarder(std::move(ring).Value(), forwarder);
+    if (!stream) {
+        error = stream.Failure().Errno;
+        return {};
+    }
+    Forwarders_.push_back(forwarder);
+    return std::move(stream).Value();
 }
 
 std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {
