@@ -8,10 +8,11 @@
 #include <QAbstractTableModel>
 
 #include "monitor/grid_rows.h"
+#include "session/grid_outlet.h"
 
 namespace tarnwick {
 
-class TConnectionGridModel final : public QAbstractTableModel {
+class TConnectionGridModel final : public QAbstractTableModel, public TGridOutlet {
     Q_OBJECT
 public:
     explicit TConnectionGridModel(QObject* parent = nullptr);
@@ -22,9 +23,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // The grid's own numbering: header row included.
-    int GridRowCount() const { return Rows_.RowCount(); }
-    void SetGridRowCount(int rows);
-    void WriteGridRow(int row, const TConnectionRow& texts);
+    int GridRowCount() const override { return Rows_.RowCount(); }
+    void SetGridRowCount(int rows) override;
+    void WriteGridRow(int row, const TConnectionRow& texts) override;
     const TGridRows& Rows() const { return Rows_; }
 
     // The four traffic columns after Process, or the six columns alone.
