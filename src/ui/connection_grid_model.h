@@ -27,6 +27,9 @@ public:
     void SetGridRowCount(int rows) override;
     void WriteGridRow(int row, const TConnectionRow& texts) override;
     const TGridRows& Rows() const { return Rows_; }
+    // True while SetGridRowCount adds or takes away rows: a selection that
+    // changes then was moved by the views, not by the user.
+    bool Resizing() const { return Resizing_; }
 
     // The four traffic columns after Process, or the six columns alone.
     void SetShowTraffic(bool show);
@@ -42,6 +45,7 @@ private:
     int DirtyLast_ = -1;
     bool AnnounceQueued_ = false;
     bool ShowTraffic_ = false;
+    bool Resizing_ = false;
 };
 
 }  // namespace tarnwick

@@ -115,6 +115,7 @@ void TMain_F::FormCreate() {
 
     auto* wakeups = new QSocketNotifier(static_cast<qintptr>(Services_.Wakeup.Fd()), QSocketNotifier::Read, this);
     connect(wakeups, &QSocketNotifier::activated, this, [this] { WorkerTasks_.RunPending(); });
+    Session_.Scheduler().OnStarted = [this] { RefreshStarted(); };
     Session_.Scheduler().OnFinished = [this] { RefreshEnded(); };
     Session_.OnPopup = [this](const std::string& header, const std::string& text) {
         Popup->Header = header;
@@ -286,8 +287,11 @@ void TMain_F::actionCaptureExecute() {
     TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this, CaptureEndpointsOf(*found));
 }
 
+void TMain_F::RefreshStarted() { grdNetStatList->NoteSelectedConnection(); }
+
 void TMain_F::RefreshEnded() {
     GridModel_->AnnounceWrittenRows();
+    grdNetStatList->FollowSelectedConnection();
     UpdateTrafficWindow();
     if (!OwnersFailureShown_ && Services_.OwnersFailure) {
         if (const auto failure = Services_.OwnersFailure()) {

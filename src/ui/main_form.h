@@ -201,6 +201,7 @@ private:
     QWidget* BuildTopBand();
     void BuildMenus();
     void BuildLog();
+    void RefreshStarted();
     void RefreshEnded();
     void StopRefreshes();
     // Runs `task` on the window thread after the running event, never inside it:
