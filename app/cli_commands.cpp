@@ -24,11 +24,8 @@
 #include "platform/linux/interrupt_wait.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_program_launcher.h"
-#include "platform/linux/linux_sound_player.h"
 #include "platform/linux/systemd_journal.h"
 #include "rules/connection_kill.h"
-#include "rules/platform_rule_actions.h"
 #include "rules/rule_items.h"
 
 namespace tarnwick {
@@ -55,24 +52,26 @@ bool LoadRules(const std::string& path, TRuleItems& rules) {
 
 int RunTableCommand(const TCliOptions& options) {
     TCliMonitor monitor;
-    monitor.View.ShowTcp = options.ShowTcp;
-    monitor.View.ShowUdp = options.ShowUdp;
-    monitor.View.ShowShortNames = options.ShowShortNames;
+    TMonitorSession& session = monitor.Session;
+    session.View.ShowTcp = options.ShowTcp;
+    session.View.ShowUdp = options.ShowUdp;
+    session.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
-    monitor.View.ReadTraffic = options.ShowTraffic;
+    session.ShowTraffic(TTrafficViewer::Output, options.ShowTraffic);
     if (!options.ShowTraffic) {
         // One look, printed: no connection list, no events, rows kept as text.
-        monitor.Refresh.TrackConnections = false;
-        monitor.Outlets.KeepTextOnly();
+        session.Refresh.TrackConnections = false;
+        session.Log.KeepEntries = false;
+        monitor.Grid.KeepTextOnly();
         if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
-        std::cout << monitor.Outlets.Text() << std::flush;
+        std::cout << monitor.Grid.Text() << std::flush;
         return 0;
     }
     if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
     // Rates need a reading before: the table is read again a second later.
     std::this_thread::sleep_for(kTableRateSample);
     if (!monitor.RefreshTables(std::cerr)) return 1;
-    std::cout << monitor.Grid.ToText(TTrafficNumbers::Raw) << std::flush;
+    std::cout << monitor.Grid.Rows.ToText(TTrafficNumbers::Raw) << std::flush;
     return 0;
 }
 
@@ -80,15 +79,15 @@ int RunTopCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
-    monitor.View.ReadTraffic = true;
+    monitor.Session.ShowTraffic(TTrafficViewer::Output, true);
     if (!monitor.RefreshTables(std::cerr)) return 1;  // the reading the first rates start from
     const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {
         if (interrupt.WaitForInterrupt(interval)) break;
         if (!monitor.RefreshTables(std::cerr)) return 1;
-        monitor.Log.Clear();  // events are not shown here; the log need not grow
+        monitor.Session.Log.Clear();  // events are not shown here; the log need not grow
         std::cout << "Process\tConnections\tSend Rate\tReceive Rate\tSent\tReceived\n";
-        if (const auto summary = monitor.Refresh.Traffic.Latest()) {
+        if (const auto summary = monitor.Session.Refresh.Traffic.Latest()) {
             for (const TProgramTraffic& p : summary->Programs) {
                 std::cout << EscapeForLine(p.Name) << '\t' << p.Connections << '\t' << std::llround(p.SendRate)
                           << '\t' << std::llround(p.ReceiveRate) << '\t' << p.BytesSent << '\t' << p.BytesReceived
@@ -104,35 +103,21 @@ int RunWatchCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor(true);
+    TMonitorSession& session = monitor.Session;
     monitor.IncludeIpv6(options.ShowIpv6);
-    monitor.View.ReadTraffic = options.WatchOutput == TCliOptions::TWatchOutput::Json;
+    session.ShowTraffic(TTrafficViewer::Output, options.WatchOutput == TCliOptions::TWatchOutput::Json);
     // Every entry is written out as it comes; neither the entries nor the
     // grid's rows need keeping.
-    monitor.Log.KeepEntries = false;
-    monitor.Outlets.KeepNoRows();
-    TRuleItems rules;
+    session.Log.KeepEntries = false;
+    monitor.Grid.KeepNoRows();
     // --enable-rules without --rules takes the rules file the window keeps.
     const std::string rulesFile =
         options.RulesFile.empty() && options.EnableRules
             ? RulesFilePath(ResolveSettingsLocation(ExecutableDirectory()).SettingsDir)
             : options.RulesFile;
-    if (!rulesFile.empty() && !LoadRules(rulesFile, rules)) return 1;
-    TLinuxProgramLauncher launcher;
-    TLinuxSoundPlayer sound;
-    TConnectionKiller& killer = monitor.Privileged.Killer();
-    bool refreshNow = false;  // a rule closed a connection: show it gone without waiting
-    TPlatformRuleActions actions(
-        monitor.Snapshot, TRuleServices{launcher, sound, killer},
-        [&monitor](const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) {
-            monitor.Log.AddLog(text, kind, connection);
-        },
-        nullptr,  // no windows here: a popup action only writes its log line
-        [&refreshNow] { refreshNow = true; });
-    if (options.EnableRules) {
-        monitor.Outlets.OnCheckRules = [&](int row, const TLogConnection& c) {
-            CheckRules(rules, TRuleConnection{row, c.RemoteAddress, c.LocalPort, c.RemotePort, c}, actions);
-        };
-    }
+    if (!rulesFile.empty() && !LoadRules(rulesFile, session.Rules)) return 1;
+    // No windows here: a popup action only writes its log line.
+    session.EnableRules(options.EnableRules);
     TSystemdJournal journal;
     std::optional<std::string> journalError;  // the first entry the journal refused, and why
     const auto journalFailed = [&journalError] {
@@ -146,17 +131,17 @@ int RunWatchCommand(const TCliOptions& options) {
     }
     switch (options.WatchOutput) {
         case TCliOptions::TWatchOutput::Lines:
-            monitor.Log.OnAdded = [](const TLogEntry& entry) {
+            session.Log.OnAdded = [](const TLogEntry& entry) {
                 std::cout << static_cast<int>(entry.Kind) << '\t' << EscapeForLine(entry.Line) << '\n';
             };
             break;
         case TCliOptions::TWatchOutput::Json:
-            monitor.Log.OnAdded = [](const TLogEntry& entry) { std::cout << LogEntryJson(entry) << '\n'; };
+            session.Log.OnAdded = [](const TLogEntry& entry) { std::cout << LogEntryJson(entry) << '\n'; };
             break;
         case TCliOptions::TWatchOutput::Journal:
             // An entry the journal refuses ends the watch after its refresh:
             // a watcher that loses events quietly is worse than one that stops.
-            monitor.Log.OnAdded = [&journal, &journalError](const TLogEntry& entry) {
+            session.Log.OnAdded = [&journal, &journalError](const TLogEntry& entry) {
                 if (!journalError) journalError = journal.SendEntry(LogEntryJournalFields(entry));
             };
             break;
@@ -164,8 +149,9 @@ int RunWatchCommand(const TCliOptions& options) {
 
     const auto interval = std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0));
     for (long long done = 0; !options.Count || done < *options.Count; ++done) {
+        // A rule closed a connection: show it gone without waiting.
+        const bool refreshNow = session.TakeRefreshAsked();
         if (done > 0 && interrupt.WaitForInterrupt(refreshNow ? std::chrono::milliseconds(0) : interval)) break;
-        refreshNow = false;
         const auto started = std::chrono::steady_clock::now();
         if (!monitor.RefreshTables(std::cerr)) {
             std::cout << std::flush;
@@ -222,7 +208,7 @@ int RunKillCommand(const TCliOptions& options) {
     } else {
         key.RemoteAddr = InetAddr(options.RemoteAddr);  // dotted without leading zeros: read exactly
     }
-    const auto found = monitor.Snapshot.FindConnection(key);
+    const auto found = monitor.Session.Snapshot.FindConnection(key);
     if (!found) {
         const std::string remote = options.RemoteAddr6 ? "[" + options.RemoteAddr + "]" : options.RemoteAddr;
         std::cout << "No TCP connection from local port " << options.LocalPort << " to " << remote << ":"

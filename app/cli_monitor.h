@@ -1,22 +1,21 @@
-// One monitoring session of the command-line tool: the core wired to the
-// Linux services, with refresh results going straight into the grid's rows
-// and the log, and rule checks to whoever wants them.
+// One monitoring session of the command-line tool: the session of the core
+// wired to the Linux services, with the grid kept as each command needs it.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 
-#include "log/event_log.h"
 #include "monitor/grid_rows.h"
-#include "monitor/refresh.h"
 #include "platform/linux/linux_ended_connections.h"
 #include "platform/linux/linux_ip_tables.h"
 #include "platform/linux/linux_name_lookup.h"
+#include "platform/linux/linux_program_launcher.h"
+#include "platform/linux/linux_sound_player.h"
 #include "platform/linux/privileged_services.h"
+#include "session/monitor_session.h"
 
 namespace tarnwick {
 
@@ -30,17 +29,14 @@ inline bool TablesBindable(std::ostream& err) {
     return true;
 }
 
-// Refresh results go straight into the grid's rows and the log; rule checks
-// go to whoever wants them.
-class TCliOutlets final : public TRefreshOutlets {
+// The grid of a command: its rows, only their text, or nothing at all.
+class TCliGrid final : public TGridOutlet {
 public:
-    TCliOutlets(TGridRows& grid, TEventLog& log) : Grid_(grid), Log_(log) {}
-    std::function<void(int, const TLogConnection&)> OnCheckRules;
+    TGridRows Rows;
 
     // For a single look that prints the grid: rows are kept only as the lines
-    // of TGridRows::ToText, a fraction of the rows' memory, and log entries
-    // are dropped. The rows of one refresh come in order; those never
-    // written are blank.
+    // of TGridRows::ToText, a fraction of the rows' memory. The rows of one
+    // refresh come in order; those never written are blank.
     void KeepTextOnly() {
         TextOnly_ = true;
         TGridRows::AppendLine(Text_, TGridRows().Row(0));
@@ -53,35 +49,27 @@ public:
         return Text_;
     }
 
-    int GridRowCount() override { return TextOnly_ || NoRows_ ? TextRows_ : Grid_.RowCount(); }
+    int GridRowCount() const override { return TextOnly_ || NoRows_ ? TextRows_ : Rows.RowCount(); }
     void SetGridRowCount(int rows) override {
         if (NoRows_) {
             TextRows_ = std::max(rows, 2);
             return;
         }
-        if (!TextOnly_) return Grid_.SetRowCount(rows);
+        if (!TextOnly_) return Rows.SetRowCount(rows);
         TextRows_ = std::max(rows, 2);
         // About a line's worth per row, so that the text is seldom moved.
         Text_.reserve(static_cast<size_t>(TextRows_) * 64);
     }
     void WriteGridRow(int row, const TConnectionRow& texts) override {
         if (NoRows_) return;
-        if (!TextOnly_) return Grid_.WriteRow(row, texts);
+        if (!TextOnly_) return Rows.WriteRow(row, texts);
         if (row <= TextWritten_ || row >= TextRows_) return;
         for (; TextWritten_ + 1 < row; ++TextWritten_) TGridRows::AppendLine(Text_, TConnectionRow{});
         TGridRows::AppendLine(Text_, texts);
         TextWritten_ = row;
     }
-    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
-        if (!TextOnly_) Log_.AddLog(text, kind, connection);
-    }
-    void CheckRules(int row, const TLogConnection& connection) override {
-        if (OnCheckRules) OnCheckRules(row, connection);
-    }
 
 private:
-    TGridRows& Grid_;
-    TEventLog& Log_;
     bool TextOnly_ = false;
     bool NoRows_ = false;
     std::string Text_;
@@ -89,7 +77,7 @@ private:
     int TextWritten_ = 0;  // the last data row in Text_
 };
 
-// Everything one monitoring session holds, wired to the Linux services.
+// The monitoring session of a command, wired to the Linux services.
 struct TCliMonitor {
     // Without the privilege to read other users' descriptors, owners and
     // their names come from tarnwick-helper; so does closing a connection.
@@ -98,21 +86,20 @@ struct TCliMonitor {
     TLinuxNameLookup Names;
     // Connections that end between two refreshes; only a watch wants them.
     std::unique_ptr<TLinuxEndedConnections> Ended;
-    TViewSettings View;
-    ConnectionSnapshot Snapshot{IpTables.ExTablesAvailable()};
-    TConnectionitems Connections;
-    TGridRows Grid;
-    TEventLog Log;
-    TCliOutlets Outlets{Grid, Log};
-    TRefresh Refresh{Snapshot, Connections, TPlatformServices{IpTables, Privileged.Processes(), Names, Ended.get()},
-                     View};
+    TLinuxProgramLauncher Launcher;
+    TLinuxSoundPlayer Sound;
+    TCliGrid Grid;
+    TMonitorSession Session;
 
     // The tool prints or reports the entries itself; it never saves its log on its own.
     // `watchEnded` also listens for connections that end between refreshes;
     // where the system does not tell, the refreshes report what the tables show.
     explicit TCliMonitor(bool watchEnded = false)
-        : Ended(watchEnded ? std::make_unique<TLinuxEndedConnections>() : nullptr) {
-        Log.AutoSaveLog = false;
+        : Ended(watchEnded ? std::make_unique<TLinuxEndedConnections>() : nullptr),
+          Session(TSessionServices{TPlatformServices{IpTables, Privileged.Processes(), Names, Ended.get()},
+                                   TRuleServices{Launcher, Sound, Privileged.Killer()}},
+                  Grid) {
+        Session.Log.AutoSaveLog = false;
     }
 
     // Runs one refresh and tells whether the tables could be read. Without
@@ -122,7 +109,7 @@ struct TCliMonitor {
     // said once, and are no failure: monitoring needs no privilege. A helper
     // that failed while asked for owners is one: its reason goes to `err`.
     bool RefreshTables(std::ostream& err) {
-        Refresh.Run(Outlets);
+        Session.RunRefresh();
         if (const auto failure = Privileged.OwnersFailure()) {
             err << "tarnwick-cli: " << *failure << '\n';
             return false;
@@ -131,11 +118,11 @@ struct TCliMonitor {
             err << "tarnwick-cli: " << *reason << '\n';
             OwnersMissingSaid_ = true;
         }
-        if (const uint32_t tcp = Snapshot.TcpResult(); tcp != kTableOk) {
+        if (const uint32_t tcp = Session.Snapshot.TcpResult(); tcp != kTableOk) {
             err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(static_cast<int>(tcp)) << '\n';
             return false;
         }
-        const uint32_t udp = Snapshot.UdpResult();
+        const uint32_t udp = Session.Snapshot.UdpResult();
         if (udp != kTableOk && !UdpMissingSaid_)
             err << "tarnwick-cli: the UDP table cannot be read (" << std::strerror(static_cast<int>(udp))
                 << "); UDP sockets are left out\n";
@@ -146,8 +133,8 @@ struct TCliMonitor {
     // Without IPv6, the sockets of the IPv6 tables are not read at all, so
     // neither their rows nor their events show; IPv4-mapped ones still do.
     void IncludeIpv6(bool include) {
-        View.ShowIpv6 = include;
-        Snapshot.SetIncludeIpv6(include);
+        Session.View.ShowIpv6 = include;
+        Session.Snapshot.SetIncludeIpv6(include);
         if (Ended) Ended->SetIncludeIpv6(include);
     }
 

@@ -21,7 +21,7 @@ int RunReportTableCommand(const std::string& file) {
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
     if (!monitor.RefreshTables(std::cerr)) return 1;
-    SaveReport(file, BuildTableReport(monitor.Grid, CurrentReportHeading()));
+    SaveReport(file, BuildTableReport(monitor.Grid.Rows, CurrentReportHeading()));
     return 0;
 }
 
@@ -37,7 +37,7 @@ int RunReportLogCommand(const std::string& file, double seconds) {
         if (interrupt.WaitForInterrupt(duration_cast<milliseconds>(wait))) break;
         if (!monitor.RefreshTables(std::cerr)) return 1;
     }
-    SaveReport(file, BuildLogReport(monitor.Log.Entries(), CurrentReportHeading()));
+    SaveReport(file, BuildLogReport(monitor.Session.Log.Entries(), CurrentReportHeading()));
     return 0;
 }
 

@@ -12,12 +12,20 @@ TGridRows::TGridRows() {
 }
 
 void TGridRows::SetRowCount(int rows) {
-    Rows_.resize(static_cast<size_t>(rows < 2 ? 2 : rows));
+    const int count = rows < 2 ? 2 : rows;
+    for (int row = count; row < RowCount(); ++row)
+        if (Rows_[static_cast<size_t>(row)].Key) Index_.Remove(Rows_, row);
+    Rows_.resize(static_cast<size_t>(count));
 }
 
 void TGridRows::WriteRow(int row, const TConnectionRow& texts) {
     if (row < 1 || row >= RowCount()) return;
-    Rows_[static_cast<size_t>(row)] = texts;
+    TConnectionRow& shown = Rows_[static_cast<size_t>(row)];
+    // Mostly a refresh writes the same connection where it was.
+    const bool moved = shown.Key != texts.Key;
+    if (moved && shown.Key) Index_.Remove(Rows_, row);
+    shown = texts;
+    if (moved && texts.Key) Index_.Add(Rows_, row);
 }
 
 std::string TGridRows::CellText(int row, int column, TTrafficNumbers numbers) const {

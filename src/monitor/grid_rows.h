@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "monitor/connection_row.h"
+#include "monitor/grid_row_index.h"
 #include "monitor/traffic_texts.h"
 
 namespace tarnwick {
@@ -28,6 +29,9 @@ public:
 
     const TConnectionRow& Row(int row) const { return Rows_.at(static_cast<size_t>(row)); }
 
+    // The data row that shows the connection `key` names, or 0 when none does.
+    int RowOf(const TConnectionKey& key) const { return Index_.Find(Rows_, key); }
+
     // The text of cell `column` of `row`: the six columns of TConnectionRow,
     // then the traffic columns (6..9) with their numbers written as `numbers`
     // says; row 0 holds the titles of all ten.
@@ -43,6 +47,7 @@ public:
 
 private:
     std::vector<TConnectionRow> Rows_;
+    TGridRowIndex Index_;
 };
 
 }  // namespace tarnwick

@@ -24,7 +24,7 @@ void TRefreshScheduler::Request() {
 void TRefreshScheduler::RunNow() {
     if (Stopped_) return;
     if (!Gate_.TryBegin()) return;  // served right after the running refresh
-    if (Observer) Observer->RefreshStarted();
+    Started();
     try {
         Refresh_.Run(Window_);
     } catch (const std::exception& error) {
@@ -42,12 +42,17 @@ void TRefreshScheduler::Stop() {
     if (Worker_.joinable()) Worker_.join();
 }
 
+void TRefreshScheduler::Started() {
+    if (OnStarted) OnStarted();
+    if (Observer) Observer->RefreshStarted();
+}
+
 void TRefreshScheduler::StartWorker() {
     if (Stopped_) {
         Gate_.End();
         return;
     }
-    if (Observer) Observer->RefreshStarted();
+    Started();
     Worker_ = std::thread([this] { RunWorker(); });
 }
 

@@ -61,7 +61,9 @@ public:
     bool Stopped() const { return Stopped_; }
     int CompletedRefreshes() const { return Completed_; }
 
-    // Told after each refresh, once its results are all in the outlets.
+    // Told as each refresh starts, before any of its results, and after
+    // each refresh, once its results are all in the outlets.
+    std::function<void()> OnStarted;
     std::function<void()> OnFinished;
     // Not owned; must outlive the scheduler or be reset first.
     TRefreshObserver* Observer = nullptr;
@@ -73,6 +75,7 @@ private:
         bool Ended = false;
     };
 
+    void Started();
     void StartWorker();
     void RunWorker();
     void WorkerDone();

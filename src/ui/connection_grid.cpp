@@ -2,6 +2,10 @@
 
 #include <QPainter>
 
+#include <utility>
+
+#include "ui/connection_grid_model.h"
+
 namespace tarnwick {
 
 namespace {
@@ -93,6 +97,31 @@ int TConnectionGrid::SelectedGridRow() const {
     const QModelIndex current = currentIndex();
     if (!current.isValid() || !selectionModel() || !selectionModel()->isRowSelected(current.row(), {})) return 0;
     return current.row() + 1;
+}
+
+void TConnectionGrid::setModel(QAbstractItemModel* model) {
+    QTableView::setModel(model);
+    const auto chosen = [this] {
+        const auto* grid = qobject_cast<const TConnectionGridModel*>(this->model());
+        if (!grid || !grid->Resizing()) ChosenMeanwhile_ = true;
+    };
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, chosen);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, chosen);
+}
+
+void TConnectionGrid::NoteSelectedConnection() {
+    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
+    const int selected = SelectedGridRow();
+    Followed_ = grid && selected > 0 ? grid->Rows().Row(selected).Key : std::nullopt;
+    ChosenMeanwhile_ = false;
+}
+
+void TConnectionGrid::FollowSelectedConnection() {
+    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
+    const std::optional<TConnectionKey> followed = std::exchange(Followed_, std::nullopt);
+    if (!grid || !followed || ChosenMeanwhile_) return;
+    const int row = grid->Rows().RowOf(*followed);
+    if (row > 0 && row != SelectedGridRow()) selectRow(row - 1);
 }
 
 }  // namespace tarnwick

@@ -7,6 +7,10 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
+#include <optional>
+
+#include "monitor/connection_key.h"
+
 namespace tarnwick {
 
 class TConnectionGridModel;
@@ -43,6 +47,19 @@ public:
 
     // The selected grid row (data rows from 1), or 0 when none is selected.
     int SelectedGridRow() const;
+
+    void setModel(QAbstractItemModel* model) override;
+
+    // The selection stays on its connection through a refresh that moves it
+    // to another row: noted as the refresh starts, followed once the rows
+    // are written. A connection that is gone leaves the selection where the
+    // refresh left it, and so does a row the user selected meanwhile.
+    void NoteSelectedConnection();
+    void FollowSelectedConnection();
+
+private:
+    std::optional<TConnectionKey> Followed_;
+    bool ChosenMeanwhile_ = false;  // the user selected since the refresh started
 };
 
 }  // namespace tarnwick

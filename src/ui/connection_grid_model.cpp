@@ -1,5 +1,6 @@
 #include "ui/connection_grid_model.h"
 
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace tarnwick {
@@ -29,6 +30,7 @@ void TConnectionGridModel::SetGridRowCount(int rows) {
     AnnounceWrittenRows();
     const int before = rowCount();
     const int after = (rows < 2 ? 2 : rows) - 1;
+    const QScopedValueRollback resizing(Resizing_, true);
     if (after > before) {
         beginInsertRows({}, before, after - 1);
         Rows_.SetRowCount(rows);

@@ -8,10 +8,11 @@
 #include <QAbstractTableModel>
 
 #include "monitor/grid_rows.h"
+#include "session/grid_outlet.h"
 
 namespace tarnwick {
 
-class TConnectionGridModel final : public QAbstractTableModel {
+class TConnectionGridModel final : public QAbstractTableModel, public TGridOutlet {
     Q_OBJECT
 public:
     explicit TConnectionGridModel(QObject* parent = nullptr);
@@ -22,10 +23,13 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // The grid's own numbering: header row included.
-    int GridRowCount() const { return Rows_.RowCount(); }
-    void SetGridRowCount(int rows);
-    void WriteGridRow(int row, const TConnectionRow& texts);
+    int GridRowCount() const override { return Rows_.RowCount(); }
+    void SetGridRowCount(int rows) override;
+    void WriteGridRow(int row, const TConnectionRow& texts) override;
     const TGridRows& Rows() const { return Rows_; }
+    // True while SetGridRowCount adds or takes away rows: a selection that
+    // changes then was moved by the views, not by the user.
+    bool Resizing() const { return Resizing_; }
 
     // The four traffic columns after Process, or the six columns alone.
     void SetShowTraffic(bool show);
@@ -41,6 +45,7 @@ private:
     int DirtyLast_ = -1;
     bool AnnounceQueued_ = false;
     bool ShowTraffic_ = false;
+    bool Resizing_ = false;
 };
 
 }  // namespace tarnwick

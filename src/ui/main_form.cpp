@@ -9,28 +9,21 @@
 #include <QUrl>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QSocketNotifier>
 #include <QSplitter>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
-
 #include "common/ini_file.h"
 #include "common/kept_texts.h"
-#include "ui/banner.h"
 #include "ui/form_style.h"
 #include "ui/connection_grid.h"
 #include "ui/connection_grid_model.h"
-#include "monitor/tcp_state_names.h"
 #include "log/html_report.h"
 #include "log/log_auto_save.h"
 #include "rules/connection_kill.h"
 #include "rules/options_file.h"
-#include "rules/platform_rule_actions.h"
-#include "rules/rule_check.h"
 #include "ui/log_list.h"
 #include "monitor/selected_connection.h"
 #include "ui/capture_data_form.h"
@@ -39,7 +32,6 @@
 #include "ui/process_info_form.h"
 #include "ui/rules_edit_form.h"
 #include "ui/traffic_form.h"
-#include "ui/tray_protocol.h"
 
 namespace tarnwick {
 
@@ -47,7 +39,6 @@ namespace {
 
 constexpr int kFormWidth = 855;
 constexpr int kFormHeight = 604;
-constexpr int kTopBandHeight = 37;
 constexpr int kLogHeight = 123;
 constexpr int kSplitterHeight = 2;
 constexpr int kPanelInsetLeft = 16;
@@ -57,34 +48,18 @@ constexpr int kTrayDelayMs = 300;
 
 }  // namespace
 
-// The refresh's results, on the window thread: the grid model, the log and
-// the rule check.
-class TMain_F::TWindowOutlets final : public TRefreshOutlets {
-public:
-    explicit TWindowOutlets(TMain_F& form) : Form_(form) {}
-    int GridRowCount() override { return Form_.GridModel_->GridRowCount(); }
-    void SetGridRowCount(int rows) override { Form_.GridModel_->SetGridRowCount(rows); }
-    void WriteGridRow(int row, const TConnectionRow& texts) override { Form_.GridModel_->WriteGridRow(row, texts); }
-    void AddLog(const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) override {
-        Form_.Log_.AddLog(text, kind, connection);
-    }
-    void CheckRules(int row, const TLogConnection& connection) override {
-        const TLogConnection& c = connection;
-        if (Form_.OnCheckRules) {
-            Form_.OnCheckRules(row, c.RemoteAddress, c.LocalPort, c.RemotePort);
-        } else {
-            Form_.CheckRules(row, c.RemoteAddress, c.LocalPort, c.RemotePort);
-        }
-    }
-
-private:
-    TMain_F& Form_;
-};
-
 TMain_F::TMain_F(TMainServices services, QWidget* parent)
     : QMainWindow(parent),
       Services_(std::move(services)),
-      Snapshot_(Services_.IpTables.ExTablesAvailable()) {
+      GridModel_(new TConnectionGridModel(this)),
+      // Workers hand their tasks over through a queue of our own rather than
+      // the toolkit's cross-thread events, so the hand-over is ordered by a
+      // standard mutex that ThreadSanitizer can check.
+      WorkerTasks_(Services_.Wakeup),
+      Session_(TSessionServices{TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names,
+                                                  Services_.EndedConnections},
+                                TRuleServices{Services_.Launcher, Services_.Sound, Services_.Killer}},
+               *GridModel_, [this](std::function<void()> task) { WorkerTasks_.Post(std::move(task)); }) {
     FormCreate();
 }
 
@@ -100,8 +75,6 @@ void TMain_F::FormCreate() {
     ApplyFormColour(*this);
 
     TrayDone = false;
-    Connections = std::make_unique<TConnectionitems>();
-    Rules = std::make_unique<TRuleItems>();
     LoadRules();
     Popup = new TUMSNPopup(this);
 
@@ -119,7 +92,6 @@ void TMain_F::FormCreate() {
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
     Splitter1->setHandleWidth(kSplitterHeight);
     Splitter1->setChildrenCollapsible(false);
-    GridModel_ = new TConnectionGridModel(this);
     grdNetStatList = new TConnectionGrid(Splitter1);
     grdNetStatList->setModel(GridModel_);
     Splitter1->addWidget(grdNetStatList);
@@ -141,21 +113,15 @@ void TMain_F::FormCreate() {
     BuildMenus();
     grdNetStatList->SetDefaultColWidth((kFormWidth - 30) / GridModel_->columnCount());
 
-    WindowOutlets_ = std::make_unique<TWindowOutlets>(*this);
-    Refresh_ = std::make_unique<TRefresh>(Snapshot_, *Connections,
-                                          TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names,
-                                                            Services_.EndedConnections},
-                                          View_);
-    // Workers hand their tasks over through a queue of our own rather than the
-    // toolkit's cross-thread events, so the hand-over is ordered by a standard
-    // mutex that ThreadSanitizer can check.
-    WorkerTasks_ = std::make_unique<TTaskQueue>(Services_.Wakeup);
     auto* wakeups = new QSocketNotifier(static_cast<qintptr>(Services_.Wakeup.Fd()), QSocketNotifier::Read, this);
-    connect(wakeups, &QSocketNotifier::activated, this, [this] { WorkerTasks_->RunPending(); });
-    Scheduler_ = std::make_unique<TRefreshScheduler>(*Refresh_, *WindowOutlets_, [this](std::function<void()> task) {
-        WorkerTasks_->Post(std::move(task));
-    });
-    Scheduler_->OnFinished = [this] { RefreshEnded(); };
+    connect(wakeups, &QSocketNotifier::activated, this, [this] { WorkerTasks_.RunPending(); });
+    Session_.Scheduler().OnStarted = [this] { RefreshStarted(); };
+    Session_.Scheduler().OnFinished = [this] { RefreshEnded(); };
+    Session_.OnPopup = [this](const std::string& header, const std::string& text) {
+        Popup->Header = header;
+        Popup->Text = text;
+        Popup->ShowPopup();
+    };
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kRefreshIntervalMs);
@@ -169,8 +135,8 @@ void TMain_F::FormCreate() {
     // The dialogs are made once and reused.
     ProcessInfo_F = new TProcessInfo_F(this);
     RulesEdit_F = new TRulesEdit_F(this);
-    Option_F = new TOption_F(this, *Rules, Services_.Files.SettingsDir, Services_.ExecutablePath, Services_.Autostart,
-                             Services_.Boxes, *RulesEdit_F);
+    Option_F = new TOption_F(this, Session_.Rules, Services_.Files.SettingsDir, Services_.ExecutablePath,
+                             Services_.Autostart, Services_.Boxes, *RulesEdit_F);
     RunOptionsDialog = [](TOption_F& dialog) { return dialog.exec() == QDialog::Accepted; };
     AskReportFile = [](QWidget* parent, const std::string& lastName) -> std::optional<std::string> {
         QFileDialog dialog(parent);
@@ -184,7 +150,7 @@ void TMain_F::FormCreate() {
     // The long log saves itself into Logs/ of the logs folder; a failure keeps every entry and says why.
     TLogAutoSaveContext autoSave;
     autoSave.BaseDirectory = Services_.Files.LogsBaseDir;
-    Log_.AutoSaver = MakeLogAutoSaver(autoSave, [this](const std::string& message) {
+    Session_.Log.AutoSaver = MakeLogAutoSaver(autoSave, [this](const std::string& message) {
         // A log line may come from inside a refresh's hand-over: the box opens after it.
         PostToWindow([this, message] {
             Services_.Boxes.Show(this, QString::fromStdString(message), kApplicationTitle, QMessageBox::Critical);
@@ -198,224 +164,20 @@ void TMain_F::FormCreate() {
                                  QStringLiteral("The connection tables cannot be read (netlink socket diagnostics): ") +
                                      QString::fromStdString(*reason),
                                  QStringLiteral("Fatal error"), QMessageBox::Critical);
+            Session_.Scheduler().Stop();
             return;
         }
     }
-    TablesBound_ = true;
     Timer1->start();
     Timer1Timer();
 }
 
-QWidget* TMain_F::BuildTopBand() {
-    auto* band = new QWidget(this);
-    band->setObjectName(QStringLiteral("TopBand"));
-    band->setFixedHeight(kTopBandHeight);
-    auto* layout = new QHBoxLayout(band);
-    layout->setContentsMargins(2, 0, 2, 0);
-    layout->setSpacing(6);
-    auto* picture = new QLabel(band);
-    picture->setPixmap(BannerPicture(kTopBandHeight - 4));
-    layout->addWidget(picture);
-    MainMenu = new QMenuBar(band);
-    MainMenu->setObjectName(QStringLiteral("MainMenu"));
-    MainMenu->setNativeMenuBar(false);
-    MainMenu->setStyleSheet(QStringLiteral(
-        "QMenuBar { background: #93B5D0; font-family: 'SimSun', '宋体'; font-size: 12px; }"
-        "QMenuBar::item { padding: 3px 8px; background: transparent; }"
-        "QMenuBar::item:selected { background: #C4D8E8; }"));
-    layout->addWidget(MainMenu, 0, Qt::AlignVCenter);
-    layout->addStretch(1);
-    // The Help and About links at the right of the band.
-    auto makeLink = [band, layout](const char* name, const QString& text) {
-        auto* link = new QLabel(text, band);
-        link->setObjectName(QString::fromLatin1(name));
-        link->setStyleSheet(QStringLiteral("QLabel { color: white; font-family: Arial; font-size: 12px; }"));
-        link->setCursor(Qt::PointingHandCursor);
-        layout->addWidget(link, 0, Qt::AlignVCenter);
-        return link;
-    };
-    Label1 = makeLink("Label1", QStringLiteral("Help"));
-    Label2 = makeLink("Label2", QStringLiteral("About"));
-    Label1->installEventFilter(this);
-    Label2->installEventFilter(this);
-    return band;
-}
-
-void TMain_F::BuildMenus() {
-    auto makeAction = [this](const char* name, const QString& caption) {
-        auto* action = new QAction(caption, this);
-        action->setObjectName(QString::fromLatin1(name));
-        return action;
-    };
-    actionRefresh = makeAction("actionRefresh", QStringLiteral("&Refresh Connection List"));
-    connect(actionRefresh, &QAction::triggered, this, &TMain_F::RefreshConnections);
-    actionClearLog = makeAction("actionClearLog", QStringLiteral("&Clear the Logs"));
-    connect(actionClearLog, &QAction::triggered, this, &TMain_F::actionClearLogExecute);
-    actionExit = makeAction("actionExit", QStringLiteral("&Exit"));
-    connect(actionExit, &QAction::triggered, this, &QWidget::close);
-
-    actionTray = makeAction("actionTray", QString::fromLatin1(kTrayCommand));
-    connect(actionTray, &QAction::triggered, this, &TMain_F::actionTrayExecute);
-    RefreshConnectionList1 = makeAction("RefreshConnectionList1", QStringLiteral("&Restore"));
-    connect(RefreshConnectionList1, &QAction::triggered, this, &TMain_F::RestoreFromTray);
-
-    actionDataCapture = makeAction("actionDataCapture", QStringLiteral("Data &Capture"));
-    connect(actionDataCapture, &QAction::triggered, this,
-            [this] { TCaptureData_F::OpenEmpty(Services_.PacketSource, Services_.Boxes, this); });
-    actionCapture = makeAction("actionCapture", QStringLiteral("C&apture Data"));
-    connect(actionCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
-    itemCapture = makeAction("itemCapture", QStringLiteral("C&apture Data"));
-    connect(itemCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
-
-    ActionProcessInfo = makeAction("ActionProcessInfo", QString::fromLatin1(kProcessInfoCommand));
-    connect(ActionProcessInfo, &QAction::triggered, this, &TMain_F::ActionProcessInfoExecute);
-    // Process information exists only where the tables carry owning processes.
-    ActionProcessInfo->setEnabled(Snapshot_.ExTablesAvailable());
-
-    actionSave = makeAction("actionSave", QStringLiteral("&Save Connection Table"));
-    connect(actionSave, &QAction::triggered, this, &TMain_F::actionSaveExecute);
-    actionSaveLog = makeAction("actionSaveLog", QStringLiteral("Save &Logs To Files"));
-    connect(actionSaveLog, &QAction::triggered, this, &TMain_F::actionSaveLogExecute);
-
-    ActionOptions = makeAction("ActionOptions", QStringLiteral("&Options"));
-    connect(ActionOptions, &QAction::triggered, this, &TMain_F::ActionOptionsExecute);
-
-    actionRules = makeAction("actionRules", QStringLiteral("Enable &Rules"));
-    actionRules->setCheckable(true);
-    actionRules->setChecked(false);  // off at every start, never stored
-    actionKill = makeAction("actionKill", QStringLiteral("&Kill Connection"));
-    connect(actionKill, &QAction::triggered, this, &TMain_F::actionKillExecute);
-    KillConnection1 = makeAction("KillConnection1", QStringLiteral("&Kill Connection"));
-    connect(KillConnection1, &QAction::triggered, this, &TMain_F::actionKillExecute);
-
-    auto makeView = [&](const char* name, const QString& caption, std::atomic<bool>& setting) {
-        QAction* action = makeAction(name, caption);
-        action->setCheckable(true);
-        action->setChecked(true);
-        connect(action, &QAction::toggled, this, [this, &setting](bool checked) {
-            setting = checked;
-            Timer1Timer();  // the grid is rebuilt at once
-        });
-        return action;
-    };
-    actionUDP = makeView("actionUDP", QStringLiteral("Show &UDP Open Port"), View_.ShowUdp);
-    actionTCP = makeView("actionTCP", QStringLiteral("Show &TCP Open Port"), View_.ShowTcp);
-    actionShotname = makeView("actionShotname", QStringLiteral("Show &Port Shortnames"), View_.ShowShortNames);
-    actionIpv6 = makeView("actionIpv6", QStringLiteral("Show IPv&6"), View_.ShowIpv6);
-    actionTraffic = makeAction("actionTraffic", QStringLiteral("Show &Traffic"));
-    actionTraffic->setCheckable(true);
-    actionTraffic->setChecked(false);
-    connect(actionTraffic, &QAction::toggled, this, &TMain_F::actionTrafficExecute);
-    actionTrafficGraph = makeAction("actionTrafficGraph", QStringLiteral("&Traffic Graph"));
-    connect(actionTrafficGraph, &QAction::triggered, this, &TMain_F::actionTrafficGraphExecute);
-    actionLog = makeAction("actionLog", QStringLiteral("Show &Logs"));
-    actionLog->setCheckable(true);
-    actionLog->setChecked(true);
-    connect(actionLog, &QAction::toggled, this, &TMain_F::actionLogExecute);
-
-    mnuFile = MainMenu->addMenu(QStringLiteral("&File"));
-    mnuFile->addAction(actionRefresh);
-    mnuFile->addSeparator();
-    mnuFile->addAction(actionSave);
-    mnuFile->addAction(actionSaveLog);
-    mnuFile->addAction(actionClearLog);
-    mnuFile->addAction(actionTray);
-    mnuFile->addSeparator();
-    mnuFile->addAction(actionExit);
-
-    mnuConnection = MainMenu->addMenu(QStringLiteral("&Connection"));
-    mnuConnection->addAction(ActionProcessInfo);
-    mnuConnection->addAction(actionCapture);
-    mnuConnection->addSeparator();
-    mnuConnection->addAction(actionKill);
-
-    mnuView = MainMenu->addMenu(QStringLiteral("&View"));
-    mnuView->addAction(actionUDP);
-    mnuView->addAction(actionTCP);
-    mnuView->addAction(actionIpv6);
-    mnuView->addSeparator();
-    mnuView->addAction(actionShotname);
-    mnuView->addAction(actionTraffic);
-    mnuView->addSeparator();
-    mnuView->addAction(actionLog);
-
-    mnuTools = MainMenu->addMenu(QStringLiteral("&Tools"));
-    mnuTools->addAction(actionDataCapture);
-    mnuTools->addAction(actionTrafficGraph);
-    mnuTools->addAction(actionRules);
-    mnuTools->addSeparator();
-    mnuTools->addAction(ActionOptions);
-
-    pmConnection = new QMenu(this);
-    pmConnection->setObjectName(QStringLiteral("pmConnection"));
-    pmConnection->addAction(ActionProcessInfo);
-    pmConnection->addAction(itemCapture);
-    pmConnection->addSeparator();
-    pmConnection->addAction(KillConnection1);
-    pmConnection->addSeparator();
-    pmConnection->addAction(actionSave);
-    connect(pmConnection, &QMenu::aboutToShow, this, &TMain_F::pmConnectionPopup);
-    grdNetStatList->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(grdNetStatList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { pmConnection->popup(grdNetStatList->viewport()->mapToGlobal(at)); });
-
-    pmLog = new QMenu(this);
-    pmLog->setObjectName(QStringLiteral("pmLog"));
-    pmLog->addAction(actionSaveLog);
-    pmLog->addAction(actionClearLog);
-    lstLog->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lstLog, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { pmLog->popup(lstLog->viewport()->mapToGlobal(at)); });
-}
-
-void TMain_F::BuildTray() {
-    TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    TrayIsStatusNotifier = [] { return StatusNotifierTrayInUse(); };
-    pmTray = new QMenu(this);
-    pmTray->setObjectName(QStringLiteral("pmTray"));
-    pmTray->addAction(RefreshConnectionList1);
-    pmTray->addSeparator();
-    pmTray->addAction(actionRefresh);
-    pmTray->addAction(actionExit);
-    TrayIcon = new QSystemTrayIcon(windowIcon().isNull() ? ApplicationIcon() : windowIcon(), this);
-    TrayIcon->setObjectName(QStringLiteral("JvTrayIcon1"));
-    TrayIcon->setContextMenu(pmTray);
-    connect(TrayIcon, &QSystemTrayIcon::activated, this, &TMain_F::TrayIconActivated);
-    TrayIcon->show();
-}
-
-void TMain_F::actionTrayExecute() {
-    // Hiding with no tray to restore from would strand the window: minimise it then.
-    if (TrayAvailable && TrayAvailable()) {
-        hide();
-    } else {
-        showMinimized();
-    }
-}
-
-void TMain_F::RestoreFromTray() {
-    showNormal();  // shows a hidden window too, which applies the options again
-    raise();
-    activateWindow();
-}
-
-void TMain_F::TrayIconActivated(QSystemTrayIcon::ActivationReason reason) {
-    const bool restore = reason == QSystemTrayIcon::DoubleClick ||
-                         (reason == QSystemTrayIcon::Trigger && TrayIsStatusNotifier && TrayIsStatusNotifier());
-    if (restore) RestoreFromTray();
-}
-
-void TMain_F::Timer2Timer() {
-    Timer2->stop();
-    TrayDone = true;
-    actionTray->trigger();
-}
-
 void TMain_F::LoadOptions() {
     const TOptions options = LoadOptionsFile(OptionsFilePath(Services_.Files.SettingsDir));
-    const TRefreshTimerSetting timer = RefreshTimerOf(options);
+    Session_.ApplyOptions(options);
+    const TRefreshTimerSetting timer = Session_.RefreshTimer();
     if (timer.Periodic) Timer1->setInterval(timer.IntervalMs);
-    if (timer.Periodic && !Stopped_ && TablesBound_) {
+    if (timer.Periodic && TablesBound()) {
         Timer1->start();
     } else {
         Timer1->stop();
@@ -433,16 +195,13 @@ void TMain_F::LoadOptions() {
         actionTraffic->setChecked(options.ShowTraffic);
     }
     ShowTrafficColumns(options.ShowTraffic);
-    // A changed option gets a failing save reported again.
-    if (Log_.AutoSaveLog != options.AutoSaveLog) Log_.ResetAutoSaveErrorReport();
-    Log_.AutoSaveLog = options.AutoSaveLog;
 }
 
 void TMain_F::LoadRules() {
     // A rules file that is there but cannot be read leaves the list as it was,
     // and the user learns why rather than losing the program.
     try {
-        Rules->LoadFromFile(RulesFilePath(Services_.Files.SettingsDir));
+        Session_.Rules.LoadFromFile(RulesFilePath(Services_.Files.SettingsDir));
     } catch (const std::exception& error) {
         Services_.Boxes.Show(this, QString::fromStdString(FileErrorText(error)), kApplicationTitle,
                              QMessageBox::Warning);
@@ -469,14 +228,12 @@ void TMain_F::Label2Click() {
 }
 
 void TMain_F::BuildLog() {
-    LogModel_ = new TLogListModel(Log_, this);
+    LogModel_ = new TLogListModel(Session_.Log, this);
     lstLog = new TLogList(LogModel_, Splitter1);
     lstLog->setMinimumHeight(kLogRowHeight);
-    Log_.OnAdded = [this](const TLogEntry&) { LogModel_->SyncSoon(); };
-    Log_.OnCleared = [this] { LogModel_->Sync(); };
+    Session_.Log.OnAdded = [this](const TLogEntry&) { LogModel_->SyncSoon(); };
+    Session_.Log.OnCleared = [this] { LogModel_->Sync(); };
 }
-
-void TMain_F::AddLog(const std::string& text, LogKind kind) { Log_.AddLog(text, kind); }
 
 const TConnectionRow* TMain_F::SelectedRow() const {
     const int row = grdNetStatList->SelectedGridRow();
@@ -484,23 +241,8 @@ const TConnectionRow* TMain_F::SelectedRow() const {
     return row > 0 && row < rows.RowCount() ? &rows.Row(row) : nullptr;
 }
 
-void TMain_F::CheckRules(int rowIndex, const std::string& remoteAddress, int localPort, int remotePort) {
-    if (!actionRules->isChecked()) return;
-    TPlatformRuleActions actions(
-        Snapshot_, TRuleServices{Services_.Launcher, Services_.Sound, Services_.Killer},
-        [this](const std::string& text, LogKind kind, const std::optional<TLogConnection>&) { AddLog(text, kind); },
-        [this](const std::string& header, const std::string& text) {
-            Popup->Header = header;
-            Popup->Text = text;
-            Popup->ShowPopup();
-        },
-        // Inside a running refresh this only asks for one after it.
-        [this] { RefreshConnections(); });
-    tarnwick::CheckRules(*Rules, TRuleConnection{rowIndex, remoteAddress, localPort, remotePort}, actions);
-}
-
 void TMain_F::KillConnection(const TConnectionRow* shown) {
-    const TKillResult result = KillShownConnection(Snapshot_, shown, Services_.Killer);
+    const TKillResult result = KillShownConnection(Session_.Snapshot, shown, Services_.Killer);
     if (result.Outcome != TKillOutcome::Killed) {
         Services_.Boxes.Show(this, QString::fromStdString(result.Message()), kApplicationTitle,
                              result.Outcome == TKillOutcome::Refused ? QMessageBox::Warning
@@ -520,7 +262,7 @@ void TMain_F::pmConnectionPopup() {
 
 void TMain_F::ActionProcessInfoExecute() {
     using TProblem = TShownProcessExe::TProblem;
-    const TShownProcessExe exe = ShownProcessExe(Snapshot_, SelectedRow(), Services_.ProcessExePath);
+    const TShownProcessExe exe = ShownProcessExe(Session_.Snapshot, SelectedRow(), Services_.ProcessExePath);
     if (exe.Problem == TProblem::Gone) {
         Services_.Boxes.Show(this, QString::fromLatin1(kConnectionGone), kApplicationTitle,
                              QMessageBox::Information);
@@ -536,7 +278,7 @@ void TMain_F::actionCaptureExecute() {
     // A row that shows no connection (the blank row of an empty grid) starts nothing.
     const TConnectionRow* shown = SelectedRow();
     if (!shown || !shown->Key) return;
-    const auto found = FindShownConnection(Snapshot_, shown);
+    const auto found = FindShownConnection(Session_.Snapshot, shown);
     if (!found) {
         Services_.Boxes.Show(this, QString::fromLatin1(kConnectionGone), kApplicationTitle,
                              QMessageBox::Information);
@@ -545,18 +287,11 @@ void TMain_F::actionCaptureExecute() {
     TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this, CaptureEndpointsOf(*found));
 }
 
-void TMain_F::Timer1Timer() {
-    if (Stopped_ || !TablesBound_) return;
-    Scheduler_->Request();
-}
-
-void TMain_F::RefreshConnections() {
-    if (Stopped_ || !TablesBound_) return;
-    Scheduler_->RunNow();
-}
+void TMain_F::RefreshStarted() { grdNetStatList->NoteSelectedConnection(); }
 
 void TMain_F::RefreshEnded() {
     GridModel_->AnnounceWrittenRows();
+    grdNetStatList->FollowSelectedConnection();
     UpdateTrafficWindow();
     if (!OwnersFailureShown_ && Services_.OwnersFailure) {
         if (const auto failure = Services_.OwnersFailure()) {
@@ -575,11 +310,9 @@ void TMain_F::PostToWindow(std::function<void()> task) {
 }
 
 void TMain_F::StopRefreshes() {
-    if (Stopped_) return;
-    Stopped_ = true;
     if (Timer1) Timer1->stop();
     if (Timer2) Timer2->stop();
-    if (Scheduler_) Scheduler_->Stop();
+    Session_.Scheduler().Stop();
 }
 
 void TMain_F::closeEvent(QCloseEvent* event) {
@@ -596,15 +329,6 @@ void TMain_F::closeEvent(QCloseEvent* event) {
 void TMain_F::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!event->spontaneous()) LoadOptions();
-}
-
-void TMain_F::changeEvent(QEvent* event) {
-    QMainWindow::changeEvent(event);
-    // Minimised, only the tray icon stays: the task bar button goes with the window.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable && TrayAvailable())
-        QTimer::singleShot(0, this, [this] {
-            if (isMinimized()) hide();
-        });
 }
 
 bool TMain_F::eventFilter(QObject* watched, QEvent* event) {
@@ -626,7 +350,7 @@ bool TMain_F::eventFilter(QObject* watched, QEvent* event) {
 void TMain_F::actionClearLogExecute() {
     // Yes offers the save dialog (which may still be cancelled); either way the log is emptied.
     if (Services_.Boxes.Ask(this, QString::fromLatin1(kSaveBeforeClearQuestion))) actionSaveLogExecute();
-    Log_.Clear();
+    Session_.Log.Clear();
 }
 
 bool TMain_F::SaveReportPage(const std::function<std::string()>& buildPage) {
@@ -649,12 +373,10 @@ bool TMain_F::actionSaveExecute() {
 }
 
 bool TMain_F::actionSaveLogExecute() {
-    return SaveReportPage([this] { return BuildLogReport(Log_.Entries(), CurrentReportHeading()); });
+    return SaveReportPage([this] { return BuildLogReport(Session_.Log.Entries(), CurrentReportHeading()); });
 }
 
 void TMain_F::ShowTrafficColumns(bool show) {
-    View_.ShowTraffic = show;
-    View_.ReadTraffic = show || (Traffic_F && Traffic_F->isVisible());
     if (GridModel_->ShowTraffic() == show) return;
     GridModel_->SetShowTraffic(show);
     // Before the window is first laid out the panel has no width yet.
@@ -663,6 +385,7 @@ void TMain_F::ShowTrafficColumns(bool show) {
 }
 
 void TMain_F::actionTrafficExecute(bool checked) {
+    Session_.ShowTraffic(TTrafficViewer::GridColumns, checked);
     ShowTrafficColumns(checked);
     Timer1Timer();  // the counters are read from this refresh on
     try {
@@ -680,17 +403,19 @@ void TMain_F::actionTrafficGraphExecute() {
         // read only while something shows them; a closed window's chart
         // resumes, with a gap, when it is shown again.
         connect(Traffic_F, &TTraffic_F::VisibilityChanged, this,
-                [this](bool visible) { View_.ReadTraffic = visible || View_.ShowTraffic; });
+                [this](bool visible) { Session_.ShowTraffic(TTrafficViewer::TrafficWindow, visible); });
     }
-    View_.ReadTraffic = true;  // from the next refresh on
-    Traffic_F->ShowTraffic(Refresh_->Traffic.Latest(), Refresh_->Traffic.History());
+    Session_.ShowTraffic(TTrafficViewer::TrafficWindow, true);  // from the next refresh on
+    const TTrafficMonitor& traffic = Session_.Refresh.Traffic;
+    Traffic_F->ShowTraffic(traffic.Latest(), traffic.History());
     Traffic_F->show();
     Traffic_F->raise();
     Traffic_F->activateWindow();
 }
 
 void TMain_F::UpdateTrafficWindow() {
-    if (Traffic_F && Traffic_F->isVisible()) Traffic_F->ShowTraffic(Refresh_->Traffic.Latest(), Refresh_->Traffic.History());
+    const TTrafficMonitor& traffic = Session_.Refresh.Traffic;
+    if (Traffic_F && Traffic_F->isVisible()) Traffic_F->ShowTraffic(traffic.Latest(), traffic.History());
 }
 
 void TMain_F::actionLogExecute(bool checked) {

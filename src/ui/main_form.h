@@ -1,7 +1,7 @@
 // TMain_F: the main window. The connection grid over the event log, the menu
-// bar, the refresh timer and the commands; refreshes are run by a
-// TRefreshScheduler (a worker per timer tick or view command, the window
-// thread for the refresh command).
+// bar, the refresh timer and the commands, over a TMonitorSession whose
+// scheduler runs the refreshes (a worker per timer tick or view command, the
+// window thread for the refresh command).
 #pragma once
 
 #include <QMainWindow>
@@ -14,22 +14,12 @@
 #include <string>
 
 #include "common/file_locations.h"
-#include "log/event_log.h"
-#include "monitor/connection_items.h"
-#include "monitor/connection_snapshot.h"
-#include "monitor/grid_row_mapping.h"
-#include "monitor/refresh.h"
-#include "monitor/refresh_scheduler.h"
 #include "monitor/task_queue.h"
-#include "monitor/view_settings.h"
-#include "platform/connection_killer.h"
-#include "platform/program_launcher.h"
-#include "platform/sound_player.h"
-#include "rules/rule_items.h"
 #include "platform/autostart.h"
 #include "platform/packet_source.h"
 #include "platform/pe_version_info.h"
 #include "platform/wakeup.h"
+#include "session/monitor_session.h"
 #include "ui/app_title.h"
 #include "ui/message_boxes.h"
 
@@ -89,38 +79,36 @@ public:
     explicit TMain_F(TMainServices services, QWidget* parent = nullptr);
     ~TMain_F() override;  // FormDestroy
 
-    // False when the tables could not be bound at creation: the program ends.
-    bool TablesBound() const { return TablesBound_; }
+    // Whether refreshes run: false from creation on when the tables could not
+    // be bound (the program ends), and once the window has closed.
+    bool TablesBound() const { return !Session_.Scheduler().Stopped(); }
 
     // Timer1's handler: a refresh on a worker, now or right after the running one.
-    void Timer1Timer();
+    void Timer1Timer() { Session_.Scheduler().Request(); }
     // The refresh on the window thread, or right after the running one.
-    void RefreshConnections();
-    bool RefreshRunning() const { return Scheduler_->Running(); }
-    int CompletedRefreshes() const { return Scheduler_->CompletedRefreshes(); }
+    void RefreshConnections() { Session_.Scheduler().RunNow(); }
+    bool RefreshRunning() const { return Session_.Scheduler().Running(); }
+    int CompletedRefreshes() const { return Session_.Scheduler().CompletedRefreshes(); }
     // Lets a benchmark or test watch the refreshes; not owned.
-    void SetRefreshObserver(TRefreshObserver* observer) { Scheduler_->Observer = observer; }
+    void SetRefreshObserver(TRefreshObserver* observer) { Session_.Scheduler().Observer = observer; }
 
     // The one way into the event log.
-    void AddLog(const std::string& text, LogKind kind);
+    void AddLog(const std::string& text, LogKind kind) { Session_.Log.AddLog(text, kind); }
 
     // The grid row the user has selected, as shown; null when none is.
     const TConnectionRow* SelectedRow() const;
 
-    // A new established connection: tries the rules when "Enable &Rules" is on.
-    void CheckRules(int rowIndex, const std::string& remoteAddress, int localPort, int remotePort);
     // Closes the connection `shown` displays, telling the user why not when it
     // cannot, and refreshes.
     void KillConnection(const TConnectionRow* shown);
 
-    ConnectionSnapshot& Snapshot() { return Snapshot_; }
-    const TEventLog& Log() const { return Log_; }
-    TEventLog& Log() { return Log_; }
-    const TViewSettings& View() const { return View_; }
+    TMonitorSession& Session() { return Session_; }
+    ConnectionSnapshot& Snapshot() { return Session_.Snapshot; }
+    const TEventLog& Log() const { return Session_.Log; }
+    TEventLog& Log() { return Session_.Log; }
+    const TViewSettings& View() const { return Session_.View; }
     TConnectionGridModel& GridModel() { return *GridModel_; }
 
-    // When set, rule checks go here instead of to CheckRules (tests watch the hand-overs with it).
-    std::function<void(int row, const std::string& remoteAddr, int localPort, int remotePort)> OnCheckRules;
     // Applies Option.ini: the refresh timer, the one start in the tray, the log's auto-save.
     void LoadOptions();
     // "&Options": the dialog; OK applies the options, Cancel reloads the rules.
@@ -148,9 +136,7 @@ public:
     // The credit line of the About alert.
     static constexpr const char* kCreditLine = "A network monitor by the Tarnwick developers";
 
-    // Owned lists and state that the other windows use.
-    std::unique_ptr<TConnectionitems> Connections;
-    std::unique_ptr<TRuleItems> Rules;
+    // Owned windows and state that the other windows use.
     TUMSNPopup* Popup = nullptr;
     TRulesEdit_F* RulesEdit_F = nullptr;  // the rule editor, made once and reused
     TOption_F* Option_F = nullptr;        // the Options dialog, made once and reused
@@ -186,7 +172,7 @@ public:
     QAction* actionTraffic = nullptr;  // "Show &Traffic": the grid's four traffic columns, stored in Option.ini
     QAction* actionTrafficGraph = nullptr;  // "&Traffic Graph": the traffic window
     QAction* actionLog = nullptr;
-    QAction* actionRules = nullptr;
+    QAction* actionRules = nullptr;  // "Enable &Rules": mirrors the session's switch
     QAction* actionKill = nullptr;
     QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
     QAction* actionTray = nullptr;
@@ -209,12 +195,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;  // FormResize (of Panel1)
 
 private:
-    class TWindowOutlets;
+    static constexpr int kTopBandHeight = 37;  // the band of the banner, the menu bar and the links
 
     void FormCreate();
     QWidget* BuildTopBand();
     void BuildMenus();
     void BuildLog();
+    void RefreshStarted();
     void RefreshEnded();
     void StopRefreshes();
     // Runs `task` on the window thread after the running event, never inside it:
@@ -238,17 +225,10 @@ private:
     void UpdateTrafficWindow();
 
     TMainServices Services_;
-    TViewSettings View_;
-    ConnectionSnapshot Snapshot_;
-    TEventLog Log_;
-    TConnectionGridModel* GridModel_ = nullptr;
+    TConnectionGridModel* GridModel_;
+    TTaskQueue WorkerTasks_;  // what refresh workers hand to this thread
+    TMonitorSession Session_;
     TLogListModel* LogModel_ = nullptr;
-    std::unique_ptr<TWindowOutlets> WindowOutlets_;
-    std::unique_ptr<TRefresh> Refresh_;
-    std::unique_ptr<TTaskQueue> WorkerTasks_;  // what refresh workers hand to this thread
-    std::unique_ptr<TRefreshScheduler> Scheduler_;
-    bool TablesBound_ = false;
-    bool Stopped_ = false;
     bool OwnersFailureShown_ = false;
     std::string LastReportName_;  // the save dialog proposes the last chosen name
 };

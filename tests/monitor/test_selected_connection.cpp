@@ -2,7 +2,11 @@
 // current tables, whatever row it sits in now, and the commands a row offers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "fakes/fake_platform.h"
+#include "monitor/grid_rows.h"
 #include "monitor/selected_connection.h"
 #include "monitor/tcp_state_names.h"
 
@@ -115,6 +119,42 @@ TEST_F(SelectedConnection, RowsOfferClosingWhenEstablishedAndCaptureForThoseAndU
     EXPECT_TRUE(AvailableRowCommands(&udp).Capture);
     EXPECT_FALSE(AvailableRowCommands(&blank).Capture);
     EXPECT_FALSE(AvailableRowCommands(nullptr).Capture);
+}
+
+// The grid's key-to-row map through what refreshes do to the rows: every
+// connection written, then the rows re-ordered, rewritten in place, and the
+// grid shrunk, with connections that come and go.
+TEST(GridRows, FindEachConnectionsRowThroughReorderingAndShrinking) {
+    const auto key = [](int n) {
+        return TConnectionKey{true, 1u, static_cast<uint16_t>(n), static_cast<uint32_t>(n) << 24, 443};
+    };
+    constexpr int kRows = 300;
+    std::vector<int> order(kRows);
+    for (int i = 0; i < kRows; ++i) order[static_cast<size_t>(i)] = i;
+    TGridRows grid;
+    const auto write = [&] {
+        grid.SetRowCount(static_cast<int>(order.size()) + 1);
+        for (size_t row = 0; row < order.size(); ++row) {
+            TConnectionRow texts;
+            texts.Key = key(order[row]);
+            grid.WriteRow(static_cast<int>(row) + 1, texts);
+        }
+    };
+    const auto expectFound = [&](int gone) {
+        for (size_t row = 0; row < order.size(); ++row) ASSERT_EQ(grid.RowOf(key(order[row])), static_cast<int>(row) + 1);
+        EXPECT_EQ(grid.RowOf(key(gone)), 0);
+    };
+    write();
+    expectFound(kRows);
+    std::mt19937 random(7);
+    std::shuffle(order.begin(), order.end(), random);
+    write();
+    expectFound(kRows);
+    const int gone = order[kRows / 10];
+    order.resize(kRows / 10);  // most connections gone, the rest moved up
+    order.push_back(kRows);
+    write();
+    expectFound(gone);
 }
 
 }  // namespace

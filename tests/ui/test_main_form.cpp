@@ -66,6 +66,34 @@ TEST_F(MainForm, ViewCommandsRebuildTheGridAtOnce) {
               (TConnectionKey{true, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 80}));
 }
 
+TEST_F(MainForm, TheSelectionStaysOnItsConnectionWhenARefreshMovesIt) {
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    const auto refresh = [&] {
+        const int done = form.CompletedRefreshes();
+        form.RefreshConnections();
+        return WaitForRefreshes(done + 1);
+    };
+    form.grdNetStatList->selectRow(1);  // grid row 2: the established connection
+    const std::optional<TConnectionKey> established = form.SelectedRow()->Key;
+
+    // A connection listed before it: its row moves down one.
+    Tables.Tables.TcpRows.insert(Tables.Tables.TcpRows.begin(), TcpRow(2, 0, 7070, 0, 0, 10));
+    ASSERT_TRUE(refresh());
+    EXPECT_EQ(form.grdNetStatList->SelectedGridRow(), 3);
+    EXPECT_EQ(form.SelectedRow()->Key, established);
+
+    // Its row is taken away as the grid shrinks, and the view moves the
+    // selection to a neighbour: it comes back to its connection.
+    form.grdNetStatList->selectRow(4);  // grid row 5, UDP port 6001
+    const std::optional<TConnectionKey> port = form.SelectedRow()->Key;
+    Tables.Tables.TcpRows.erase(Tables.Tables.TcpRows.begin());
+    Tables.Tables.UdpRows.erase(Tables.Tables.UdpRows.begin());
+    ASSERT_TRUE(refresh());
+    EXPECT_EQ(form.grdNetStatList->SelectedGridRow(), 3);
+    EXPECT_EQ(form.SelectedRow()->Key, port);
+}
+
 TEST_F(MainForm, AHelperThatFailedIsSaidOnceWhateverTheRefreshes) {
     TMainServices services = Services();
     services.OwnersFailure = [] { return std::optional<std::string>("tarnwick-helper (x) was stopped: why"); };

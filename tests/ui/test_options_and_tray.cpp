@@ -112,17 +112,17 @@ TEST_F(OptionsAndTray, ExitWhileHiddenAsksAndNoKeepsTheProgram) {
 TEST_F(OptionsAndTray, OptionsOkAppliesTheOptionsAndCancelUndoesRuleChanges) {
     std::ofstream(ExecutableDir + "/rules.dat") << "[ALL]\nCount=1\n[Item1]\nRulesName=kept\n";
     TMain_F& form = Create();
-    ASSERT_EQ(form.Rules->Count(), 1);
+    ASSERT_EQ(form.Session().Rules.Count(), 1);
 
     // Cancel: a rule added in the dialog is gone again, the options untouched.
     form.RunOptionsDialog = [&](TOption_F&) {
-        form.Rules->Add().RulesName = "added";
+        form.Session().Rules.Add().RulesName = "added";
         WriteOptions("RefreshTime=7\n");  // written by someone else meanwhile: not applied on Cancel
         return false;
     };
     form.ActionOptionsExecute();
-    ASSERT_EQ(form.Rules->Count(), 1);
-    EXPECT_EQ(form.Rules->Items(0).RulesName, "kept");
+    ASSERT_EQ(form.Session().Rules.Count(), 1);
+    EXPECT_EQ(form.Session().Rules.Items(0).RulesName, "kept");
     EXPECT_EQ(form.Timer1->interval(), 3000);
 
     // OK: the options are applied at once.

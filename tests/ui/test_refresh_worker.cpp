@@ -37,7 +37,7 @@ TEST_F(RefreshWorker, ARefreshAskedForByARuleCheckRunsAfterAndLeavesTheSnapshotA
     Tables.Tables.TcpRows.push_back(TcpRow(5, AddrField(192, 168, 1, 2), 40001, AddrField(10, 0, 0, 6), 22, 10));
     std::vector<uint32_t> seenBefore, seenAfter;
     int fetchesDuringCheck = -1;
-    form.OnCheckRules = [&](int row, const std::string&, int, int) {
+    form.Session().OnCheckRules = [&](int row, const TLogConnection&) {
         seenBefore.push_back(form.Snapshot().TcpRow(static_cast<size_t>(row)).RemoteAddr);
         form.RefreshConnections();
         fetchesDuringCheck = Tables.Fetches;
@@ -48,7 +48,7 @@ TEST_F(RefreshWorker, ARefreshAskedForByARuleCheckRunsAfterAndLeavesTheSnapshotA
     EXPECT_EQ(fetchesDuringCheck, fetches + 1);
     EXPECT_EQ(seenBefore, std::vector<uint32_t>{AddrField(10, 0, 0, 6)});
     EXPECT_EQ(seenAfter, seenBefore);
-    form.OnCheckRules = nullptr;
+    form.Session().OnCheckRules = nullptr;
     ASSERT_TRUE(WaitForRefreshes(3));  // the asked-for refresh, on a worker
     EXPECT_EQ(Tables.Fetches, fetches + 2);
 }
@@ -56,9 +56,9 @@ TEST_F(RefreshWorker, ARefreshAskedForByARuleCheckRunsAfterAndLeavesTheSnapshotA
 TEST_F(RefreshWorker, ARuleCheckOnTheWorkerSeesTheNewConnectionAfterItsLogLine) {
     TMain_F& form = Create();
     std::vector<std::string> order;
-    form.OnCheckRules = [&](int row, const std::string& remoteAddr, int localPort, int remotePort) {
-        order.push_back("rules " + std::to_string(row) + " " + remoteAddr + " " + std::to_string(localPort) + " " +
-                        std::to_string(remotePort) + " after " + std::to_string(form.Log().Count()) + " lines");
+    form.Session().OnCheckRules = [&](int row, const TLogConnection& c) {
+        order.push_back("rules " + std::to_string(row) + " " + c.RemoteAddress + " " + std::to_string(c.LocalPort) +
+                        " " + std::to_string(c.RemotePort) + " after " + std::to_string(form.Log().Count()) + " lines");
     };
     ASSERT_TRUE(WaitForRefreshes(1));
     EXPECT_EQ(order, std::vector<std::string>{"rules 1 10.0.0.5 40000 443 after 1 lines"});

@@ -56,7 +56,7 @@ protected:
 TEST_F(RulesAndKill, RulesLoadAtStartButFireOnlyWhenSwitchedOn) {
     WriteRules("EnPopupAction=1\n");
     TMain_F& form = Create();
-    ASSERT_EQ(form.Rules->Count(), 1);
+    ASSERT_EQ(form.Session().Rules.Count(), 1);
     EXPECT_FALSE(form.actionRules->isChecked());
     ASSERT_TRUE(WaitForRefreshes(1));
     NewSshConnection();
@@ -73,7 +73,7 @@ TEST_F(RulesAndKill, RulesLoadAtStartButFireOnlyWhenSwitchedOn) {
 TEST_F(RulesAndKill, AnUnreadableRulesFileIsReportedAndTheProgramRuns) {
     std::filesystem::create_directory(ExecutableDir + "/rules.dat");  // there, but no file to read
     TMain_F& form = Create();
-    EXPECT_EQ(form.Rules->Count(), 0);
+    EXPECT_EQ(form.Session().Rules.Count(), 0);
     ASSERT_EQ(Boxes.Shown.size(), 1u);
     EXPECT_TRUE(Boxes.Shown[0].contains("rules.dat"));
     EXPECT_TRUE(WaitForRefreshes(1));
