@@ -3,8 +3,8 @@
 # behaviour sanitizers, then runs every test. Exits non-zero on any failure.
 #
 # TSAN=1 ./test.sh instead builds the test programs under ThreadSanitizer in
-# build/tsan and runs the tests that put code on more than one thread (the
-# selection is in tests/CMakeLists.txt). Arguments go to ctest either way.
+# build/tsan and runs the tests that put code on more than one thread: those
+# labelled "threads" in tests/CMakeLists.txt. Arguments go to ctest either way.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
@@ -19,7 +19,7 @@ if [ "${TSAN:-0}" = 1 ]; then
     # which of their reports are false and why. A longer history keeps the
     # earlier access's stack, which the suppressions are matched against.
     export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1 history_size=7${TSAN_OPTIONS:+ $TSAN_OPTIONS}"
-    ctest --test-dir build/tsan --output-on-failure -j "$(nproc)" "$@"
+    ctest --test-dir build/tsan --output-on-failure -j "$(nproc)" -L threads "$@"
     exit
 fi
 

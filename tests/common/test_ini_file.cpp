@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "common/temp_folder.h"
+#include "common/utf16_text.h"
 
 namespace tarnwick {
 namespace {
@@ -186,6 +187,13 @@ TEST(IniFileEncoding, Utf16WithAByteOrderMarkIsReadAndWrittenBackAsUtf16) {
                                         bigEndian));
         EXPECT_EQ(TIniFile::Parse(ini.Text()).ReadString("Item1", "RunAction", "-"), "C:\\Programme\\M\xFCller.exe");
     }
+}
+
+TEST(IniFileEncoding, ASequenceCutOffByTheEndOfTheTextGoesToUtf16AsItsBytes) {
+    // The bytes after the text in memory would complete it (to U+20AC).
+    const std::string euro = "a\xe2\x82\xac";
+    EXPECT_EQ(Utf8ToUtf16(std::string_view(euro).substr(0, 3), TByteOrder::LittleEndian),
+              std::string("a\0\xe2\xdc\x82\xdc", 6));
 }
 
 TEST(IniFileWrite, ValuesReadBackAsWrittenAndLinesThatAlreadySayItStay) {

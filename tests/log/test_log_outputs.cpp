@@ -23,8 +23,8 @@ std::string Json(std::string_view text) {
 
 TEST(JsonString, EscapesQuotesBackslashAndControlBytes) {
     EXPECT_EQ(Json(R"(say "hi" \ C:\temp)"), R"("say \"hi\" \\ C:\\temp")");
-    EXPECT_EQ(Json(std::string("a\tb\nc\rd\x1b\x7f\x01", 10) + std::string(1, '\0')),
-              R"("a\u0009b\u000ac\u000dd\u001b\u007f\u0001\u0000")");
+    EXPECT_EQ(Json(std::string("a\tb\nc\rd\x1b\x1f\x7f\x01", 11) + std::string(1, '\0')),
+              R"("a\u0009b\u000ac\u000dd\u001b\u001f\u007f\u0001\u0000")");
     EXPECT_EQ(Json(""), R"("")");
 }
 
@@ -36,6 +36,10 @@ TEST(JsonString, KeepsValidUtf8AndReplacesEveryInvalidByte) {
     EXPECT_EQ(Json("caf\xe9"), R"("caf\ufffd")");
     EXPECT_EQ(Json("a\x80z"), R"("a\ufffdz")");
     EXPECT_EQ(Json("\xe2\x82"), R"("\ufffd\ufffd")");
+    // Cut off by the end of the text even where the bytes after it in memory
+    // would complete it.
+    const std::string euro = "ab\xe2\x82\xac";
+    EXPECT_EQ(Json(std::string_view(euro).substr(0, 4)), R"("ab\ufffd\ufffd")");
     // Overlong forms, a surrogate, past U+10FFFF, bytes that never occur.
     EXPECT_EQ(Json("\xc0\xaf"), R"("\ufffd\ufffd")");
     EXPECT_EQ(Json("\xe0\x80\xaf"), R"("\ufffd\ufffd\ufffd")");

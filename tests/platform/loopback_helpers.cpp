@@ -84,10 +84,13 @@ TUniqueFd TcpListener6(const char* address, bool v6Only) {
     return fd;
 }
 
-TUniqueFd UdpSocket6() {
+TUniqueFd UdpSocket6(const char* address) {
     TUniqueFd fd(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.IsValid()) Die("socket");
-    const sockaddr_in6 bound = Address6("::1", 0);
+    // Not IPv6-only, whatever the host's default, so that an IPv4-mapped address can be bound.
+    const int only = 0;
+    if (setsockopt(fd.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) != 0) Die("IPV6_V6ONLY");
+    const sockaddr_in6 bound = Address6(address, 0);
     if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) Die("bind");
     return fd;
 }

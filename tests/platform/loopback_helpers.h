@@ -28,7 +28,7 @@ TUniqueFd UdpSocket();
 // The same on an IPv6 address (default ::1). `v6Only` false makes a
 // dual-stack listener, which takes IPv4 connections too.
 TUniqueFd TcpListener6(const char* address = "::1", bool v6Only = true);
-TUniqueFd UdpSocket6();  // on ::1
+TUniqueFd UdpSocket6(const char* address = "::1");
 // The local port of a bound socket of either family, host order.
 uint16_t LocalPort(int fd);
 

@@ -354,6 +354,27 @@ TEST(LinuxIpTables, DualStackListenerIsAnIpv6RowAndItsIpv4ConnectionIsAnIpv4Row)
     EXPECT_EQ(ofThePort, 1u) << "the listener alone; its connection is an IPv4 row";
 }
 
+TEST(LinuxIpTables, Ipv6SocketsBoundToAMappedAddressWithoutAPeerAreIpv4Rows) {
+    // The kernel holds these as IPv6 sockets (ss: [::ffff:127.0.0.1]:port,
+    // peer *:*), yet only IPv4 traffic can reach them.
+    const TUniqueFd listener = test::TcpListener6("::ffff:127.0.0.1", false);
+    const TUniqueFd udp = test::UdpSocket6("::ffff:127.0.0.1");
+    const uint16_t tcpPort = LocalPort(listener.Get());
+    const uint16_t udpPort = LocalPort(udp.Get());
+    TLinuxIpTables tables;
+
+    const auto tcp = FindTcp(FetchTcpEx(tables), tcpPort);
+    ASSERT_EQ(tcp.size(), 1u);
+    EXPECT_EQ(tcp[0].State, kListening);
+    EXPECT_EQ(tcp[0].OwningPid, kOurPid);
+    const auto udpRows = FindUdp(FetchUdpEx(tables), udpPort);
+    ASSERT_EQ(udpRows.size(), 1u);
+    EXPECT_EQ(udpRows[0].OwningPid, kOurPid);
+
+    for (const TTcpRow& row : FetchTcp6Ex(tables)) EXPECT_FALSE(HasPort(row, tcpPort));
+    for (const TUdpRow& row : FetchUdp6Ex(tables)) EXPECT_NE(PortFromField(row.LocalPort), udpPort);
+}
+
 TEST(LinuxIpTables, Ipv6SocketsAreInTheIpv6TablesWithTheirPortsAndPid) {
     const TUniqueFd listener = test::TcpListener6();
     const test::TTcpConnection connection = Connect(listener.Get(), "::1");

@@ -6,6 +6,12 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <poll.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <latch>
 #include <thread>
 
 namespace tarnwick::testing {
@@ -69,8 +75,9 @@ TEST_F(RefreshWorker, ClosingWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
     form.show();
     // The worker has fetched and now asks the window thread for the grid's size;
     // this thread does not serve it, it closes the window instead.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Processes.Snapshots >= 1; }, 5000) || Processes.Snapshots >= 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Processes.Snapshots >= 1; }, 5000));
+    pollfd asked{Wakeup.Fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&asked, 1, 5000), 1) << "the worker asked nothing of the window";
     Boxes.Answers = {true};
     QElapsedTimer clock;
     clock.start();
@@ -85,13 +92,26 @@ TEST_F(RefreshWorker, ClosingWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
 TEST_F(RefreshWorker, DestroyingTheWindowWithARefreshHeldInItsFetchWaitsForIt) {
     Tables.Hold();
     Create();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Tables.Fetches == 1; }, 5000));
-    std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Tables.Holding(); }, 5000));
+    // The fetch is let go once destroying has begun. Destroying must wait
+    // for the worker to leave it, and then return: a deadlock ends the
+    // program here rather than holding the run.
+    std::latch destroying(1);
+    std::promise<void> destroyed;
+    std::thread releaser([&, returned = destroyed.get_future()] {
+        destroying.wait();
         Tables.Release();
+        if (returned.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+            std::fprintf(stderr, "destroying the window did not return within 10 s of the fetch's release\n");
+            std::abort();
+        }
     });
-    Form.reset();  // returns once the worker has ended
+    destroying.count_down();
+    Form.reset();
+    const bool workerLeftTheFetch = !Tables.Holding();
+    destroyed.set_value();
     releaser.join();
+    EXPECT_TRUE(workerLeftTheFetch);
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "platform/linux/linux_sound_player.h"
 
 #include <canberra.h>
+#include <dlfcn.h>
+#include <link.h>
+
+#include <string_view>
 
 namespace tarnwick {
 
@@ -9,6 +13,18 @@ namespace {
 // Every sound is played under this one id, so cancelling it stops whatever
 // this player still has playing.
 constexpr uint32_t kSoundId = 1;
+
+// libcanberra unloads its driver module with the last context, while the
+// thread that played the last sound may still be on its way out of the
+// module's code, which then crashes. A driver kept loaded for the life of
+// the process cannot be pulled from under it: every loaded libcanberra-*
+// module is marked never to be unloaded.
+int KeepDriverLoaded(dl_phdr_info* info, size_t, void*) {
+    const std::string_view path = info->dlpi_name;
+    const std::string_view file = path.substr(path.rfind('/') + 1);
+    if (file.starts_with("libcanberra-")) dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    return 0;
+}
 
 }  // namespace
 
@@ -34,6 +50,7 @@ void TLinuxSoundPlayer::Play(const std::string& path) {
             Context_.reset();
             return;
         }
+        dl_iterate_phdr(KeepDriverLoaded, nullptr);
     }
     // Errors are ignored: a missing file or device is not reported, and
     // nothing of this call outlives it when playing fails.
