@@ -28,7 +28,7 @@
 #include "rules/rule_items.h"
 #include "platform/autostart.h"
 #include "platform/packet_source.h"
-#include "platform/pe_version_info.h"
+#include "common/pe_version_info.h"
 #include "platform/wakeup.h"
 #include "ui/app_title.h"
 #include "ui/message_boxes.h"
