@@ -5,7 +5,6 @@
 
 #include "common/text_util.h"
 #include "common/utf16_text.h"
-#include "platform/atomic_file.h"
 
 namespace tarnwick {
 
@@ -127,22 +126,6 @@ TIniFile TIniFile::Parse(std::string_view bytes) {
     return ini;
 }
 
-std::optional<TIniFile> TIniFile::LoadExisting(const std::string& path) {
-    std::optional<std::string> text;
-    try {
-        text = ReadWholeFile(path);
-    } catch (const std::system_error& error) {
-        throw TIniReadError(path, error.code());
-    }
-    if (!text) return std::nullopt;
-    return Parse(*text);
-}
-
-TIniFile TIniFile::Load(const std::string& path) {
-    std::optional<TIniFile> ini = LoadExisting(path);
-    return ini ? std::move(*ini) : TIniFile{};
-}
-
 std::string TIniFile::Text() const {
     std::string text;
     for (const TSection& section : Sections_) {
@@ -158,14 +141,6 @@ std::string TIniFile::Text() const {
         case TEncoding::Utf16Be: return std::string(kUtf16BeMark) + Utf8ToUtf16(text, TByteOrder::BigEndian);
     }
     return text;
-}
-
-void TIniFile::Save(const std::string& path) const {
-    try {
-        WriteWholeFile(path, Text());
-    } catch (const std::system_error& error) {
-        throw TIniWriteError(path, error.code());
-    }
 }
 
 const TIniFile::TSection* TIniFile::FindSection(std::string_view section) const {

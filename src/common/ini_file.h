@@ -1,4 +1,5 @@
-// INI files (rules.dat, Option.ini), read and written key by key.
+// INI files (rules.dat, Option.ini), read and written key by key; the files
+// on disk are read and written by rules/ini_file_io.h.
 //
 // The text is held line by line, so a save changes only the lines of the keys
 // written: unknown sections and keys, comments, blank lines and lines that are
@@ -88,20 +89,8 @@ public:
     // The document in `text`. Never fails: every byte sequence is some INI text.
     static TIniFile Parse(std::string_view text);
 
-    // The file at `path`; nullopt when there is none. Throws TIniReadError
-    // when something is there but cannot be read (see ReadWholeFile: special
-    // files and files beyond kMaxReadFileSize are refused at once).
-    static std::optional<TIniFile> LoadExisting(const std::string& path);
-    // As LoadExisting, with a missing file read as an empty one.
-    static TIniFile Load(const std::string& path);
-
     // The whole text as it would be saved.
     std::string Text() const;
-
-    // Writes Text() to the file at `path` as WriteWholeFile does (atomically
-    // for a regular file of one link; never into a file the user may not
-    // write). TIniWriteError on failure.
-    void Save(const std::string& path) const;
 
     std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;

@@ -13,6 +13,7 @@
 #include "common/ini_file.h"
 #include "common/temp_folder.h"
 #include "platform/atomic_file.h"
+#include "rules/ini_file_io.h"
 
 namespace tarnwick {
 namespace {
@@ -142,7 +143,7 @@ TEST(RuleItemsSave, EveryFieldRoundTripsInTheFilesKeyOrder) {
     const std::string path = folder.File("rules.dat");
     rules.SaveToFile(path);
 
-    const TIniFile ini = TIniFile::Load(path);
+    const TIniFile ini = LoadIniFile(path);
     EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"ALL", "Item1", "Item2"}));
     EXPECT_EQ(ini.ReadSection("Item2"),
               (std::vector<std::string>{"RulesName", "EnabledRules", "EnIPFilter", "EnLocalPortFilter",
