@@ -84,7 +84,7 @@ public:
 
     // Writes "Count" and every rule's fifteen keys into the file, created when
     // missing; everything else in it stays, sections beyond the new Count
-    // too. The file is saved as TIniFile::Save saves (replaced in one step
+    // too. The file is saved as SaveIniFile saves (replaced in one step
     // where it can be): on failure TIniWriteError ("Unable to write to
     // <path>") is thrown. A file that cannot be read is not written over.
     void SaveToFile(const std::string& path) const;
