@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "log/log_connection.h"
-#include "log/log_kind.h"
+#include "monitor/log_connection.h"
+#include "monitor/log_kind.h"
 #include "monitor/connection_items.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
