@@ -81,13 +81,6 @@ std::string SaveUnderNewName(const std::string& folder, const std::tm& local, in
 
 }  // namespace
 
-std::string ExecutableDirectory() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || !exe.has_parent_path()) return ".";
-    return exe.parent_path().string();
-}
-
 int DrawLogFileNumber(std::chrono::system_clock::time_point now) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     // A 32-bit linear congruential generator, seeded afresh, one step, scaled to 0..999.

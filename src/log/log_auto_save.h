@@ -14,13 +14,11 @@
 #include <functional>
 #include <string>
 
+#include "common/file_locations.h"
 #include "log/event_log.h"
 #include "log/html_report.h"
 
 namespace tarnwick {
-
-// The folder of the running executable (from /proc/self/exe); "." when unknown.
-std::string ExecutableDirectory();
 
 // A number from 0 to 999 drawn from a generator seeded from `now` just before.
 int DrawLogFileNumber(std::chrono::system_clock::time_point now);

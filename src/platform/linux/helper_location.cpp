@@ -9,7 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "log/log_auto_save.h"
+#include "common/file_locations.h"
 
 namespace tarnwick {
 
