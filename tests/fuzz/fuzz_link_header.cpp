@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "capture/link_header.h"
+#include "platform/linux/link_header.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <exception>
 #include <string_view>
 
-#include "capture/link_header.h"
+#include "platform/linux/link_header.h"
 #include "platform/linux/capture_socket_filter.h"
 
 namespace tarnwick {

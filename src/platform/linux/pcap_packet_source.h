@@ -43,7 +43,7 @@
 namespace tarnwick {
 
 // Where the IP packet lies in a captured frame of pcap link type `linkType`
-// (a DLT_ value of pcap/dlt.h): StripLinkHeader (capture/link_header.h) for
+// (a DLT_ value of pcap/dlt.h): StripLinkHeader (link_header.h) for
 // the link types it knows; nullopt for any other.
 std::optional<std::pair<size_t, size_t>> IpPayloadOf(int linkType, const uint8_t* frame, size_t length);
 
