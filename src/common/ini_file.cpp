@@ -8,11 +8,11 @@
 
 namespace tarnwick {
 
-TIniWriteError::TIniWriteError(const std::string& path, std::error_code reason)
-    : TIniFileError("Unable to write to " + path, reason) {}
+TIniWriteError::TIniWriteError(const std::string& path, TFailure cause)
+    : TIniFileError("Unable to write to " + path, std::move(cause)) {}
 
-TIniReadError::TIniReadError(const std::string& path, std::error_code reason)
-    : TIniFileError("Unable to read " + path, reason) {}
+TIniReadError::TIniReadError(const std::string& path, TFailure cause)
+    : TIniFileError("Unable to read " + path, std::move(cause)) {}
 
 namespace {
 
@@ -285,8 +285,12 @@ std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
 
 std::string FileErrorText(const std::exception& error) {
     const auto* fileError = dynamic_cast<const TIniFileError*>(&error);
-    if (!fileError || !fileError->Reason()) return error.what();
-    return std::string(error.what()) + ": " + fileError->Reason().message();
+    if (!fileError) return error.what();
+    // The call's own context (the step that failed) is the file layer's; the
+    // user is told which file in what() and why by the errno or the refusal.
+    const TFailure& cause = fileError->Cause();
+    if (cause.Errno != 0) return TFailure{cause.Errno, error.what()}.Text();
+    return cause.Context.empty() ? std::string(error.what()) : std::string(error.what()) + ": " + cause.Context;
 }
 
 }  // namespace tarnwick

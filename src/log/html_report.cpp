@@ -212,20 +212,23 @@ std::string FullFileName(const std::string& path) {
     return full.lexically_normal().string();
 }
 
+namespace {
+
+[[noreturn]] void ThrowSaveError(const std::string& path, const TFailure& failure) {
+    throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " +
+                       std::generic_category().message(failure.Errno));
+}
+
+}  // namespace
+
 void SaveReport(const std::string& path, std::string_view page) {
-    try {
-        WriteWholeFile(path, page);
-    } catch (const std::system_error& e) {
-        throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " + e.code().message());
-    }
+    if (const TStatus saved = WriteWholeFile(path, page); !saved) ThrowSaveError(path, saved.Failure());
 }
 
 bool SaveNewReport(const std::string& path, std::string_view page) {
-    try {
-        return WriteNewFile(path, page);
-    } catch (const std::system_error& e) {
-        throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " + e.code().message());
-    }
+    const TResult<bool> saved = WriteNewFile(path, page);
+    if (!saved) ThrowSaveError(path, saved.Failure());
+    return *saved;
 }
 
 }  // namespace tarnwick

@@ -23,7 +23,9 @@ std::vector<int> TakenNumbers(const std::string& folder, const std::tm& local) {
     prefix.resize(prefix.size() - std::string_view("000.htm").size());
     constexpr std::string_view kSuffix = ".htm";
     std::vector<int> taken;
-    ForEachFolderEntry(folder, [&](std::string_view name) {
+    // A folder that cannot be listed leaves the numbers unknown: the saves
+    // then try the names one after another and learn which are taken.
+    (void)ForEachFolderEntry(folder, [&](std::string_view name) {
         if (!name.starts_with(prefix) || !name.ends_with(kSuffix)) return;
         const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - kSuffix.size());
         // As the names are written: three digits, or more without a leading zero.

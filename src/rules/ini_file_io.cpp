@@ -1,6 +1,5 @@
 #include "rules/ini_file_io.h"
 
-#include <system_error>
 #include <utility>
 
 #include "platform/atomic_file.h"
@@ -8,14 +7,10 @@
 namespace tarnwick {
 
 std::optional<TIniFile> LoadExistingIniFile(const std::string& path) {
-    std::optional<std::string> text;
-    try {
-        text = ReadWholeFile(path);
-    } catch (const std::system_error& error) {
-        throw TIniReadError(path, error.code());
-    }
-    if (!text) return std::nullopt;
-    return TIniFile::Parse(*text);
+    const TResult<std::optional<std::string>> text = ReadWholeFile(path);
+    if (!text) throw TIniReadError(path, text.Failure());
+    if (!*text) return std::nullopt;
+    return TIniFile::Parse(**text);
 }
 
 TIniFile LoadIniFile(const std::string& path) {
@@ -27,16 +22,12 @@ TIniFile LoadIniFileForSaving(const std::string& path) {
     try {
         return LoadIniFile(path);
     } catch (const TIniReadError& error) {
-        throw TIniWriteError(path, error.Reason());
+        throw TIniWriteError(path, error.Cause());
     }
 }
 
 void SaveIniFile(const TIniFile& ini, const std::string& path) {
-    try {
-        WriteWholeFile(path, ini.Text());
-    } catch (const std::system_error& error) {
-        throw TIniWriteError(path, error.code());
-    }
+    if (const TStatus saved = WriteWholeFile(path, ini.Text()); !saved) throw TIniWriteError(path, saved.Failure());
 }
 
 }  // namespace tarnwick

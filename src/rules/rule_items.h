@@ -78,7 +78,7 @@ public:
     // field's default (IPFilter "0.0.0.0"). Throws TIniReadError, leaving the
     // list as it was, when the file is there but cannot be read: no
     // permission, or not a regular file (a folder, a FIFO or a device: found
-    // at once, never waited on), or larger than kMaxReadFileSize; Reason()
+    // at once, never waited on), or larger than kMaxReadFileSize; Cause()
     // says which.
     void LoadFromFile(const std::string& path);
 

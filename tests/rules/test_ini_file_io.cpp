@@ -25,7 +25,7 @@ TEST(IniFileDisk, MissingFileIsEmptyAndAFolderCannotBeRead) {
         FAIL() << "a folder read as an INI file";
     } catch (const TIniReadError& error) {
         EXPECT_EQ(std::string(error.what()), "Unable to read " + folder.Path());
-        EXPECT_EQ(error.Reason(), std::errc::is_a_directory);
+        EXPECT_EQ(error.Cause().Errno, EISDIR);
     }
 }
 
@@ -64,7 +64,7 @@ TEST(IniFileDisk, FailedSaveLeavesTheOldFileWholeAndNamesTheFile) {
         FAIL() << "saved into a folder that does not exist";
     } catch (const TIniWriteError& error) {
         EXPECT_EQ(std::string(error.what()), "Unable to write to " + missingFolder);
-        EXPECT_EQ(error.Reason(), std::errc::no_such_file_or_directory);
+        EXPECT_EQ(error.Cause().Errno, ENOENT);
     }
 
     // A folder where the file should be: the rename over it fails, after the

@@ -73,11 +73,8 @@ std::optional<std::string> TXdgAutostart::Enable(const std::string& name, const 
     std::error_code error;
     std::filesystem::create_directories(Dir_, error);
     if (error) return failure + error.message();
-    try {
-        WriteWholeFile(EntryPath(name), DesktopEntryText(executablePath));
-    } catch (const std::system_error& writeError) {
-        return failure + writeError.code().message();
-    }
+    if (const TStatus written = WriteWholeFile(EntryPath(name), DesktopEntryText(executablePath)); !written)
+        return failure + std::generic_category().message(written.Failure().Errno);
     return std::nullopt;
 }
 
