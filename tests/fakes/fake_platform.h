@@ -125,11 +125,12 @@ public:
 
 class TRecordingAutostart final : public TAutostart {
 public:
-    std::optional<std::string> Refusal;
+    std::optional<TFailure> Refusal;
     std::vector<std::string> Calls;
-    std::optional<std::string> Enable(const std::string& name, const std::string& path) override {
+    TStatus Enable(const std::string& name, const std::string& path) override {
         Calls.push_back("enable " + name + " " + path);
-        return Refusal;
+        if (Refusal) return *Refusal;
+        return {};
     }
     void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
 };
