@@ -1,6 +1,7 @@
 // Fakes of the platform interfaces: tables, processes and names set by the test.
 #pragma once
 
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <optional>
@@ -53,8 +54,8 @@ class TFakeProcessList final : public TProcessList {
 public:
     bool Readable = true;
     std::vector<TProcessEntry> Entries;
-    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override {
-        if (!Readable) return std::nullopt;
+    TResult<std::vector<TProcessEntry>> TakeSnapshot() override {
+        if (!Readable) return TFailure{EACCES, "listing the processes"};
         return Entries;
     }
 };

@@ -88,7 +88,7 @@ class TSignallingProcessList final : public TProcessList {
 public:
     TFakeProcessList Processes;
     std::atomic<int> Snapshots{0};
-    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override {
+    TResult<std::vector<TProcessEntry>> TakeSnapshot() override {
         ++Snapshots;
         return Processes.TakeSnapshot();
     }

@@ -87,8 +87,8 @@ std::map<uint32_t, std::string> THelperSocketOwners::OwnerNames() {
     return Names_;
 }
 
-std::optional<std::vector<TProcessEntry>> THelperProcessList::TakeSnapshot() {
-    std::optional<std::vector<TProcessEntry>> processes = Processes_.TakeSnapshot();
+TResult<std::vector<TProcessEntry>> THelperProcessList::TakeSnapshot() {
+    TResult<std::vector<TProcessEntry>> processes = Processes_.TakeSnapshot();
     if (!processes) return processes;
     const std::map<uint32_t, std::string> names = Owners_.OwnerNames();
     if (names.empty()) return processes;

@@ -68,7 +68,7 @@ class THelperProcessList final : public TProcessList {
 public:
     THelperProcessList(TProcessList& processes, THelperSocketOwners& owners)
         : Processes_(processes), Owners_(owners) {}
-    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override;
+    TResult<std::vector<TProcessEntry>> TakeSnapshot() override;
 
 private:
     TProcessList& Processes_;
