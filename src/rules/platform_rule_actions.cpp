@@ -16,7 +16,10 @@ TPlatformRuleActions::TPlatformRuleActions(const ConnectionSnapshot& snapshot, T
 
 bool TPlatformRuleActions::FileExists(const std::string& path) { return IsExistingFile(path); }
 
-void TPlatformRuleActions::RunProgram(const std::string& path) { Services_.Launcher.Launch(path); }
+void TPlatformRuleActions::RunProgram(const std::string& path) {
+    // A rule's run action logs its line whatever the outcome.
+    (void)Services_.Launcher.Launch(path);
+}
 
 void TPlatformRuleActions::PlayWav(const std::string& path) { Services_.Sound.Play(path); }
 

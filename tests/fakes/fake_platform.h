@@ -113,9 +113,9 @@ public:
 class TRecordingLauncher final : public TProgramLauncher {
 public:
     std::vector<std::string> Launched;
-    bool Launch(const std::string& path) override {
+    TStatus Launch(const std::string& path) override {
         Launched.push_back(path);
-        return true;
+        return {};
     }
 };
 class TRecordingSound final : public TSoundPlayer {
