@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <system_error>
 #include <thread>
 
 #include "common/file_locations.h"
@@ -134,14 +135,17 @@ int RunWatchCommand(const TCliOptions& options) {
         };
     }
     TSystemdJournal journal;
-    std::optional<std::string> journalError;  // the first entry the journal refused, and why
+    std::optional<std::string> journalError;  // why the journal cannot be written, in words for the user
     const auto journalFailed = [&journalError] {
         if (!journalError) return false;
         std::cerr << "tarnwick-cli: the journal cannot be written: " << *journalError << '\n';
         return true;
     };
     if (options.WatchOutput == TCliOptions::TWatchOutput::Journal) {
-        journalError = journal.UnavailableReason();
+        if (const TStatus available = journal.Available(); !available) {
+            const TFailure& failure = available.Failure();
+            journalError = failure.Text() + (failure.Errno != 0 ? " (no systemd journal runs here)" : "");
+        }
         if (journalFailed()) return 1;
     }
     switch (options.WatchOutput) {
@@ -157,7 +161,9 @@ int RunWatchCommand(const TCliOptions& options) {
             // An entry the journal refuses ends the watch after its refresh:
             // a watcher that loses events quietly is worse than one that stops.
             monitor.Log.OnAdded = [&journal, &journalError](const TLogEntry& entry) {
-                if (!journalError) journalError = journal.SendEntry(LogEntryJournalFields(entry));
+                if (journalError) return;
+                if (const TStatus sent = journal.SendEntry(LogEntryJournalFields(entry)); !sent)
+                    journalError = std::generic_category().message(sent.Failure().Errno);
             };
             break;
     }
