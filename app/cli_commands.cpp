@@ -211,8 +211,8 @@ int RunRulesCommand(const TCliOptions& options) {
 int RunKillCommand(const TCliOptions& options) {
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
-    if (const auto reason = monitor.Privileged.KillUnavailableReason()) {
-        std::cerr << "tarnwick-cli: " << *reason << '\n';
+    if (const TStatus available = monitor.Privileged.KillAvailable(); !available) {
+        std::cerr << "tarnwick-cli: " << KillFailureReason(available.Failure()) << '\n';
         return 1;
     }
     if (!monitor.RefreshTables(std::cerr)) return 1;
@@ -235,9 +235,9 @@ int RunKillCommand(const TCliOptions& options) {
                   << options.RemotePort << "\n";
         return 1;
     }
-    const std::string message = KillConnection(found->TcpRow, monitor.Privileged.Killer()).Message();
-    if (!message.empty()) {
-        std::cout << message << "\n";
+    const TKillResult result = KillConnection(found->TcpRow, monitor.Privileged.Killer());
+    if (result.Outcome != TKillOutcome::Killed) {
+        std::cout << result.Message() << "\n";
         return 1;
     }
     return 0;

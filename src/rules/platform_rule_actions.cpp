@@ -31,7 +31,7 @@ bool TPlatformRuleActions::IsEstablished(int rowIndex) {
 void TPlatformRuleActions::KillConnection(int rowIndex) {
     const TKillResult result = tarnwick::KillConnection(Snapshot_, rowIndex, Services_.Killer);
     if (result.Outcome == TKillOutcome::Refused) {
-        AddLog_(KillRefusedLogText(Snapshot_.TcpRow(static_cast<size_t>(rowIndex)), result.Reason), lkInfo,
+        AddLog_(KillRefusedLogText(Snapshot_.TcpRow(static_cast<size_t>(rowIndex)), result.Failure), lkInfo,
                 std::nullopt);
     } else if (result.Outcome == TKillOutcome::Killed && RefreshAfterKill_) {
         RefreshAfterKill_();

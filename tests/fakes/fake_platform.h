@@ -100,14 +100,14 @@ public:
 // Kills, launches and sounds, recorded instead of done.
 class TRecordingKiller final : public TConnectionKiller {
 public:
-    std::optional<std::string> Refusal;
+    std::optional<TFailure> Refusal;
     std::vector<TTcpRow> Killed;
     std::function<void()> OnKill;  // runs at each kill, before its answer
-    std::optional<std::string> KillTcp(const TTcpRow& row) override {
+    TStatus KillTcp(const TTcpRow& row) override {
         if (OnKill) OnKill();
-        if (Refusal) return Refusal;
+        if (Refusal) return *Refusal;
         Killed.push_back(row);
-        return std::nullopt;
+        return {};
     }
 };
 class TRecordingLauncher final : public TProgramLauncher {

@@ -21,10 +21,10 @@ class THelperConnectionKiller final : public TConnectionKiller {
 public:
     explicit THelperConnectionKiller(THelperClient& helper) : Helper_(helper) {}
 
-    // Why connections cannot be closed through the helper (it cannot be
-    // started, or lacks CAP_NET_ADMIN), or nullopt when they can be tried.
-    std::optional<std::string> UnavailableReason();
-    std::optional<std::string> KillTcp(const TTcpRow& row) override;
+    // Whether connections can be closed through the helper: fails, without
+    // errno, when it cannot be started or lacks CAP_NET_ADMIN.
+    TStatus Available();
+    TStatus KillTcp(const TTcpRow& row) override;
 
 private:
     THelperClient& Helper_;
