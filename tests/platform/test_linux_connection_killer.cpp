@@ -173,7 +173,8 @@ TEST(LinuxConnectionKiller, AConnectionThatIsGoneGivesAReasonAndSparesTheListene
     TLinuxConnectionKiller killer;
     const TStatus killed = killer.KillTcp(row);
     ASSERT_FALSE(killed);
-    EXPECT_EQ(KillFailureReason(killed.Failure()), std::string(std::strerror(ENOENT)) + " (the connection no longer exists)");
+    EXPECT_EQ(KillFailureReason(killed.Failure()),
+              std::string(std::strerror(ENOENT)) + " (the connection no longer exists)");
 
     bool listening = false;
     for (const TTcpRow& found : FindTcp(FetchTcp(), listenerPort)) listening |= found.State == kListening;
