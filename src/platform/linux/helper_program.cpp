@@ -35,9 +35,8 @@ int RunHelperProgram(int argc) {
     const TCapabilityMask held =
         PermittedCapabilities() & (NetAdminCapability() | NetRawCapability() | ReadOwnersCapabilities());
     LimitBoundingSet(held);
-    std::string error;
-    if (!KeepOnlyCapabilities(held, error)) {
-        std::fprintf(stderr, "tarnwick-helper: %s\n", error.c_str());
+    if (const TStatus kept = KeepOnlyCapabilities(held); !kept) {
+        std::fprintf(stderr, "tarnwick-helper: %s\n", kept.Failure().Text().c_str());
         return 1;
     }
     // No other process of the user may attach to it, read its memory or have
@@ -72,8 +71,8 @@ int RunHelperProgram(int argc) {
     // A helper that cannot confine itself serves nothing. A call outside the
     // filter fails rather than ending the helper: the request that made it
     // is answered with the failure, and the next is served.
-    if (!InstallHelperSyscallFilter(error)) {
-        std::fprintf(stderr, "tarnwick-helper: %s\n", error.c_str());
+    if (const TStatus confined = InstallHelperSyscallFilter(); !confined) {
+        std::fprintf(stderr, "tarnwick-helper: %s\n", confined.Failure().Text().c_str());
         return 1;
     }
 
