@@ -98,8 +98,7 @@ std::string AutoSaveLogFileName(const std::tm& local, int number) {
     return name;
 }
 
-TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context) {
-    TAutoSaveResult result;
+TResult<std::string> AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context) {
     const std::string folder = context.BaseDirectory + "/Logs";
     std::error_code ignored;
     std::filesystem::create_directory(folder, ignored);
@@ -108,30 +107,27 @@ TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext&
     std::tm local{};
     ::localtime_r(&t, &local);
     const int drawn = ((context.DrawNumber(now) % kThreeDigitNumbers) + kThreeDigitNumbers) % kThreeDigitNumbers;
-    result.Path = folder + "/" + AutoSaveLogFileName(local, drawn);
     try {
         TReportHeading heading;
         heading.Host = context.HostText();
         heading.Time = ReportTimeText(now);
-        const std::string path = SaveUnderNewName(folder, local, drawn, BuildLogReport(log.Entries(), heading));
+        std::string path = SaveUnderNewName(folder, local, drawn, BuildLogReport(log.Entries(), heading));
         if (path.empty()) {
-            result.Error = "Cannot create file \"" + FullFileName(result.Path) + "\". Every name of the day is taken.";
-            return result;
+            const std::string drawnPath = FullFileName(folder + "/" + AutoSaveLogFileName(local, drawn));
+            return TFailure{0, "Cannot create file \"" + drawnPath + "\". Every name of the day is taken."};
         }
-        result.Path = path;
-        result.Saved = true;
+        return path;
     } catch (const TReportError& e) {
-        result.Error = e.what();
+        return TFailure{0, e.what()};
     }
-    return result;
 }
 
 TEventLog::TAutoSaver MakeLogAutoSaver(TLogAutoSaveContext context,
                                        std::function<void(const std::string&)> showError) {
     return [context = std::move(context), showError = std::move(showError)](const TEventLog& log) {
-        const TAutoSaveResult result = AutoSaveLogFile(log, context);
-        if (!result.Saved && showError && !log.AutoSaveErrorReported()) showError(result.Error);
-        return result.Saved;
+        const TResult<std::string> saved = AutoSaveLogFile(log, context);
+        if (!saved && showError && !log.AutoSaveErrorReported()) showError(saved.Failure().Text());
+        return saved.Ok();
     };
 }
 
