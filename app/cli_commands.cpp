@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <system_error>
 #include <thread>
 
 #include "common/file_locations.h"
@@ -119,14 +120,17 @@ int RunWatchCommand(const TCliOptions& options) {
     // No windows here: a popup action only writes its log line.
     session.EnableRules(options.EnableRules);
     TSystemdJournal journal;
-    std::optional<std::string> journalError;  // the first entry the journal refused, and why
+    std::optional<std::string> journalError;  // why the journal cannot be written, in words for the user
     const auto journalFailed = [&journalError] {
         if (!journalError) return false;
         std::cerr << "tarnwick-cli: the journal cannot be written: " << *journalError << '\n';
         return true;
     };
     if (options.WatchOutput == TCliOptions::TWatchOutput::Journal) {
-        journalError = journal.UnavailableReason();
+        if (const TStatus available = journal.Available(); !available) {
+            const TFailure& failure = available.Failure();
+            journalError = failure.Text() + (failure.Errno != 0 ? " (no systemd journal runs here)" : "");
+        }
         if (journalFailed()) return 1;
     }
     switch (options.WatchOutput) {
@@ -142,7 +146,9 @@ int RunWatchCommand(const TCliOptions& options) {
             // An entry the journal refuses ends the watch after its refresh:
             // a watcher that loses events quietly is worse than one that stops.
             session.Log.OnAdded = [&journal, &journalError](const TLogEntry& entry) {
-                if (!journalError) journalError = journal.SendEntry(LogEntryJournalFields(entry));
+                if (journalError) return;
+                if (const TStatus sent = journal.SendEntry(LogEntryJournalFields(entry)); !sent)
+                    journalError = std::generic_category().message(sent.Failure().Errno);
             };
             break;
     }
@@ -191,8 +197,8 @@ int RunRulesCommand(const TCliOptions& options) {
 int RunKillCommand(const TCliOptions& options) {
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
-    if (const auto reason = monitor.Privileged.KillUnavailableReason()) {
-        std::cerr << "tarnwick-cli: " << *reason << '\n';
+    if (const TStatus available = monitor.Privileged.KillAvailable(); !available) {
+        std::cerr << "tarnwick-cli: " << KillFailureReason(available.Failure()) << '\n';
         return 1;
     }
     if (!monitor.RefreshTables(std::cerr)) return 1;
@@ -215,9 +221,9 @@ int RunKillCommand(const TCliOptions& options) {
                   << options.RemotePort << "\n";
         return 1;
     }
-    const std::string message = KillConnection(found->TcpRow, monitor.Privileged.Killer()).Message();
-    if (!message.empty()) {
-        std::cout << message << "\n";
+    const TKillResult result = KillConnection(found->TcpRow, monitor.Privileged.Killer());
+    if (result.Outcome != TKillOutcome::Killed) {
+        std::cout << result.Message() << "\n";
         return 1;
     }
     return 0;

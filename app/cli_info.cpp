@@ -10,11 +10,12 @@
 namespace tarnwick {
 
 int RunInfoCommand(uint32_t pid) {
-    const std::string path = GetProcessExePath(pid);
-    if (path == "?") {
+    const TResult<std::string> exe = GetProcessExePath(pid);
+    if (!exe) {
         std::cerr << "Can't Found Process EXE File!\n";
         return 1;
     }
+    const std::string& path = *exe;
     const TProcessInfoFields fields = ReadProcessInfoFields(path);
     std::cout << EscapeForLine(path) << "\n";
     for (size_t i = 0; i < kProcessInfoFields.size(); ++i)

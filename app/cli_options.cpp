@@ -1,7 +1,5 @@
 #include "cli_options.h"
 
-#include <net/if.h>
-
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -116,7 +114,7 @@ bool ParseRemoteAddr(const std::string& text, TCliOptions& options) {
     if (!address) return false;
     if (percent != std::string::npos) {
         const std::string zone = text.substr(percent + 1);
-        unsigned index = ::if_nametoindex(zone.c_str());
+        uint32_t index = InterfaceIndexByName(zone);
         if (index == 0 && !ParseNumber(zone, index)) return false;
         if (index == 0 || !IsLinkLocal6(*address)) return false;
         options.RemoteInterface = index;

@@ -7,6 +7,7 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    libsystemd-dev  # sd_journal_sendv: watch --journal and the helper's record of what it closed
                    libseccomp-dev  # the helper's allow-list of system calls
                    libcap2-bin  # setcap: the helper test gives a copy of tarnwick-helper its capabilities
+                   python3  # the layer check over the includes (scripts/check_layers.py)
                    # installation test and cpack: validators, man, dpkg-shlibdeps
                    desktop-file-utils appstream man-db file dpkg-dev
                    clang libclang-rt-14-dev)  # clang with its libFuzzer runtime: the INI fuzzer

@@ -24,6 +24,13 @@ std::optional<std::string> BaseDir(const TEnvLookup& env, const char* variable, 
 
 }  // namespace
 
+std::string ExecutableDirectory() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || !exe.has_parent_path()) return ".";
+    return exe.parent_path().string();
+}
+
 TSettingsLocation ResolveSettingsLocation(const std::string& exeDir, const TEnvLookup& env,
                                           const std::function<bool(const std::string&)>& portable) {
     if (portable(exeDir)) return {exeDir, exeDir};

@@ -21,6 +21,9 @@ struct TSettingsLocation {
     std::string LogsBaseDir;  // automatic log saves make Logs/ here
 };
 
+// The folder of the running executable (from /proc/self/exe); "." when unknown.
+std::string ExecutableDirectory();
+
 // Decided once at start. Beside the executable (`exeDir` for both) when
 // `portable(exeDir)`; otherwise <config>/tarnwick and <data>/tarnwick, where
 // <config> is $XDG_CONFIG_HOME and <data> is $XDG_DATA_HOME when they hold an

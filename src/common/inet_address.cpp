@@ -1,6 +1,7 @@
 #include "common/inet_address.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <sys/socket.h>
 
 #include <array>
@@ -139,6 +140,10 @@ bool IsIpv4Mapped(const TIp6Address& address) {
 uint32_t MappedIpv4Field(const TIp6Address& address) {
     return static_cast<uint32_t>(address[12]) | (static_cast<uint32_t>(address[13]) << 8) |
            (static_cast<uint32_t>(address[14]) << 16) | (static_cast<uint32_t>(address[15]) << 24);
+}
+
+uint32_t InterfaceIndexByName(const std::string& name) {
+    return ::if_nametoindex(name.c_str());
 }
 
 }  // namespace tarnwick

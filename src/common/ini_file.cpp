@@ -5,15 +5,14 @@
 
 #include "common/text_util.h"
 #include "common/utf16_text.h"
-#include "platform/atomic_file.h"
 
 namespace tarnwick {
 
-TIniWriteError::TIniWriteError(const std::string& path, std::error_code reason)
-    : TIniFileError("Unable to write to " + path, reason) {}
+TIniWriteError::TIniWriteError(const std::string& path, TFailure cause)
+    : TIniFileError("Unable to write to " + path, std::move(cause)) {}
 
-TIniReadError::TIniReadError(const std::string& path, std::error_code reason)
-    : TIniFileError("Unable to read " + path, reason) {}
+TIniReadError::TIniReadError(const std::string& path, TFailure cause)
+    : TIniFileError("Unable to read " + path, std::move(cause)) {}
 
 namespace {
 
@@ -127,22 +126,6 @@ TIniFile TIniFile::Parse(std::string_view bytes) {
     return ini;
 }
 
-std::optional<TIniFile> TIniFile::LoadExisting(const std::string& path) {
-    std::optional<std::string> text;
-    try {
-        text = ReadWholeFile(path);
-    } catch (const std::system_error& error) {
-        throw TIniReadError(path, error.code());
-    }
-    if (!text) return std::nullopt;
-    return Parse(*text);
-}
-
-TIniFile TIniFile::Load(const std::string& path) {
-    std::optional<TIniFile> ini = LoadExisting(path);
-    return ini ? std::move(*ini) : TIniFile{};
-}
-
 std::string TIniFile::Text() const {
     std::string text;
     for (const TSection& section : Sections_) {
@@ -158,14 +141,6 @@ std::string TIniFile::Text() const {
         case TEncoding::Utf16Be: return std::string(kUtf16BeMark) + Utf8ToUtf16(text, TByteOrder::BigEndian);
     }
     return text;
-}
-
-void TIniFile::Save(const std::string& path) const {
-    try {
-        WriteWholeFile(path, Text());
-    } catch (const std::system_error& error) {
-        throw TIniWriteError(path, error.code());
-    }
 }
 
 const TIniFile::TSection* TIniFile::FindSection(std::string_view section) const {
@@ -310,8 +285,12 @@ std::vector<std::string> TIniFile::ReadSection(std::string_view section) const {
 
 std::string FileErrorText(const std::exception& error) {
     const auto* fileError = dynamic_cast<const TIniFileError*>(&error);
-    if (!fileError || !fileError->Reason()) return error.what();
-    return std::string(error.what()) + ": " + fileError->Reason().message();
+    if (!fileError) return error.what();
+    // The call's own context (the step that failed) is the file layer's; the
+    // user is told which file in what() and why by the errno or the refusal.
+    const TFailure& cause = fileError->Cause();
+    if (cause.Errno != 0) return TFailure{cause.Errno, error.what()}.Text();
+    return cause.Context.empty() ? std::string(error.what()) : std::string(error.what()) + ": " + cause.Context;
 }
 
 }  // namespace tarnwick

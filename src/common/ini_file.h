@@ -1,4 +1,5 @@
-// INI files (rules.dat, Option.ini), read and written key by key.
+// INI files (rules.dat, Option.ini), read and written key by key; the files
+// on disk are read and written by rules/ini_file_io.h.
 //
 // The text is held line by line, so a save changes only the lines of the keys
 // written: unknown sections and keys, comments, blank lines and lines that are
@@ -42,39 +43,47 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <unordered_map>
+#include <utility>
 #include <vector>
+
+#include "common/result.h"
 
 namespace tarnwick {
 
-// A file that could not be read or written. what() is the text for the user;
-// Reason() what the system said.
+// A file that could not be read or written: what() says which and how
+// ("Unable to read <path>"), Cause() why, as the file call failed.
+//
+// An exception rather than a result: a settings or rules file that cannot be
+// read or written is rare, it ends the whole load or save at once, and the one
+// place that tells the user (a message box, the command line's error) sits
+// above the many reads and writes of keys that would otherwise pass it on.
 class TIniFileError : public std::runtime_error {
 public:
-    TIniFileError(const std::string& message, std::error_code reason)
-        : std::runtime_error(message), Reason_(reason) {}
-    const std::error_code& Reason() const { return Reason_; }
+    TIniFileError(const std::string& message, TFailure cause)
+        : std::runtime_error(message), Cause_(std::move(cause)) {}
+    const TFailure& Cause() const { return Cause_; }
 
 private:
-    std::error_code Reason_;
+    TFailure Cause_;
 };
 
 // The text for the user of a failure to read or write a settings file: the
-// message, and the system's reason where the error carries one ("Unable to
-// read <path>: Not a regular file").
+// message, and the reason where the error carries one: the system's message
+// for its errno, or the words of a refusal ("Unable to read <path>: Not a
+// regular file").
 std::string FileErrorText(const std::exception& error);
 
-// "Unable to write to <path>", with <path> as given to Save.
+// "Unable to write to <path>", with <path> as given to SaveIniFile.
 class TIniWriteError : public TIniFileError {
 public:
-    TIniWriteError(const std::string& path, std::error_code reason);
+    TIniWriteError(const std::string& path, TFailure cause);
 };
 
 // "Unable to read <path>": the file is there but cannot be read.
 class TIniReadError : public TIniFileError {
 public:
-    TIniReadError(const std::string& path, std::error_code reason);
+    TIniReadError(const std::string& path, TFailure cause);
 };
 
 class TIniFile {
@@ -88,20 +97,8 @@ public:
     // The document in `text`. Never fails: every byte sequence is some INI text.
     static TIniFile Parse(std::string_view text);
 
-    // The file at `path`; nullopt when there is none. Throws TIniReadError
-    // when something is there but cannot be read (see ReadWholeFile: special
-    // files and files beyond kMaxReadFileSize are refused at once).
-    static std::optional<TIniFile> LoadExisting(const std::string& path);
-    // As LoadExisting, with a missing file read as an empty one.
-    static TIniFile Load(const std::string& path);
-
     // The whole text as it would be saved.
     std::string Text() const;
-
-    // Writes Text() to the file at `path` as WriteWholeFile does (atomically
-    // for a regular file of one link; never into a file the user may not
-    // write). TIniWriteError on failure.
-    void Save(const std::string& path) const;
 
     std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t defaultValue) const;

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "log/log_connection.h"
-#include "log/log_kind.h"
+#include "monitor/log_connection.h"
+#include "monitor/log_kind.h"
 #include "common/kept_texts.h"
 
 namespace tarnwick {

@@ -2,19 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "log/time_stamp.h"
 #include "platform/atomic_file.h"
+#include "platform/local_host.h"
 
 namespace tarnwick {
 
@@ -173,30 +166,12 @@ std::string HostText(const std::string& name, const std::vector<std::string>& ad
 }
 
 std::string LocalHostText() {
-    char buffer[64] = {};
-    errno = 0;
-    // A name that does not fit (with its NUL) fails like an unreadable one.
-    if (::gethostname(buffer, sizeof buffer) != 0 || ::memchr(buffer, '\0', sizeof buffer) == nullptr) {
-        const int error = errno != 0 ? errno : ENAMETOOLONG;
-        throw TReportError("Cannot read the host name. " + std::generic_category().message(error));
+    const TResult<TLocalHost> host = ReadLocalHost();
+    if (!host) {
+        throw TReportError("Cannot read the host name. " + std::generic_category().message(host.Failure().Errno));
     }
-    const std::string name(buffer);
-    if (name.empty()) throw TReportError("The host name is empty.");
-
-    std::vector<std::string> addresses;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;  // one entry per address
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0) {
-        for (const addrinfo* a = found; a; a = a->ai_next) {
-            char dotted[INET_ADDRSTRLEN] = {};
-            const auto* sin = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
-            if (::inet_ntop(AF_INET, &sin->sin_addr, dotted, sizeof dotted)) addresses.emplace_back(dotted);
-        }
-        ::freeaddrinfo(found);
-    }
-    return HostText(name, addresses);
+    if (host->Name.empty()) throw TReportError("The host name is empty.");
+    return HostText(host->Name, host->Ipv4Addresses);
 }
 
 std::string ReportTimeText(std::chrono::system_clock::time_point when) {
@@ -237,20 +212,23 @@ std::string FullFileName(const std::string& path) {
     return full.lexically_normal().string();
 }
 
+namespace {
+
+[[noreturn]] void ThrowSaveError(const std::string& path, const TFailure& failure) {
+    throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " +
+                       std::generic_category().message(failure.Errno));
+}
+
+}  // namespace
+
 void SaveReport(const std::string& path, std::string_view page) {
-    try {
-        WriteWholeFile(path, page);
-    } catch (const std::system_error& e) {
-        throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " + e.code().message());
-    }
+    if (const TStatus saved = WriteWholeFile(path, page); !saved) ThrowSaveError(path, saved.Failure());
 }
 
 bool SaveNewReport(const std::string& path, std::string_view page) {
-    try {
-        return WriteNewFile(path, page);
-    } catch (const std::system_error& e) {
-        throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " + e.code().message());
-    }
+    const TResult<bool> saved = WriteNewFile(path, page);
+    if (!saved) ThrowSaveError(path, saved.Failure());
+    return *saved;
 }
 
 }  // namespace tarnwick

@@ -23,7 +23,9 @@ std::vector<int> TakenNumbers(const std::string& folder, const std::tm& local) {
     prefix.resize(prefix.size() - std::string_view("000.htm").size());
     constexpr std::string_view kSuffix = ".htm";
     std::vector<int> taken;
-    ForEachFolderEntry(folder, [&](std::string_view name) {
+    // A folder that cannot be listed leaves the numbers unknown: the saves
+    // then try the names one after another and learn which are taken.
+    (void)ForEachFolderEntry(folder, [&](std::string_view name) {
         if (!name.starts_with(prefix) || !name.ends_with(kSuffix)) return;
         const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - kSuffix.size());
         // As the names are written: three digits, or more without a leading zero.
@@ -81,13 +83,6 @@ std::string SaveUnderNewName(const std::string& folder, const std::tm& local, in
 
 }  // namespace
 
-std::string ExecutableDirectory() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || !exe.has_parent_path()) return ".";
-    return exe.parent_path().string();
-}
-
 int DrawLogFileNumber(std::chrono::system_clock::time_point now) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     // A 32-bit linear congruential generator, seeded afresh, one step, scaled to 0..999.
@@ -103,8 +98,7 @@ std::string AutoSaveLogFileName(const std::tm& local, int number) {
     return name;
 }
 
-TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context) {
-    TAutoSaveResult result;
+TResult<std::string> AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context) {
     const std::string folder = context.BaseDirectory + "/Logs";
     std::error_code ignored;
     std::filesystem::create_directory(folder, ignored);
@@ -113,30 +107,27 @@ TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext&
     std::tm local{};
     ::localtime_r(&t, &local);
     const int drawn = ((context.DrawNumber(now) % kThreeDigitNumbers) + kThreeDigitNumbers) % kThreeDigitNumbers;
-    result.Path = folder + "/" + AutoSaveLogFileName(local, drawn);
     try {
         TReportHeading heading;
         heading.Host = context.HostText();
         heading.Time = ReportTimeText(now);
-        const std::string path = SaveUnderNewName(folder, local, drawn, BuildLogReport(log.Entries(), heading));
+        std::string path = SaveUnderNewName(folder, local, drawn, BuildLogReport(log.Entries(), heading));
         if (path.empty()) {
-            result.Error = "Cannot create file \"" + FullFileName(result.Path) + "\". Every name of the day is taken.";
-            return result;
+            const std::string drawnPath = FullFileName(folder + "/" + AutoSaveLogFileName(local, drawn));
+            return TFailure{0, "Cannot create file \"" + drawnPath + "\". Every name of the day is taken."};
         }
-        result.Path = path;
-        result.Saved = true;
+        return path;
     } catch (const TReportError& e) {
-        result.Error = e.what();
+        return TFailure{0, e.what()};
     }
-    return result;
 }
 
 TEventLog::TAutoSaver MakeLogAutoSaver(TLogAutoSaveContext context,
                                        std::function<void(const std::string&)> showError) {
     return [context = std::move(context), showError = std::move(showError)](const TEventLog& log) {
-        const TAutoSaveResult result = AutoSaveLogFile(log, context);
-        if (!result.Saved && showError && !log.AutoSaveErrorReported()) showError(result.Error);
-        return result.Saved;
+        const TResult<std::string> saved = AutoSaveLogFile(log, context);
+        if (!saved && showError && !log.AutoSaveErrorReported()) showError(saved.Failure().Text());
+        return saved.Ok();
     };
 }
 

@@ -14,13 +14,12 @@
 #include <functional>
 #include <string>
 
+#include "common/file_locations.h"
+#include "common/result.h"
 #include "log/event_log.h"
 #include "log/html_report.h"
 
 namespace tarnwick {
-
-// The folder of the running executable (from /proc/self/exe); "." when unknown.
-std::string ExecutableDirectory();
 
 // A number from 0 to 999 drawn from a generator seeded from `now` just before.
 int DrawLogFileNumber(std::chrono::system_clock::time_point now);
@@ -37,16 +36,11 @@ struct TLogAutoSaveContext {
     std::function<std::string()> HostText = LocalHostText;  // throws TReportError on failure
 };
 
-struct TAutoSaveResult {
-    bool Saved = false;
-    std::string Path;   // the file written, or that could not be
-    std::string Error;  // the message for the user when not saved
-};
-
 // Creates <base>/Logs when missing (one level, failure not checked: the write
 // then fails) and writes the log report of `log` to a new dated file, named
-// as above. Never throws for a failed save: see Error.
-TAutoSaveResult AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context = {});
+// as above: the path written. Never throws for a failed save: it fails with
+// the message for the user as its context ("Cannot create file ...").
+TResult<std::string> AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context = {});
 
 // A saver for TEventLog::AutoSaver: saves with `context` and hands the message
 // of a failed save to `showError` (the log then keeps its entries), unless the

@@ -29,11 +29,11 @@ struct TSlot {
 
 THandOver::THandOver(TPoster poster) : Poster_(std::move(poster)), State_(std::make_shared<TState>()) {}
 
-void THandOver::Run(std::function<void()> task) {
+bool THandOver::Run(std::function<void()> task) {
     auto slot = std::make_shared<TSlot>();
     {
         std::lock_guard lock(State_->Mutex);
-        if (State_->Cancelled) throw TRefreshCancelled();
+        if (State_->Cancelled) return false;
     }
     Poster_([state = State_, slot, task = std::move(task)] {
         {
@@ -60,8 +60,9 @@ void THandOver::Run(std::function<void()> task) {
     });
     std::unique_lock lock(State_->Mutex);
     State_->Changed.wait(lock, [&] { return slot->Done || State_->Cancelled; });
-    if (!slot->Done) throw TRefreshCancelled();
+    if (!slot->Done) return false;
     if (slot->Failed) throw THandOverError(slot->Error);
+    return true;
 }
 
 void THandOver::Cancel() {

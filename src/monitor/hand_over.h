@@ -10,13 +10,6 @@
 
 namespace tarnwick {
 
-// Thrown on the worker by THandOver::Run once the hand-over is cancelled; it
-// ends the refresh.
-class TRefreshCancelled : public std::runtime_error {
-public:
-    TRefreshCancelled() : std::runtime_error("refresh cancelled") {}
-};
-
 // Thrown on the worker by THandOver::Run when its task failed on the window
 // thread, with that error's text.
 class THandOverError : public std::runtime_error {
@@ -31,11 +24,12 @@ public:
 
     explicit THandOver(TPoster poster);
 
-    // On the worker: runs `task` on the window thread and returns when it has
-    // run. Throws TRefreshCancelled when the hand-over is cancelled before the
-    // task ran; a cancelled task never runs. A task that throws makes this
-    // throw THandOverError with the same text.
-    void Run(std::function<void()> task);
+    // On the worker: runs `task` on the window thread and returns true when it
+    // has run; false, at once, when the hand-over is cancelled before the task
+    // ran (a cancelled task never runs): the worker is to end, nothing more
+    // reaches the window. A task that throws makes this throw THandOverError
+    // with the same text.
+    [[nodiscard]] bool Run(std::function<void()> task);
 
     // On the window thread: releases every waiting worker and refuses every
     // later hand-over. Tasks already queued do nothing when their turn comes.

@@ -11,7 +11,7 @@ TProcessSnapshot TProcessSnapshot::Take(TProcessList& processes) {
     return TProcessSnapshot(processes.TakeSnapshot());
 }
 
-TProcessSnapshot::TProcessSnapshot(std::optional<std::vector<TProcessEntry>> entries) {
+TProcessSnapshot::TProcessSnapshot(TResult<std::vector<TProcessEntry>> entries) {
     if (!entries) return;
     Readable_ = true;
     NamesByPid_.reserve(entries->size());

@@ -18,7 +18,7 @@ class TProcessSnapshot {
 public:
     // Takes the list now; an unreadable list makes every name "?".
     static TProcessSnapshot Take(TProcessList& processes);
-    explicit TProcessSnapshot(std::optional<std::vector<TProcessEntry>> entries);
+    explicit TProcessSnapshot(TResult<std::vector<TProcessEntry>> entries);
 
     // The executable file name of `pid`; "?" when the list could not be read,
     // the empty text when no running process has that id. When the list names

@@ -17,7 +17,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "log/log_connection.h"
+#include "monitor/log_connection.h"
 
 namespace tarnwick {
 

@@ -120,9 +120,11 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     const int shownTcp = static_cast<int>(ShownTcpRows(Snapshot_, View_.ShowTcp, ipv6Shown));
     const int shownUdp = static_cast<int>(ShownUdpRows(Snapshot_, View_.ShowUdp, ipv6Shown));
     SizeGrid(outlets, 1 + shownTcp + shownUdp);
+    if (outlets.Stopping()) return;
 
     Endpoints_.BeginRefresh();
     ResolveRemoteHosts();
+    if (outlets.Stopping()) return;
     if (Snapshot_.TcpResult() == kTableOk) ReportShortLived(outlets, fetchStarted);
     Traffic.BeginRefresh();
     if (Snapshot_.TcpResult() == kTableOk) ProcessTcpRows(outlets, shownTcp);

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "log/log_connection.h"
-#include "log/log_kind.h"
+#include "monitor/log_connection.h"
+#include "monitor/log_kind.h"
 #include "monitor/connection_items.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
@@ -46,6 +46,10 @@ public:
     // ended before any refresh listed it. Rules match its remote address and
     // ports; their log lines are about it.
     virtual void CheckRules(int row, const TLogConnection& connection) = 0;
+
+    // True once nothing more can reach the window (the program is stopping):
+    // the refresh then ends at the next point it looks, without its results.
+    virtual bool Stopping() const { return false; }
 };
 
 struct TPlatformServices {

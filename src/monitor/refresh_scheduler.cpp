@@ -62,8 +62,6 @@ void TRefreshScheduler::RunWorker() {
     try {
         Refresh_.Run(outlets);
         outlets.Flush();
-    } catch (const TRefreshCancelled&) {
-        return;  // stopping: Stop joins this thread and nothing waits for its end
     } catch (const std::exception& error) {
         failure = error.what();
         // What the refresh queued before it failed is still handed over: those
@@ -71,12 +69,11 @@ void TRefreshScheduler::RunWorker() {
         // would never come otherwise.
         try {
             outlets.Flush();
-        } catch (const TRefreshCancelled&) {
-            return;
         } catch (const std::exception&) {
             // The first error is the one reported.
         }
     }
+    if (outlets.Stopping()) return;  // Stop joins this thread and nothing waits for its end
     Poster_([this, lifetime = Lifetime_, failure = std::move(failure)] {
         if (lifetime->Ended || Stopped_) return;
         if (!failure.empty()) ReportFailure(failure);

@@ -21,14 +21,15 @@ std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, cons
 }
 
 TShownProcessExe ShownProcessExe(const ConnectionSnapshot& snapshot, const TConnectionRow* shown,
-                                 const std::function<std::string(uint32_t pid)>& exePathOf) {
+                                 const std::function<TResult<std::string>(uint32_t pid)>& exePathOf) {
     using TProblem = TShownProcessExe::TProblem;
     const auto found = FindShownConnection(snapshot, shown);
     if (shown && shown->Key && !found) return {TProblem::Gone, {}};
     const auto pid = found ? OwningProcessOf(snapshot, *found) : std::nullopt;
-    std::string path = pid && exePathOf ? exePathOf(*pid) : "?";
-    if (path == "?") return {TProblem::NoExe, {}};
-    return {TProblem::None, std::move(path)};
+    if (!pid || !exePathOf) return {TProblem::NoExe, {}};
+    TResult<std::string> path = exePathOf(*pid);
+    if (!path) return {TProblem::NoExe, {}};
+    return {TProblem::None, std::move(path).Value()};
 }
 
 }  // namespace tarnwick

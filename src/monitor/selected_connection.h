@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "common/result.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
 
@@ -35,13 +36,14 @@ std::optional<TFoundConnection> FindShownConnection(const ConnectionSnapshot& sn
 std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, const TFoundConnection& found);
 
 // The executable of the process that owns the connection `shown` displays,
-// as `exePathOf` tells it ("?" when it cannot), or why there is none.
+// as `exePathOf` tells it, or why there is none (NoExe also when `exePathOf`
+// fails).
 struct TShownProcessExe {
     enum class TProblem { None, Gone, NoExe };
     TProblem Problem = TProblem::None;
     std::string Path;
 };
 TShownProcessExe ShownProcessExe(const ConnectionSnapshot& snapshot, const TConnectionRow* shown,
-                                 const std::function<std::string(uint32_t pid)>& exePathOf);
+                                 const std::function<TResult<std::string>(uint32_t pid)>& exePathOf);
 
 }  // namespace tarnwick

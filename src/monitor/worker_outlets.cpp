@@ -16,7 +16,7 @@ int TWorkerOutlets::GridRowCount() {
     // The answer lives in the task, not on this stack: a cancelled hand-over
     // lets the worker unwind while the window thread may still be in the task.
     auto rows = std::make_shared<int>(0);
-    HandOver_.Run([rows, &window = Window_] { *rows = window.GridRowCount(); });
+    if (!Stopping_ && !HandOver_.Run([rows, &window = Window_] { *rows = window.GridRowCount(); })) Stopping_ = true;
     return *rows;
 }
 
@@ -31,6 +31,7 @@ void TWorkerOutlets::AddLog(const std::string& text, LogKind kind, const std::op
 void TWorkerOutlets::CheckRules(int row, const TLogConnection& connection) { Queue(TRuleCheck{row, connection}); }
 
 void TWorkerOutlets::Queue(TStep step) {
+    if (Stopping_) return;
     Steps_.push_back(std::move(step));
     if (Steps_.size() >= BatchSize_) Flush();
 }
@@ -42,7 +43,7 @@ void TWorkerOutlets::Flush() {
     auto batch = std::make_shared<std::vector<TStep>>();
     batch->swap(Steps_);
     Steps_.reserve(BatchSize_);
-    HandOver_.Run([batch, &window = Window_] { RunSteps(*batch, window); });
+    if (!HandOver_.Run([batch, &window = Window_] { RunSteps(*batch, window); })) Stopping_ = true;
 }
 
 void TWorkerOutlets::RunSteps(std::vector<TStep>& batch, TRefreshOutlets& window) {

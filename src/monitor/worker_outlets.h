@@ -21,7 +21,8 @@ public:
 
     TWorkerOutlets(THandOver& handOver, TRefreshOutlets& window, size_t batchSize = kDefaultBatchSize);
 
-    // Waits for the window thread to answer, after the steps queued before.
+    // Waits for the window thread to answer, after the steps queued before;
+    // 0 once stopping.
     int GridRowCount() override;
 
     void SetGridRowCount(int rows) override;
@@ -34,6 +35,9 @@ public:
     // that throws does not stop the steps after it; the first error is
     // rethrown here once all have run.
     void Flush();
+
+    // True once the hand-over was cancelled: every step since is dropped.
+    bool Stopping() const override { return Stopping_; }
 
 private:
     struct TSetRowCount {
@@ -61,6 +65,7 @@ private:
     TRefreshOutlets& Window_;
     size_t BatchSize_;
     std::vector<TStep> Steps_;
+    bool Stopping_ = false;
 };
 
 }  // namespace tarnwick

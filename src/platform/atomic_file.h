@@ -13,29 +13,26 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
+
+#include "common/result.h"
 
 namespace tarnwick {
 
-// Why a file was refused although the system would have allowed the call.
-enum class TFileRefusal {
-    NotRegularFile = 1,  // a FIFO, a device, a socket: reading could block or never end
-    TooLarge,            // beyond the bound a read takes
-};
-const std::error_category& FileRefusalCategory();
-std::error_code make_error_code(TFileRefusal refusal);
+// A call that fails says so with the system's errno and the step that failed
+// ("opening <path>"); a file refused although the system would have allowed
+// the call fails without errno, its Context saying why in words for the user.
 
 // The largest file ReadWholeFile takes: far beyond any settings or rules
 // file, small enough that a wrong file cannot fill the memory.
 inline constexpr size_t kMaxReadFileSize = 16u << 20;
 
 // The bytes of the file at `path`, or nullopt when nothing is there (no such
-// file, or a folder on the way is missing). Throws std::system_error when
-// something is there but cannot be read: no permission, a folder (EISDIR),
-// anything else that is not a regular file (TFileRefusal::NotRegularFile,
-// found at once: the open never waits for a FIFO's writer), a file of more
-// than kMaxReadFileSize bytes (TFileRefusal::TooLarge), an I/O error.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// file, or a folder on the way is missing). Fails when something is there but
+// cannot be read: no permission, a folder (EISDIR), an I/O error; and refuses
+// anything else that is not a regular file ("Not a regular file", found at
+// once: the open never waits for a FIFO's writer) and a file of more than
+// kMaxReadFileSize bytes ("File larger than 16 MiB").
+TResult<std::optional<std::string>> ReadWholeFile(const std::string& path);
 
 // Makes the file at `path` hold exactly `text`. Symbolic links are followed
 // and stay; a dangling one gets its file made where it points.
@@ -56,24 +53,21 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 //     for writing and written into; the node and any link to it stay. A FIFO
 //     is waited on for a reader for at most two seconds (ENXIO then).
 //
-// Throws std::system_error naming the file on failure; the temporary file,
-// if any, is removed. A failure to flush the folder after the rename is not
-// reported: the new file is in place by then.
-void WriteWholeFile(const std::string& path, std::string_view text);
+// A failure names the file; the temporary file, if any, is removed. A failure
+// to flush the folder after the rename is not reported: the new file is in
+// place by then.
+TStatus WriteWholeFile(const std::string& path, std::string_view text);
 
 // Creates the file at `path` holding `text`, only if nothing of that name is
 // there (O_CREAT | O_EXCL, so that two writers can never both take one name;
-// a dangling link counts as taken). False when the name is taken. Throws
-// std::system_error when the file cannot be made or written; a file this call
-// made and could not fill is removed again.
-bool WriteNewFile(const std::string& path, std::string_view text);
+// a dangling link counts as taken). False when the name is taken. Fails when
+// the file cannot be made or written; a file this call made and could not
+// fill is removed again.
+TResult<bool> WriteNewFile(const std::string& path, std::string_view text);
 
 // Calls `visit` with the name of each entry of `folder` but "." and "..", in
-// no particular order. False when the folder cannot be listed (or not to its
+// no particular order. Fails when the folder cannot be listed (or not to its
 // end). Allocates nothing per entry: for folders of thousands of files.
-bool ForEachFolderEntry(const std::string& folder, const std::function<void(std::string_view name)>& visit);
+TStatus ForEachFolderEntry(const std::string& folder, const std::function<void(std::string_view name)>& visit);
 
 }  // namespace tarnwick
-
-template <>
-struct std::is_error_code_enum<tarnwick::TFileRefusal> : std::true_type {};

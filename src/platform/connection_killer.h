@@ -1,9 +1,7 @@
 // Closes TCP connections of this machine.
 #pragma once
 
-#include <optional>
-#include <string>
-
+#include "common/result.h"
 #include "platform/ip_tables.h"
 
 namespace tarnwick {
@@ -13,10 +11,13 @@ public:
     virtual ~TConnectionKiller() = default;
 
     // Closes the TCP connection with the ends of `row` (its address and port
-    // fields as the tables hold them; state and process are not used). Returns
-    // nullopt when the system closed it, otherwise the system's reason
-    // (for example that the privilege to close connections is missing).
-    virtual std::optional<std::string> KillTcp(const TTcpRow& row) = 0;
+    // fields as the tables hold them; state and process are not used). A
+    // failure carries the system's errno and, as its context, what that means
+    // here where there is more to say than the system's message ("closing
+    // connections needs the CAP_NET_ADMIN capability"), else an empty
+    // context; a failure without errno (the helper could not be asked) says
+    // all in its context. KillFailureReason (rules/connection_kill.h) words it.
+    virtual TStatus KillTcp(const TTcpRow& row) = 0;
 };
 
 }  // namespace tarnwick

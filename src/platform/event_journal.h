@@ -3,9 +3,10 @@
 // start with '_' (those are the journal's own); values are any bytes.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/result.h"
 
 namespace tarnwick {
 
@@ -19,13 +20,13 @@ class TEventJournal {
 public:
     virtual ~TEventJournal() = default;
 
-    // Why no entry can reach the journal now (no journal service on this
-    // machine), or nullopt when one can be tried.
-    virtual std::optional<std::string> UnavailableReason() = 0;
+    // Whether an entry can be tried now; fails when no journal service runs on
+    // this machine.
+    virtual TStatus Available() = 0;
 
-    // Sends one entry. Returns nullopt when the journal took it, otherwise the
-    // system's reason (for example that no journal service listens).
-    virtual std::optional<std::string> SendEntry(const std::vector<TJournalField>& fields) = 0;
+    // Sends one entry; fails with the system's errno when the journal did not
+    // take it (for example when no journal service listens).
+    virtual TStatus SendEntry(const std::vector<TJournalField>& fields) = 0;
 };
 
 }  // namespace tarnwick

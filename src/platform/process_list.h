@@ -2,9 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/result.h"
 
 namespace tarnwick {
 
@@ -17,8 +18,8 @@ class TProcessList {
 public:
     virtual ~TProcessList() = default;
 
-    // Every running process at this moment, or nullopt when the list cannot be read.
-    virtual std::optional<std::vector<TProcessEntry>> TakeSnapshot() = 0;
+    // Every running process at this moment; fails when the list cannot be read.
+    virtual TResult<std::vector<TProcessEntry>> TakeSnapshot() = 0;
 };
 
 }  // namespace tarnwick

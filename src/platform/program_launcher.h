@@ -4,16 +4,17 @@
 
 #include <string>
 
+#include "common/result.h"
+
 namespace tarnwick {
 
 class TProgramLauncher {
 public:
     virtual ~TProgramLauncher() = default;
 
-    // Starts the executable file at `path`. Returns false when it could not be
-    // started; the caller does not report that (a rule's run action logs its
-    // line whatever the outcome).
-    virtual bool Launch(const std::string& path) = 0;
+    // Starts the executable file at `path`. Fails, with the errno of the exec
+    // or of making the process, when it could not be started.
+    virtual TStatus Launch(const std::string& path) = 0;
 };
 
 }  // namespace tarnwick

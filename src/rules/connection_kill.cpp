@@ -1,5 +1,7 @@
 #include "rules/connection_kill.h"
 
+#include <system_error>
+
 #include "common/text_util.h"
 #include "monitor/selected_connection.h"
 #include "monitor/tcp_state_names.h"
@@ -11,16 +13,22 @@ std::string TKillResult::Message() const {
         case TKillOutcome::Killed: return {};
         case TKillOutcome::NotTcp: return kUdpIsConnectionLess;
         case TKillOutcome::NotEstablished: return kOnlyEstablishedCanClose;
-        case TKillOutcome::Refused: return "The connection could not be closed: " + Reason;
+        case TKillOutcome::Refused: return "The connection could not be closed: " + KillFailureReason(Failure);
         case TKillOutcome::Gone: return kConnectionGone;
     }
     return {};
 }
 
-std::string KillRefusedLogText(const TTcpRow& row, const std::string& reason) {
+std::string KillFailureReason(const TFailure& failure) {
+    if (failure.Errno == 0) return failure.Context;
+    const std::string message = std::generic_category().message(failure.Errno);
+    return failure.Context.empty() ? message : message + " (" + failure.Context + ")";
+}
+
+std::string KillRefusedLogText(const TTcpRow& row, const TFailure& failure) {
     return "Could not close the connection to " + DottedText(row.RemoteAddr) + " On Port:" +
            std::to_string(PortFromField(row.RemotePort)) + " from local port " +
-           std::to_string(PortFromField(row.LocalPort)) + ": " + reason;
+           std::to_string(PortFromField(row.LocalPort)) + ": " + KillFailureReason(failure);
 }
 
 TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TConnectionKiller& killer) {
@@ -30,7 +38,7 @@ TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TCo
 
 TKillResult KillConnection(const TTcpRow& row, TConnectionKiller& killer) {
     if (TcpStateName(row.State) != kStatusEstablished) return {TKillOutcome::NotEstablished, {}};
-    if (auto reason = killer.KillTcp(row)) return {TKillOutcome::Refused, *reason};
+    if (TStatus killed = killer.KillTcp(row); !killed) return {TKillOutcome::Refused, killed.Failure()};
     return {TKillOutcome::Killed, {}};
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/kept_texts.h"
+#include "common/result.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
 #include "platform/connection_killer.h"
@@ -20,15 +21,21 @@ enum class TKillOutcome {
 
 struct TKillResult {
     TKillOutcome Outcome = TKillOutcome::Killed;
-    std::string Reason;  // the system's reason when refused
+    TFailure Failure;  // the system's refusal, when Refused
 
-    // The message box text for the user, empty after a successful kill.
+    // The message box text for the user of an outcome other than Killed.
     std::string Message() const;
 };
 
+// The words for a failed close: the system's message for its errno, followed
+// in parentheses by what it means here when the killer says ("Operation not
+// permitted (closing connections needs the CAP_NET_ADMIN capability)"); a
+// failure without errno in its own words.
+std::string KillFailureReason(const TFailure& failure);
+
 // The log line (kind lkInfo) for a rule's kill that the system refused, so a
 // rule that cannot act does not pass for one that did.
-std::string KillRefusedLogText(const TTcpRow& row, const std::string& reason);
+std::string KillRefusedLogText(const TTcpRow& row, const TFailure& failure);
 
 // Closes TCP row `rowIndex` of `snapshot` when it is an established
 // connection. The caller refreshes the connection list afterwards.

@@ -9,6 +9,7 @@
 #include "common/file_names.h"
 #include "common/ini_file.h"
 #include "common/text_util.h"
+#include "rules/ini_file_io.h"
 
 namespace tarnwick {
 
@@ -17,16 +18,6 @@ namespace {
 constexpr const char* kOptionSection = "Option";
 constexpr const char* kOptionsFileName = "Option.ini";
 constexpr const char* kShowTrafficKey = "ShowTraffic";
-
-// The file at `path` to write into; what cannot be read cannot be kept, and
-// writing over it would lose it.
-TIniFile LoadForSaving(const std::string& path) {
-    try {
-        return TIniFile::Load(path);
-    } catch (const TIniReadError& error) {
-        throw TIniWriteError(path, error.Reason());
-    }
-}
 
 }  // namespace
 
@@ -38,7 +29,7 @@ TRefreshTimerSetting RefreshTimerOf(const TOptions& options) {
 TOptions LoadOptionsFile(const std::string& path) {
     TIniFile ini;
     try {
-        ini = TIniFile::Load(path);
+        ini = LoadIniFile(path);
     } catch (const TIniReadError&) {
         // An unreadable file reads like a missing one: the window must come up with defaults.
     }
@@ -55,21 +46,21 @@ TOptions LoadOptionsFile(const std::string& path) {
 }
 
 void SaveOptionsFile(const std::string& path, const TOptions& options) {
-    TIniFile ini = LoadForSaving(path);
+    TIniFile ini = LoadIniFileForSaving(path);
     ini.WriteBool(kOptionSection, "AutoRefresh", options.AutoRefresh);
     ini.WriteInteger(kOptionSection, "RefreshTime", options.RefreshTime);
     ini.WriteBool(kOptionSection, "Tray", options.Tray);
     ini.WriteBool(kOptionSection, "AutoStart", options.AutoStart);
     ini.WriteBool(kOptionSection, "AutoSaveLog", options.AutoSaveLog);
     ini.WriteInteger(kOptionSection, "DataBuffer", options.DataBuffer);
-    ini.Save(path);
+    SaveIniFile(ini, path);
 }
 
 void SaveShowTrafficOption(const std::string& path, bool show) {
-    TIniFile ini = LoadForSaving(path);
+    TIniFile ini = LoadIniFileForSaving(path);
     if (!show && !ini.ValueExists(kOptionSection, kShowTrafficKey)) return;
     ini.WriteBool(kOptionSection, kShowTrafficKey, show);
-    ini.Save(path);
+    SaveIniFile(ini, path);
 }
 
 std::string OptionsFilePath(const std::string& executableDir) {

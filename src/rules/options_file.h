@@ -40,7 +40,7 @@ TOptions LoadOptionsFile(const std::string& path);
 
 // Writes the six keys into the file, created when missing, in the order of
 // TOptions; everything else in the file stays. The file is saved as
-// TIniFile::Save saves (replaced in one step where it can be): on failure
+// SaveIniFile saves (replaced in one step where it can be): on failure
 // TIniWriteError ("Unable to write to <path>") is thrown. A file that cannot
 // be read is not written over.
 void SaveOptionsFile(const std::string& path, const TOptions& options);

@@ -16,7 +16,10 @@ TPlatformRuleActions::TPlatformRuleActions(const ConnectionSnapshot& snapshot, T
 
 bool TPlatformRuleActions::FileExists(const std::string& path) { return IsExistingFile(path); }
 
-void TPlatformRuleActions::RunProgram(const std::string& path) { Services_.Launcher.Launch(path); }
+void TPlatformRuleActions::RunProgram(const std::string& path) {
+    // A rule's run action logs its line whatever the outcome.
+    (void)Services_.Launcher.Launch(path);
+}
 
 void TPlatformRuleActions::PlayWav(const std::string& path) { Services_.Sound.Play(path); }
 
@@ -28,7 +31,7 @@ bool TPlatformRuleActions::IsEstablished(int rowIndex) {
 void TPlatformRuleActions::KillConnection(int rowIndex) {
     const TKillResult result = tarnwick::KillConnection(Snapshot_, rowIndex, Services_.Killer);
     if (result.Outcome == TKillOutcome::Refused) {
-        AddLog_(KillRefusedLogText(Snapshot_.TcpRow(static_cast<size_t>(rowIndex)), result.Reason), lkInfo,
+        AddLog_(KillRefusedLogText(Snapshot_.TcpRow(static_cast<size_t>(rowIndex)), result.Failure), lkInfo,
                 std::nullopt);
     } else if (result.Outcome == TKillOutcome::Killed && RefreshAfterKill_) {
         RefreshAfterKill_();

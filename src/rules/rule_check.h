@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "log/log_connection.h"
-#include "log/log_kind.h"
+#include "monitor/log_connection.h"
+#include "monitor/log_kind.h"
 #include "monitor/connection_key.h"
 
 namespace tarnwick {

@@ -8,6 +8,7 @@
 #include "common/file_names.h"
 #include "common/ini_file.h"
 #include "common/text_util.h"
+#include "rules/ini_file_io.h"
 
 namespace tarnwick {
 
@@ -73,7 +74,7 @@ void TRuleItems::Delete(int index) {
 }
 
 void TRuleItems::LoadFromFile(const std::string& path) {
-    const std::optional<TIniFile> ini = TIniFile::LoadExisting(path);
+    const std::optional<TIniFile> ini = LoadExistingIniFile(path);
     if (!ini) return;
     Clear();
     const int32_t count = std::min(ini->ReadInteger(kAllSection, "Count", 0), kMaxLoadedRules);
@@ -81,16 +82,10 @@ void TRuleItems::LoadFromFile(const std::string& path) {
 }
 
 void TRuleItems::SaveToFile(const std::string& path) const {
-    TIniFile ini;
-    try {
-        ini = TIniFile::Load(path);
-    } catch (const TIniReadError& error) {
-        // What cannot be read cannot be kept; writing over it would lose it.
-        throw TIniWriteError(path, error.Reason());
-    }
+    TIniFile ini = LoadIniFileForSaving(path);
     ini.WriteInteger(kAllSection, "Count", Count());
     for (size_t i = 0; i < Items_.size(); ++i) WriteRule(ini, ItemSection(i + 1), *Items_[i]);
-    ini.Save(path);
+    SaveIniFile(ini, path);
 }
 
 void KeepUneditedRuleTexts(TRuleItem& edited, const TRuleItem& shown, const TRuleItem& before) {

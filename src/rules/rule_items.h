@@ -78,13 +78,13 @@ public:
     // field's default (IPFilter "0.0.0.0"). Throws TIniReadError, leaving the
     // list as it was, when the file is there but cannot be read: no
     // permission, or not a regular file (a folder, a FIFO or a device: found
-    // at once, never waited on), or larger than kMaxReadFileSize; Reason()
+    // at once, never waited on), or larger than kMaxReadFileSize; Cause()
     // says which.
     void LoadFromFile(const std::string& path);
 
     // Writes "Count" and every rule's fifteen keys into the file, created when
     // missing; everything else in it stays, sections beyond the new Count
-    // too. The file is saved as TIniFile::Save saves (replaced in one step
+    // too. The file is saved as SaveIniFile saves (replaced in one step
     // where it can be): on failure TIniWriteError ("Unable to write to
     // <path>") is thrown. A file that cannot be read is not written over.
     void SaveToFile(const std::string& path) const;

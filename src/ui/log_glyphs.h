@@ -6,7 +6,7 @@
 #include <QColor>
 #include <QPixmap>
 
-#include "log/log_kind.h"
+#include "monitor/log_kind.h"
 
 namespace tarnwick {
 

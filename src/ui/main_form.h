@@ -17,7 +17,7 @@
 #include "monitor/task_queue.h"
 #include "platform/autostart.h"
 #include "platform/packet_source.h"
-#include "platform/pe_version_info.h"
+#include "common/pe_version_info.h"
 #include "platform/wakeup.h"
 #include "session/monitor_session.h"
 #include "ui/app_title.h"
@@ -61,8 +61,8 @@ struct TMainServices {
     TSettingsLocation Files;
     // Why the connection tables cannot be read on this system, or nullopt.
     std::function<std::optional<std::string>()> ProbeTables;
-    // The executable of a process ("?" when it cannot be read), and its version fields.
-    std::function<std::string(uint32_t pid)> ProcessExePath;
+    // The executable of a process, and its version fields.
+    std::function<TResult<std::string>(uint32_t pid)> ProcessExePath;
     std::function<TProcessInfoFields(const std::string& path)> ProcessInfoOf;
     // Wakes the window thread for the tasks a refresh worker hands to it.
     TWakeup& Wakeup;

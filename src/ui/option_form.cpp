@@ -234,7 +234,7 @@ void TOption_F::TabSet1Change(int index) {
     if (index >= 0 && index < Notebook1->count()) Notebook1->setCurrentIndex(index);
 }
 
-std::string TOption_F::SaveAll() {
+TStatus TOption_F::SaveAll() {
     try {
         SaveOptionsFile(OptionsFilePath(SettingsDir_), ControlOptions());
 
@@ -242,7 +242,7 @@ std::string TOption_F::SaveAll() {
         // someone else changed it since.
         const std::string entryName = std::filesystem::path(ExecutablePath_).filename().string();
         if (chkAutoStart->isChecked()) {
-            if (std::optional<std::string> error = Autostart_.Enable(entryName, ExecutablePath_)) return *error;
+            if (TStatus enabled = Autostart_.Enable(entryName, ExecutablePath_); !enabled) return enabled;
         } else {
             Autostart_.Disable(entryName);
         }
@@ -253,14 +253,14 @@ std::string TOption_F::SaveAll() {
 
         Rules_.SaveToFile(RulesFilePath(SettingsDir_));
     } catch (const std::exception& error) {
-        return error.what();
+        return TFailure{0, error.what()};
     }
     return {};
 }
 
 void TOption_F::BitBtn1Click() {
-    if (const std::string error = SaveAll(); !error.empty())
-        Boxes_.Show(this, QString::fromStdString(error), kApplicationTitle, QMessageBox::Critical);
+    if (const TStatus saved = SaveAll(); !saved)
+        Boxes_.Show(this, QString::fromStdString(saved.Failure().Text()), kApplicationTitle, QMessageBox::Critical);
     accept();
 }
 

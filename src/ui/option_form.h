@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "common/result.h"
 #include "rules/options_file.h"
 #include "ui/rule_commands.h"
 
@@ -87,8 +88,8 @@ protected:
 private:
     QWidget* CreateGeneralPage();
     QWidget* CreateRulesPage();
-    // The steps of OK; the text of the first failure, or empty.
-    std::string SaveAll();
+    // The steps of OK, up to the first that fails.
+    TStatus SaveAll();
 
     TRuleItems& Rules_;
     std::string SettingsDir_;

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "common/background_lookup.h"
-#include "platform/pe_version_info.h"
+#include "common/pe_version_info.h"
 
 class QFrame;
 class QLabel;

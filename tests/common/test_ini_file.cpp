@@ -1,20 +1,14 @@
-// The INI module: reading and writing key by key, keeping everything else, and
-// saving in one step.
+// The INI module: reading and writing key by key, keeping everything else.
 #include "common/ini_file.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
-#include "common/temp_folder.h"
 #include "common/utf16_text.h"
 
 namespace tarnwick {
 namespace {
-
-using testing::TTempFolder;
 
 TEST(IniFileRead, NamesMatchWithoutCaseAndFirstOccurrenceWins) {
     const TIniFile ini = TIniFile::Parse(
@@ -207,67 +201,6 @@ TEST(IniFileWrite, ValuesReadBackAsWrittenAndLinesThatAlreadySayItStay) {
     ini.WriteString("S", "Quoted", "\"Boss\"");
     EXPECT_EQ(ini.ReadString("S", "Padded", "-"), "  two blanks before");
     EXPECT_EQ(ini.ReadString("S", "Quoted", "-"), "\"Boss\"");
-}
-
-TEST(IniFileDisk, MissingFileIsEmptyAndAFolderCannotBeRead) {
-    TTempFolder folder;
-    EXPECT_FALSE(TIniFile::LoadExisting(folder.File("none.ini")).has_value());
-    EXPECT_FALSE(TIniFile::LoadExisting(folder.File("no/such/folder.ini")).has_value());
-    EXPECT_EQ(TIniFile::Load(folder.File("none.ini")).Text(), "");
-    try {
-        TIniFile::Load(folder.Path());
-        FAIL() << "a folder read as an INI file";
-    } catch (const TIniReadError& error) {
-        EXPECT_EQ(std::string(error.what()), "Unable to read " + folder.Path());
-        EXPECT_EQ(error.Reason(), std::errc::is_a_directory);
-    }
-}
-
-TEST(IniFileDisk, SaveReplacesTheFileAndKeepsItsPermissionsAndLinks) {
-    TTempFolder folder;
-    const std::string path = folder.Write("real.ini", "[S]\r\nA=1\r\n");
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    std::filesystem::create_symlink("real.ini", folder.File("link.ini"));
-
-    TIniFile ini = TIniFile::Load(folder.File("link.ini"));
-    ini.WriteString("S", "A", "2");
-    ini.Save(folder.File("link.ini"));
-
-    EXPECT_EQ(folder.Read("real.ini"), "[S]\r\nA=2\r\n");
-    EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.ini")));
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    // Nothing but the two names is left in the folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 2);
-
-    TIniFile fresh;
-    fresh.WriteInteger("S", "N", 5);
-    fresh.Save(folder.File("new.ini"));
-    EXPECT_EQ(TIniFile::Load(folder.File("new.ini")).ReadInteger("S", "N", 0), 5);
-}
-
-TEST(IniFileDisk, FailedSaveLeavesTheOldFileWholeAndNamesTheFile) {
-    TTempFolder folder;
-    TIniFile ini;
-    ini.WriteString("S", "A", "new");
-
-    const std::string missingFolder = folder.File("gone/rules.dat");
-    try {
-        ini.Save(missingFolder);
-        FAIL() << "saved into a folder that does not exist";
-    } catch (const TIniWriteError& error) {
-        EXPECT_EQ(std::string(error.what()), "Unable to write to " + missingFolder);
-        EXPECT_EQ(error.Reason(), std::errc::no_such_file_or_directory);
-    }
-
-    // A folder where the file should be: the rename over it fails, after the
-    // text was written in full, so the temporary file must be cleared away.
-    std::filesystem::create_directory(folder.File("rules.dat"));
-    folder.Write("rules.dat/inside", "old contents");
-    EXPECT_THROW(ini.Save(folder.File("rules.dat")), TIniWriteError);
-    EXPECT_EQ(folder.Read("rules.dat/inside"), "old contents");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Fakes of the platform interfaces: tables, processes and names set by the test.
 #pragma once
 
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <optional>
@@ -53,8 +54,8 @@ class TFakeProcessList final : public TProcessList {
 public:
     bool Readable = true;
     std::vector<TProcessEntry> Entries;
-    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override {
-        if (!Readable) return std::nullopt;
+    TResult<std::vector<TProcessEntry>> TakeSnapshot() override {
+        if (!Readable) return TFailure{EACCES, "listing the processes"};
         return Entries;
     }
 };
@@ -99,22 +100,22 @@ public:
 // Kills, launches and sounds, recorded instead of done.
 class TRecordingKiller final : public TConnectionKiller {
 public:
-    std::optional<std::string> Refusal;
+    std::optional<TFailure> Refusal;
     std::vector<TTcpRow> Killed;
     std::function<void()> OnKill;  // runs at each kill, before its answer
-    std::optional<std::string> KillTcp(const TTcpRow& row) override {
+    TStatus KillTcp(const TTcpRow& row) override {
         if (OnKill) OnKill();
-        if (Refusal) return Refusal;
+        if (Refusal) return *Refusal;
         Killed.push_back(row);
-        return std::nullopt;
+        return {};
     }
 };
 class TRecordingLauncher final : public TProgramLauncher {
 public:
     std::vector<std::string> Launched;
-    bool Launch(const std::string& path) override {
+    TStatus Launch(const std::string& path) override {
         Launched.push_back(path);
-        return true;
+        return {};
     }
 };
 class TRecordingSound final : public TSoundPlayer {
@@ -125,11 +126,12 @@ public:
 
 class TRecordingAutostart final : public TAutostart {
 public:
-    std::optional<std::string> Refusal;
+    std::optional<TFailure> Refusal;
     std::vector<std::string> Calls;
-    std::optional<std::string> Enable(const std::string& name, const std::string& path) override {
+    TStatus Enable(const std::string& name, const std::string& path) override {
         Calls.push_back("enable " + name + " " + path);
-        return Refusal;
+        if (Refusal) return *Refusal;
+        return {};
     }
     void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
 };

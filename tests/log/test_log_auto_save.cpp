@@ -98,10 +98,10 @@ TEST_F(LogAutoSaveTest, AnExistingFileOfThatNameIsKeptAndTheNextFreeNumberTaken)
     std::ofstream(Base / "Logs" / "Log20261206-047.htm") << "an earlier save";
     std::filesystem::create_directory(Base / "Logs" / "Log20261206-048.htm");  // anything there takes the name
     Log.AddLog("one", lkInfo);
-    const TAutoSaveResult result = AutoSaveLogFile(Log, Context);
-    ASSERT_TRUE(result.Saved) << result.Error;
-    EXPECT_EQ(result.Path, (Base / "Logs" / "Log20261206-049.htm").string());
-    EXPECT_EQ(Read(result.Path).rfind("<HTML>\r\n", 0), 0u);
+    const TResult<std::string> saved = AutoSaveLogFile(Log, Context);
+    ASSERT_TRUE(saved) << saved.Failure().Text();
+    EXPECT_EQ(*saved, (Base / "Logs" / "Log20261206-049.htm").string());
+    EXPECT_EQ(Read(*saved).rfind("<HTML>\r\n", 0), 0u);
     EXPECT_EQ(Read(Base / "Logs" / "Log20261206-047.htm"), "an earlier save");
 }
 
@@ -115,9 +115,9 @@ TEST_F(LogAutoSaveTest, ThousandsOfSavesInADayEachGetAFileOfTheirOwn) {
     for (int save = 0; save < kSaves; ++save) {
         TEventLog log{[this] { return Now; }};
         log.AddLog("save " + std::to_string(save) + ".", lkInfo);
-        const TAutoSaveResult result = AutoSaveLogFile(log, Context);
-        ASSERT_TRUE(result.Saved) << result.Error;
-        paths.insert(result.Path);
+        const TResult<std::string> saved = AutoSaveLogFile(log, Context);
+        ASSERT_TRUE(saved) << saved.Failure().Text();
+        paths.insert(*saved);
     }
     ASSERT_EQ(paths.size(), size_t{kSaves});
     for (const char* name : {"Log20261206-000.htm", "Log20261206-999.htm", "Log20261206-1000.htm",
@@ -168,9 +168,9 @@ TEST_F(LogAutoSaveTest, FailuresKeepEveryEntryAndAreReportedOncePerRun) {
 TEST_F(LogAutoSaveTest, HostTextFailureWritesNothing) {
     Context.HostText = []() -> std::string { throw TReportError("The host name is empty."); };
     Log.AddLog("one", lkInfo);
-    const TAutoSaveResult result = AutoSaveLogFile(Log, Context);
-    EXPECT_FALSE(result.Saved);
-    EXPECT_EQ(result.Error, "The host name is empty.");
+    const TResult<std::string> saved = AutoSaveLogFile(Log, Context);
+    ASSERT_FALSE(saved);
+    EXPECT_EQ(saved.Failure().Text(), "The host name is empty.");
     EXPECT_TRUE(std::filesystem::is_empty(Base / "Logs"));
 }
 

@@ -1,6 +1,8 @@
 // Turning raw table rows into texts: endpoints, ports, states, processes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "common/text_util.h"
 #include "fakes/fake_platform.h"
 #include "monitor/connection_row.h"
@@ -64,7 +66,7 @@ TEST(TcpStateNamesTest, NumberedFromOneWithoutShift) {
 }
 
 TEST(ProcessSnapshotTest, UnreadableUnknownAndRepeatedIds) {
-    EXPECT_EQ(TProcessSnapshot(std::nullopt).GetProcessName(1), "?");
+    EXPECT_EQ(TProcessSnapshot(TFailure{EACCES, "listing the processes"}).GetProcessName(1), "?");
     TProcessSnapshot processes(std::vector<TProcessEntry>{{1, "init"}, {7, "old"}, {7, "new"}});
     EXPECT_EQ(processes.GetProcessName(1), "init");
     EXPECT_EQ(processes.GetProcessName(7), "new");

@@ -139,9 +139,10 @@ TEST(HelperRequestParser, AnOwnersRequestHasExactlyTheInodesItCounts) {
 class TFakeActions final : public THelperActions {
 public:
     uint32_t Abilities() override { return kHelperCanKill | kHelperCanReadOwners; }
-    std::optional<std::string> KillTcp(const TTcpRow& row) override {
+    TStatus KillTcp(const TTcpRow& row) override {
         Killed.push_back(row);
-        return KillFailure;
+        if (KillFailure) return *KillFailure;
+        return {};
     }
     TUniqueFd OpenCapture(uint32_t interfaceIndex, int& error) override {
         Captured.push_back(interfaceIndex);
@@ -159,7 +160,7 @@ public:
     std::vector<TTcpRow> Killed;
     std::vector<std::vector<uint64_t>> Asked;
     std::vector<uint32_t> Captured;
-    std::optional<std::string> KillFailure;
+    std::optional<TFailure> KillFailure;
     std::vector<THelperOwner> Owners;
 };
 
@@ -244,11 +245,12 @@ TEST_F(THelperSession, ServesValidRequestsAndRefusesTheRestWithoutEnding) {
     Send(EncodeCaptureRequest(1), STDIN_FILENO);
     EXPECT_EQ(Receive(THelperVerb::OpenCapture).Reason, "a request carries no descriptors");
 
-    Actions.KillFailure = "No such file or directory (the connection no longer exists)";
+    Actions.KillFailure = TFailure{ENOENT, "the connection no longer exists"};
     Send(EncodeKillRequest(Ipv6Row()));
     reply = Receive(THelperVerb::KillTcp);
     EXPECT_EQ(reply.Status, THelperStatus::Failed);
-    EXPECT_EQ(reply.Reason, *Actions.KillFailure);
+    EXPECT_EQ(reply.Error, ENOENT);
+    EXPECT_EQ(reply.Reason, "the connection no longer exists");
     ASSERT_EQ(Actions.Killed.size(), 1u);
     EXPECT_EQ(Actions.Killed[0].Interface, 7u);
 

@@ -15,6 +15,7 @@
 
 #include "loopback_helpers.h"
 #include "platform/linux/linux_ip_tables.h"
+#include "rules/connection_kill.h"
 
 namespace tarnwick {
 namespace {
@@ -31,8 +32,8 @@ constexpr uint32_t kEstablished = 5;
 // Closing needs CAP_NET_ADMIN and CONFIG_INET_DIAG_DESTROY; without them the
 // tests that close real connections have nothing to check.
 #define SKIP_UNLESS_KILL_WORKS()                                                        \
-    if (const std::optional<std::string> reason = ConnectionKillUnavailableReason()) { \
-        GTEST_SKIP() << "connections cannot be closed here: " << *reason;              \
+    if (const TStatus available = ConnectionKillAvailable(); !available) {                  \
+        GTEST_SKIP() << "connections cannot be closed here: " << KillFailureReason(available.Failure()); \
     }
 
 std::vector<TTcpRow> FetchTcp() {
@@ -119,7 +120,7 @@ TEST(LinuxConnectionKiller, ClosesAConnectionNamedByItsOwnEnds) {
     ASSERT_TRUE(HasEstablished(connection.ClientPort, connection.ServerPort));
 
     TLinuxConnectionKiller killer;
-    EXPECT_EQ(killer.KillTcp(RowOf(connection.Client.Get())), std::nullopt);
+    EXPECT_TRUE(killer.KillTcp(RowOf(connection.Client.Get())));
 
     // The closed socket's owner gets the error SOCK_DESTROY aborts it with;
     // the peer gets the reset that the abort sends.
@@ -140,7 +141,7 @@ TEST(LinuxConnectionKiller, ClosesTheConnectionOfATableRowAndOnlyThatOne) {
     ASSERT_EQ(rows.size(), 1u);
     ASSERT_EQ(rows[0].State, kEstablished);
     TLinuxConnectionKiller killer;
-    EXPECT_EQ(killer.KillTcp(rows[0]), std::nullopt);
+    EXPECT_TRUE(killer.KillTcp(rows[0]));
 
     EXPECT_EQ(ReadOutcome(target.Server.Get()), ECONNABORTED);
     EXPECT_EQ(ReadOutcome(target.Client.Get()), ECONNRESET);
@@ -170,9 +171,10 @@ TEST(LinuxConnectionKiller, AConnectionThatIsGoneGivesAReasonAndSparesTheListene
     // A lookup by these ends would find the listener; closing that instead
     // would take the server down.
     TLinuxConnectionKiller killer;
-    const std::optional<std::string> reason = killer.KillTcp(row);
-    ASSERT_TRUE(reason.has_value());
-    EXPECT_EQ(*reason, std::string(std::strerror(ENOENT)) + " (the connection no longer exists)");
+    const TStatus killed = killer.KillTcp(row);
+    ASSERT_FALSE(killed);
+    EXPECT_EQ(KillFailureReason(killed.Failure()),
+              std::string(std::strerror(ENOENT)) + " (the connection no longer exists)");
 
     bool listening = false;
     for (const TTcpRow& found : FindTcp(FetchTcp(), listenerPort)) listening |= found.State == kListening;
@@ -186,7 +188,7 @@ TEST(LinuxConnectionKiller, AConnectionThatIsGoneGivesAReasonAndSparesTheListene
     nowhere.LocalPort = PortField(1);
     nowhere.RemoteAddr = AddrField(127, 0, 0, 1);
     nowhere.RemotePort = PortField(1);
-    EXPECT_TRUE(killer.KillTcp(nowhere).has_value());
+    EXPECT_FALSE(killer.KillTcp(nowhere));
 }
 
 TEST(LinuxConnectionKiller, WithoutTheCapabilityTheReasonNamesItAndTheConnectionStays) {
@@ -196,13 +198,16 @@ TEST(LinuxConnectionKiller, WithoutTheCapabilityTheReasonNamesItAndTheConnection
         std::string(std::strerror(EPERM)) + " (closing connections needs the CAP_NET_ADMIN capability)";
     {
         const TWithoutNetAdmin dropped;
-        EXPECT_EQ(ConnectionKillUnavailableReason(), expected);
+        const TStatus available = ConnectionKillAvailable();
+        ASSERT_FALSE(available);
+        EXPECT_EQ(KillFailureReason(available.Failure()), expected);
         TLinuxConnectionKiller killer;
-        const std::optional<std::string> reason = killer.KillTcp(RowOf(connection.Client.Get()));
+        const TStatus killed = killer.KillTcp(RowOf(connection.Client.Get()));
+        ASSERT_FALSE(killed);
+        const std::string reason = KillFailureReason(killed.Failure());
         if (reason != expected) {
             // A kernel without socket closing says so before any privilege check.
-            ASSERT_TRUE(reason.has_value());
-            EXPECT_NE(reason->find("CONFIG_INET_DIAG_DESTROY"), std::string::npos) << *reason;
+            EXPECT_NE(reason.find("CONFIG_INET_DIAG_DESTROY"), std::string::npos) << reason;
         }
     }
     EXPECT_TRUE(HasEstablished(connection.ClientPort, connection.ServerPort));
@@ -223,15 +228,15 @@ TEST(LinuxConnectionKiller, ClosesAnIpv6ConnectionOnlyWithItsEndsAndInterface) {
     // none, it is not the connection of a row bound to the loopback.
     TTcpRow elsewhere = rows[0];
     elsewhere.Interface = 1;
-    EXPECT_TRUE(killer.KillTcp(elsewhere).has_value());
+    EXPECT_FALSE(killer.KillTcp(elsewhere));
 
-    EXPECT_EQ(killer.KillTcp(rows[0]), std::nullopt);
+    EXPECT_TRUE(killer.KillTcp(rows[0]));
     EXPECT_EQ(ReadOutcome(connection.Server.Get()), ECONNABORTED);
     EXPECT_EQ(ReadOutcome(connection.Client.Get()), ECONNRESET);
     EXPECT_TRUE(test::FindTcp6(FetchTcp6(), connection.ServerPort, connection.ClientPort).empty());
 
     // Gone now: the listener the lookup falls back to is spared.
-    EXPECT_TRUE(killer.KillTcp(rows[0]).has_value());
+    EXPECT_FALSE(killer.KillTcp(rows[0]));
     const test::TTcpConnection later = Connect(listener.Get(), "::1");
     EXPECT_EQ(test::FindTcp6(FetchTcp6(), later.ClientPort, later.ServerPort).size(), 1u);
 }
@@ -245,7 +250,7 @@ TEST(LinuxConnectionKiller, ClosesADualStackServersIpv4ConnectionByItsIpv4Row) {
     ASSERT_EQ(rows.size(), 1u);
 
     TLinuxConnectionKiller killer;
-    EXPECT_EQ(killer.KillTcp(rows[0]), std::nullopt);
+    EXPECT_TRUE(killer.KillTcp(rows[0]));
     EXPECT_EQ(ReadOutcome(connection.Server.Get()), ECONNABORTED);
     EXPECT_EQ(ReadOutcome(connection.Client.Get()), ECONNRESET);
     EXPECT_FALSE(HasEstablished(connection.ServerPort, connection.ClientPort));
@@ -266,7 +271,7 @@ TEST(LinuxConnectionKiller, ClosesAConnectionBoundToAnInterfaceByItsIpv4Row) {
     const TUniqueFd accepted(accept(listener.Get(), nullptr, nullptr));
 
     TLinuxConnectionKiller killer;
-    EXPECT_EQ(killer.KillTcp(RowOf(client.Get())), std::nullopt);
+    EXPECT_TRUE(killer.KillTcp(RowOf(client.Get())));
     EXPECT_EQ(ReadOutcome(client.Get()), ECONNABORTED);
 }
 
@@ -279,9 +284,9 @@ TEST(LinuxConnectionKiller, EstablishedOnlyLeavesAClosingConnectionAlone) {
     ASSERT_EQ(shutdown(connection.Client.Get(), SHUT_WR), 0);  // the server end goes to Close_Wait
     ASSERT_EQ(ReadOutcome(connection.Server.Get()), 0);
     TLinuxConnectionKiller helperKiller(true);
-    const std::optional<std::string> reason = helperKiller.KillTcp(RowOf(connection.Server.Get()));
-    ASSERT_TRUE(reason.has_value());
-    EXPECT_NE(reason->find("not established"), std::string::npos) << *reason;
+    const TStatus killed = helperKiller.KillTcp(RowOf(connection.Server.Get()));
+    ASSERT_FALSE(killed);
+    EXPECT_NE(KillFailureReason(killed.Failure()).find("not established"), std::string::npos);
     ASSERT_EQ(send(connection.Server.Get(), "x", 1, 0), 1);  // still open for writing
     char byte = 0;
     EXPECT_EQ(recv(connection.Client.Get(), &byte, 1, 0), 1);

@@ -15,9 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-#define SKIP_UNLESS_ACTIVE(source)                                                              \
-    if (const std::optional<std::string> reason = (source).UnavailableReason()) {              \
-        GTEST_SKIP() << "the kernel reports no socket destruction to us here: " << *reason;    \
+#define SKIP_UNLESS_ACTIVE(source)                                                                     \
+    if (const TStatus available = (source).Available(); !available) {                                 \
+        GTEST_SKIP() << "the kernel reports no socket destruction to us here: " << available.Failure().Text(); \
     }
 
 // Takes until `done` holds for what was taken so far, or two seconds pass.

@@ -22,7 +22,7 @@ std::optional<std::string> NameOf(const std::vector<TProcessEntry>& processes, u
 TEST(LinuxProcessList, ListsThisProcessByItsExecutableFileName) {
     TLinuxProcessList list;
     const auto processes = list.TakeSnapshot();
-    ASSERT_TRUE(processes.has_value());
+    ASSERT_TRUE(processes);
     EXPECT_EQ(NameOf(*processes, static_cast<uint32_t>(getpid())), std::string(program_invocation_short_name));
 }
 
@@ -33,7 +33,7 @@ TEST(LinuxProcessList, ChildShowsTheProgramItExecuted) {
     std::optional<std::string> name;
     for (int attempt = 0; attempt < 200 && name != "sleep"; ++attempt) {
         const auto processes = list.TakeSnapshot();
-        ASSERT_TRUE(processes.has_value());
+        ASSERT_TRUE(processes);
         name = NameOf(*processes, static_cast<uint32_t>(child.Pid()));
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -45,8 +45,8 @@ protected:
     std::vector<TProcessEntry> Snapshot() {
         TLinuxProcessList list(Root.Path());
         auto processes = list.TakeSnapshot();
-        EXPECT_TRUE(processes.has_value());
-        return processes.value_or(std::vector<TProcessEntry>{});
+        EXPECT_TRUE(processes);
+        return processes ? *processes : std::vector<TProcessEntry>{};
     }
 
     test::TTempDir Root;
@@ -93,7 +93,7 @@ TEST_F(TFakeProcProcesses, LongNamesAreCutWithoutSplittingACharacter) {
 
 TEST(LinuxProcessList, UnreadableProcRootGivesNoSnapshot) {
     TLinuxProcessList list("/nonexistent/proc");
-    EXPECT_FALSE(list.TakeSnapshot().has_value());
+    EXPECT_EQ(list.TakeSnapshot().Failure().Errno, ENOENT);
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST(LinuxProgramLauncher, StartsTheFileItselfDetachedAndDoesNotWaitForIt) {
 
     TLinuxProgramLauncher launcher;
     const TClock::time_point start = TClock::now();
-    const bool launched = launcher.Launch(script);
+    const TStatus launched = launcher.Launch(script);
     const auto took = TClock::now() - start;
     pthread_sigmask(SIG_SETMASK, &savedMask, nullptr);
     if (savedInput.IsValid()) {
@@ -145,11 +145,13 @@ TEST(LinuxProgramLauncher, StartsTheFileItselfDetachedAndDoesNotWaitForIt) {
     if (group > 1 && group != getpgrp()) kill(-group, SIGKILL);
 }
 
-TEST(LinuxProgramLauncher, FilesThatCannotBeExecutedGiveFalse) {
+TEST(LinuxProgramLauncher, FilesThatCannotBeExecutedFailWithTheExecsErrno) {
     const test::TTempDir dir;
     TLinuxProgramLauncher launcher;
     EXPECT_FALSE(launcher.Launch(""));
-    EXPECT_FALSE(launcher.Launch(dir.Path() + "/missing"));
+    const TStatus missing = launcher.Launch(dir.Path() + "/missing");
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.Failure().Errno, ENOENT);
     EXPECT_FALSE(launcher.Launch(dir.Path()));
 
     // Not executable: even root may only exec a file with an execute bit.
@@ -161,7 +163,9 @@ TEST(LinuxProgramLauncher, FilesThatCannotBeExecutedGiveFalse) {
     // a script; with no shell in between it does not start.
     const std::string noFormat = dir.Path() + "/no-format";
     WriteExecutable(noFormat, "touch \"$0.ran\"\n");
-    EXPECT_FALSE(launcher.Launch(noFormat));
+    const TStatus unknownFormat = launcher.Launch(noFormat);
+    ASSERT_FALSE(unknownFormat);
+    EXPECT_EQ(unknownFormat.Failure().Errno, ENOEXEC);
 
     // An interpreter line naming a missing interpreter.
     const std::string badInterpreter = dir.Path() + "/bad-interpreter";

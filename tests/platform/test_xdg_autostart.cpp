@@ -42,13 +42,13 @@ TEST(XdgAutostart, EnableWritesOrReplacesTheEntryAndDisableRemovesIt) {
     const std::string entry = dir + "/tarnwick.desktop";
     EXPECT_EQ(autostart.EntryPath("tarnwick"), entry);
 
-    EXPECT_EQ(autostart.Enable("tarnwick", "/opt/net tools/tarnwick"), std::nullopt);
+    EXPECT_TRUE(autostart.Enable("tarnwick", "/opt/net tools/tarnwick"));
     EXPECT_EQ(folder.Read("config/autostart/tarnwick.desktop"), EntryWithExec("\"/opt/net tools/tarnwick\""));
 
     // Someone's edited entry (switched off, another program) is replaced whole.
     folder.Write("config/autostart/tarnwick.desktop",
                  "[Desktop Entry]\nExec=/bin/false\nX-GNOME-Autostart-enabled=false\nHidden=true\n");
-    EXPECT_EQ(autostart.Enable("tarnwick", "/usr/bin/tarnwick"), std::nullopt);
+    EXPECT_TRUE(autostart.Enable("tarnwick", "/usr/bin/tarnwick"));
     EXPECT_EQ(folder.Read("config/autostart/tarnwick.desktop"), EntryWithExec("/usr/bin/tarnwick"));
     // Nothing left behind by the replacement.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
@@ -64,26 +64,27 @@ TEST(XdgAutostart, EnableWritesOrReplacesTheEntryAndDisableRemovesIt) {
 
 TEST(XdgAutostart, AFolderThatCannotBeUsedGivesTheFailureWithItsReason) {
     TTempFolder folder;
-    const std::string prefix = "Failed to set data for 'tarnwick': ";
+    const std::string context = "Failed to set data for 'tarnwick'";
 
     // The autostart folder is a file.
     folder.Write("autostart", "not a folder");
-    std::optional<std::string> error = TXdgAutostart(folder.File("autostart")).Enable("tarnwick", "/usr/bin/tarnwick");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->substr(0, prefix.size()), prefix);
-    EXPECT_GT(error->size(), prefix.size());
+    TStatus enabled = TXdgAutostart(folder.File("autostart")).Enable("tarnwick", "/usr/bin/tarnwick");
+    ASSERT_FALSE(enabled);
+    EXPECT_EQ(enabled.Failure().Context, context);
+    EXPECT_NE(enabled.Failure().Errno, 0);
     EXPECT_EQ(folder.Read("autostart"), "not a folder");
 
     // A file on the way to it.
-    error = TXdgAutostart(folder.File("autostart/deeper")).Enable("tarnwick", "/usr/bin/tarnwick");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->substr(0, prefix.size()), prefix);
+    enabled = TXdgAutostart(folder.File("autostart/deeper")).Enable("tarnwick", "/usr/bin/tarnwick");
+    ASSERT_FALSE(enabled);
+    EXPECT_EQ(enabled.Failure().Context, context);
 
-    // The entry's name is taken by a folder with something in it.
+    // The entry's name is taken by a folder with something in it: the user is
+    // told the system's reason after the context.
     std::filesystem::create_directories(folder.File("dir/tarnwick.desktop/x"));
-    error = TXdgAutostart(folder.File("dir")).Enable("tarnwick", "/usr/bin/tarnwick");
-    ASSERT_TRUE(error);
-    EXPECT_EQ(*error, prefix + std::error_code(EISDIR, std::generic_category()).message());
+    enabled = TXdgAutostart(folder.File("dir")).Enable("tarnwick", "/usr/bin/tarnwick");
+    ASSERT_FALSE(enabled);
+    EXPECT_EQ(enabled.Failure().Text(), context + ": " + std::error_code(EISDIR, std::generic_category()).message());
     TXdgAutostart(folder.File("dir")).Disable("tarnwick");  // leaves a folder alone
     EXPECT_TRUE(std::filesystem::exists(folder.File("dir/tarnwick.desktop/x")));
 }

@@ -36,7 +36,7 @@ TEST_F(ConnectionKill, OnlyAnEstablishedTcpRowIsClosedWithItsOwnEnds) {
 }
 
 TEST_F(ConnectionKill, ARefusalCarriesTheSystemsReason) {
-    Killer.Refusal = "Operation not permitted";
+    Killer.Refusal = TFailure{EPERM, ""};
     const TKillResult result = KillConnection(Snapshot, 1, Killer);
     EXPECT_EQ(result.Outcome, TKillOutcome::Refused);
     EXPECT_EQ(result.Message(), "The connection could not be closed: Operation not permitted");

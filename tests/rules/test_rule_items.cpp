@@ -13,6 +13,7 @@
 #include "common/ini_file.h"
 #include "common/temp_folder.h"
 #include "platform/atomic_file.h"
+#include "rules/ini_file_io.h"
 
 namespace tarnwick {
 namespace {
@@ -142,7 +143,7 @@ TEST(RuleItemsSave, EveryFieldRoundTripsInTheFilesKeyOrder) {
     const std::string path = folder.File("rules.dat");
     rules.SaveToFile(path);
 
-    const TIniFile ini = TIniFile::Load(path);
+    const TIniFile ini = LoadIniFile(path);
     EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"ALL", "Item1", "Item2"}));
     EXPECT_EQ(ini.ReadSection("Item2"),
               (std::vector<std::string>{"RulesName", "EnabledRules", "EnIPFilter", "EnLocalPortFilter",
@@ -238,7 +239,7 @@ TEST(RuleItemsLoad, SpecialAndOversizedFilesAreRefusedAtOnce) {
         FAIL() << "read a FIFO";
     } catch (const TIniReadError& error) {
         EXPECT_EQ(std::string(error.what()), "Unable to read " + folder.File("rules.dat"));
-        EXPECT_EQ(error.Reason(), TFileRefusal::NotRegularFile);
+        EXPECT_EQ(FileErrorText(error), "Unable to read " + folder.File("rules.dat") + ": Not a regular file");
     }
     // A file far beyond any rules file, as a damaged disk or a wrong link gives.
     const std::string huge = folder.File("huge.dat");
@@ -248,7 +249,7 @@ TEST(RuleItemsLoad, SpecialAndOversizedFilesAreRefusedAtOnce) {
         FAIL() << "read a file beyond the bound";
     } catch (const TIniReadError& error) {
         EXPECT_EQ(std::string(error.what()), "Unable to read " + huge);
-        EXPECT_EQ(error.Reason(), TFileRefusal::TooLarge);
+        EXPECT_EQ(FileErrorText(error), "Unable to read " + huge + ": File larger than 16 MiB");
     }
     ASSERT_EQ(rules.Count(), 1);
     EXPECT_EQ(rules.Items(0).RulesName, "kept");

@@ -88,7 +88,7 @@ class TSignallingProcessList final : public TProcessList {
 public:
     TFakeProcessList Processes;
     std::atomic<int> Snapshots{0};
-    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override {
+    TResult<std::vector<TProcessEntry>> TakeSnapshot() override {
         ++Snapshots;
         return Processes.TakeSnapshot();
     }
@@ -118,9 +118,10 @@ protected:
     TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
         return TMainServices{Tables,        Processes, Names, Boxes, Killer, Launcher, Sound, Autostart, Packets,
                              ExecutableDir, ExecutableDir + "/tarnwick", {ExecutableDir, ExecutableDir}, probe,
-                             [this](uint32_t pid) {
+                             [this](uint32_t pid) -> TResult<std::string> {
                                  AskedPids.push_back(pid);
-                                 return ExePaths.contains(pid) ? ExePaths[pid] : std::string("?");
+                                 if (!ExePaths.contains(pid)) return TFailure{ENOENT, "reading a gone process"};
+                                 return ExePaths[pid];
                              },
                              [](const std::string&) { return TProcessInfoFields{}; },
                              Wakeup,

@@ -199,7 +199,7 @@ TEST_F(OptionForm, AFailedStepIsShownAndEndsOkWhichStillCloses) {
     }
     // The start-up entry is refused: the rules are neither switched nor saved.
     Boxes.Shown.clear();
-    Autostart.Refusal = "Failed to set data for 'tarnwick': Permission denied";
+    Autostart.Refusal = TFailure{EACCES, "Failed to set data for 'tarnwick'"};
     {
         TOption_F& form = Create();
         form.show();

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace tarnwick {
@@ -78,23 +77,17 @@ TCapabilityMask PermittedCapabilities() {
     return GetSets(sets) ? sets.Permitted : 0;
 }
 
-bool KeepOnlyCapabilities(TCapabilityMask keep, std::string& error) {
+TStatus KeepOnlyCapabilities(TCapabilityMask keep) {
     TCapabilitySets sets;
-    if (!GetSets(sets)) {
-        error = std::string("capget: ") + std::strerror(errno);
-        return false;
-    }
+    if (!GetSets(sets)) return FailureFromErrno("capget");
     // Ambient capabilities would survive an exec; there is none to run, but
     // nothing should be held that the work does not need.
     prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
     sets.Permitted &= keep;
     sets.Effective = 0;
     sets.Inheritable = 0;
-    if (!SetSets(sets)) {
-        error = std::string("capset: ") + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (!SetSets(sets)) return FailureFromErrno("capset");
+    return {};
 }
 
 void LimitBoundingSet(TCapabilityMask keep) {

@@ -10,6 +10,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "common/result.h"
+
 namespace tarnwick {
 
 // A set of capabilities as a mask, bit n for capability number n (the
@@ -37,9 +39,9 @@ TCapabilityMask PermittedCapabilities();
 
 // Reduces the permitted set to `keep` (what of it is permitted now), and
 // empties the effective, inheritable and ambient sets, so nothing runs with a
-// capability until TRaisedCapabilities raises it. False (the system's
-// reason in `error`) when the kernel refused.
-bool KeepOnlyCapabilities(TCapabilityMask keep, std::string& error);
+// capability until TRaisedCapabilities raises it. Fails when the kernel
+// refused.
+TStatus KeepOnlyCapabilities(TCapabilityMask keep);
 
 // Drops every capability but those of `keep` from the bounding set, so that
 // nothing this process or a child of it becomes can gain them again. That

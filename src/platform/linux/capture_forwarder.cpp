@@ -98,8 +98,7 @@ TResult<TUniqueFd> StartCaptureForwarder(std::unique_ptr<TCaptureRing> ring, pid
         program.Release();
         prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
         if (getppid() != parent) _exit(0);
-        std::string dropped;
-        if (!KeepOnlyCapabilities(0, dropped)) _exit(1);
+        if (!KeepOnlyCapabilities(0)) _exit(1);
         // Nothing the program writes is ever read, nor even queued.
         if (shutdown(ours.Get(), SHUT_RD) != 0) _exit(1);
         setsockopt(ours.Get(), SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);

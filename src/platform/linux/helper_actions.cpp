@@ -29,15 +29,15 @@ uint32_t TLinuxHelperActions::Abilities() {
     return abilities;
 }
 
-std::optional<std::string> TLinuxHelperActions::KillTcp(const TTcpRow& row) {
-    std::optional<std::string> failure;
+TStatus TLinuxHelperActions::KillTcp(const TTcpRow& row) {
+    TStatus killed;
     {
         const TRaisedCapabilities raised(NetAdminCapability());
         TLinuxConnectionKiller killer(true);
-        failure = killer.KillTcp(row);
+        killed = killer.KillTcp(row);
     }
-    if (!failure) Audit_.RecordClosed(row);
-    return failure;
+    if (killed) Audit_.RecordClosed(row);
+    return killed;
 }
 
 TUniqueFd TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex, int& error) {

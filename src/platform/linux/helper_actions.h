@@ -21,7 +21,7 @@ public:
     uint32_t Abilities() override;
     // TLinuxConnectionKiller, established connections only, with CAP_NET_ADMIN;
     // recorded once closed.
-    std::optional<std::string> KillTcp(const TTcpRow& row) override;
+    TStatus KillTcp(const TTcpRow& row) override;
     // socket(AF_PACKET, SOCK_DGRAM, 0) with CAP_NET_RAW (protocol 0 hooks it
     // nowhere until it is bound), set up as a TCaptureRing of the interface
     // and read by a forwarder of its own (StartCaptureForwarder). At most

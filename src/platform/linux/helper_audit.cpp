@@ -59,7 +59,7 @@ void THelperAudit::RecordClosed(const TTcpRow& row) {
     // What the journal says of a failure has nowhere to go: the helper's
     // error output is the caller's, who could neither fix it nor be trusted
     // to keep it.
-    Journal_.SendEntry(ClosedConnectionEntry(Caller_, row));
+    (void)Journal_.SendEntry(ClosedConnectionEntry(Caller_, row));
 }
 
 }  // namespace tarnwick

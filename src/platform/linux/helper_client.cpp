@@ -298,14 +298,19 @@ std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<std::
     }
 }
 
-std::optional<std::string> THelperClient::KillTcp(const TTcpRow& row) {
+TStatus THelperClient::KillTcp(const TTcpRow& row) {
     std::lock_guard lock(Mutex_);
-    return ExchangeLocked({EncodeKillRequest(row)}, THelperVerb::KillTcp,
-                          [](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
-                              if (!reply.Body.empty() || passed.IsValid() || reply.MoreFollows)
-                                  return "a malformed reply to closing";
-                              return std::nullopt;
-                          });
+    int failedWith = 0;
+    const std::optional<std::string> problem =
+        ExchangeLocked({EncodeKillRequest(row)}, THelperVerb::KillTcp,
+                       [](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
+                           if (!reply.Body.empty() || passed.IsValid() || reply.MoreFollows)
+                               return "a malformed reply to closing";
+                           return std::nullopt;
+                       },
+                       &failedWith);
+    if (problem) return TFailure{failedWith, *problem};
+    return {};
 }
 
 std::optional<std::string> THelperClient::OpenCapture(uint32_t interfaceIndex, TUniqueFd& stream, int& error) {

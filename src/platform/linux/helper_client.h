@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/ip_tables.h"
 #include "platform/linux/helper_location.h"
 #include "platform/linux/helper_protocol.h"
@@ -71,11 +72,15 @@ public:
     // The kHelperCan* abilities of its hello; 0 when it does not run.
     uint32_t Abilities();
 
-    // The requests. Each starts the helper when needed and returns nullopt
-    // when done, else the reason: the helper's, or why it could not be asked.
-    // Each exchange has kHelperExchangeTimeout (or the constructor's time)
-    // in all, however many messages it takes.
-    std::optional<std::string> KillTcp(const TTcpRow& row);
+    // The requests. Each starts the helper when needed. Each exchange has
+    // kHelperExchangeTimeout (or the constructor's time) in all, however many
+    // messages it takes.
+    // Closes the connection of `row`: fails with the helper's errno and
+    // context (as TConnectionKiller::KillTcp), or without errno, saying why
+    // the helper could not be asked.
+    TStatus KillTcp(const TTcpRow& row);
+    // The others return nullopt when done, else the reason: the helper's, or
+    // why it could not be asked.
     // The capture stream of the interface of index `interfaceIndex` in
     // `stream` (an AF_UNIX SOCK_SEQPACKET socket: anything else is refused);
     // `error` is the errno of a failure the helper reports (EPERM: it lacks

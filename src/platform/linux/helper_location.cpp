@@ -9,7 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "log/log_auto_save.h"
+#include "common/file_locations.h"
+#include "common/result.h"
 
 namespace tarnwick {
 
@@ -28,14 +29,11 @@ std::optional<std::string> WhyOthersMayChange(const struct stat& status, uid_t c
     return std::nullopt;
 }
 
-// `path` with its symbolic links resolved; nullopt with `error` set when it
-// cannot be (ENOENT: there is no such file).
-std::optional<std::string> Resolve(const std::string& path, int& error) {
+// `path` with its symbolic links resolved; fails when it cannot be (ENOENT:
+// there is no such file).
+TResult<std::string> Resolve(const std::string& path) {
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) {
-        error = errno;
-        return std::nullopt;
-    }
+    if (realpath(path.c_str(), resolved) == nullptr) return FailureFromErrno("resolving " + path);
     return std::string(resolved);
 }
 
@@ -69,15 +67,15 @@ THelperLocation LocateHelperProgram(const std::string& exeDir, uid_t caller) {
         {installed, "installed"},
     };
     for (const auto& [path, where] : candidates) {
-        int error = 0;
-        const std::optional<std::string> resolved = Resolve(path, error);
-        if (!resolved && error == ENOENT) {
+        const TResult<std::string> resolved = Resolve(path);
+        if (!resolved && resolved.Failure().Errno == ENOENT) {
             // Started anyway, to be told in the words of a missing helper.
             if (path == installed) location.Program = installed;
             continue;
         }
-        std::optional<std::string> why = resolved ? WhyUntrusted(*resolved, caller)
-                                                  : std::string("it cannot be found: ") + std::strerror(error);
+        std::optional<std::string> why =
+            resolved ? WhyUntrusted(*resolved, caller)
+                     : std::string("it cannot be found: ") + std::strerror(resolved.Failure().Errno);
         if (!why) {
             location.Program = *resolved;
             return location;

@@ -10,7 +10,6 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 
-#include <cstring>
 #include <initializer_list>
 #include <memory>
 
@@ -107,7 +106,7 @@ private:
 
 }  // namespace
 
-bool InstallHelperSyscallFilter(std::string& error) {
+TStatus InstallHelperSyscallFilter() {
     TFilterBuilder filter;
     for (const int call : kPlainCalls) filter.Allow(call);
     if constexpr (kSanitized) {
@@ -144,12 +143,10 @@ bool InstallHelperSyscallFilter(std::string& error) {
 
     if (filter.IsValid()) {
         const int loaded = seccomp_load(filter.Get());
-        if (loaded == 0) return true;
-        error = std::string("seccomp: ") + std::strerror(-loaded);
-        return false;
+        if (loaded == 0) return {};
+        return TFailure{-loaded, "seccomp"};
     }
-    error = std::string("seccomp filter: ") + std::strerror(-filter.Result());
-    return false;
+    return TFailure{-filter.Result(), "seccomp filter"};
 }
 
 }  // namespace tarnwick

@@ -6,14 +6,13 @@
 // writing a file or reaching another network.
 #pragma once
 
-#include <string>
+#include "common/result.h"
 
 namespace tarnwick {
 
 // Installs the filter on every thread of the process, for good: it cannot be
 // lifted, and children inherit it. Sets no_new_privs, which a filter
-// installed without CAP_SYS_ADMIN requires. False, with the reason in
-// `error`, when the kernel refused it.
-bool InstallHelperSyscallFilter(std::string& error);
+// installed without CAP_SYS_ADMIN requires. Fails when the kernel refused it.
+TStatus InstallHelperSyscallFilter();
 
 }  // namespace tarnwick

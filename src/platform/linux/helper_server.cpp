@@ -48,9 +48,10 @@ namespace {
 bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
     if (const auto* kill = std::get_if<THelperKillRequest>(&request)) {
         const auto verb = static_cast<uint8_t>(THelperVerb::KillTcp);
-        const std::optional<std::string> reason = actions.KillTcp(kill->Row);
-        return SendHelperMessage(socket, reason ? EncodeStatusReply(verb, THelperStatus::Failed, 0, *reason)
-                                          : EncodeStatusReply(verb, THelperStatus::Ok));
+        const TStatus killed = actions.KillTcp(kill->Row);
+        return SendHelperMessage(socket, killed ? EncodeStatusReply(verb, THelperStatus::Ok)
+                                                : EncodeStatusReply(verb, THelperStatus::Failed, killed.Failure().Errno,
+                                                                    killed.Failure().Context));
     }
     if (const auto* capture = std::get_if<THelperCaptureRequest>(&request)) {
         const auto verb = static_cast<uint8_t>(THelperVerb::OpenCapture);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/ip_tables.h"
 #include "platform/linux/helper_protocol.h"
 #include "platform/linux/unique_fd.h"
@@ -24,8 +25,8 @@ public:
 
     // Which kHelperCan* abilities the hello announces.
     virtual uint32_t Abilities() = 0;
-    // Closes the connection of `row`; nullopt when closed, else the reason.
-    virtual std::optional<std::string> KillTcp(const TTcpRow& row) = 0;
+    // Closes the connection of `row`, as TConnectionKiller::KillTcp.
+    virtual TStatus KillTcp(const TTcpRow& row) = 0;
     // The program's end of the capture stream of the interface of index
     // `interfaceIndex` (see OpenCapture in helper_protocol.h), or none with
     // the errno in `error`.

@@ -27,13 +27,14 @@ std::optional<std::string> ProblemOf(THelperClient& helper, uint32_t ability, co
 
 }  // namespace
 
-std::optional<std::string> THelperConnectionKiller::UnavailableReason() {
-    if (auto problem = ProblemOf(Helper_, kHelperCanKill, "the CAP_NET_ADMIN capability")) return HelperMissingText(kKillNeed, *problem);
-    return std::nullopt;
+TStatus THelperConnectionKiller::Available() {
+    if (auto problem = ProblemOf(Helper_, kHelperCanKill, "the CAP_NET_ADMIN capability"))
+        return TFailure{0, HelperMissingText(kKillNeed, *problem)};
+    return {};
 }
 
-std::optional<std::string> THelperConnectionKiller::KillTcp(const TTcpRow& row) {
-    if (auto reason = UnavailableReason()) return reason;
+TStatus THelperConnectionKiller::KillTcp(const TTcpRow& row) {
+    if (TStatus available = Available(); !available) return available;
     return Helper_.KillTcp(row);
 }
 
@@ -87,8 +88,8 @@ std::map<uint32_t, std::string> THelperSocketOwners::OwnerNames() {
     return Names_;
 }
 
-std::optional<std::vector<TProcessEntry>> THelperProcessList::TakeSnapshot() {
-    std::optional<std::vector<TProcessEntry>> processes = Processes_.TakeSnapshot();
+TResult<std::vector<TProcessEntry>> THelperProcessList::TakeSnapshot() {
+    TResult<std::vector<TProcessEntry>> processes = Processes_.TakeSnapshot();
     if (!processes) return processes;
     const std::map<uint32_t, std::string> names = Owners_.OwnerNames();
     if (names.empty()) return processes;

@@ -21,10 +21,10 @@ class THelperConnectionKiller final : public TConnectionKiller {
 public:
     explicit THelperConnectionKiller(THelperClient& helper) : Helper_(helper) {}
 
-    // Why connections cannot be closed through the helper (it cannot be
-    // started, or lacks CAP_NET_ADMIN), or nullopt when they can be tried.
-    std::optional<std::string> UnavailableReason();
-    std::optional<std::string> KillTcp(const TTcpRow& row) override;
+    // Whether connections can be closed through the helper: fails, without
+    // errno, when it cannot be started or lacks CAP_NET_ADMIN.
+    TStatus Available();
+    TStatus KillTcp(const TTcpRow& row) override;
 
 private:
     THelperClient& Helper_;
@@ -68,7 +68,7 @@ class THelperProcessList final : public TProcessList {
 public:
     THelperProcessList(TProcessList& processes, THelperSocketOwners& owners)
         : Processes_(processes), Owners_(owners) {}
-    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override;
+    TResult<std::vector<TProcessEntry>> TakeSnapshot() override;
 
 private:
     TProcessList& Processes_;

@@ -161,23 +161,22 @@ uint32_t BoundInterfaceOf(TNetlinkSocket& netlink, uint8_t family, const inet_di
     return interface;
 }
 
-// The system's reason for `error`, with what it means here for the cases a
-// user meets: a missing privilege, a kernel without socket closing, a
-// connection that ended on its own in the meantime.
-std::string KillFailureReason(int error) {
-    const std::string text = std::strerror(error);
+// The failure of `error`, with what it means here for the cases a user
+// meets: a missing privilege, a kernel without socket closing, a connection
+// that ended on its own in the meantime.
+TFailure KillFailure(int error) {
     switch (error) {
         case EPERM:
         case EACCES:
-            return text + " (closing connections needs the CAP_NET_ADMIN capability)";
+            return {error, "closing connections needs the CAP_NET_ADMIN capability"};
         case EOPNOTSUPP:
-            return text + " (this kernel cannot close sockets: CONFIG_INET_DIAG_DESTROY)";
+            return {error, "this kernel cannot close sockets: CONFIG_INET_DIAG_DESTROY"};
         case ENOENT:
-            return text + " (the connection no longer exists)";
+            return {error, "the connection no longer exists"};
         case ENOTCONN:
-            return text + " (the connection is not established)";
+            return {error, "the connection is not established"};
         default:
-            return text;
+            return {error, ""};
     }
 }
 
@@ -192,7 +191,7 @@ bool HasNetAdminCapability() {
 
 }  // namespace
 
-std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
+TStatus TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
     inet_diag_sockid id{};
     id.idiag_sport = htons(PortFromField(row.LocalPort));
     id.idiag_dport = htons(PortFromField(row.RemotePort));
@@ -201,7 +200,7 @@ std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
 
     int error = 0;
     std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
-    if (!netlink) return KillFailureReason(error);
+    if (!netlink) return KillFailure(error);
 
     if (row.V6) {
         PutIp6(id.idiag_src, row.LocalAddr6);
@@ -238,14 +237,14 @@ std::optional<std::string> TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
             }
         }
     }
-    if (error != 0) return KillFailureReason(error);
-    return std::nullopt;
+    if (error != 0) return KillFailure(error);
+    return {};
 }
 
-std::optional<std::string> ConnectionKillUnavailableReason() {
+TStatus ConnectionKillAvailable() {
     int error = 0;
     std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
-    if (!netlink) return KillFailureReason(error);
+    if (!netlink) return KillFailure(error);
 
     // A close of a socket that cannot exist: all ends zero, and cookie 0,
     // which no socket has (sock_gen_cookie() in net/core/sock_diag.c counts
@@ -256,14 +255,14 @@ std::optional<std::string> ConnectionKillUnavailableReason() {
     TDiagRequest request;
     MakeRequest(request, SOCK_DESTROY, AF_INET, id);
     error = netlink->Exchange(request.Header, [](const nlmsghdr*) { return MNL_CB_OK; });
-    if (error != ENOENT && error != 0) return KillFailureReason(error);
+    if (error != ENOENT && error != 0) return KillFailure(error);
 
     // The privilege is checked only once a socket is found, so the answer
     // above cannot tell; the effective set can. (The kernel checks it against
     // the user namespace owning the network namespace, which is ours in all
     // but unusual container set-ups.)
-    if (!HasNetAdminCapability()) return KillFailureReason(EPERM);
-    return std::nullopt;
+    if (!HasNetAdminCapability()) return KillFailure(EPERM);
+    return {};
 }
 
 }  // namespace tarnwick

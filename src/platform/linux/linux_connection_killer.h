@@ -4,20 +4,17 @@
 // a reset is sent to the peer.
 //
 // Needs the CAP_NET_ADMIN capability and a kernel built with
-// CONFIG_INET_DIAG_DESTROY; without either, KillTcp returns the reason.
+// CONFIG_INET_DIAG_DESTROY; without either, KillTcp fails and says which.
 #pragma once
-
-#include <optional>
-#include <string>
 
 #include "platform/connection_killer.h"
 
 namespace tarnwick {
 
-// Why connections cannot be closed here (this kernel cannot close sockets,
-// or this process lacks CAP_NET_ADMIN), or nullopt when they can. Closes
+// Whether connections can be closed here: fails, as KillTcp would, when this
+// kernel cannot close sockets or this process lacks CAP_NET_ADMIN. Closes
 // nothing: it asks the kernel to close a socket that cannot exist.
-std::optional<std::string> ConnectionKillUnavailableReason();
+TStatus ConnectionKillAvailable();
 
 class TLinuxConnectionKiller final : public TConnectionKiller {
 public:
@@ -39,7 +36,7 @@ public:
     // one replaced by a new connection with the same ends in between is not
     // closed either. Each call opens its own netlink socket, so one object
     // may be used from several threads.
-    std::optional<std::string> KillTcp(const TTcpRow& row) override;
+    TStatus KillTcp(const TTcpRow& row) override;
 
 private:
     bool EstablishedOnly_;

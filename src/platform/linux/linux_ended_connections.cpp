@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include "platform/linux/diag_reply.h"
@@ -30,7 +29,6 @@ constexpr size_t kDatagramBufferSize = 16 * 1024;
 // so the reader takes the lock once per burst rather than per connection.
 constexpr size_t kKeepBatch = 256;
 
-std::string ErrnoText(const char* call, int error) { return std::string(call) + ": " + std::strerror(error); }
 
 struct TParseTarget {
     bool IncludeIpv6;
@@ -67,11 +65,11 @@ TLinuxEndedConnections::TLinuxEndedConnections(bool includeIpv6, size_t bound)
     : Bound_(bound), IncludeIpv6_(includeIpv6) {
     Socket_.reset(mnl_socket_open2(NETLINK_SOCK_DIAG, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!Socket_) {
-        Failure_ = ErrnoText("socket", errno);
+        Failure_ = FailureFromErrno("socket");
         return;
     }
     if (mnl_socket_bind(Socket_.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
-        Failure_ = ErrnoText("bind", errno);
+        Failure_ = FailureFromErrno("bind");
         Socket_.reset();
         return;
     }
@@ -82,7 +80,7 @@ TLinuxEndedConnections::TLinuxEndedConnections(bool includeIpv6, size_t bound)
     // notifications would cost a wake-up each for nothing.
     for (int group : {SKNLGRP_INET_TCP_DESTROY, SKNLGRP_INET6_TCP_DESTROY}) {
         if (mnl_socket_setsockopt(Socket_.get(), NETLINK_ADD_MEMBERSHIP, &group, sizeof group) < 0) {
-            Failure_ = ErrnoText("joining the socket-destroy notifications", errno);
+            Failure_ = FailureFromErrno("joining the socket-destroy notifications");
             Socket_.reset();
             return;
         }
@@ -96,7 +94,7 @@ TLinuxEndedConnections::TLinuxEndedConnections(bool includeIpv6, size_t bound)
         Stop_.emplace();
         Reader_ = std::thread([this] { Read(); });
     } catch (const std::system_error& error) {
-        Failure_ = error.what();
+        Failure_ = TFailure{error.code().value(), "starting the reader"};
         Socket_.reset();
     }
 }
@@ -108,13 +106,13 @@ TLinuxEndedConnections::~TLinuxEndedConnections() {
     }
 }
 
-bool TLinuxEndedConnections::Active() const { return Failure_.empty() && !Failed_; }
+bool TLinuxEndedConnections::Active() const { return !Failure_ && !Failed_; }
 
-std::optional<std::string> TLinuxEndedConnections::UnavailableReason() const {
-    if (!Failure_.empty()) return Failure_;
+TStatus TLinuxEndedConnections::Available() const {
+    if (Failure_) return *Failure_;
     std::lock_guard lock(Mutex_);
-    if (!ReadFailure_.empty()) return ReadFailure_;
-    return std::nullopt;
+    if (ReadFailure_) return *ReadFailure_;
+    return {};
 }
 
 TEndedTake TLinuxEndedConnections::TakeEnded() {
@@ -135,7 +133,7 @@ void TLinuxEndedConnections::Read() {
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             std::lock_guard lock(Mutex_);
-            ReadFailure_ = ErrnoText("poll", errno);
+            ReadFailure_ = FailureFromErrno("poll");
             break;
         }
         if (fds[1].revents != 0) return;
@@ -162,7 +160,7 @@ bool TLinuxEndedConnections::Drain(std::vector<char>& buffer) {
                 continue;
             }
             std::lock_guard lock(Mutex_);
-            ReadFailure_ = ErrnoText("recv", errno);
+            ReadFailure_ = FailureFromErrno("recv");
             healthy = false;
             break;
         }

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/ended_connections.h"
 #include "platform/linux/eventfd_wakeup.h"
 
@@ -42,8 +43,9 @@ public:
     bool Active() const override;
     TEndedTake TakeEnded() override;
 
-    // Why the source is inactive, or nullopt while it is active.
-    std::optional<std::string> UnavailableReason() const;
+    // Whether the source is active: fails with why not (the call that failed
+    // and its errno) once it is inactive.
+    TStatus Available() const;
 
     void SetIncludeIpv6(bool include) { IncludeIpv6_ = include; }
 
@@ -62,14 +64,14 @@ private:
     std::atomic<bool> IncludeIpv6_;
     std::unique_ptr<mnl_socket, TSocketCloser> Socket_;
     std::optional<TEventFdWakeup> Stop_;
-    std::string Failure_;        // set before the thread starts, or never
+    std::optional<TFailure> Failure_;  // set before the thread starts, or never
     std::atomic<bool> Failed_{false};  // the socket failed while reading
 
     mutable std::mutex Mutex_;  // guards what follows
     std::vector<TEndedConnection> Pending_;
     uint64_t Dropped_ = 0;
     bool Lost_ = false;
-    std::string ReadFailure_;
+    std::optional<TFailure> ReadFailure_;
 
     std::thread Reader_;  // last: started once everything above exists
 };

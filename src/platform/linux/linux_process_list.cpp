@@ -80,9 +80,9 @@ std::optional<std::string> ReadProcessName(int procFd, const char* pidName) {
 
 TLinuxProcessList::TLinuxProcessList(std::string procRoot) : ProcRoot_(std::move(procRoot)) {}
 
-std::optional<std::vector<TProcessEntry>> TLinuxProcessList::TakeSnapshot() {
+TResult<std::vector<TProcessEntry>> TLinuxProcessList::TakeSnapshot() {
     TDirPtr proc = OpenDirAt(AT_FDCWD, ProcRoot_.c_str());
-    if (!proc) return std::nullopt;
+    if (!proc) return FailureFromErrno("listing the processes in " + ProcRoot_);
     const int procFd = dirfd(proc.get());
 
     std::vector<TProcessEntry> processes;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "platform/process_list.h"
@@ -28,7 +29,7 @@ public:
 
     // Processes that exit while the list is read are left out. Nullopt only
     // when `procRoot` cannot be opened.
-    std::optional<std::vector<TProcessEntry>> TakeSnapshot() override;
+    TResult<std::vector<TProcessEntry>> TakeSnapshot() override;
 
 private:
     std::string ProcRoot_;

@@ -80,16 +80,17 @@ private:
 
 }  // namespace
 
-bool TLinuxProgramLauncher::Launch(const std::string& path) {
-    if (path.empty()) return false;
+TStatus TLinuxProgramLauncher::Launch(const std::string& path) {
+    const std::string context = "starting " + path;
+    if (path.empty()) return TFailure{ENOENT, context};
 
     // Everything the forked processes need is made here, before fork.
     int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return FailureFromErrno(context);
     TUniqueFd reportRead = AboveStandardStreams(TUniqueFd(pipeFds[0]));
     TUniqueFd reportWrite = AboveStandardStreams(TUniqueFd(pipeFds[1]));
     TUniqueFd nullFd = AboveStandardStreams(TUniqueFd(open("/dev/null", O_RDONLY | O_CLOEXEC)));
-    if (!reportRead.IsValid() || !reportWrite.IsValid() || !nullFd.IsValid()) return false;
+    if (!reportRead.IsValid() || !reportWrite.IsValid() || !nullFd.IsValid()) return FailureFromErrno(context);
     char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
     char* const* envp = environ;
 
@@ -116,7 +117,7 @@ bool TLinuxProgramLauncher::Launch(const std::string& path) {
             _exit(0);
         }
     }
-    if (intermediate < 0) return false;
+    if (intermediate < 0) return FailureFromErrno(context);
     reportWrite.Reset();
     nullFd.Reset();
 
@@ -133,7 +134,9 @@ bool TLinuxProgramLauncher::Launch(const std::string& path) {
     do {
         received = read(reportRead.Get(), &execError, sizeof execError);
     } while (received < 0 && errno == EINTR);
-    return received == 0;
+    if (received == 0) return {};
+    if (received < 0) return FailureFromErrno(context);
+    return TFailure{execError, context};
 }
 
 }  // namespace tarnwick

@@ -16,11 +16,12 @@ namespace tarnwick {
 class TLinuxProgramLauncher final : public TProgramLauncher {
 public:
     // Returns once the program's exec succeeded or failed, without waiting
-    // for the program itself. False when the file could not be executed (not
-    // found, not executable, not a format the kernel runs) or no process
-    // could be made. The program inherits our environment, working directory
-    // and standard output and error; every other descriptor is closed for it.
-    bool Launch(const std::string& path) override;
+    // for the program itself. Fails when the file could not be executed (not
+    // found, not executable, not a format the kernel runs: the exec's errno)
+    // or no process could be made. The program inherits our environment,
+    // working directory and standard output and error; every other
+    // descriptor is closed for it.
+    TStatus Launch(const std::string& path) override;
 };
 
 }  // namespace tarnwick

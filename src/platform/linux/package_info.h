@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/pe_version_info.h"
+#include "common/pe_version_info.h"
 
 namespace tarnwick {
 

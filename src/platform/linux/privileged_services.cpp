@@ -39,9 +39,9 @@ TProcessList& TPrivilegedServices::Processes() {
     return HelperProcesses_;
 }
 
-std::optional<std::string> TPrivilegedServices::KillUnavailableReason() {
-    if (Own_.CloseConnections) return std::nullopt;
-    return HelperKiller_.UnavailableReason();
+TStatus TPrivilegedServices::KillAvailable() {
+    if (Own_.CloseConnections) return {};
+    return HelperKiller_.Available();
 }
 
 std::optional<std::string> TPrivilegedServices::CaptureUnavailableReason() {

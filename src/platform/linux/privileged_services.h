@@ -43,9 +43,11 @@ public:
     // The processes, named as the owner source knows them.
     TProcessList& Processes();
 
-    // Why closing connections or capturing cannot be done, or nullopt when
-    // it can be tried; starts the helper when it is used.
-    std::optional<std::string> KillUnavailableReason();
+    // Whether closing connections can be tried (a failure says why not, as
+    // KillTcp's would); starts the helper when it is used.
+    TStatus KillAvailable();
+    // Why capturing cannot be done, or nullopt when it can be tried; starts
+    // the helper when it is used.
     std::optional<std::string> CaptureUnavailableReason();
     // Why the last owner scan saw only this user's processes, or nullopt.
     std::optional<std::string> OwnersUnavailableReason();

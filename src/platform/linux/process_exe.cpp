@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string_view>
 #include <vector>
 
@@ -18,11 +19,12 @@ std::string CutExePath(std::string path) {
     return path;
 }
 
-std::string GetProcessExePath(uint32_t pid) {
+TResult<std::string> GetProcessExePath(uint32_t pid) {
     const std::string link = "/proc/" + std::to_string(pid) + "/exe";
     std::vector<char> buffer(PATH_MAX + 1);
     const ssize_t length = readlink(link.c_str(), buffer.data(), buffer.size());
-    if (length <= 0) return "?";
+    if (length < 0) return FailureFromErrno("reading " + link);
+    if (length == 0) return TFailure{ENOENT, "reading " + link};
     std::string path(buffer.data(), static_cast<size_t>(length));
     // The kernel marks a file that has lost its name (deleted, or replaced by
     // a package upgrade) with " (deleted)" after the path it had (d_path in

@@ -8,7 +8,6 @@
 #include <systemd/sd-journal.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace tarnwick {
 
@@ -20,15 +19,14 @@ constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 
 }  // namespace
 
-std::optional<std::string> TSystemdJournal::UnavailableReason() {
+TStatus TSystemdJournal::Available() {
     struct stat status {};
-    if (stat(kJournalSocket, &status) != 0)
-        return std::string(kJournalSocket) + ": " + std::strerror(errno) + " (no systemd journal runs here)";
-    if (!S_ISSOCK(status.st_mode)) return std::string(kJournalSocket) + ": not a socket";
-    return std::nullopt;
+    if (stat(kJournalSocket, &status) != 0) return FailureFromErrno(kJournalSocket);
+    if (!S_ISSOCK(status.st_mode)) return TFailure{0, std::string(kJournalSocket) + ": not a socket"};
+    return {};
 }
 
-std::optional<std::string> TSystemdJournal::SendEntry(const std::vector<TJournalField>& fields) {
+TStatus TSystemdJournal::SendEntry(const std::vector<TJournalField>& fields) {
     // sd_journal_sendv, the array form of sd_journal_send, takes a field list
     // whose length is known only here. It writes a value holding a line end
     // in the protocol's binary form, so any bytes arrive as they are.
@@ -39,8 +37,8 @@ std::optional<std::string> TSystemdJournal::SendEntry(const std::vector<TJournal
     parts.reserve(texts.size());
     for (std::string& text : texts) parts.push_back(iovec{text.data(), text.size()});
     const int result = sd_journal_sendv(parts.data(), static_cast<int>(parts.size()));
-    if (result < 0) return std::string(std::strerror(-result));
-    return std::nullopt;
+    if (result < 0) return TFailure{-result, "sending an entry to the journal"};
+    return {};
 }
 
 }  // namespace tarnwick

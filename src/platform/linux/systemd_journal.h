@@ -9,9 +9,10 @@ namespace tarnwick {
 class TSystemdJournal final : public TEventJournal {
 public:
     // libsystemd drops entries without a word when the journal's socket is
-    // missing; asked first, a missing socket is said instead.
-    std::optional<std::string> UnavailableReason() override;
-    std::optional<std::string> SendEntry(const std::vector<TJournalField>& fields) override;
+    // missing; asked first, a missing socket is said instead: the errno of
+    // looking for it, the socket's path as the context.
+    TStatus Available() override;
+    TStatus SendEntry(const std::vector<TJournalField>& fields) override;
 };
 
 }  // namespace tarnwick

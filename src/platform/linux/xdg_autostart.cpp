@@ -68,17 +68,14 @@ std::string TXdgAutostart::EntryPath(const std::string& name) const {
     return Dir_ + "/" + name + ".desktop";
 }
 
-std::optional<std::string> TXdgAutostart::Enable(const std::string& name, const std::string& executablePath) {
-    const std::string failure = "Failed to set data for '" + name + "': ";
+TStatus TXdgAutostart::Enable(const std::string& name, const std::string& executablePath) {
+    const std::string failure = "Failed to set data for '" + name + "'";
     std::error_code error;
     std::filesystem::create_directories(Dir_, error);
-    if (error) return failure + error.message();
-    try {
-        WriteWholeFile(EntryPath(name), DesktopEntryText(executablePath));
-    } catch (const std::system_error& writeError) {
-        return failure + writeError.code().message();
-    }
-    return std::nullopt;
+    if (error) return TFailure{error.value(), failure};
+    if (const TStatus written = WriteWholeFile(EntryPath(name), DesktopEntryText(executablePath)); !written)
+        return TFailure{written.Failure().Errno, failure};
+    return {};
 }
 
 void TXdgAutostart::Disable(const std::string& name) {

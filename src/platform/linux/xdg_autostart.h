@@ -3,7 +3,6 @@
 // session starts when the user logs in.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "platform/autostart.h"
@@ -19,7 +18,7 @@ public:
     // whose Exec line starts `executablePath` without arguments, replacing
     // whatever entry of that name was there (as WriteWholeFile writes: in one
     // step, where a replacement keeps what the user has).
-    std::optional<std::string> Enable(const std::string& name, const std::string& executablePath) override;
+    TStatus Enable(const std::string& name, const std::string& executablePath) override;
     // Removes "<dir>/<name>.desktop"; nothing there, or a failure, is ignored.
     void Disable(const std::string& name) override;
 

@@ -1,4 +1,5 @@
 // Kinds of event log entries; the kind selects an entry's glyph and colours.
+// Here, beside the refresh that makes most entries; the log keeps and writes them.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/pe_version_info.h"
+#include "common/pe_version_info.h"
 #include "common/utf16_text.h"
 
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/pe_version_info.h"
+#include "common/pe_version_info.h"
 
 namespace tarnwick {
 namespace {
