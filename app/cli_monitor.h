@@ -99,7 +99,7 @@ struct TCliMonitor {
     // Connections that end between two refreshes; only a watch wants them.
     std::unique_ptr<TLinuxEndedConnections> Ended;
     TViewSettings View;
-    ConnectionSnapshot Snapshot{IpTables.ExTablesAvailable()};
+    ConnectionSnapshot Snapshot;
     TConnectionitems Connections;
     TGridRows Grid;
     TEventLog Log;
@@ -131,15 +131,15 @@ struct TCliMonitor {
             err << "tarnwick-cli: " << *reason << '\n';
             OwnersMissingSaid_ = true;
         }
-        if (const uint32_t tcp = Snapshot.TcpResult(); tcp != kTableOk) {
-            err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(static_cast<int>(tcp)) << '\n';
+        if (const auto tcp = Snapshot.TcpFailure()) {
+            err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(tcp->Errno) << '\n';
             return false;
         }
-        const uint32_t udp = Snapshot.UdpResult();
-        if (udp != kTableOk && !UdpMissingSaid_)
-            err << "tarnwick-cli: the UDP table cannot be read (" << std::strerror(static_cast<int>(udp))
+        const auto udp = Snapshot.UdpFailure();
+        if (udp && !UdpMissingSaid_)
+            err << "tarnwick-cli: the UDP table cannot be read (" << std::strerror(udp->Errno)
                 << "); UDP sockets are left out\n";
-        UdpMissingSaid_ = udp != kTableOk;
+        UdpMissingSaid_ = udp.has_value();
         return true;
     }
 

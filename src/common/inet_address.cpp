@@ -141,4 +141,6 @@ uint32_t MappedIpv4Field(const TIp6Address& address) {
            (static_cast<uint32_t>(address[14]) << 16) | (static_cast<uint32_t>(address[15]) << 24);
 }
 
+std::string TInetAddress::Text() const { return V6_ ? Ip6Text(Bytes_) : DottedText(Ipv4Field()); }
+
 }  // namespace tarnwick

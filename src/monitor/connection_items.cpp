@@ -4,14 +4,25 @@
 #include <functional>
 #include <stdexcept>
 
-#include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
 
 TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid)
     : RemoteAddr_(std::move(texts.RemoteAddr)), RemotePort_(std::move(texts.RemotePort)),
-      LocalPort_(std::move(texts.LocalPort)), Protocol_(std::move(texts.Protocol)), Status_(std::move(texts.Status)),
+      LocalPort_(std::move(texts.LocalPort)), Protocol_(std::move(texts.Protocol)), State_(texts.State.value_or(TTcpState::Closed)),
       Process_(std::move(texts.Process)), Key_(std::move(texts.Key)), Pid_(pid), OwnerList_(owner) {}
+
+namespace {
+
+TConnectionRow ItemTexts(const std::string& remoteAddr, const std::string& remotePort, const std::string& localPort,
+                         const std::string& protocol, TTcpState state, const std::string& process,
+                         const std::optional<TConnectionKey>& key) {
+    TConnectionRow texts{remoteAddr, remotePort, localPort, protocol, {}, process, key};
+    texts.State = state;
+    return texts;
+}
+
+}  // namespace
 
 uint64_t TConnectionitems::IdentityHash(std::string_view remoteAddr, std::string_view remotePort,
                                         std::string_view localPort, std::string_view protocol) {
@@ -86,7 +97,7 @@ void TConnectionitems::ClearSeen() {
 
 int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
                                            const std::string& localPort, const std::string& protocol,
-                                           const std::string& status, const std::string& process,
+                                           TTcpState state, const std::string& process,
                                            const std::optional<TConnectionKey>& key, uint32_t pid, uint64_t cookie) {
     // Identities are unique, so the guessed item, when it matches, is the one
     // the index would find; it saves the index's scattered reads.
@@ -98,8 +109,8 @@ int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const 
         size_t slot = 0;
         found = Find(hash, remoteAddr, remotePort, localPort, protocol, slot);
         if (found == kEmptySlot) {
-            Append(hash, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key}, pid)
-                .Cookie_ = cookie;
+            Append(hash, ItemTexts(remoteAddr, remotePort, localPort, protocol, state, process, key), pid).Cookie_ =
+                cookie;
             NextGuess_ = Items_.size();
             LastUpdated_ = Items_.size() - 1;
             return kNew;
@@ -109,17 +120,16 @@ int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const 
     LastUpdated_ = found;
     TConnectionitem& item = Items_[found];
     const bool otherSocket = !item.Seen && cookie != 0 && item.Cookie_ != 0 && cookie != item.Cookie_;
-    if (otherSocket && item.Status() != kStatusSynRcvd) {
+    if (otherSocket && item.State() != TTcpState::SynRcvd) {
         Replaced_.emplace(item);
-        item = TConnectionitem(this, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key},
-                               pid);
+        item = TConnectionitem(this, ItemTexts(remoteAddr, remotePort, localPort, protocol, state, process, key), pid);
         item.Cookie_ = cookie;
         return kReplaced;
     }
     if (otherSocket || item.Cookie_ == 0) item.Cookie_ = cookie;
     item.Seen = true;
-    if (item.Status() == status) return kSameStatus;
-    item.SetStatus(status);
+    if (item.State() == state) return kSameStatus;
+    item.SetState(state);
     return kStatusChanged;
 }
 

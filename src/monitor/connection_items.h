@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "monitor/connection_row.h"
+#include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
 
@@ -29,13 +30,14 @@ public:
     const std::string& RemotePort() const { return RemotePort_; }  // decimal
     const std::string& LocalPort() const { return LocalPort_; }    // decimal
     const std::string& Protocol() const { return Protocol_; }
-    const std::string& Status() const { return Status_; }
+    TTcpState State() const { return State_; }
+    std::string_view Status() const { return TcpStateName(State_); }
     const std::string& Process() const { return Process_; }  // as when first seen
     // The entry in the tables and its owner's process id as when first seen,
     // for the event when the connection is gone; nullopt and 0 when not given.
     const std::optional<TConnectionKey>& Key() const { return Key_; }
     uint32_t Pid() const { return Pid_; }
-    void SetStatus(std::string status) { Status_ = std::move(status); }
+    void SetState(TTcpState state) { State_ = state; }
     // Named after all, for a remnant whose socket had no owner to list.
     void SetOwner(std::string process, uint32_t pid) {
         Process_ = std::move(process);
@@ -70,7 +72,7 @@ private:
     std::string RemotePort_;
     std::string LocalPort_;
     std::string Protocol_;
-    std::string Status_;
+    TTcpState State_ = TTcpState::Closed;
     std::string Process_;
     std::optional<TConnectionKey> Key_;
     uint32_t Pid_ = 0;
@@ -131,7 +133,7 @@ public:
     // in this refresh is not replaced: rows that differ only in their local
     // address share it. Either cookie 0 (unknown) matches any.
     int32_t UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
-                             const std::string& localPort, const std::string& protocol, const std::string& status,
+                             const std::string& localPort, const std::string& protocol, TTcpState state,
                              const std::string& process, const std::optional<TConnectionKey>& key = std::nullopt,
                              uint32_t pid = 0, uint64_t cookie = 0);
 

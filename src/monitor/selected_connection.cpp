@@ -1,12 +1,10 @@
 #include "monitor/selected_connection.h"
 
-#include "monitor/tcp_state_names.h"
-
 namespace tarnwick {
 
 TRowCommands AvailableRowCommands(const TConnectionRow* shown) {
     if (!shown || !shown->Key) return {};
-    const bool established = shown->Key->Tcp && shown->Status == kStatusEstablished;
+    const bool established = shown->Key->Tcp && shown->State == TTcpState::Established;
     return TRowCommands{established, established || !shown->Key->Tcp};
 }
 
@@ -15,18 +13,12 @@ std::optional<TFoundConnection> FindShownConnection(const ConnectionSnapshot& sn
     return snapshot.FindConnection(*shown->Key);
 }
 
-std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, const TFoundConnection& found) {
-    if (!snapshot.ExTablesAvailable()) return std::nullopt;
-    return found.OwningPid();
-}
-
 TShownProcessExe ShownProcessExe(const ConnectionSnapshot& snapshot, const TConnectionRow* shown,
                                  const std::function<std::string(uint32_t pid)>& exePathOf) {
     using TProblem = TShownProcessExe::TProblem;
     const auto found = FindShownConnection(snapshot, shown);
     if (shown && shown->Key && !found) return {TProblem::Gone, {}};
-    const auto pid = found ? OwningProcessOf(snapshot, *found) : std::nullopt;
-    std::string path = pid && exePathOf ? exePathOf(*pid) : "?";
+    std::string path = found && exePathOf ? exePathOf(found->OwningPid()) : "?";
     if (path == "?") return {TProblem::NoExe, {}};
     return {TProblem::None, std::move(path)};
 }

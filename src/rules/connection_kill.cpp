@@ -1,8 +1,6 @@
 #include "rules/connection_kill.h"
 
-#include "common/text_util.h"
 #include "monitor/selected_connection.h"
-#include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
 
@@ -18,9 +16,8 @@ std::string TKillResult::Message() const {
 }
 
 std::string KillRefusedLogText(const TTcpRow& row, const std::string& reason) {
-    return "Could not close the connection to " + DottedText(row.RemoteAddr) + " On Port:" +
-           std::to_string(PortFromField(row.RemotePort)) + " from local port " +
-           std::to_string(PortFromField(row.LocalPort)) + ": " + reason;
+    return "Could not close the connection to " + row.RemoteAddr.Text() + " On Port:" +
+           std::to_string(row.RemotePort) + " from local port " + std::to_string(row.LocalPort) + ": " + reason;
 }
 
 TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TConnectionKiller& killer) {
@@ -29,7 +26,7 @@ TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TCo
 }
 
 TKillResult KillConnection(const TTcpRow& row, TConnectionKiller& killer) {
-    if (TcpStateName(row.State) != kStatusEstablished) return {TKillOutcome::NotEstablished, {}};
+    if (row.State != TTcpState::Established) return {TKillOutcome::NotEstablished, {}};
     if (auto reason = killer.KillTcp(row)) return {TKillOutcome::Refused, *reason};
     return {TKillOutcome::Killed, {}};
 }

@@ -83,8 +83,7 @@ private:
 
 TMain_F::TMain_F(TMainServices services, QWidget* parent)
     : QMainWindow(parent),
-      Services_(std::move(services)),
-      Snapshot_(Services_.IpTables.ExTablesAvailable()) {
+      Services_(std::move(services)) {
     FormCreate();
 }
 
@@ -269,8 +268,6 @@ void TMain_F::BuildMenus() {
 
     ActionProcessInfo = makeAction("ActionProcessInfo", QString::fromLatin1(kProcessInfoCommand));
     connect(ActionProcessInfo, &QAction::triggered, this, &TMain_F::ActionProcessInfoExecute);
-    // Process information exists only where the tables carry owning processes.
-    ActionProcessInfo->setEnabled(Snapshot_.ExTablesAvailable());
 
     actionSave = makeAction("actionSave", QStringLiteral("&Save Connection Table"));
     connect(actionSave, &QAction::triggered, this, &TMain_F::actionSaveExecute);
