@@ -61,14 +61,12 @@ TLogConnection GoneConnection(const TConnectionitem& item, const TTrafficMonitor
     TLogConnection c;
     c.Protocol = item.Protocol();
     c.RemoteAddress = item.RemoteAddr();
-    if (const auto& key = item.Key()) {
-        c.LocalAddress =
-            AddressNumericText(key->LocalAddr.value_or(TInetAddress::Any(key->V6())), key->Interface, endpoints);
-        c.LocalPort = key->LocalPort;
-        c.RemotePort = key->RemotePort;
-        // A Time_Wait remnant has no counters: those of the socket it took over from stand.
-        if (key->Tcp) SetLogTraffic(c, item.LastTraffic().Known ? item.LastTraffic() : traffic.LastCounters(*key));
-    }
+    const TConnectionKey& key = item.Key();
+    c.LocalAddress = AddressNumericText(key.LocalAddr.value_or(TInetAddress::Any(key.V6())), key.Interface, endpoints);
+    c.LocalPort = key.LocalPort;
+    c.RemotePort = key.RemotePort;
+    // A Time_Wait remnant has no counters: those of the socket it took over from stand.
+    SetLogTraffic(c, item.LastTraffic().Known ? item.LastTraffic() : traffic.LastCounters(key));
     c.State = item.Status();
     if (item.Pid() != 0) {
         c.Pid = item.Pid();
@@ -175,31 +173,30 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
         const TTcpRow& row = rows[i];
         TConnectionRow texts = BuildTcpRowTexts(row, processes, Endpoints_);
         AddTraffic(row, texts);
-        const std::string remoteAddr = AddressNumericText(row.RemoteAddr, row.Interface, Endpoints_);
-        const std::string remotePortText = std::to_string(row.RemotePort);
         if (row.State == TTcpState::Listening && row.OwningPid != 0) LastListeners_.push_back({row, texts.Process});
 
-        const int32_t result = Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(row.LocalPort),
-                                                             texts.Protocol, row.State, texts.Process, texts.Key,
-                                                             row.OwningPid, row.Cookie);
+        // The row's numbers in words are made only for the lines it is in.
+        const auto remoteAddr = [&] { return AddressNumericText(row.RemoteAddr, row.Interface, Endpoints_); };
+        const auto connectionOf = [&] { return RowConnection(row, texts, remoteAddr(), Endpoints_); };
+        const int32_t result = Connections_.UpdateConnection(texts, remoteAddr, row.OwningPid, row.Cookie);
         if (result == TConnectionitems::kReplaced) ReportGone(outlets, *Connections_.TakeReplaced());
         TConnectionitem& item = Connections_.LastUpdated();
         if (texts.Traffic) item.SetLastTraffic({texts.Traffic->BytesSent, texts.Traffic->BytesReceived, true});
         const bool isNew = result == TConnectionitems::kNew || result == TConnectionitems::kReplaced;
         const bool changed = isNew || result == TConnectionitems::kStatusChanged;
         if (row.State == TTcpState::SynSent || row.State == TTcpState::SynRcvd) item.SetSeenInHandshake();
-        const TEndedConnection* ended = EndedOf(item, texts.Key);
+        const TEndedConnection* ended = EndedOf(item, *texts.Key);
         if (ended) item.SetLastTraffic(ended->Row.Traffic);
 
-        TLogConnection connection = RowConnection(row, texts, remoteAddr, Endpoints_);
         if (row.State == TTcpState::Established) {
             // Also one first seen in its handshake: it is announced when it gets past it.
             if (!item.Connected()) {
                 item.SetConnected();
-                LogConnected(outlets, connection, texts.Process, texts.RemoteAddr, static_cast<int>(i));
+                LogConnected(outlets, connectionOf(), texts.Process, texts.RemoteAddr, static_cast<int>(i));
             } else if (changed) {
-                outlets.AddLog(StatusChangedText(texts.Process, texts.Status, texts.RemoteAddr, remotePortText), lkInfo,
-                               connection);
+                outlets.AddLog(StatusChangedText(texts.Process, texts.Status, texts.RemoteAddr,
+                                                 std::to_string(row.RemotePort)),
+                               lkInfo, connectionOf());
             }
         } else if (row.State != TTcpState::Listening || !isNew) {
             // A remnant whose established socket no row showed: it is
@@ -207,37 +204,40 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
             const bool announce = !item.Connected() && row.State != TTcpState::Listening &&
                                   (ended ? ended->WasEstablished
                                          : item.SeenInHandshake() && changed && PastEstablished(row.State));
-            if (row.OwningPid == 0 && item.Pid() == 0 && ended && announce) {
-                const auto [pid, process] = EndedOwner(ended->Row);
-                item.SetOwner(process, pid);
+            if (announce || changed) {
+                if (row.OwningPid == 0 && item.Pid() == 0 && ended && announce) {
+                    const auto [pid, process] = EndedOwner(ended->Row);
+                    item.SetOwner(process, pid);
+                }
+                TLogConnection connection = connectionOf();
+                // The remnant's socket has no owner; the connection's stays its owner.
+                if (row.OwningPid == 0 && item.Pid() != 0) {
+                    connection.Pid = item.Pid();
+                    connection.Process = item.Process();
+                }
+                const std::string& process = connection.Pid ? connection.Process : item.Process();
+                if (announce) {
+                    item.SetConnected();
+                    TLogConnection established = connection;
+                    established.State = TcpStateName(TTcpState::Established);
+                    LogConnected(outlets, established, !connection.Pid ? "?" : process, texts.RemoteAddr,
+                                 ended ? kEndedConnectionRow : static_cast<int>(i));
+                }
+                if (changed)
+                    outlets.AddLog(StatusChangedText(process, texts.Status, texts.RemoteAddr,
+                                                     std::to_string(row.RemotePort)),
+                                   lkInfo, connection);
             }
-            // The remnant's socket has no owner; the connection's stays its owner.
-            if (row.OwningPid == 0 && item.Pid() != 0) {
-                connection.Pid = item.Pid();
-                connection.Process = item.Process();
-            }
-            const std::string& process = connection.Pid ? connection.Process : item.Process();
-            if (announce) {
-                item.SetConnected();
-                TLogConnection established = connection;
-                established.State = TcpStateName(TTcpState::Established);
-                LogConnected(outlets, established, !connection.Pid ? "?" : process, texts.RemoteAddr,
-                             ended ? kEndedConnectionRow : static_cast<int>(i));
-            }
-            if (changed)
-                outlets.AddLog(StatusChangedText(process, texts.Status, texts.RemoteAddr, remotePortText), lkInfo,
-                               connection);
         }
         if (static_cast<int>(i) < shownTcp) outlets.WriteGridRow(static_cast<int>(i) + 1, texts);
     }
 }
 
-const TEndedConnection* TRefresh::EndedOf(const TConnectionitem& item,
-                                          const std::optional<TConnectionKey>& key) const {
+const TEndedConnection* TRefresh::EndedOf(const TConnectionitem& item, const TConnectionKey& key) const {
     if (item.Cookie() != 0)
         if (const auto it = EndedByCookie_.find(item.Cookie()); it != EndedByCookie_.end()) return &it->second;
-    if (!key || item.Connected()) return nullptr;
-    const auto it = EndedByKey_.find(*key);
+    if (item.Connected()) return nullptr;
+    const auto it = EndedByKey_.find(key);
     return it == EndedByKey_.end() ? nullptr : &it->second;
 }
 
@@ -310,7 +310,7 @@ std::vector<TConnectionKey> TRefresh::PeerEnds(const std::vector<TEndedConnectio
         if (!IsResetEnd(end.Row)) peers.push_back(KeyOfTcpRow(end.Row));
     for (uint32_t i = 0; i < rows; ++i) peers.push_back(KeyOfTcpRow(Tables_->Tcp.Rows[i]));
     for (size_t k = 0; k < Connections_.Count(); ++k)
-        if (const auto& key = Connections_.Items(k).Key()) peers.push_back(*key);
+        peers.push_back(Connections_.Items(k).Key());
     return peers;
 }
 
@@ -341,8 +341,7 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
         for (size_t k = 0; k < Connections_.Count(); ++k) {
             const TConnectionitem& item = Connections_.Items(k);
             if (const auto it = cookies.find(item.Cookie()); it != cookies.end()) it->second = true;
-            if (!item.Key()) continue;
-            const auto it = keys.find(*item.Key());
+            const auto it = keys.find(item.Key());
             if (it == keys.end()) continue;
             knownAtEnds.insert(item.Cookie());
             // Without cookies the ends alone tell; with them, only a remnant not yet announced takes an end over.

@@ -100,7 +100,7 @@ private:
     // when its end tells it got past its handshake unannounced.
     void ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item);
     // This refresh's ended connection that `item` (at `key`) stands for, if any.
-    const TEndedConnection* EndedOf(const TConnectionitem& item, const std::optional<TConnectionKey>& key) const;
+    const TEndedConnection* EndedOf(const TConnectionitem& item, const TConnectionKey& key) const;
     // A "Connected" line and its rule check; `row` as CheckRules takes it.
     void LogConnected(TRefreshOutlets& outlets, const TLogConnection& connection, const std::string& process,
                       const std::string& shownAddr, int row);
