@@ -197,7 +197,8 @@ uint64_t DiagCookie(const inet_diag_msg& diag) {
 }
 
 int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TTcpRow>& v4, std::vector<TTcpRow>* v6) {
-    if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
+    // The replies of the older request for both families carry its type.
+    if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY && message->nlmsg_type != TCPDIAG_GETSOCK) return MNL_CB_OK;
     inet_diag_msg diag;
     if (!ReadDiagMessage(message, diag)) return MNL_CB_ERROR;
     if (diag.idiag_family != AF_INET && diag.idiag_family != AF_INET6) return MNL_CB_OK;

@@ -39,8 +39,8 @@ std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message);
 // The socket cookie of a reply (idiag_cookie); 0 when the kernel has none.
 uint64_t DiagCookie(const inet_diag_msg& diag);
 
-// One SOCK_DIAG_BY_FAMILY reply of a dump of `protocol` (IPPROTO_TCP or
-// IPPROTO_UDP) into a row: an IPv4 row (AF_INET, or AF_INET6 with
+// One SOCK_DIAG_BY_FAMILY reply (or TCPDIAG_GETSOCK, the older request's) of
+// a dump of `protocol` (IPPROTO_TCP or IPPROTO_UDP) into a row: an IPv4 row (AF_INET, or AF_INET6 with
 // IPv4-mapped ends) into `v4`, any other IPv6 row into `v6`, or nowhere when
 // `v6` is null. The row has its owner still to find (OwningPid 0). A UDP
 // socket's row has only its local end, its interface, cookie and inode; a

@@ -13,8 +13,6 @@
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
-#include <system_error>
-#include <thread>
 #include <tuple>
 
 #include "platform/linux/diag_reply.h"
@@ -85,7 +83,7 @@ std::vector<uint64_t> InodesOf(std::initializer_list<const std::vector<TTcpRow>*
 
 // The byte counters come in each TCP socket's tcp_info (INET_DIAG_INFO),
 // sent along when the request asks for that extension.
-void AskForTraffic(inet_diag_req_v2& request) { request.idiag_ext |= 1u << (INET_DIAG_INFO - 1); }
+constexpr uint8_t kTrafficExtension = 1u << (INET_DIAG_INFO - 1);
 
 void AssignOwners(std::vector<TTcpRow>& rows, const TSocketOwners& owners) {
     for (TTcpRow& row : rows) row.OwningPid = owners.PidOf(row.Inode);
@@ -110,6 +108,9 @@ TFailure DumpFailure(uint8_t protocol, int error) {
 }  // namespace
 
 int TLinuxIpTables::DumpFamily(uint8_t protocol, uint8_t family, const TTableRequest& request, TDump& dump) {
+    // A walk of both families at once is asked with the older inet_diag
+    // request (TCP only), whose replies are the same messages.
+    const bool bothFamilies = family == AF_UNSPEC;
     const size_t v4Start = dump.V4.size();
     const size_t v6Start = dump.V6.size();
     int error = 0;
@@ -122,17 +123,27 @@ int TLinuxIpTables::DumpFamily(uint8_t protocol, uint8_t family, const TTableReq
         std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
         if (!netlink) break;
 
-        alignas(nlmsghdr) char buffer[MNL_NLMSG_HDRLEN + MNL_ALIGN(sizeof(inet_diag_req_v2))];
+        alignas(nlmsghdr) char buffer[MNL_NLMSG_HDRLEN + MNL_ALIGN(std::max(sizeof(inet_diag_req_v2), sizeof(inet_diag_req)))];
         nlmsghdr* header = mnl_nlmsg_put_header(buffer);
-        header->nlmsg_type = SOCK_DIAG_BY_FAMILY;
         header->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-        auto* diagRequest = static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(header, sizeof(inet_diag_req_v2)));
-        diagRequest->sdiag_family = family;
-        diagRequest->sdiag_protocol = protocol;
         // One bit per state (1 << TCP_xxx); all of them. UDP sockets use
         // TCP_ESTABLISHED when connected and TCP_CLOSE otherwise.
-        diagRequest->idiag_states = ~0u;
-        if (protocol == IPPROTO_TCP && request.Traffic) AskForTraffic(*diagRequest);
+        const uint32_t states = ~0u;
+        const uint8_t extensions = protocol == IPPROTO_TCP && request.Traffic ? kTrafficExtension : 0;
+        if (bothFamilies) {
+            header->nlmsg_type = TCPDIAG_GETSOCK;
+            auto* diagRequest = static_cast<inet_diag_req*>(mnl_nlmsg_put_extra_header(header, sizeof(inet_diag_req)));
+            diagRequest->idiag_states = states;
+            diagRequest->idiag_ext = extensions;
+        } else {
+            header->nlmsg_type = SOCK_DIAG_BY_FAMILY;
+            auto* diagRequest =
+                static_cast<inet_diag_req_v2*>(mnl_nlmsg_put_extra_header(header, sizeof(inet_diag_req_v2)));
+            diagRequest->sdiag_family = family;
+            diagRequest->sdiag_protocol = protocol;
+            diagRequest->idiag_states = states;
+            diagRequest->idiag_ext = extensions;
+        }
 
         error = netlink->Exchange(header, [&](const nlmsghdr* message) {
             return ParseDiagSocket(message, protocol, dump.V4, request.Ipv6 ? &dump.V6 : nullptr);
@@ -163,13 +174,19 @@ int TLinuxIpTables::Dump(uint8_t protocol, const TTableRequest& request, TDump& 
     dump.V4.reserve(ReserveFor(sizes.V4) + (request.Ipv6 ? sizes.V6 : 0));
     if (request.Ipv6) dump.V6.reserve(ReserveFor(sizes.V6));
 
-    int error = DumpFamily(protocol, AF_INET, request, dump);
-    if (error == 0) {
-        error = DumpFamily(protocol, AF_INET6, request, dump);
-        // A kernel without AF_INET6 socket diagnostics has no IPv6 sockets to
-        // list: sock_diag answers ENOENT for a family without a handler
-        // (__sock_diag_cmd() in net/core/sock_diag.c).
-        if (error == ENOENT) error = 0;
+    // Each request walks the kernel's table of every socket of the protocol,
+    // whatever its family: one walk for both families, where the kernel takes
+    // the request for it, costs about half of one walk per family.
+    int error = protocol == IPPROTO_TCP ? DumpFamily(protocol, AF_UNSPEC, request, dump) : -1;
+    if (error != 0) {
+        error = DumpFamily(protocol, AF_INET, request, dump);
+        if (error == 0) {
+            error = DumpFamily(protocol, AF_INET6, request, dump);
+            // A kernel without AF_INET6 socket diagnostics has no IPv6 sockets to
+            // list: sock_diag answers ENOENT for a family without a handler
+            // (__sock_diag_cmd() in net/core/sock_diag.c).
+            if (error == ENOENT) error = 0;
+        }
     }
     if (error != 0) {
         dump.V4.clear();
@@ -184,34 +201,14 @@ int TLinuxIpTables::Dump(uint8_t protocol, const TTableRequest& request, TDump& 
 TResult<TTcpTable> TLinuxIpTables::FetchTcp(const TTableRequest& request) {
     std::lock_guard lock(Mutex_);
     TDump dump;
-    std::vector<uint64_t> inodes;
-    {
-        // When no owners are known yet (the first refresh), every process's
-        // descriptors are read on a second thread while this one dumps: the
-        // two take about as long. The thread is joined before the owners are
-        // asked for, and FindOwners then checks each process read meanwhile
-        // (its descriptor count and /proc directory) and reads again those
-        // that changed, and looks for sockets no process held among the
-        // processes new since, as on every refresh with known owners. So the
-        // owners are those of a look after the dump, up to what the cache
-        // always leaves to the next look: a process that opened a socket in
-        // place of another descriptor (see TSocketOwnerCache).
-        std::jthread preparing;
-        if (Owners_->WantsPreparing()) {
-            try {
-                preparing = std::jthread([owners = Owners_] { owners->PrepareOwners(); });
-            } catch (const std::system_error&) {
-                // No thread to be had: FindOwners reads every process itself.
-            }
-        }
-        if (const int error = Dump(IPPROTO_TCP, request, dump); error != 0) return DumpFailure(IPPROTO_TCP, error);
-        // The last UDP dump's sockets are looked for too, for the UDP fetch that follows.
-        inodes = InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_);
-    }
-
+    if (const int error = Dump(IPPROTO_TCP, request, dump); error != 0) return DumpFailure(IPPROTO_TCP, error);
     // Looked for after the dump, so every dumped socket already existed when
-    // its owner's descriptors were read.
-    RecentOwners_ = Owners_->FindOwners(inodes);
+    // its owner's descriptors were read; the last UDP dump's sockets too, for
+    // the UDP fetch that follows. (Reading the descriptors while the tables
+    // are dumped would not spare a second reading: a socket that no process
+    // read before it existed holds, as any other user's does, sends the
+    // look through every process again.)
+    RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_));
     RecentOwnersTaken_ = TClock::now();
     AssignOwners(dump.V4, *RecentOwners_);
     AssignOwners(dump.V6, *RecentOwners_);

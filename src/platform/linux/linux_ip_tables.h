@@ -1,8 +1,10 @@
 // The TCP and UDP tables of a Linux system, IPv4 and IPv6.
 //
-// Sockets come from sock_diag dumps (NETLINK_SOCK_DIAG, one inet_diag_req_v2
-// per family, AF_INET and AF_INET6, with every state), owners from the /proc
-// descriptor links (see socket_owners.h). The owning pid is 0 for a socket
+// Sockets come from sock_diag dumps (NETLINK_SOCK_DIAG, with every state: for
+// TCP one inet_diag_req, the older request, which walks both families at
+// once; for UDP, or where a kernel refuses that, one inet_diag_req_v2 per
+// family, AF_INET and AF_INET6), owners from the /proc descriptor links (see
+// socket_owners.h), read after the dump. The owning pid is 0 for a socket
 // whose process cannot be seen (another user's, without privileges) and for
 // sockets no process holds (TIME_WAIT, half-open connections).
 //
@@ -70,6 +72,7 @@ private:
     };
 
     int Dump(uint8_t protocol, const TTableRequest& request, TDump& dump);
+    // One dump request; AF_UNSPEC for both families (TCP only).
     int DumpFamily(uint8_t protocol, uint8_t family, const TTableRequest& request, TDump& dump);
 
     TProcSocketOwnerSource ProcOwners_;
