@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -92,7 +93,7 @@ public:
     static constexpr TInetAddress Any(bool v6) { return v6 ? Ipv6({}) : TInetAddress(); }
     constexpr bool V6() const { return V6_; }
     // 0.0.0.0 or ::, the address of a socket bound to none or connected to none.
-    constexpr bool Unspecified() const { return Bytes_ == TIp6Address{}; }
+    constexpr bool Unspecified() const { return Words() == TWords{}; }
     // Of an IPv4 address, its address field (see InetAddr); 0 for an IPv6 one.
     constexpr uint32_t Ipv4Field() const {
         if (V6_) return 0;
@@ -104,9 +105,18 @@ public:
     // Dotted for IPv4, the RFC 5952 form (see Ip6Text) for IPv6.
     std::string Text() const;
 
-    constexpr auto operator<=>(const TInetAddress&) const = default;
+    // A refresh compares addresses several times per row: as two words,
+    // not byte by byte.
+    constexpr bool operator==(const TInetAddress& other) const { return V6_ == other.V6_ && Words() == other.Words(); }
+    constexpr std::strong_ordering operator<=>(const TInetAddress& other) const {
+        if (V6_ != other.V6_) return V6_ <=> other.V6_;
+        return Bytes_ <=> other.Bytes_;
+    }
 
 private:
+    using TWords = std::array<uint64_t, 2>;
+    constexpr TWords Words() const { return std::bit_cast<TWords>(Bytes_); }
+
     bool V6_ = false;
     TIp6Address Bytes_{};
 };

@@ -1,7 +1,5 @@
 #include "monitor/connection_items.h"
 
-#include <bit>
-
 namespace tarnwick {
 
 namespace {
@@ -30,40 +28,23 @@ TConnectionitem::TConnectionitem(TConnectionitems* owner, const TConnectionRow& 
       Pid_(pid), Cookie_(cookie), State_(texts.State.value_or(TTcpState::Closed)), OwnerList_(owner) {}
 
 uint32_t TConnectionitems::Find(uint64_t hash, const TConnectionKey& key) const {
-    if (Slots_.empty()) return kEmptySlot;
-    const size_t mask = Slots_.size() - 1;
-    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const TSlot& s = Slots_[slot];
-        if (s.Item == kEmptySlot) return kEmptySlot;
-        if (s.Hash == hash && SameIdentity(Items_[s.Item].Key_, key)) return s.Item;
-    }
+    return Index_.Find(hash, [&](uint32_t position) { return SameIdentity(Items_[position].Key_, key); });
 }
 
-void TConnectionitems::RebuildIndex(size_t capacity) {
-    Slots_.assign(capacity, TSlot{});
-    const size_t mask = capacity - 1;
-    for (uint32_t i = 0; i < Items_.size(); ++i) {
-        const uint64_t hash = IdentityHash(Items_[i].Key_);
-        size_t slot = hash & mask;
-        while (Slots_[slot].Item != kEmptySlot) slot = (slot + 1) & mask;
-        Slots_[slot] = TSlot{hash, i};
-    }
+void TConnectionitems::RebuildIndex(size_t room) {
+    Index_.Rebuild(Items_.size(), room, [this](uint32_t position) { return IdentityHash(Items_[position].Key_); });
 }
 
 TConnectionitem& TConnectionitems::Append(uint64_t hash, TConnectionitem item) {
-    // Keep the table at most half full, so that probes stay short.
-    if ((Items_.size() + 1) * 2 > Slots_.size()) RebuildIndex(std::bit_ceil((Items_.size() + 1) * 2));
-    const size_t mask = Slots_.size() - 1;
-    size_t slot = hash & mask;
-    while (Slots_[slot].Item != kEmptySlot) slot = (slot + 1) & mask;
+    if (!Index_.HasRoomFor(Items_.size() + 1)) RebuildIndex(Items_.size() + 1);
     Items_.push_back(std::move(item));
-    Slots_[slot] = TSlot{hash, static_cast<uint32_t>(Items_.size() - 1)};
+    Index_.Add(hash, static_cast<uint32_t>(Items_.size() - 1));
     return Items_.back();
 }
 
 void TConnectionitems::Reserve(size_t count) {
     Items_.reserve(count);
-    if (count * 2 > Slots_.size()) RebuildIndex(std::bit_ceil(count * 2));
+    if (!Index_.HasRoomFor(count)) RebuildIndex(count);
 }
 
 void TConnectionitems::ClearSeen() {
@@ -77,13 +58,13 @@ int32_t TConnectionitems::UpdateConnection(const TConnectionRow& row, const std:
     const TTcpState state = row.State.value_or(TTcpState::Closed);
     // Identities are unique, so the guessed item, when it matches, is the one
     // the index would find; it saves the index's scattered reads.
-    uint32_t found = kEmptySlot;
+    uint32_t found = TPositionIndex::kNone;
     if (NextGuess_ < Items_.size() && SameIdentity(Items_[NextGuess_].Key_, key)) {
         found = static_cast<uint32_t>(NextGuess_);
     } else {
         const uint64_t hash = IdentityHash(key);
         found = Find(hash, key);
-        if (found == kEmptySlot) {
+        if (found == TPositionIndex::kNone) {
             Append(hash, TConnectionitem(this, row, remoteAddr(), pid, cookie));
             NextGuess_ = Items_.size();
             LastUpdated_ = Items_.size() - 1;
@@ -109,7 +90,7 @@ int32_t TConnectionitems::UpdateConnection(const TConnectionRow& row, const std:
 void TConnectionitems::RemoveUnseen() {
     const size_t before = Items_.size();
     std::erase_if(Items_, [](const TConnectionitem& item) { return !item.Seen; });
-    if (Items_.size() != before) RebuildIndex(Slots_.size());
+    if (Items_.size() != before) RebuildIndex(Index_.Room());
     NextGuess_ = 0;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "monitor/connection_row.h"
+#include "monitor/position_index.h"
 #include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
@@ -140,26 +141,18 @@ public:
     void RemoveUnseen();
 
 private:
-    // The index: open addressing over the identity's hash, each slot naming
-    // an item by position. Items lie side by side in first-seen order, which
-    // is mostly the order the tables come in, so a refresh walks them nearly
-    // in sequence; the slots are small enough to stay in cache for 100,000
-    // connections.
-    struct TSlot {
-        uint64_t Hash = 0;
-        uint32_t Item = kEmptySlot;
-    };
-    static constexpr uint32_t kEmptySlot = UINT32_MAX;
-
     // The position of the item with the identity of `key` (whose hash is
-    // `hash`), or kEmptySlot.
+    // `hash`), or TPositionIndex::kNone.
     uint32_t Find(uint64_t hash, const TConnectionKey& key) const;
-    void RebuildIndex(size_t capacity);
+    void RebuildIndex(size_t room);
     // Appends an item whose identity the index does not hold.
     TConnectionitem& Append(uint64_t hash, TConnectionitem item);
 
+    // Items lie side by side in first-seen order, which is mostly the order
+    // the tables come in, so a refresh walks them nearly in sequence; the
+    // index finds them by the hash of their identity.
     std::vector<TConnectionitem> Items_;
-    std::vector<TSlot> Slots_;
+    TPositionIndex Index_;
     // Where the next row's item most likely is: right after the last one
     // matched, since the tables keep their order from refresh to refresh.
     size_t NextGuess_ = 0;

@@ -84,6 +84,21 @@ TEST(TrafficRates, MeasureTheTimeBetweenTheReadingsOfTheCounters) {
     EXPECT_EQ(rates.Update(Key(2), {1'500'000, 0, true, 9, read + 3s}).SendRate, 1'500'000.0);
 }
 
+TEST(TrafficRates, AConnectionKeepsItsHistoryWhileOthersComeAndGo) {
+    TTrafficRates::TClock::time_point now{};
+    TTrafficRates rates([&now] { return now; });
+    rates.BeginRefresh();
+    for (const uint16_t port : {1, 2, 3}) rates.Update(Key(port), {0, 0, true});
+    rates.EndRefresh(true);
+    now += 1s;
+    rates.BeginRefresh();
+    for (const uint16_t port : {2, 3, 4}) rates.Update(Key(port), {1000, 0, true});
+    rates.EndRefresh(true);
+    now += 1s;
+    rates.BeginRefresh();
+    EXPECT_EQ(rates.Update(Key(3), {2000, 0, true}).SendRate, 1000.0);
+}
+
 class TrafficRefresh : public RefreshFixture {
 protected:
     TrafficRefresh() {

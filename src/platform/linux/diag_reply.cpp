@@ -94,19 +94,30 @@ bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag) {
 
 namespace {
 
-// The payload of the INET_DIAG_INFO attribute of a reply, if it has one that
-// holds at least `needed` bytes.
-const char* FindDiagInfo(const nlmsghdr* message, size_t needed) {
+// The payload of the INET_DIAG_INFO attribute of a reply, and its length;
+// null and 0 without one. The attributes are walked here rather than through
+// libmnl: a dump with the counters holds one per socket, 100,000 of them.
+struct TDiagInfo {
+    const char* Bytes = nullptr;
+    size_t Length = 0;
+    // Whether the payload holds the `size` bytes at `offset`.
+    bool Holds(size_t offset, size_t size) const { return Bytes != nullptr && offset + size <= Length; }
+};
+
+TDiagInfo FindDiagInfo(const nlmsghdr* message) {
     // The message's own end, not its aligned one: the last message of a
     // buffer may end unaligned, and nothing past its length may be read.
     const char* tail = reinterpret_cast<const char*>(message) + message->nlmsg_len;
-    for (auto* attr = static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(message, sizeof(inet_diag_msg)));
-         mnl_attr_ok(attr, static_cast<int>(tail - reinterpret_cast<const char*>(attr))); attr = mnl_attr_next(attr)) {
-        if (mnl_attr_get_type(attr) != INET_DIAG_INFO) continue;
-        if (mnl_attr_get_payload_len(attr) < needed) return nullptr;
-        return static_cast<const char*>(mnl_attr_get_payload(attr));
+    const char* at = static_cast<const char*>(mnl_nlmsg_get_payload_offset(message, sizeof(inet_diag_msg)));
+    while (tail - at >= static_cast<std::ptrdiff_t>(sizeof(nlattr))) {
+        nlattr attr;
+        std::memcpy(&attr, at, sizeof attr);
+        if (attr.nla_len < sizeof attr || attr.nla_len > tail - at) break;
+        if ((attr.nla_type & NLA_TYPE_MASK) == INET_DIAG_INFO)
+            return TDiagInfo{at + MNL_ATTR_HDRLEN, attr.nla_len - MNL_ATTR_HDRLEN};
+        at += MNL_ALIGN(attr.nla_len);
     }
-    return nullptr;
+    return TDiagInfo{};
 }
 
 }  // namespace
@@ -140,8 +151,9 @@ TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState) {
     constexpr size_t kSentAt = offsetof(tcp_info, tcpi_bytes_sent);
     constexpr size_t kRetransmittedAt = offsetof(tcp_info, tcpi_bytes_retrans);
     TSocketTraffic traffic;
-    const char* info = FindDiagInfo(message, kReceivedAt + sizeof(uint64_t));
-    if (info == nullptr) return traffic;
+    const TDiagInfo found = FindDiagInfo(message);
+    if (!found.Holds(kReceivedAt, sizeof(uint64_t))) return traffic;
+    const char* info = found.Bytes;
     // Both counters follow the sequence numbers, in which the SYN and the FIN
     // take one each: bytes_acked counts this end's FIN once acknowledged and,
     // on the end that opened the connection, its SYN; bytes_received counts
@@ -155,7 +167,7 @@ TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState) {
     // Whether the SYN was counted the state does not say; the data sent
     // (bytes_sent without its retransmissions, kernels from 4.19) bounds what
     // can have been acknowledged, which takes it off once all sent data is.
-    if (FindDiagInfo(message, kRetransmittedAt + sizeof(uint64_t)) != nullptr) {
+    if (found.Holds(kRetransmittedAt, sizeof(uint64_t))) {
         const uint64_t sent = ReadInfoField(info, kSentAt);
         const uint64_t retransmitted = ReadInfoField(info, kRetransmittedAt);
         traffic.BytesSent = std::min(traffic.BytesSent, sent > retransmitted ? sent - retransmitted : 0);
@@ -175,16 +187,17 @@ std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message) {
     constexpr size_t kDeliveredAt = offsetof(tcp_info, tcpi_delivered);
     constexpr size_t kPeerWindowAt = offsetof(tcp_info, tcpi_snd_wnd);
     constexpr size_t kSegmentsInAt = offsetof(tcp_info, tcpi_segs_in);
+    const TDiagInfo info = FindDiagInfo(message);
     uint32_t count = 0;
-    if (const char* info = FindDiagInfo(message, kPeerWindowAt + sizeof(uint32_t))) {
+    if (info.Holds(kPeerWindowAt, sizeof(uint32_t))) {
         uint32_t window = 0;
-        std::memcpy(&count, info + kDeliveredAt, sizeof count);
-        std::memcpy(&window, info + kPeerWindowAt, sizeof window);
+        std::memcpy(&count, info.Bytes + kDeliveredAt, sizeof count);
+        std::memcpy(&window, info.Bytes + kPeerWindowAt, sizeof window);
         count |= window;
-    } else if (const char* info = FindDiagInfo(message, kDeliveredAt + sizeof(uint32_t))) {
-        std::memcpy(&count, info + kDeliveredAt, sizeof count);
-    } else if (const char* older = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t))) {
-        std::memcpy(&count, older + kSegmentsInAt, sizeof count);
+    } else if (info.Holds(kDeliveredAt, sizeof(uint32_t))) {
+        std::memcpy(&count, info.Bytes + kDeliveredAt, sizeof count);
+    } else if (info.Holds(kSegmentsInAt, sizeof(uint32_t))) {
+        std::memcpy(&count, info.Bytes + kSegmentsInAt, sizeof count);
     } else {
         return std::nullopt;
     }

@@ -66,28 +66,46 @@ void SortIpv6Rows(std::vector<TTcpRow>& rows) {
     });
 }
 
-// The sorted socket inodes of `families`, and those of `more` (sorted).
-std::vector<uint64_t> InodesOf(std::initializer_list<const std::vector<TTcpRow>*> families,
-                               const std::vector<uint64_t>& more = {}) {
-    std::vector<uint64_t> inodes;
-    size_t total = more.size();
-    for (const auto* family : families) total += family->size();
-    inodes.reserve(total);
-    for (const auto* family : families) {
-        for (const TTcpRow& row : *family) inodes.push_back(row.Inode);
+// The rows of a dump by their sockets' inodes, ascending, so that the owners
+// (by inode too) are given to them in one merge rather than a search each.
+class TRowsByInode {
+public:
+    TRowsByInode(std::vector<TTcpRow>& v4, std::vector<TTcpRow>& v6) {
+        Rows_.reserve(v4.size() + v6.size());
+        for (std::vector<TTcpRow>* family : {&v4, &v6})
+            for (TTcpRow& row : *family) Rows_.emplace_back(row.Inode, &row);
+        std::sort(Rows_.begin(), Rows_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     }
-    inodes.insert(inodes.end(), more.begin(), more.end());
-    std::sort(inodes.begin(), inodes.end());
-    return inodes;
-}
+
+    // The inodes, ascending, and those of `more` (ascending) among them.
+    std::vector<uint64_t> Inodes(const std::vector<uint64_t>& more = {}) const {
+        std::vector<uint64_t> inodes;
+        inodes.reserve(Rows_.size() + more.size());
+        auto next = more.begin();
+        for (const auto& [inode, row] : Rows_) {
+            for (; next != more.end() && *next < inode; ++next) inodes.push_back(*next);
+            inodes.push_back(inode);
+        }
+        inodes.insert(inodes.end(), next, more.end());
+        return inodes;
+    }
+
+    void AssignOwners(const TSocketOwners& owners) const {
+        const auto& entries = owners.Entries();
+        auto owner = entries.begin();
+        for (const auto& [inode, row] : Rows_) {
+            while (owner != entries.end() && owner->first < inode) ++owner;
+            row->OwningPid = inode != 0 && owner != entries.end() && owner->first == inode ? owner->second : 0;
+        }
+    }
+
+private:
+    std::vector<std::pair<uint64_t, TTcpRow*>> Rows_;
+};
 
 // The byte counters come in each TCP socket's tcp_info (INET_DIAG_INFO),
 // sent along when the request asks for that extension.
 constexpr uint8_t kTrafficExtension = 1u << (INET_DIAG_INFO - 1);
-
-void AssignOwners(std::vector<TTcpRow>& rows, const TSocketOwners& owners) {
-    for (TTcpRow& row : rows) row.OwningPid = owners.PidOf(row.Inode);
-}
 
 // The IPv4 rows, sorted, then the IPv6 ones, sorted.
 std::vector<TTcpRow> Joined(std::vector<TTcpRow>&& v4, std::vector<TTcpRow>&& v6) {
@@ -208,10 +226,10 @@ TResult<TTcpTable> TLinuxIpTables::FetchTcp(const TTableRequest& request) {
     // are dumped would not spare a second reading: a socket that no process
     // read before it existed holds, as any other user's does, sends the
     // look through every process again.)
-    RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V4, &dump.V6}, PreviousUdpInodes_));
+    const TRowsByInode byInode(dump.V4, dump.V6);
+    RecentOwners_ = Owners_->FindOwners(byInode.Inodes(PreviousUdpInodes_));
     RecentOwnersTaken_ = TClock::now();
-    AssignOwners(dump.V4, *RecentOwners_);
-    AssignOwners(dump.V6, *RecentOwners_);
+    byInode.AssignOwners(*RecentOwners_);
     TTcpTable table;
     table.Ipv6Rows = dump.V6.size();
     table.Rows = Joined(std::move(dump.V4), std::move(dump.V6));
@@ -238,13 +256,13 @@ TResult<TUdpTable> TLinuxIpTables::FetchUdp(const TTableRequest& request) {
                      !std::binary_search(PreviousUdpInodes_.begin(), PreviousUdpInodes_.end(), inode);
         }
     }
+    const TRowsByInode byInode(dump.V4, dump.V6);
+    PreviousUdpInodes_ = byInode.Inodes();
     if (rescan) {
-        RecentOwners_ = Owners_->FindOwners(InodesOf({&dump.V4, &dump.V6}));
+        RecentOwners_ = Owners_->FindOwners(PreviousUdpInodes_);
         RecentOwnersTaken_ = TClock::now();
     }
-    AssignOwners(dump.V4, *RecentOwners_);
-    AssignOwners(dump.V6, *RecentOwners_);
-    PreviousUdpInodes_ = InodesOf({&dump.V4, &dump.V6});
+    byInode.AssignOwners(*RecentOwners_);
 
     TUdpTable table;
     table.Ipv6Rows = dump.V6.size();
