@@ -18,10 +18,15 @@
 # the same run against the same connections and ss runs, each of its watches
 # right after one of this build's: a before and after on equal terms.
 #
+# With NO_DNS=1 the watches ask a name server that refuses at once (their own
+# /etc/resolv.conf, in a private mount namespace: root only), so that a first
+# refresh is timed without the wait for the remote hosts' names, which a name
+# server that drops bursts of queries stretches to the whole budget.
+#
 # Usage: bench/compare_refresh.sh [N]      (default 50000)
 # Settings by environment: SS_RUNS (default 9), WATCH_RUNS (default 3),
 #   MEMORY_RUNS (default 3), WATCH_PAUSE (seconds before each watch, default 2),
-#   BASELINE (a tarnwick-cli to compare with).
+#   BASELINE (a tarnwick-cli to compare with), NO_DNS (1: no name server).
 # Everything printed is also saved under bench/results/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,7 +54,7 @@ exec > >(tee "$report") 2>&1
 # Peak RSS in KiB of one run of the command, output to /dev/null.
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 
-echo "tarnwick-cli refresh vs ss, $(date -Is), $(nproc) cores, kernel $(uname -r)"
+echo "tarnwick-cli refresh vs ss, $(date -Is), $(nproc) cores, kernel $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)$([ "${NO_DNS:-0}" = 1 ] && echo ", no name server")"
 start_holder "$n"
 sockets=$(ss -tanH | wc -l)
 echo "$n connections held: $sockets TCP sockets"
@@ -67,6 +72,17 @@ if [ -n "${BASELINE:-}" ]; then
     "$BASELINE" table >/dev/null
 fi
 
+# A watch, with or without a name server (NO_DNS).
+resolv=$(mktemp)
+printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$resolv"
+run_watch() {
+    if [ "${NO_DNS:-0}" = 1 ]; then
+        unshare -m sh -c 'mount --bind "$0" /etc/resolv.conf && exec "$@"' "$resolv" "$@"
+    else
+        "$@"
+    fi
+}
+
 ss_times=()
 declare -A first_times steady_times
 stats_file=$(mktemp)
@@ -80,14 +96,14 @@ for ((r = 0; r < ss_runs; r++)); do
         # its 5 s timeout), which the first refresh would wait out for its
         # whole one-second name budget; a pause keeps the bursts apart.
         sleep "${WATCH_PAUSE:-2}"
-        "${cli_of[$build]}" watch --interval 0 --count 6 --stats 2>"$stats_file" >/dev/null
+        run_watch "${cli_of[$build]}" watch --interval 0 --count 6 --stats 2>"$stats_file" >/dev/null
         # "refresh N: T ms"
         first_times[$build]+="$(awk '$1 == "refresh" && $2 == "1:" {print $3}' "$stats_file") "
         steady_times[$build]+="$(awk '$1 == "refresh" && $2 != "1:" {print $3}' "$stats_file" | median) "
         echo "$build watch run $((r + 1)): $(awk '$1 == "refresh" {printf "%s ", $3}' "$stats_file")ms"
     done
 done
-rm -f "$stats_file"
+rm -f "$stats_file" "$resolv"
 echo "ss -tan runs: ${ss_times[*]} ms"
 ss_med=$(printf '%s\n' "${ss_times[@]}" | median)
 
@@ -98,6 +114,7 @@ for ((r = 0; r < memory_runs; r++)); do
     ssp_kib+=("$(peak_kib ss -tanp)")
 done
 stop_holder
+echo "load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 ssp_med=$(printf '%s\n' "${ssp_kib[@]}" | median)
 
 for build in "${builds[@]}"; do

@@ -651,7 +651,6 @@ bool TMain_F::actionSaveLogExecute() {
 
 void TMain_F::ShowTrafficColumns(bool show) {
     View_.ShowTraffic = show;
-    View_.ReadTraffic = show || (Traffic_F && Traffic_F->isVisible());
     if (GridModel_->ShowTraffic() == show) return;
     GridModel_->SetShowTraffic(show);
     // Before the window is first laid out the panel has no width yet.
@@ -671,15 +670,7 @@ void TMain_F::actionTrafficExecute(bool checked) {
 }
 
 void TMain_F::actionTrafficGraphExecute() {
-    if (!Traffic_F) {
-        Traffic_F = new TTraffic_F(this);
-        // The counters cost every refresh a good part of its time, so they are
-        // read only while something shows them; a closed window's chart
-        // resumes, with a gap, when it is shown again.
-        connect(Traffic_F, &TTraffic_F::VisibilityChanged, this,
-                [this](bool visible) { View_.ReadTraffic = visible || View_.ShowTraffic; });
-    }
-    View_.ReadTraffic = true;  // from the next refresh on
+    if (!Traffic_F) Traffic_F = new TTraffic_F(this);
     Traffic_F->ShowTraffic(Refresh_->Traffic.Latest(), Refresh_->Traffic.History());
     Traffic_F->show();
     Traffic_F->raise();
