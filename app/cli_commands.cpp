@@ -205,14 +205,13 @@ int RunKillCommand(const TCliOptions& options) {
     // Entries that differ only in their local address (and, for IPv6, the
     // interface) are one connection here, since the command names none; an
     // established one is taken first.
-    TConnectionKey key{true, std::nullopt, options.LocalPort, 0, options.RemotePort};
+    TConnectionKey key{true, std::nullopt, options.LocalPort, {}, options.RemotePort};
     if (options.RemoteAddr6) {
-        key.V6 = true;
-        key.RemoteAddr6 = *options.RemoteAddr6;
-        key.AnyLocal6 = true;
+        key.RemoteAddr = TInetAddress::Ipv6(*options.RemoteAddr6);
         key.Interface = options.RemoteInterface;
     } else {
-        key.RemoteAddr = InetAddr(options.RemoteAddr);  // dotted without leading zeros: read exactly
+        // Dotted without leading zeros: read exactly.
+        key.RemoteAddr = TInetAddress::FromIpv4Field(InetAddr(options.RemoteAddr));
     }
     const auto found = monitor.Session.Snapshot.FindConnection(key);
     if (!found) {

@@ -118,15 +118,15 @@ struct TCliMonitor {
             err << "tarnwick-cli: " << *reason << '\n';
             OwnersMissingSaid_ = true;
         }
-        if (const uint32_t tcp = Session.Snapshot.TcpResult(); tcp != kTableOk) {
-            err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(static_cast<int>(tcp)) << '\n';
+        if (const auto tcp = Session.Snapshot.TcpFailure()) {
+            err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(tcp->Errno) << '\n';
             return false;
         }
-        const uint32_t udp = Session.Snapshot.UdpResult();
-        if (udp != kTableOk && !UdpMissingSaid_)
-            err << "tarnwick-cli: the UDP table cannot be read (" << std::strerror(static_cast<int>(udp))
+        const auto udp = Session.Snapshot.UdpFailure();
+        if (udp && !UdpMissingSaid_)
+            err << "tarnwick-cli: the UDP table cannot be read (" << std::strerror(udp->Errno)
                 << "); UDP sockets are left out\n";
-        UdpMissingSaid_ = udp != kTableOk;
+        UdpMissingSaid_ = udp.has_value();
         return true;
     }
 

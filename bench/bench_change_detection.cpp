@@ -33,7 +33,6 @@ using tarnwick::testing::TFakeIpTables;
 using tarnwick::testing::TFakeNameLookup;
 using tarnwick::testing::TFakeProcessList;
 
-constexpr uint32_t kEstablished = 5;
 constexpr uint32_t kProcesses = 300;
 constexpr uint32_t kFirstPid = 1000;
 constexpr uint32_t kNamedHosts = 1000;
@@ -64,13 +63,13 @@ public:
 // connections out to port 443. Every row has its own remote address, a
 // thousand of them with a host name; the owners are a few hundred processes.
 struct TFakeHost {
-    TFakeIpTables Tables{true};
+    TFakeIpTables Tables;
     TFakeProcessList Processes;
     TFakeNameLookup Names;
 
     explicit TFakeHost(int64_t rows) {
         static constexpr uint16_t kServicePorts[] = {22, 80, 443, 8080};
-        const uint32_t local = tarnwick::AddrField(10, 0, 0, 1);
+        const TInetAddress local = TInetAddress::Ipv4(10, 0, 0, 1);
         Names.Computer = "BenchHost";
         Names.Services[22] = {"ssh", "tcp"};
         Names.Services[80] = {"http", "tcp"};
@@ -78,20 +77,21 @@ struct TFakeHost {
         Tables.TcpRows.reserve(static_cast<size_t>(rows));
         for (int64_t n = 0; n < rows; ++n) {
             const auto i = static_cast<uint32_t>(n);
-            const uint32_t remote = tarnwick::AddrField(11 + static_cast<uint8_t>(i >> 16),
-                                                        static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i), 7);
+            const TInetAddress remote = TInetAddress::Ipv4(static_cast<uint8_t>(11 + (i >> 16)),
+                                                           static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i), 7);
             const uint32_t pid = kFirstPid + i % kProcesses;
             if (i % 2 == 0) {
                 Tables.TcpRows.push_back(
-                    TcpRow(kEstablished, local, kServicePorts[(i / 2) % 4], remote,
+                    TcpRow(TTcpState::Established, local, kServicePorts[(i / 2) % 4], remote,
                            static_cast<uint16_t>(1024 + (i * 7) % 60000), pid));
             } else {
                 Tables.TcpRows.push_back(
-                    TcpRow(kEstablished, local, static_cast<uint16_t>(32768 + i % 28000), remote, 443, pid));
+                    TcpRow(TTcpState::Established, local, static_cast<uint16_t>(32768 + i % 28000), remote, 443, pid));
             }
             // A fixed number of named peers whatever the table's size, so that
             // the fake's own lookups (a std::map) cost the same per row.
-            if (i % 4 == 1 && i < 4 * kNamedHosts) Names.Hosts[remote] = "host-" + std::to_string(i) + ".bench.example";
+            if (i % 4 == 1 && i < 4 * kNamedHosts)
+                Names.Hosts[remote.Ipv4Field()] = "host-" + std::to_string(i) + ".bench.example";
         }
         for (uint32_t p = 0; p < kProcesses; ++p) {
             Processes.Entries.push_back(TProcessEntry{kFirstPid + p, "worker-" + std::to_string(p)});
@@ -103,7 +103,7 @@ struct TFakeHost {
 // The monitor's state of one session: what the command-line tool holds.
 struct TSession {
     TViewSettings View;
-    ConnectionSnapshot Snapshot{true};
+    ConnectionSnapshot Snapshot;
     TConnectionitems Connections;
     TBenchOutlets Outlets;
     TRefresh Refresh;
@@ -162,7 +162,7 @@ void BM_RefreshNewRows(benchmark::State& state) {
         logs += session->Outlets.Logs;
         ruleChecks += session->Outlets.RuleChecks;
         const bool gridComplete = session->Outlets.Grid.RowCount() == rows + 1 &&
-                                  session->Outlets.Grid.Row(static_cast<int>(rows)).Status == "Established";
+                                  session->Outlets.Grid.Row(static_cast<int>(rows)).State == TTcpState::Established;
         session.reset();  // tearing down the list is not part of the refresh
         state.ResumeTiming();
         if (!gridComplete) {

@@ -9,7 +9,7 @@
 //                       refresh that may wait for every answer.
 //   BM_FullRefreshNoTraffic/N: the same without the TCP sockets' byte
 //                       counters (no tcp_info asked for, no rates).
-//   BM_TcpExTable/N:    only the TCP table fetch (dump + owners).
+//   BM_TcpTable/N:      only the TCP table fetch (dump + owners).
 //   BM_SocketOwners/N:  only the scan of /proc/<pid>/fd for socket owners.
 //   BM_ProcessList/N:   only the process list.
 // The last three split BM_FullRefresh into where its time goes; what is left
@@ -198,7 +198,7 @@ void FullRefresh(benchmark::State& state, bool readTraffic) {
     TLinuxNameLookup names;
     TViewSettings view;
     view.ReadTraffic = readTraffic;
-    ConnectionSnapshot snapshot(tables.ExTablesAvailable());
+    ConnectionSnapshot snapshot;
     TConnectionitems connections;
     TBenchOutlets outlets;
     TRefresh refresh(snapshot, connections, TPlatformServices{tables, processes, names}, view);
@@ -227,19 +227,20 @@ void FullRefresh(benchmark::State& state, bool readTraffic) {
 void BM_FullRefresh(benchmark::State& state) { FullRefresh(state, true); }
 void BM_FullRefreshNoTraffic(benchmark::State& state) { FullRefresh(state, false); }
 
-void BM_TcpExTable(benchmark::State& state) {
+void BM_TcpTable(benchmark::State& state) {
     if (!StartHolder(state)) return;
     TLinuxIpTables tables;
-    std::vector<uint8_t> table;
+    size_t rows = 0;
     for (auto _ : state) {
-        if (const uint32_t error = tables.GetTcpExTable(table); error != kTableOk) {
-            state.SkipWithError(("GetTcpExTable failed: " + std::string(std::strerror(static_cast<int>(error)))).c_str());
+        const TResult<TTcpTable> table = tables.FetchTcp({});
+        if (!table) {
+            state.SkipWithError(table.Failure().Text().c_str());
             return;
         }
+        rows = table->Rows.size();
     }
-    const uint32_t rows = TableRowCount(table, kTcpRowExSize);
-    state.SetItemsProcessed(state.iterations() * rows);
-    state.counters["rows"] = rows;
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(rows));
+    state.counters["rows"] = static_cast<double>(rows);
 }
 
 void BM_SocketOwners(benchmark::State& state) {
@@ -288,7 +289,7 @@ int main(int argc, char** argv) {
         };
         add("BM_FullRefresh", BM_FullRefresh);
         add("BM_FullRefreshNoTraffic", BM_FullRefreshNoTraffic);
-        add("BM_TcpExTable", BM_TcpExTable);
+        add("BM_TcpTable", BM_TcpTable);
         add("BM_SocketOwners", BM_SocketOwners);
         add("BM_ProcessList", BM_ProcessList);
     }

@@ -10,26 +10,26 @@ TCaptureEndpoints CaptureEndpointsOf(const TFoundConnection& found) {
     if (!found.Tcp) {
         const TUdpRow& row = found.UdpRow;
         endpoints.Protocol = "UDP";
-        endpoints.V6 = row.V6;
-        if (row.V6)
-            endpoints.Addr1V6 = row.LocalAddr6;
+        endpoints.V6 = row.V6();
+        if (row.V6())
+            endpoints.Addr1V6 = row.LocalAddr.Bytes();
         else
-            endpoints.Addr1 = SwapIPBytes(row.LocalAddr);
-        endpoints.Port1 = PortFromField(row.LocalPort);
+            endpoints.Addr1 = SwapIPBytes(row.LocalAddr.Ipv4Field());
+        endpoints.Port1 = row.LocalPort;
         return endpoints;
     }
     const TTcpRow& row = found.TcpRow;
     endpoints.Protocol = "TCP";
-    endpoints.V6 = row.V6;
-    if (row.V6) {
-        endpoints.Addr1V6 = row.RemoteAddr6;
-        endpoints.Addr2V6 = row.LocalAddr6;
+    endpoints.V6 = row.V6();
+    if (row.V6()) {
+        endpoints.Addr1V6 = row.RemoteAddr.Bytes();
+        endpoints.Addr2V6 = row.LocalAddr.Bytes();
     } else {
-        endpoints.Addr1 = SwapIPBytes(row.RemoteAddr);
-        endpoints.Addr2 = SwapIPBytes(row.LocalAddr);
+        endpoints.Addr1 = SwapIPBytes(row.RemoteAddr.Ipv4Field());
+        endpoints.Addr2 = SwapIPBytes(row.LocalAddr.Ipv4Field());
     }
-    endpoints.Port1 = PortFromField(row.RemotePort);
-    endpoints.Port2 = PortFromField(row.LocalPort);
+    endpoints.Port1 = row.RemotePort;
+    endpoints.Port2 = row.LocalPort;
     return endpoints;
 }
 

@@ -146,4 +146,6 @@ uint32_t InterfaceIndexByName(const std::string& name) {
     return ::if_nametoindex(name.c_str());
 }
 
+std::string TInetAddress::Text() const { return V6_ ? Ip6Text(Bytes_) : DottedText(Ipv4Field()); }
+
 }  // namespace tarnwick

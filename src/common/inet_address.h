@@ -1,9 +1,12 @@
-// Dotted text to an IPv4 address field, read the way the sockets library's
-// inet_addr reads it, so that addresses typed into rules mean the same here
-// as wherever they were written.
+// IPv4 and IPv6 addresses: the address of a socket of either family, dotted
+// text to an IPv4 address field, read the way the sockets library's inet_addr
+// reads it (so that addresses typed into rules mean the same here as
+// wherever they were written), and the IPv6 text forms.
 #pragma once
 
 #include <array>
+#include <bit>
+#include <compare>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,7 +20,7 @@ inline constexpr uint32_t kInetAddrNone = 0xFFFFFFFFu;
 
 // The address field of `text` (network byte order: the first number of the
 // dotted form is the first byte in memory, the least significant byte of the
-// value, as in AddrField), or kInetAddrNone when the text is not an address.
+// value), or kInetAddrNone when the text is not an address.
 //
 // Accepted, as inet_addr accepts them:
 //   a.b.c.d   each part 0..255
@@ -66,5 +69,60 @@ std::optional<TIp6Address> ParseIp6(std::string_view text);
 // address field (see InetAddr) of the IPv4 address it maps.
 bool IsIpv4Mapped(const TIp6Address& address);
 uint32_t MappedIpv4Field(const TIp6Address& address);
+
+// The address of one end of a socket, IPv4 or IPv6. Its bytes are in network
+// order (an IPv4 address in the first four, the rest zero), so addresses of
+// one family compare and sort as the numbers they are; IPv4 ones come first.
+class TInetAddress {
+public:
+    // 0.0.0.0
+    constexpr TInetAddress() = default;
+    static constexpr TInetAddress Ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+        TInetAddress address;
+        address.Bytes_ = {a, b, c, d};
+        return address;
+    }
+    // The IPv4 address of an address field (see InetAddr).
+    static constexpr TInetAddress FromIpv4Field(uint32_t field) {
+        return Ipv4(static_cast<uint8_t>(field), static_cast<uint8_t>(field >> 8), static_cast<uint8_t>(field >> 16),
+                    static_cast<uint8_t>(field >> 24));
+    }
+    static constexpr TInetAddress Ipv6(const TIp6Address& bytes) {
+        TInetAddress address;
+        address.V6_ = true;
+        address.Bytes_ = bytes;
+        return address;
+    }
+    // 0.0.0.0 or ::
+    static constexpr TInetAddress Any(bool v6) { return v6 ? Ipv6({}) : TInetAddress(); }
+    constexpr bool V6() const { return V6_; }
+    // 0.0.0.0 or ::, the address of a socket bound to none or connected to none.
+    constexpr bool Unspecified() const { return Words() == TWords{}; }
+    // Of an IPv4 address, its address field (see InetAddr); 0 for an IPv6 one.
+    constexpr uint32_t Ipv4Field() const {
+        if (V6_) return 0;
+        return static_cast<uint32_t>(Bytes_[0]) | static_cast<uint32_t>(Bytes_[1]) << 8 |
+               static_cast<uint32_t>(Bytes_[2]) << 16 | static_cast<uint32_t>(Bytes_[3]) << 24;
+    }
+    // All 16 bytes of an IPv6 address; an IPv4 one's four, then zeros.
+    constexpr const TIp6Address& Bytes() const { return Bytes_; }
+    // Dotted for IPv4, the RFC 5952 form (see Ip6Text) for IPv6.
+    std::string Text() const;
+
+    // A refresh compares addresses several times per row: as two words,
+    // not byte by byte.
+    constexpr bool operator==(const TInetAddress& other) const { return V6_ == other.V6_ && Words() == other.Words(); }
+    constexpr std::strong_ordering operator<=>(const TInetAddress& other) const {
+        if (V6_ != other.V6_) return V6_ <=> other.V6_;
+        return Bytes_ <=> other.Bytes_;
+    }
+
+private:
+    using TWords = std::array<uint64_t, 2>;
+    constexpr TWords Words() const { return std::bit_cast<TWords>(Bytes_); }
+
+    bool V6_ = false;
+    TIp6Address Bytes_{};
+};
 
 }  // namespace tarnwick

@@ -16,10 +16,18 @@ std::string FormatTimeStamp(const std::tm& local) {
 }
 
 std::string TimeStamp(std::chrono::system_clock::time_point when) {
+    // A refresh may log a hundred thousand lines within one second, all with
+    // the same stamp: the last second's is formatted once.
+    thread_local std::time_t lastSeconds = -1;
+    thread_local std::string lastStamp;
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return FormatTimeStamp(local);
+    if (seconds != lastSeconds) {
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        lastStamp = FormatTimeStamp(local);
+        lastSeconds = seconds;
+    }
+    return lastStamp;
 }
 
 std::string FormatRfc3339(const std::tm& local, int milliseconds) {

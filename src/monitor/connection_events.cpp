@@ -4,23 +4,23 @@
 
 namespace tarnwick {
 
-std::string ConnectedText(bool withProcess, const std::string& process, const std::string& remoteAddr,
+std::string ConnectedText(const std::string& process, const std::string& remoteAddr,
                           const std::string& remotePort) {
     const std::string tail = "Connected to " + remoteAddr + kOnPort + remotePort;
-    return withProcess ? process + " " + tail : tail;
+    return process + " " + tail;
 }
 
-std::string StatusChangedText(bool withProcess, const std::string& process, const std::string& status,
+std::string StatusChangedText(const std::string& process, const std::string& status,
                               const std::string& remoteAddr, const std::string& remotePort) {
     const std::string tail =
         kStatusChangedTo + status + kStatusChangedRemoteAddr + remoteAddr + kOnPort + remotePort;
-    return withProcess ? process + "'s " + tail : tail;
+    return process + "'s " + tail;
 }
 
-std::string DisconnectedText(bool withProcess, const std::string& process, const std::string& remoteAddr,
+std::string DisconnectedText(const std::string& process, const std::string& remoteAddr,
                              const std::string& remotePort) {
     const std::string tail = kDisconnectedTo + remoteAddr + kOnPort + remotePort;
-    return withProcess && process != "?" ? process + " " + tail : tail;
+    return process != "?" ? process + " " + tail : tail;
 }
 
 std::string ShortLivedNotShownText(uint64_t count, bool uncounted) {

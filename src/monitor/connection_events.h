@@ -1,5 +1,4 @@
-// Event texts of the change detection. `withProcess` is true when the tables
-// carry owning processes; the texts then begin with the process name.
+// Event texts of the change detection. They begin with the process name.
 #pragma once
 
 #include <cstdint>
@@ -8,16 +7,16 @@
 namespace tarnwick {
 
 // A new connection in the Established state.
-std::string ConnectedText(bool withProcess, const std::string& process, const std::string& remoteAddr,
+std::string ConnectedText(const std::string& process, const std::string& remoteAddr,
                           const std::string& remotePort);
 
 // A new connection in another state than Established or Listening, or a known
 // connection whose state changed.
-std::string StatusChangedText(bool withProcess, const std::string& process, const std::string& status,
+std::string StatusChangedText(const std::string& process, const std::string& status,
                               const std::string& remoteAddr, const std::string& remotePort);
 
 // A connection gone from the table. An unknown process ("?") is left out.
-std::string DisconnectedText(bool withProcess, const std::string& process, const std::string& remoteAddr,
+std::string DisconnectedText(const std::string& process, const std::string& remoteAddr,
                              const std::string& remotePort);
 
 // Connections that ended between refreshes but are not in the log: `count`

@@ -1,82 +1,50 @@
 #include "monitor/connection_items.h"
 
-#include <bit>
-#include <functional>
-#include <stdexcept>
-
-#include "monitor/tcp_state_names.h"
-
 namespace tarnwick {
-
-TConnectionitem::TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid)
-    : RemoteAddr_(std::move(texts.RemoteAddr)), RemotePort_(std::move(texts.RemotePort)),
-      LocalPort_(std::move(texts.LocalPort)), Protocol_(std::move(texts.Protocol)), Status_(std::move(texts.Status)),
-      Process_(std::move(texts.Process)), Key_(std::move(texts.Key)), Pid_(pid), OwnerList_(owner) {}
-
-uint64_t TConnectionitems::IdentityHash(std::string_view remoteAddr, std::string_view remotePort,
-                                        std::string_view localPort, std::string_view protocol) {
-    const std::hash<std::string_view> hash;
-    uint64_t h = hash(remoteAddr);
-    for (std::string_view part : {remotePort, localPort, protocol}) h = (h ^ hash(part)) * 0x9E3779B97F4A7C15ull;
-    return h;
-}
 
 namespace {
 
-bool HasIdentity(const TConnectionitem& item, std::string_view remoteAddr, std::string_view remotePort,
-                 std::string_view localPort, std::string_view protocol) {
-    return item.RemotePort() == remotePort && item.LocalPort() == localPort && item.RemoteAddr() == remoteAddr &&
-           item.Protocol() == protocol;
+// The interface that tells connections apart: that of a link-local remote
+// address, whose text carries it as its zone; no other.
+uint32_t ZoneOf(const TConnectionKey& key) {
+    return key.V6() && IsLinkLocal6(key.RemoteAddr.Bytes()) ? key.Interface : 0;
+}
+
+bool SameIdentity(const TConnectionKey& a, const TConnectionKey& b) {
+    return a.RemotePort == b.RemotePort && a.LocalPort == b.LocalPort && a.RemoteAddr == b.RemoteAddr &&
+           a.Tcp == b.Tcp && ZoneOf(a) == ZoneOf(b);
+}
+
+uint64_t IdentityHash(const TConnectionKey& key) {
+    return TConnectionKeyHash{}(TConnectionKey{key.Tcp, std::nullopt, key.LocalPort, key.RemoteAddr, key.RemotePort,
+                                               ZoneOf(key)});
 }
 
 }  // namespace
 
-uint32_t TConnectionitems::Find(uint64_t hash, std::string_view remoteAddr, std::string_view remotePort,
-                                std::string_view localPort, std::string_view protocol, size_t& slot) const {
-    if (Slots_.empty()) return kEmptySlot;
-    const size_t mask = Slots_.size() - 1;
-    for (slot = hash & mask;; slot = (slot + 1) & mask) {
-        const TSlot& s = Slots_[slot];
-        if (s.Item == kEmptySlot) return kEmptySlot;
-        if (s.Hash != hash) continue;
-        if (HasIdentity(Items_[s.Item], remoteAddr, remotePort, localPort, protocol)) return s.Item;
-    }
+TConnectionitem::TConnectionitem(TConnectionitems* owner, const TConnectionRow& texts, std::string remoteAddr,
+                                 uint32_t pid, uint64_t cookie)
+    : Key_(texts.Key.value_or(TConnectionKey{})), RemoteAddr_(std::move(remoteAddr)), Process_(texts.Process),
+      Pid_(pid), Cookie_(cookie), State_(texts.State.value_or(TTcpState::Closed)), OwnerList_(owner) {}
+
+uint32_t TConnectionitems::Find(uint64_t hash, const TConnectionKey& key) const {
+    return Index_.Find(hash, [&](uint32_t position) { return SameIdentity(Items_[position].Key_, key); });
 }
 
-void TConnectionitems::RebuildIndex(size_t capacity) {
-    Slots_.assign(capacity, TSlot{});
-    const size_t mask = capacity - 1;
-    for (uint32_t i = 0; i < Items_.size(); ++i) {
-        const TConnectionitem& item = Items_[i];
-        const uint64_t hash = IdentityHash(item.RemoteAddr(), item.RemotePort(), item.LocalPort(), item.Protocol());
-        size_t slot = hash & mask;
-        while (Slots_[slot].Item != kEmptySlot) slot = (slot + 1) & mask;
-        Slots_[slot] = TSlot{hash, i};
-    }
+void TConnectionitems::RebuildIndex(size_t room) {
+    Index_.Rebuild(Items_.size(), room, [this](uint32_t position) { return IdentityHash(Items_[position].Key_); });
 }
 
-TConnectionitem& TConnectionitems::Add(TConnectionRow texts) {
-    const uint64_t hash = IdentityHash(texts.RemoteAddr, texts.RemotePort, texts.LocalPort, texts.Protocol);
-    size_t slot = 0;
-    if (Find(hash, texts.RemoteAddr, texts.RemotePort, texts.LocalPort, texts.Protocol, slot) != kEmptySlot)
-        throw std::logic_error("connection list already holds this connection");
-    return Append(hash, std::move(texts));
-}
-
-TConnectionitem& TConnectionitems::Append(uint64_t hash, TConnectionRow texts, uint32_t pid) {
-    // Keep the table at most half full, so that probes stay short.
-    if ((Items_.size() + 1) * 2 > Slots_.size()) RebuildIndex(std::bit_ceil((Items_.size() + 1) * 2));
-    const size_t mask = Slots_.size() - 1;
-    size_t slot = hash & mask;
-    while (Slots_[slot].Item != kEmptySlot) slot = (slot + 1) & mask;
-    Items_.emplace_back(this, std::move(texts), pid);
-    Slots_[slot] = TSlot{hash, static_cast<uint32_t>(Items_.size() - 1)};
+TConnectionitem& TConnectionitems::Append(uint64_t hash, TConnectionitem item) {
+    if (!Index_.HasRoomFor(Items_.size() + 1)) RebuildIndex(Items_.size() + 1);
+    Items_.push_back(std::move(item));
+    Index_.Add(hash, static_cast<uint32_t>(Items_.size() - 1));
     return Items_.back();
 }
 
 void TConnectionitems::Reserve(size_t count) {
     Items_.reserve(count);
-    if (count * 2 > Slots_.size()) RebuildIndex(std::bit_ceil(count * 2));
+    if (!Index_.HasRoomFor(count)) RebuildIndex(count);
 }
 
 void TConnectionitems::ClearSeen() {
@@ -84,22 +52,20 @@ void TConnectionitems::ClearSeen() {
     NextGuess_ = 0;
 }
 
-int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
-                                           const std::string& localPort, const std::string& protocol,
-                                           const std::string& status, const std::string& process,
-                                           const std::optional<TConnectionKey>& key, uint32_t pid, uint64_t cookie) {
+int32_t TConnectionitems::UpdateConnection(const TConnectionRow& row, const std::function<std::string()>& remoteAddr,
+                                           uint32_t pid, uint64_t cookie) {
+    const TConnectionKey& key = *row.Key;
+    const TTcpState state = row.State.value_or(TTcpState::Closed);
     // Identities are unique, so the guessed item, when it matches, is the one
     // the index would find; it saves the index's scattered reads.
-    uint32_t found = kEmptySlot;
-    if (NextGuess_ < Items_.size() && HasIdentity(Items_[NextGuess_], remoteAddr, remotePort, localPort, protocol)) {
+    uint32_t found = TPositionIndex::kNone;
+    if (NextGuess_ < Items_.size() && SameIdentity(Items_[NextGuess_].Key_, key)) {
         found = static_cast<uint32_t>(NextGuess_);
     } else {
-        const uint64_t hash = IdentityHash(remoteAddr, remotePort, localPort, protocol);
-        size_t slot = 0;
-        found = Find(hash, remoteAddr, remotePort, localPort, protocol, slot);
-        if (found == kEmptySlot) {
-            Append(hash, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key}, pid)
-                .Cookie_ = cookie;
+        const uint64_t hash = IdentityHash(key);
+        found = Find(hash, key);
+        if (found == TPositionIndex::kNone) {
+            Append(hash, TConnectionitem(this, row, remoteAddr(), pid, cookie));
             NextGuess_ = Items_.size();
             LastUpdated_ = Items_.size() - 1;
             return kNew;
@@ -109,24 +75,22 @@ int32_t TConnectionitems::UpdateConnection(const std::string& remoteAddr, const 
     LastUpdated_ = found;
     TConnectionitem& item = Items_[found];
     const bool otherSocket = !item.Seen && cookie != 0 && item.Cookie_ != 0 && cookie != item.Cookie_;
-    if (otherSocket && item.Status() != kStatusSynRcvd) {
+    if (otherSocket && item.State() != TTcpState::SynRcvd) {
         Replaced_.emplace(item);
-        item = TConnectionitem(this, TConnectionRow{remoteAddr, remotePort, localPort, protocol, status, process, key},
-                               pid);
-        item.Cookie_ = cookie;
+        item = TConnectionitem(this, row, remoteAddr(), pid, cookie);
         return kReplaced;
     }
     if (otherSocket || item.Cookie_ == 0) item.Cookie_ = cookie;
     item.Seen = true;
-    if (item.Status() == status) return kSameStatus;
-    item.SetStatus(status);
+    if (item.State_ == state) return kSameStatus;
+    item.State_ = state;
     return kStatusChanged;
 }
 
 void TConnectionitems::RemoveUnseen() {
     const size_t before = Items_.size();
     std::erase_if(Items_, [](const TConnectionitem& item) { return !item.Seen; });
-    if (Items_.size() != before) RebuildIndex(Slots_.size());
+    if (Items_.size() != before) RebuildIndex(Index_.Room());
     NextGuess_ = 0;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,32 +11,35 @@
 #include <vector>
 
 #include "monitor/connection_row.h"
+#include "monitor/position_index.h"
+#include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
 
 class TConnectionitems;
 
-// One remembered connection. Identity: RemoteAddr, RemotePort, LocalPort and
-// Protocol, compared as texts; they never change once the item exists. Which
-// connection it is at those ends is told by its socket's cookie (see
-// TConnectionitems::UpdateConnection).
+// One remembered connection. Identity: its key's remote address and port,
+// local port and family (and, for a link-local remote address, the
+// interface); rows that differ only in their local address are one
+// connection to the user. Which connection it is at those ends is told by
+// its socket's cookie (see TConnectionitems::UpdateConnection).
 class TConnectionitem {
 public:
-    TConnectionitem(TConnectionitems* owner, TConnectionRow texts, uint32_t pid = 0);
+    TConnectionitem(TConnectionitems* owner, const TConnectionRow& texts, std::string remoteAddr, uint32_t pid,
+                    uint64_t cookie);
 
     bool Seen = true;  // present in the snapshot being processed
 
-    const std::string& RemoteAddr() const { return RemoteAddr_; }  // dotted, never a host name
-    const std::string& RemotePort() const { return RemotePort_; }  // decimal
-    const std::string& LocalPort() const { return LocalPort_; }    // decimal
-    const std::string& Protocol() const { return Protocol_; }
-    const std::string& Status() const { return Status_; }
+    const std::string& RemoteAddr() const { return RemoteAddr_; }  // numeric, never a host name
+    std::string RemotePort() const { return std::to_string(Key_.RemotePort); }
+    std::string_view Protocol() const { return Key_.V6() ? kRowProtocolTcp6 : kRowProtocolTcp; }
+    TTcpState State() const { return State_; }
+    std::string_view Status() const { return TcpStateName(State_); }
     const std::string& Process() const { return Process_; }  // as when first seen
     // The entry in the tables and its owner's process id as when first seen,
-    // for the event when the connection is gone; nullopt and 0 when not given.
-    const std::optional<TConnectionKey>& Key() const { return Key_; }
+    // for the event when the connection is gone.
+    const TConnectionKey& Key() const { return Key_; }
     uint32_t Pid() const { return Pid_; }
-    void SetStatus(std::string status) { Status_ = std::move(status); }
     // Named after all, for a remnant whose socket had no owner to list.
     void SetOwner(std::string process, uint32_t pid) {
         Process_ = std::move(process);
@@ -64,17 +68,14 @@ public:
     TConnectionitems* OwnerList() const { return OwnerList_; }
 
 private:
-    // The texts of the row it was made from, without its traffic: an item
-    // lives as long as its connection, 100,000 of them on a busy host.
+    // What the row it was made from showed, without its texts: an item lives
+    // as long as its connection, 100,000 of them on a busy host.
+    TConnectionKey Key_;
     std::string RemoteAddr_;
-    std::string RemotePort_;
-    std::string LocalPort_;
-    std::string Protocol_;
-    std::string Status_;
     std::string Process_;
-    std::optional<TConnectionKey> Key_;
     uint32_t Pid_ = 0;
     uint64_t Cookie_ = 0;
+    TTcpState State_ = TTcpState::Closed;
     bool Connected_ = false;
     bool SeenInHandshake_ = false;
     TSocketTraffic LastTraffic_;
@@ -98,11 +99,6 @@ public:
     TConnectionitems(const TConnectionitems&) = delete;
     TConnectionitems& operator=(const TConnectionitems&) = delete;
 
-    // Appends an item with these texts, Seen true. The list holds one item per
-    // identity; adding a second one is a programming error (std::logic_error).
-    // References to items stay valid until the next Add or RemoveUnseen.
-    TConnectionitem& Add(TConnectionRow texts);
-
     TConnectionitem& Items(size_t position) { return Items_.at(position); }
     const TConnectionitem& Items(size_t position) const { return Items_.at(position); }
     size_t Count() const { return Items_.size(); }
@@ -113,11 +109,14 @@ public:
     // move the list and rebuild its index again and again.
     void Reserve(size_t count);
 
-    // Marks the item with this identity seen and returns kSameStatus, or
-    // updates its status and returns kStatusChanged; when none has it, adds an
-    // item with all six texts, `key`, `pid` and `cookie` and returns kNew. The
-    // process (key, pid) of a known item is never updated. Found through an
-    // index, so a refresh costs time linear in its rows.
+    // `row` is the texts of a TCP row of the tables, its Key and State set.
+    // Marks the item of its connection seen and returns kSameStatus, or
+    // updates its state and returns kStatusChanged; when none has it, adds an
+    // item with the row's key, state and process, the numeric text of its
+    // remote address (`remoteAddr`, asked for only then), `pid` and `cookie`
+    // and returns kNew. The process (key, pid) of a known item is never
+    // updated. Found through an index, so a refresh costs time linear in its
+    // rows.
     //
     // A row whose socket `cookie` differs from the item's is another
     // connection at the same ends, and the item is made afresh for it
@@ -130,9 +129,7 @@ public:
     // cookie; the row after it is that connection's. An item already matched
     // in this refresh is not replaced: rows that differ only in their local
     // address share it. Either cookie 0 (unknown) matches any.
-    int32_t UpdateConnection(const std::string& remoteAddr, const std::string& remotePort,
-                             const std::string& localPort, const std::string& protocol, const std::string& status,
-                             const std::string& process, const std::optional<TConnectionKey>& key = std::nullopt,
+    int32_t UpdateConnection(const TConnectionRow& row, const std::function<std::string()>& remoteAddr,
                              uint32_t pid = 0, uint64_t cookie = 0);
 
     // The item the last UpdateConnection matched or made; valid until the next call.
@@ -144,29 +141,18 @@ public:
     void RemoveUnseen();
 
 private:
-    // The index: open addressing over the identity's hash, each slot naming
-    // an item by position. Items lie side by side in first-seen order, which
-    // is mostly the order the tables come in, so a refresh walks them nearly
-    // in sequence; the slots are small enough to stay in cache for 100,000
-    // connections.
-    struct TSlot {
-        uint64_t Hash = 0;
-        uint32_t Item = kEmptySlot;
-    };
-    static constexpr uint32_t kEmptySlot = UINT32_MAX;
-
-    static uint64_t IdentityHash(std::string_view remoteAddr, std::string_view remotePort,
-                                 std::string_view localPort, std::string_view protocol);
-    // The position of the item with this identity, or kEmptySlot; `slot` is
-    // where the search ended (the free slot for a new identity).
-    uint32_t Find(uint64_t hash, std::string_view remoteAddr, std::string_view remotePort,
-                  std::string_view localPort, std::string_view protocol, size_t& slot) const;
-    void RebuildIndex(size_t capacity);
+    // The position of the item with the identity of `key` (whose hash is
+    // `hash`), or TPositionIndex::kNone.
+    uint32_t Find(uint64_t hash, const TConnectionKey& key) const;
+    void RebuildIndex(size_t room);
     // Appends an item whose identity the index does not hold.
-    TConnectionitem& Append(uint64_t hash, TConnectionRow texts, uint32_t pid = 0);
+    TConnectionitem& Append(uint64_t hash, TConnectionitem item);
 
+    // Items lie side by side in first-seen order, which is mostly the order
+    // the tables come in, so a refresh walks them nearly in sequence; the
+    // index finds them by the hash of their identity.
     std::vector<TConnectionitem> Items_;
-    std::vector<TSlot> Slots_;
+    TPositionIndex Index_;
     // Where the next row's item most likely is: right after the last one
     // matched, since the tables keep their order from refresh to refresh.
     size_t NextGuess_ = 0;

@@ -13,23 +13,21 @@ namespace tarnwick {
 
 struct TConnectionKey {
     bool Tcp = true;  // a TCP entry, else a UDP one
-    // The local address in its field form; nullopt matches any (the command
-    // line names a connection by its ports and remote address only).
-    std::optional<uint32_t> LocalAddr;
+    // nullopt matches any local address (the command line names a connection
+    // by its ports and remote address only).
+    std::optional<TInetAddress> LocalAddr;
     uint16_t LocalPort = 0;
-    uint32_t RemoteAddr = 0;  // TCP only
+    // A UDP entry's is the unspecified address of its family: the family of
+    // the key is that of RemoteAddr.
+    TInetAddress RemoteAddr;
     uint16_t RemotePort = 0;  // TCP only
-    // An entry of the IPv6 tables: its addresses are these instead, and the
-    // local one is compared with the interface it is bound to, unless
-    // AnyLocal6 leaves the local address open (the command line names none);
-    // the interface then counts only when not 0 (the zone of a link-local
-    // remote address).
-    bool V6 = false;
-    TIp6Address LocalAddr6{};
-    TIp6Address RemoteAddr6{};  // TCP only
+    // The interface an IPv6 entry is bound to, compared with the local
+    // address; where the local address is left open, it counts only when not
+    // 0 (the zone of a link-local remote address). 0 for IPv4.
     uint32_t Interface = 0;
-    bool AnyLocal6 = false;
     bool operator==(const TConnectionKey&) const = default;
+
+    bool V6() const { return RemoteAddr.V6(); }
 
     // Whether this key, taken from an entry, names the same connection as
     // `wanted` (whose local address may be left open).

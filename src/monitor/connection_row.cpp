@@ -1,6 +1,5 @@
 #include "monitor/connection_row.h"
 
-#include "common/inet_address.h"
 #include "common/text_util.h"
 #include "monitor/tcp_state_names.h"
 
@@ -29,9 +28,7 @@ void SplitEndpoint(TEndpointTexts::TParts parts, std::string* name, std::string&
 
 }  // namespace
 
-std::string RowProcessText(const ConnectionSnapshot& snapshot, uint32_t pid) {
-    if (!snapshot.ExTablesAvailable()) return {};
-    const TProcessSnapshot* processes = snapshot.Processes();
+std::string RowProcessText(const TProcessSnapshot* processes, uint32_t pid) {
     return processes ? std::string(processes->GetProcessName(pid)) : std::string("?");
 }
 
@@ -57,46 +54,45 @@ void TakeEndpoint6(TEndpointTexts::TParts parts, std::string* name, std::string&
 
 }  // namespace
 
-std::string RemoteAddrNumericText(const TTcpRow& row, TEndpointTexts& endpoints) {
-    return row.V6 ? endpoints.AddressText6(row.RemoteAddr6, row.Interface) : DottedText(row.RemoteAddr);
+std::string AddressNumericText(const TInetAddress& address, uint32_t interface, TEndpointTexts& endpoints) {
+    return address.V6() ? endpoints.AddressText6(address.Bytes(), interface) : DottedText(address.Ipv4Field());
 }
 
-TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints) {
-    TTcpRow row = snapshot.TcpRow(index);
-    if (row.V6 ? row.RemoteAddr6 == TIp6Address{} : row.RemoteAddr == 0) {
-        snapshot.SetTcpRemotePort(index, 0);
-        row.RemotePort = 0;
-    }
+namespace {
+
+// The two cells of an end of a row; an IPv6 name part holds ':' by nature
+// and is never split there.
+void TakeEndpoint(TEndpointTexts::TParts parts, bool v6, std::string* name, std::string& port) {
+    if (v6)
+        TakeEndpoint6(std::move(parts), name, port);
+    else
+        SplitEndpoint(std::move(parts), name, port);
+}
+
+}  // namespace
+
+TConnectionRow BuildTcpRowTexts(const TTcpRow& row, const TProcessSnapshot* processes, TEndpointTexts& endpoints) {
     TConnectionRow texts;
-    if (row.V6) {
-        TakeEndpoint6(endpoints.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false, row.Interface), &texts.RemoteAddr,
-                      texts.RemotePort);
-        TakeEndpoint6(endpoints.GetEndpointParts6(row.LocalAddr6, row.LocalPort, true), nullptr, texts.LocalPort);
-    } else {
-        SplitEndpoint(endpoints.GetEndpointParts(row.RemoteAddr, row.RemotePort, false), &texts.RemoteAddr,
-                      texts.RemotePort);
-        SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
-    }
-    texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
+    const bool v6 = row.V6();
+    TakeEndpoint(endpoints.GetEndpointParts(row.RemoteAddr, row.RemotePort, false, row.Interface), v6,
+                 &texts.RemoteAddr, texts.RemotePort);
+    TakeEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), v6, nullptr, texts.LocalPort);
+    texts.Protocol = v6 ? kRowProtocolTcp6 : kRowProtocolTcp;
     texts.Status = TcpStateName(row.State);
-    texts.Process = RowProcessText(snapshot, row.OwningPid);
+    texts.State = row.State;
+    texts.Process = RowProcessText(processes, row.OwningPid);
     texts.Key = KeyOfTcpRow(row);
     return texts;
 }
 
-TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints) {
-    const TUdpRow row = snapshot.UdpRow(index);
+TConnectionRow BuildUdpRowTexts(const TUdpRow& row, const TProcessSnapshot* processes, TEndpointTexts& endpoints) {
     TConnectionRow texts;
     texts.RemoteAddr = "*";
     texts.RemotePort = "*";
-    if (row.V6) {
-        TakeEndpoint6(endpoints.GetEndpointParts6(row.LocalAddr6, row.LocalPort, true), nullptr, texts.LocalPort);
-    } else {
-        SplitEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), nullptr, texts.LocalPort);
-    }
-    texts.Protocol = row.V6 ? kRowProtocolUdp6 : kRowProtocolUdp;
+    TakeEndpoint(endpoints.GetEndpointParts(row.LocalAddr, row.LocalPort, true), row.V6(), nullptr, texts.LocalPort);
+    texts.Protocol = row.V6() ? kRowProtocolUdp6 : kRowProtocolUdp;
     texts.Status = "-";
-    texts.Process = RowProcessText(snapshot, row.OwningPid);
+    texts.Process = RowProcessText(processes, row.OwningPid);
     texts.Key = KeyOfUdpRow(row);
     return texts;
 }

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "monitor/connection_key.h"
-#include "monitor/connection_snapshot.h"
+#include "monitor/process_names.h"
 #include "monitor/endpoint_texts.h"
 #include "monitor/traffic_rates.h"
 
@@ -30,6 +30,9 @@ struct TConnectionRow {
     // Its byte counters and rates, kept as numbers (the grid writes them only
     // while traffic is shown); nullopt where none are known, as for UDP.
     std::optional<TConnectionTraffic> Traffic = std::nullopt;
+    // The state that Status names; nullopt for UDP entries and the rows
+    // without an entry.
+    std::optional<TTcpState> State = std::nullopt;
 
     // Column `column` (0..5) in grid order.
     const std::string& Cell(int column) const;
@@ -42,21 +45,19 @@ inline constexpr const char* kRowProtocolUdp = "UDP";
 inline constexpr const char* kRowProtocolTcp6 = "TCPv6";
 inline constexpr const char* kRowProtocolUdp6 = "UDPv6";
 
-// The numeric text of a row's remote address: dotted for IPv4 rows, the
-// RFC 5952 form for IPv6 ones, with the zone of a link-local one. Rule
+// The numeric text of an address of a row: dotted for IPv4, the RFC 5952
+// form for IPv6, with the zone of `interface` for a link-local one. Rule
 // checks and the connection list use it.
-std::string RemoteAddrNumericText(const TTcpRow& row, TEndpointTexts& endpoints);
+std::string AddressNumericText(const TInetAddress& address, uint32_t interface, TEndpointTexts& endpoints);
 
-// Display texts of TCP row `index` of `snapshot`. A row whose remote address
-// is 0 gets remote port 0 in the snapshot first, so readers after the refresh
-// see 0 there too.
-TConnectionRow BuildTcpRowTexts(ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints);
+// Display texts of TCP row `row`, its process named from `processes` ("?"
+// when the refresh's process list is gone).
+TConnectionRow BuildTcpRowTexts(const TTcpRow& row, const TProcessSnapshot* processes, TEndpointTexts& endpoints);
 
-// The process column's text for owner `pid`: empty on the plain path, "?"
-// when the refresh's process list is gone.
-std::string RowProcessText(const ConnectionSnapshot& snapshot, uint32_t pid);
+// The process column's text for owner `pid`.
+std::string RowProcessText(const TProcessSnapshot* processes, uint32_t pid);
 
-// Display texts of UDP row `index`: remote end "*", status "-".
-TConnectionRow BuildUdpRowTexts(const ConnectionSnapshot& snapshot, size_t index, TEndpointTexts& endpoints);
+// Display texts of UDP row `row`: remote end "*", status "-".
+TConnectionRow BuildUdpRowTexts(const TUdpRow& row, const TProcessSnapshot* processes, TEndpointTexts& endpoints);
 
 }  // namespace tarnwick

@@ -4,7 +4,6 @@
 
 #include "common/text_util.h"
 #include "monitor/port_short_names.h"
-#include "platform/ip_tables.h"
 
 namespace tarnwick {
 
@@ -31,8 +30,9 @@ std::string TEndpointTexts::GetPortName(int32_t port) const {
     return tarnwick::GetPortName(port, View_.ShowShortNames.load(std::memory_order_relaxed));
 }
 
-std::string TEndpointTexts::GetEndpointText(uint32_t addrField, uint32_t portField, bool localEnd) {
-    TParts parts = GetEndpointParts(addrField, portField, localEnd);
+std::string TEndpointTexts::GetEndpointText(const TInetAddress& addr, uint16_t port, bool localEnd,
+                                            uint32_t interface) {
+    TParts parts = GetEndpointParts(addr, port, localEnd, interface);
     return parts.Name + ":" + parts.Port;
 }
 
@@ -41,29 +41,19 @@ TEndpointTexts::TParts TEndpointTexts::LocalParts(uint16_t port) {
     return {ComputerName_, GetPortName(port)};
 }
 
-TEndpointTexts::TParts TEndpointTexts::GetEndpointParts(uint32_t addrField, uint32_t portField, bool localEnd) {
-    const uint16_t port = PortFromField(portField);
-    if (localEnd || addrField == 0) return LocalParts(port);
-    if (auto host = Names_.HostByAddr(addrField)) {
+TEndpointTexts::TParts TEndpointTexts::GetEndpointParts(const TInetAddress& addr, uint16_t port, bool localEnd,
+                                                        uint32_t interface) {
+    if (localEnd || addr.Unspecified()) return LocalParts(port);
+    std::optional<std::string> host = addr.V6() ? Names_.HostByAddr6(addr.Bytes()) : Names_.HostByAddr(addr.Ipv4Field());
+    if (host) {
         host->resize(std::min(host->size(), kMaxHostNameLength));
         return {std::move(*host), std::to_string(port)};
     }
-    return {DottedText(addrField), GetPortName(port)};
+    return {addr.V6() ? AddressText6(addr.Bytes(), interface) : DottedText(addr.Ipv4Field()), GetPortName(port)};
 }
 
 std::string TEndpointTexts::AddressText6(const TIp6Address& addr, uint32_t interface) {
     return IsLinkLocal6(addr) ? Ip6ZonedText(addr, Names_.InterfaceName(interface)) : Ip6Text(addr);
-}
-
-TEndpointTexts::TParts TEndpointTexts::GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd,
-                                                         uint32_t interface) {
-    const uint16_t port = PortFromField(portField);
-    if (localEnd || addr == TIp6Address{}) return LocalParts(port);
-    if (auto host = Names_.HostByAddr6(addr)) {
-        host->resize(std::min(host->size(), kMaxHostNameLength));
-        return {std::move(*host), std::to_string(port)};
-    }
-    return {AddressText6(addr, interface), GetPortName(port)};
 }
 
 }  // namespace tarnwick

@@ -22,14 +22,15 @@ public:
     // Reads the computer name once for the refresh that follows.
     void BeginRefresh();
 
-    // Text of one end of a row from its raw address and port fields:
-    //   local end or address 0:  computer ":" service "(" protocol ")", or
-    //                            computer ":" port name when no service has the port;
+    // Text of one end of a row from its address and port:
+    //   local end or unspecified address:  computer ":" service "(" protocol ")",
+    //                            or computer ":" port name when no service has the port;
     //   remote end, resolved:    host name (at most 255 characters) ":" port number;
-    //   remote end, unresolved:  dotted address ":" port name.
+    //   remote end, unresolved:  dotted address (IPv6: its RFC 5952 form, with
+    //                            the zone of `interface` when link-local) ":" port name.
     // Host names are taken from what the name lookup knows now; see
     // TNameLookup::ResolveHosts for how they get there.
-    std::string GetEndpointText(uint32_t addrField, uint32_t portField, bool localEnd);
+    std::string GetEndpointText(const TInetAddress& addr, uint16_t port, bool localEnd, uint32_t interface = 0);
 
     // The same text in its two parts, name and port part, as the row texts
     // need them: the text is Name + ":" + Port.
@@ -37,11 +38,7 @@ public:
         std::string Name;
         std::string Port;
     };
-    TParts GetEndpointParts(uint32_t addrField, uint32_t portField, bool localEnd);
-    // The parts for an end of an IPv6 row, by the same rules: "::" stands
-    // where 0.0.0.0 does, and unresolved addresses are in their RFC 5952 form.
-    // A link-local address is written with the zone of `interface`.
-    TParts GetEndpointParts6(const TIp6Address& addr, uint32_t portField, bool localEnd, uint32_t interface = 0);
+    TParts GetEndpointParts(const TInetAddress& addr, uint16_t port, bool localEnd, uint32_t interface = 0);
     // The numeric text of an IPv6 address reached through `interface`: with
     // its zone when link-local ("fe80::1%lo").
     std::string AddressText6(const TIp6Address& addr, uint32_t interface);

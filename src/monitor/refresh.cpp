@@ -31,10 +31,6 @@ private:
     ConnectionSnapshot& Snapshot_;
 };
 
-std::string LocalAddrNumericText(const TTcpRow& row, TEndpointTexts& endpoints) {
-    return row.V6 ? endpoints.AddressText6(row.LocalAddr6, row.Interface) : DottedText(row.LocalAddr);
-}
-
 void SetLogTraffic(TLogConnection& c, const std::optional<TSocketTraffic>& counters) {
     if (!counters || !counters->Known) return;
     c.BytesSent = counters->BytesSent;
@@ -43,16 +39,16 @@ void SetLogTraffic(TLogConnection& c, const std::optional<TSocketTraffic>& count
 
 // The connection of TCP row `row`, shown as `texts`, for its log lines.
 TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, const std::string& remoteAddr,
-                             bool withProcess, TEndpointTexts& endpoints) {
+                             TEndpointTexts& endpoints) {
     TLogConnection c;
     c.Protocol = texts.Protocol;
-    c.LocalAddress = LocalAddrNumericText(row, endpoints);
-    c.LocalPort = PortFromField(row.LocalPort);
+    c.LocalAddress = AddressNumericText(row.LocalAddr, row.Interface, endpoints);
+    c.LocalPort = row.LocalPort;
     c.RemoteAddress = remoteAddr;
-    c.RemotePort = PortFromField(row.RemotePort);
+    c.RemotePort = row.RemotePort;
     c.State = texts.Status;
     // Pid 0: no process holds the socket (Time_Wait), or it is not ours to see.
-    if (withProcess && row.OwningPid != 0) {
+    if (row.OwningPid != 0) {
         c.Pid = row.OwningPid;
         c.Process = texts.Process;
     }
@@ -60,27 +56,19 @@ TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, co
     return c;
 }
 
-// Table states of the handshake, and those past it (Fin_Wait1 .. Time_Wait):
-// a row in one of these shows a connection that was established.
-constexpr uint32_t kSynSentState = 3, kSynRcvdState = 4;
-bool PastEstablished(uint32_t state) { return state >= 6 && state <= 11; }
-
 // A connection gone from the tables, as it was last seen.
-TLogConnection GoneConnection(const TConnectionitem& item, bool withProcess, const TTrafficMonitor& traffic,
-                              TEndpointTexts& endpoints) {
+TLogConnection GoneConnection(const TConnectionitem& item, const TTrafficMonitor& traffic, TEndpointTexts& endpoints) {
     TLogConnection c;
     c.Protocol = item.Protocol();
     c.RemoteAddress = item.RemoteAddr();
-    if (const auto& key = item.Key()) {
-        c.LocalAddress =
-            key->V6 ? endpoints.AddressText6(key->LocalAddr6, key->Interface) : DottedText(key->LocalAddr.value_or(0));
-        c.LocalPort = key->LocalPort;
-        c.RemotePort = key->RemotePort;
-        // A Time_Wait remnant has no counters: those of the socket it took over from stand.
-        if (key->Tcp) SetLogTraffic(c, item.LastTraffic().Known ? item.LastTraffic() : traffic.LastCounters(*key));
-    }
+    const TConnectionKey& key = item.Key();
+    c.LocalAddress = AddressNumericText(key.LocalAddr.value_or(TInetAddress::Any(key.V6())), key.Interface, endpoints);
+    c.LocalPort = key.LocalPort;
+    c.RemotePort = key.RemotePort;
+    // A Time_Wait remnant has no counters: those of the socket it took over from stand.
+    SetLogTraffic(c, item.LastTraffic().Known ? item.LastTraffic() : traffic.LastCounters(key));
     c.State = item.Status();
-    if (withProcess && item.Pid() != 0) {
+    if (item.Pid() != 0) {
         c.Pid = item.Pid();
         c.Process = item.Process();
     }
@@ -94,10 +82,8 @@ const TListener* ListenerOf(const std::vector<TListener>& listeners, const TTcpR
         const TTcpRow& socket = listener.Row;
         if (socket.LocalPort != row.LocalPort) continue;
         // An IPv6 listener on any address takes IPv4 connections too (as IPv4-mapped ones).
-        const bool anyAddress = socket.V6 ? socket.LocalAddr6 == TIp6Address{} : socket.LocalAddr == 0;
-        if (anyAddress && (socket.V6 || !row.V6)) return &listener;
-        if (socket.V6 == row.V6 && (row.V6 ? socket.LocalAddr6 == row.LocalAddr6 : socket.LocalAddr == row.LocalAddr))
-            return &listener;
+        if (socket.LocalAddr.Unspecified() && (socket.V6() || !row.V6())) return &listener;
+        if (socket.LocalAddr == row.LocalAddr) return &listener;
     }
     return nullptr;
 }
@@ -112,8 +98,9 @@ TRefresh::TRefresh(ConnectionSnapshot& snapshot, TConnectionitems& connections, 
 void TRefresh::Run(TRefreshOutlets& outlets) {
     TProcessSnapshotCloser closer(Snapshot_);
     const auto fetchStarted = std::chrono::system_clock::now();
-    Platform_.IpTables.SetReadTraffic(View_.ReadTraffic);
-    if (!Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes)) return;
+    Snapshot_.SetReadTraffic(View_.ReadTraffic);
+    Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes);
+    Tables_ = Snapshot_.Tables();
 
     // Each switch is read once here, so the grid's size and its rows agree.
     const bool ipv6Shown = View_.ShowIpv6;
@@ -125,16 +112,17 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     Endpoints_.BeginRefresh();
     ResolveRemoteHosts();
     if (outlets.Stopping()) return;
-    if (Snapshot_.TcpResult() == kTableOk) ReportShortLived(outlets, fetchStarted);
+    if (!Tables_->TcpFailure) ReportShortLived(outlets, fetchStarted);
     Traffic.BeginRefresh();
-    if (Snapshot_.TcpResult() == kTableOk) ProcessTcpRows(outlets, shownTcp);
-    if (Snapshot_.UdpResult() == kTableOk) ProcessUdpRows(outlets, shownTcp, shownUdp);
+    if (!Tables_->TcpFailure) ProcessTcpRows(outlets, shownTcp);
+    if (!Tables_->UdpFailure) ProcessUdpRows(outlets, shownTcp, shownUdp);
     Traffic.EndRefresh(Snapshot_.TcpTrafficRead());
     ReportDisconnected(outlets);
     Connections_.RemoveUnseen();
     EndedByCookie_.clear();
     EndedByKey_.clear();
     Listeners_.clear();
+    Tables_.reset();
 }
 
 void TRefresh::SizeGrid(TRefreshOutlets& outlets, int rows) {
@@ -155,14 +143,12 @@ void TRefresh::ResolveRemoteHosts() {
     std::unordered_set<uint32_t> asked;
     std::vector<TIp6Address> addrs6;
     std::set<TIp6Address> asked6;
-    const uint32_t rows = Snapshot_.TcpRowCount();
-    for (uint32_t i = 0; i < rows; ++i) {
-        const TTcpRow row = Snapshot_.TcpRow(i);
-        if (row.V6) {
-            if (row.RemoteAddr6 != TIp6Address{} && asked6.insert(row.RemoteAddr6).second)
-                addrs6.push_back(row.RemoteAddr6);
-        } else if (row.RemoteAddr != 0 && asked.insert(row.RemoteAddr).second) {
-            addrs.push_back(row.RemoteAddr);
+    for (const TTcpRow& row : Tables_->Tcp.Rows) {
+        if (row.RemoteAddr.Unspecified()) continue;
+        if (row.V6()) {
+            if (asked6.insert(row.RemoteAddr.Bytes()).second) addrs6.push_back(row.RemoteAddr.Bytes());
+        } else if (const uint32_t field = row.RemoteAddr.Ipv4Field(); asked.insert(field).second) {
+            addrs.push_back(field);
         }
     }
     // Both families share the one budget of the refresh.
@@ -175,99 +161,95 @@ void TRefresh::ResolveRemoteHosts() {
 }
 
 void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
+    const std::vector<TTcpRow>& rows = Tables_->Tcp.Rows;
+    const TProcessSnapshot* processes = Snapshot_.Processes();
     if (!TrackConnections) {
         for (int i = 0; i < shownTcp; ++i)
-            outlets.WriteGridRow(i + 1, BuildTcpRowTexts(Snapshot_, static_cast<size_t>(i), Endpoints_));
+            outlets.WriteGridRow(i + 1, BuildTcpRowTexts(rows[static_cast<size_t>(i)], processes, Endpoints_));
         return;
     }
-    const bool withProcess = Snapshot_.ExTablesAvailable();
     Connections_.ClearSeen();
     LastListeners_.clear();
-    const uint32_t rows = Snapshot_.TcpRowCount();
-    Connections_.Reserve(rows);
-    for (uint32_t i = 0; i < rows; ++i) {
-        TConnectionRow texts = BuildTcpRowTexts(Snapshot_, i, Endpoints_);
-        AddTraffic(i, texts);
-        const TTcpRow row = Snapshot_.TcpRow(i);  // read after the listener's remote port was zeroed
-        const std::string remoteAddr = RemoteAddrNumericText(row, Endpoints_);
-        const int remotePort = PortFromField(row.RemotePort);
-        const int localPort = PortFromField(row.LocalPort);
-        const std::string remotePortText = std::to_string(remotePort);
-        if (texts.Status == kStatusListening && row.OwningPid != 0) LastListeners_.push_back({row, texts.Process});
+    Connections_.Reserve(rows.size());
+    for (uint32_t i = 0; i < rows.size(); ++i) {
+        const TTcpRow& row = rows[i];
+        TConnectionRow texts = BuildTcpRowTexts(row, processes, Endpoints_);
+        AddTraffic(row, texts);
+        if (row.State == TTcpState::Listening && row.OwningPid != 0) LastListeners_.push_back({row, texts.Process});
 
-        const int32_t result = Connections_.UpdateConnection(remoteAddr, remotePortText, std::to_string(localPort),
-                                                             texts.Protocol, texts.Status, texts.Process, texts.Key,
-                                                             row.OwningPid, row.Cookie);
+        // The row's numbers in words are made only for the lines it is in.
+        const auto remoteAddr = [&] { return AddressNumericText(row.RemoteAddr, row.Interface, Endpoints_); };
+        const auto connectionOf = [&] { return RowConnection(row, texts, remoteAddr(), Endpoints_); };
+        const int32_t result = Connections_.UpdateConnection(texts, remoteAddr, row.OwningPid, row.Cookie);
         if (result == TConnectionitems::kReplaced) ReportGone(outlets, *Connections_.TakeReplaced());
         TConnectionitem& item = Connections_.LastUpdated();
         if (texts.Traffic) item.SetLastTraffic({texts.Traffic->BytesSent, texts.Traffic->BytesReceived, true});
         const bool isNew = result == TConnectionitems::kNew || result == TConnectionitems::kReplaced;
         const bool changed = isNew || result == TConnectionitems::kStatusChanged;
-        if (row.State == kSynSentState || row.State == kSynRcvdState) item.SetSeenInHandshake();
-        const TEndedConnection* ended = EndedOf(item, texts.Key);
-        if (ended) item.SetLastTraffic(ended->Traffic);
+        if (row.State == TTcpState::SynSent || row.State == TTcpState::SynRcvd) item.SetSeenInHandshake();
+        const TEndedConnection* ended = EndedOf(item, *texts.Key);
+        if (ended) item.SetLastTraffic(ended->Row.Traffic);
 
-        TLogConnection connection = RowConnection(row, texts, remoteAddr, withProcess, Endpoints_);
-        if (texts.Status == kStatusEstablished) {
+        if (row.State == TTcpState::Established) {
             // Also one first seen in its handshake: it is announced when it gets past it.
             if (!item.Connected()) {
                 item.SetConnected();
-                LogConnected(outlets, connection, texts.Process, texts.RemoteAddr, static_cast<int>(i));
+                LogConnected(outlets, connectionOf(), texts.Process, texts.RemoteAddr, static_cast<int>(i));
             } else if (changed) {
-                outlets.AddLog(
-                    StatusChangedText(withProcess, texts.Process, texts.Status, texts.RemoteAddr, remotePortText),
-                    lkInfo, connection);
+                outlets.AddLog(StatusChangedText(texts.Process, texts.Status, texts.RemoteAddr,
+                                                 std::to_string(row.RemotePort)),
+                               lkInfo, connectionOf());
             }
-        } else if (texts.Status != kStatusListening || !isNew) {
+        } else if (row.State != TTcpState::Listening || !isNew) {
             // A remnant whose established socket no row showed: it is
             // announced as that connection, by its end or by its state.
-            const bool announce = !item.Connected() && texts.Status != kStatusListening &&
+            const bool announce = !item.Connected() && row.State != TTcpState::Listening &&
                                   (ended ? ended->WasEstablished
                                          : item.SeenInHandshake() && changed && PastEstablished(row.State));
-            if (row.OwningPid == 0 && item.Pid() == 0 && ended && announce) {
-                const auto [pid, process] = EndedOwner(ended->Row);
-                item.SetOwner(process, pid);
+            if (announce || changed) {
+                if (row.OwningPid == 0 && item.Pid() == 0 && ended && announce) {
+                    const auto [pid, process] = EndedOwner(ended->Row);
+                    item.SetOwner(process, pid);
+                }
+                TLogConnection connection = connectionOf();
+                // The remnant's socket has no owner; the connection's stays its owner.
+                if (row.OwningPid == 0 && item.Pid() != 0) {
+                    connection.Pid = item.Pid();
+                    connection.Process = item.Process();
+                }
+                const std::string& process = connection.Pid ? connection.Process : item.Process();
+                if (announce) {
+                    item.SetConnected();
+                    TLogConnection established = connection;
+                    established.State = TcpStateName(TTcpState::Established);
+                    LogConnected(outlets, established, !connection.Pid ? "?" : process, texts.RemoteAddr,
+                                 ended ? kEndedConnectionRow : static_cast<int>(i));
+                }
+                if (changed)
+                    outlets.AddLog(StatusChangedText(process, texts.Status, texts.RemoteAddr,
+                                                     std::to_string(row.RemotePort)),
+                                   lkInfo, connection);
             }
-            // The remnant's socket has no owner; the connection's stays its owner.
-            if (withProcess && row.OwningPid == 0 && item.Pid() != 0) {
-                connection.Pid = item.Pid();
-                connection.Process = item.Process();
-            }
-            const std::string& process = connection.Pid ? connection.Process : item.Process();
-            if (announce) {
-                item.SetConnected();
-                TLogConnection established = connection;
-                established.State = std::string(kStatusEstablished);
-                LogConnected(outlets, established, withProcess && !connection.Pid ? "?" : process, texts.RemoteAddr,
-                             ended ? kEndedConnectionRow : static_cast<int>(i));
-            }
-            if (changed)
-                outlets.AddLog(StatusChangedText(withProcess, process, texts.Status, texts.RemoteAddr, remotePortText),
-                               lkInfo, connection);
         }
         if (static_cast<int>(i) < shownTcp) outlets.WriteGridRow(static_cast<int>(i) + 1, texts);
     }
 }
 
-const TEndedConnection* TRefresh::EndedOf(const TConnectionitem& item,
-                                          const std::optional<TConnectionKey>& key) const {
+const TEndedConnection* TRefresh::EndedOf(const TConnectionitem& item, const TConnectionKey& key) const {
     if (item.Cookie() != 0)
         if (const auto it = EndedByCookie_.find(item.Cookie()); it != EndedByCookie_.end()) return &it->second;
-    if (!key || item.Connected()) return nullptr;
-    const auto it = EndedByKey_.find(*key);
+    if (item.Connected()) return nullptr;
+    const auto it = EndedByKey_.find(key);
     return it == EndedByKey_.end() ? nullptr : &it->second;
 }
 
 void TRefresh::LogConnected(TRefreshOutlets& outlets, const TLogConnection& connection, const std::string& process,
                             const std::string& shownAddr, int row) {
-    outlets.AddLog(ConnectedText(Snapshot_.ExTablesAvailable(), process, shownAddr,
-                                 std::to_string(connection.RemotePort)),
-                   lkConnect, connection);
+    outlets.AddLog(ConnectedText(process, shownAddr, std::to_string(connection.RemotePort)), lkConnect, connection);
     outlets.CheckRules(row, connection);
 }
 
 std::pair<uint32_t, std::string> TRefresh::EndedOwner(const TTcpRow& row) const {
-    if (!Snapshot_.ExTablesAvailable()) return {0, ""};
     if (const TListener* listener = ListenerOf(Listeners_, row)) return {listener->Row.OwningPid, listener->Process};
     const uint32_t pid = row.Inode != 0 ? Platform_.IpTables.OwnerOfSocket(row.Inode) : 0;
     if (pid == 0) return {0, "?"};
@@ -275,15 +257,16 @@ std::pair<uint32_t, std::string> TRefresh::EndedOwner(const TTcpRow& row) const 
     return {pid, processes ? std::string(processes->GetProcessName(pid)) : "?"};
 }
 
-void TRefresh::AddTraffic(uint32_t row, TConnectionRow& texts) {
-    const TSocketTraffic counters = Snapshot_.TcpTraffic(row);
-    if (counters.Known && texts.Key) texts.Traffic = Traffic.AddConnection(*texts.Key, texts.Process, counters);
+void TRefresh::AddTraffic(const TTcpRow& row, TConnectionRow& texts) {
+    if (row.Traffic.Known && texts.Key) texts.Traffic = Traffic.AddConnection(*texts.Key, texts.Process, row.Traffic);
 }
 
 void TRefresh::ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp) {
     // UDP rows only feed the grid, so hidden ones need no texts.
+    const std::vector<TUdpRow>& rows = Tables_->Udp.Rows;
     for (int j = 0; j < shownUdp; ++j)
-        outlets.WriteGridRow(shownTcp + j + 1, BuildUdpRowTexts(Snapshot_, static_cast<size_t>(j), Endpoints_));
+        outlets.WriteGridRow(shownTcp + j + 1,
+                             BuildUdpRowTexts(rows[static_cast<size_t>(j)], Snapshot_.Processes(), Endpoints_));
 }
 
 void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {
@@ -294,26 +277,24 @@ void TRefresh::ReportDisconnected(TRefreshOutlets& outlets) {
 }
 
 void TRefresh::ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item) {
-    const bool withProcess = Snapshot_.ExTablesAvailable();
     TConnectionitem gone = item;
     const TEndedConnection* ended = EndedOf(gone, gone.Key());
-    if (ended) gone.SetLastTraffic(ended->Traffic);
-    TLogConnection connection = GoneConnection(gone, withProcess, Traffic, Endpoints_);
-    const bool mayConnect = !gone.Connected() && gone.Status() != kStatusListening;
+    if (ended) gone.SetLastTraffic(ended->Row.Traffic);
+    TLogConnection connection = GoneConnection(gone, Traffic, Endpoints_);
+    const bool mayConnect = !gone.Connected() && gone.State() != TTcpState::Listening;
     if (mayConnect && ended && ended->WasEstablished) {
         TLogConnection established = connection;
-        established.State = std::string(kStatusEstablished);
-        LogConnected(outlets, established, withProcess && !connection.Pid ? "?" : gone.Process(), gone.RemoteAddr(),
+        established.State = TcpStateName(TTcpState::Established);
+        LogConnected(outlets, established, !connection.Pid ? "?" : gone.Process(), gone.RemoteAddr(),
                      kEndedConnectionRow);
     }
-    outlets.AddLog(DisconnectedText(withProcess, gone.Process(), gone.RemoteAddr(), gone.RemotePort()), lkDisconnect,
-                   connection);
+    outlets.AddLog(DisconnectedText(gone.Process(), gone.RemoteAddr(), gone.RemotePort()), lkDisconnect, connection);
     // Its end is still to be announced: remembered so that the announcement
     // is known for what was already said, and can still tell whether a
     // connection seen only in its handshake got past it.
     if (!Platform_.EndedConnections || ended) return;
     const std::optional<TLogConnection> unconnected =
-        mayConnect && gone.Status() != kStatusEstablished ? std::optional(connection) : std::nullopt;
+        mayConnect && gone.State() != TTcpState::Established ? std::optional(connection) : std::nullopt;
     RecentlyGone_.Add(gone.Cookie(), unconnected);
 }
 
@@ -329,9 +310,9 @@ std::vector<TConnectionKey> TRefresh::PeerEnds(const std::vector<TEndedConnectio
     std::vector<TConnectionKey> peers;
     for (const TEndedConnection& end : ended)
         if (!IsResetEnd(end.Row)) peers.push_back(KeyOfTcpRow(end.Row));
-    for (uint32_t i = 0; i < rows; ++i) peers.push_back(KeyOfTcpRow(Snapshot_.TcpRow(i)));
+    for (uint32_t i = 0; i < rows; ++i) peers.push_back(KeyOfTcpRow(Tables_->Tcp.Rows[i]));
     for (size_t k = 0; k < Connections_.Count(); ++k)
-        if (const auto& key = Connections_.Items(k).Key()) peers.push_back(*key);
+        peers.push_back(Connections_.Items(k).Key());
     return peers;
 }
 
@@ -342,7 +323,7 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
     Deferred_.clear();
     endedAll.insert(endedAll.end(), take.Connections.begin(), take.Connections.end());
 
-    const uint32_t rows = Snapshot_.TcpRowCount();
+    const uint32_t rows = static_cast<uint32_t>(Tables_->Tcp.Rows.size());
     uint64_t unmatched = 0;
     if (!endedAll.empty()) {
         // The ended ones are few beside the tables: the list and the rows are
@@ -362,20 +343,18 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
         for (size_t k = 0; k < Connections_.Count(); ++k) {
             const TConnectionitem& item = Connections_.Items(k);
             if (const auto it = cookies.find(item.Cookie()); it != cookies.end()) it->second = true;
-            if (!item.Key()) continue;
-            const auto it = keys.find(*item.Key());
+            const auto it = keys.find(item.Key());
             if (it == keys.end()) continue;
             knownAtEnds.insert(item.Cookie());
             // Without cookies the ends alone tell; with them, only a remnant not yet announced takes an end over.
-            const bool remnant = !item.Connected() && item.Status() != kStatusListening &&
-                                 item.Status() != kStatusEstablished && item.Status() != kStatusSynSent;
+            const bool remnant = !item.Connected() && item.State() != TTcpState::Listening &&
+                                 item.State() != TTcpState::Established && item.State() != TTcpState::SynSent;
             if (item.Cookie() == 0) it->second = kListed;
             else if (remnant) it->second = kRemnantListed;
         }
         const TProcessSnapshot* processes = Snapshot_.Processes();
-        for (uint32_t i = 0; i < rows; ++i) {
-            const TTcpRow row = Snapshot_.TcpRow(i);
-            if (TcpStateName(row.State) == kStatusListening && row.OwningPid != 0)
+        for (const TTcpRow& row : Tables_->Tcp.Rows) {
+            if (row.State == TTcpState::Listening && row.OwningPid != 0)
                 Listeners_.push_back({row, std::string(processes ? processes->GetProcessName(row.OwningPid) : "?")});
             const auto it = keys.find(KeyOfTcpRow(row));
             if (it == keys.end()) continue;
@@ -406,7 +385,7 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             std::optional<TLogConnection> unconnected;
             if (cookie != 0 && RecentlyGone_.Take(cookie, unconnected)) {
                 if (unconnected && ended.WasEstablished) {
-                    unconnected->State = std::string(kStatusEstablished);
+                    unconnected->State = TcpStateName(TTcpState::Established);
                     unconnected->At = ended.EndedAt;
                     LogConnected(outlets, *unconnected, unconnected->Pid ? unconnected->Process : "?",
                                  unconnected->RemoteAddress, kEndedConnectionRow);
@@ -444,7 +423,6 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             *it = nullptr;
         }
 
-        const bool withProcess = Snapshot_.ExTablesAvailable();
         std::unordered_set<uint64_t> loggedCookies;
         std::unordered_set<TConnectionKey, TConnectionKeyHash> loggedKeys;
         for (const TEndedConnection* endedAt : unlisted) {
@@ -462,30 +440,27 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             const auto [pid, process] = EndedOwner(row);
             row.OwningPid = pid;
             TConnectionRow texts;
-            texts.Protocol = row.V6 ? kRowProtocolTcp6 : kRowProtocolTcp;
+            texts.Protocol = row.V6() ? kRowProtocolTcp6 : kRowProtocolTcp;
             // A connect never answered was only ever an attempt: logged as the
             // tables would have shown it, in Syn_Sent, and no rule fires.
-            texts.Status = ended.WasEstablished ? kStatusEstablished : kStatusSynSent;
+            texts.Status = TcpStateName(ended.WasEstablished ? TTcpState::Established : TTcpState::SynSent);
             texts.Process = process;
-            const std::string shownAddr =
-                (row.V6 ? Endpoints_.GetEndpointParts6(row.RemoteAddr6, row.RemotePort, false, row.Interface)
-                        : Endpoints_.GetEndpointParts(row.RemoteAddr, row.RemotePort, false))
-                    .Name;
-            const std::string remotePortText = std::to_string(PortFromField(row.RemotePort));
-            TLogConnection connection =
-                RowConnection(row, texts, RemoteAddrNumericText(row, Endpoints_), withProcess, Endpoints_);
-            SetLogTraffic(connection, ended.Traffic);
+            const std::string shownAddr = Endpoints_.GetEndpointParts(row.RemoteAddr, row.RemotePort, false, row.Interface).Name;
+            const std::string remotePortText = std::to_string(row.RemotePort);
+            TLogConnection connection = RowConnection(
+                row, texts, AddressNumericText(row.RemoteAddr, row.Interface, Endpoints_), Endpoints_);
+            SetLogTraffic(connection, row.Traffic);
             connection.At = ended.EndedAt;
             if (ended.WasEstablished) {
                 LogConnected(outlets, connection, texts.Process, shownAddr, kEndedConnectionRow);
             } else {
-                outlets.AddLog(StatusChangedText(withProcess, texts.Process, texts.Status, shownAddr, remotePortText),
-                               lkInfo, connection);
+                outlets.AddLog(StatusChangedText(texts.Process, texts.Status, shownAddr, remotePortText), lkInfo,
+                               connection);
             }
             connection.State = TcpStateName(row.State);
             // As for any connection gone, the address is the number, not the host's name.
-            outlets.AddLog(DisconnectedText(withProcess, texts.Process, connection.RemoteAddress, remotePortText),
-                           lkDisconnect, connection);
+            outlets.AddLog(DisconnectedText(texts.Process, connection.RemoteAddress, remotePortText), lkDisconnect,
+                           connection);
         }
     }
     if (take.Dropped != 0 || unmatched != 0 || take.Lost)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -94,7 +95,7 @@ private:
     void ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp);
     void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp);
     // The counters and rates of TCP row `row` into its texts, and into the traffic summary.
-    void AddTraffic(uint32_t row, TConnectionRow& texts);
+    void AddTraffic(const TTcpRow& row, TConnectionRow& texts);
     void ReportDisconnected(TRefreshOutlets& outlets);
     // Takes the system's ended connections: logs those no table showed,
     // keeps the others for the rows and the gone connections they belong to.
@@ -103,19 +104,21 @@ private:
     // when its end tells it got past its handshake unannounced.
     void ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item);
     // This refresh's ended connection that `item` (at `key`) stands for, if any.
-    const TEndedConnection* EndedOf(const TConnectionitem& item, const std::optional<TConnectionKey>& key) const;
+    const TEndedConnection* EndedOf(const TConnectionitem& item, const TConnectionKey& key) const;
     // A "Connected" line and its rule check; `row` as CheckRules takes it.
     void LogConnected(TRefreshOutlets& outlets, const TLogConnection& connection, const std::string& process,
                       const std::string& shownAddr, int row);
     // The owner of an ended connection's socket no row showed: the listener
     // on its local end, else the holder of its inode; pid 0 and "?" when
-    // neither is known ("" on the plain path).
+    // neither is known.
     std::pair<uint32_t, std::string> EndedOwner(const TTcpRow& row) const;
     // The ends a reset end may face: those of `ended`, of the tables' first
     // `rows` TCP rows and of the list (see NameResetEnd).
     std::vector<TConnectionKey> PeerEnds(const std::vector<TEndedConnection>& ended, uint32_t rows) const;
 
     ConnectionSnapshot& Snapshot_;
+    // The tables the running refresh fetched.
+    std::shared_ptr<const TFetchedTables> Tables_;
     TConnectionitems& Connections_;
     TPlatformServices Platform_;
     const TViewSettings& View_;

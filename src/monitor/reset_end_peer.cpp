@@ -2,23 +2,17 @@
 
 namespace tarnwick {
 
-bool IsResetEnd(const TTcpRow& row) { return PortFromField(row.RemotePort) == 0; }
+bool IsResetEnd(const TTcpRow& row) { return row.RemotePort == 0; }
 
 std::optional<TTcpRow> NameResetEnd(const TTcpRow& reset, std::span<const TConnectionKey> peers) {
-    const uint16_t localPort = PortFromField(reset.LocalPort);
     std::optional<TTcpRow> named;
     for (const TConnectionKey& peer : peers) {
-        if (!peer.Tcp || peer.V6 != reset.V6 || peer.RemotePort != localPort || peer.LocalPort == 0) continue;
+        if (!peer.Tcp || peer.V6() != reset.V6() || peer.RemotePort != reset.LocalPort || peer.LocalPort == 0) continue;
+        if (peer.LocalAddr.value_or(TInetAddress::Any(reset.V6())) != reset.RemoteAddr) continue;
         TTcpRow candidate = reset;
-        candidate.RemotePort = PortField(peer.LocalPort);
-        if (reset.V6) {
-            if (peer.LocalAddr6 != reset.RemoteAddr6) continue;
-            candidate.LocalAddr6 = peer.RemoteAddr6;
-            candidate.Interface = peer.Interface;
-        } else {
-            if (peer.LocalAddr.value_or(0) != reset.RemoteAddr) continue;
-            candidate.LocalAddr = peer.RemoteAddr;
-        }
+        candidate.RemotePort = peer.LocalPort;
+        candidate.LocalAddr = peer.RemoteAddr;
+        candidate.Interface = peer.Interface;
         if (named && KeyOfTcpRow(*named) != KeyOfTcpRow(candidate)) return std::nullopt;
         named = candidate;
     }

@@ -32,9 +32,6 @@ TRowCommands AvailableRowCommands(const TConnectionRow* shown);
 // row shows none or the connection has gone since it was drawn.
 std::optional<TFoundConnection> FindShownConnection(const ConnectionSnapshot& snapshot, const TConnectionRow* shown);
 
-// The owning process of a found entry; nullopt on tables without process ids.
-std::optional<uint32_t> OwningProcessOf(const ConnectionSnapshot& snapshot, const TFoundConnection& found);
-
 // The executable of the process that owns the connection `shown` displays,
 // as `exePathOf` tells it, or why there is none (NoExe also when `exePathOf`
 // fails).

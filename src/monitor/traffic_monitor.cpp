@@ -18,6 +18,7 @@ TTrafficMonitor::TTrafficMonitor(std::function<TClock::time_point()> clock) : Ra
 void TTrafficMonitor::BeginRefresh() {
     Rates_.BeginRefresh();
     Programs_.clear();
+    LastProgram_ = nullptr;
     RatesKnown_ = Rates_.RatesKnown();
 }
 
@@ -26,9 +27,13 @@ TConnectionTraffic TTrafficMonitor::AddConnection(const TConnectionKey& key, std
     const TConnectionTraffic traffic = Rates_.Update(key, counters);
     // Sockets without a known owner are one share, named as the log names them.
     if (program.empty()) program = kUnknownProcessText;
-    auto it = Programs_.find(program);
-    if (it == Programs_.end()) it = Programs_.emplace(std::string(program), TProgramTraffic{std::string(program)}).first;
-    TProgramTraffic& sum = it->second;
+    if (LastProgram_ == nullptr || LastProgram_->Name != program) {
+        auto it = Programs_.find(program);
+        if (it == Programs_.end())
+            it = Programs_.emplace(std::string(program), TProgramTraffic{std::string(program)}).first;
+        LastProgram_ = &it->second;
+    }
+    TProgramTraffic& sum = *LastProgram_;
     ++sum.Connections;
     sum.BytesSent += traffic.BytesSent;
     sum.BytesReceived += traffic.BytesReceived;

@@ -93,6 +93,9 @@ private:
         size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
     };
     std::unordered_map<std::string, TProgramTraffic, TNameHash, std::equal_to<>> Programs_;
+    // The program of the last connection added: a program's connections
+    // mostly follow each other in the tables.
+    TProgramTraffic* LastProgram_ = nullptr;
     bool RatesKnown_ = false;
 
     mutable std::mutex Mutex_;  // guards what other threads read

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "monitor/connection_key.h"
+#include "monitor/position_index.h"
 #include "platform/ip_tables.h"
 
 namespace tarnwick {
@@ -67,10 +69,11 @@ public:
     // it updated, or the time it began when it updated none.
     TClock::time_point ReadingTime() const { return Reading_.value_or(Began_); }
 
-    size_t Count() const { return Current_.size(); }
+    size_t Count() const { return Current_.Entries.size(); }
 
 private:
     struct TEntry {
+        TConnectionKey Key;
         uint64_t Sent = 0;
         uint64_t Received = 0;
         uint64_t Socket = 0;
@@ -78,9 +81,25 @@ private:
         TClock::time_point At{};
     };
 
+    // Entries side by side, found by their key through an index: a refresh
+    // updates 100,000 of them and walks them all at its end. They stay in
+    // the order they were first updated in, mostly the tables' own, so the
+    // entry after the one last found is tried before the index.
+    struct TEntries {
+        std::vector<TEntry> Entries;
+        TPositionIndex Index;
+        size_t Next = 0;
+
+        const TEntry* Find(const TConnectionKey& key) const;
+        // The entry of `key`, made when there is none; whether it was.
+        std::pair<TEntry*, bool> FindOrAdd(const TConnectionKey& key);
+        // Indexes the entries afresh, after they were moved.
+        void Reindex();
+    };
+
     std::function<TClock::time_point()> Clock_;
-    std::unordered_map<TConnectionKey, TEntry, TConnectionKeyHash> Current_;
-    std::unordered_map<TConnectionKey, TEntry, TConnectionKeyHash> Gone_;
+    TEntries Current_;
+    TEntries Gone_;
     uint64_t Refresh_ = 0;
     TClock::time_point Began_{};
     std::optional<TClock::time_point> Reading_;

@@ -12,13 +12,14 @@
 
 namespace tarnwick {
 
-// One connection that ended. Row carries its identity in the tables' encoding
-// (family, local and remote address and port, the interface of an IPv6 one,
-// and the socket's cookie, which every table row of the socket carried too);
-// its State is the one it ended in and its OwningPid is 0, since the socket
-// is gone and with it any way to name its process. Its Inode is that of the
-// descriptor still holding it, mostly 0 (a closed socket has none). The
-// ends of a socket that sent a reset are zeroed (local address and remote
+// One connection that ended. Row carries its identity as the tables' rows do
+// (local and remote address and port, the interface of an IPv6 one, and the
+// socket's cookie, which every table row of the socket carried too) and its
+// last byte counters, unknown where the system gave none or a reset cleared
+// them; its State is the one it ended in and its OwningPid is 0, since the
+// socket is gone and with it any way to name its process. Its Inode is that
+// of the descriptor still holding it, mostly 0 (a closed socket has none).
+// The ends of a socket that sent a reset are zeroed (local address and remote
 // port 0), so only its cookie names it then. Nor is its user known:
 // Linux leaves the user of a destroyed socket out of its notice (the uid
 // field reads 0 whoever owned it), so none is passed on as if it were.
@@ -28,8 +29,6 @@ struct TEndedConnection {
     // False for a connect that never completed its handshake (never answered,
     // or refused): an attempt, not a connection. True when unknown.
     bool WasEstablished = true;
-    // Its last byte counters, unknown where the system gave none or a reset cleared them.
-    TSocketTraffic Traffic;
 };
 
 struct TEndedTake {

@@ -2,9 +2,7 @@
 
 #include <system_error>
 
-#include "common/text_util.h"
 #include "monitor/selected_connection.h"
-#include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
 
@@ -26,9 +24,9 @@ std::string KillFailureReason(const TFailure& failure) {
 }
 
 std::string KillRefusedLogText(const TTcpRow& row, const TFailure& failure) {
-    return "Could not close the connection to " + DottedText(row.RemoteAddr) + " On Port:" +
-           std::to_string(PortFromField(row.RemotePort)) + " from local port " +
-           std::to_string(PortFromField(row.LocalPort)) + ": " + KillFailureReason(failure);
+    return "Could not close the connection to " + row.RemoteAddr.Text() + " On Port:" +
+           std::to_string(row.RemotePort) + " from local port " +
+           std::to_string(row.LocalPort) + ": " + KillFailureReason(failure);
 }
 
 TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TConnectionKiller& killer) {
@@ -37,7 +35,7 @@ TKillResult KillConnection(const ConnectionSnapshot& snapshot, int rowIndex, TCo
 }
 
 TKillResult KillConnection(const TTcpRow& row, TConnectionKiller& killer) {
-    if (TcpStateName(row.State) != kStatusEstablished) return {TKillOutcome::NotEstablished, {}};
+    if (row.State != TTcpState::Established) return {TKillOutcome::NotEstablished, {}};
     if (TStatus killed = killer.KillTcp(row); !killed) return {TKillOutcome::Refused, killed.Failure()};
     return {TKillOutcome::Killed, {}};
 }

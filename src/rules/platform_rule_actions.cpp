@@ -1,6 +1,5 @@
 #include "rules/platform_rule_actions.h"
 
-#include "monitor/tcp_state_names.h"
 #include "rules/connection_kill.h"
 
 namespace tarnwick {
@@ -25,7 +24,7 @@ void TPlatformRuleActions::PlayWav(const std::string& path) { Services_.Sound.Pl
 
 bool TPlatformRuleActions::IsEstablished(int rowIndex) {
     if (rowIndex < 0 || static_cast<uint32_t>(rowIndex) >= Snapshot_.TcpRowCount()) return false;
-    return TcpStateName(Snapshot_.TcpRow(static_cast<size_t>(rowIndex)).State) == kStatusEstablished;
+    return Snapshot_.TcpRow(static_cast<size_t>(rowIndex)).State == TTcpState::Established;
 }
 
 void TPlatformRuleActions::KillConnection(int rowIndex) {

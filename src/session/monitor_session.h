@@ -34,6 +34,9 @@ enum class TTrafficViewer : unsigned {
     GridColumns = 1,    // the grid's four traffic columns
     TrafficWindow = 2,  // the traffic window
     Output = 4,         // the command line's traffic output
+    // Whatever may open next: the window keeps the rates ready at all times,
+    // as the counters cost a refresh little more than the dump itself.
+    AnyTime = 8,
 };
 
 class TMonitorSession {

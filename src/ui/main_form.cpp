@@ -60,6 +60,7 @@ TMain_F::TMain_F(TMainServices services, QWidget* parent)
                                                   Services_.EndedConnections},
                                 TRuleServices{Services_.Launcher, Services_.Sound, Services_.Killer}},
                *GridModel_, [this](std::function<void()> task) { WorkerTasks_.Post(std::move(task)); }) {
+    Session_.ShowTraffic(TTrafficViewer::AnyTime, true);
     FormCreate();
 }
 
@@ -397,15 +398,7 @@ void TMain_F::actionTrafficExecute(bool checked) {
 }
 
 void TMain_F::actionTrafficGraphExecute() {
-    if (!Traffic_F) {
-        Traffic_F = new TTraffic_F(this);
-        // The counters cost every refresh a good part of its time, so they are
-        // read only while something shows them; a closed window's chart
-        // resumes, with a gap, when it is shown again.
-        connect(Traffic_F, &TTraffic_F::VisibilityChanged, this,
-                [this](bool visible) { Session_.ShowTraffic(TTrafficViewer::TrafficWindow, visible); });
-    }
-    Session_.ShowTraffic(TTrafficViewer::TrafficWindow, true);  // from the next refresh on
+    if (!Traffic_F) Traffic_F = new TTraffic_F(this);
     const TTrafficMonitor& traffic = Session_.Refresh.Traffic;
     Traffic_F->ShowTraffic(traffic.Latest(), traffic.History());
     Traffic_F->show();

@@ -159,14 +159,4 @@ void TTraffic_F::SelectionChanged() {
     Chart->SetHighlight(valid ? Summary_->Programs[static_cast<size_t>(row)].Name : std::string());
 }
 
-void TTraffic_F::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    emit VisibilityChanged(true);
-}
-
-void TTraffic_F::hideEvent(QHideEvent* event) {
-    QWidget::hideEvent(event);
-    emit VisibilityChanged(false);
-}
-
 }  // namespace tarnwick

@@ -51,14 +51,6 @@ public:
     TTrafficChart* Chart = nullptr;
     QTableWidget* lsvPrograms = nullptr;
 
-signals:
-    // Shown or hidden (closed, or hidden with the main window into the tray).
-    void VisibilityChanged(bool visible);
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-
 private:
     void SelectionChanged();
     std::shared_ptr<const TTrafficSummary> Summary_;

@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/ip_tables.h"
+#include "fakes/fake_platform.h"
 
 namespace tarnwick::testing {
 namespace {
 
 TEST(CaptureEndpoints, TcpRowsCaptureRemoteToLocalAndUdpRowsTheirLocalEnd) {
-    const TTcpRow tcpRow{5, AddrField(192, 168, 1, 7), PortField(51000), AddrField(93, 184, 216, 34), PortField(443), 0};
-    const TUdpRow udpRow{AddrField(127, 0, 0, 53), PortField(53), 0};
+    const TTcpRow tcpRow = TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 7), 51000, Ipv4(93, 184, 216, 34), 443);
+    const TUdpRow udpRow = UdpRow(Ipv4(127, 0, 0, 53), 53);
 
     const TCaptureEndpoints tcp = CaptureEndpointsOf(TFoundConnection{true, 0, tcpRow, {}});
     EXPECT_EQ(tcp.Protocol, "TCP");
@@ -28,28 +28,20 @@ TEST(CaptureEndpoints, TcpRowsCaptureRemoteToLocalAndUdpRowsTheirLocalEnd) {
 }
 
 TEST(CaptureEndpoints, Ip6RowsGiveTheirAddressesInTheSameRoles) {
-    TTcpRow tcpRow;
-    tcpRow.V6 = true;
-    tcpRow.LocalAddr6 = *ParseIp6("2001:db8::7");
-    tcpRow.LocalPort = PortField(51000);
-    tcpRow.RemoteAddr6 = *ParseIp6("2606:2800:220:1::");
-    tcpRow.RemotePort = PortField(443);
+    const TTcpRow tcpRow = Tcp6Row(TTcpState::Established, "2001:db8::7", 51000, "2606:2800:220:1::", 443);
     const TCaptureEndpoints tcp = CaptureEndpointsOf(TFoundConnection{true, 0, tcpRow, {}});
     EXPECT_TRUE(tcp.V6);
     EXPECT_EQ(tcp.Protocol, "TCP");
-    EXPECT_EQ(tcp.Addr1V6, tcpRow.RemoteAddr6);
+    EXPECT_EQ(tcp.Addr1V6, tcpRow.RemoteAddr.Bytes());
     EXPECT_EQ(tcp.Port1, 443);
-    EXPECT_EQ(tcp.Addr2V6, tcpRow.LocalAddr6);
+    EXPECT_EQ(tcp.Addr2V6, tcpRow.LocalAddr.Bytes());
     EXPECT_EQ(tcp.Port2, 51000);
 
-    TUdpRow udpRow;
-    udpRow.V6 = true;
-    udpRow.LocalAddr6 = *ParseIp6("::1");
-    udpRow.LocalPort = PortField(5353);
+    const TUdpRow udpRow = Udp6Row("::1", 5353);
     const TCaptureEndpoints udp = CaptureEndpointsOf(TFoundConnection{false, 0, {}, udpRow});
     EXPECT_TRUE(udp.V6);
     EXPECT_EQ(udp.Protocol, "UDP");
-    EXPECT_EQ(udp.Addr1V6, udpRow.LocalAddr6);
+    EXPECT_EQ(udp.Addr1V6, udpRow.LocalAddr.Bytes());
     EXPECT_EQ(udp.Port1, 5353);
     EXPECT_EQ(udp.Addr2V6, TIp6Address{});
     EXPECT_EQ(udp.Port2, 0);

@@ -1,90 +1,64 @@
 #include "fakes/fake_platform.h"
 
-#include <cstring>
-
 namespace tarnwick::testing {
 
 namespace {
 
-uint32_t FillPlain(const std::vector<uint8_t>& table, uint32_t sizeAnswer, uint32_t result, uint8_t* buffer,
-                   uint32_t& size) {
-    if (buffer == nullptr) {
-        if (sizeAnswer == kInsufficientBuffer) size = static_cast<uint32_t>(table.size());
-        return sizeAnswer;
+template <typename TTable, typename TRow>
+TTable Joined(const std::vector<TRow>& v4, const std::vector<TRow>& v6, bool ipv6) {
+    TTable table;
+    table.Rows = v4;
+    if (ipv6) {
+        table.Rows.insert(table.Rows.end(), v6.begin(), v6.end());
+        table.Ipv6Rows = v6.size();
     }
-    if (size < table.size()) {
-        size = static_cast<uint32_t>(table.size());
-        return kInsufficientBuffer;
-    }
-    if (result != kTableOk) return result;
-    std::memcpy(buffer, table.data(), table.size());
-    return kTableOk;
+    return table;
 }
 
 }  // namespace
 
-uint32_t TFakeIpTables::GetTcpExTable(std::vector<uint8_t>& table) {
+TResult<TTcpTable> TFakeIpTables::FetchTcp(const TTableRequest& request) {
     ++Calls;
-    table = TcpResult == kTableOk ? EncodeTcpTable(TcpRows, true) : std::vector<uint8_t>{};
-    return TcpResult;
+    if (TcpFailure) return *TcpFailure;
+    TTcpTable table = Joined<TTcpTable>(TcpRows, Tcp6Rows, request.Ipv6);
+    table.TrafficRead = TrafficRead;
+    return table;
 }
 
-uint32_t TFakeIpTables::GetUdpExTable(std::vector<uint8_t>& table) {
+TResult<TUdpTable> TFakeIpTables::FetchUdp(const TTableRequest& request) {
     ++Calls;
-    table = UdpResult == kTableOk ? EncodeUdpTable(UdpRows, true) : std::vector<uint8_t>{};
-    return UdpResult;
+    if (UdpFailure) return *UdpFailure;
+    return Joined<TUdpTable>(UdpRows, Udp6Rows, request.Ipv6);
 }
 
-uint32_t TFakeIpTables::GetTcp6ExTable(std::vector<uint8_t>& table) {
-    table = EncodeTcp6Table(Tcp6Rows);
-    return kTableOk;
-}
-
-uint32_t TFakeIpTables::GetUdp6ExTable(std::vector<uint8_t>& table) {
-    table = EncodeUdp6Table(Udp6Rows);
-    return kTableOk;
-}
-
-uint32_t TFakeIpTables::GetTcpTable(uint8_t* buffer, uint32_t& size, bool) {
-    ++Calls;
-    return FillPlain(EncodeTcpTable(TcpRows, false), TcpSizeAnswer, TcpResult, buffer, size);
-}
-
-uint32_t TFakeIpTables::GetUdpTable(uint8_t* buffer, uint32_t& size, bool) {
-    ++Calls;
-    return FillPlain(EncodeUdpTable(UdpRows, false), UdpSizeAnswer, UdpResult, buffer, size);
-}
-
-std::vector<TSocketIdentity> TFakeIpTables::TakeTcpIdentities() {
-    std::vector<TSocketIdentity> identities;
-    for (const auto* rows : {&TcpRows, &Tcp6Rows})
-        for (const TTcpRow& row : *rows) identities.push_back({row.Cookie, row.Inode});
-    return identities;
-}
-
-TTcpRow TcpRow(uint32_t state, uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort,
-               uint32_t pid) {
-    return TTcpRow{state, localAddr, PortField(localPort), remoteAddr, PortField(remotePort), pid};
-}
-
-TUdpRow UdpRow(uint32_t localAddr, uint16_t localPort, uint32_t pid) {
-    return TUdpRow{localAddr, PortField(localPort), pid};
-}
-
-TTcpRow Tcp6Row(uint32_t state, const char* localAddr, uint16_t localPort, const char* remoteAddr,
-                uint16_t remotePort, uint32_t pid) {
-    TTcpRow row{state, 0, PortField(localPort), 0, PortField(remotePort), pid};
-    row.V6 = true;
-    row.LocalAddr6 = ParseIp6(localAddr).value();
-    row.RemoteAddr6 = ParseIp6(remoteAddr).value();
+TTcpRow TcpRow(TTcpState state, TInetAddress localAddr, uint16_t localPort, TInetAddress remoteAddr,
+               uint16_t remotePort, uint32_t pid) {
+    TTcpRow row;
+    row.State = state;
+    row.LocalAddr = localAddr;
+    row.LocalPort = localPort;
+    row.RemoteAddr = remoteAddr;
+    row.RemotePort = remotePort;
+    row.OwningPid = pid;
     return row;
+}
+
+TUdpRow UdpRow(TInetAddress localAddr, uint16_t localPort, uint32_t pid) {
+    TUdpRow row;
+    row.LocalAddr = localAddr;
+    row.LocalPort = localPort;
+    row.OwningPid = pid;
+    return row;
+}
+
+TTcpRow Tcp6Row(TTcpState state, const char* localAddr, uint16_t localPort, const char* remoteAddr,
+                uint16_t remotePort, uint32_t pid) {
+    return TcpRow(state, TInetAddress::Ipv6(ParseIp6(localAddr).value()), localPort,
+                  TInetAddress::Ipv6(ParseIp6(remoteAddr).value()), remotePort, pid);
 }
 
 TUdpRow Udp6Row(const char* localAddr, uint16_t localPort, uint32_t pid) {
-    TUdpRow row{0, PortField(localPort), pid};
-    row.V6 = true;
-    row.LocalAddr6 = ParseIp6(localAddr).value();
-    return row;
+    return UdpRow(TInetAddress::Ipv6(ParseIp6(localAddr).value()), localPort, pid);
 }
 
 }  // namespace tarnwick::testing

@@ -20,34 +20,23 @@
 
 namespace tarnwick::testing {
 
+// Tables as the test sets them: the IPv4 rows, then the IPv6 ones, as given
+// (no sorting), and the failures to answer with instead.
 class TFakeIpTables final : public TIpTables {
 public:
-    explicit TFakeIpTables(bool extended = true) : Extended(extended) {}
-
-    bool Extended;
     std::vector<TTcpRow> TcpRows;
     std::vector<TUdpRow> UdpRows;
-    std::vector<TTcpRow> Tcp6Rows;  // the IPv6 tables (extended path)
+    std::vector<TTcpRow> Tcp6Rows;
     std::vector<TUdpRow> Udp6Rows;
-    uint32_t TcpResult = kTableOk;  // returned by the fetch (extended) or the fill call (plain)
-    uint32_t UdpResult = kTableOk;
-    // Plain path: the answer to the size query; anything but 122 ends the refresh.
-    uint32_t TcpSizeAnswer = kInsufficientBuffer;
-    uint32_t UdpSizeAnswer = kInsufficientBuffer;
+    std::optional<TFailure> TcpFailure;
+    std::optional<TFailure> UdpFailure;
+    // Whether the TCP table says its byte counters were read (the rows'
+    // Traffic), whether asked for or not.
+    bool TrafficRead = true;
     int Calls = 0;
-    // Handed over after each extended TCP fetch, aligned with TcpRows then Tcp6Rows.
-    std::vector<TSocketTraffic> TcpTraffic;
 
-    bool ExTablesAvailable() const override { return Extended; }
-    std::vector<TSocketTraffic> TakeTcpTraffic() override { return TcpTraffic; }
-    // The rows' own cookies and inodes, TcpRows then Tcp6Rows.
-    std::vector<TSocketIdentity> TakeTcpIdentities() override;
-    uint32_t GetTcpExTable(std::vector<uint8_t>& table) override;
-    uint32_t GetUdpExTable(std::vector<uint8_t>& table) override;
-    uint32_t GetTcp6ExTable(std::vector<uint8_t>& table) override;
-    uint32_t GetUdp6ExTable(std::vector<uint8_t>& table) override;
-    uint32_t GetTcpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
-    uint32_t GetUdpTable(uint8_t* buffer, uint32_t& size, bool sorted) override;
+    TResult<TTcpTable> FetchTcp(const TTableRequest& request) override;
+    TResult<TUdpTable> FetchUdp(const TTableRequest& request) override;
 };
 
 class TFakeProcessList final : public TProcessList {
@@ -136,12 +125,13 @@ public:
     void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
 };
 
-// Shorthands for rows: a.b.c.d addresses and host-order ports.
-TTcpRow TcpRow(uint32_t state, uint32_t localAddr, uint16_t localPort, uint32_t remoteAddr, uint16_t remotePort,
-               uint32_t pid = 0);
-TUdpRow UdpRow(uint32_t localAddr, uint16_t localPort, uint32_t pid = 0);
+// Shorthands for rows and addresses.
+inline constexpr TInetAddress Ipv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) { return TInetAddress::Ipv4(a, b, c, d); }
+TTcpRow TcpRow(TTcpState state, TInetAddress localAddr, uint16_t localPort, TInetAddress remoteAddr,
+               uint16_t remotePort, uint32_t pid = 0);
+TUdpRow UdpRow(TInetAddress localAddr, uint16_t localPort, uint32_t pid = 0);
 // Rows of the IPv6 tables, their addresses in any IPv6 text form.
-TTcpRow Tcp6Row(uint32_t state, const char* localAddr, uint16_t localPort, const char* remoteAddr,
+TTcpRow Tcp6Row(TTcpState state, const char* localAddr, uint16_t localPort, const char* remoteAddr,
                 uint16_t remotePort, uint32_t pid = 0);
 TUdpRow Udp6Row(const char* localAddr, uint16_t localPort, uint32_t pid = 0);
 

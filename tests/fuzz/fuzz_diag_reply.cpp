@@ -11,12 +11,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const uint8_t protocol : {uint8_t{IPPROTO_TCP}, uint8_t{IPPROTO_UDP}}) {
-        std::vector<tarnwick::TDiagSocket> v4, v6;
+        std::vector<tarnwick::TTcpRow> v4, v6;
         tarnwick::ParseDiagReplies(data, size, protocol, v4, &v6);
-        for (const auto& socket : v4)
-            if (socket.Row.V6) __builtin_trap();  // an IPv4 table row marked IPv6
-        for (const auto& socket : v6)
-            if (!socket.Row.V6) __builtin_trap();
+        // Both ends of a row are of its family: IPv4 rows, then IPv6 ones.
+        for (const auto& row : v4)
+            if (row.LocalAddr.V6() || row.RemoteAddr.V6()) __builtin_trap();
+        for (const auto& row : v6)
+            if (!row.LocalAddr.V6() || !row.RemoteAddr.V6()) __builtin_trap();
     }
     return 0;
 }

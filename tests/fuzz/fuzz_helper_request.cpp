@@ -29,7 +29,7 @@ void CheckRoundTrip(std::span<const uint8_t> message) {
     std::vector<uint8_t> again;
     if (const auto* kill = std::get_if<THelperKillRequest>(request)) {
         const TTcpRow& row = kill->Row;
-        if (row.State != kEstablishedState || row.LocalPort == 0 || row.RemotePort == 0) __builtin_trap();
+        if (row.State != TTcpState::Established || row.LocalPort == 0 || row.RemotePort == 0) __builtin_trap();
         again = EncodeKillRequest(row);
     } else if (const auto* owners = std::get_if<THelperOwnersRequest>(request)) {
         if (owners->Inodes.size() > kMaxOwnerInodesPerMessage) __builtin_trap();

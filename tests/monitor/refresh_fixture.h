@@ -44,8 +44,6 @@ public:
 
 class RefreshFixture : public ::testing::Test {
 protected:
-    explicit RefreshFixture(bool extended = true) : Tables(extended), Snapshot(extended) {}
-
     // Runs one refresh and returns the log entries it produced.
     std::vector<std::string> Refresh() {
         Outlets.Calls.clear();
@@ -65,11 +63,6 @@ protected:
     // Active and empty unless a test fills it: the tables' events must not depend on it.
     TFakeEndedConnections Ended;
     TRefresh Runner{Snapshot, Connections, TPlatformServices{Tables, Processes, Names, &Ended}, View};
-};
-
-class PlainRefreshFixture : public RefreshFixture {
-protected:
-    PlainRefreshFixture() : RefreshFixture(false) {}
 };
 
 }  // namespace tarnwick::testing

@@ -12,10 +12,10 @@ class Ipv6Rows : public RefreshFixture {
 protected:
     Ipv6Rows() {
         Names.Computer = "PC1";
-        Tables.TcpRows = {TcpRow(5, AddrField(127, 0, 0, 1), 40000, AddrField(127, 0, 0, 1), 443, 1)};
-        Tables.Tcp6Rows = {Tcp6Row(2, "::", 8080, "::", 0, 1),
-                           Tcp6Row(5, "2001:db8::2", 40001, "2001:DB8:0:0::1", 443, 1)};
-        Tables.UdpRows = {UdpRow(0, 53, 1)};
+        Tables.TcpRows = {TcpRow(TTcpState::Established, Ipv4(127, 0, 0, 1), 40000, Ipv4(127, 0, 0, 1), 443, 1)};
+        Tables.Tcp6Rows = {Tcp6Row(TTcpState::Listening, "::", 8080, "::", 0, 1),
+                           Tcp6Row(TTcpState::Established, "2001:db8::2", 40001, "2001:DB8:0:0::1", 443, 1)};
+        Tables.UdpRows = {UdpRow({}, 53, 1)};
         Tables.Udp6Rows = {Udp6Row("::1", 5353, 1)};
         Processes.Entries = {{1, "app"}};
     }
@@ -51,7 +51,7 @@ TEST_F(Ipv6Rows, FollowTheIpv4RowsOfTheirProtocolWithTheirOwnTextsAndEvents) {
 // The same link-local ends reached through two interfaces are two
 // connections, each written with its zone.
 TEST_F(Ipv6Rows, LinkLocalAddressesCarryTheirZoneAndStayApartPerInterface) {
-    Tables.Tcp6Rows = {Tcp6Row(5, "fe80::2", 40001, "fe80::1", 22, 1), Tcp6Row(5, "fe80::2", 40001, "fe80::1", 22, 1)};
+    Tables.Tcp6Rows = {Tcp6Row(TTcpState::Established, "fe80::2", 40001, "fe80::1", 22, 1), Tcp6Row(TTcpState::Established, "fe80::2", 40001, "fe80::1", 22, 1)};
     Tables.Tcp6Rows[0].Interface = 1;
     Tables.Tcp6Rows[1].Interface = 2;
     const auto logs = Refresh();
@@ -61,19 +61,15 @@ TEST_F(Ipv6Rows, LinkLocalAddressesCarryTheirZoneAndStayApartPerInterface) {
     ASSERT_NE(connected, logs.end());
     EXPECT_EQ(Outlets.LogConnections.at(static_cast<size_t>(connected - logs.begin()))->LocalAddress, "fe80::2%2");
 
-    TConnectionKey wanted{true, std::nullopt, 40001, 0, 22};
-    wanted.V6 = true;
-    wanted.RemoteAddr6 = ParseIp6("fe80::1").value();
-    wanted.AnyLocal6 = true;
-    wanted.Interface = 2;
+    const TConnectionKey wanted{true, std::nullopt, 40001, TInetAddress::Ipv6(ParseIp6("fe80::1").value()), 22, 2};
     EXPECT_EQ(Snapshot.FindConnection(wanted)->TcpRow.Interface, 2u);
 }
 
 TEST_F(Ipv6Rows, ResolvedNamesShowAndAnIpv6ConnectionNeverTakesAnIpv4OnesIdentity) {
     Names.Hosts6[ParseIp6("2001:db8::1").value()] = "example.test";
     // An IPv4 connection with the very same texts but its own family.
-    Names.Hosts[AddrField(127, 0, 0, 1)] = "example.test";
-    Tables.TcpRows[0].LocalPort = PortField(40001);
+    Names.Hosts[Ipv4(127, 0, 0, 1).Ipv4Field()] = "example.test";
+    Tables.TcpRows[0].LocalPort = 40001;
     const auto logs = Refresh();
     EXPECT_EQ(Outlets.Grid.Row(3).RemoteAddr, "example.test");
     EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
@@ -94,13 +90,13 @@ TEST_F(Ipv6Rows, HiddenIpv6RowsLeaveTheGridButNotTheEvents) {
 TEST_F(Ipv6Rows, ARowOfEitherFamilyIsFoundByItsIdentity) {
     Refresh();
     const TConnectionRow shown = Outlets.Grid.Row(3);
-    Tables.Tcp6Rows.insert(Tables.Tcp6Rows.begin(), Tcp6Row(5, "2001:db8::2", 1000, "2001:db8::9", 22, 1));
+    Tables.Tcp6Rows.insert(Tables.Tcp6Rows.begin(), Tcp6Row(TTcpState::Established, "2001:db8::2", 1000, "2001:db8::9", 22, 1));
     Refresh();
     const auto found = FindShownConnection(Snapshot, &shown);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->Index, 3u);
-    EXPECT_TRUE(found->TcpRow.V6);
-    EXPECT_EQ(PortFromField(found->TcpRow.LocalPort), 40001);
+    EXPECT_TRUE(found->TcpRow.V6());
+    EXPECT_EQ(found->TcpRow.LocalPort, 40001);
 }
 
 }  // namespace

@@ -9,8 +9,7 @@
 namespace tarnwick::testing {
 namespace {
 
-constexpr uint32_t kEstablished = 5;
-const uint32_t kLocal = AddrField(192, 168, 1, 2);
+constexpr TInetAddress kLocal = Ipv4(192, 168, 1, 2);
 
 class RefreshGrid : public RefreshFixture {
 protected:
@@ -18,9 +17,9 @@ protected:
         Tables.TcpRows.clear();
         Tables.UdpRows.clear();
         for (int i = 0; i < tcp; ++i)
-            Tables.TcpRows.push_back(TcpRow(kEstablished, kLocal, static_cast<uint16_t>(40000 + i),
-                                            AddrField(10, 0, 0, 5), 443, 1));
-        for (int j = 0; j < udp; ++j) Tables.UdpRows.push_back(UdpRow(0, static_cast<uint16_t>(6000 + j), 1));
+            Tables.TcpRows.push_back(TcpRow(TTcpState::Established, kLocal, static_cast<uint16_t>(40000 + i),
+                                            Ipv4(10, 0, 0, 5), 443, 1));
+        for (int j = 0; j < udp; ++j) Tables.UdpRows.push_back(UdpRow({}, static_cast<uint16_t>(6000 + j), 1));
     }
 };
 
@@ -56,7 +55,7 @@ TEST_F(RefreshGrid, BothViewsHiddenLeaveOneBlankRow) {
 TEST_F(RefreshGrid, SameRowCountIsLeftAloneAndEveryRowOverwritten) {
     GiveRows(2, 1);
     Refresh();
-    Tables.TcpRows[0].LocalPort = PortField(41000);
+    Tables.TcpRows[0].LocalPort = 41000;
     Refresh();
     EXPECT_EQ(Outlets.Calls.front().rfind("size", 0), std::string::npos);
     EXPECT_EQ(Outlets.Grid.Row(1).LocalPort, "41000");
@@ -91,10 +90,10 @@ TEST_F(RefreshGrid, ProcessListIsClosedAfterEveryRefreshAlsoAFailingOne) {
 
 TEST_F(RefreshGrid, RemoteAddressesAreResolvedOnceEachBeforeTheRows) {
     GiveRows(3, 0);
-    Tables.TcpRows.push_back(TcpRow(2, 0, 80, 0, 0, 1));
+    Tables.TcpRows.push_back(TcpRow(TTcpState::Listening, {}, 80, {}, 0, 1));
     Refresh();
     ASSERT_EQ(Names.ResolveRequests.size(), 1u);
-    EXPECT_EQ(Names.ResolveRequests[0], std::vector<uint32_t>{AddrField(10, 0, 0, 5)});
+    EXPECT_EQ(Names.ResolveRequests[0], std::vector<uint32_t>{Ipv4(10, 0, 0, 5).Ipv4Field()});
 }
 
 TEST(GridRows, NeverFewerThanTwoRowsAndWritesOutsideAreIgnored) {

@@ -52,8 +52,8 @@ class RefreshScheduler : public RefreshFixture {
 protected:
     RefreshScheduler() {
         for (uint8_t i = 1; i <= 4; ++i)
-            Tables.TcpRows.push_back(TcpRow(5, AddrField(192, 168, 1, 2), static_cast<uint16_t>(40000 + i),
-                                            AddrField(10, 0, 0, i), 443, 1));
+            Tables.TcpRows.push_back(TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), static_cast<uint16_t>(40000 + i),
+                                            Ipv4(10, 0, 0, i), 443, 1));
         Scheduler.OnFinished = [this] { ++Finished; };
     }
     ~RefreshScheduler() override { Scheduler.Stop(); }
@@ -118,7 +118,7 @@ TEST_F(RefreshScheduler, AFailingStepLosesNoOtherEventOfItsBatch) {
 }
 
 TEST_F(RefreshScheduler, ARefreshThatFailsStillHandsOverWhatItReported) {
-    FailingNames.FailFor = AddrField(10, 0, 0, 3);
+    FailingNames.FailFor = Ipv4(10, 0, 0, 3).Ipv4Field();
     Scheduler.Request();
     ASSERT_TRUE(Loop.PumpUntil([&] { return Finished == 1; }));
     EXPECT_EQ(ConnectedLines().size(), 2u);  // the rows before the failure

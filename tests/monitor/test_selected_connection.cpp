@@ -8,11 +8,11 @@
 #include "fakes/fake_platform.h"
 #include "monitor/grid_rows.h"
 #include "monitor/selected_connection.h"
-#include "monitor/tcp_state_names.h"
 
 namespace tarnwick {
 namespace {
 
+using testing::Ipv4;
 using testing::TcpRow;
 using testing::TFakeIpTables;
 using testing::TFakeProcessList;
@@ -22,36 +22,36 @@ class SelectedConnection : public ::testing::Test {
 protected:
     void Fetch() {
         TFakeProcessList processes;
-        ASSERT_TRUE(Snapshot.FetchTables(Tables, processes));
+        Snapshot.FetchTables(Tables, processes);
     }
     TConnectionRow Shown(bool tcp, uint32_t index) {
         TConnectionRow row;
         row.Key = tcp ? KeyOfTcpRow(Snapshot.TcpRow(index)) : KeyOfUdpRow(Snapshot.UdpRow(index));
-        row.Status = tcp ? std::string(TcpStateName(Snapshot.TcpRow(index).State)) : "-";
+        if (tcp) row.State = Snapshot.TcpRow(index).State;
         return row;
     }
 
-    TFakeIpTables Tables{true};
-    ConnectionSnapshot Snapshot{true};
+    TFakeIpTables Tables;
+    ConnectionSnapshot Snapshot;
 };
 
 TEST_F(SelectedConnection, FollowsTheConnectionToWhereverItSitsNowAndSaysWhenItIsGone) {
-    Tables.TcpRows = {TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 11)};
-    Tables.UdpRows = {UdpRow(0, 6000, 21)};
+    Tables.TcpRows = {TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40000, Ipv4(10, 0, 0, 5), 443, 11)};
+    Tables.UdpRows = {UdpRow({}, 6000, 21)};
     Fetch();
     const TConnectionRow tcp = Shown(true, 0), udp = Shown(false, 0);
 
     // A connection that sorts earlier appears: the shown rows now sit one further down.
-    Tables.TcpRows.insert(Tables.TcpRows.begin(), TcpRow(5, AddrField(192, 168, 1, 2), 1000, AddrField(10, 0, 0, 9), 22, 12));
-    Tables.UdpRows.insert(Tables.UdpRows.begin(), UdpRow(0, 53, 22));
+    Tables.TcpRows.insert(Tables.TcpRows.begin(), TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 1000, Ipv4(10, 0, 0, 9), 22, 12));
+    Tables.UdpRows.insert(Tables.UdpRows.begin(), UdpRow({}, 53, 22));
     Fetch();
     const auto foundTcp = FindShownConnection(Snapshot, &tcp);
     ASSERT_TRUE(foundTcp);
     EXPECT_EQ(foundTcp->Index, 1u);
-    EXPECT_EQ(OwningProcessOf(Snapshot, *foundTcp), 11u);
+    EXPECT_EQ(foundTcp->OwningPid(), 11u);
     const auto foundUdp = FindShownConnection(Snapshot, &udp);
     ASSERT_TRUE(foundUdp);
-    EXPECT_EQ(OwningProcessOf(Snapshot, *foundUdp), 21u);
+    EXPECT_EQ(foundUdp->OwningPid(), 21u);
 
     Tables.TcpRows.pop_back();
     Fetch();
@@ -60,31 +60,28 @@ TEST_F(SelectedConnection, FollowsTheConnectionToWhereverItSitsNowAndSaysWhenItI
 }
 
 TEST_F(SelectedConnection, WithoutALocalAddressAnEstablishedEntryComesFirst) {
-    Tables.TcpRows = {TcpRow(11, AddrField(127, 0, 0, 1), 5000, AddrField(10, 0, 0, 5), 80, 1),
-                      TcpRow(5, AddrField(192, 168, 1, 2), 5000, AddrField(10, 0, 0, 5), 80, 2)};
+    Tables.TcpRows = {TcpRow(TTcpState::TimeWait, Ipv4(127, 0, 0, 1), 5000, Ipv4(10, 0, 0, 5), 80, 1),
+                      TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 5000, Ipv4(10, 0, 0, 5), 80, 2)};
     Fetch();
-    const auto found = Snapshot.FindConnection(TConnectionKey{true, std::nullopt, 5000, AddrField(10, 0, 0, 5), 80});
+    const auto found = Snapshot.FindConnection(TConnectionKey{true, std::nullopt, 5000, Ipv4(10, 0, 0, 5), 80});
     ASSERT_TRUE(found);
     EXPECT_EQ(found->TcpRow.OwningPid, 2u);
 }
 
 TEST_F(SelectedConnection, AnIpv6KeyMayLeaveItsLocalEndOpenWhileAShownRowComparesIt) {
-    const auto row6 = [](uint32_t state, uint8_t local, uint32_t interface, uint32_t pid) {
-        TTcpRow row = TcpRow(state, 0, 5000, 0, 80, pid);
-        row.V6 = true;
-        row.LocalAddr6 = *ParseIp6("fe80::" + std::to_string(local));
-        row.RemoteAddr6 = *ParseIp6("2001:db8::5");
+    const auto row6 = [](TTcpState state, const std::string& local, uint32_t interface, uint32_t pid) {
+        TTcpRow row = testing::Tcp6Row(state, local.c_str(), 5000, "2001:db8::5", 80, pid);
         row.Interface = interface;
         return row;
     };
-    Tables.Tcp6Rows = {row6(11, 1, 2, 1), row6(5, 2, 3, 2)};
+    Tables.Tcp6Rows = {row6(TTcpState::TimeWait, "fe80::1", 2, 1), row6(TTcpState::Established, "fe80::2", 3, 2)};
     Fetch();
 
     TConnectionKey wanted = KeyOfTcpRow(Snapshot.TcpRow(0));
-    wanted.LocalAddr6 = {};
+    wanted.LocalAddr = TInetAddress::Ipv6({});
     wanted.Interface = 0;
     EXPECT_FALSE(Snapshot.FindConnection(wanted));
-    wanted.AnyLocal6 = true;
+    wanted.LocalAddr.reset();
     const auto found = Snapshot.FindConnection(wanted);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->TcpRow.OwningPid, 2u);
@@ -94,20 +91,9 @@ TEST_F(SelectedConnection, AnIpv6KeyMayLeaveItsLocalEndOpenWhileAShownRowCompare
     EXPECT_EQ(shown->TcpRow.OwningPid, 1u);
 }
 
-TEST_F(SelectedConnection, NoProcessWithoutExtendedTables) {
-    TFakeIpTables plain(false);
-    plain.TcpRows = {TcpRow(5, 0, 1, 0, 2, 11)};
-    ConnectionSnapshot snapshot(false);
-    TFakeProcessList processes;
-    ASSERT_TRUE(snapshot.FetchTables(plain, processes));
-    const auto found = snapshot.FindConnection(KeyOfTcpRow(snapshot.TcpRow(0)));
-    ASSERT_TRUE(found);
-    EXPECT_FALSE(OwningProcessOf(snapshot, *found));
-}
-
 TEST_F(SelectedConnection, RowsOfferClosingWhenEstablishedAndCaptureForThoseAndUdp) {
-    Tables.TcpRows = {TcpRow(2, 0, 8080, 0, 0, 1), TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 1)};
-    Tables.UdpRows = {UdpRow(0, 6000, 1)};
+    Tables.TcpRows = {TcpRow(TTcpState::Listening, {}, 8080, {}, 0, 1), TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40000, Ipv4(10, 0, 0, 5), 443, 1)};
+    Tables.UdpRows = {UdpRow({}, 6000, 1)};
     Fetch();
     const TConnectionRow listener = Shown(true, 0), established = Shown(true, 1), udp = Shown(false, 0);
     const TConnectionRow blank;

@@ -17,9 +17,9 @@ class WorkerRefresh : public RefreshFixture {
 protected:
     WorkerRefresh() {
         for (uint16_t i = 0; i < 7; ++i)
-            Tables.TcpRows.push_back(TcpRow(i % 2 ? 5 : 11, AddrField(192, 168, 1, 2), static_cast<uint16_t>(40000 + i),
-                                            AddrField(10, 0, 0, 5), 443, 1));
-        Tables.UdpRows = {UdpRow(0, 6000, 1)};
+            Tables.TcpRows.push_back(TcpRow(i % 2 ? TTcpState::Established : TTcpState::TimeWait, Ipv4(192, 168, 1, 2), static_cast<uint16_t>(40000 + i),
+                                            Ipv4(10, 0, 0, 5), 443, 1));
+        Tables.UdpRows = {UdpRow({}, 6000, 1)};
     }
 
     // Runs one refresh on a worker thread, pumping the window's loop here.

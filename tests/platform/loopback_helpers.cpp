@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <type_traits>
 
 namespace tarnwick::test {
 
@@ -130,74 +131,43 @@ void SetResetOnClose(int fd) {
     if (setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) Die("SO_LINGER");
 }
 
-std::vector<TTcpRow> TcpRows(const std::vector<uint8_t>& table, bool extended) {
-    std::vector<TTcpRow> rows;
-    const uint32_t count = TableRowCount(table, extended ? kTcpRowExSize : kTcpRowSize);
-    for (uint32_t i = 0; i < count; ++i) rows.push_back(DecodeTcpRow(table, i, extended));
-    return rows;
-}
+namespace {
 
-std::vector<TUdpRow> UdpRows(const std::vector<uint8_t>& table, bool extended) {
-    std::vector<TUdpRow> rows;
-    const uint32_t count = TableRowCount(table, extended ? kUdpRowExSize : kUdpRowSize);
-    for (uint32_t i = 0; i < count; ++i) rows.push_back(DecodeUdpRow(table, i, extended));
-    return rows;
-}
+const TInetAddress kLoopback = TInetAddress::Ipv4(127, 0, 0, 1);
+const TInetAddress kLoopback6 = TInetAddress::Ipv6(*ParseIp6("::1"));
 
-std::vector<TTcpRow> FindTcp(const std::vector<TTcpRow>& rows, uint16_t localPort,
-                             std::optional<uint16_t> remotePort) {
-    std::vector<TTcpRow> found;
-    for (const TTcpRow& row : rows) {
-        if (row.LocalAddr != AddrField(127, 0, 0, 1) || row.LocalPort != PortField(localPort)) continue;
-        if (remotePort && (row.RemoteAddr != AddrField(127, 0, 0, 1) || row.RemotePort != PortField(*remotePort))) {
-            continue;
+template <typename TRow>
+std::vector<TRow> FindAt(const std::vector<TRow>& rows, const TInetAddress& loopback, uint16_t localPort,
+                         std::optional<uint16_t> remotePort) {
+    std::vector<TRow> found;
+    for (const TRow& row : rows) {
+        if (row.LocalAddr != loopback || row.LocalPort != localPort) continue;
+        if constexpr (std::is_same_v<TRow, TTcpRow>) {
+            if (remotePort && (row.RemoteAddr != loopback || row.RemotePort != *remotePort)) continue;
         }
         found.push_back(row);
     }
     return found;
 }
 
+}  // namespace
+
+std::vector<TTcpRow> FindTcp(const std::vector<TTcpRow>& rows, uint16_t localPort,
+                             std::optional<uint16_t> remotePort) {
+    return FindAt(rows, kLoopback, localPort, remotePort);
+}
+
 std::vector<TUdpRow> FindUdp(const std::vector<TUdpRow>& rows, uint16_t localPort) {
-    std::vector<TUdpRow> found;
-    for (const TUdpRow& row : rows) {
-        if (row.LocalAddr == AddrField(127, 0, 0, 1) && row.LocalPort == PortField(localPort)) found.push_back(row);
-    }
-    return found;
-}
-
-std::vector<TTcpRow> TcpRows6(const std::vector<uint8_t>& table) {
-    std::vector<TTcpRow> rows;
-    const uint32_t count = TableRowCount(table, kTcp6RowExSize);
-    for (uint32_t i = 0; i < count; ++i) rows.push_back(DecodeTcp6Row(table, i));
-    return rows;
-}
-
-std::vector<TUdpRow> UdpRows6(const std::vector<uint8_t>& table) {
-    std::vector<TUdpRow> rows;
-    const uint32_t count = TableRowCount(table, kUdp6RowExSize);
-    for (uint32_t i = 0; i < count; ++i) rows.push_back(DecodeUdp6Row(table, i));
-    return rows;
+    return FindAt(rows, kLoopback, localPort, std::nullopt);
 }
 
 std::vector<TTcpRow> FindTcp6(const std::vector<TTcpRow>& rows, uint16_t localPort,
                               std::optional<uint16_t> remotePort) {
-    const TIp6Address loopback = *ParseIp6("::1");
-    std::vector<TTcpRow> found;
-    for (const TTcpRow& row : rows) {
-        if (row.LocalAddr6 != loopback || row.LocalPort != PortField(localPort)) continue;
-        if (remotePort && (row.RemoteAddr6 != loopback || row.RemotePort != PortField(*remotePort))) continue;
-        found.push_back(row);
-    }
-    return found;
+    return FindAt(rows, kLoopback6, localPort, remotePort);
 }
 
 std::vector<TUdpRow> FindUdp6(const std::vector<TUdpRow>& rows, uint16_t localPort) {
-    const TIp6Address loopback = *ParseIp6("::1");
-    std::vector<TUdpRow> found;
-    for (const TUdpRow& row : rows) {
-        if (row.LocalAddr6 == loopback && row.LocalPort == PortField(localPort)) found.push_back(row);
-    }
-    return found;
+    return FindAt(rows, kLoopback6, localPort, std::nullopt);
 }
 
 TChild::TChild(TChild&& other) noexcept : Pid_(other.Pid_) { other.Pid_ = -1; }

@@ -45,19 +45,13 @@ TTcpConnection Connect(int listener, const char* address = "127.0.0.1");
 // Makes the next close() of `fd` abort the connection with a RST.
 void SetResetOnClose(int fd);
 
-// All rows of a table.
-std::vector<TTcpRow> TcpRows(const std::vector<uint8_t>& table, bool extended);
-std::vector<TUdpRow> UdpRows(const std::vector<uint8_t>& table, bool extended);
-
 // The rows whose local end is 127.0.0.1:localPort (and remote end
 // 127.0.0.1:remotePort when given).
 std::vector<TTcpRow> FindTcp(const std::vector<TTcpRow>& rows, uint16_t localPort,
                              std::optional<uint16_t> remotePort = std::nullopt);
 std::vector<TUdpRow> FindUdp(const std::vector<TUdpRow>& rows, uint16_t localPort);
 
-// The same for the IPv6 tables, with ::1 for 127.0.0.1.
-std::vector<TTcpRow> TcpRows6(const std::vector<uint8_t>& table);
-std::vector<TUdpRow> UdpRows6(const std::vector<uint8_t>& table);
+// The same for the IPv6 rows, with ::1 for 127.0.0.1.
 std::vector<TTcpRow> FindTcp6(const std::vector<TTcpRow>& rows, uint16_t localPort,
                               std::optional<uint16_t> remotePort = std::nullopt);
 std::vector<TUdpRow> FindUdp6(const std::vector<TUdpRow>& rows, uint16_t localPort);

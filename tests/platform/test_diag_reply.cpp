@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnwick {
@@ -22,7 +23,7 @@ TEST(DiagReply, AMessageWhoseLengthRunsPastTheBufferIsRefusedNotWalked) {
     replies[4] = 2;        // NLMSG_ERROR
     replies[38] = 0xFE;    // the second length: 0xFFFE0000
     replies[39] = 0xFF;
-    std::vector<TDiagSocket> v4, v6;
+    std::vector<TTcpRow> v4, v6;
     EXPECT_EQ(ParseDiagReplies(replies.data(), replies.size(), IPPROTO_TCP, v4, &v6), EBADMSG);
     EXPECT_TRUE(v4.empty());
 }
@@ -41,12 +42,13 @@ TEST(DiagReply, ReadsTheByteCountersOnlyFromATcpInfoLongEnoughToHoldThem) {
     std::ifstream file(path, std::ios::binary);
     const std::vector<uint8_t> replies((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(replies.empty()) << path;
-    std::vector<TDiagSocket> v4;
+    std::vector<TTcpRow> v4;
     ASSERT_EQ(ParseDiagReplies(replies.data(), replies.size(), IPPROTO_TCP, v4, nullptr), 0);
     ASSERT_EQ(v4.size(), 2u);
-    EXPECT_EQ(v4[0].Traffic, (TSocketTraffic{1000, 2500, true}));
+    EXPECT_TRUE(v4[0].Traffic.Known);
+    EXPECT_EQ(std::make_pair(v4[0].Traffic.BytesSent, v4[0].Traffic.BytesReceived), std::make_pair(1000ul, 2500ul));
     EXPECT_FALSE(v4[1].Traffic.Known);
-    EXPECT_EQ(PortFromField(v4[1].Row.LocalPort), 40001);  // the row itself still counts
+    EXPECT_EQ(v4[1].LocalPort, 40001);  // the row itself still counts
 }
 
 }  // namespace

@@ -24,10 +24,6 @@ using test::Connect;
 using test::FindTcp;
 using test::LocalPort;
 using test::TcpListener;
-using test::TcpRows;
-
-constexpr uint32_t kListening = 2;
-constexpr uint32_t kEstablished = 5;
 
 // Closing needs CAP_NET_ADMIN and CONFIG_INET_DIAG_DESTROY; without them the
 // tests that close real connections have nothing to check.
@@ -36,23 +32,17 @@ constexpr uint32_t kEstablished = 5;
         GTEST_SKIP() << "connections cannot be closed here: " << KillFailureReason(available.Failure()); \
     }
 
+// Both families' rows.
 std::vector<TTcpRow> FetchTcp() {
     TLinuxIpTables tables;
-    std::vector<uint8_t> table;
-    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
-    return TcpRows(table, true);
-}
-
-std::vector<TTcpRow> FetchTcp6() {
-    TLinuxIpTables tables;
-    std::vector<uint8_t> table;
-    EXPECT_EQ(tables.GetTcp6ExTable(table), kTableOk);
-    return test::TcpRows6(table);
+    TResult<TTcpTable> table = tables.FetchTcp({});
+    EXPECT_TRUE(table.Ok());
+    return table.Ok() ? std::move(table).Value().Rows : std::vector<TTcpRow>{};
 }
 
 bool HasEstablished(uint16_t localPort, uint16_t remotePort) {
     for (const TTcpRow& row : FindTcp(FetchTcp(), localPort, remotePort)) {
-        if (row.State == kEstablished) return true;
+        if (row.State == TTcpState::Established) return true;
     }
     return false;
 }
@@ -66,16 +56,17 @@ TTcpRow RowOf(int fd) {
     EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length), 0);
     length = sizeof remote;
     EXPECT_EQ(getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length), 0);
-    const auto addrField = [](const sockaddr_in& address) {
+    const auto addressOf = [](const sockaddr_in& address) {
         const uint32_t host = ntohl(address.sin_addr.s_addr);
-        return AddrField(host >> 24, host >> 16 & 0xFF, host >> 8 & 0xFF, host & 0xFF);
+        return TInetAddress::Ipv4(static_cast<uint8_t>(host >> 24), static_cast<uint8_t>(host >> 16),
+                                  static_cast<uint8_t>(host >> 8), static_cast<uint8_t>(host));
     };
     TTcpRow row;
-    row.State = kEstablished;
-    row.LocalAddr = addrField(local);
-    row.LocalPort = PortField(ntohs(local.sin_port));
-    row.RemoteAddr = addrField(remote);
-    row.RemotePort = PortField(ntohs(remote.sin_port));
+    row.State = TTcpState::Established;
+    row.LocalAddr = addressOf(local);
+    row.LocalPort = ntohs(local.sin_port);
+    row.RemoteAddr = addressOf(remote);
+    row.RemotePort = ntohs(remote.sin_port);
     return row;
 }
 
@@ -139,7 +130,7 @@ TEST(LinuxConnectionKiller, ClosesTheConnectionOfATableRowAndOnlyThatOne) {
     // The server end's row, as the monitor would pass it.
     const std::vector<TTcpRow> rows = FindTcp(FetchTcp(), target.ServerPort, target.ClientPort);
     ASSERT_EQ(rows.size(), 1u);
-    ASSERT_EQ(rows[0].State, kEstablished);
+    ASSERT_EQ(rows[0].State, TTcpState::Established);
     TLinuxConnectionKiller killer;
     EXPECT_TRUE(killer.KillTcp(rows[0]));
 
@@ -177,17 +168,17 @@ TEST(LinuxConnectionKiller, AConnectionThatIsGoneGivesAReasonAndSparesTheListene
               std::string(std::strerror(ENOENT)) + " (the connection no longer exists)");
 
     bool listening = false;
-    for (const TTcpRow& found : FindTcp(FetchTcp(), listenerPort)) listening |= found.State == kListening;
+    for (const TTcpRow& found : FindTcp(FetchTcp(), listenerPort)) listening |= found.State == TTcpState::Listening;
     EXPECT_TRUE(listening);
     const test::TTcpConnection later = Connect(listener.Get());
     EXPECT_TRUE(HasEstablished(later.ClientPort, later.ServerPort));
 
     // A row of ends nobody ever used.
     TTcpRow nowhere;
-    nowhere.LocalAddr = AddrField(127, 0, 0, 1);
-    nowhere.LocalPort = PortField(1);
-    nowhere.RemoteAddr = AddrField(127, 0, 0, 1);
-    nowhere.RemotePort = PortField(1);
+    nowhere.LocalAddr = TInetAddress::Ipv4(127, 0, 0, 1);
+    nowhere.LocalPort = 1;
+    nowhere.RemoteAddr = TInetAddress::Ipv4(127, 0, 0, 1);
+    nowhere.RemotePort = 1;
     EXPECT_FALSE(killer.KillTcp(nowhere));
 }
 
@@ -220,7 +211,7 @@ TEST(LinuxConnectionKiller, ClosesAnIpv6ConnectionOnlyWithItsEndsAndInterface) {
     SKIP_UNLESS_KILL_WORKS();
     const TUniqueFd listener = test::TcpListener6();
     const test::TTcpConnection connection = Connect(listener.Get(), "::1");
-    const std::vector<TTcpRow> rows = test::FindTcp6(FetchTcp6(), connection.ServerPort, connection.ClientPort);
+    const std::vector<TTcpRow> rows = test::FindTcp6(FetchTcp(), connection.ServerPort, connection.ClientPort);
     ASSERT_EQ(rows.size(), 1u);
     TLinuxConnectionKiller killer;
 
@@ -233,12 +224,12 @@ TEST(LinuxConnectionKiller, ClosesAnIpv6ConnectionOnlyWithItsEndsAndInterface) {
     EXPECT_TRUE(killer.KillTcp(rows[0]));
     EXPECT_EQ(ReadOutcome(connection.Server.Get()), ECONNABORTED);
     EXPECT_EQ(ReadOutcome(connection.Client.Get()), ECONNRESET);
-    EXPECT_TRUE(test::FindTcp6(FetchTcp6(), connection.ServerPort, connection.ClientPort).empty());
+    EXPECT_TRUE(test::FindTcp6(FetchTcp(), connection.ServerPort, connection.ClientPort).empty());
 
     // Gone now: the listener the lookup falls back to is spared.
     EXPECT_FALSE(killer.KillTcp(rows[0]));
     const test::TTcpConnection later = Connect(listener.Get(), "::1");
-    EXPECT_EQ(test::FindTcp6(FetchTcp6(), later.ClientPort, later.ServerPort).size(), 1u);
+    EXPECT_EQ(test::FindTcp6(FetchTcp(), later.ClientPort, later.ServerPort).size(), 1u);
 }
 
 TEST(LinuxConnectionKiller, ClosesADualStackServersIpv4ConnectionByItsIpv4Row) {

@@ -36,10 +36,11 @@ TEndedTake TakeUntil(TEndedConnections& source, F done) {
 }
 
 size_t CountEnds(const TEndedTake& take, uint16_t localPort, uint16_t remotePort) {
+    const TInetAddress loopback = TInetAddress::Ipv4(127, 0, 0, 1);
     size_t count = 0;
     for (const TEndedConnection& c : take.Connections)
-        if (!c.Row.V6 && PortFromField(c.Row.LocalPort) == localPort && PortFromField(c.Row.RemotePort) == remotePort &&
-            c.Row.LocalAddr == AddrField(127, 0, 0, 1) && c.Row.RemoteAddr == AddrField(127, 0, 0, 1))
+        if (c.Row.LocalPort == localPort && c.Row.RemotePort == remotePort && c.Row.LocalAddr == loopback &&
+            c.Row.RemoteAddr == loopback)
             ++count;
     return count;
 }
@@ -61,7 +62,7 @@ TEST(LinuxEndedConnections, AClosedLoopbackConnectionArrivesWithBothEndsAndTheLi
     EXPECT_EQ(CountEnds(take, server, client), 1u);
     // Only its own: other tests' sockets end meanwhile, and a reset end is kept with remote port 0.
     for (const TEndedConnection& c : take.Connections) {
-        const uint16_t local = PortFromField(c.Row.LocalPort), remote = PortFromField(c.Row.RemotePort);
+        const uint16_t local = c.Row.LocalPort, remote = c.Row.RemotePort;
         EXPECT_FALSE(local == server && remote == 0) << "the listener was kept";
         if ((local == client && remote == server) || (local == server && remote == client)) {
             EXPECT_TRUE(c.WasEstablished) << "both ends of an established connection completed the handshake";
@@ -90,9 +91,9 @@ TEST(LinuxEndedConnections, AResetEndArrivesUnderItsCookieAsAConnection) {
     const TEndedTake take = TakeUntil(source, [&](const TEndedTake& t) { return find(t) != nullptr; });
     const TEndedConnection* reset = find(take);
     ASSERT_NE(reset, nullptr) << "the reset end was not kept";
-    EXPECT_EQ(PortFromField(reset->Row.RemotePort), 0) << "no longer zeroed: the test shows nothing";
+    EXPECT_EQ(reset->Row.RemotePort, 0) << "no longer zeroed: the test shows nothing";
     EXPECT_TRUE(reset->WasEstablished);
-    EXPECT_FALSE(reset->Traffic.Known) << "its cleared counters would stand for the connection's";
+    EXPECT_FALSE(reset->Row.Traffic.Known) << "its cleared counters would stand for the connection's";
 }
 
 TEST(LinuxEndedConnections, PastItsBoundItCountsInsteadOfKeeping) {

@@ -26,108 +26,48 @@ using test::FindUdp;
 using test::FindUdp6;
 using test::LocalPort;
 using test::TcpListener;
-using test::TcpRows;
-using test::UdpRows;
 using test::UdpSocket;
-
-constexpr uint32_t kListening = 2;
-constexpr uint32_t kEstablished = 5;
 
 const uint32_t kOurPid = static_cast<uint32_t>(getpid());
 
-std::vector<TTcpRow> FetchTcpEx(TLinuxIpTables& tables) {
-    std::vector<uint8_t> table;
-    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
-    return TcpRows(table, true);
+TTcpTable FetchTcpTable(TLinuxIpTables& tables, const TTableRequest& request = {}) {
+    TResult<TTcpTable> table = tables.FetchTcp(request);
+    EXPECT_TRUE(table.Ok()) << table.Failure().Text();
+    return table.Ok() ? std::move(table).Value() : TTcpTable{};
 }
 
-std::vector<TUdpRow> FetchUdpEx(TLinuxIpTables& tables) {
-    std::vector<uint8_t> table;
-    EXPECT_EQ(tables.GetUdpExTable(table), kTableOk);
-    return UdpRows(table, true);
+// Both families' rows.
+std::vector<TTcpRow> FetchTcp(TLinuxIpTables& tables) { return FetchTcpTable(tables).Rows; }
+
+std::vector<TUdpRow> FetchUdp(TLinuxIpTables& tables) {
+    TResult<TUdpTable> table = tables.FetchUdp({});
+    EXPECT_TRUE(table.Ok()) << table.Failure().Text();
+    return table.Ok() ? std::move(table).Value().Rows : std::vector<TUdpRow>{};
 }
 
-std::vector<TTcpRow> FetchTcp6Ex(TLinuxIpTables& tables) {
-    std::vector<uint8_t> table;
-    EXPECT_EQ(tables.GetTcp6ExTable(table), kTableOk);
-    return test::TcpRows6(table);
-}
-
-std::vector<TUdpRow> FetchUdp6Ex(TLinuxIpTables& tables) {
-    std::vector<uint8_t> table;
-    EXPECT_EQ(tables.GetUdp6ExTable(table), kTableOk);
-    return test::UdpRows6(table);
-}
-
-// The plain size protocol, checked along the way: ask, then fill.
-std::vector<uint8_t> FetchPlain(TLinuxIpTables& tables, bool tcp, bool sorted) {
-    uint32_t size = 0;
-    const auto call = [&](uint8_t* buffer) {
-        return tcp ? tables.GetTcpTable(buffer, size, sorted) : tables.GetUdpTable(buffer, size, sorted);
-    };
-    EXPECT_EQ(call(nullptr), kInsufficientBuffer);
-    const size_t rowSize = tcp ? kTcpRowSize : kUdpRowSize;
-    EXPECT_EQ((size - kTableCountSize) % rowSize, 0u);
-    std::vector<uint8_t> table(size);
-    EXPECT_EQ(call(table.data()), kTableOk);
-    EXPECT_EQ(TableRowCount(table, rowSize), (size - kTableCountSize) / rowSize);
-    return table;
-}
-
-// Host-order sort key of a row's ends, the order the tables promise.
-std::tuple<uint32_t, uint16_t, uint32_t, uint16_t> SortKey(const TTcpRow& row) {
-    const auto host = [](uint32_t field) {
-        return (field & 0xFFu) << 24 | (field & 0xFF00u) << 8 | (field >> 8 & 0xFF00u) | field >> 24;
-    };
-    return {host(row.LocalAddr), PortFromField(row.LocalPort), host(row.RemoteAddr), PortFromField(row.RemotePort)};
-}
-
+// Whether `rows` are in table order: local end, then remote end.
 bool SortedByEnds(const std::vector<TTcpRow>& rows) {
     return std::is_sorted(rows.begin(), rows.end(), [](const TTcpRow& a, const TTcpRow& b) {
-        if (a.V6) {
-            return std::make_tuple(a.LocalAddr6, PortFromField(a.LocalPort), a.RemoteAddr6, PortFromField(a.RemotePort)) <
-                   std::make_tuple(b.LocalAddr6, PortFromField(b.LocalPort), b.RemoteAddr6, PortFromField(b.RemotePort));
-        }
-        return SortKey(a) < SortKey(b);
+        return std::tie(a.LocalAddr, a.LocalPort, a.RemoteAddr, a.RemotePort) <
+               std::tie(b.LocalAddr, b.LocalPort, b.RemoteAddr, b.RemotePort);
     });
 }
 
-bool HasPort(const TTcpRow& row, uint16_t port) {
-    return PortFromField(row.LocalPort) == port || PortFromField(row.RemotePort) == port;
-}
+bool HasPort(const TTcpRow& row, uint16_t port) { return row.LocalPort == port || row.RemotePort == port; }
 
-TEST(TableStateFromLinux, MapsEveryKernelStateOntoTheTableNumbering) {
-    EXPECT_EQ(TableStateFromLinux(1), 5u);   // ESTABLISHED
-    EXPECT_EQ(TableStateFromLinux(2), 3u);   // SYN_SENT
-    EXPECT_EQ(TableStateFromLinux(3), 4u);   // SYN_RECV
-    EXPECT_EQ(TableStateFromLinux(4), 6u);   // FIN_WAIT1
-    EXPECT_EQ(TableStateFromLinux(5), 7u);   // FIN_WAIT2
-    EXPECT_EQ(TableStateFromLinux(6), 11u);  // TIME_WAIT
-    EXPECT_EQ(TableStateFromLinux(7), 1u);   // CLOSE
-    EXPECT_EQ(TableStateFromLinux(8), 8u);   // CLOSE_WAIT
-    EXPECT_EQ(TableStateFromLinux(9), 10u);  // LAST_ACK
-    EXPECT_EQ(TableStateFromLinux(10), 2u);  // LISTEN
-    EXPECT_EQ(TableStateFromLinux(11), 9u);  // CLOSING
-    EXPECT_EQ(TableStateFromLinux(12), 4u);  // NEW_SYN_RECV
-    EXPECT_EQ(TableStateFromLinux(0), 1u);
-    EXPECT_EQ(TableStateFromLinux(200), 1u);
-}
-
-TEST(LinuxIpTables, ExtendedTcpShowsListenerAndBothEndsOfAConnectionWithOurPid) {
+TEST(LinuxIpTables, TcpShowsListenerAndBothEndsOfAConnectionWithOurPid) {
     const TUniqueFd listener = TcpListener();
     const uint16_t port = LocalPort(listener.Get());
     const test::TTcpConnection connection = Connect(listener.Get());
     TLinuxIpTables tables;
-    ASSERT_TRUE(tables.ExTablesAvailable());
 
-    const std::vector<TTcpRow> rows = FetchTcpEx(tables);
+    const std::vector<TTcpRow> rows = FetchTcp(tables);
 
     bool foundListener = false;
     for (const TTcpRow& row : FindTcp(rows, port)) {
-        if (row.State != kListening) continue;
+        if (row.State != TTcpState::Listening) continue;
         foundListener = true;
-        EXPECT_EQ(row.LocalAddr, AddrField(127, 0, 0, 1));
-        EXPECT_EQ(row.RemoteAddr, 0u);
+        EXPECT_EQ(row.RemoteAddr, TInetAddress());
         EXPECT_EQ(row.RemotePort, 0u);
         EXPECT_EQ(row.OwningPid, kOurPid);
     }
@@ -137,63 +77,11 @@ TEST(LinuxIpTables, ExtendedTcpShowsListenerAndBothEndsOfAConnectionWithOurPid) 
     const auto server = FindTcp(rows, connection.ServerPort, connection.ClientPort);
     ASSERT_EQ(client.size(), 1u);
     ASSERT_EQ(server.size(), 1u);
-    EXPECT_EQ(client[0].State, kEstablished);
-    EXPECT_EQ(server[0].State, kEstablished);
+    EXPECT_EQ(client[0].State, TTcpState::Established);
+    EXPECT_EQ(server[0].State, TTcpState::Established);
     EXPECT_EQ(client[0].OwningPid, kOurPid);
     EXPECT_EQ(server[0].OwningPid, kOurPid);
-    EXPECT_EQ(server[0].LocalPort, PortField(port));
-}
-
-TEST(LinuxIpTables, PlainTcpFollowsTheSizeProtocolAndHasTheSameSocketsWithoutPids) {
-    const TUniqueFd listener = TcpListener();
-    const test::TTcpConnection connection = Connect(listener.Get());
-    TLinuxIpTables tables;
-
-    const std::vector<uint8_t> table = FetchPlain(tables, true, false);
-    const std::vector<TTcpRow> rows = TcpRows(table, false);
-    EXPECT_EQ(table.size(), kTableCountSize + rows.size() * kTcpRowSize);
-
-    const auto listening = FindTcp(rows, LocalPort(listener.Get()));
-    ASSERT_FALSE(listening.empty());
-    EXPECT_EQ(listening[0].State, kListening);
-    const auto client = FindTcp(rows, connection.ClientPort, connection.ServerPort);
-    ASSERT_EQ(client.size(), 1u);
-    EXPECT_EQ(client[0].State, kEstablished);
-    for (const TTcpRow& row : rows) EXPECT_EQ(row.OwningPid, 0u);
-}
-
-TEST(LinuxIpTables, PlainFillHandsOverTheDumpMeasuredBySizeQuery) {
-    TLinuxIpTables tables;
-    uint32_t size = 0;
-    ASSERT_EQ(tables.GetTcpTable(nullptr, size, true), kInsufficientBuffer);
-    const uint32_t measured = size;
-
-    // Opened between the two calls: the fill must not see it, or the
-    // measured size could be too small.
-    const TUniqueFd lateListener = TcpListener();
-    std::vector<uint8_t> table(size + 1024);
-    size = static_cast<uint32_t>(table.size());
-    ASSERT_EQ(tables.GetTcpTable(table.data(), size, true), kTableOk);
-    EXPECT_EQ(kTableCountSize + TableRowCount(table, kTcpRowSize) * kTcpRowSize, measured);
-    EXPECT_TRUE(FindTcp(TcpRows(table, false), LocalPort(lateListener.Get())).empty());
-
-    // The next size query dumps afresh.
-    const std::vector<uint8_t> fresh = FetchPlain(tables, true, true);
-    EXPECT_FALSE(FindTcp(TcpRows(fresh, false), LocalPort(lateListener.Get())).empty());
-}
-
-TEST(LinuxIpTables, PlainCallWithTooSmallBufferReportsSizeAndLeavesBufferAlone) {
-    const TUniqueFd listener = TcpListener();
-    TLinuxIpTables tables;
-    uint8_t small[kTableCountSize] = {0xAA, 0xAA, 0xAA, 0xAA};
-    uint32_t size = sizeof small;
-    ASSERT_EQ(tables.GetTcpTable(small, size, false), kInsufficientBuffer);
-    EXPECT_GE(size, kTableCountSize + kTcpRowSize);
-    EXPECT_EQ(small[0], 0xAA);
-
-    std::vector<uint8_t> table(size);
-    ASSERT_EQ(tables.GetTcpTable(table.data(), size, false), kTableOk);
-    EXPECT_FALSE(FindTcp(TcpRows(table, false), LocalPort(listener.Get())).empty());
+    EXPECT_EQ(server[0].LocalPort, port);
 }
 
 TEST(LinuxIpTables, RowsAreSortedByHostOrderEnds) {
@@ -206,14 +94,10 @@ TEST(LinuxIpTables, RowsAreSortedByHostOrderEnds) {
     const test::TTcpConnection b = Connect(listener.Get());
     TLinuxIpTables tables;
 
-    const std::vector<TTcpRow> ex = FetchTcpEx(tables);
-    const std::vector<TTcpRow> plain = TcpRows(FetchPlain(tables, true, true), false);
-    for (const auto* rows : {&ex, &plain}) {
-        ASSERT_GE(rows->size(), 7u);
-        for (size_t i = 1; i < rows->size(); ++i) {
-            EXPECT_LE(SortKey((*rows)[i - 1]), SortKey((*rows)[i])) << "rows " << i - 1 << " and " << i;
-        }
-    }
+    const TTcpTable table = FetchTcpTable(tables);
+    const std::vector<TTcpRow> rows(table.Rows.begin(), table.Rows.end() - static_cast<std::ptrdiff_t>(table.Ipv6Rows));
+    ASSERT_GE(rows.size(), 7u);
+    EXPECT_TRUE(SortedByEnds(rows));
 }
 
 TEST(LinuxIpTables, ClosedConnectionIsNoLongerEstablishedAndResetOneIsGone) {
@@ -233,36 +117,32 @@ TEST(LinuxIpTables, ClosedConnectionIsNoLongerEstablishedAndResetOneIsGone) {
     reset.Client.Reset();
     reset.Server.Reset();
 
-    const std::vector<TTcpRow> rows = FetchTcpEx(tables);
+    const std::vector<TTcpRow> rows = FetchTcp(tables);
     for (const TTcpRow& row : FindTcp(rows, gracefulClient, gracefulServer)) {
-        EXPECT_NE(row.State, kEstablished);
+        EXPECT_NE(row.State, TTcpState::Established);
         EXPECT_EQ(row.OwningPid, 0u) << "no process holds a closed socket";
     }
-    for (const TTcpRow& row : FindTcp(rows, gracefulServer, gracefulClient)) EXPECT_NE(row.State, kEstablished);
+    for (const TTcpRow& row : FindTcp(rows, gracefulServer, gracefulClient))
+        EXPECT_NE(row.State, TTcpState::Established);
     EXPECT_TRUE(FindTcp(rows, resetClient, resetServer).empty());
     EXPECT_TRUE(FindTcp(rows, resetServer, resetClient).empty());
 }
 
-TEST(LinuxIpTables, UdpSocketAppearsInBothUdpTablesWithOurPidInTheExtendedOne) {
+TEST(LinuxIpTables, UdpSocketAppearsWithOurPid) {
     const TUniqueFd udp = UdpSocket();
-    const uint16_t port = LocalPort(udp.Get());
     TLinuxIpTables tables;
-
-    const auto ex = FindUdp(FetchUdpEx(tables), port);
-    ASSERT_EQ(ex.size(), 1u);
-    EXPECT_EQ(ex[0].OwningPid, kOurPid);
-
-    const std::vector<uint8_t> plainTable = FetchPlain(tables, false, true);
-    EXPECT_EQ(FindUdp(UdpRows(plainTable, false), port).size(), 1u);
+    const auto rows = FindUdp(FetchUdp(tables), LocalPort(udp.Get()));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].OwningPid, kOurPid);
 }
 
 TEST(LinuxIpTables, UdpSocketOpenedJustAfterATcpFetchStillGetsItsPid) {
     TLinuxIpTables tables;
-    FetchUdpEx(tables);
-    FetchTcpEx(tables);
+    FetchUdp(tables);
+    FetchTcp(tables);
     // Opened after the TCP fetch's /proc scan, which the UDP fetch may reuse.
     const TUniqueFd udp = UdpSocket();
-    const auto rows = FindUdp(FetchUdpEx(tables), LocalPort(udp.Get()));
+    const auto rows = FindUdp(FetchUdp(tables), LocalPort(udp.Get()));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].OwningPid, kOurPid);
 }
@@ -278,7 +158,7 @@ TEST(LinuxIpTables, DumpsSpanningManyReplyDatagramsAreComplete) {
         ports.push_back(LocalPort(sockets.back().Get()));
     }
     TLinuxIpTables tables;
-    const std::vector<TUdpRow> rows = FetchUdpEx(tables);
+    const std::vector<TUdpRow> rows = FetchUdp(tables);
     size_t found = 0;
     for (const uint16_t port : ports) {
         const auto matches = FindUdp(rows, port);
@@ -293,15 +173,13 @@ TEST(LinuxIpTables, SocketOfAChildHasTheChildsPidAndGoesWithIt) {
     const uint32_t childPid = static_cast<uint32_t>(child.Pid());
     TLinuxIpTables tables;
 
-    auto rows = FindTcp(FetchTcpEx(tables), port);
+    auto rows = FindTcp(FetchTcp(tables), port);
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].State, kListening);
+    EXPECT_EQ(rows[0].State, TTcpState::Listening);
     EXPECT_EQ(rows[0].OwningPid, childPid);
 
     child.KillAndReap();
-    std::vector<uint8_t> table;
-    ASSERT_EQ(tables.GetTcpExTable(table), kTableOk);
-    EXPECT_TRUE(FindTcp(TcpRows(table, true), port).empty());
+    EXPECT_TRUE(FindTcp(FetchTcp(tables), port).empty());
 }
 
 TEST(LinuxIpTables, SocketSharedWithAChildIsAttributedToTheLowerPid) {
@@ -310,7 +188,7 @@ TEST(LinuxIpTables, SocketSharedWithAChildIsAttributedToTheLowerPid) {
     const uint32_t lower = std::min(kOurPid, static_cast<uint32_t>(child.Pid()));
     TLinuxIpTables tables;
     for (int i = 0; i < 3; ++i) {
-        const auto rows = FindUdp(FetchUdpEx(tables), LocalPort(udp.Get()));
+        const auto rows = FindUdp(FetchUdp(tables), LocalPort(udp.Get()));
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0].OwningPid, lower);
     }
@@ -320,11 +198,10 @@ TEST(LinuxIpTables, ZombieAndExitedProcessesDoNotBreakAFetch) {
     test::TChild zombie = test::ForkExitingChild();
     usleep(20000);  // let it exit; it stays a zombie until reaped
     TLinuxIpTables tables;
-    std::vector<uint8_t> table;
-    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
-    EXPECT_EQ(tables.GetUdpExTable(table), kTableOk);
+    EXPECT_TRUE(tables.FetchTcp({}).Ok());
+    EXPECT_TRUE(tables.FetchUdp({}).Ok());
     zombie.KillAndReap();
-    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
+    EXPECT_TRUE(tables.FetchTcp({}).Ok());
 }
 
 TEST(LinuxIpTables, DualStackListenerIsAnIpv6RowAndItsIpv4ConnectionIsAnIpv4Row) {
@@ -334,21 +211,19 @@ TEST(LinuxIpTables, DualStackListenerIsAnIpv6RowAndItsIpv4ConnectionIsAnIpv4Row)
     TLinuxIpTables tables;
 
     // The accepted end is an AF_INET6 socket with IPv4-mapped ends.
-    const std::vector<TTcpRow> rows = FetchTcpEx(tables);
+    const std::vector<TTcpRow> rows = FetchTcp(tables);
     const auto server = FindTcp(rows, connection.ServerPort, connection.ClientPort);
     ASSERT_EQ(server.size(), 1u);
-    EXPECT_FALSE(server[0].V6);
-    EXPECT_EQ(server[0].State, kEstablished);
+    EXPECT_EQ(server[0].State, TTcpState::Established);
     EXPECT_EQ(server[0].OwningPid, kOurPid);
     EXPECT_EQ(FindTcp(rows, connection.ClientPort, connection.ServerPort).size(), 1u);
-    EXPECT_TRUE(SortedByEnds(rows));
 
     size_t ofThePort = 0;
-    for (const TTcpRow& row : FetchTcp6Ex(tables)) {
-        if (!HasPort(row, port)) continue;
+    for (const TTcpRow& row : rows) {
+        if (!row.V6() || !HasPort(row, port)) continue;
         ++ofThePort;
-        EXPECT_EQ(row.State, kListening);
-        EXPECT_EQ(row.LocalAddr6, TIp6Address{});
+        EXPECT_EQ(row.State, TTcpState::Listening);
+        EXPECT_EQ(row.LocalAddr, TInetAddress::Ipv6({}));
         EXPECT_EQ(row.OwningPid, kOurPid);
     }
     EXPECT_EQ(ofThePort, 1u) << "the listener alone; its connection is an IPv4 row";
@@ -363,83 +238,73 @@ TEST(LinuxIpTables, Ipv6SocketsBoundToAMappedAddressWithoutAPeerAreIpv4Rows) {
     const uint16_t udpPort = LocalPort(udp.Get());
     TLinuxIpTables tables;
 
-    const auto tcp = FindTcp(FetchTcpEx(tables), tcpPort);
+    const std::vector<TTcpRow> tcpRows = FetchTcp(tables);
+    const auto tcp = FindTcp(tcpRows, tcpPort);
     ASSERT_EQ(tcp.size(), 1u);
-    EXPECT_EQ(tcp[0].State, kListening);
+    EXPECT_EQ(tcp[0].State, TTcpState::Listening);
     EXPECT_EQ(tcp[0].OwningPid, kOurPid);
-    const auto udpRows = FindUdp(FetchUdpEx(tables), udpPort);
+    const std::vector<TUdpRow> udpAll = FetchUdp(tables);
+    const auto udpRows = FindUdp(udpAll, udpPort);
     ASSERT_EQ(udpRows.size(), 1u);
     EXPECT_EQ(udpRows[0].OwningPid, kOurPid);
 
-    for (const TTcpRow& row : FetchTcp6Ex(tables)) EXPECT_FALSE(HasPort(row, tcpPort));
-    for (const TUdpRow& row : FetchUdp6Ex(tables)) EXPECT_NE(PortFromField(row.LocalPort), udpPort);
+    EXPECT_TRUE(FindTcp6(tcpRows, tcpPort).empty());
+    EXPECT_TRUE(FindUdp6(udpAll, udpPort).empty());
 }
 
-TEST(LinuxIpTables, Ipv6SocketsAreInTheIpv6TablesWithTheirPortsAndPid) {
+TEST(LinuxIpTables, Ipv6SocketsAreTheLastRowsWithTheirPortsAndPid) {
     const TUniqueFd listener = test::TcpListener6();
     const test::TTcpConnection connection = Connect(listener.Get(), "::1");
     const TUniqueFd udp = test::UdpSocket6();
     const uint16_t udpPort = LocalPort(udp.Get());
 
-    // Fetched alone, and after the IPv4 fetches as a refresh does (which
-    // hand the IPv6 half of their dumps over).
-    for (const bool afterIpv4 : {false, true}) {
-        SCOPED_TRACE(afterIpv4 ? "after the IPv4 tables" : "alone");
-        TLinuxIpTables tables;
-        std::vector<TTcpRow> tcp4;
-        std::vector<TUdpRow> udp4;
-        if (afterIpv4) {
-            tcp4 = FetchTcpEx(tables);
-            udp4 = FetchUdpEx(tables);
-        }
-        const std::vector<TTcpRow> tcp = FetchTcp6Ex(tables);
-        EXPECT_TRUE(SortedByEnds(tcp));
-        const auto client = FindTcp6(tcp, connection.ClientPort, connection.ServerPort);
-        const auto server = FindTcp6(tcp, connection.ServerPort, connection.ClientPort);
-        ASSERT_EQ(client.size(), 1u);
-        ASSERT_EQ(server.size(), 1u);
-        for (const TTcpRow& row : {client[0], server[0]}) {
-            EXPECT_TRUE(row.V6);
-            EXPECT_EQ(row.State, kEstablished);
-            EXPECT_EQ(row.OwningPid, kOurPid);
-            EXPECT_EQ(row.Interface, 0u);
-        }
-        const auto ofListener = FindTcp6(tcp, LocalPort(listener.Get()));
-        EXPECT_EQ(std::count_if(ofListener.begin(), ofListener.end(),
-                                [](const TTcpRow& row) { return row.State == kListening; }),
-                  1);
-
-        const auto udpRows = FindUdp6(FetchUdp6Ex(tables), udpPort);
-        ASSERT_EQ(udpRows.size(), 1u);
-        EXPECT_EQ(udpRows[0].OwningPid, kOurPid);
-
-        for (const TTcpRow& row : tcp4) EXPECT_FALSE(HasPort(row, connection.ServerPort));
-        for (const TUdpRow& row : udp4) EXPECT_NE(PortFromField(row.LocalPort), udpPort);
-    }
-}
-
-TEST(LinuxIpTables, Ipv6TableAfterAnIpv4FetchShowsThatMomentOnceThenDumpsAfresh) {
     TLinuxIpTables tables;
-    FetchTcpEx(tables);
-    const TUniqueFd late = test::TcpListener6();
-    const uint16_t port = LocalPort(late.Get());
-    EXPECT_TRUE(FindTcp6(FetchTcp6Ex(tables), port).empty());
-    EXPECT_EQ(FindTcp6(FetchTcp6Ex(tables), port).size(), 1u);
+    const TTcpTable table = FetchTcpTable(tables);
+    // The IPv6 rows are the last ones, sorted among themselves.
+    const auto firstV6 = table.Rows.end() - static_cast<std::ptrdiff_t>(table.Ipv6Rows);
+    EXPECT_TRUE(std::all_of(firstV6, table.Rows.end(), [](const TTcpRow& row) { return row.V6(); }));
+    EXPECT_TRUE(std::none_of(table.Rows.begin(), firstV6, [](const TTcpRow& row) { return row.V6(); }));
+    EXPECT_TRUE(SortedByEnds(std::vector<TTcpRow>(firstV6, table.Rows.end())));
+    const auto client = FindTcp6(table.Rows, connection.ClientPort, connection.ServerPort);
+    const auto server = FindTcp6(table.Rows, connection.ServerPort, connection.ClientPort);
+    ASSERT_EQ(client.size(), 1u);
+    ASSERT_EQ(server.size(), 1u);
+    for (const TTcpRow& row : {client[0], server[0]}) {
+        EXPECT_EQ(row.State, TTcpState::Established);
+        EXPECT_EQ(row.OwningPid, kOurPid);
+        EXPECT_EQ(row.Interface, 0u);
+    }
+    const auto ofListener = FindTcp6(table.Rows, LocalPort(listener.Get()));
+    EXPECT_EQ(std::count_if(ofListener.begin(), ofListener.end(),
+                            [](const TTcpRow& row) { return row.State == TTcpState::Listening; }),
+              1);
+
+    const auto udpRows = FindUdp6(FetchUdp(tables), udpPort);
+    ASSERT_EQ(udpRows.size(), 1u);
+    EXPECT_EQ(udpRows[0].OwningPid, kOurPid);
+
+    // Without IPv6 none of them is read.
+    const TTcpTable withoutIpv6 = FetchTcpTable(tables, TTableRequest{false});
+    EXPECT_EQ(withoutIpv6.Ipv6Rows, 0u);
+    EXPECT_TRUE(FindTcp6(withoutIpv6.Rows, connection.ServerPort).empty());
 }
 
 // The per-state counts of `ss -tanH` (both families) over the sockets with
-// one of `ports` at either end, in the table's state numbers.
-std::map<uint32_t, int> StateCountsBySs(const std::vector<uint16_t>& ports) {
-    static const std::map<std::string, uint32_t> kStates = {
-        {"UNCONN", 1},     {"LISTEN", 2},     {"SYN-SENT", 3},   {"SYN-RECV", 4},
-        {"ESTAB", 5},      {"FIN-WAIT-1", 6}, {"FIN-WAIT-2", 7}, {"CLOSE-WAIT", 8},
-        {"CLOSING", 9},    {"LAST-ACK", 10},  {"TIME-WAIT", 11}};
+// one of `ports` at either end.
+std::map<TTcpState, int> StateCountsBySs(const std::vector<uint16_t>& ports) {
+    static const std::map<std::string, TTcpState> kStates = {
+        {"UNCONN", TTcpState::Closed},         {"LISTEN", TTcpState::Listening},
+        {"SYN-SENT", TTcpState::SynSent},      {"SYN-RECV", TTcpState::SynRcvd},
+        {"ESTAB", TTcpState::Established},     {"FIN-WAIT-1", TTcpState::FinWait1},
+        {"FIN-WAIT-2", TTcpState::FinWait2},   {"CLOSE-WAIT", TTcpState::CloseWait},
+        {"CLOSING", TTcpState::Closing},       {"LAST-ACK", TTcpState::LastAck},
+        {"TIME-WAIT", TTcpState::TimeWait}};
     std::string filter;
     for (const uint16_t port : ports) {
         const std::string p = std::to_string(port);
         filter += (filter.empty() ? "" : " or ") + ("sport = :" + p + " or dport = :" + p);
     }
-    std::map<uint32_t, int> counts;
+    std::map<TTcpState, int> counts;
     FILE* pipe = popen(("ss -tanH '( " + filter + " )'").c_str(), "r");
     if (pipe == nullptr) {
         ADD_FAILURE() << "ss did not run";
@@ -480,24 +345,22 @@ TEST(LinuxIpTables, StateCountsOfBothFamiliesAgreeWithSs) {
     // Compared only while ss sees the same before and after the tables, so a
     // closing handshake still on its way cannot make them differ.
     TLinuxIpTables tables;
-    std::map<uint32_t, int> ours;
-    std::map<uint32_t, int> before;
+    std::map<TTcpState, int> ours;
+    std::map<TTcpState, int> before;
     for (int attempt = 0; attempt < 5; ++attempt) {
         before = StateCountsBySs(ports);
         ours.clear();
-        for (const std::vector<TTcpRow>& rows : {FetchTcpEx(tables), FetchTcp6Ex(tables)}) {
-            for (const TTcpRow& row : rows) {
-                if (std::any_of(ports.begin(), ports.end(), [&](uint16_t port) { return HasPort(row, port); }))
-                    ++ours[row.State];
-            }
+        for (const TTcpRow& row : FetchTcp(tables)) {
+            if (std::any_of(ports.begin(), ports.end(), [&](uint16_t port) { return HasPort(row, port); }))
+                ++ours[row.State];
         }
         if (StateCountsBySs(ports) == before) break;
         usleep(100000);
     }
     EXPECT_EQ(ours, before);
-    EXPECT_EQ(before[kListening], 3);
-    EXPECT_EQ(before[kEstablished], 8);
-    EXPECT_EQ(before[11], 1);  // Time_Wait
+    EXPECT_EQ(before[TTcpState::Listening], 3);
+    EXPECT_EQ(before[TTcpState::Established], 8);
+    EXPECT_EQ(before[TTcpState::TimeWait], 1);
 }
 
 }  // namespace
@@ -519,28 +382,13 @@ void Transfer(int from, int to, size_t bytes) {
     }
 }
 
-// What `take` hands over for TCP row `localPort` -> `remotePort` after one
-// extended fetch of both families, found among the rows it is aligned with.
-template <typename TTake>
-auto KeptForRow(TLinuxIpTables& tables, TTake take, bool v6, uint16_t localPort, uint16_t remotePort) {
-    std::vector<uint8_t> table, table6;
-    EXPECT_EQ(tables.GetTcpExTable(table), kTableOk);
-    EXPECT_EQ(tables.GetTcp6ExTable(table6), kTableOk);
-    std::vector<TTcpRow> rows = TcpRows(table, true);
-    const std::vector<TTcpRow> rows6 = test::TcpRows6(table6);
-    rows.insert(rows.end(), rows6.begin(), rows6.end());
-    const auto kept = take(tables);
-    EXPECT_EQ(kept.size(), rows.size());
-    for (size_t i = 0; i < rows.size() && i < kept.size(); ++i) {
-        if (rows[i].V6 == v6 && PortFromField(rows[i].LocalPort) == localPort &&
-            PortFromField(rows[i].RemotePort) == remotePort)
-            return std::optional(kept[i]);
-    }
-    return std::optional<typename decltype(kept)::value_type>();
-}
-
-std::optional<TSocketTraffic> CountersOf(TLinuxIpTables& tables, bool v6, uint16_t localPort, uint16_t remotePort) {
-    return KeptForRow(tables, [](TLinuxIpTables& t) { return t.TakeTcpTraffic(); }, v6, localPort, remotePort);
+// The TCP row `localPort` -> `remotePort` of one family, after a fetch with
+// `request`.
+std::optional<TTcpRow> RowOf(TLinuxIpTables& tables, bool v6, uint16_t localPort, uint16_t remotePort,
+                             const TTableRequest& request = {}) {
+    for (const TTcpRow& row : FetchTcpTable(tables, request).Rows)
+        if (row.V6() == v6 && row.LocalPort == localPort && row.RemotePort == remotePort) return row;
+    return std::nullopt;
 }
 
 TEST(LinuxIpTables, EachTcpRowCarriesTheCookieAndInodeOfItsSocket) {
@@ -549,16 +397,15 @@ TEST(LinuxIpTables, EachTcpRowCarriesTheCookieAndInodeOfItsSocket) {
         SCOPED_TRACE(v6 ? "IPv6" : "IPv4");
         const TUniqueFd listener = v6 ? test::TcpListener6() : TcpListener();
         const test::TTcpConnection c = Connect(listener.Get(), v6 ? "::1" : "127.0.0.1");
-        TSocketIdentity expected;
-        socklen_t length = sizeof expected.Cookie;
-        ASSERT_EQ(getsockopt(c.Client.Get(), SOL_SOCKET, SO_COOKIE, &expected.Cookie, &length), 0);
+        uint64_t cookie = 0;
+        socklen_t length = sizeof cookie;
+        ASSERT_EQ(getsockopt(c.Client.Get(), SOL_SOCKET, SO_COOKIE, &cookie, &length), 0);
         struct stat status {};
         ASSERT_EQ(fstat(c.Client.Get(), &status), 0);
-        expected.Inode = status.st_ino;
-        const auto identity = KeptForRow(
-            tables, [](TLinuxIpTables& t) { return t.TakeTcpIdentities(); }, v6, c.ClientPort, c.ServerPort);
-        ASSERT_TRUE(identity);
-        EXPECT_EQ(*identity, expected);
+        const std::optional<TTcpRow> row = RowOf(tables, v6, c.ClientPort, c.ServerPort);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->Cookie, cookie);
+        EXPECT_EQ(row->Inode, status.st_ino);
     }
 }
 
@@ -589,8 +436,8 @@ TEST(LinuxIpTablesTraffic, CountsTheDataBytesSentAndReceivedOnEachEndOfALoopback
             if (!settled) ::usleep(10000);
         }
         ASSERT_TRUE(settled);
-        const std::optional<TSocketTraffic> client = CountersOf(tables, v6, c.ClientPort, c.ServerPort);
-        const std::optional<TSocketTraffic> server = CountersOf(tables, v6, c.ServerPort, c.ClientPort);
+        const std::optional<TSocketTraffic> client = RowOf(tables, v6, c.ClientPort, c.ServerPort)->Traffic;
+        const std::optional<TSocketTraffic> server = RowOf(tables, v6, c.ServerPort, c.ClientPort)->Traffic;
         ASSERT_TRUE(client && server);
         EXPECT_TRUE(client->Known && server->Known);
         EXPECT_EQ(std::make_pair(client->BytesSent, client->BytesReceived), std::make_pair(1000ul, 2500ul));
@@ -601,18 +448,20 @@ TEST(LinuxIpTablesTraffic, CountsTheDataBytesSentAndReceivedOnEachEndOfALoopback
     }
 }
 
-TEST(LinuxIpTablesTraffic, HandsOverNoCountersWhenSwitchedOffAndNoneForAListener) {
+TEST(LinuxIpTablesTraffic, ReadsNoCountersWhenNotAskedAndNoneForAListener) {
     TLinuxIpTables tables;
     const TUniqueFd listener = TcpListener();
-    const uint16_t port = test::LocalPort(listener.Get());
-    const auto counters = CountersOf(tables, false, port, 0);
-    ASSERT_TRUE(counters);
-    EXPECT_FALSE(counters->Known);  // a listener moves no data of its own
+    const test::TTcpConnection c = Connect(listener.Get());
+    const auto listening = RowOf(tables, false, test::LocalPort(listener.Get()), 0);
+    ASSERT_TRUE(listening);
+    EXPECT_FALSE(listening->Traffic.Known);  // a listener moves no data of its own
 
-    tables.SetReadTraffic(false);
-    std::vector<uint8_t> table;
-    ASSERT_EQ(tables.GetTcpExTable(table), kTableOk);
-    EXPECT_TRUE(tables.TakeTcpTraffic().empty());
+    TTableRequest withoutCounters;
+    withoutCounters.Traffic = false;
+    EXPECT_FALSE(FetchTcpTable(tables, withoutCounters).TrafficRead);
+    const auto connected = RowOf(tables, false, c.ClientPort, c.ServerPort, withoutCounters);
+    ASSERT_TRUE(connected);
+    EXPECT_FALSE(connected->Traffic.Known);
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TNameLookupSettings FakeSettings(const std::shared_ptr<TFakeResolver>& fake) {
 }
 
 uint32_t Addr(uint8_t last) {
-    return AddrField(10, 0, 0, last);
+    return TInetAddress::Ipv4(10, 0, 0, last).Ipv4Field();
 }
 
 template <class F>
@@ -331,8 +331,9 @@ TEST(LinuxNameLookup, DestructionDoesNotWaitForABlockedLookup) {
 
 TEST(LinuxNameLookup, SystemResolverNamesLoopback) {
     TLinuxNameLookup lookup;
-    lookup.ResolveHosts({AddrField(127, 0, 0, 1)}, 5s);
-    auto name = lookup.HostByAddr(AddrField(127, 0, 0, 1));
+    const uint32_t loopback = TInetAddress::Ipv4(127, 0, 0, 1).Ipv4Field();
+    lookup.ResolveHosts({loopback}, 5s);
+    auto name = lookup.HostByAddr(loopback);
     ASSERT_TRUE(name);
     EXPECT_FALSE(name->empty());
     EXPECT_NE(*name, "127.0.0.1");

@@ -226,19 +226,6 @@ TEST_P(TSocketOwnerCacheTest, FollowsSocketsThroughForksAndPassingAsAFullScanWou
     EXPECT_EQ(Owners({givenInode, madeInode, udpInode}), (std::vector<uint32_t>{0, 0, self}));
 }
 
-// As on the first refresh: every process read while the tables are dumped,
-// then the sockets of the dump, some of them newer than that reading.
-TEST_P(TSocketOwnerCacheTest, ReadBeforeTheSocketsExistFindsThemAsAFullScanWould) {
-    const TUniqueFd early = test::UdpSocket();  // so that this process is kept
-    Cache.ReadAll();
-    EXPECT_GT(Cache.KeptProcesses(), 0u);
-    const TUniqueFd late = test::UdpSocket();
-    TPassingChild child;
-    const TUniqueFd made = child.Ask('n');
-    EXPECT_EQ(Owners({InodeOf(late.Get()), InodeOf(made.Get())}),
-              (std::vector<uint32_t>{static_cast<uint32_t>(getpid()), static_cast<uint32_t>(getpid())}));
-}
-
 TEST(SocketOwnerCache, FindsASocketOpenedInPlaceOfAnotherDescriptorInTheFirstLook) {
     TSocketOwnerCache cache;
     const TUniqueFd kept = test::UdpSocket();

@@ -11,23 +11,23 @@ namespace {
 class ConnectionKill : public ::testing::Test {
 protected:
     void SetUp() override {
-        Tables.TcpRows = {TcpRow(2, 0, 80, 0, 0, 1),
-                          TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 1)};
-        Tables.UdpRows = {UdpRow(0, 53, 1)};
-        ASSERT_TRUE(Snapshot.FetchTables(Tables, Processes));
+        Tables.TcpRows = {TcpRow(TTcpState::Listening, {}, 80, {}, 0, 1),
+                          TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40000, Ipv4(10, 0, 0, 5), 443, 1)};
+        Tables.UdpRows = {UdpRow({}, 53, 1)};
+        Snapshot.FetchTables(Tables, Processes);
     }
     TFakeIpTables Tables;
     TFakeProcessList Processes;
-    ConnectionSnapshot Snapshot{true};
+    ConnectionSnapshot Snapshot;
     TRecordingKiller Killer;
 };
 
 TEST_F(ConnectionKill, OnlyAnEstablishedTcpRowIsClosedWithItsOwnEnds) {
     EXPECT_EQ(KillConnection(Snapshot, 1, Killer).Outcome, TKillOutcome::Killed);
     ASSERT_EQ(Killer.Killed.size(), 1u);
-    EXPECT_EQ(Killer.Killed[0].LocalPort, PortField(40000));
-    EXPECT_EQ(Killer.Killed[0].RemoteAddr, AddrField(10, 0, 0, 5));
-    EXPECT_EQ(Killer.Killed[0].RemotePort, PortField(443));
+    EXPECT_EQ(Killer.Killed[0].LocalPort, 40000);
+    EXPECT_EQ(Killer.Killed[0].RemoteAddr, Ipv4(10, 0, 0, 5));
+    EXPECT_EQ(Killer.Killed[0].RemotePort, 443);
 
     const TKillResult listening = KillConnection(Snapshot, 0, Killer);
     EXPECT_EQ(listening.Message(), "I can only close Established connections!");

@@ -57,16 +57,12 @@ public:
     TFakeIpTables Tables;
     std::atomic<int> Fetches{0};
 
-    bool ExTablesAvailable() const override { return true; }
-    uint32_t GetTcpExTable(std::vector<uint8_t>& table) override {
+    TResult<TTcpTable> FetchTcp(const TTableRequest& request) override {
         ++Fetches;
         Pass();
-        return Tables.GetTcpExTable(table);
+        return Tables.FetchTcp(request);
     }
-    uint32_t GetUdpExTable(std::vector<uint8_t>& table) override { return Tables.GetUdpExTable(table); }
-    std::vector<TSocketTraffic> TakeTcpTraffic() override { return Tables.TakeTcpTraffic(); }
-    uint32_t GetTcpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetTcpTable(b, s, o); }
-    uint32_t GetUdpTable(uint8_t* b, uint32_t& s, bool o) override { return Tables.GetUdpTable(b, s, o); }
+    TResult<TUdpTable> FetchUdp(const TTableRequest& request) override { return Tables.FetchUdp(request); }
 };
 
 // Name lookups that can be held: a refresh held there has replaced the
@@ -97,9 +93,9 @@ public:
 class MainFormFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        Tables.Tables.TcpRows = {TcpRow(2, 0, 8080, 0, 0, 10),
-                                 TcpRow(5, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 443, 10)};
-        Tables.Tables.UdpRows = {UdpRow(0, 6000, 10), UdpRow(0, 6001, 10), UdpRow(0, 6002, 10)};
+        Tables.Tables.TcpRows = {TcpRow(TTcpState::Listening, {}, 8080, {}, 0, 10),
+                                 TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40000, Ipv4(10, 0, 0, 5), 443, 10)};
+        Tables.Tables.UdpRows = {UdpRow({}, 6000, 10), UdpRow({}, 6001, 10), UdpRow({}, 6002, 10)};
         Processes.Processes.Entries = {{10, "client"}};
     }
     void TearDown() override {

@@ -26,7 +26,8 @@ TEST_F(MainForm, FirstRefreshRunsAtCreationWithAllViewsOn) {
     ASSERT_EQ(form.GridModel().GridRowCount(), 6);
     EXPECT_EQ(GridRow(0).RemoteAddr, "Remote Addr");
     EXPECT_EQ(GridRow(1), (TConnectionRow{"pc1", "0", "8080", "TCP", "Listening", "client",
-                                          TConnectionKey{true, 0u, 8080, 0, 0}}));
+                                          TConnectionKey{true, TInetAddress(), 8080, TInetAddress(), 0},
+                                          std::nullopt, TTcpState::Listening}));
     EXPECT_EQ(GridRow(2).Status, "Established");
     EXPECT_EQ(GridRow(3).LocalPort, "6000");
     EXPECT_EQ(form.GridModel().rowCount(), 5);
@@ -42,7 +43,7 @@ TEST_F(MainForm, ViewCommandsRebuildTheGridAtOnce) {
     EXPECT_EQ(GridRow(1).LocalPort, "6000");
 
     form.grdNetStatList->selectRow(1);  // grid row 2
-    EXPECT_EQ(form.SelectedRow()->Key, (TConnectionKey{false, 0u, 6001, 0, 0}));
+    EXPECT_EQ(form.SelectedRow()->Key, (TConnectionKey{false, TInetAddress(), 6001, TInetAddress(), 0}));
 
     form.actionUDP->trigger();  // both off: header and one empty row
     ASSERT_TRUE(WaitForRefreshes(3));
@@ -51,7 +52,7 @@ TEST_F(MainForm, ViewCommandsRebuildTheGridAtOnce) {
     form.grdNetStatList->selectRow(0);
     EXPECT_EQ(form.SelectedRow()->Key, std::nullopt);
 
-    Tables.Tables.TcpRows[1].RemotePort = PortField(80);
+    Tables.Tables.TcpRows[1].RemotePort = 80;
     form.actionTCP->trigger();
     form.actionUDP->trigger();
     form.actionShotname->trigger();  // ports by number
@@ -63,7 +64,7 @@ TEST_F(MainForm, ViewCommandsRebuildTheGridAtOnce) {
     EXPECT_EQ(form.GridModel().GridRowCount(), 6);
     form.grdNetStatList->selectRow(1);
     EXPECT_EQ(form.SelectedRow()->Key,
-              (TConnectionKey{true, AddrField(192, 168, 1, 2), 40000, AddrField(10, 0, 0, 5), 80}));
+              (TConnectionKey{true, Ipv4(192, 168, 1, 2), 40000, Ipv4(10, 0, 0, 5), 80}));
 }
 
 TEST_F(MainForm, TheSelectionStaysOnItsConnectionWhenARefreshMovesIt) {

@@ -40,8 +40,8 @@ TEST_F(RefreshWorker, ARefreshAskedForByARuleCheckRunsAfterAndLeavesTheSnapshotA
     TMain_F& form = Create();
     ASSERT_TRUE(WaitForRefreshes(1));
     // A new established connection comes; its rule check asks for a refresh (as a kill does).
-    Tables.Tables.TcpRows.push_back(TcpRow(5, AddrField(192, 168, 1, 2), 40001, AddrField(10, 0, 0, 6), 22, 10));
-    std::vector<uint32_t> seenBefore, seenAfter;
+    Tables.Tables.TcpRows.push_back(TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40001, Ipv4(10, 0, 0, 6), 22, 10));
+    std::vector<TInetAddress> seenBefore, seenAfter;
     int fetchesDuringCheck = -1;
     form.Session().OnCheckRules = [&](int row, const TLogConnection&) {
         seenBefore.push_back(form.Snapshot().TcpRow(static_cast<size_t>(row)).RemoteAddr);
@@ -52,7 +52,7 @@ TEST_F(RefreshWorker, ARefreshAskedForByARuleCheckRunsAfterAndLeavesTheSnapshotA
     const int fetches = Tables.Fetches;
     form.RefreshConnections();  // on the window thread
     EXPECT_EQ(fetchesDuringCheck, fetches + 1);
-    EXPECT_EQ(seenBefore, std::vector<uint32_t>{AddrField(10, 0, 0, 6)});
+    EXPECT_EQ(seenBefore, std::vector<TInetAddress>{Ipv4(10, 0, 0, 6)});
     EXPECT_EQ(seenAfter, seenBefore);
     form.Session().OnCheckRules = nullptr;
     ASSERT_TRUE(WaitForRefreshes(3));  // the asked-for refresh, on a worker

@@ -43,7 +43,7 @@ protected:
                                                     << actions;
     }
     void NewSshConnection() {
-        Tables.Tables.TcpRows.push_back(TcpRow(5, AddrField(192, 168, 1, 2), 40100, AddrField(10, 0, 0, 9), 22, 10));
+        Tables.Tables.TcpRows.push_back(TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40100, Ipv4(10, 0, 0, 9), 22, 10));
     }
     std::vector<std::string> RuleLines() {
         std::vector<std::string> lines;
@@ -64,7 +64,7 @@ TEST_F(RulesAndKill, RulesLoadAtStartButFireOnlyWhenSwitchedOn) {
     EXPECT_TRUE(RuleLines().empty());
 
     form.actionRules->trigger();
-    Tables.Tables.TcpRows.back().LocalPort = PortField(40101);  // another new connection
+    Tables.Tables.TcpRows.back().LocalPort = 40101;  // another new connection
     form.RefreshConnections();
     EXPECT_EQ(RuleLines(), std::vector<std::string>{"Enabled Rules:ssh,Popup Messages:watch it"});
     EXPECT_EQ(form.Popup->OpenWindows().size(), 1u);
@@ -91,8 +91,8 @@ TEST_F(RulesAndKill, AKillActionClosesTheConnectionThatRaisedItThenRefreshesAfte
     Killer.OnKill = [&] { fetchesAtKill = Tables.Fetches; };
     form.RefreshConnections();
     ASSERT_EQ(Killer.Killed.size(), 1u);
-    EXPECT_EQ(Killer.Killed[0].RemotePort, PortField(22));
-    EXPECT_EQ(Killer.Killed[0].LocalPort, PortField(40100));
+    EXPECT_EQ(Killer.Killed[0].RemotePort, 22);
+    EXPECT_EQ(Killer.Killed[0].LocalPort, 40100);
     EXPECT_EQ(Launcher.Launched, std::vector<std::string>{"/bin/sh"});
     EXPECT_TRUE(Sound.Played.empty());  // no such file: no sound, no line
     EXPECT_EQ(RuleLines(), (std::vector<std::string>{"Enabled Rules:ssh,Run the Program files:/bin/sh",
@@ -127,7 +127,7 @@ TEST_F(RulesAndKill, AConnectionThatEndedUnlistedIsLoggedAndItsKillActionTouches
     form.Timer1->stop();  // the ended connection is handed to the refresh below
     form.actionRules->setChecked(true);
     NewSshConnection();  // a live connection the kill must leave alone
-    Ended.Next.Connections = {{TcpRow(1, AddrField(192, 168, 1, 2), 40200, AddrField(10, 0, 0, 7), 22), {}, true, {}}};
+    Ended.Next.Connections = {{TcpRow(TTcpState::Closed, Ipv4(192, 168, 1, 2), 40200, Ipv4(10, 0, 0, 7), 22), {}, true}};
     form.RefreshConnections();
     std::vector<std::string> texts;
     for (const TLogEntry& entry : form.Log().Entries()) texts.emplace_back(entry.Text());
@@ -141,7 +141,7 @@ TEST_F(RulesAndKill, AConnectionThatEndedUnlistedIsLoggedAndItsKillActionTouches
                                                "Enabled Rules:ssh,Popup Messages:watch it"}));
     // Only the live connection's own rule check closed it.
     ASSERT_EQ(Killer.Killed.size(), 1u);
-    EXPECT_EQ(Killer.Killed[0].LocalPort, PortField(40100));
+    EXPECT_EQ(Killer.Killed[0].LocalPort, 40100);
 }
 
 TEST_F(RulesAndKill, KillCommandChecksTheSelectedRow) {
@@ -181,7 +181,7 @@ TEST_F(RulesAndKill, CommandsActOnTheConnectionTheRowShowsWhileARefreshIsUnderWa
     // A connection that sorts first appears; the refresh that fetched it is
     // held in its name lookups, so the grid still shows the old rows.
     Tables.Tables.TcpRows.insert(Tables.Tables.TcpRows.begin(),
-                                 TcpRow(5, AddrField(192, 168, 1, 2), 1000, AddrField(10, 0, 0, 9), 22, 20));
+                                 TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 1000, Ipv4(10, 0, 0, 9), 22, 20));
     Names.Hold();
     form.Timer1Timer();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Names.Holding(); }, 5000));
@@ -189,7 +189,7 @@ TEST_F(RulesAndKill, CommandsActOnTheConnectionTheRowShowsWhileARefreshIsUnderWa
 
     form.actionKill->trigger();
     ASSERT_EQ(Killer.Killed.size(), 1u);
-    EXPECT_EQ(PortFromField(Killer.Killed[0].LocalPort), 40000);
+    EXPECT_EQ(Killer.Killed[0].LocalPort, 40000);
     form.ActionProcessInfo->trigger();
     EXPECT_EQ(AskedPids, std::vector<uint32_t>{10});
     form.ProcessInfo_F->close();

@@ -499,17 +499,17 @@ TEST(IPAddressEdit, EitherFamilyRoundTripsAndTypingAnIp6AddressSwitchesToOneLine
 }
 
 TEST(InetAddress, DottedQuadsAndTheShortForms) {
-    EXPECT_EQ(InetAddr("1.2.3.4"), AddrField(1, 2, 3, 4));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("1.2.3.4")), TInetAddress::Ipv4(1, 2, 3, 4));
     EXPECT_EQ(InetAddr("0.0.0.0"), 0u);
-    EXPECT_EQ(InetAddr("192.168.001.010"), AddrField(192, 168, 1, 8));  // a leading 0 means octal
-    EXPECT_EQ(InetAddr("0x7F.0X0.0.0xa"), AddrField(127, 0, 0, 10));
-    EXPECT_EQ(InetAddr("10.1"), AddrField(10, 0, 0, 1));
-    EXPECT_EQ(InetAddr("127.65535"), AddrField(127, 0, 255, 255));
-    EXPECT_EQ(InetAddr("1.2.772"), AddrField(1, 2, 3, 4));
-    EXPECT_EQ(InetAddr("3232235777"), AddrField(192, 168, 1, 1));
-    EXPECT_EQ(InetAddr("1.16777215"), AddrField(1, 255, 255, 255));
-    EXPECT_EQ(InetAddr("1.2.3.4 and more"), AddrField(1, 2, 3, 4));
-    EXPECT_EQ(InetAddr("1.2.3.4\n"), AddrField(1, 2, 3, 4));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("192.168.001.010")), TInetAddress::Ipv4(192, 168, 1, 8));  // a leading 0 means octal
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("0x7F.0X0.0.0xa")), TInetAddress::Ipv4(127, 0, 0, 10));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("10.1")), TInetAddress::Ipv4(10, 0, 0, 1));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("127.65535")), TInetAddress::Ipv4(127, 0, 255, 255));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("1.2.772")), TInetAddress::Ipv4(1, 2, 3, 4));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("3232235777")), TInetAddress::Ipv4(192, 168, 1, 1));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("1.16777215")), TInetAddress::Ipv4(1, 255, 255, 255));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("1.2.3.4 and more")), TInetAddress::Ipv4(1, 2, 3, 4));
+    EXPECT_EQ(TInetAddress::FromIpv4Field(InetAddr("1.2.3.4\n")), TInetAddress::Ipv4(1, 2, 3, 4));
     // The editor's field shows the first number in the top byte.
     EXPECT_EQ(SwapIPBytes(InetAddr("1.2.3.4")), 0x01020304u);
 }

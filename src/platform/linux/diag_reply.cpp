@@ -19,19 +19,6 @@ namespace tarnwick {
 
 namespace {
 
-// Table state numbers (the names are the ones the monitor shows).
-constexpr uint32_t kClosed = 1;
-constexpr uint32_t kListening = 2;
-constexpr uint32_t kSynSent = 3;
-constexpr uint32_t kSynRcvd = 4;
-constexpr uint32_t kEstablished = 5;
-constexpr uint32_t kFinWait1 = 6;
-constexpr uint32_t kFinWait2 = 7;
-constexpr uint32_t kCloseWait = 8;
-constexpr uint32_t kClosing = 9;
-constexpr uint32_t kLastAck = 10;
-constexpr uint32_t kTimeWait = 11;
-
 // Indexed by the kernel's TCP state, from include/net/tcp_states.h:
 //   TCP_ESTABLISHED = 1, TCP_SYN_SENT = 2, TCP_SYN_RECV = 3, TCP_FIN_WAIT1 = 4,
 //   TCP_FIN_WAIT2 = 5, TCP_TIME_WAIT = 6, TCP_CLOSE = 7, TCP_CLOSE_WAIT = 8,
@@ -40,8 +27,25 @@ constexpr uint32_t kTimeWait = 11;
 // TCP_NEW_SYN_RECV is a connection request still waiting for the handshake's
 // last ACK, hence Syn_Rcvd. TCP_BOUND_INACTIVE is only a dump filter bit
 // (bound sockets are reported as TCP_CLOSE), listed so it reads Closed too.
-// 0 is no state; it and anything newer read Closed. Delete_Tcb (12) has no
+// 0 is no state; it and anything newer read Closed. Delete_Tcb has no
 // Linux counterpart and is never produced.
+constexpr std::array<TTcpState, 14> kStateByLinuxState = {
+    TTcpState::Closed,       // 0: none
+    TTcpState::Established,  // TCP_ESTABLISHED
+    TTcpState::SynSent,      // TCP_SYN_SENT
+    TTcpState::SynRcvd,      // TCP_SYN_RECV
+    TTcpState::FinWait1,     // TCP_FIN_WAIT1
+    TTcpState::FinWait2,     // TCP_FIN_WAIT2
+    TTcpState::TimeWait,     // TCP_TIME_WAIT
+    TTcpState::Closed,       // TCP_CLOSE
+    TTcpState::CloseWait,    // TCP_CLOSE_WAIT
+    TTcpState::LastAck,      // TCP_LAST_ACK
+    TTcpState::Listening,    // TCP_LISTEN
+    TTcpState::Closing,      // TCP_CLOSING
+    TTcpState::SynRcvd,      // TCP_NEW_SYN_RECV
+    TTcpState::Closed,       // TCP_BOUND_INACTIVE
+};
+
 // The kernel's states that the counters depend on.
 constexpr uint8_t kLinuxFinWait2 = 5;
 constexpr uint8_t kLinuxTimeWait = 6;
@@ -50,34 +54,12 @@ constexpr uint8_t kLinuxLastAck = 9;
 constexpr uint8_t kLinuxListen = 10;
 constexpr uint8_t kLinuxClosing = 11;
 
-constexpr std::array<uint32_t, 14> kTableStateByLinuxState = {
-    kClosed,       // 0: none
-    kEstablished,  // TCP_ESTABLISHED
-    kSynSent,      // TCP_SYN_SENT
-    kSynRcvd,      // TCP_SYN_RECV
-    kFinWait1,     // TCP_FIN_WAIT1
-    kFinWait2,     // TCP_FIN_WAIT2
-    kTimeWait,     // TCP_TIME_WAIT
-    kClosed,       // TCP_CLOSE
-    kCloseWait,    // TCP_CLOSE_WAIT
-    kLastAck,      // TCP_LAST_ACK
-    kListening,    // TCP_LISTEN
-    kClosing,      // TCP_CLOSING
-    kSynRcvd,      // TCP_NEW_SYN_RECV
-    kClosed,       // TCP_BOUND_INACTIVE
-};
-
-// An IPv4 address as sock_diag gives it (network order, as stored in memory)
-// to the table's field (little-endian, first byte = first dotted number) and
-// to a host-order number for sorting.
-uint32_t AddrFieldFromNet(const uint32_t& net) {
+// An IPv4 address as sock_diag gives it: its four bytes in network order, as
+// stored in memory.
+TInetAddress Ipv4FromDiag(const uint32_t& net) {
     uint8_t b[4];
     std::memcpy(b, &net, sizeof b);
-    return AddrField(b[0], b[1], b[2], b[3]);
-}
-
-uint64_t EndKey(uint32_t netAddr, uint16_t hostPort) {
-    return (static_cast<uint64_t>(ntohl(netAddr)) << 16) | hostPort;
+    return TInetAddress::Ipv4(b[0], b[1], b[2], b[3]);
 }
 
 // An address of inet_diag_sockid (four 32-bit words holding the 16 bytes in
@@ -112,19 +94,30 @@ bool ReadDiagMessage(const nlmsghdr* message, inet_diag_msg& diag) {
 
 namespace {
 
-// The payload of the INET_DIAG_INFO attribute of a reply, if it has one that
-// holds at least `needed` bytes.
-const char* FindDiagInfo(const nlmsghdr* message, size_t needed) {
+// The payload of the INET_DIAG_INFO attribute of a reply, and its length;
+// null and 0 without one. The attributes are walked here rather than through
+// libmnl: a dump with the counters holds one per socket, 100,000 of them.
+struct TDiagInfo {
+    const char* Bytes = nullptr;
+    size_t Length = 0;
+    // Whether the payload holds the `size` bytes at `offset`.
+    bool Holds(size_t offset, size_t size) const { return Bytes != nullptr && offset + size <= Length; }
+};
+
+TDiagInfo FindDiagInfo(const nlmsghdr* message) {
     // The message's own end, not its aligned one: the last message of a
     // buffer may end unaligned, and nothing past its length may be read.
     const char* tail = reinterpret_cast<const char*>(message) + message->nlmsg_len;
-    for (auto* attr = static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(message, sizeof(inet_diag_msg)));
-         mnl_attr_ok(attr, static_cast<int>(tail - reinterpret_cast<const char*>(attr))); attr = mnl_attr_next(attr)) {
-        if (mnl_attr_get_type(attr) != INET_DIAG_INFO) continue;
-        if (mnl_attr_get_payload_len(attr) < needed) return nullptr;
-        return static_cast<const char*>(mnl_attr_get_payload(attr));
+    const char* at = static_cast<const char*>(mnl_nlmsg_get_payload_offset(message, sizeof(inet_diag_msg)));
+    while (tail - at >= static_cast<std::ptrdiff_t>(sizeof(nlattr))) {
+        nlattr attr;
+        std::memcpy(&attr, at, sizeof attr);
+        if (attr.nla_len < sizeof attr || attr.nla_len > tail - at) break;
+        if ((attr.nla_type & NLA_TYPE_MASK) == INET_DIAG_INFO)
+            return TDiagInfo{at + MNL_ATTR_HDRLEN, attr.nla_len - MNL_ATTR_HDRLEN};
+        at += MNL_ALIGN(attr.nla_len);
     }
-    return nullptr;
+    return TDiagInfo{};
 }
 
 }  // namespace
@@ -158,8 +151,9 @@ TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState) {
     constexpr size_t kSentAt = offsetof(tcp_info, tcpi_bytes_sent);
     constexpr size_t kRetransmittedAt = offsetof(tcp_info, tcpi_bytes_retrans);
     TSocketTraffic traffic;
-    const char* info = FindDiagInfo(message, kReceivedAt + sizeof(uint64_t));
-    if (info == nullptr) return traffic;
+    const TDiagInfo found = FindDiagInfo(message);
+    if (!found.Holds(kReceivedAt, sizeof(uint64_t))) return traffic;
+    const char* info = found.Bytes;
     // Both counters follow the sequence numbers, in which the SYN and the FIN
     // take one each: bytes_acked counts this end's FIN once acknowledged and,
     // on the end that opened the connection, its SYN; bytes_received counts
@@ -173,7 +167,7 @@ TSocketTraffic ReadDiagTraffic(const nlmsghdr* message, uint8_t linuxState) {
     // Whether the SYN was counted the state does not say; the data sent
     // (bytes_sent without its retransmissions, kernels from 4.19) bounds what
     // can have been acknowledged, which takes it off once all sent data is.
-    if (FindDiagInfo(message, kRetransmittedAt + sizeof(uint64_t)) != nullptr) {
+    if (found.Holds(kRetransmittedAt, sizeof(uint64_t))) {
         const uint64_t sent = ReadInfoField(info, kSentAt);
         const uint64_t retransmitted = ReadInfoField(info, kRetransmittedAt);
         traffic.BytesSent = std::min(traffic.BytesSent, sent > retransmitted ? sent - retransmitted : 0);
@@ -193,16 +187,17 @@ std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message) {
     constexpr size_t kDeliveredAt = offsetof(tcp_info, tcpi_delivered);
     constexpr size_t kPeerWindowAt = offsetof(tcp_info, tcpi_snd_wnd);
     constexpr size_t kSegmentsInAt = offsetof(tcp_info, tcpi_segs_in);
+    const TDiagInfo info = FindDiagInfo(message);
     uint32_t count = 0;
-    if (const char* info = FindDiagInfo(message, kPeerWindowAt + sizeof(uint32_t))) {
+    if (info.Holds(kPeerWindowAt, sizeof(uint32_t))) {
         uint32_t window = 0;
-        std::memcpy(&count, info + kDeliveredAt, sizeof count);
-        std::memcpy(&window, info + kPeerWindowAt, sizeof window);
+        std::memcpy(&count, info.Bytes + kDeliveredAt, sizeof count);
+        std::memcpy(&window, info.Bytes + kPeerWindowAt, sizeof window);
         count |= window;
-    } else if (const char* info = FindDiagInfo(message, kDeliveredAt + sizeof(uint32_t))) {
-        std::memcpy(&count, info + kDeliveredAt, sizeof count);
-    } else if (const char* older = FindDiagInfo(message, kSegmentsInAt + sizeof(uint32_t))) {
-        std::memcpy(&count, older + kSegmentsInAt, sizeof count);
+    } else if (info.Holds(kDeliveredAt, sizeof(uint32_t))) {
+        std::memcpy(&count, info.Bytes + kDeliveredAt, sizeof count);
+    } else if (info.Holds(kSegmentsInAt, sizeof(uint32_t))) {
+        std::memcpy(&count, info.Bytes + kSegmentsInAt, sizeof count);
     } else {
         return std::nullopt;
     }
@@ -214,74 +209,64 @@ uint64_t DiagCookie(const inet_diag_msg& diag) {
     return static_cast<uint64_t>(diag.id.idiag_cookie[1]) << 32 | diag.id.idiag_cookie[0];
 }
 
-int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiagSocket>& v4,
-                    std::vector<TDiagSocket>* v6) {
-    using TSocket = TDiagSocket;
-    if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
+int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TTcpRow>& v4, std::vector<TTcpRow>* v6) {
+    // The replies of the older request for both families carry its type.
+    if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY && message->nlmsg_type != TCPDIAG_GETSOCK) return MNL_CB_OK;
     inet_diag_msg diag;
     if (!ReadDiagMessage(message, diag)) return MNL_CB_ERROR;
     if (diag.idiag_family != AF_INET && diag.idiag_family != AF_INET6) return MNL_CB_OK;
 
-    const bool tcp = protocol == IPPROTO_TCP;
-    const uint16_t localPort = ntohs(diag.id.idiag_sport);
-    const uint16_t remotePort = ntohs(diag.id.idiag_dport);
-    uint32_t localNet = diag.id.idiag_src[0];
-    uint32_t remoteNet = diag.id.idiag_dst[0];
+    TInetAddress local;
+    TInetAddress remote;
+    std::vector<TTcpRow>* rows = &v4;
     if (diag.idiag_family == AF_INET6) {
-        const TIp6Address local = Ip6FromDiag(diag.id.idiag_src);
-        const TIp6Address remote = Ip6FromDiag(diag.id.idiag_dst);
-        if (!IsMappedSocket(local, remote)) {
+        const TIp6Address local6 = Ip6FromDiag(diag.id.idiag_src);
+        const TIp6Address remote6 = Ip6FromDiag(diag.id.idiag_dst);
+        if (IsMappedSocket(local6, remote6)) {
+            // A mapped address's IPv4 address is its last four bytes.
+            local = Ipv4FromDiag(diag.id.idiag_src[3]);
+            remote = Ipv4FromDiag(diag.id.idiag_dst[3]);
+        } else {
             if (v6 == nullptr) return MNL_CB_OK;
-            TSocket& socket = v6->emplace_back();
-            socket.Row.V6 = true;
-            socket.Row.LocalAddr6 = local;
-            socket.Row.LocalPort = PortField(localPort);
-            socket.LocalKey = localPort;
-            if (tcp) {
-                socket.Row.State = TableStateFromLinux(diag.idiag_state);
-                socket.Row.RemoteAddr6 = remote;
-                socket.Row.RemotePort = PortField(remotePort);
-                socket.RemoteKey = remotePort;
-                if (CarriesData(diag)) socket.Traffic = ReadDiagTraffic(message, diag.idiag_state);
-            }
-            socket.Row.Interface = diag.id.idiag_if;
-            socket.Inode = diag.idiag_inode;
-            socket.Row.Inode = diag.idiag_inode;
-            socket.Row.Cookie = DiagCookie(diag);
-            return MNL_CB_OK;
+            rows = v6;
+            local = TInetAddress::Ipv6(local6);
+            remote = TInetAddress::Ipv6(remote6);
         }
-        // A mapped address's IPv4 address is its last four bytes.
-        localNet = diag.id.idiag_src[3];
-        remoteNet = diag.id.idiag_dst[3];
+    } else {
+        local = Ipv4FromDiag(diag.id.idiag_src[0]);
+        remote = Ipv4FromDiag(diag.id.idiag_dst[0]);
     }
 
-    TSocket& socket = v4.emplace_back();
-    socket.Row.LocalAddr = AddrFieldFromNet(localNet);
-    socket.Row.LocalPort = PortField(localPort);
-    socket.LocalKey = EndKey(localNet, localPort);
-    if (tcp) {
-        socket.Row.State = TableStateFromLinux(diag.idiag_state);
-        socket.Row.RemoteAddr = AddrFieldFromNet(remoteNet);
-        socket.Row.RemotePort = PortField(remotePort);
-        socket.RemoteKey = EndKey(remoteNet, remotePort);
-        if (CarriesData(diag)) socket.Traffic = ReadDiagTraffic(message, diag.idiag_state);
+    TTcpRow& row = rows->emplace_back();
+    row.LocalAddr = local;
+    row.LocalPort = ntohs(diag.id.idiag_sport);
+    if (protocol == IPPROTO_TCP) {
+        row.State = TcpStateFromLinux(diag.idiag_state);
+        row.RemoteAddr = remote;
+        row.RemotePort = ntohs(diag.id.idiag_dport);
+        if (CarriesData(diag)) row.Traffic = ReadDiagTraffic(message, diag.idiag_state);
+    } else {
+        row.RemoteAddr = TInetAddress::Any(local.V6());
     }
-    socket.Inode = diag.idiag_inode;
-    socket.Row.Inode = diag.idiag_inode;
-    socket.Row.Cookie = DiagCookie(diag);
+    // Only an IPv6 row tells sockets apart by their interface (link-local
+    // addresses); an IPv4 one is named by its addresses alone.
+    if (rows == v6) row.Interface = diag.id.idiag_if;
+    row.Inode = diag.idiag_inode;
+    row.Cookie = DiagCookie(diag);
+    row.Traffic.Socket = row.Cookie;
     return MNL_CB_OK;
 }
 
-uint32_t TableStateFromLinux(uint8_t linuxState) {
-    return linuxState < kTableStateByLinuxState.size() ? kTableStateByLinuxState[linuxState] : kClosed;
+TTcpState TcpStateFromLinux(uint8_t linuxState) {
+    return linuxState < kStateByLinuxState.size() ? kStateByLinuxState[linuxState] : TTcpState::Closed;
 }
 
-int ParseDiagReplies(const void* buffer, size_t length, uint8_t protocol, std::vector<TDiagSocket>& v4,
-                     std::vector<TDiagSocket>* v6) {
+int ParseDiagReplies(const void* buffer, size_t length, uint8_t protocol, std::vector<TTcpRow>& v4,
+                     std::vector<TTcpRow>* v6) {
     struct TTarget {
         uint8_t Protocol;
-        std::vector<TDiagSocket>* V4;
-        std::vector<TDiagSocket>* V6;
+        std::vector<TTcpRow>* V4;
+        std::vector<TTcpRow>* V6;
     } target{protocol, &v4, v6};
     if (!NetlinkFramesValid(buffer, length)) return EBADMSG;
     errno = 0;

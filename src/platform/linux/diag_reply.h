@@ -15,23 +15,9 @@
 
 namespace tarnwick {
 
-// A TCP state of include/net/tcp_states.h as the table's state number
-// (1 Closed .. 12 Delete_Tcb). Numbers the kernel does not define read Closed.
-uint32_t TableStateFromLinux(uint8_t linuxState);
-
-// One socket of a dump. The row's fields are in the table's encoding; the
-// keys are the local and remote ends as host-order (addr << 16 | port) for
-// IPv4 rows, which is the order rows are sorted in, and the bare host-order
-// ports for IPv6 rows (sorted by address bytes, then these).
-struct TDiagSocket {
-    TTcpRow Row;
-    // TCP only, from the reply's tcp_info (INET_DIAG_INFO) when the dump asked
-    // for it and the kernel sent one long enough to hold the byte counters.
-    TSocketTraffic Traffic;
-    uint64_t Inode = 0;
-    uint64_t LocalKey = 0;
-    uint64_t RemoteKey = 0;
-};
+// A TCP state of include/net/tcp_states.h as the tables give it. Numbers
+// the kernel does not define read Closed.
+TTcpState TcpStateFromLinux(uint8_t linuxState);
 
 // The inet_diag_msg that `message` carries; false (errno EBADMSG) when the
 // message is too short to hold one.
@@ -53,18 +39,21 @@ std::optional<bool> ReadDiagWasEstablished(const nlmsghdr* message);
 // The socket cookie of a reply (idiag_cookie); 0 when the kernel has none.
 uint64_t DiagCookie(const inet_diag_msg& diag);
 
-// One SOCK_DIAG_BY_FAMILY reply of a dump of `protocol` (IPPROTO_TCP or
-// IPPROTO_UDP) into a socket: an IPv4 row (AF_INET, or AF_INET6 with
+// One SOCK_DIAG_BY_FAMILY reply (or TCPDIAG_GETSOCK, the older request's) of
+// a dump of `protocol` (IPPROTO_TCP or IPPROTO_UDP) into a row: an IPv4 row (AF_INET, or AF_INET6 with
 // IPv4-mapped ends) into `v4`, any other IPv6 row into `v6`, or nowhere when
-// `v6` is null. Other messages are passed over. A libmnl callback result:
-// MNL_CB_OK, or MNL_CB_ERROR with errno set.
-int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TDiagSocket>& v4,
-                    std::vector<TDiagSocket>* v6);
+// `v6` is null. The row has its owner still to find (OwningPid 0). A UDP
+// socket's row has only its local end, its interface, cookie and inode; a
+// TCP row has its byte counters when the reply carries a tcp_info long
+// enough to hold them (their time left for the caller to set). Other
+// messages are passed over. A libmnl callback result: MNL_CB_OK, or
+// MNL_CB_ERROR with errno set.
+int ParseDiagSocket(const nlmsghdr* message, uint8_t protocol, std::vector<TTcpRow>& v4, std::vector<TTcpRow>* v6);
 
 // A whole buffer of dump replies, as one receive gives them: each message is
 // parsed as above, up to NLMSG_DONE or an error message. 0, or the errno of
 // the failure (a malformed or error message).
-int ParseDiagReplies(const void* buffer, size_t length, uint8_t protocol, std::vector<TDiagSocket>& v4,
-                     std::vector<TDiagSocket>* v6);
+int ParseDiagReplies(const void* buffer, size_t length, uint8_t protocol, std::vector<TTcpRow>& v4,
+                     std::vector<TTcpRow>* v6);
 
 }  // namespace tarnwick

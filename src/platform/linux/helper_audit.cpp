@@ -2,9 +2,6 @@
 
 #include <sys/socket.h>
 
-#include "common/inet_address.h"
-#include "common/text_util.h"
-
 namespace tarnwick {
 
 namespace {
@@ -14,11 +11,6 @@ namespace {
 // do for whom.
 constexpr int kNoticePriority = 5;
 constexpr int kAuthPrivFacility = 10;
-
-std::string AddressText(const TTcpRow& row, bool local) {
-    if (row.V6) return Ip6Text(local ? row.LocalAddr6 : row.RemoteAddr6);
-    return DottedText(local ? row.LocalAddr : row.RemoteAddr);
-}
 
 std::string EndText(const std::string& address, uint16_t port, bool v6) {
     const std::string host = v6 ? "[" + address + "]" : address;
@@ -35,14 +27,14 @@ std::optional<THelperCaller> ReadHelperCaller(int socket) {
 }
 
 std::vector<TJournalField> ClosedConnectionEntry(const THelperCaller& caller, const TTcpRow& row) {
-    const std::string local = AddressText(row, true);
-    const std::string remote = AddressText(row, false);
-    const uint16_t localPort = PortFromField(row.LocalPort);
-    const uint16_t remotePort = PortFromField(row.RemotePort);
+    const std::string local = row.LocalAddr.Text();
+    const std::string remote = row.RemoteAddr.Text();
+    const uint16_t localPort = row.LocalPort;
+    const uint16_t remotePort = row.RemotePort;
     const std::string uid = std::to_string(caller.Uid);
     const std::string pid = std::to_string(caller.Pid);
-    return {{"MESSAGE", "tarnwick-helper: closed TCP " + EndText(local, localPort, row.V6) + " -> " +
-                            EndText(remote, remotePort, row.V6) + " for uid " + uid + " pid " + pid},
+    return {{"MESSAGE", "tarnwick-helper: closed TCP " + EndText(local, localPort, row.V6()) + " -> " +
+                            EndText(remote, remotePort, row.V6()) + " for uid " + uid + " pid " + pid},
             {"PRIORITY", std::to_string(kNoticePriority)},
             {"SYSLOG_FACILITY", std::to_string(kAuthPrivFacility)},
             {"SYSLOG_IDENTIFIER", "tarnwick-helper"},

@@ -47,13 +47,23 @@ bool IsZero(const uint8_t* bytes, size_t count) {
     return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
 }
 
-// An address field of the tables (first byte = first dotted number) as its
-// four bytes, and back.
-void PutAddrField(uint8_t* out, uint32_t field) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(field >> (8 * i));
+// An address as the request carries it: 16 bytes in network order, an IPv4
+// address in the first four and the rest zero, as TInetAddress holds it.
+void PutAddress(uint8_t* out, const TInetAddress& address) {
+    std::memcpy(out, address.Bytes().data(), address.Bytes().size());
 }
 
-uint32_t AddrFieldOf(const uint8_t* bytes) { return static_cast<uint32_t>(GetLe(bytes, 4)); }
+TInetAddress AddressOf(const uint8_t* bytes, bool v6) {
+    if (v6) {
+        TIp6Address address;
+        std::memcpy(address.data(), bytes, address.size());
+        return TInetAddress::Ipv6(address);
+    }
+    return TInetAddress::Ipv4(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+// The state byte of a close request.
+constexpr uint8_t kEstablishedByte = static_cast<uint8_t>(TTcpState::Established);
 
 THelperRefusal Refuse(uint8_t verb, std::string reason) { return {verb, std::move(reason)}; }
 
@@ -68,7 +78,7 @@ std::variant<THelperRequest, THelperRefusal> ParseKill(std::span<const uint8_t> 
     if (family != kFamilyIpv4 && family != kFamilyIpv6)
         return Refuse(verb, "unknown address family " + std::to_string(family));
     if (!IsZero(b + kKillReserved, 2)) return Refuse(verb, "reserved bytes are not zero");
-    if (b[kKillState] != kEstablishedState) return Refuse(verb, "only established connections are closed");
+    if (b[kKillState] != kEstablishedByte) return Refuse(verb, "only established connections are closed");
     const bool v6 = family == kFamilyIpv6;
     const size_t addressSize = v6 ? 16 : 4;
     if (!v6 && (!IsZero(b + kKillLocalAddr + 4, 12) || !IsZero(b + kKillRemoteAddr + 4, 12)))
@@ -86,18 +96,12 @@ std::variant<THelperRequest, THelperRefusal> ParseKill(std::span<const uint8_t> 
 
     THelperKillRequest request;
     TTcpRow& row = request.Row;
-    row.State = kEstablishedState;
-    row.V6 = v6;
-    if (v6) {
-        std::memcpy(row.LocalAddr6.data(), b + kKillLocalAddr, 16);
-        std::memcpy(row.RemoteAddr6.data(), b + kKillRemoteAddr, 16);
-        row.Interface = interface;
-    } else {
-        row.LocalAddr = AddrFieldOf(b + kKillLocalAddr);
-        row.RemoteAddr = AddrFieldOf(b + kKillRemoteAddr);
-    }
-    row.LocalPort = PortField(localPort);
-    row.RemotePort = PortField(remotePort);
+    row.State = TTcpState::Established;
+    row.LocalAddr = AddressOf(b + kKillLocalAddr, v6);
+    row.RemoteAddr = AddressOf(b + kKillRemoteAddr, v6);
+    row.Interface = interface;
+    row.LocalPort = localPort;
+    row.RemotePort = remotePort;
     return THelperRequest{request};
 }
 
@@ -215,18 +219,14 @@ std::vector<uint8_t> EncodeKillRequest(const TTcpRow& row) {
     const size_t body = message.size();
     message.resize(body + kKillTcpBodySize, 0);
     uint8_t* b = message.data() + body;
-    b[kKillFamily] = row.V6 ? kFamilyIpv6 : kFamilyIpv4;
-    b[kKillState] = static_cast<uint8_t>(std::min<uint32_t>(row.State, 255));
-    if (row.V6) {
-        std::memcpy(b + kKillLocalAddr, row.LocalAddr6.data(), 16);
-        std::memcpy(b + kKillRemoteAddr, row.RemoteAddr6.data(), 16);
+    b[kKillFamily] = row.V6() ? kFamilyIpv6 : kFamilyIpv4;
+    b[kKillState] = static_cast<uint8_t>(row.State);
+    PutAddress(b + kKillLocalAddr, row.LocalAddr);
+    PutAddress(b + kKillRemoteAddr, row.RemoteAddr);
+    if (row.V6())
         for (int i = 0; i < 4; ++i) b[kKillInterface + i] = static_cast<uint8_t>(row.Interface >> (8 * i));
-    } else {
-        PutAddrField(b + kKillLocalAddr, row.LocalAddr);
-        PutAddrField(b + kKillRemoteAddr, row.RemoteAddr);
-    }
-    const uint16_t localPort = PortFromField(row.LocalPort);
-    const uint16_t remotePort = PortFromField(row.RemotePort);
+    const uint16_t localPort = row.LocalPort;
+    const uint16_t remotePort = row.RemotePort;
     b[kKillLocalPort] = static_cast<uint8_t>(localPort >> 8);
     b[kKillLocalPort + 1] = static_cast<uint8_t>(localPort);
     b[kKillRemotePort] = static_cast<uint8_t>(remotePort >> 8);

@@ -21,8 +21,8 @@
 //   body: u32 abilities, kHelperCan* bits: which capabilities the helper holds
 //
 // KillTcp (request): closes one established TCP connection by its ends.
-//   body, 44 bytes: u8 family (4 or 6), u8 state (5: Established, in the
-//   tables' 1..12 numbering; anything else is refused), u16 zero,
+//   body, 44 bytes: u8 family (4 or 6), u8 state (TTcpState::Established, 5;
+//   anything else is refused), u16 zero,
 //   16 bytes local address, 16 bytes remote address (an IPv4 address in the
 //   first 4 bytes, the rest zero), u16 local port (network order), u16 remote
 //   port (network order), u32 interface index (IPv6 only, 0 for IPv4).
@@ -146,7 +146,6 @@ inline constexpr size_t kCaptureRequestBodySize = 4;
 // 64 KiB loopback packet behind VLAN tags), and all the frames of a ring
 // block of small packets.
 inline constexpr size_t kMaxCaptureBatchSize = 160 * 1024;
-inline constexpr uint32_t kEstablishedState = 5;
 // A SocketOwners request: the sockets of one message, and of all of them.
 inline constexpr size_t kMaxOwnerInodesPerMessage = 4096;
 inline constexpr size_t kMaxOwnerInodes = 1'000'000;
@@ -158,7 +157,7 @@ inline constexpr size_t kMaxHelperTextSize = 1024;
 inline constexpr size_t kMaxHelperReplySize = kMaxOwnersReplySize;
 
 struct THelperKillRequest {
-    TTcpRow Row;  // State, ends, V6 and, for IPv6, Interface; no process
+    TTcpRow Row;  // State, ends and, for IPv6, Interface; no process
 };
 struct THelperCaptureRequest {
     uint32_t InterfaceIndex = 0;

@@ -30,13 +30,10 @@ struct TDiagRequest {
     inet_diag_req_v2* Diag = nullptr;
 };
 
-// An address field of the tables (first byte = first dotted number) as the
-// network-order bytes sock_diag expects, independent of the host's byte order.
-uint32_t NetAddrFromField(uint32_t field) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(field), static_cast<uint8_t>(field >> 8),
-                              static_cast<uint8_t>(field >> 16), static_cast<uint8_t>(field >> 24)};
+// An IPv4 address as the network-order word sock_diag expects.
+uint32_t NetAddrOf(const TInetAddress& address) {
     uint32_t net = 0;
-    std::memcpy(&net, bytes, sizeof net);
+    std::memcpy(&net, address.Bytes().data(), sizeof net);
     return net;
 }
 
@@ -193,8 +190,8 @@ bool HasNetAdminCapability() {
 
 TStatus TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
     inet_diag_sockid id{};
-    id.idiag_sport = htons(PortFromField(row.LocalPort));
-    id.idiag_dport = htons(PortFromField(row.RemotePort));
+    id.idiag_sport = htons(row.LocalPort);
+    id.idiag_dport = htons(row.RemotePort);
     id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
 
@@ -202,23 +199,23 @@ TStatus TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
     std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
     if (!netlink) return KillFailure(error);
 
-    if (row.V6) {
-        PutIp6(id.idiag_src, row.LocalAddr6);
-        PutIp6(id.idiag_dst, row.RemoteAddr6);
+    if (row.V6()) {
+        PutIp6(id.idiag_src, row.LocalAddr.Bytes());
+        PutIp6(id.idiag_dst, row.RemoteAddr.Bytes());
         // The lookup honours the interface (a link-local connection is one
         // per interface), and the socket found must be bound to the row's.
         id.idiag_if = row.Interface;
         error = CloseExact(*netlink, AF_INET6, id, true, EstablishedOnly_);
     } else {
-        id.idiag_src[0] = NetAddrFromField(row.LocalAddr);
-        id.idiag_dst[0] = NetAddrFromField(row.RemoteAddr);
+        id.idiag_src[0] = NetAddrOf(row.LocalAddr);
+        id.idiag_dst[0] = NetAddrOf(row.RemoteAddr);
         error = CloseExact(*netlink, AF_INET, id, false, EstablishedOnly_);
         // An IPv4 row may be an AF_INET6 socket with IPv4-mapped ends (a
         // dual-stack server's connection), should the IPv4 lookup miss it.
         if (error == ENOENT) {
             inet_diag_sockid mapped = id;
-            PutMapped(mapped.idiag_src, NetAddrFromField(row.LocalAddr));
-            PutMapped(mapped.idiag_dst, NetAddrFromField(row.RemoteAddr));
+            PutMapped(mapped.idiag_src, NetAddrOf(row.LocalAddr));
+            PutMapped(mapped.idiag_dst, NetAddrOf(row.RemoteAddr));
             error = CloseExact(*netlink, AF_INET6, mapped, false, EstablishedOnly_);
         }
         // Or a socket bound to an interface, which a lookup finds only with
@@ -227,8 +224,8 @@ TStatus TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
             for (const uint8_t family : {uint8_t{AF_INET}, uint8_t{AF_INET6}}) {
                 inet_diag_sockid bound = id;
                 if (family == AF_INET6) {
-                    PutMapped(bound.idiag_src, NetAddrFromField(row.LocalAddr));
-                    PutMapped(bound.idiag_dst, NetAddrFromField(row.RemoteAddr));
+                    PutMapped(bound.idiag_src, NetAddrOf(row.LocalAddr));
+                    PutMapped(bound.idiag_dst, NetAddrOf(row.RemoteAddr));
                 }
                 bound.idiag_if = BoundInterfaceOf(*netlink, family, bound);
                 if (bound.idiag_if == 0) continue;

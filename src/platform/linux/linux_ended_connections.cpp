@@ -43,17 +43,17 @@ struct TParseTarget {
 int OnNotification(const nlmsghdr* message, void* data) {
     auto& target = *static_cast<TParseTarget*>(data);
     if (message->nlmsg_type != SOCK_DIAG_BY_FAMILY) return MNL_CB_OK;
-    std::vector<TDiagSocket> sockets;
+    std::vector<TTcpRow> rows;
     // IPv4 rows and, when wanted, IPv6 ones go to the same list: the row says which.
-    const int result = ParseDiagSocket(message, IPPROTO_TCP, sockets, target.IncludeIpv6 ? &sockets : nullptr);
-    if (result != MNL_CB_OK || sockets.empty()) return result;
-    const TDiagSocket& socket = sockets.front();
+    const int result = ParseDiagSocket(message, IPPROTO_TCP, rows, target.IncludeIpv6 ? &rows : nullptr);
+    if (result != MNL_CB_OK || rows.empty()) return result;
+    TTcpRow& row = rows.front();
     const std::optional<bool> established = ReadDiagWasEstablished(message);
-    const bool zeroed = PortFromField(socket.Row.RemotePort) == 0;
+    const bool zeroed = row.RemotePort == 0;
     if (zeroed && !established.value_or(false)) return MNL_CB_OK;
     // The reset cleared its counters with its ends: they tell nothing of what it carried.
-    const TSocketTraffic traffic = zeroed ? TSocketTraffic{} : socket.Traffic;
-    target.Ended->push_back(TEndedConnection{socket.Row, target.Now, established.value_or(true), traffic});
+    if (zeroed) row.Traffic = TSocketTraffic{};
+    target.Ended->push_back(TEndedConnection{row, target.Now, established.value_or(true)});
     return MNL_CB_OK;
 }
 

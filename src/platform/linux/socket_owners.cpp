@@ -223,23 +223,6 @@ void TSocketOwnerCache::RebuildIndex() {
     Index_ = TSocketOwners::FromEntries(std::move(entries));
 }
 
-void TSocketOwnerCache::ReadAll() {
-    const TDirPtr proc = OpenDirAt(AT_FDCWD, "/proc");
-    if (!proc) return;
-    const int procFd = dirfd(proc.get());
-    const std::vector<uint32_t> pids = ProcessIds(procFd);
-    bool changed = false;
-    for (const uint32_t pid : pids) {
-        TProcess process;
-        // The pass before the next Find's: not read in that pass.
-        process.Pass = Pass_;
-        if (ReadProcess(procFd, pid, process) != TRead::Sockets) continue;
-        Processes_.insert_or_assign(pid, std::move(process));
-        changed = true;
-    }
-    if (changed) RebuildIndex();
-}
-
 TSocketOwners TSocketOwnerCache::Find(const std::vector<uint64_t>& inodes) {
     const TDirPtr proc = OpenDirAt(AT_FDCWD, "/proc");
     if (!proc) return TSocketOwners();
@@ -378,16 +361,6 @@ void TSocketOwnerCache::RememberMissing(std::vector<uint64_t>& missing) {
 TSocketOwners TProcSocketOwnerSource::FindOwners(const std::vector<uint64_t>& inodes) {
     std::lock_guard lock(Mutex_);
     return Cache_.Find(inodes);
-}
-
-bool TProcSocketOwnerSource::WantsPreparing() {
-    std::lock_guard lock(Mutex_);
-    return Cache_.Cold();
-}
-
-void TProcSocketOwnerSource::PrepareOwners() {
-    std::lock_guard lock(Mutex_);
-    if (Cache_.Cold()) Cache_.ReadAll();
 }
 
 }  // namespace tarnwick

@@ -98,14 +98,6 @@ public:
     // holds the other kept sockets too.
     TSocketOwners Find(const std::vector<uint64_t>& inodes);
 
-    // Whether no process is kept: the next Find reads every process.
-    bool Cold() const { return Processes_.empty(); }
-    // Reads every process now, before the sockets wanted are known: a cold
-    // cache does it while the tables are dumped, so that the Find after the
-    // dump need not read every descriptor. The processes read count as kept
-    // ones of an earlier look, so that Find checks each of them for change.
-    void ReadAll();
-
     // Processes kept, and sockets remembered as missing, for tests.
     size_t KeptProcesses() const { return Processes_.size(); }
     size_t RememberedMissing() const { return Missing_.size(); }
@@ -176,22 +168,12 @@ public:
     // this moment, each the lowest pid holding it, as TSocketOwners::Scan
     // finds them. The map may hold other sockets as well.
     virtual TSocketOwners FindOwners(const std::vector<uint64_t>& inodes) = 0;
-
-    // Whether PrepareOwners has work to do: the next FindOwners would read
-    // every process. PrepareOwners may then run on another thread, without
-    // any other call to this source until it returns; afterwards FindOwners
-    // still answers as above.
-    virtual bool WantsPreparing() { return false; }
-    virtual void PrepareOwners() {}
 };
 
 // Reads them from this process's view of /proc, through a TSocketOwnerCache.
 class TProcSocketOwnerSource final : public TSocketOwnerSource {
 public:
     TSocketOwners FindOwners(const std::vector<uint64_t>& inodes) override;
-    // A cold cache reads every process (TSocketOwnerCache::ReadAll).
-    bool WantsPreparing() override;
-    void PrepareOwners() override;
 
 private:
     std::mutex Mutex_;
