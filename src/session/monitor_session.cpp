@@ -25,8 +25,7 @@ private:
 };
 
 TMonitorSession::TMonitorSession(TSessionServices services, TGridOutlet& grid, TPoster poster)
-    : Snapshot(services.Platform.IpTables.ExTablesAvailable()),
-      Refresh(Snapshot, Connections, services.Platform, View),
+    : Refresh(Snapshot, Connections, services.Platform, View),
       RuleActions_(
           Snapshot, services.Rules,
           [this](const std::string& text, LogKind kind, const std::optional<TLogConnection>& connection) {

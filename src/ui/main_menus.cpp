@@ -79,8 +79,6 @@ void TMain_F::BuildMenus() {
 
     ActionProcessInfo = makeAction("ActionProcessInfo", QString::fromLatin1(kProcessInfoCommand));
     connect(ActionProcessInfo, &QAction::triggered, this, &TMain_F::ActionProcessInfoExecute);
-    // Process information exists only where the tables carry owning processes.
-    ActionProcessInfo->setEnabled(Session_.Snapshot.ExTablesAvailable());
 
     actionSave = makeAction("actionSave", QStringLiteral("&Save Connection Table"));
     connect(actionSave, &QAction::triggered, this, &TMain_F::actionSaveExecute);

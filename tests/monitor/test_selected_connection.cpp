@@ -112,7 +112,7 @@ TEST_F(SelectedConnection, RowsOfferClosingWhenEstablishedAndCaptureForThoseAndU
 // grid shrunk, with connections that come and go.
 TEST(GridRows, FindEachConnectionsRowThroughReorderingAndShrinking) {
     const auto key = [](int n) {
-        return TConnectionKey{true, 1u, static_cast<uint16_t>(n), static_cast<uint32_t>(n) << 24, 443};
+        return TConnectionKey{true, TInetAddress::Ipv4(1, 0, 0, 0), static_cast<uint16_t>(n), TInetAddress::FromIpv4Field(static_cast<uint32_t>(n) << 24), 443};
     };
     constexpr int kRows = 300;
     std::vector<int> order(kRows);

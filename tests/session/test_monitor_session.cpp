@@ -21,7 +21,7 @@ public:
 class MonitorSession : public ::testing::Test {
 protected:
     void AddSshConnection(uint16_t localPort) {
-        Tables.TcpRows.push_back(TcpRow(5, AddrField(192, 168, 1, 2), localPort, AddrField(10, 0, 0, 9), 22, 10));
+        Tables.TcpRows.push_back(TcpRow(TTcpState::Established, TInetAddress::Ipv4(192, 168, 1, 2), localPort, TInetAddress::Ipv4(10, 0, 0, 9), 22, 10));
     }
 
     TFakeIpTables Tables;

@@ -79,7 +79,7 @@ TEST_F(MainForm, TheSelectionStaysOnItsConnectionWhenARefreshMovesIt) {
     const std::optional<TConnectionKey> established = form.SelectedRow()->Key;
 
     // A connection listed before it: its row moves down one.
-    Tables.Tables.TcpRows.insert(Tables.Tables.TcpRows.begin(), TcpRow(2, 0, 7070, 0, 0, 10));
+    Tables.Tables.TcpRows.insert(Tables.Tables.TcpRows.begin(), TcpRow(TTcpState::Listening, {}, 7070, {}, 0, 10));
     ASSERT_TRUE(refresh());
     EXPECT_EQ(form.grdNetStatList->SelectedGridRow(), 3);
     EXPECT_EQ(form.SelectedRow()->Key, established);
