@@ -13,11 +13,11 @@ struct TViewSettings {
     std::atomic<bool> ShowShortNames{true};  // well-known ports show their short names
     std::atomic<bool> ShowIpv6{true};        // rows of IPv6 sockets (TCPv6, UDPv6) are listed in the grid
     std::atomic<bool> ShowTraffic{false};    // the grid's four traffic columns follow Process
-    // The byte counters are read, so that rates are ready the moment something
-    // shows them (the window always reads them; the command line only for its
-    // traffic output). Reading them costs about a tenth more processor time per
+    // The byte counters are read (the window always reads them, so that rates
+    // are ready the moment something shows them; the command line only for its
+    // traffic output). Reading them costs up to a tenth more processor time per
     // refresh at 50,000 connections.
-    std::atomic<bool> ReadTraffic{true};
+    std::atomic<bool> ReadTraffic{false};
 };
 
 }  // namespace tarnwick
