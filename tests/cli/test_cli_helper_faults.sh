@@ -58,7 +58,8 @@ stop_peer
 # as the helper's errno has them.
 TARNWICK_HELPER=$fake "${unprivileged[@]}" timeout 20 "$cli" capture --count 1 >/dev/null 2>"$work/err"
 status=$?
-[ "$status" -eq 1 ] && grep -qxF "tarnwick-cli: cannot capture on lo (127.0.0.1): Device or resource busy" "$work/err" ||
+busy="tarnwick-cli: cannot capture on lo (127.0.0.1): Device or resource busy"
+[ "$status" -eq 1 ] && grep -qxF "$busy" "$work/err" ||
     fail "a capture the helper failed: exited $status: $(cat "$work/err")"
 
 [ "$failures" -eq 0 ] && echo "all helper fault checks passed"

@@ -157,7 +157,8 @@ TStatus THelperClient::StartLocked() {
     if (Failure_) return *Failure_;
     if (StartFailure_) return *StartFailure_;
     if (Program_.empty()) {
-        StartFailure_ = TFailure{0, "no " + std::string(kHelperName) + " that may be trusted was found (" + Refused_ + ")"};
+        StartFailure_ =
+            TFailure{0, "no " + std::string(kHelperName) + " that may be trusted was found (" + Refused_ + ")"};
         return *StartFailure_;
     }
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
@@ -180,7 +181,8 @@ TStatus THelperClient::StartLocked() {
             StartFailure_ =
                 TFailure{0, std::string(kHelperName) + " is not installed (there is no " + Program_ + refused + ")"};
         } else if (error == EACCES || error == EPERM) {
-            StartFailure_ = TFailure{0, "you may not run " + named + ", which only members of the group tarnwick may run"};
+            StartFailure_ =
+                TFailure{0, "you may not run " + named + ", which only members of the group tarnwick may run"};
         } else {
             StartFailure_ = TFailure{error, named + " cannot be started"};
         }

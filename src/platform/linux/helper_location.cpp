@@ -76,8 +76,8 @@ THelperLocation LocateHelperProgram(const std::string& exeDir, uid_t caller) {
             if (path == installed) location.Program = installed;
             continue;
         }
-        const TStatus trusted =
-            resolved ? CheckTrusted(*resolved, caller) : TStatus(TFailure{resolved.Failure().Errno, "it cannot be found"});
+        const TStatus trusted = resolved ? CheckTrusted(*resolved, caller)
+                                         : TStatus(TFailure{resolved.Failure().Errno, "it cannot be found"});
         if (trusted) {
             location.Program = *resolved;
             return location;
