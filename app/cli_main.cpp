@@ -15,10 +15,9 @@
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // time stamps in the user's date and time format
     const std::vector<std::string> args(argv + 1, argv + argc);
-    std::string error;
-    const auto options = tarnwick::ParseCliOptions(args, error);
+    const auto options = tarnwick::ParseCliOptions(args);
     if (!options) {
-        std::cerr << "tarnwick-cli: " << error << "\n" << tarnwick::CliUsage();
+        std::cerr << "tarnwick-cli: " << options.Failure().Text() << "\n" << tarnwick::CliUsage();
         return 2;
     }
     try {

@@ -110,12 +110,12 @@ struct TCliMonitor {
     // that failed while asked for owners is one: its reason goes to `err`.
     bool RefreshTables(std::ostream& err) {
         Session.RunRefresh();
-        if (const auto failure = Privileged.OwnersFailure()) {
-            err << "tarnwick-cli: " << *failure << '\n';
+        if (const TStatus health = Privileged.OwnersHealth(); !health) {
+            err << "tarnwick-cli: " << health.Failure().Text() << '\n';
             return false;
         }
-        if (const auto reason = Privileged.OwnersUnavailableReason(); reason && !OwnersMissingSaid_) {
-            err << "tarnwick-cli: " << *reason << '\n';
+        if (const TStatus available = Privileged.OwnersAvailable(); !available && !OwnersMissingSaid_) {
+            err << "tarnwick-cli: " << available.Failure().Text() << '\n';
             OwnersMissingSaid_ = true;
         }
         if (const auto tcp = Session.Snapshot.TcpFailure()) {

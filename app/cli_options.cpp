@@ -131,12 +131,9 @@ bool ParseRemoteAddr(const std::string& text, TCliOptions& options) {
 
 }  // namespace
 
-std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error) {
+TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
     TCliOptions options;
-    auto fail = [&error](std::string message) {
-        error = std::move(message);
-        return std::nullopt;
-    };
+    const auto fail = [](std::string message) { return TFailure{0, std::move(message)}; };
     if (args.empty()) return fail("missing command");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") return options;

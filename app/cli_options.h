@@ -8,6 +8,7 @@
 
 #include "cli_capture.h"
 #include "common/inet_address.h"
+#include "common/result.h"
 
 namespace tarnwick {
 
@@ -50,9 +51,9 @@ struct TCliOptions {
     double WatchSeconds = 0;  // report log: how long to watch; 0 = one refresh
 };
 
-// Parses the arguments after the program name. On a usage error returns
-// nullopt and sets `error` to what was wrong.
-std::optional<TCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string& error);
+// Parses the arguments after the program name; fails on a usage error,
+// saying what was wrong.
+TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args);
 
 // The usage text printed with usage errors and for --help.
 const char* CliUsage();

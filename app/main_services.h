@@ -22,7 +22,7 @@ inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& box
                          &ReadProcessInfoFields,
                          platform.Wakeup,
                          &platform.EndedConnections,
-                         [&platform] { return platform.Privileged.OwnersFailure(); }};
+                         [&platform] { return platform.Privileged.OwnersHealth(); }};
 }
 
 }  // namespace tarnwick

@@ -50,23 +50,22 @@ int main(int argc, char** argv) {
     const int requests = argc > 2 ? std::atoi(argv[2]) : 20;
     const size_t sockets = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : tarnwick::kMaxOwnerInodes;
     tarnwick::THelperClient helper(argv[1]);
-    if (auto problem = helper.Start()) {
-        std::fprintf(stderr, "%s\n", problem->c_str());
+    if (const tarnwick::TStatus started = helper.Start(); !started) {
+        std::fprintf(stderr, "%s\n", started.Failure().Text().c_str());
         return 1;
     }
     const std::string statusPath = HelperStatusPath();
     std::printf("request\tms\tVmHWM_kB\n0\t0\t%ld\n", PeakKb(statusPath));
     std::mt19937_64 random(42);
     std::vector<uint64_t> inodes(sockets);
-    std::vector<tarnwick::THelperOwner> owners;
     for (int request = 1; request <= requests; ++request) {
         // Real inode numbers are 32-bit counters: these are never a socket's.
         for (uint64_t& inode : inodes) inode = random() | (uint64_t{1} << 63);
         std::sort(inodes.begin(), inodes.end());
         inodes.erase(std::unique(inodes.begin(), inodes.end()), inodes.end());
         const auto start = std::chrono::steady_clock::now();
-        if (auto problem = helper.SocketOwners(inodes, owners)) {
-            std::fprintf(stderr, "request %d: %s\n", request, problem->c_str());
+        if (const auto owners = helper.SocketOwners(inodes); !owners) {
+            std::fprintf(stderr, "request %d: %s\n", request, owners.Failure().Text().c_str());
             return 1;
         }
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);

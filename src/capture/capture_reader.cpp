@@ -46,6 +46,11 @@ void TCaptureReader::Stop() {
     Thread_.join();
 }
 
+TStatus TCaptureReader::Outcome() const {
+    if (Failure_) return *Failure_;
+    return {};
+}
+
 void TCaptureReader::Run(TCaptureLoop loop, const std::function<void()>& onEnd) {
     // An exception must not leave the thread (that ends the program): it ends
     // the reading, and its text says why.

@@ -51,8 +51,9 @@ public:
 
     // Ends the thread after the read in progress and waits for it.
     void Stop();
-    // Why the thread ended before it was asked to; valid after Stop.
-    const std::optional<TFailure>& Failure() const { return Failure_; }
+    // Whether the thread ran until it was asked to end: fails with why it
+    // ended before. Valid after Stop.
+    TStatus Outcome() const;
 
 private:
     void Run(TCaptureLoop loop, const std::function<void()>& onEnd);

@@ -130,9 +130,9 @@ void TCaptureSession::TakeWaitingPackets() {
 
 void TCaptureSession::EndFailedReader() {
     Reader_->Stop();  // joins the thread, which has ended
-    const std::optional<TFailure> failure = Reader_->Failure();
+    const TStatus outcome = Reader_->Outcome();
     Reader_.reset();
-    if (failure) KeepFailure(*failure);
+    if (!outcome) KeepFailure(outcome.Failure());
     Stop();
 }
 

@@ -294,11 +294,11 @@ void TMain_F::RefreshEnded() {
     GridModel_->AnnounceWrittenRows();
     grdNetStatList->FollowSelectedConnection();
     UpdateTrafficWindow();
-    if (!OwnersFailureShown_ && Services_.OwnersFailure) {
-        if (const auto failure = Services_.OwnersFailure()) {
+    if (!OwnersFailureShown_ && Services_.OwnersHealth) {
+        if (const TStatus health = Services_.OwnersHealth(); !health) {
             // The helper is not asked again: the box comes once, after the hand-over.
             OwnersFailureShown_ = true;
-            const QString text = QString::fromStdString(*failure) +
+            const QString text = QString::fromStdString(health.Failure().Text()) +
                                  QStringLiteral("\n\nOnly your own programs are shown as the owners of connections.");
             PostToWindow([this, text] { Services_.Boxes.Show(this, text, kApplicationTitle, QMessageBox::Warning); });
         }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/file_locations.h"
+#include "common/result.h"
 #include "monitor/task_queue.h"
 #include "platform/autostart.h"
 #include "platform/packet_source.h"
@@ -68,9 +69,9 @@ struct TMainServices {
     TWakeup& Wakeup;
     // Connections that end between two refreshes, logged by the refreshes; optional.
     TEndedConnections* EndedConnections = nullptr;
-    // Why the privileged helper failed while asked for the sockets' owners,
-    // or nullopt; optional. The window says it once, after the refresh.
-    std::function<std::optional<std::string>()> OwnersFailure;
+    // Fails once the privileged helper failed while asked for the sockets'
+    // owners, saying why; optional. The window says it once, after the refresh.
+    std::function<TStatus()> OwnersHealth;
 };
 
 class TMain_F final : public QMainWindow {

@@ -112,7 +112,7 @@ TProcessInfo_F::TProcessInfo_F(QWidget* parent)
     connect(LookupPoll_, &QTimer::timeout, this, &TProcessInfo_F::PollLookup);
 }
 
-void TProcessInfo_F::ShowForProcess(const std::string& exePath, const TProcessInfoFields& fields) {
+void TProcessInfo_F::ShowForProcess(const std::optional<std::string>& exePath, const TProcessInfoFields& fields) {
     if (!isVisible()) {
         Lookup_.Drop();
         ExeFileName = exePath;
@@ -121,19 +121,19 @@ void TProcessInfo_F::ShowForProcess(const std::string& exePath, const TProcessIn
     Present();
 }
 
-void TProcessInfo_F::ShowForProcess(const std::string& exePath, TFieldsLookup lookup) {
+void TProcessInfo_F::ShowForProcess(const std::optional<std::string>& exePath, TFieldsLookup lookup) {
     if (!isVisible()) {
         Lookup_.Drop();
         ExeFileName = exePath;
         Fields = TProcessInfoFields{};
-        if (ExeFileName != "?" && lookup) StartLookup(std::move(lookup));
+        if (ExeFileName && lookup) StartLookup(std::move(lookup));
     }
     Present();
 }
 
 void TProcessInfo_F::StartLookup(TFieldsLookup lookup) {
     Fields.Values.fill(kPendingValue);
-    Lookup_.Start([lookup = std::move(lookup), exePath = ExeFileName] { return lookup(exePath); });
+    Lookup_.Start([lookup = std::move(lookup), exePath = *ExeFileName] { return lookup(exePath); });
     if (Lookup_.Pending()) LookupPoll_->start();
 }
 
@@ -158,9 +158,9 @@ void TProcessInfo_F::showEvent(QShowEvent* event) {
 }
 
 void TProcessInfo_F::FormShow() {
-    if (ExeFileName == "?") return;
-    Image1->setPixmap(ExecutableIcon(style(), ExeFileName, Fields.IconName).pixmap(kIconSize, kIconSize));
-    const QString path = QString::fromStdString(ExeFileName);
+    if (!ExeFileName) return;
+    Image1->setPixmap(ExecutableIcon(style(), *ExeFileName, Fields.IconName).pixmap(kIconSize, kIconSize));
+    const QString path = QString::fromStdString(*ExeFileName);
     Label1->setText(QFileInfo(path).fileName());
     Edit1->setText(path);
     Edit1->setCursorPosition(0);

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/background_lookup.h"
@@ -37,8 +38,10 @@ public:
     explicit TProcessInfo_F(QWidget* parent);
 
     // Sets the executable and its fields to show and shows the dialog, centred
-    // on its parent; brings it to the front when it is open already.
-    void ShowForProcess(const std::string& exePath, const TProcessInfoFields& fields);
+    // on its parent; brings it to the front when it is open already. Without
+    // an executable (its path could not be read) the dialog shows what it
+    // showed before.
+    void ShowForProcess(const std::optional<std::string>& exePath, const TProcessInfoFields& fields);
 
     // Reads the fields of the executable `exePath`; runs on a thread of its
     // own, so it must own everything it uses (a free function, or a lambda
@@ -49,11 +52,11 @@ public:
     // dialog shows the executable at once with kPendingValue in each field,
     // and fills them when the look-up returns. The result of a look-up that
     // a newer ShowForProcess has replaced is dropped.
-    void ShowForProcess(const std::string& exePath, TFieldsLookup lookup);
+    void ShowForProcess(const std::optional<std::string>& exePath, TFieldsLookup lookup);
     static constexpr const char* kPendingValue = "...";
 
-    // The executable path to show; "?" leaves the dialog as it was.
-    std::string ExeFileName = "?";
+    // The executable path to show; none leaves the dialog as it was.
+    std::optional<std::string> ExeFileName;
     TProcessInfoFields Fields;
 
     QLabel* Image1 = nullptr;

@@ -121,9 +121,7 @@ int AskCapture(int socket, int& error) {
     header.msg_controllen = sizeof control;
     const ssize_t received = recvmsg(socket, &header, 0);
     if (received <= 0) return std::puts("no reply"), -1;
-    std::string problem;
-    const auto reply = ParseHelperReply({buffer.data(), static_cast<size_t>(received)}, THelperVerb::OpenCapture,
-                                        problem);
+    const auto reply = ParseHelperReply({buffer.data(), static_cast<size_t>(received)}, THelperVerb::OpenCapture);
     error = reply ? reply->Error : 0;
     const cmsghdr* rights = CMSG_FIRSTHDR(&header);
     if (rights == nullptr || rights->cmsg_type != SCM_RIGHTS) return -1;

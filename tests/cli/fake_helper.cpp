@@ -6,10 +6,12 @@
 //            on its own clock waits as long as there are sockets;
 //   flood    messages of owners as fast as the program takes them, socket
 //            1, 2, 3, ... whatever was asked, without end.
-// Any other request is answered Failed. Ends when the program closes its end.
+// Any other request is answered Failed, with EBUSY. Ends when the program
+// closes its end.
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -84,7 +86,7 @@ int main() {
         const auto* owners = std::get_if<THelperOwnersRequest>(std::get_if<THelperRequest>(&*outcome));
         if (owners == nullptr) {
             const uint8_t verb = buffer[1];
-            if (!SendHelperMessage(kSocket, EncodeStatusReply(verb, THelperStatus::Failed, 0, "a fake helper"))) return 0;
+            if (!SendHelperMessage(kSocket, EncodeStatusReply(verb, THelperStatus::Failed, EBUSY, "a fake helper"))) return 0;
             continue;
         }
         Answer(mode, owners->Inodes);

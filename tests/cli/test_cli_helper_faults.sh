@@ -2,8 +2,9 @@
 # tarnwick-cli with a helper that starts well and then breaks the protocol
 # while answering for the owners (tarnwick_fake_helper): one whose reply never
 # ends, one that names sockets without end. Each table exits 1 with the
-# reason, within the exchange's deadline, and its memory stays small. Run
-# without capabilities, so that the owners are asked of the helper.
+# reason, within the exchange's deadline, and its memory stays small. A
+# capture it fails is said in the system's words. Run without capabilities,
+# so that the owners and the captures are asked of the helper.
 set -u
 cli=$1
 peer=$2
@@ -52,6 +53,14 @@ for mode in trickle flood; do
     ((peak < 400000)) || fail "$mode: table grew to $peak kB"
 done
 stop_peer
+
+# A capture the helper fails is said per interface in the system's words,
+# as the helper's errno has them.
+TARNWICK_HELPER=$fake "${unprivileged[@]}" timeout 20 "$cli" capture --count 1 >/dev/null 2>"$work/err"
+status=$?
+busy="tarnwick-cli: cannot capture on lo (127.0.0.1): Device or resource busy"
+[ "$status" -eq 1 ] && grep -qxF "$busy" "$work/err" ||
+    fail "a capture the helper failed: exited $status: $(cat "$work/err")"
 
 [ "$failures" -eq 0 ] && echo "all helper fault checks passed"
 exit $((failures > 0))

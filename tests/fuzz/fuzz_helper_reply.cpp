@@ -45,10 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::span<const uint8_t> message(data + at + 2, std::min(length, kMaxHelperReplySize));
         at += 2 + length;
         const bool complete = reader.Complete();
-        std::string problem;
-        const auto reply = reader.Add(message, problem);
+        const auto reply = reader.Add(message);
         if (!reply) {
-            if (problem.empty()) __builtin_trap();
+            if (reply.Failure().Context.empty()) __builtin_trap();
             break;
         }
         if (complete) __builtin_trap();  // nothing is read after the end

@@ -141,11 +141,11 @@ public:
         if (KillFailure) return *KillFailure;
         return {};
     }
-    TUniqueFd OpenCapture(uint32_t interfaceIndex, int& error) override {
+    TResult<TUniqueFd> OpenCapture(uint32_t interfaceIndex) override {
         Captured.push_back(interfaceIndex);
-        error = 0;
+        if (CaptureFailure) return *CaptureFailure;
         int ends[2];
-        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return {};
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return FailureFromErrno("socketpair");
         close(ends[1]);
         return TUniqueFd(ends[0]);
     }
@@ -158,6 +158,7 @@ public:
     std::vector<std::vector<uint64_t>> Asked;
     std::vector<uint32_t> Captured;
     std::optional<TFailure> KillFailure;
+    std::optional<TFailure> CaptureFailure;
     std::vector<THelperOwner> Owners;
 };
 
@@ -206,10 +207,9 @@ protected:
             std::memcpy(&fd, CMSG_DATA(rights), sizeof fd);
             Passed.Reset(fd);
         }
-        std::string problem;
-        const auto reply = ParseHelperReply(Buffer, verb, problem);
-        EXPECT_TRUE(reply.has_value()) << problem;
-        return reply.value_or(THelperReply{});
+        const TResult<THelperReply> reply = ParseHelperReply(Buffer, verb);
+        EXPECT_TRUE(reply.Ok()) << (reply ? "" : reply.Failure().Text());
+        return reply ? *reply : THelperReply{};
     }
 
     TFakeActions Actions;
@@ -256,6 +256,15 @@ TEST_F(THelperSession, ServesValidRequestsAndRefusesTheRestWithoutEnding) {
     EXPECT_EQ(reply.Status, THelperStatus::Ok);
     EXPECT_TRUE(Passed.IsValid());
     EXPECT_EQ(Actions.Captured, std::vector<uint32_t>{0x01020304});
+
+    Actions.CaptureFailure = TFailure{EBUSY, "running as many captures as it may"};
+    Passed.Reset();
+    Send(EncodeCaptureRequest(2));
+    reply = Receive(THelperVerb::OpenCapture);
+    EXPECT_EQ(reply.Status, THelperStatus::Failed);
+    EXPECT_EQ(reply.Error, EBUSY);
+    EXPECT_EQ(reply.Reason, "running as many captures as it may");
+    EXPECT_FALSE(Passed.IsValid());
 }
 
 TEST_F(THelperSession, ManyOwnersComeInSeveralRepliesAndReadBackWhole) {

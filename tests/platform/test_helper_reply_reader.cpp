@@ -15,13 +15,18 @@ std::vector<THelperOwner> OwnersOf(const std::vector<uint64_t>& inodes) {
     return owners;
 }
 
-// Feeds `messages` to `reader`: the index of the first it rejects (-1 for
-// none), and the problem said.
-int FirstRejected(THelperReplyReader& reader, const TMessages& messages, std::string& problem) {
+// What feeding `messages` to `reader` came to: the index of the first it
+// rejected (-1 for none), and the problem said.
+struct TRejection {
+    int Index = -1;
+    std::string Problem;
+};
+TRejection FirstRejected(THelperReplyReader& reader, const TMessages& messages) {
     for (size_t i = 0; i < messages.size(); ++i) {
-        if (!reader.Add(messages[i], problem)) return static_cast<int>(i);
+        if (const TResult<THelperReply> reply = reader.Add(messages[i]); !reply)
+            return {static_cast<int>(i), reply.Failure().Text()};
     }
-    return -1;
+    return {};
 }
 
 TEST(HelperReplyReader, ReadsAnHonestOwnersReplyOfSeveralMessagesWhole) {
@@ -33,8 +38,8 @@ TEST(HelperReplyReader, ReadsAnHonestOwnersReplyOfSeveralMessagesWhole) {
     const TMessages messages = EncodeOwnersReply(OwnersOf(held));
     ASSERT_GT(messages.size(), 1u);
     THelperReplyReader reader(asked);
-    std::string problem;
-    EXPECT_EQ(FirstRejected(reader, messages, problem), -1) << problem;
+    const TRejection rejected = FirstRejected(reader, messages);
+    EXPECT_EQ(rejected.Index, -1) << rejected.Problem;
     EXPECT_TRUE(reader.Complete());
     ASSERT_EQ(reader.Owners().size(), held.size());
     EXPECT_EQ(reader.Owners().back().Inode, held.back());
@@ -66,15 +71,14 @@ TEST(HelperReplyReader, RejectsWhatNoHonestReplyHolds) {
     };
     for (const TCase& c : cases) {
         THelperReplyReader reader = c.AskAll ? THelperReplyReader({}, c.MostOfAll) : THelperReplyReader(asked);
-        std::string problem;
-        EXPECT_EQ(FirstRejected(reader, c.Messages, problem), static_cast<int>(c.Messages.size()) - 1) << c.What;
-        EXPECT_FALSE(problem.empty()) << c.What;
+        const TRejection rejected = FirstRejected(reader, c.Messages);
+        EXPECT_EQ(rejected.Index, static_cast<int>(c.Messages.size()) - 1) << c.What;
+        EXPECT_FALSE(rejected.Problem.empty()) << c.What;
     }
     // A request answered by one message has no continuation.
     THelperReplyReader kill(THelperVerb::KillTcp);
-    std::string problem;
     std::vector<uint8_t> killReply = EncodeStatusReply(static_cast<uint8_t>(THelperVerb::KillTcp), THelperStatus::Ok);
-    EXPECT_FALSE(kill.Add(continued(killReply), problem));
+    EXPECT_FALSE(kill.Add(continued(killReply)).Ok());
 }
 
 }  // namespace

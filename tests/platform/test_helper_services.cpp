@@ -37,7 +37,8 @@ TEST(HelperSocketOwners, ManySocketsAreAskedForByNameAndOwnedAsAFullScanSees) {
     THelperClient helper(TARNWICK_HELPER_PROGRAM);
     THelperSocketOwners owners(helper);
     const TSocketOwners found = owners.FindOwners(inodes);
-    ASSERT_EQ(owners.UnavailableReason(), std::nullopt);
+    const TStatus available = owners.Available();
+    ASSERT_TRUE(available.Ok()) << available.Failure().Text();
     const TSocketOwners scanned = TSocketOwners::Scan();
     // Only the sockets asked for come back: the request named them, rather
     // than asking for every socket.

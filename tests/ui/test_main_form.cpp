@@ -6,6 +6,8 @@
 #include <QSplitter>
 #include <QTimer>
 
+#include <cerrno>
+
 #include "ui/connection_grid.h"
 #include "ui/log_list.h"
 
@@ -97,7 +99,7 @@ TEST_F(MainForm, TheSelectionStaysOnItsConnectionWhenARefreshMovesIt) {
 
 TEST_F(MainForm, AHelperThatFailedIsSaidOnceWhateverTheRefreshes) {
     TMainServices services = Services();
-    services.OwnersFailure = [] { return std::optional<std::string>("tarnwick-helper (x) was stopped: why"); };
+    services.OwnersHealth = [] { return TStatus(TFailure{EPIPE, "tarnwick-helper (x) was stopped"}); };
     Form = std::make_unique<TMain_F>(std::move(services));
     ASSERT_TRUE(WaitForRefreshes(1));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !Boxes.Shown.empty(); }, 5000));
@@ -105,7 +107,7 @@ TEST_F(MainForm, AHelperThatFailedIsSaidOnceWhateverTheRefreshes) {
     ASSERT_TRUE(WaitForRefreshes(2));
     QCoreApplication::processEvents();
     ASSERT_EQ(Boxes.Shown.size(), 1u);
-    EXPECT_TRUE(Boxes.Shown[0].startsWith(QStringLiteral("tarnwick-helper (x) was stopped: why")));
+    EXPECT_TRUE(Boxes.Shown[0].startsWith(QStringLiteral("tarnwick-helper (x) was stopped: Broken pipe\n")));
 }
 
 TEST_F(MainForm, ColumnsShareTheWidthEqually) {

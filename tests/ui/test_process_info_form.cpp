@@ -59,9 +59,9 @@ TEST(ProcessInfoFormTest, KeepsItsFieldsWhileOpenAndRefillsOnReopen) {
     EXPECT_EQ(form.Edit1->text(), "/bin/second");
     EXPECT_EQ(form.Values[0]->text(), "b0");
 
-    // "?" leaves the dialog as it was.
+    // Without an executable the dialog stays as it was.
     form.close();
-    form.ShowForProcess("?", FieldsNamed("c"));
+    form.ShowForProcess(std::nullopt, FieldsNamed("c"));
     EXPECT_EQ(form.Edit1->text(), "/bin/second");
     EXPECT_EQ(form.Values[0]->text(), "b0");
 }

@@ -40,34 +40,25 @@ TStatus TLinuxHelperActions::KillTcp(const TTcpRow& row) {
     return killed;
 }
 
-TUniqueFd TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex, int& error) {
+TResult<TUniqueFd> TLinuxHelperActions::OpenCapture(uint32_t interfaceIndex) {
     // Forwarders are reaped as they end (SIGCHLD ignored): a process id that
     // no longer answers is gone (one reused meanwhile only counts a while).
     std::erase_if(Forwarders_, [](pid_t pid) { return kill(pid, 0) != 0; });
-    if (Forwarders_.size() >= kMaxCaptureForwarders) {
-        error = EBUSY;
-        return {};
-    }
+    if (Forwarders_.size() >= kMaxCaptureForwarders) return TFailure{EBUSY, "running as many captures as it may"};
     TUniqueFd packetSocket;
+    int error = 0;
     {
         const TRaisedCapabilities raised(NetRawCapability());
         packetSocket.Reset(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        error = errno;
+        error = errno;  // before the capability is dropped again
     }
-    if (!packetSocket.IsValid()) return {};
+    if (!packetSocket.IsValid()) return TFailure{error, "opening the packet socket"};
     TResult<std::unique_ptr<TCaptureRing>> ring = TCaptureRing::Open(std::move(packetSocket), interfaceIndex);
-    if (!ring) {
-        error = ring.Failure().Errno;
-        return {};
-    }
+    if (!ring) return ring.Failure();
     pid_t forwarder = -1;
     TResult<TUniqueFd> stream = StartCaptureForwarder(std::move(ring).Value(), forwarder);
-    if (!stream) {
-        error = stream.Failure().Errno;
-        return {};
-    }
-    Forwarders_.push_back(forwarder);
-    return std::move(stream).Value();
+    if (stream) Forwarders_.push_back(forwarder);
+    return stream;
 }
 
 std::vector<THelperOwner> TLinuxHelperActions::SocketOwners(const std::vector<uint64_t>& inodes) {

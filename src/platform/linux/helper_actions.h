@@ -27,7 +27,7 @@ public:
     // and read by a forwarder of its own (StartCaptureForwarder). At most
     // kMaxCaptureForwarders run at once (EBUSY beyond): each is a process
     // and a ring of kernel memory, which a caller must not ask for without end.
-    TUniqueFd OpenCapture(uint32_t interfaceIndex, int& error) override;
+    TResult<TUniqueFd> OpenCapture(uint32_t interfaceIndex) override;
     // With CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE: the sockets named are
     // looked for through a TSocketOwnerCache kept across requests, every
     // socket by a full /proc scan; the names read as TLinuxProcessList reads

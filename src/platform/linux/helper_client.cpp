@@ -24,8 +24,6 @@ namespace {
 constexpr const char* kHelperName = "tarnwick-helper";
 // The hello comes at once from a helper that starts at all.
 constexpr auto kHelloTimeout = std::chrono::seconds(10);
-// What ReceiveLocked says when the helper has closed its end.
-constexpr const char* kEnded = "ended";
 // A helper told to end by the closed socket is given this long.
 constexpr auto kExitWait = std::chrono::seconds(2);
 
@@ -56,8 +54,8 @@ std::string Reap(pid_t child, bool kill) {
 // Spawns `program` with `childEnd` as its descriptor kHelperSocketFd, in a
 // process group of its own (a Ctrl-C at the terminal is the program's to
 // handle, and ends the helper through the closed socket), with default
-// signal handling and no signal blocked. The errno of a failure.
-int Spawn(const std::string& program, int childEnd, pid_t& child) {
+// signal handling and no signal blocked. The child's process id.
+TResult<pid_t> Spawn(const std::string& program, int childEnd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -75,10 +73,12 @@ int Spawn(const std::string& program, int childEnd, pid_t& child) {
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     char* const args[] = {const_cast<char*>(kHelperName), nullptr};
+    pid_t child = -1;
     const int result = posix_spawn(&child, program.c_str(), &actions, &attributes, args, environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    return result;
+    if (result != 0) return TFailure{result, "starting " + program};
+    return child;
 }
 
 using TDeadline = std::chrono::steady_clock::time_point;
@@ -96,19 +96,28 @@ bool WaitFor(int socket, short events, TDeadline deadline) {
 
 bool WaitReadable(int socket, TDeadline deadline) { return WaitFor(socket, POLLIN, deadline); }
 
-// Sends one message, waiting until `deadline` at most for room; nullopt when
-// sent, else the problem.
-std::optional<std::string> SendMessage(int socket, const std::vector<uint8_t>& message, TDeadline deadline) {
+// Sends one message, waiting until `deadline` at most for room.
+TStatus SendMessage(int socket, const std::vector<uint8_t>& message, TDeadline deadline) {
     for (;;) {
         const ssize_t sent = send(socket, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent == static_cast<ssize_t>(message.size())) return std::nullopt;
-        if (sent >= 0) return std::string("a request sent in part");
+        if (sent == static_cast<ssize_t>(message.size())) return {};
+        if (sent >= 0) return TFailure{0, "a request sent in part"};
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return std::string(std::strerror(errno));
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return FailureFromErrno({});
         // A request of many messages outruns the helper's reading.
-        if (!WaitFor(socket, POLLOUT, deadline)) return std::string("no room for a request in time");
+        if (!WaitFor(socket, POLLOUT, deadline)) return TFailure{0, "no room for a request in time"};
     }
 }
+
+// `failure` as what befell `what`: "<what>: <its context>", its errno kept.
+TFailure Within(const std::string& what, const TFailure& failure) {
+    return {failure.Errno, failure.Context.empty() ? what : what + ": " + failure.Context};
+}
+
+// `failure` in words alone. A request's caller takes a failure with errno
+// for the helper's own (EPERM: it lacks the capability), so a failure to
+// reach the helper at all reaches it without one.
+TFailure InWords(const TFailure& failure) { return {0, failure.Text()}; }
 
 }  // namespace
 
@@ -127,14 +136,15 @@ THelperClient::~THelperClient() {
     StopLocked(false);
 }
 
-std::optional<std::string> THelperClient::Start() {
+TStatus THelperClient::Start() {
     std::lock_guard lock(Mutex_);
     return StartLocked();
 }
 
-std::optional<std::string> THelperClient::Failure() {
+TStatus THelperClient::Health() {
     std::lock_guard lock(Mutex_);
-    return Failure_;
+    if (Failure_) return *Failure_;
+    return {};
 }
 
 uint32_t THelperClient::Abilities() {
@@ -142,76 +152,81 @@ uint32_t THelperClient::Abilities() {
     return Socket_.IsValid() ? Abilities_ : 0;
 }
 
-std::optional<std::string> THelperClient::StartLocked() {
-    if (Socket_.IsValid()) return std::nullopt;
-    if (Failure_) return Failure_;
-    if (StartFailure_) return StartFailure_;
+TStatus THelperClient::StartLocked() {
+    if (Socket_.IsValid()) return {};
+    if (Failure_) return *Failure_;
+    if (StartFailure_) return *StartFailure_;
     if (Program_.empty()) {
-        StartFailure_ = "no " + std::string(kHelperName) + " that may be trusted was found (" + Refused_ + ")";
-        return StartFailure_;
+        StartFailure_ =
+            TFailure{0, "no " + std::string(kHelperName) + " that may be trusted was found (" + Refused_ + ")"};
+        return *StartFailure_;
     }
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
 
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
-        return "no socket pair for " + named + ": " + std::strerror(errno);
+        return FailureFromErrno("no socket pair for " + named);
     TUniqueFd ours(ends[0]);
     TUniqueFd theirs(ends[1]);
     // dup2 onto itself would leave the close-on-exec flag set.
     if (theirs.Get() == kHelperSocketFd) theirs.Reset(fcntl(ends[1], F_DUPFD_CLOEXEC, kHelperSocketFd + 1));
 
-    pid_t child = -1;
-    const int error = Spawn(Program_, theirs.Get(), child);
+    const TResult<pid_t> child = Spawn(Program_, theirs.Get());
     theirs.Reset();
-    if (error == ENOENT) {
-        // A copy refused elsewhere is what the user may have meant to run.
-        const std::string refused = Refused_.empty() ? "" : "; " + Refused_;
-        StartFailure_ = std::string(kHelperName) + " is not installed (there is no " + Program_ + refused + ")";
-    } else if (error == EACCES || error == EPERM) {
-        StartFailure_ = "you may not run " + named + ", which only members of the group tarnwick may run";
-    } else if (error != 0) {
-        StartFailure_ = named + " cannot be started: " + std::strerror(error);
+    if (!child) {
+        const int error = child.Failure().Errno;
+        if (error == ENOENT) {
+            // A copy refused elsewhere is what the user may have meant to run.
+            const std::string refused = Refused_.empty() ? "" : "; " + Refused_;
+            StartFailure_ =
+                TFailure{0, std::string(kHelperName) + " is not installed (there is no " + Program_ + refused + ")"};
+        } else if (error == EACCES || error == EPERM) {
+            StartFailure_ =
+                TFailure{0, "you may not run " + named + ", which only members of the group tarnwick may run"};
+        } else {
+            StartFailure_ = TFailure{error, named + " cannot be started"};
+        }
+        return *StartFailure_;
     }
-    if (StartFailure_) return StartFailure_;
 
-    Child_ = child;
+    Child_ = *child;
     Socket_ = std::move(ours);
-    const std::optional<std::string> problem = ReadHelloLocked();
-    if (!problem) return std::nullopt;
-    // One that ended by itself (it could not drop its privileges, say) has
-    // its exit status to tell; one that hangs or talks nonsense is ended.
-    const bool ended = *problem == kEnded;
-    Socket_.Reset();
-    const std::string status = Reap(Child_, !ended);
-    Child_ = -1;
-    StartFailure_ = named + " did not start: " + (ended ? status : *problem);
-    return StartFailure_;
+    const TStatus greeted = ReadHelloLocked();
+    if (greeted) return {};
+    StartFailure_ = Within(named + " did not start", greeted.Failure());
+    return *StartFailure_;
 }
 
-std::optional<std::string> THelperClient::ReadHelloLocked() {
-    if (!WaitReadable(Socket_.Get(), std::chrono::steady_clock::now() + kHelloTimeout)) return "no hello in time";
-    size_t size = 0;
+TStatus THelperClient::ReadHelloLocked() {
+    const auto giveUp = [this](TFailure problem) -> TStatus {
+        StopLocked(true);
+        return problem;
+    };
+    if (!WaitReadable(Socket_.Get(), std::chrono::steady_clock::now() + kHelloTimeout))
+        return giveUp(TFailure{0, "no hello in time"});
     TUniqueFd passed;
-    if (auto problem = ReceiveLocked(size, passed)) return problem;
-    std::string why;
-    const std::optional<THelperReply> hello = ParseHelperReply({Buffer_.data(), size}, THelperVerb::Hello, why);
-    if (!hello) return "greeted with " + why;
+    const TResult<size_t> size = ReceiveLocked(passed);
+    if (!size) return giveUp(size.Failure());
+    if (*size == 0) return TFailure{0, StopLocked(false)};
+    const TResult<THelperReply> hello = ParseHelperReply({Buffer_.data(), *size}, THelperVerb::Hello);
+    if (!hello) return giveUp(TFailure{0, "greeted with " + hello.Failure().Text()});
     const std::optional<uint32_t> abilities = ParseHelloBody(hello->Body);
     if (!abilities || passed.IsValid() || hello->Status != THelperStatus::Ok || hello->MoreFollows)
-        return std::string("greeted with a malformed hello");
+        return giveUp(TFailure{0, "greeted with a malformed hello"});
     Abilities_ = *abilities;
-    return std::nullopt;
+    return {};
 }
 
-void THelperClient::StopLocked(bool kill) {
-    if (!Socket_.IsValid()) return;
+std::string THelperClient::StopLocked(bool kill) {
+    if (!Socket_.IsValid()) return "ended";
     Socket_.Reset();  // end of file for the helper, which then ends
-    Reap(Child_, kill);
+    std::string ended = Reap(Child_, kill);
     Child_ = -1;
     Abilities_ = 0;
+    return ended;
 }
 
-std::optional<std::string> THelperClient::ReceiveLocked(size_t& size, TUniqueFd& passed) {
+TResult<size_t> THelperClient::ReceiveLocked(TUniqueFd& passed) {
     // One byte more than the longest reply, to tell a longer one.
     Buffer_.resize(kMaxHelperReplySize + 1);
     iovec part{Buffer_.data(), Buffer_.size()};
@@ -228,8 +243,8 @@ std::optional<std::string> THelperClient::ReceiveLocked(size_t& size, TUniqueFd&
         // Close-on-exec: a program a rule starts must not inherit a capture.
         received = recvmsg(Socket_.Get(), &header, MSG_CMSG_CLOEXEC);
     } while (received < 0 && errno == EINTR);
-    if (received < 0) return std::string("cannot be read: ") + std::strerror(errno);
-    if (received == 0) return std::string(kEnded);
+    if (received < 0) return FailureFromErrno("cannot be read");
+    if (received == 0) return size_t{0};
 
     int descriptors = 0;
     for (cmsghdr* message = CMSG_FIRSTHDR(&header); message != nullptr; message = CMSG_NXTHDR(&header, message)) {
@@ -244,101 +259,94 @@ std::optional<std::string> THelperClient::ReceiveLocked(size_t& size, TUniqueFd&
     }
     if (descriptors > 1) {
         passed.Reset();
-        return std::string("sent more than one descriptor");
+        return TFailure{0, "sent more than one descriptor"};
     }
-    if (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) return std::string("sent a reply too long");
-    size = static_cast<size_t>(received);
-    return std::nullopt;
+    if (header.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) return TFailure{0, "sent a reply too long"};
+    return static_cast<size_t>(received);
 }
 
-std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<std::vector<uint8_t>>& request,
-                                                         THelperVerb verb, const TOnReply& onReply, int* failedWith) {
+TStatus THelperClient::ExchangeLocked(const std::vector<std::vector<uint8_t>>& request, THelperVerb verb,
+                                      const TOnReply& onReply) {
     THelperReplyReader reader(verb);
-    return ExchangeLocked(request, reader, onReply, failedWith);
+    return ExchangeLocked(request, reader, onReply);
 }
 
-std::optional<std::string> THelperClient::ExchangeLocked(const std::vector<std::vector<uint8_t>>& request,
-                                                         THelperReplyReader& reader, const TOnReply& onReply,
-                                                         int* failedWith) {
-    if (failedWith) *failedWith = 0;
-    if (auto failure = StartLocked()) return failure;
+TStatus THelperClient::ExchangeLocked(const std::vector<std::vector<uint8_t>>& request, THelperReplyReader& reader,
+                                      const TOnReply& onReply) {
+    if (TStatus started = StartLocked(); !started) return InWords(started.Failure());
     const std::string named = std::string(kHelperName) + " (" + Program_ + ")";
-    const auto stop = [&](const std::string& problem) -> std::optional<std::string> {
+    const auto stop = [&](const TFailure& problem) -> TStatus {
         StopLocked(true);
-        Failure_ = named + " was stopped: " + problem;
-        return Failure_;
+        Failure_ = Within(named + " was stopped", problem);
+        return InWords(*Failure_);
     };
     // One deadline for the whole exchange: a helper that trickles its reply
     // out a message at a time is held to it as much as a silent one.
     const auto deadline = std::chrono::steady_clock::now() + ExchangeTimeout_;
     // The helper reads every message of a request before it answers.
     for (const std::vector<uint8_t>& message : request) {
-        if (auto problem = SendMessage(Socket_.Get(), message, deadline)) return stop(*problem);
+        if (TStatus sent = SendMessage(Socket_.Get(), message, deadline); !sent) return stop(sent.Failure());
     }
 
     for (;;) {
         if (!WaitReadable(Socket_.Get(), deadline)) {
             const auto seconds = std::chrono::ceil<std::chrono::seconds>(ExchangeTimeout_).count();
-            return stop("no whole reply within " + std::to_string(seconds) + " s");
+            return stop(TFailure{0, "no whole reply within " + std::to_string(seconds) + " s"});
         }
-        size_t size = 0;
         TUniqueFd passed;
-        if (auto problem = ReceiveLocked(size, passed)) return stop(*problem);
-        std::string why;
-        const std::optional<THelperReply> reply = reader.Add({Buffer_.data(), size}, why);
-        if (!reply) return stop(why);
-        if (reply->Status != THelperStatus::Ok) {
+        const TResult<size_t> size = ReceiveLocked(passed);
+        if (!size) return stop(size.Failure());
+        if (*size == 0) return stop(TFailure{0, "ended"});
+        const TResult<THelperReply> reply = reader.Add({Buffer_.data(), *size});
+        if (!reply) return stop(reply.Failure());
+        if (reply->Status == THelperStatus::Refused) {
             // A refusal is a bug of ours, or a helper of another version.
-            if (reply->Status == THelperStatus::Refused) return named + " refused the request: " + reply->Reason;
-            if (failedWith) *failedWith = reply->Error;
-            return reply->Reason;
+            return TFailure{0, named + " refused the request: " + reply->Reason};
         }
-        if (auto problem = onReply(*reply, passed)) return stop(*problem);
-        if (reader.Complete()) return std::nullopt;
+        if (reply->Status != THelperStatus::Ok) return TFailure{reply->Error, reply->Reason};
+        if (TStatus taken = onReply(*reply, passed); !taken) return stop(taken.Failure());
+        if (reader.Complete()) return {};
     }
 }
 
 TStatus THelperClient::KillTcp(const TTcpRow& row) {
     std::lock_guard lock(Mutex_);
-    int failedWith = 0;
-    const std::optional<std::string> problem =
-        ExchangeLocked({EncodeKillRequest(row)}, THelperVerb::KillTcp,
-                       [](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
-                           if (!reply.Body.empty() || passed.IsValid() || reply.MoreFollows)
-                               return "a malformed reply to closing";
-                           return std::nullopt;
-                       },
-                       &failedWith);
-    if (problem) return TFailure{failedWith, *problem};
-    return {};
+    return ExchangeLocked({EncodeKillRequest(row)}, THelperVerb::KillTcp,
+                          [](const THelperReply& reply, TUniqueFd& passed) -> TStatus {
+                              if (!reply.Body.empty() || passed.IsValid() || reply.MoreFollows)
+                                  return TFailure{0, "a malformed reply to closing"};
+                              return {};
+                          });
 }
 
-std::optional<std::string> THelperClient::OpenCapture(uint32_t interfaceIndex, TUniqueFd& stream, int& error) {
+TResult<TUniqueFd> THelperClient::OpenCapture(uint32_t interfaceIndex) {
     std::lock_guard lock(Mutex_);
-    return ExchangeLocked({EncodeCaptureRequest(interfaceIndex)}, THelperVerb::OpenCapture,
-                          [&](const THelperReply& reply, TUniqueFd& passed) -> std::optional<std::string> {
-                              if (!reply.Body.empty() || !passed.IsValid() || reply.MoreFollows)
-                                  return "a malformed reply to opening a capture";
-                              // Only a capture stream is taken, never a
-                              // socket that could send on a network.
-                              if (!IsSeqPacketSocket(passed.Get())) return "sent a capture that is no socket pair";
-                              stream = std::move(passed);
-                              return std::nullopt;
-                          },
-                          &error);
-}
-
-std::optional<std::string> THelperClient::SocketOwners(const std::vector<uint64_t>& inodes,
-                                                       std::vector<THelperOwner>& owners) {
-    std::lock_guard lock(Mutex_);
-    owners.clear();
-    THelperReplyReader reader(inodes);
-    const std::optional<std::string> failure =
-        ExchangeLocked(EncodeOwnersRequest(inodes), reader, [](const THelperReply&, TUniqueFd& passed) {
-            return passed.IsValid() ? std::optional<std::string>("a descriptor with a list of owners") : std::nullopt;
+    TUniqueFd stream;
+    const TStatus opened = ExchangeLocked(
+        {EncodeCaptureRequest(interfaceIndex)}, THelperVerb::OpenCapture,
+        [&stream](const THelperReply& reply, TUniqueFd& passed) -> TStatus {
+            if (!reply.Body.empty() || !passed.IsValid() || reply.MoreFollows)
+                return TFailure{0, "a malformed reply to opening a capture"};
+            // Only a capture stream is taken, never a socket that could send
+            // on a network.
+            if (!IsSeqPacketSocket(passed.Get())) return TFailure{0, "sent a capture that is no socket pair"};
+            stream = std::move(passed);
+            return {};
         });
-    if (!failure) owners.swap(reader.Owners());
-    return failure;
+    if (!opened) return opened.Failure();
+    return stream;
+}
+
+TResult<std::vector<THelperOwner>> THelperClient::SocketOwners(const std::vector<uint64_t>& inodes) {
+    std::lock_guard lock(Mutex_);
+    THelperReplyReader reader(inodes);
+    const TStatus answered =
+        ExchangeLocked(EncodeOwnersRequest(inodes), reader, [](const THelperReply&, TUniqueFd& passed) -> TStatus {
+            if (passed.IsValid()) return TFailure{0, "a descriptor with a list of owners"};
+            return {};
+        });
+    if (!answered) return answered.Failure();
+    return std::move(reader.Owners());
 }
 
 }  // namespace tarnwick

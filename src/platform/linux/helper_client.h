@@ -50,67 +50,68 @@ public:
 
     const std::string& Program() const { return Program_; }
 
-    // Starts the helper unless it runs, and reads its hello. Nullopt when it
-    // runs; else why it cannot be used ("tarnwick-helper is not installed
-    // (...)"). A helper that could not be started is not tried again: what
-    // it needs (the package, the group) takes more than this process can do.
+    // Starts the helper unless it runs, and reads its hello; fails with why
+    // it cannot be used ("tarnwick-helper is not installed (...)"). A helper
+    // that could not be started is not tried again: what it needs (the
+    // package, the group) takes more than this process can do.
     //
     // The helper ends when the thread that started it ends (its parent-death
     // signal), unless the rest of this process still holds the socket; a
     // program with short-lived threads starts it from a long-lived one.
     //
-    // A helper that broke off an exchange (see Failure) is not started again.
-    std::optional<std::string> Start();
+    // A helper that broke off an exchange (see Health) is not started again.
+    TStatus Start();
 
-    // Why the helper was stopped in the middle of an exchange, or nullopt:
-    // it did not answer within the exchange's time, or its reply could not
-    // be an honest one. Unlike a helper that cannot be started, which leaves
-    // the program to do without, this is a fault of the helper or the system
-    // to be reported.
-    std::optional<std::string> Failure();
+    // Fails once the helper was stopped in the middle of an exchange, saying
+    // why: it did not answer within the exchange's time, or its reply could
+    // not be an honest one. Unlike a helper that cannot be started, which
+    // leaves the program to do without, this is a fault of the helper or the
+    // system to be reported.
+    TStatus Health();
 
     // The kHelperCan* abilities of its hello; 0 when it does not run.
     uint32_t Abilities();
 
     // The requests. Each starts the helper when needed. Each exchange has
     // kHelperExchangeTimeout (or the constructor's time) in all, however many
-    // messages it takes.
-    // Closes the connection of `row`: fails with the helper's errno and
-    // context (as TConnectionKiller::KillTcp), or without errno, saying why
-    // the helper could not be asked.
+    // messages it takes. Each fails with the helper's errno and context when
+    // the helper reports a failure, or without errno, saying why the helper
+    // could not be asked (its Text() as Start and Health give it).
+    //
+    // Closes the connection of `row` (as TConnectionKiller::KillTcp).
     TStatus KillTcp(const TTcpRow& row);
-    // The others return nullopt when done, else the reason: the helper's, or
-    // why it could not be asked.
-    // The capture stream of the interface of index `interfaceIndex` in
-    // `stream` (an AF_UNIX SOCK_SEQPACKET socket: anything else is refused);
-    // `error` is the errno of a failure the helper reports (EPERM: it lacks
-    // CAP_NET_RAW), else 0.
-    std::optional<std::string> OpenCapture(uint32_t interfaceIndex, TUniqueFd& stream, int& error);
+    // The capture stream of the interface of index `interfaceIndex` (an
+    // AF_UNIX SOCK_SEQPACKET socket: anything else is refused). EPERM from
+    // the helper: it lacks CAP_NET_RAW.
+    TResult<TUniqueFd> OpenCapture(uint32_t interfaceIndex);
     // The owners of `inodes` (sorted, without repeats, at most
     // kMaxOwnerInodes, sent in as many messages as they take; none: of every
     // socket, at most kMaxOwnersOfAll of them).
-    std::optional<std::string> SocketOwners(const std::vector<uint64_t>& inodes, std::vector<THelperOwner>& owners);
+    TResult<std::vector<THelperOwner>> SocketOwners(const std::vector<uint64_t>& inodes);
 
 private:
-    using TOnReply = std::function<std::optional<std::string>(const THelperReply& reply, TUniqueFd& passed)>;
+    using TOnReply = std::function<TStatus(const THelperReply& reply, TUniqueFd& passed)>;
 
-    std::optional<std::string> StartLocked();
-    std::optional<std::string> ReadHelloLocked();
+    TStatus StartLocked();
+    // Reads the hello. A helper that sends none is ended: the failure is its
+    // exit status when it ended by itself (it could not drop its privileges,
+    // say), else what was wrong; one that hangs or talks nonsense is killed.
+    TStatus ReadHelloLocked();
     // Closes the socket and waits for the helper; `kill` does not wait for
-    // one that may hang.
-    void StopLocked(bool kill);
-    // Reads one message into Buffer_, with at most one passed descriptor.
-    std::optional<std::string> ReceiveLocked(size_t& size, TUniqueFd& passed);
+    // one that may hang. How it ended ("exit status 1").
+    std::string StopLocked(bool kill);
+    // Reads one message into Buffer_, with at most one passed descriptor:
+    // its size, 0 when the helper has closed its end (an empty message reads
+    // the same).
+    TResult<size_t> ReceiveLocked(TUniqueFd& passed);
     // Sends the messages of `request` and hands each reply message, as
     // `reader` read it, to `onReply` until the last. A failure of the
-    // exchange itself stops the helper for good (Failure). When the helper
-    // answers Failed, its errno goes to `failedWith`.
-    std::optional<std::string> ExchangeLocked(const std::vector<std::vector<uint8_t>>& request,
-                                              THelperReplyReader& reader, const TOnReply& onReply,
-                                              int* failedWith = nullptr);
+    // exchange itself (or of `onReply`) stops the helper for good (Health).
+    TStatus ExchangeLocked(const std::vector<std::vector<uint8_t>>& request, THelperReplyReader& reader,
+                           const TOnReply& onReply);
     // The same for a request with `verb` answered by one message.
-    std::optional<std::string> ExchangeLocked(const std::vector<std::vector<uint8_t>>& request, THelperVerb verb,
-                                              const TOnReply& onReply, int* failedWith = nullptr);
+    TStatus ExchangeLocked(const std::vector<std::vector<uint8_t>>& request, THelperVerb verb,
+                           const TOnReply& onReply);
 
     const std::string Program_;
     // Copies not used, said when the helper cannot be started.
@@ -120,8 +121,8 @@ private:
     pid_t Child_ = -1;
     TUniqueFd Socket_;
     uint32_t Abilities_ = 0;
-    std::optional<std::string> StartFailure_;
-    std::optional<std::string> Failure_;
+    std::optional<TFailure> StartFailure_;
+    std::optional<TFailure> Failure_;
     std::vector<uint8_t> Buffer_;
 };
 

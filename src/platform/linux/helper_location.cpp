@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 
 #include "common/file_locations.h"
@@ -18,15 +17,17 @@ namespace {
 
 constexpr const char* kHelperName = "tarnwick-helper";
 
-// Why others may change what `status` describes, or nullopt. With an access
-// control list the group bits are its mask, which bounds what every named
-// user and group may do, so the mode alone tells whether anyone else may write.
-std::optional<std::string> WhyOthersMayChange(const struct stat& status, uid_t caller, bool stickyWritableIsFine) {
+// Whether only root and `caller` may change what `status` describes: fails
+// with how others may ("may be written by others"). With an access control
+// list the group bits are its mask, which bounds what every named user and
+// group may do, so the mode alone tells whether anyone else may write.
+TStatus CheckOwnedHere(const struct stat& status, uid_t caller, bool stickyWritableIsFine) {
     if (status.st_uid != 0 && status.st_uid != caller)
-        return "belongs to another user (uid " + std::to_string(status.st_uid) + ")";
+        return TFailure{0, "belongs to another user (uid " + std::to_string(status.st_uid) + ")"};
     const bool writable = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-    if (writable && !(stickyWritableIsFine && (status.st_mode & S_ISVTX) != 0)) return "may be written by others";
-    return std::nullopt;
+    if (writable && !(stickyWritableIsFine && (status.st_mode & S_ISVTX) != 0))
+        return TFailure{0, "may be written by others"};
+    return {};
 }
 
 // `path` with its symbolic links resolved; fails when it cannot be (ENOENT:
@@ -39,17 +40,19 @@ TResult<std::string> Resolve(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> WhyUntrusted(const std::string& path, uid_t caller) {
+TStatus CheckTrusted(const std::string& path, uid_t caller) {
     struct stat status {};
-    if (lstat(path.c_str(), &status) != 0) return std::string("it cannot be examined: ") + std::strerror(errno);
-    if (!S_ISREG(status.st_mode)) return std::string("it is not a regular file");
-    if (auto why = WhyOthersMayChange(status, caller, false)) return "it " + *why;
+    if (lstat(path.c_str(), &status) != 0) return FailureFromErrno("it cannot be examined");
+    if (!S_ISREG(status.st_mode)) return TFailure{0, "it is not a regular file"};
+    if (TStatus owned = CheckOwnedHere(status, caller, false); !owned)
+        return TFailure{0, "it " + owned.Failure().Text()};
     std::filesystem::path folder = std::filesystem::path(path).parent_path();
     for (bool own = true;; own = false) {
         const std::string named = (own ? "its folder " : "the folder ") + folder.string();
-        if (lstat(folder.c_str(), &status) != 0) return named + " cannot be examined: " + std::strerror(errno);
-        if (auto why = WhyOthersMayChange(status, caller, !own)) return named + " " + *why;
-        if (folder == folder.root_path() || folder.empty()) return std::nullopt;
+        if (lstat(folder.c_str(), &status) != 0) return FailureFromErrno(named + " cannot be examined");
+        if (TStatus owned = CheckOwnedHere(status, caller, !own); !owned)
+            return TFailure{0, named + " " + owned.Failure().Text()};
+        if (folder == folder.root_path() || folder.empty()) return {};
         folder = folder.parent_path();
     }
 }
@@ -73,15 +76,15 @@ THelperLocation LocateHelperProgram(const std::string& exeDir, uid_t caller) {
             if (path == installed) location.Program = installed;
             continue;
         }
-        std::optional<std::string> why =
-            resolved ? WhyUntrusted(*resolved, caller)
-                     : std::string("it cannot be found: ") + std::strerror(resolved.Failure().Errno);
-        if (!why) {
+        const TStatus trusted = resolved ? CheckTrusted(*resolved, caller)
+                                         : TStatus(TFailure{resolved.Failure().Errno, "it cannot be found"});
+        if (trusted) {
             location.Program = *resolved;
             return location;
         }
         if (!location.Refused.empty()) location.Refused += "; ";
-        location.Refused += std::string(kHelperName) + " " + where + " (" + path + ") was not used: " + *why;
+        location.Refused +=
+            std::string(kHelperName) + " " + where + " (" + path + ") was not used: " + trusted.Failure().Text();
     }
     return location;
 }

@@ -9,8 +9,9 @@
 
 #include <sys/types.h>
 
-#include <optional>
 #include <string>
+
+#include "common/result.h"
 
 namespace tarnwick {
 
@@ -33,12 +34,13 @@ THelperLocation FindHelperProgram();
 // whose start then says that the helper is not installed.
 THelperLocation LocateHelperProgram(const std::string& exeDir, uid_t caller);
 
-// Nullopt when the file at `path` (absolute, without symbolic links: what
+// Whether the file at `path` (absolute, without symbolic links: what
 // realpath gives) may be trusted by `caller`: it and every folder above it
 // belong to root or to `caller`, and no one else may write them. Above its
 // own folder, a sticky folder writable by all (/tmp) is fine: no one may
-// rename or remove there what is not theirs. Else why not, to follow
-// "<the copy> was not used: " ("its folder /x may be written by others").
-std::optional<std::string> WhyUntrusted(const std::string& path, uid_t caller);
+// rename or remove there what is not theirs. Fails with why not, in words
+// to follow "<the copy> was not used: " ("its folder /x may be written by
+// others").
+TStatus CheckTrusted(const std::string& path, uid_t caller);
 
 }  // namespace tarnwick

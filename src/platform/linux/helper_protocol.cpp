@@ -292,21 +292,15 @@ std::vector<std::vector<uint8_t>> EncodeOwnersReply(const std::vector<THelperOwn
     return messages;
 }
 
-std::optional<THelperReply> ParseHelperReply(std::span<const uint8_t> message, THelperVerb verb,
-                                             std::string& problem) {
-    if (message.size() < kHelperHeaderSize) {
-        problem = "a reply shorter than its header";
-        return std::nullopt;
-    }
+TResult<THelperReply> ParseHelperReply(std::span<const uint8_t> message, THelperVerb verb) {
+    if (message.size() < kHelperHeaderSize) return TFailure{0, "a reply shorter than its header"};
     if (message[0] != kHelperProtocolVersion) {
-        problem = "protocol version " + std::to_string(message[0]) + " instead of " +
-                  std::to_string(kHelperProtocolVersion);
-        return std::nullopt;
+        return TFailure{0, "protocol version " + std::to_string(message[0]) + " instead of " +
+                               std::to_string(kHelperProtocolVersion)};
     }
     if (message[1] != static_cast<uint8_t>(verb)) {
-        problem = "a reply of verb " + std::to_string(message[1]) + " to a request of verb " +
-                  std::to_string(static_cast<int>(verb));
-        return std::nullopt;
+        return TFailure{0, "a reply of verb " + std::to_string(message[1]) + " to a request of verb " +
+                               std::to_string(static_cast<int>(verb))};
     }
     THelperReply reply;
     reply.Verb = verb;
@@ -319,17 +313,14 @@ std::optional<THelperReply> ParseHelperReply(std::span<const uint8_t> message, T
             return reply;
         case THelperStatus::Failed:
         case THelperStatus::Refused:
-            if (body.size() < 4 || body.size() > 4 + kMaxHelperTextSize || reply.MoreFollows) {
-                problem = "a malformed failure reply";
-                return std::nullopt;
-            }
+            if (body.size() < 4 || body.size() > 4 + kMaxHelperTextSize || reply.MoreFollows)
+                return TFailure{0, "a malformed failure reply"};
             reply.Status = static_cast<THelperStatus>(message[2]);
             reply.Error = static_cast<int>(GetLe(body.data(), 4));
             reply.Reason.assign(body.begin() + 4, body.end());
             return reply;
     }
-    problem = "a reply of status " + std::to_string(message[2]);
-    return std::nullopt;
+    return TFailure{0, "a reply of status " + std::to_string(message[2])};
 }
 
 std::optional<uint32_t> ParseHelloBody(std::span<const uint8_t> body) {

@@ -107,6 +107,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/ip_tables.h"
 
 namespace tarnwick {
@@ -242,10 +243,9 @@ struct THelperReply {
     std::span<const uint8_t> Body;
 };
 
-// Reads a reply to a request with `verb` (or the hello); nullopt, with the
-// problem in `problem`, for anything else.
-std::optional<THelperReply> ParseHelperReply(std::span<const uint8_t> message, THelperVerb verb,
-                                             std::string& problem);
+// Reads a reply to a request with `verb` (or the hello); fails, saying what
+// is wrong with it, for anything else.
+TResult<THelperReply> ParseHelperReply(std::span<const uint8_t> message, THelperVerb verb);
 // The abilities of a hello's body.
 std::optional<uint32_t> ParseHelloBody(std::span<const uint8_t> body);
 // Appends the entries of an owners reply's body; false when it is malformed.

@@ -6,11 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/linux/helper_protocol.h"
 
 namespace tarnwick {
@@ -34,14 +33,14 @@ public:
         : Verb_(THelperVerb::SocketOwners), Asked_(asked), MostOfAll_(mostOfAll) {}
 
     // Reads the next message of the reply: the reply as read (its Body a view
-    // of `message`), or nullopt with the problem in `problem` when the
-    // message cannot be part of an honest reply. That is one of another verb,
+    // of `message`); fails, saying why, when the message cannot be part of an
+    // honest reply. That is one of another verb,
     // version or status; a Failed or Refused one after the first, or any
     // after the last; one saying that more follows to a request of one
     // reply message; and of an owners reply, a message saying more follows
     // with no owner in it, or an owner out of ascending order, repeated,
     // not asked for or one too many.
-    std::optional<THelperReply> Add(std::span<const uint8_t> message, std::string& problem);
+    TResult<THelperReply> Add(std::span<const uint8_t> message);
 
     // Whether the last message of the reply has been read.
     bool Complete() const { return Complete_; }
@@ -49,8 +48,8 @@ public:
     std::vector<THelperOwner>& Owners() { return Owners_; }
 
 private:
-    // Checks the owners from `first` on against what was asked; the problem, if any.
-    std::optional<std::string> CheckOwners(size_t first);
+    // Checks the owners from `first` on against what was asked.
+    TStatus CheckOwners(size_t first);
 
     THelperVerb Verb_;
     std::span<const uint64_t> Asked_;

@@ -55,13 +55,15 @@ bool Serve(int socket, const THelperRequest& request, THelperActions& actions) {
     }
     if (const auto* capture = std::get_if<THelperCaptureRequest>(&request)) {
         const auto verb = static_cast<uint8_t>(THelperVerb::OpenCapture);
-        int error = 0;
-        const TUniqueFd stream = actions.OpenCapture(capture->InterfaceIndex, error);
-        if (!stream.IsValid())
-            return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Failed, error, std::strerror(error)));
+        const TResult<TUniqueFd> stream = actions.OpenCapture(capture->InterfaceIndex);
+        if (!stream) {
+            const TFailure& failure = stream.Failure();
+            return SendHelperMessage(socket,
+                                     EncodeStatusReply(verb, THelperStatus::Failed, failure.Errno, failure.Context));
+        }
         // The peer holds its own copy once this returns; ours closes here,
         // so that the program's close is the forwarder's end.
-        return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Ok), stream.Get());
+        return SendHelperMessage(socket, EncodeStatusReply(verb, THelperStatus::Ok), stream->Get());
     }
     const auto& owners = std::get<THelperOwnersRequest>(request);
     for (const std::vector<uint8_t>& message : EncodeOwnersReply(actions.SocketOwners(owners.Inodes))) {

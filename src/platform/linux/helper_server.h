@@ -28,9 +28,9 @@ public:
     // Closes the connection of `row`, as TConnectionKiller::KillTcp.
     virtual TStatus KillTcp(const TTcpRow& row) = 0;
     // The program's end of the capture stream of the interface of index
-    // `interfaceIndex` (see OpenCapture in helper_protocol.h), or none with
-    // the errno in `error`.
-    virtual TUniqueFd OpenCapture(uint32_t interfaceIndex, int& error) = 0;
+    // `interfaceIndex` (see OpenCapture in helper_protocol.h); its errno and
+    // context go back in the Failed reply.
+    virtual TResult<TUniqueFd> OpenCapture(uint32_t interfaceIndex) = 0;
     // The owners of `inodes` that some process holds (of every socket when
     // empty), with their process names.
     virtual std::vector<THelperOwner> SocketOwners(const std::vector<uint64_t>& inodes) = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <iterator>
 
 #include "platform/linux/forwarded_capture.h"
@@ -17,19 +18,19 @@ constexpr const char* kOwnersNeed =
     "the owners of other users' sockets need the CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE capabilities or "
     "tarnwick-helper";
 
-// Why `helper` cannot do what `ability` stands for, or nullopt.
-std::optional<std::string> ProblemOf(THelperClient& helper, uint32_t ability, const char* capabilities) {
-    if (std::optional<std::string> problem = helper.Start()) return problem;
+// Whether `helper` can do what `ability` stands for: fails with why not.
+TStatus Usable(THelperClient& helper, uint32_t ability, const char* capabilities) {
+    if (TStatus started = helper.Start(); !started) return started;
     if ((helper.Abilities() & ability) == 0)
-        return "tarnwick-helper (" + helper.Program() + ") does not hold " + capabilities;
-    return std::nullopt;
+        return TFailure{0, "tarnwick-helper (" + helper.Program() + ") does not hold " + capabilities};
+    return {};
 }
 
 }  // namespace
 
 TStatus THelperConnectionKiller::Available() {
-    if (auto problem = ProblemOf(Helper_, kHelperCanKill, "the CAP_NET_ADMIN capability"))
-        return TFailure{0, HelperMissingText(kKillNeed, *problem)};
+    if (TStatus usable = Usable(Helper_, kHelperCanKill, "the CAP_NET_ADMIN capability"); !usable)
+        return TFailure{0, HelperMissingText(kKillNeed, usable.Failure().Text())};
     return {};
 }
 
@@ -39,9 +40,12 @@ TStatus THelperConnectionKiller::KillTcp(const TTcpRow& row) {
 }
 
 TSocketOwners THelperSocketOwners::FindOwners(const std::vector<uint64_t>& inodes) {
-    std::optional<std::string> problem = ProblemOf(Helper_, kHelperCanReadOwners, "the CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE capabilities");
-    std::vector<THelperOwner> owners;
-    if (!problem) {
+    TResult<std::vector<THelperOwner>> owners = std::vector<THelperOwner>();
+    if (TStatus usable =
+            Usable(Helper_, kHelperCanReadOwners, "the CAP_DAC_READ_SEARCH and CAP_SYS_PTRACE capabilities");
+        !usable) {
+        owners = usable.Failure();
+    } else {
         std::vector<uint64_t> wanted;
         std::unique_copy(inodes.begin(), inodes.end(), std::back_inserter(wanted));
         std::erase(wanted, 0);
@@ -49,15 +53,15 @@ TSocketOwners THelperSocketOwners::FindOwners(const std::vector<uint64_t>& inode
         // may name are asked for; none wanted needs no request.
         const bool tooMany = wanted.size() > kMaxOwnerInodes;
         if (tooMany) wanted.clear();
-        if (tooMany || !wanted.empty()) problem = Helper_.SocketOwners(wanted, owners);
+        if (tooMany || !wanted.empty()) owners = Helper_.SocketOwners(wanted);
     }
-    const std::optional<std::string> failure = problem ? Helper_.Failure() : std::nullopt;
+    const TStatus health = owners ? TStatus() : Helper_.Health();
     std::lock_guard lock(Mutex_);
-    if (problem) {
-        if (failure) {
-            Failure_ = failure;
+    if (!owners) {
+        if (!health) {
+            Failure_ = health.Failure();
         } else {
-            Unavailable_ = HelperMissingText(kOwnersNeed, *problem);
+            Unavailable_ = TFailure{0, HelperMissingText(kOwnersNeed, owners.Failure().Text())};
         }
         Names_.clear();
         return OwnView_.Find(inodes);
@@ -65,22 +69,24 @@ TSocketOwners THelperSocketOwners::FindOwners(const std::vector<uint64_t>& inode
     Unavailable_.reset();
     Names_.clear();
     std::vector<std::pair<uint64_t, uint32_t>> entries;
-    entries.reserve(owners.size());
-    for (THelperOwner& owner : owners) {
+    entries.reserve(owners->size());
+    for (THelperOwner& owner : *owners) {
         entries.emplace_back(owner.Inode, owner.Pid);
         if (!owner.Name.empty()) Names_.emplace(owner.Pid, std::move(owner.Name));
     }
     return TSocketOwners::FromEntries(std::move(entries));
 }
 
-std::optional<std::string> THelperSocketOwners::UnavailableReason() {
+TStatus THelperSocketOwners::Available() {
     std::lock_guard lock(Mutex_);
-    return Unavailable_;
+    if (Unavailable_) return *Unavailable_;
+    return {};
 }
 
-std::optional<std::string> THelperSocketOwners::Failure() {
+TStatus THelperSocketOwners::Health() {
     std::lock_guard lock(Mutex_);
-    return Failure_;
+    if (Failure_) return *Failure_;
+    return {};
 }
 
 std::map<uint32_t, std::string> THelperSocketOwners::OwnerNames() {
@@ -99,14 +105,14 @@ TResult<std::vector<TProcessEntry>> THelperProcessList::TakeSnapshot() {
     return processes;
 }
 
-std::optional<std::string> THelperPacketSource::UnavailableReason() {
-    if (auto problem = ProblemOf(Helper_, kHelperCanCapture, "the CAP_NET_RAW capability"))
-        return HelperMissingText(kCaptureNeed, *problem);
-    return std::nullopt;
+TStatus THelperPacketSource::Available() {
+    if (TStatus usable = Usable(Helper_, kHelperCanCapture, "the CAP_NET_RAW capability"); !usable)
+        return TFailure{0, HelperMissingText(kCaptureNeed, usable.Failure().Text())};
+    return {};
 }
 
 TResult<TPacketCaptures> THelperPacketSource::OpenCaptures(const std::function<void(const TFailure&)>& onError) {
-    if (auto reason = UnavailableReason()) return TFailure{0, *reason};
+    if (TStatus available = Available(); !available) return available.Failure();
     TResult<std::vector<TCaptureInterface>> interfaces = ListCaptureInterfaces();
     if (!interfaces) return interfaces.Failure();
 
@@ -117,7 +123,7 @@ TResult<TPacketCaptures> THelperPacketSource::OpenCaptures(const std::function<v
     }
     std::vector<TFailure> errors;
     size_t permissionFailures = 0;
-    std::string firstPermissionText;
+    int firstPermissionError = 0;
     // As with libpcap's captures: a VLAN whose parent is captured is seen there.
     const TVlanParents vlanParents = ReadVlanParents();
     std::set<unsigned> captured;
@@ -125,24 +131,31 @@ TResult<TPacketCaptures> THelperPacketSource::OpenCaptures(const std::function<v
     for (const TCaptureInterface& where : *interfaces) {
         if (IsSeenOnParent(where.Index, captured, vlanParents)) continue;
         ++tried;
-        TUniqueFd stream;
-        int helperError = 0;
-        std::optional<std::string> failure = Helper_.OpenCapture(where.Index, stream, helperError);
-        if (!failure) {
-            TResult<std::unique_ptr<TPacketCapture>> capture = OpenForwardedCapture(std::move(stream), where);
-            if (capture) {
-                captures.push_back(std::move(capture).Value());
-                captured.insert(where.Index);
+        const std::string failedOn = "cannot capture on " + where.Name + " (" + where.Address + ")";
+        TResult<TUniqueFd> stream = Helper_.OpenCapture(where.Index);
+        if (!stream) {
+            const TFailure& failure = stream.Failure();
+            // With errno, the helper's own failure: what the system said is
+            // what the user can act on.
+            if (failure.Errno == 0) {
+                errors.push_back(TFailure{0, failedOn + ": " + failure.Context});
                 continue;
             }
-            failure = capture.Failure().Text();
-        } else if ((helperError == EPERM || helperError == EACCES) && permissionFailures++ == 0) {
-            firstPermissionText = *failure;
+            if ((failure.Errno == EPERM || failure.Errno == EACCES) && permissionFailures++ == 0)
+                firstPermissionError = failure.Errno;
+            errors.push_back(TFailure{failure.Errno, failedOn});
+            continue;
         }
-        errors.push_back(TFailure{0, "cannot capture on " + where.Name + " (" + where.Address + "): " + *failure});
+        TResult<std::unique_ptr<TPacketCapture>> capture = OpenForwardedCapture(std::move(stream).Value(), where);
+        if (!capture) {
+            errors.push_back(TFailure{0, failedOn + ": " + capture.Failure().Text()});
+            continue;
+        }
+        captures.push_back(std::move(capture).Value());
+        captured.insert(where.Index);
     }
     if (permissionFailures == tried) {
-        return TFailure{0, "cannot capture packets: " + firstPermissionText + " (" +
+        return TFailure{0, "cannot capture packets: " + std::string(std::strerror(firstPermissionError)) + " (" +
                                HelperMissingText(kCaptureNeed, "tarnwick-helper (" + Helper_.Program() +
                                                                    ") may not capture") +
                                ")"};

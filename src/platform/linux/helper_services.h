@@ -35,20 +35,20 @@ private:
 // of several messages), and keeps what it found from one request to the
 // next (TSocketOwnerCache); only beyond kMaxOwnerInodes, for every socket (a
 // full scan). When it cannot be used, this process's own view of /proc (its
-// own processes' sockets), and UnavailableReason says why; when it was
-// stopped for failing an exchange (Failure), the same view, with the failure
-// for the program to report.
+// own processes' sockets), and Available says why; when it was stopped for
+// failing an exchange (Health), the same view, with the failure for the
+// program to report.
 class THelperSocketOwners final : public TSocketOwnerSource {
 public:
     explicit THelperSocketOwners(THelperClient& helper) : Helper_(helper) {}
 
     TSocketOwners FindOwners(const std::vector<uint64_t>& inodes) override;
-    // Why the last look did without the helper, as it cannot be used here,
-    // or nullopt.
-    std::optional<std::string> UnavailableReason();
-    // Why the helper failed a look for owners (THelperClient::Failure), or
-    // nullopt; once failed, it is not asked again.
-    std::optional<std::string> Failure();
+    // Whether the last look had the helper: fails, without errno, with why
+    // it cannot be used here.
+    TStatus Available();
+    // Fails once the helper failed a look for owners, as THelperClient::Health
+    // says; once failed, it is not asked again.
+    TStatus Health();
     // The process names the helper reported with the last look, by pid.
     std::map<uint32_t, std::string> OwnerNames();
 
@@ -56,8 +56,8 @@ private:
     THelperClient& Helper_;
     std::mutex Mutex_;
     TSocketOwnerCache OwnView_;
-    std::optional<std::string> Unavailable_;
-    std::optional<std::string> Failure_;
+    std::optional<TFailure> Unavailable_;
+    std::optional<TFailure> Failure_;
     std::map<uint32_t, std::string> Names_;
 };
 
@@ -81,10 +81,11 @@ class THelperPacketSource final : public TPacketSource {
 public:
     explicit THelperPacketSource(THelperClient& helper) : Helper_(helper) {}
 
-    // Why nothing can be captured through the helper, or nullopt.
-    std::optional<std::string> UnavailableReason();
-    // As TPcapPacketSource::OpenCaptures; fails with UnavailableReason, or
-    // when every interface failed for want of the privilege.
+    // Whether captures can be asked of the helper: fails, without errno, with
+    // why not.
+    TStatus Available();
+    // As TPcapPacketSource::OpenCaptures; fails as Available does, or when
+    // every interface failed for want of the privilege.
     TResult<TPacketCaptures> OpenCaptures(const std::function<void(const TFailure&)>& onError) override;
 
 private:

@@ -16,7 +16,8 @@ TPrivilegedServices::TPrivilegedServices(TOwnPrivileges own, THelperLocation hel
     : Own_(own), Helper_(std::move(helper)) {}
 
 void TPrivilegedServices::StartHelperIfUsed() {
-    if (!Own_.All()) Helper_.Start();
+    // A helper that cannot start says why when a service is asked of it.
+    if (!Own_.All()) (void)Helper_.Start();
 }
 
 TConnectionKiller& TPrivilegedServices::Killer() {
@@ -44,19 +45,14 @@ TStatus TPrivilegedServices::KillAvailable() {
     return HelperKiller_.Available();
 }
 
-std::optional<std::string> TPrivilegedServices::CaptureUnavailableReason() {
-    if (Own_.Capture) return std::nullopt;
-    return HelperPackets_.UnavailableReason();
+TStatus TPrivilegedServices::OwnersAvailable() {
+    if (Own_.ReadAllOwners) return {};
+    return HelperOwners_.Available();
 }
 
-std::optional<std::string> TPrivilegedServices::OwnersUnavailableReason() {
-    if (Own_.ReadAllOwners) return std::nullopt;
-    return HelperOwners_.UnavailableReason();
-}
-
-std::optional<std::string> TPrivilegedServices::OwnersFailure() {
-    if (Own_.ReadAllOwners) return std::nullopt;
-    return HelperOwners_.Failure();
+TStatus TPrivilegedServices::OwnersHealth() {
+    if (Own_.ReadAllOwners) return {};
+    return HelperOwners_.Health();
 }
 
 }  // namespace tarnwick

@@ -3,9 +3,7 @@
 // the capability (run as root, say), else through tarnwick-helper.
 #pragma once
 
-#include <optional>
-#include <string>
-
+#include "common/result.h"
 #include "platform/linux/helper_client.h"
 #include "platform/linux/helper_services.h"
 #include "platform/linux/linux_connection_killer.h"
@@ -46,14 +44,12 @@ public:
     // Whether closing connections can be tried (a failure says why not, as
     // KillTcp's would); starts the helper when it is used.
     TStatus KillAvailable();
-    // Why capturing cannot be done, or nullopt when it can be tried; starts
-    // the helper when it is used.
-    std::optional<std::string> CaptureUnavailableReason();
-    // Why the last owner scan saw only this user's processes, or nullopt.
-    std::optional<std::string> OwnersUnavailableReason();
-    // Why tarnwick-helper failed a look for owners, or nullopt: a fault to
-    // report, where an unavailable helper is only a hint.
-    std::optional<std::string> OwnersFailure();
+    // Whether the last owner scan saw every user's processes: fails with why
+    // it saw only this user's.
+    TStatus OwnersAvailable();
+    // Fails once tarnwick-helper failed a look for owners, saying why: a
+    // fault to report, where an unavailable helper is only a hint.
+    TStatus OwnersHealth();
 
 private:
     TOwnPrivileges Own_;
