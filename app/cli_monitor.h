@@ -22,8 +22,9 @@ namespace tarnwick {
 // Whether the connection tables can be read on this system at all; says why
 // not on `err`.
 inline bool TablesBindable(std::ostream& err) {
-    if (const auto reason = SockDiagUnavailableReason()) {
-        err << "tarnwick-cli: the connection tables cannot be read (netlink socket diagnostics): " << *reason << '\n';
+    if (const TStatus available = SockDiagAvailable(); !available) {
+        err << "tarnwick-cli: the connection tables cannot be read (netlink socket diagnostics): "
+            << available.Failure().ErrnoText() << '\n';
         return false;
     }
     return true;

@@ -17,7 +17,7 @@ inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& box
                          platform.Killer,   platform.Launcher,  platform.Sound,     platform.Autostart,
                          platform.Packets,  std::move(executableDir),          std::move(executablePath),
                          std::move(files),
-                         &SockDiagUnavailableReason,
+                         &SockDiagAvailable,
                          &GetProcessExePath,
                          &ReadProcessInfoFields,
                          platform.Wakeup,

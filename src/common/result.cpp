@@ -12,6 +12,8 @@ std::string TFailure::Text() const {
     return Context + ": " + std::strerror(Errno);
 }
 
+std::string TFailure::ErrnoText() const { return std::strerror(Errno); }
+
 TFailure FailureFromErrno(std::string context) {
     return TFailure{errno, std::move(context)};
 }

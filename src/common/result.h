@@ -21,6 +21,9 @@ struct TFailure {
 
     // "Context: system message", or Context alone when Errno is 0.
     std::string Text() const;
+    // The system's message for Errno alone, for texts that say the context
+    // in their own words.
+    std::string ErrnoText() const;
     bool operator==(const TFailure&) const = default;
 };
 

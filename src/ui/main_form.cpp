@@ -160,10 +160,10 @@ void TMain_F::FormCreate() {
 
     // Bind the tables: without socket diagnostics there is nothing to monitor.
     if (Services_.ProbeTables) {
-        if (auto reason = Services_.ProbeTables()) {
+        if (const TStatus probed = Services_.ProbeTables(); !probed) {
             Services_.Boxes.Show(nullptr,
                                  QStringLiteral("The connection tables cannot be read (netlink socket diagnostics): ") +
-                                     QString::fromStdString(*reason),
+                                     QString::fromStdString(probed.Failure().ErrnoText()),
                                  QStringLiteral("Fatal error"), QMessageBox::Critical);
             Session_.Scheduler().Stop();
             return;

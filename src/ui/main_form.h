@@ -60,8 +60,8 @@ struct TMainServices {
     std::string ExecutablePath;
     // Where Option.ini and rules.dat live and automatic log saves go, decided at start.
     TSettingsLocation Files;
-    // Why the connection tables cannot be read on this system, or nullopt.
-    std::function<std::optional<std::string>()> ProbeTables;
+    // Whether the connection tables can be read on this system, and why not.
+    std::function<TStatus()> ProbeTables;
     // The executable of a process, and its version fields.
     std::function<TResult<std::string>(uint32_t pid)> ProcessExePath;
     std::function<TProcessInfoFields(const std::string& path)> ProcessInfoOf;

@@ -31,9 +31,8 @@ void MakeDumpRequest(TRequest& request, uint8_t family) {
 }
 
 TEST(NetlinkSocket, KernelErrorReplyBecomesItsErrno) {
-    int error = 0;
-    std::optional<TNetlinkSocket> socket = TNetlinkSocket::Open(error);
-    ASSERT_TRUE(socket.has_value()) << error;
+    TResult<TNetlinkSocket> socket = TNetlinkSocket::Open();
+    ASSERT_TRUE(socket) << socket.Failure().Text();
     TRequest request;
     MakeDumpRequest(request, AF_MAX);  // no such family: the kernel answers EINVAL
     int messages = 0;
@@ -46,9 +45,8 @@ TEST(NetlinkSocket, KernelErrorReplyBecomesItsErrno) {
 }
 
 TEST(NetlinkSocket, CallbackErrorFailsTheExchangeAndLeavesTheSocketUsable) {
-    int error = 0;
-    std::optional<TNetlinkSocket> socket = TNetlinkSocket::Open(error);
-    ASSERT_TRUE(socket.has_value()) << error;
+    TResult<TNetlinkSocket> socket = TNetlinkSocket::Open();
+    ASSERT_TRUE(socket) << socket.Failure().Text();
     // Something to dump: at least one socket of our own.
     const TUniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ASSERT_TRUE(listener.IsValid());
@@ -65,9 +63,8 @@ TEST(NetlinkSocket, CallbackErrorFailsTheExchangeAndLeavesTheSocketUsable) {
 }
 
 TEST(NetlinkSocket, MovedFromSocketRefusesExchanges) {
-    int error = 0;
-    std::optional<TNetlinkSocket> socket = TNetlinkSocket::Open(error);
-    ASSERT_TRUE(socket.has_value()) << error;
+    TResult<TNetlinkSocket> socket = TNetlinkSocket::Open();
+    ASSERT_TRUE(socket) << socket.Failure().Text();
     TNetlinkSocket moved = std::move(*socket);
     TRequest request;
     MakeDumpRequest(request, AF_INET);

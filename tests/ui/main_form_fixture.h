@@ -111,7 +111,7 @@ protected:
         Form = std::make_unique<TMain_F>(Services());
         return *Form;
     }
-    TMainServices Services(std::function<std::optional<std::string>()> probe = nullptr) {
+    TMainServices Services(std::function<TStatus()> probe = nullptr) {
         return TMainServices{Tables,        Processes, Names, Boxes, Killer, Launcher, Sound, Autostart, Packets,
                              ExecutableDir, ExecutableDir + "/tarnwick", {ExecutableDir, ExecutableDir}, probe,
                              [this](uint32_t pid) -> TResult<std::string> {

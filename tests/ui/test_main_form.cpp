@@ -190,7 +190,7 @@ TEST_F(MainForm, AnAutomaticSaveThatKeepsFailingIsReportedOnceAfterTheLineAndLos
 }
 
 TEST_F(MainForm, UnreadableTablesEndTheProgramBeforeAnyRefresh) {
-    Form = std::make_unique<TMain_F>(Services([] { return std::optional<std::string>("Protocol not supported"); }));
+    Form = std::make_unique<TMain_F>(Services([] { return TStatus(TFailure{EPROTONOSUPPORT, "opening a socket diagnostics netlink socket"}); }));
     EXPECT_FALSE(Form->TablesBound());
     ASSERT_EQ(Boxes.Shown.size(), 1u);
     EXPECT_TRUE(Boxes.Shown[0].endsWith("Protocol not supported"));

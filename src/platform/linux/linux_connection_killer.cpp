@@ -195,10 +195,10 @@ TStatus TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
     id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
 
-    int error = 0;
-    std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
-    if (!netlink) return KillFailure(error);
+    TResult<TNetlinkSocket> netlink = TNetlinkSocket::Open();
+    if (!netlink) return KillFailure(netlink.Failure().Errno);
 
+    int error = 0;
     if (row.V6()) {
         PutIp6(id.idiag_src, row.LocalAddr.Bytes());
         PutIp6(id.idiag_dst, row.RemoteAddr.Bytes());
@@ -239,9 +239,8 @@ TStatus TLinuxConnectionKiller::KillTcp(const TTcpRow& row) {
 }
 
 TStatus ConnectionKillAvailable() {
-    int error = 0;
-    std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
-    if (!netlink) return KillFailure(error);
+    TResult<TNetlinkSocket> netlink = TNetlinkSocket::Open();
+    if (!netlink) return KillFailure(netlink.Failure().Errno);
 
     // A close of a socket that cannot exist: all ends zero, and cookie 0,
     // which no socket has (sock_gen_cookie() in net/core/sock_diag.c counts
@@ -251,7 +250,7 @@ TStatus ConnectionKillAvailable() {
     inet_diag_sockid id{};
     TDiagRequest request;
     MakeRequest(request, SOCK_DESTROY, AF_INET, id);
-    error = netlink->Exchange(request.Header, [](const nlmsghdr*) { return MNL_CB_OK; });
+    int error = netlink->Exchange(request.Header, [](const nlmsghdr*) { return MNL_CB_OK; });
     if (error != ENOENT && error != 0) return KillFailure(error);
 
     // The privilege is checked only once a socket is found, so the answer

@@ -138,8 +138,11 @@ int TLinuxIpTables::DumpFamily(uint8_t protocol, uint8_t family, const TTableReq
 
         // A fresh socket per dump: an aborted dump leaves nothing behind for
         // the next one to trip over.
-        std::optional<TNetlinkSocket> netlink = TNetlinkSocket::Open(error);
-        if (!netlink) break;
+        TResult<TNetlinkSocket> netlink = TNetlinkSocket::Open();
+        if (!netlink) {
+            error = netlink.Failure().Errno;
+            break;
+        }
 
         alignas(nlmsghdr) char buffer[MNL_NLMSG_HDRLEN + MNL_ALIGN(std::max(sizeof(inet_diag_req_v2), sizeof(inet_diag_req)))];
         nlmsghdr* header = mnl_nlmsg_put_header(buffer);
@@ -278,10 +281,9 @@ uint32_t TLinuxIpTables::OwnerOfSocket(uint64_t inode) {
     return Owners_->FindOwners({inode}).PidOf(inode);
 }
 
-std::optional<std::string> SockDiagUnavailableReason() {
-    int error = 0;
-    if (TNetlinkSocket::Open(error)) return std::nullopt;
-    return std::strerror(error);
+TStatus SockDiagAvailable() {
+    if (TResult<TNetlinkSocket> netlink = TNetlinkSocket::Open(); !netlink) return netlink.Failure();
+    return {};
 }
 
 }  // namespace tarnwick

@@ -34,9 +34,9 @@
 
 namespace tarnwick {
 
-// Why the tables cannot be read on this system (no netlink socket diagnostics:
-// the system's reason), or nullopt when they can.
-std::optional<std::string> SockDiagUnavailableReason();
+// Whether the tables can be read on this system: a failure (with the system's
+// errno) where netlink socket diagnostics cannot be opened.
+TStatus SockDiagAvailable();
 
 class TLinuxIpTables final : public TIpTables {
 public:

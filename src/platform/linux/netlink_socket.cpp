@@ -57,17 +57,12 @@ int OnOverrunMessage(const nlmsghdr*, void*) {
 
 }  // namespace
 
-std::optional<TNetlinkSocket> TNetlinkSocket::Open(int& error) {
+TResult<TNetlinkSocket> TNetlinkSocket::Open() {
     mnl_socket* socket = mnl_socket_open2(NETLINK_SOCK_DIAG, SOCK_CLOEXEC);
-    if (socket == nullptr) {
-        error = errno;
-        return std::nullopt;
-    }
+    if (socket == nullptr) return FailureFromErrno("opening a socket diagnostics netlink socket");
     TNetlinkSocket owner(socket);
-    if (mnl_socket_bind(socket, 0, MNL_SOCKET_AUTOPID) < 0) {
-        error = errno;
-        return std::nullopt;
-    }
+    if (mnl_socket_bind(socket, 0, MNL_SOCKET_AUTOPID) < 0)
+        return FailureFromErrno("binding a socket diagnostics netlink socket");
     return owner;
 }
 

@@ -10,6 +10,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/result.h"
+
 struct mnl_socket;
 struct nlmsghdr;
 
@@ -18,8 +20,8 @@ namespace tarnwick {
 class TNetlinkSocket {
 public:
     // Opens a NETLINK_SOCK_DIAG socket and binds it to a kernel-chosen port id.
-    // On failure returns nullopt and stores the errno of the failing call in `error`.
-    static std::optional<TNetlinkSocket> Open(int& error);
+    // On failure, the errno of the failing call.
+    static TResult<TNetlinkSocket> Open();
 
     TNetlinkSocket(TNetlinkSocket&& other) noexcept;
     TNetlinkSocket& operator=(TNetlinkSocket&& other) noexcept;
