@@ -148,7 +148,7 @@ int RunWatchCommand(const TCliOptions& options) {
             session.Log.OnAdded = [&journal, &journalError](const TLogEntry& entry) {
                 if (journalError) return;
                 if (const TStatus sent = journal.SendEntry(LogEntryJournalFields(entry)); !sent)
-                    journalError = std::generic_category().message(sent.Failure().Errno);
+                    journalError = sent.Failure().ErrnoText();
             };
             break;
     }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -120,12 +119,12 @@ struct TCliMonitor {
             OwnersMissingSaid_ = true;
         }
         if (const auto tcp = Session.Snapshot.TcpFailure()) {
-            err << "tarnwick-cli: the TCP table cannot be read: " << std::strerror(tcp->Errno) << '\n';
+            err << "tarnwick-cli: the TCP table cannot be read: " << tcp->ErrnoText() << '\n';
             return false;
         }
         const auto udp = Session.Snapshot.UdpFailure();
         if (udp && !UdpMissingSaid_)
-            err << "tarnwick-cli: the UDP table cannot be read (" << std::strerror(udp->Errno)
+            err << "tarnwick-cli: the UDP table cannot be read (" << udp->ErrnoText()
                 << "); UDP sockets are left out\n";
         UdpMissingSaid_ = udp.has_value();
         return true;

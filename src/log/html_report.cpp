@@ -168,7 +168,7 @@ std::string HostText(const std::string& name, const std::vector<std::string>& ad
 std::string LocalHostText() {
     const TResult<TLocalHost> host = ReadLocalHost();
     if (!host) {
-        throw TReportError("Cannot read the host name. " + std::generic_category().message(host.Failure().Errno));
+        throw TReportError("Cannot read the host name. " + host.Failure().ErrnoText());
     }
     if (host->Name.empty()) throw TReportError("The host name is empty.");
     return HostText(host->Name, host->Ipv4Addresses);
@@ -216,7 +216,7 @@ namespace {
 
 [[noreturn]] void ThrowSaveError(const std::string& path, const TFailure& failure) {
     throw TReportError("Cannot create file \"" + FullFileName(path) + "\". " +
-                       std::generic_category().message(failure.Errno));
+                       failure.ErrnoText());
 }
 
 }  // namespace

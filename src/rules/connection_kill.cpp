@@ -1,7 +1,5 @@
 #include "rules/connection_kill.h"
 
-#include <system_error>
-
 #include "monitor/selected_connection.h"
 
 namespace tarnwick {
@@ -19,7 +17,7 @@ std::string TKillResult::Message() const {
 
 std::string KillFailureReason(const TFailure& failure) {
     if (failure.Errno == 0) return failure.Context;
-    const std::string message = std::generic_category().message(failure.Errno);
+    const std::string message = failure.ErrnoText();
     return failure.Context.empty() ? message : message + " (" + failure.Context + ")";
 }
 
