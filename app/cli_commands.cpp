@@ -59,12 +59,14 @@ int RunTableCommand(const TCliOptions& options) {
     session.View.ShowShortNames = options.ShowShortNames;
     monitor.IncludeIpv6(options.ShowIpv6);
     session.ShowTraffic(TTrafficViewer::Output, options.ShowTraffic);
+    if (options.ShowLocation) monitor.LocateRemotes();
     if (!options.ShowTraffic) {
         // One look, printed: no connection list, no events, rows kept as text.
         session.Refresh.TrackConnections = false;
         session.Log.KeepEntries = false;
-        monitor.Grid.KeepTextOnly();
+        monitor.Grid.KeepTextOnly(options.ShowLocation);
         if (!TablesBindable(std::cerr) || !monitor.RefreshTables(std::cerr)) return 1;
+        monitor.NoteLocationDatabase(std::cerr);
         std::cout << monitor.Grid.Text() << std::flush;
         return 0;
     }
@@ -72,7 +74,8 @@ int RunTableCommand(const TCliOptions& options) {
     // Rates need a reading before: the table is read again a second later.
     std::this_thread::sleep_for(kTableRateSample);
     if (!monitor.RefreshTables(std::cerr)) return 1;
-    std::cout << monitor.Grid.Rows.ToText(TTrafficNumbers::Raw) << std::flush;
+    monitor.NoteLocationDatabase(std::cerr);
+    std::cout << monitor.Grid.Rows.ToText(TTrafficNumbers::Raw, options.ShowLocation) << std::flush;
     return 0;
 }
 
@@ -107,6 +110,8 @@ int RunWatchCommand(const TCliOptions& options) {
     TMonitorSession& session = monitor.Session;
     monitor.IncludeIpv6(options.ShowIpv6);
     session.ShowTraffic(TTrafficViewer::Output, options.WatchOutput == TCliOptions::TWatchOutput::Json);
+    // The structured outputs carry where each remote address is.
+    if (options.WatchOutput != TCliOptions::TWatchOutput::Lines) monitor.LocateRemotes();
     // Every entry is written out as it comes; neither the entries nor the
     // grid's rows need keeping.
     session.Log.KeepEntries = false;
@@ -164,6 +169,7 @@ int RunWatchCommand(const TCliOptions& options) {
             return 1;
         }
         std::cout << std::flush;
+        monitor.NoteLocationDatabase(std::cerr);
         if (options.Stats) {
             const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
             std::fprintf(stderr, "refresh %lld: %.1f ms\n", done + 1, took.count());

@@ -8,6 +8,7 @@
 #include "cli_capture.h"
 #include "cli_commands.h"
 #include "cli_info.h"
+#include "cli_locate.h"
 #include "cli_options.h"
 #include "cli_report.h"
 #include "common/ini_file.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
                            ? tarnwick::RunReportTableCommand(options->ReportFile)
                            : tarnwick::RunReportLogCommand(options->ReportFile, options->WatchSeconds);
             case tarnwick::TCliOptions::TCommand::Info: return tarnwick::RunInfoCommand(options->Pid);
+            case tarnwick::TCliOptions::TCommand::Locate: return tarnwick::RunLocateCommand(options->LocateAddresses);
             case tarnwick::TCliOptions::TCommand::Help: std::cout << tarnwick::CliUsage(); return 0;
         }
     } catch (const std::exception& e) {

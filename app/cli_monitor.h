@@ -8,8 +8,10 @@
 #include <string>
 
 #include "monitor/grid_rows.h"
+#include "monitor/location_texts.h"
 #include "platform/linux/linux_ended_connections.h"
 #include "platform/linux/linux_ip_tables.h"
+#include "platform/linux/linux_location_lookup.h"
 #include "platform/linux/linux_name_lookup.h"
 #include "platform/linux/linux_program_launcher.h"
 #include "platform/linux/linux_sound_player.h"
@@ -35,11 +37,13 @@ public:
     TGridRows Rows;
 
     // For a single look that prints the grid: rows are kept only as the lines
-    // of TGridRows::ToText, a fraction of the rows' memory. The rows of one
-    // refresh come in order; those never written are blank.
-    void KeepTextOnly() {
+    // of TGridRows::ToText, a fraction of the rows' memory, with the location
+    // columns when `location` says. The rows of one refresh come in order;
+    // those never written are blank.
+    void KeepTextOnly(bool location = false) {
         TextOnly_ = true;
-        TGridRows::AppendLine(Text_, TGridRows().Row(0));
+        Location_ = location;
+        TGridRows::AppendHeaderLine(Text_, location);
     }
     // For a watch, which shows the events only: grid rows are not kept at all.
     void KeepNoRows() { NoRows_ = true; }
@@ -64,13 +68,14 @@ public:
         if (NoRows_) return;
         if (!TextOnly_) return Rows.WriteRow(row, texts);
         if (row <= TextWritten_ || row >= TextRows_) return;
-        for (; TextWritten_ + 1 < row; ++TextWritten_) TGridRows::AppendLine(Text_, TConnectionRow{});
-        TGridRows::AppendLine(Text_, texts);
+        for (; TextWritten_ + 1 < row; ++TextWritten_) TGridRows::AppendLine(Text_, TConnectionRow{}, Location_);
+        TGridRows::AppendLine(Text_, texts, Location_);
         TextWritten_ = row;
     }
 
 private:
     bool TextOnly_ = false;
+    bool Location_ = false;
     bool NoRows_ = false;
     std::string Text_;
     int TextRows_ = 2;     // as a new TGridRows: the header and one data row (also the count kept without rows)
@@ -97,7 +102,8 @@ struct TCliMonitor {
     explicit TCliMonitor(bool watchEnded = false)
         : Ended(watchEnded ? std::make_unique<TLinuxEndedConnections>() : nullptr),
           Session(TSessionServices{TPlatformServices{IpTables, Privileged.Processes(), Names, Ended.get()},
-                                   TRuleServices{Launcher, Sound, Privileged.Killer()}},
+                                   TRuleServices{Launcher, Sound, Privileged.Killer()},
+                                   [] { return OpenLocationDatabase(LocationDatabasePath()); }},
                   Grid) {
         Session.Log.AutoSaveLog = false;
     }
@@ -130,6 +136,19 @@ struct TCliMonitor {
         return true;
     }
 
+    // Looks up where the remote addresses are, from the next refresh on.
+    void LocateRemotes() { Session.View.ShowLocation = true; }
+
+    // Says once on `err` that the location database cannot be read, once a
+    // refresh tried to. No failure: the locations are "-" or left out.
+    void NoteLocationDatabase(std::ostream& err) {
+        if (LocationNoteSaid_ || !Session.View.ShowLocation) return;
+        if (const auto failure = Session.Locations()->DatabaseFailure()) {
+            err << "tarnwick-cli: " << LocationDatabaseNote(*failure) << '\n';
+            LocationNoteSaid_ = true;
+        }
+    }
+
     // Without IPv6, the sockets of the IPv6 tables are not read at all, so
     // neither their rows nor their events show; IPv4-mapped ones still do.
     void IncludeIpv6(bool include) {
@@ -141,6 +160,7 @@ struct TCliMonitor {
 private:
     bool UdpMissingSaid_ = false;
     bool OwnersMissingSaid_ = false;
+    bool LocationNoteSaid_ = false;
 };
 
 }  // namespace tarnwick

@@ -11,7 +11,7 @@
 namespace tarnwick {
 
 const char* CliUsage() {
-    return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames] [--traffic]\n"
+    return "usage: tarnwick-cli table [--no-tcp] [--no-udp] [--no-ipv6] [--no-shortnames] [--location] [--traffic]\n"
            "       tarnwick-cli watch [--interval SECONDS] [--count N] [--no-ipv6] [--rules FILE] [--enable-rules]\n"
            "                          [--json | --journal] [--stats]\n"
            "       tarnwick-cli top [--interval SECONDS] [--count N]\n"
@@ -20,6 +20,7 @@ const char* CliUsage() {
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
            "                            [--count N] [--dump]\n"
            "       tarnwick-cli info PID\n"
+           "       tarnwick-cli locate ADDRESS...\n"
            "       tarnwick-cli report table FILE\n"
            "       tarnwick-cli report log FILE [--watch SECONDS]\n"
            "\n"
@@ -28,7 +29,10 @@ const char* CliUsage() {
            "          Sent, Received (bytes), Send Rate and Receive Rate (bytes a second,\n"
            "          measured over one second: the table is read twice, a second apart);\n"
            "          \"-\" where the system keeps no counters: every UDP socket, and TCP\n"
-           "          sockets in Time_Wait or still in their handshake\n"
+           "          sockets in Time_Wait or still in their handshake. --location adds\n"
+           "          Country (two-letter code) and Network (\"AS3320 Deutsche Telekom AG\")\n"
+           "          after Process, \"-\" where not known: addresses that are not public\n"
+           "          (private, loopback, link-local, multicast), or not in the database\n"
            "  watch   a refresh every SECONDS (default 3), N times or until interrupted;\n"
            "          prints every log entry as: kind digit, tab, log line. With --rules,\n"
            "          loads the rules of FILE; --enable-rules checks every new established\n"
@@ -53,7 +57,8 @@ const char* CliUsage() {
            "          from reading the tables to writing its last line. The JSON of a\n"
            "          TCP connection's entry has bytes_sent and bytes_received as well,\n"
            "          when its counters are known (for a connection that is gone: as last\n"
-           "          seen)\n"
+           "          seen), and remote_country, remote_asn and remote_as_name when the\n"
+           "          location database knows the remote address\n"
            "  top     the programs ranked by their TCP traffic, every SECONDS (default 3),\n"
            "          N times or until interrupted: a header line, then per program\n"
            "          Process, Connections, Send Rate, Receive Rate (bytes a second over\n"
@@ -78,6 +83,13 @@ const char* CliUsage() {
            "  info    the executable of process PID, then its Product Name, Product Version,\n"
            "          Company, Copyright, Internal Name, Description, Comments and File\n"
            "          Version, one \"Caption: value\" line each\n"
+           "  locate  one line per ADDRESS (dotted IPv4 or IPv6): the address as given,\n"
+           "          country code, AS number and AS name, separated by tabs, \"-\" where\n"
+           "          not known. Locations come from IPFire's location database\n"
+           "          (/var/lib/location/database.db, Debian package libloc-database,\n"
+           "          refreshed by `location update`); without it every field is \"-\" and\n"
+           "          a note goes to standard error. A malformed ADDRESS is said on\n"
+           "          standard error and the exit status is 1; the others are printed\n"
            "  report  writes an HTML page to FILE: `table` the connection grid after one\n"
            "          refresh; `log` the event log of a watch of SECONDS (default 0: one\n"
            "          refresh), refreshing every 3 seconds and at its end\n";
@@ -177,6 +189,12 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
         if (!ParseNumber(args[1], options.Pid)) return fail("bad process id '" + args[1] + "'");
         return options;
     }
+    if (command == "locate") {
+        if (args.size() < 2) return fail("locate takes one or more ADDRESS");
+        options.Command = TCliOptions::TCommand::Locate;
+        options.LocateAddresses.assign(args.begin() + 1, args.end());
+        return options;
+    }
     if (command == "capture") {
         options.Command = TCliOptions::TCommand::Capture;
         TCaptureCliOptions& capture = options.Capture;
@@ -240,6 +258,8 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
             return fail("unknown option '" + arg + "' for " + command);
         } else if (isTable && arg == "--traffic") {
             options.ShowTraffic = true;
+        } else if (isTable && arg == "--location") {
+            options.ShowLocation = true;
         } else if (isTable && arg == "--no-tcp") {
             options.ShowTcp = false;
         } else if (isTable && arg == "--no-udp") {

@@ -13,7 +13,7 @@
 namespace tarnwick {
 
 struct TCliOptions {
-    enum class TCommand { Table, Watch, Top, Rules, Kill, Capture, Report, Info, Help };
+    enum class TCommand { Table, Watch, Top, Rules, Kill, Capture, Report, Info, Locate, Help };
     TCommand Command = TCommand::Help;
     // table
     bool ShowTcp = true;
@@ -21,6 +21,7 @@ struct TCliOptions {
     bool ShowShortNames = true;
     bool ShowIpv6 = true;  // table and watch: rows of IPv6 sockets other than IPv4-mapped ones
     bool ShowTraffic = false;  // table --traffic: the four traffic columns
+    bool ShowLocation = false;  // table --location: the Country and Network columns
     // watch and top
     double IntervalSeconds = 3.0;
     std::optional<long long> Count;  // refreshes to run; none = until interrupted
@@ -44,6 +45,9 @@ struct TCliOptions {
     TCaptureCliOptions Capture;
     // info
     uint32_t Pid = 0;
+    // locate: the addresses as given, read by the command itself so that a
+    // malformed one does not keep the others from being located
+    std::vector<std::string> LocateAddresses;
     // report
     enum class TReportKind { Table, Log };
     TReportKind ReportKind = TReportKind::Table;

@@ -4,6 +4,8 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    libmnl-dev libgtest-dev libgmock-dev libbenchmark-dev
                    qt6-base-dev fonts-dejavu-core xvfb xauth trayer
                    libcanberra-dev libpcap-dev
+                   libloc-dev libloc-database  # countries and networks of remote addresses (IPFire's location database)
+                   location  # its command: `location update` keeps the database fresh; the tests' oracle
                    libsystemd-dev  # sd_journal_sendv: watch --journal and the helper's record of what it closed
                    libseccomp-dev  # the helper's allow-list of system calls
                    libcap2-bin  # setcap: the helper test gives a copy of tarnwick-helper its capabilities

@@ -142,6 +142,23 @@ uint32_t MappedIpv4Field(const TIp6Address& address) {
            (static_cast<uint32_t>(address[14]) << 16) | (static_cast<uint32_t>(address[15]) << 24);
 }
 
+TInetAddress UnmappedAddress(const TInetAddress& address) {
+    return address.V6() && IsIpv4Mapped(address.Bytes()) ? TInetAddress::FromIpv4Field(MappedIpv4Field(address.Bytes()))
+                                                         : address;
+}
+
+bool IsPublicAddress(const TInetAddress& address) {
+    const TInetAddress plain = UnmappedAddress(address);
+    const TIp6Address& b = plain.Bytes();
+    if (!plain.V6()) {
+        return !(b[0] == 0 || b[0] == 10 || b[0] == 127 || b[0] >= 224 || (b[0] == 100 && (b[1] & 0xc0) == 64) ||
+                 (b[0] == 169 && b[1] == 254) || (b[0] == 172 && (b[1] & 0xf0) == 16) || (b[0] == 192 && b[1] == 168));
+    }
+    const TIp6Address loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    return !(plain.Unspecified() || b == loopback || (b[0] & 0xfe) == 0xfc || b[0] == 0xff ||
+             (b[0] == 0xfe && (b[1] & 0x80) == 0x80));  // fe80::/10 link-local and fec0::/10 site-local
+}
+
 uint32_t InterfaceIndexByName(const std::string& name) {
     return ::if_nametoindex(name.c_str());
 }

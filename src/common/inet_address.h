@@ -125,4 +125,16 @@ private:
     TIp6Address Bytes_{};
 };
 
+// The IPv4 address that an IPv4-mapped IPv6 address maps; any other
+// address as it is.
+TInetAddress UnmappedAddress(const TInetAddress& address);
+
+// Whether `address` may be a host out on the Internet: in none of the
+// unspecified (0.0.0.0/8, ::), loopback (127/8, ::1), private (10/8,
+// 172.16/12, 192.168/16, the carrier-grade 100.64/10, the unique local
+// fc00::/7 and the old site-local fec0::/10), link-local (169.254/16,
+// fe80::/10), multicast (224/4, ff00::/8) or reserved (240/4 with the
+// broadcast address) ranges. An IPv4-mapped address counts as its IPv4 one.
+bool IsPublicAddress(const TInetAddress& address);
+
 }  // namespace tarnwick

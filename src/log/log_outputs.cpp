@@ -19,6 +19,11 @@ std::string LogEntryJson(const TLogEntry& entry) {
         if (c->BytesSent && c->BytesReceived)
             json.AddNumber("bytes_sent", static_cast<int64_t>(*c->BytesSent))
                 .AddNumber("bytes_received", static_cast<int64_t>(*c->BytesReceived));
+        if (const auto& where = c->RemoteLocation) {
+            if (!where->CountryCode.empty()) json.AddString("remote_country", where->CountryCode);
+            if (where->Asn != 0) json.AddNumber("remote_asn", static_cast<int64_t>(where->Asn));
+            if (!where->AsName.empty()) json.AddString("remote_as_name", where->AsName);
+        }
     }
     return json.Text();
 }
@@ -43,6 +48,11 @@ std::vector<TJournalField> LogEntryJournalFields(const TLogEntry& entry) {
         if (c->Pid)
             fields.insert(fields.end(),
                           {{"TARNWICK_PID", std::to_string(*c->Pid)}, {"TARNWICK_PROCESS", c->Process}});
+        if (const auto& where = c->RemoteLocation) {
+            if (!where->CountryCode.empty()) fields.push_back({"TARNWICK_REMOTE_COUNTRY", where->CountryCode});
+            if (where->Asn != 0) fields.push_back({"TARNWICK_REMOTE_ASN", std::to_string(where->Asn)});
+            if (!where->AsName.empty()) fields.push_back({"TARNWICK_REMOTE_AS_NAME", where->AsName});
+        }
     }
     return fields;
 }

@@ -21,6 +21,9 @@ namespace tarnwick {
 //   local_port, remote_port         numbers
 //   state           the state's name, as the grid shows it
 //   pid, process    only when the owning process is known
+//   bytes_sent, bytes_received      only when the counters are known
+//   remote_country, remote_asn, remote_as_name   each only when the location
+//                   of the remote address is looked up and the database knows it
 std::string LogEntryJson(const TLogEntry& entry);
 
 // The journal's priority (syslog levels) of each kind. Rule lines are notices:
@@ -32,7 +35,9 @@ int JournalPriority(LogKind kind);
 // SYSLOG_IDENTIFIER=tarnwick, TARNWICK_KIND, and for an entry about a
 // connection TARNWICK_PROTOCOL, TARNWICK_LOCAL_ADDRESS, TARNWICK_LOCAL_PORT,
 // TARNWICK_REMOTE_ADDRESS, TARNWICK_REMOTE_PORT, TARNWICK_STATE, and with
-// a known owner TARNWICK_PID and TARNWICK_PROCESS. The journal stamps the entry
+// a known owner TARNWICK_PID and TARNWICK_PROCESS, and where the location is
+// known TARNWICK_REMOTE_COUNTRY, TARNWICK_REMOTE_ASN and
+// TARNWICK_REMOTE_AS_NAME. The journal stamps the entry
 // with its own time.
 std::vector<TJournalField> LogEntryJournalFields(const TLogEntry& entry);
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "monitor/process_names.h"
 #include "monitor/endpoint_texts.h"
 #include "monitor/traffic_rates.h"
+#include "platform/location_lookup.h"
 
 namespace tarnwick {
 
@@ -33,6 +35,9 @@ struct TConnectionRow {
     // The state that Status names; nullopt for UDP entries and the rows
     // without an entry.
     std::optional<TTcpState> State = std::nullopt;
+    // Where the remote address is, while locations are shown; null where
+    // nothing is known (see location_texts.h for its cells).
+    std::shared_ptr<const TLocation> Location = nullptr;
 
     // Column `column` (0..5) in grid order.
     const std::string& Cell(int column) const;

@@ -1,6 +1,7 @@
 #include "monitor/grid_rows.h"
 
 #include "common/text_util.h"
+#include "monitor/location_texts.h"
 
 namespace tarnwick {
 
@@ -36,29 +37,44 @@ std::string TGridRows::CellText(int row, int column, TTrafficNumbers numbers) co
     return TrafficCellText(Row(row).Traffic, trafficColumn, numbers);
 }
 
-std::string TGridRows::ToText(std::optional<TTrafficNumbers> traffic) const {
-    const int columns = kGridColumnCount + (traffic ? kTrafficColumnCount : 0);
-    std::string text;
-    if (!traffic) {
-        for (const TConnectionRow& row : Rows_) AppendLine(text, row);
-        return text;
+namespace {
+
+// The cells of a line, without its end: the six columns, then with
+// `location` the two location columns (their titles in the header).
+void AppendCells(std::string& text, const TConnectionRow& row, bool header, bool location) {
+    for (int column = 0; column < kGridColumnCount; ++column) {
+        if (column > 0) text += '\t';
+        text += EscapeForLine(row.Cell(column));
     }
+    if (!location) return;
+    for (int column = 0; column < kLocationColumnCount; ++column) {
+        text += '\t';
+        text += header ? std::string(kLocationHeaders[static_cast<size_t>(column)])
+                       : EscapeForLine(LocationCellText(row, column));
+    }
+}
+
+}  // namespace
+
+std::string TGridRows::ToText(std::optional<TTrafficNumbers> traffic, bool location) const {
+    std::string text;
     for (int row = 0; row < RowCount(); ++row) {
-        for (int column = 0; column < columns; ++column) {
-            if (column > 0) text += '\t';
-            text += column < kGridColumnCount ? EscapeForLine(Rows_[static_cast<size_t>(row)].Cell(column))
-                                              : CellText(row, column, *traffic);
-        }
+        AppendCells(text, Rows_[static_cast<size_t>(row)], row == 0, location);
+        if (traffic)
+            for (int column = kGridColumnCount; column < kGridColumnCount + kTrafficColumnCount; ++column)
+                text.append("\t").append(CellText(row, column, *traffic));
         text += '\n';
     }
     return text;
 }
 
-void TGridRows::AppendLine(std::string& text, const TConnectionRow& row) {
-    for (int column = 0; column < kGridColumnCount; ++column) {
-        if (column > 0) text += '\t';
-        text += EscapeForLine(row.Cell(column));
-    }
+void TGridRows::AppendLine(std::string& text, const TConnectionRow& row, bool location) {
+    AppendCells(text, row, false, location);
+    text += '\n';
+}
+
+void TGridRows::AppendHeaderLine(std::string& text, bool location) {
+    AppendCells(text, TGridRows().Row(0), true, location);
     text += '\n';
 }
 

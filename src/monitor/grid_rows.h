@@ -40,10 +40,14 @@ public:
     // The grid as text: a line per row, header first, cells separated by tabs.
     // Control bytes and the backslash inside a cell are written \xNN, so a
     // cell (a program's file name, say) can never split a line or a record.
-    // With `traffic`, the four traffic columns follow, written as it says.
-    std::string ToText(std::optional<TTrafficNumbers> traffic = std::nullopt) const;
-    // Appends the line of `row` to `text`, as ToText without traffic writes it.
-    static void AppendLine(std::string& text, const TConnectionRow& row);
+    // With `location`, the Country and Network columns follow Process (see
+    // location_texts.h); with `traffic`, the four traffic columns come last,
+    // written as it says.
+    std::string ToText(std::optional<TTrafficNumbers> traffic = std::nullopt, bool location = false) const;
+    // Appends the line of data row `row` to `text`, as ToText without traffic writes it.
+    static void AppendLine(std::string& text, const TConnectionRow& row, bool location = false);
+    // Appends the header line, as ToText without traffic writes it.
+    static void AppendHeaderLine(std::string& text, bool location = false);
 
 private:
     std::vector<TConnectionRow> Rows_;

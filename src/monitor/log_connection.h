@@ -5,8 +5,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "platform/location_lookup.h"
 
 namespace tarnwick {
 
@@ -31,6 +34,8 @@ struct TLogConnection {
     // connection that ended between two refreshes); the entry then carries
     // this time instead of the time it was logged.
     std::optional<std::chrono::system_clock::time_point> At = std::nullopt;
+    // Where the remote address is, when locations are looked up and one is known.
+    std::shared_ptr<const TLocation> RemoteLocation = nullptr;
 
     bool operator==(const TLogConnection&) const = default;
 };

@@ -53,6 +53,7 @@ TLogConnection RowConnection(const TTcpRow& row, const TConnectionRow& texts, co
         c.Process = texts.Process;
     }
     if (texts.Traffic) SetLogTraffic(c, TSocketTraffic{texts.Traffic->BytesSent, texts.Traffic->BytesReceived, true});
+    c.RemoteLocation = texts.Location;
     return c;
 }
 
@@ -112,6 +113,7 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     Endpoints_.BeginRefresh();
     ResolveRemoteHosts();
     if (outlets.Stopping()) return;
+    LocateRemoteAddresses(outlets);
     if (!Tables_->TcpFailure) ReportShortLived(outlets, fetchStarted);
     Traffic.BeginRefresh();
     if (!Tables_->TcpFailure) ProcessTcpRows(outlets, shownTcp);
@@ -122,6 +124,7 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     EndedByCookie_.clear();
     EndedByKey_.clear();
     Listeners_.clear();
+    RowLocations_.clear();
     Tables_.reset();
 }
 
@@ -160,12 +163,29 @@ void TRefresh::ResolveRemoteHosts() {
     }
 }
 
+void TRefresh::LocateRemoteAddresses(const TRefreshOutlets& outlets) {
+    RowLocations_.clear();
+    if (!Locations || !View_.ShowLocation || Tables_->TcpFailure) return;
+    std::vector<TInetAddress> addresses;
+    addresses.reserve(Tables_->Tcp.Rows.size());
+    for (const TTcpRow& row : Tables_->Tcp.Rows) addresses.push_back(row.RemoteAddr);
+    RowLocations_ = Locations->LocateAll(
+        addresses, outlets.MayWaitForLookups() ? LocationBudget : std::chrono::milliseconds(0));
+}
+
+TLocationPtr TRefresh::KnownLocation(const TInetAddress& address) const {
+    return Locations && View_.ShowLocation ? Locations->Find(address) : nullptr;
+}
+
 void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
     const std::vector<TTcpRow>& rows = Tables_->Tcp.Rows;
     const TProcessSnapshot* processes = Snapshot_.Processes();
     if (!TrackConnections) {
-        for (int i = 0; i < shownTcp; ++i)
-            outlets.WriteGridRow(i + 1, BuildTcpRowTexts(rows[static_cast<size_t>(i)], processes, Endpoints_));
+        for (int i = 0; i < shownTcp; ++i) {
+            TConnectionRow texts = BuildTcpRowTexts(rows[static_cast<size_t>(i)], processes, Endpoints_);
+            texts.Location = RowLocation(static_cast<uint32_t>(i));
+            outlets.WriteGridRow(i + 1, texts);
+        }
         return;
     }
     Connections_.ClearSeen();
@@ -174,6 +194,7 @@ void TRefresh::ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp) {
     for (uint32_t i = 0; i < rows.size(); ++i) {
         const TTcpRow& row = rows[i];
         TConnectionRow texts = BuildTcpRowTexts(row, processes, Endpoints_);
+        texts.Location = RowLocation(i);
         AddTraffic(row, texts);
         if (row.State == TTcpState::Listening && row.OwningPid != 0) LastListeners_.push_back({row, texts.Process});
 
@@ -281,6 +302,7 @@ void TRefresh::ReportGone(TRefreshOutlets& outlets, const TConnectionitem& item)
     const TEndedConnection* ended = EndedOf(gone, gone.Key());
     if (ended) gone.SetLastTraffic(ended->Row.Traffic);
     TLogConnection connection = GoneConnection(gone, Traffic, Endpoints_);
+    connection.RemoteLocation = KnownLocation(gone.Key().RemoteAddr);
     const bool mayConnect = !gone.Connected() && gone.State() != TTcpState::Listening;
     if (mayConnect && ended && ended->WasEstablished) {
         TLogConnection established = connection;
@@ -445,6 +467,7 @@ void TRefresh::ReportShortLived(TRefreshOutlets& outlets, std::chrono::system_cl
             // tables would have shown it, in Syn_Sent, and no rule fires.
             texts.Status = TcpStateName(ended.WasEstablished ? TTcpState::Established : TTcpState::SynSent);
             texts.Process = process;
+            texts.Location = KnownLocation(row.RemoteAddr);
             const std::string shownAddr = Endpoints_.GetEndpointParts(row.RemoteAddr, row.RemotePort, false, row.Interface).Name;
             const std::string remotePortText = std::to_string(row.RemotePort);
             TLogConnection connection = RowConnection(

@@ -17,6 +17,7 @@
 #include "monitor/connection_items.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
+#include "monitor/location_cache.h"
 #include "monitor/recently_gone.h"
 #include "monitor/traffic_monitor.h"
 #include "monitor/view_settings.h"
@@ -51,6 +52,11 @@ public:
     // True once nothing more can reach the window (the program is stopping):
     // the refresh then ends at the next point it looks, without its results.
     virtual bool Stopping() const { return false; }
+
+    // Whether the refresh may wait for slow look-ups (a location database
+    // opened for the first time): false where it runs on a window's thread,
+    // which must never wait for them.
+    virtual bool MayWaitForLookups() const { return true; }
 };
 
 struct TPlatformServices {
@@ -89,9 +95,22 @@ public:
     // The traffic of the TCP connections, summed up by each refresh.
     TTrafficMonitor Traffic;
 
+    // Where the remote addresses are looked up while the view shows their
+    // locations; without it none are.
+    TLocationCache* Locations = nullptr;
+    // The longest a refresh waits for the locations of new addresses, where
+    // it may wait at all (see TRefreshOutlets::MayWaitForLookups).
+    std::chrono::milliseconds LocationBudget{1000};
+
 private:
     void SizeGrid(TRefreshOutlets& outlets, int rows);
     void ResolveRemoteHosts();
+    // The locations of the TCP rows' remote addresses, into RowLocations_.
+    void LocateRemoteAddresses(const TRefreshOutlets& outlets);
+    // The location of TCP row `i` found for this refresh; null without one.
+    TLocationPtr RowLocation(uint32_t i) const { return i < RowLocations_.size() ? RowLocations_[i] : nullptr; }
+    // The location known for `address` now, while locations are looked up.
+    TLocationPtr KnownLocation(const TInetAddress& address) const;
     void ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp);
     void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp);
     // The counters and rates of TCP row `row` into its texts, and into the traffic summary.
@@ -119,6 +138,8 @@ private:
     ConnectionSnapshot& Snapshot_;
     // The tables the running refresh fetched.
     std::shared_ptr<const TFetchedTables> Tables_;
+    // The locations of the remote ends of their TCP rows, in row order, while they are looked up.
+    std::vector<TLocationPtr> RowLocations_;
     TConnectionitems& Connections_;
     TPlatformServices Platform_;
     const TViewSettings& View_;

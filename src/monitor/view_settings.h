@@ -13,6 +13,10 @@ struct TViewSettings {
     std::atomic<bool> ShowShortNames{true};  // well-known ports show their short names
     std::atomic<bool> ShowIpv6{true};        // rows of IPv6 sockets (TCPv6, UDPv6) are listed in the grid
     std::atomic<bool> ShowTraffic{false};    // the grid's four traffic columns follow Process
+    // Remote addresses are located: the grid's Country and Network columns
+    // follow Process (before any traffic columns), and the log's connections
+    // carry their locations.
+    std::atomic<bool> ShowLocation{false};
     // The byte counters are read (the window always reads them, so that rates
     // are ready the moment something shows them; the command line only for its
     // traffic output). Reading them costs up to a tenth more processor time per

@@ -18,6 +18,15 @@ namespace {
 constexpr const char* kOptionSection = "Option";
 constexpr const char* kOptionsFileName = "Option.ini";
 constexpr const char* kShowTrafficKey = "ShowTraffic";
+constexpr const char* kShowLocationKey = "ShowLocation";
+
+// A View menu switch: written when on, or where the file has it already.
+void SaveViewSwitch(const std::string& path, const char* key, bool show) {
+    TIniFile ini = LoadIniFileForSaving(path);
+    if (!show && !ini.ValueExists(kOptionSection, key)) return;
+    ini.WriteBool(kOptionSection, key, show);
+    SaveIniFile(ini, path);
+}
 
 }  // namespace
 
@@ -42,6 +51,7 @@ TOptions LoadOptionsFile(const std::string& path) {
     options.AutoSaveLog = ini.ReadBool(kOptionSection, "AutoSaveLog", defaults.AutoSaveLog);
     options.DataBuffer = ini.ReadInteger(kOptionSection, "DataBuffer", defaults.DataBuffer);
     options.ShowTraffic = ini.ReadBool(kOptionSection, kShowTrafficKey, defaults.ShowTraffic);
+    options.ShowLocation = ini.ReadBool(kOptionSection, kShowLocationKey, defaults.ShowLocation);
     return options;
 }
 
@@ -56,12 +66,9 @@ void SaveOptionsFile(const std::string& path, const TOptions& options) {
     SaveIniFile(ini, path);
 }
 
-void SaveShowTrafficOption(const std::string& path, bool show) {
-    TIniFile ini = LoadIniFileForSaving(path);
-    if (!show && !ini.ValueExists(kOptionSection, kShowTrafficKey)) return;
-    ini.WriteBool(kOptionSection, kShowTrafficKey, show);
-    SaveIniFile(ini, path);
-}
+void SaveShowTrafficOption(const std::string& path, bool show) { SaveViewSwitch(path, kShowTrafficKey, show); }
+
+void SaveShowLocationOption(const std::string& path, bool show) { SaveViewSwitch(path, kShowLocationKey, show); }
 
 std::string OptionsFilePath(const std::string& executableDir) {
     return FindFileIgnoringCase(executableDir, kOptionsFileName);

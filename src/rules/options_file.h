@@ -21,6 +21,8 @@ struct TOptions {
     // The View menu's "Show Traffic" (key "ShowTraffic"): not one of the six
     // keys the Options dialog saves, but saved on its own when switched.
     bool ShowTraffic = false;
+    // The View menu's "Show Location" (key "ShowLocation"), saved the same way.
+    bool ShowLocation = false;
 };
 
 // How the refresh timer runs under `options`: a refresh time of 0 or less
@@ -50,6 +52,8 @@ void SaveOptionsFile(const std::string& path, const TOptions& options);
 // has it, so a file that never had the view on stays byte for byte as it was.
 // Fails as SaveOptionsFile does.
 void SaveShowTrafficOption(const std::string& path, bool show);
+// The same for the View menu's "Show Location" switch.
+void SaveShowLocationOption(const std::string& path, bool show);
 
 // The settings file in `executableDir`: an existing file whose name is
 // "Option.ini" in any case ("option.ini", "OPTION.INI", ...), else

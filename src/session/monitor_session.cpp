@@ -18,6 +18,9 @@ public:
         Session_.Log.AddLog(text, kind, connection);
     }
     void CheckRules(int row, const TLogConnection& connection) override { Session_.CheckRules(row, connection); }
+    // With a scheduler these are the window thread's outlets: a worker's
+    // refresh reaches them through its own, which may wait.
+    bool MayWaitForLookups() const override { return !Session_.Scheduler_; }
 
 private:
     TMonitorSession& Session_;
@@ -36,6 +39,10 @@ TMonitorSession::TMonitorSession(TSessionServices services, TGridOutlet& grid, T
           },
           [this] { RefreshAfterKill(); }),
       Outlets_(std::make_unique<TSessionOutlets>(*this, grid)) {
+    if (services.Locations) {
+        Locations_ = std::make_unique<TLocationCache>(std::move(services.Locations));
+        Refresh.Locations = Locations_.get();
+    }
     if (poster) Scheduler_ = std::make_unique<TRefreshScheduler>(Refresh, *Outlets_, std::move(poster));
 }
 
@@ -67,6 +74,7 @@ void TMonitorSession::ApplyOptions(const TOptions& options) {
     if (Log.AutoSaveLog != options.AutoSaveLog) Log.ResetAutoSaveErrorReport();
     Log.AutoSaveLog = options.AutoSaveLog;
     ShowTraffic(TTrafficViewer::GridColumns, options.ShowTraffic);
+    View.ShowLocation = options.ShowLocation;
     RefreshTimer_ = RefreshTimerOf(options);
 }
 

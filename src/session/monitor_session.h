@@ -27,6 +27,9 @@ namespace tarnwick {
 struct TSessionServices {
     TPlatformServices Platform;
     TRuleServices Rules;
+    // Opens the location database, for the locations of remote addresses;
+    // without it none are looked up.
+    TLocationOpener Locations = nullptr;
 };
 
 // What may show the byte counters and their rates; they are read while any does.
@@ -85,9 +88,13 @@ public:
 
     // Applies the settings that shape monitoring: the log's automatic save
     // (a changed setting gets a failing save reported again), the grid's
-    // traffic columns and the refresh timer, which the caller runs.
+    // traffic and location columns and the refresh timer, which the caller runs.
     void ApplyOptions(const TOptions& options);
     TRefreshTimerSetting RefreshTimer() const { return RefreshTimer_; }
+
+    // Where remote addresses are looked up (while View.ShowLocation is on);
+    // null for a session made without a location database.
+    TLocationCache* Locations() { return Locations_.get(); }
 
     // `viewer` starts or stops showing traffic. The counters cost a refresh a
     // good part of its time, so they are read, from the next refresh on, only
@@ -106,6 +113,7 @@ private:
     bool RefreshAsked_ = false;
     unsigned TrafficViewers_ = 0;
     TRefreshTimerSetting RefreshTimer_;
+    std::unique_ptr<TLocationCache> Locations_;
     // Last: destroyed first, it stops a running worker.
     std::unique_ptr<TRefreshScheduler> Scheduler_;
 };
