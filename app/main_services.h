@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/file_locations.h"
+#include "platform/linux/linux_location_lookup.h"
 #include "platform/linux/linux_services.h"
 #include "platform/linux/package_info.h"
 #include "platform/linux/process_exe.h"
@@ -22,7 +23,8 @@ inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& box
                          &ReadProcessInfoFields,
                          platform.Wakeup,
                          &platform.EndedConnections,
-                         [&platform] { return platform.Privileged.OwnersHealth(); }};
+                         [&platform] { return platform.Privileged.OwnersHealth(); },
+                         [] { return OpenLocationDatabase(LocationDatabasePath()); }};
 }
 
 }  // namespace tarnwick

@@ -87,6 +87,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
+# The countries and networks of remote addresses: the data libloc reads, and
+# `location update`, which keeps it fresh. Without them those show "-".
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libloc-database, location")
 set(CPACK_STRIP_FILES ON)
 
 set(TARNWICK_HELPER_PATH ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/tarnwick/tarnwick-helper)

@@ -12,7 +12,8 @@ size_t TLocationCache::TAddressHash::operator()(const TInetAddress& address) con
     return static_cast<size_t>(mixed ^ (mixed >> 29));
 }
 
-TLocationCache::TLocationCache(TLocationOpener open, size_t capacity) : Open_(std::move(open)), Capacity_(capacity) {}
+TLocationCache::TLocationCache(TLocationOpener open, size_t capacity, std::chrono::milliseconds recheck)
+    : Open_(std::move(open)), Capacity_(capacity), Recheck_(recheck) {}
 
 TLocationCache::~TLocationCache() {
     {
@@ -47,13 +48,15 @@ std::vector<TLocationPtr> TLocationCache::LocateAll(const std::vector<TInetAddre
             waiting.push_back(i);
         }
     }
-    if (!Queue_.empty()) {
+    // The first call opens the database even without a question, so that
+    // one that cannot be read is known at once.
+    if (!Queue_.empty() || !Thread_.joinable()) {
         if (!Thread_.joinable()) {
             try {
                 Thread_ = std::thread(&TLocationCache::Run, this);
             } catch (const std::system_error& error) {
                 Failure_ = TFailure{error.code().value(), "starting the location look-ups"};
-                NextTry_ = TClock::now() + kRecheckInterval;
+                NextTry_ = TClock::now() + Recheck_;
                 for (const TInetAddress& address : Queue_) Entries_.erase(address);
                 Queue_.clear();
                 return found;
@@ -61,8 +64,9 @@ std::vector<TLocationPtr> TLocationCache::LocateAll(const std::vector<TInetAddre
         }
         Asked_.notify_one();
     }
-    if (waiting.empty() || wait <= std::chrono::milliseconds(0)) return found;
+    if (wait <= std::chrono::milliseconds(0)) return found;
     Answered_.wait_for(lock, wait, [&] {
+        if (!Database_ && !Failure_) return false;  // not opened yet
         for (const size_t i : waiting)
             if (!Answered(addresses[i])) return false;
         return true;
@@ -103,7 +107,7 @@ void TLocationCache::Forget() {
 void TLocationCache::Run() {
     std::unique_lock lock(Mutex_);
     for (;;) {
-        Asked_.wait(lock, [this] { return Stopping_ || !Queue_.empty(); });
+        Asked_.wait(lock, [this] { return Stopping_ || !Queue_.empty() || !Tried_; });
         if (Stopping_) return;
         const std::vector<TInetAddress> batch = std::exchange(Queue_, {});
         lock.unlock();
@@ -111,7 +115,7 @@ void TLocationCache::Run() {
         std::optional<TFailure> failure;
         bool otherDatabase = false;
         const auto now = TClock::now();
-        if (!Tried_ || now - LastChecked_ >= kRecheckInterval) {
+        if (!Tried_ || now - LastChecked_ >= Recheck_) {
             Tried_ = true;
             LastChecked_ = now;
             // A replacement that cannot be read (yet) leaves the old database answering.
@@ -136,7 +140,7 @@ void TLocationCache::Run() {
         if (otherDatabase) Forget();
         if (!Lookup_) {
             Failure_ = failure;
-            NextTry_ = LastChecked_ + kRecheckInterval;
+            NextTry_ = LastChecked_ + Recheck_;
             for (const TInetAddress& address : batch) Entries_.erase(address);
         } else {
             Failure_.reset();

@@ -5,10 +5,11 @@
 // waits for the new ones at most as long as it says: the window's thread
 // never waits, so its refreshes show a new address's location from the next
 // refresh on, while a worker or the command line waits a moment and shows it
-// at once. The database is opened on the look-up thread at the first
-// question; a database that cannot be opened is tried again a minute later
-// at the earliest, and one that an update replaced is opened afresh, with the
-// answers of the old one forgotten.
+// at once. The database is opened on the look-up thread at the first call,
+// question or not, so that a missing one is known at once; a database that
+// cannot be opened is tried again a minute later at the earliest, and one
+// that an update replaced is opened afresh, with the answers of the old one
+// forgotten.
 //
 // Only public addresses are looked up (see IsPublicAddress); an IPv4-mapped
 // address is its IPv4 address. Answers are kept while refreshes ask for them;
@@ -42,7 +43,8 @@ public:
     // How often the database is checked for a replacement, or tried again.
     static constexpr std::chrono::seconds kRecheckInterval{60};
 
-    explicit TLocationCache(TLocationOpener open, size_t capacity = kDefaultCapacity);
+    explicit TLocationCache(TLocationOpener open, size_t capacity = kDefaultCapacity,
+                            std::chrono::milliseconds recheck = kRecheckInterval);
     // Ends the look-up thread, after the look-up it is in.
     ~TLocationCache();
     TLocationCache(const TLocationCache&) = delete;
@@ -50,8 +52,9 @@ public:
 
     // The locations of `addresses`, in their order: null where the address
     // is not public, the database knows nothing of it, cannot be read, or has
-    // not answered within `wait`. Addresses not asked before are asked of the
-    // database; an answer that comes after `wait` is kept for later calls.
+    // not answered within `wait` (which also bounds the wait for the first
+    // opening). Addresses not asked before are asked of the database; an
+    // answer that comes after `wait` is kept for later calls.
     std::vector<TLocationPtr> LocateAll(const std::vector<TInetAddress>& addresses, std::chrono::milliseconds wait);
 
     // The location known for `address` now, without asking for it.
@@ -87,6 +90,7 @@ private:
 
     const TLocationOpener Open_;
     const size_t Capacity_;
+    const std::chrono::milliseconds Recheck_;
 
     mutable std::mutex Mutex_;
     std::condition_variable Asked_;     // the look-up thread waits for questions

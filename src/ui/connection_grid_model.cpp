@@ -3,6 +3,8 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
+#include "monitor/location_texts.h"
+
 namespace tarnwick {
 
 TConnectionGridModel::TConnectionGridModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -12,18 +14,34 @@ int TConnectionGridModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TConnectionGridModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kGridColumnCount + (ShowTraffic_ ? kTrafficColumnCount : 0);
+    return parent.isValid() ? 0
+                            : kGridColumnCount + (ShowLocation_ ? kLocationColumnCount : 0) +
+                                  (ShowTraffic_ ? kTrafficColumnCount : 0);
+}
+
+std::string TConnectionGridModel::ColumnText(int row, int column) const {
+    const int locationColumns = ShowLocation_ ? kLocationColumnCount : 0;
+    if (column < kGridColumnCount || column >= kGridColumnCount + locationColumns)
+        return Rows_.CellText(row, column - (column < kGridColumnCount ? 0 : locationColumns));
+    const int locationColumn = column - kGridColumnCount;
+    if (row == 0) return std::string(kLocationHeaders.at(static_cast<size_t>(locationColumn)));
+    return LocationCellText(Rows_.Row(row), locationColumn);
 }
 
 QVariant TConnectionGridModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() + 1 >= Rows_.RowCount()) return {};
-    return QString::fromStdString(Rows_.CellText(index.row() + 1, index.column()));
+    if (!index.isValid() || index.row() + 1 >= Rows_.RowCount()) return {};
+    if (role == Qt::ToolTipRole && ShowLocation_ && index.column() == 0) {
+        const std::string tip = LocationToolTip(Rows_.Row(index.row() + 1));
+        return tip.empty() ? QVariant() : QVariant(QString::fromStdString(tip));
+    }
+    if (role != Qt::DisplayRole) return {};
+    return QString::fromStdString(ColumnText(index.row() + 1, index.column()));
 }
 
 QVariant TConnectionGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
-    return QString::fromStdString(Rows_.CellText(0, section));
+    return QString::fromStdString(ColumnText(0, section));
 }
 
 void TConnectionGridModel::SetGridRowCount(int rows) {
@@ -63,15 +81,23 @@ void TConnectionGridModel::AnnounceWrittenRows() {
 }
 
 void TConnectionGridModel::SetShowTraffic(bool show) {
-    if (show == ShowTraffic_) return;
-    const int first = kGridColumnCount, last = kGridColumnCount + kTrafficColumnCount - 1;
+    SwitchColumns(ShowTraffic_, show, kGridColumnCount + (ShowLocation_ ? kLocationColumnCount : 0),
+                  kTrafficColumnCount);
+}
+
+void TConnectionGridModel::SetShowLocation(bool show) {
+    SwitchColumns(ShowLocation_, show, kGridColumnCount, kLocationColumnCount);
+}
+
+void TConnectionGridModel::SwitchColumns(bool& shown, bool show, int first, int count) {
+    if (show == shown) return;
     if (show) {
-        beginInsertColumns({}, first, last);
-        ShowTraffic_ = true;
+        beginInsertColumns({}, first, first + count - 1);
+        shown = true;
         endInsertColumns();
     } else {
-        beginRemoveColumns({}, first, last);
-        ShowTraffic_ = false;
+        beginRemoveColumns({}, first, first + count - 1);
+        shown = false;
         endRemoveColumns();
     }
 }

@@ -34,17 +34,27 @@ public:
     // The four traffic columns after Process, or the six columns alone.
     void SetShowTraffic(bool show);
     bool ShowTraffic() const { return ShowTraffic_; }
+    // The Country and Network columns right after Process (before any
+    // traffic columns), and the location as the remote address's tooltip.
+    void SetShowLocation(bool show);
+    bool ShowLocation() const { return ShowLocation_; }
 
     // Tells the views of the rows written since the last call (done by itself
     // at the next event-loop turn).
     void AnnounceWrittenRows();
 
 private:
+    // The text of model column `column` of grid row `row` (0: the titles).
+    std::string ColumnText(int row, int column) const;
+    // Shows or hides the `count` columns from `first` that `shown` says are shown.
+    void SwitchColumns(bool& shown, bool show, int first, int count);
+
     TGridRows Rows_;
     int DirtyFirst_ = -1;
     int DirtyLast_ = -1;
     bool AnnounceQueued_ = false;
     bool ShowTraffic_ = false;
+    bool ShowLocation_ = false;
     bool Resizing_ = false;
 };
 

@@ -58,7 +58,8 @@ TMain_F::TMain_F(TMainServices services, QWidget* parent)
       WorkerTasks_(Services_.Wakeup),
       Session_(TSessionServices{TPlatformServices{Services_.IpTables, Services_.Processes, Services_.Names,
                                                   Services_.EndedConnections},
-                                TRuleServices{Services_.Launcher, Services_.Sound, Services_.Killer}},
+                                TRuleServices{Services_.Launcher, Services_.Sound, Services_.Killer},
+                                Services_.OpenLocationDatabase},
                *GridModel_, [this](std::function<void()> task) { WorkerTasks_.Post(std::move(task)); }) {
     Session_.ShowTraffic(TTrafficViewer::AnyTime, true);
     FormCreate();
@@ -196,6 +197,11 @@ void TMain_F::LoadOptions() {
         actionTraffic->setChecked(options.ShowTraffic);
     }
     ShowTrafficColumns(options.ShowTraffic);
+    {
+        const QSignalBlocker quiet(actionLocation);
+        actionLocation->setChecked(options.ShowLocation);
+    }
+    ShowLocationColumns(options.ShowLocation);
 }
 
 void TMain_F::LoadRules() {
@@ -219,7 +225,7 @@ void TMain_F::ActionOptionsExecute() {
 }
 
 void TMain_F::Label1Click() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpPagePath(Services_.ExecutableDir))));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpPageToOpen())));
 }
 
 void TMain_F::Label2Click() {
@@ -294,6 +300,7 @@ void TMain_F::RefreshEnded() {
     GridModel_->AnnounceWrittenRows();
     grdNetStatList->FollowSelectedConnection();
     UpdateTrafficWindow();
+    ShowLocationNote();
     if (!OwnersFailureShown_ && Services_.OwnersHealth) {
         if (const TStatus health = Services_.OwnersHealth(); !health) {
             // The helper is not asked again: the box comes once, after the hand-over.
@@ -380,6 +387,10 @@ bool TMain_F::actionSaveLogExecute() {
 void TMain_F::ShowTrafficColumns(bool show) {
     if (GridModel_->ShowTraffic() == show) return;
     GridModel_->SetShowTraffic(show);
+    FitGridColumns();
+}
+
+void TMain_F::FitGridColumns() {
     // Before the window is first laid out the panel has no width yet.
     const int width = Panel1->width() > 23 ? Panel1->width() - 23 : kFormWidth - 30;
     grdNetStatList->SetDefaultColWidth(width / GridModel_->columnCount());

@@ -17,6 +17,7 @@
 #include "common/result.h"
 #include "monitor/task_queue.h"
 #include "platform/autostart.h"
+#include "platform/location_lookup.h"
 #include "platform/packet_source.h"
 #include "common/pe_version_info.h"
 #include "platform/wakeup.h"
@@ -72,6 +73,9 @@ struct TMainServices {
     // Fails once the privileged helper failed while asked for the sockets'
     // owners, saying why; optional. The window says it once, after the refresh.
     std::function<TStatus()> OwnersHealth;
+    // Opens the location database for "Show Location" and the help page's
+    // words on it; optional (without it no location is ever known).
+    TLocationOpener OpenLocationDatabase = nullptr;
 };
 
 class TMain_F final : public QMainWindow {
@@ -171,6 +175,7 @@ public:
     QAction* actionShotname = nullptr;
     QAction* actionIpv6 = nullptr;  // "Show IPv&6": the TCPv6 and UDPv6 rows in the grid
     QAction* actionTraffic = nullptr;  // "Show &Traffic": the grid's four traffic columns, stored in Option.ini
+    QAction* actionLocation = nullptr;  // "Show &Location": the Country and Network columns, stored in Option.ini
     QAction* actionTrafficGraph = nullptr;  // "&Traffic Graph": the traffic window
     QAction* actionLog = nullptr;
     QAction* actionRules = nullptr;  // "Enable &Rules": mirrors the session's switch
@@ -224,6 +229,15 @@ private:
     void actionTrafficGraphExecute();
     void ShowTrafficColumns(bool show);
     void UpdateTrafficWindow();
+    // Shares the grid's width among its columns, as many as are shown.
+    void FitGridColumns();
+    void actionLocationExecute(bool checked);
+    void ShowLocationColumns(bool show);
+    // The status line's note while locations are shown and the database cannot be read.
+    void ShowLocationNote();
+    // The help page to open: a copy of it with its words on the location
+    // database filled in, or the page itself where no copy can be made.
+    std::string HelpPageToOpen();
 
     TMainServices Services_;
     TConnectionGridModel* GridModel_;

@@ -116,6 +116,10 @@ void TMain_F::BuildMenus() {
     actionTraffic->setCheckable(true);
     actionTraffic->setChecked(false);
     connect(actionTraffic, &QAction::toggled, this, &TMain_F::actionTrafficExecute);
+    actionLocation = makeAction("actionLocation", QStringLiteral("Show &Location"));
+    actionLocation->setCheckable(true);
+    actionLocation->setChecked(false);
+    connect(actionLocation, &QAction::toggled, this, &TMain_F::actionLocationExecute);
     actionTrafficGraph = makeAction("actionTrafficGraph", QStringLiteral("&Traffic Graph"));
     connect(actionTrafficGraph, &QAction::triggered, this, &TMain_F::actionTrafficGraphExecute);
     actionLog = makeAction("actionLog", QStringLiteral("Show &Logs"));
@@ -146,6 +150,7 @@ void TMain_F::BuildMenus() {
     mnuView->addSeparator();
     mnuView->addAction(actionShotname);
     mnuView->addAction(actionTraffic);
+    mnuView->addAction(actionLocation);
     mnuView->addSeparator();
     mnuView->addAction(actionLog);
 

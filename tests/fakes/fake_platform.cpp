@@ -61,4 +61,34 @@ TUdpRow Udp6Row(const char* localAddr, uint16_t localPort, uint32_t pid) {
     return UdpRow(TInetAddress::Ipv6(ParseIp6(localAddr).value()), localPort, pid);
 }
 
+TLocationOpener TFakeLocationDatabase::Opener() {
+    class TLookup final : public TLocationLookup {
+    public:
+        TLookup(std::shared_ptr<TState> state, int generation) : State_(std::move(state)), Generation_(generation) {}
+        std::optional<TLocation> Locate(const TInetAddress& address) override {
+            std::lock_guard lock(State_->Mutex);
+            State_->Asked.push_back(address);
+            const auto it = State_->Locations.find(address);
+            if (it == State_->Locations.end()) return std::nullopt;
+            return it->second;
+        }
+        const TLocationDatabase& Database() const override { return Info_; }
+        bool Replaced() const override {
+            std::lock_guard lock(State_->Mutex);
+            return State_->Generation != Generation_;
+        }
+
+    private:
+        std::shared_ptr<TState> State_;
+        int Generation_;
+        TLocationDatabase Info_{"/fake/location.db", {}};
+    };
+    return [state = State_]() -> TResult<std::unique_ptr<TLocationLookup>> {
+        std::lock_guard lock(state->Mutex);
+        ++state->Opens;
+        if (state->Failure) return *state->Failure;
+        return std::unique_ptr<TLocationLookup>(std::make_unique<TLookup>(state, state->Generation));
+    };
+}
+
 }  // namespace tarnwick::testing

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,6 +15,7 @@
 #include "platform/connection_killer.h"
 #include "platform/ended_connections.h"
 #include "platform/ip_tables.h"
+#include "platform/location_lookup.h"
 #include "platform/name_lookup.h"
 #include "platform/process_list.h"
 #include "platform/program_launcher.h"
@@ -123,6 +126,48 @@ public:
         return {};
     }
     void Disable(const std::string& name) override { Calls.push_back("disable " + name); }
+};
+
+// A location database as the test sets it, opened through Opener() as often
+// as the code under test opens it. The look-ups run on whatever thread the
+// code uses, so everything here is behind a lock.
+class TFakeLocationDatabase {
+public:
+    void Set(const TInetAddress& address, TLocation location) {
+        std::lock_guard lock(State_->Mutex);
+        State_->Locations[address] = std::move(location);
+    }
+    // Makes the next openings fail.
+    void Fail(TFailure failure) {
+        std::lock_guard lock(State_->Mutex);
+        State_->Failure = std::move(failure);
+    }
+    // Puts a new file in place: look-ups opened before say they were replaced.
+    void Replace() {
+        std::lock_guard lock(State_->Mutex);
+        ++State_->Generation;
+    }
+    int Opens() const {
+        std::lock_guard lock(State_->Mutex);
+        return State_->Opens;
+    }
+    // Every address looked up, in order.
+    std::vector<TInetAddress> Asked() const {
+        std::lock_guard lock(State_->Mutex);
+        return State_->Asked;
+    }
+    TLocationOpener Opener();
+
+private:
+    struct TState {
+        mutable std::mutex Mutex;
+        std::map<TInetAddress, TLocation> Locations;
+        std::optional<TFailure> Failure;
+        std::vector<TInetAddress> Asked;
+        int Opens = 0;
+        int Generation = 0;
+    };
+    std::shared_ptr<TState> State_ = std::make_shared<TState>();
 };
 
 // Shorthands for rows and addresses.

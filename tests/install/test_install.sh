@@ -90,9 +90,11 @@ if (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg
     grep -q '^ Package: tarnwick$' <<<"$info" || fail "package name: $info"
     grep -q '^ Section: net$' <<<"$info" || fail "section: $info"
     depends=$(dpkg-deb -f "$deb" Depends)
-    for dep in adduser libcap2-bin libc6 libmnl0 libpcap0.8; do
+    for dep in adduser libcap2-bin libc6 libmnl0 libpcap0.8 libloc1; do
         [[ $depends == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
     done
+    [ "$(dpkg-deb -f "$deb" Recommends)" = "libloc-database, location" ] ||
+        fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
     dpkg-deb -e "$deb" "$work/control"
     for script in postinst prerm postrm; do
         [ -x "$work/control/$script" ] || fail "no executable $script in the package"

@@ -102,6 +102,23 @@ TEST_F(LogOutputs, JsonLineWithAndWithoutConnection) {
     EXPECT_EQ(LogEntryJson(Log.Entry(2)).find("pid"), std::string::npos);
 }
 
+TEST_F(LogOutputs, TheRemoteLocationAddsWhatTheDatabaseKnows) {
+    TLogConnection located = Connection;
+    located.RemoteLocation = std::make_shared<const TLocation>(TLocation{"DE", "Germany", 3320, "Deutsche \"T\""});
+    Log.AddLog("located", lkConnect, located);
+    located.RemoteLocation = std::make_shared<const TLocation>(TLocation{"DE", "Germany", 0, ""});
+    Log.AddLog("country only", lkConnect, located);
+    const std::string json = LogEntryJson(Log.Entry(0));
+    EXPECT_TRUE(json.ends_with(R"("process":"we\"b","remote_country":"DE","remote_asn":3320,"remote_as_name":"Deutsche \"T\""})"))
+        << json;
+    EXPECT_TRUE(LogEntryJson(Log.Entry(1)).ends_with(R"("remote_country":"DE"})"));
+    const std::vector<TJournalField> fields = LogEntryJournalFields(Log.Entry(0));
+    EXPECT_EQ(std::vector<TJournalField>(fields.end() - 3, fields.end()),
+              (std::vector<TJournalField>{{"TARNWICK_REMOTE_COUNTRY", "DE"},
+                                          {"TARNWICK_REMOTE_ASN", "3320"},
+                                          {"TARNWICK_REMOTE_AS_NAME", "Deutsche \"T\""}}));
+}
+
 TEST_F(LogOutputs, JournalFieldsAndPriorities) {
     Log.AddLog("Enabled Rules:r,Kill the Connection!", lkRule, Connection);
     const std::vector<TJournalField> fields = LogEntryJournalFields(Log.Entry(0));

@@ -21,6 +21,9 @@ public:
     std::vector<std::string> Calls;
     std::vector<std::string> Logs;  // "<kind>|<text>"
     std::vector<std::optional<TLogConnection>> LogConnections;  // beside Logs
+    bool MayWait = true;  // false: outlets of a window's thread
+
+    bool MayWaitForLookups() const override { return MayWait; }
 
     int GridRowCount() override { return Grid.RowCount(); }
     void SetGridRowCount(int rows) override {
