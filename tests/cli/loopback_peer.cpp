@@ -1,7 +1,8 @@
 // Test peer for the command-line tests: a listener on 127.0.0.1 (on ::1 when
-// the first argument is "6") and one established connection to it. Prints
-// "<listen port> <client port>" and holds everything open until its standard
-// input closes.
+// the first argument is "6", on the address the first argument names when it
+// is one, in a network namespace of the test's own) and one established
+// connection to it. Prints "<listen port> <client port>" and holds everything
+// open until its standard input closes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -27,18 +28,25 @@ uint16_t LocalPort(int fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool v6 = argc > 1 && std::strcmp(argv[1], "6") == 0;
+    const char* named = argc > 1 ? argv[1] : "";
     sockaddr_storage storage{};
     socklen_t length = 0;
     auto* addr4 = reinterpret_cast<sockaddr_in*>(&storage);
     auto* addr6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    in6_addr named6 = in6addr_loopback;
+    in_addr named4{htonl(INADDR_LOOPBACK)};
+    const bool v6 = std::strcmp(named, "6") == 0 || inet_pton(AF_INET6, named, &named6) == 1;
+    if (!v6 && *named && inet_pton(AF_INET, named, &named4) != 1) {
+        std::fprintf(stderr, "not an address: %s\n", named);
+        return 2;
+    }
     if (v6) {
         addr6->sin6_family = AF_INET6;
-        addr6->sin6_addr = in6addr_loopback;
+        addr6->sin6_addr = named6;
         length = sizeof *addr6;
     } else {
         addr4->sin_family = AF_INET;
-        addr4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr4->sin_addr = named4;
         length = sizeof *addr4;
     }
     auto* addr = reinterpret_cast<sockaddr*>(&storage);

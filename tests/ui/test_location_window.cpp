@@ -1,0 +1,93 @@
+// Locations in the window: "Show Location" with its Country and Network
+// columns, the remote address's tooltip and its stored switch, and the
+// status line's note of a database that cannot be read.
+#include <QAction>
+#include <QStatusBar>
+
+#include "common/temp_folder.h"
+#include "monitor/location_texts.h"
+#include "rules/options_file.h"
+#include "ui/main_form_fixture.h"
+
+namespace tarnwick::testing {
+namespace {
+
+class LocationWindow : public MainFormFixture {
+protected:
+    void SetUp() override {
+        MainFormFixture::SetUp();
+        ExecutableDir = Folder.Path();
+        Tables.Tables.TcpRows.at(1).RemoteAddr = Ipv4(2, 160, 0, 1);
+        Database.Set(Ipv4(2, 160, 0, 1), {"DE", "Germany", 3320, "Deutsche Telekom AG"});
+    }
+    TMain_F& CreateWithLocations() {
+        TMainServices services = Services();
+        services.OpenLocationDatabase = Database.Opener();
+        Form = std::make_unique<TMain_F>(std::move(services));
+        return *Form;
+    }
+    // Switches "Show Location" and waits for the refresh it starts.
+    void TriggerLocation() {
+        const int done = Form->CompletedRefreshes();
+        Form->actionLocation->trigger();
+        ASSERT_TRUE(WaitForRefreshes(done + 1));
+    }
+    QString Cell(int row, int column, int role = Qt::DisplayRole) {
+        TConnectionGridModel& grid = Form->GridModel();
+        return grid.data(grid.index(row, column), role).toString();
+    }
+
+    TTempFolder Folder;
+    TFakeLocationDatabase Database;
+};
+
+TEST_F(LocationWindow, ShowLocationAddsCountryAndNetworkAfterProcessAndIsStoredOnlyOnceSwitchedOn) {
+    const std::string options = Folder.Write("Option.ini", "[Option]\r\nRefreshTime=3\r\n");
+    TMain_F& form = CreateWithLocations();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    TConnectionGridModel& grid = form.GridModel();
+    EXPECT_FALSE(form.actionLocation->isChecked());
+    EXPECT_EQ(Database.Opens(), 0);
+
+    TriggerLocation();
+    ASSERT_EQ(grid.columnCount(), 8);
+    EXPECT_EQ(grid.headerData(6, Qt::Horizontal, Qt::DisplayRole).toString(), "Country");
+    EXPECT_EQ(grid.headerData(7, Qt::Horizontal, Qt::DisplayRole).toString(), "Network");
+    EXPECT_EQ(Cell(1, 6), "DE");
+    EXPECT_EQ(Cell(1, 7), "AS3320 Deutsche Telekom AG");
+    EXPECT_EQ(Cell(1, 0, Qt::ToolTipRole), "Germany\nAS3320 Deutsche Telekom AG");
+    EXPECT_EQ(Cell(0, 6), "-");  // a listener
+    EXPECT_EQ(Cell(2, 7), "-");  // UDP
+    EXPECT_TRUE(LoadOptionsFile(options).ShowLocation);
+
+    // The traffic columns come after them.
+    form.actionTraffic->trigger();
+    ASSERT_EQ(grid.columnCount(), 12);
+    EXPECT_EQ(grid.headerData(8, Qt::Horizontal, Qt::DisplayRole).toString(), "Sent");
+    EXPECT_EQ(Cell(1, 7), "AS3320 Deutsche Telekom AG");
+
+    TriggerLocation();
+    EXPECT_EQ(grid.columnCount(), 10);
+    EXPECT_EQ(grid.headerData(6, Qt::Horizontal, Qt::DisplayRole).toString(), "Sent");
+    EXPECT_TRUE(Cell(1, 0, Qt::ToolTipRole).isEmpty());
+    EXPECT_FALSE(LoadOptionsFile(options).ShowLocation);
+    EXPECT_EQ(Folder.Read("Option.ini").find("ShowLocation=1"), std::string::npos);
+}
+
+TEST_F(LocationWindow, ADatabaseThatCannotBeReadIsANoteInTheStatusLineAndTheCellsReadDash) {
+    const TFailure missing{ENOENT, "reading the location database /nowhere"};
+    Database.Fail(missing);
+    TMain_F& form = CreateWithLocations();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    TriggerLocation();
+    EXPECT_EQ(form.statusBar()->currentMessage().toStdString(), LocationDatabaseNote(missing));
+    EXPECT_TRUE(form.statusBar()->isVisibleTo(&form));
+    EXPECT_EQ(Cell(1, 6), "-");
+    EXPECT_EQ(Cell(1, 7), "-");
+
+    TriggerLocation();
+    EXPECT_FALSE(form.statusBar()->isVisibleTo(&form));
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
