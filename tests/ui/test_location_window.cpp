@@ -74,6 +74,19 @@ TEST_F(LocationWindow, ShowLocationAddsCountryAndNetworkAfterProcessAndIsStoredO
     EXPECT_EQ(Folder.Read("Option.ini").find("ShowLocation=1"), std::string::npos);
 }
 
+TEST_F(LocationWindow, TheRefreshCommandOnTheWindowsThreadLeavesANewAddressToTheNextRefresh) {
+    TMain_F& form = CreateWithLocations();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    TriggerLocation();
+    Tables.Tables.TcpRows.at(1).RemoteAddr = Ipv4(2, 160, 0, 2);
+    Database.Set(Ipv4(2, 160, 0, 2), {"DE", "Germany", 3320, "Deutsche Telekom AG"});
+    form.RefreshConnections();
+    ASSERT_FALSE(form.RefreshRunning());
+    EXPECT_EQ(Cell(1, 6), "-");
+    form.Timer1Timer();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(1, 6) == "DE"; }, 5000));
+}
+
 TEST_F(LocationWindow, ADatabaseThatCannotBeReadIsANoteInTheStatusLineAndTheCellsReadDash) {
     const TFailure missing{ENOENT, "reading the location database /nowhere"};
     Database.Fail(missing);
