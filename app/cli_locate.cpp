@@ -48,7 +48,7 @@ int RunLocateCommand(const std::vector<std::string>& addresses) {
         }
     }
     TLocationCache cache([] { return OpenLocationDatabase(LocationDatabasePath()); });
-    const std::vector<TLocationPtr> found = cache.LocateAll(parsed, kLocateWait);
+    const std::vector<const TLocation*> found = cache.LocateAll(parsed, kLocateWait);
     if (const auto failure = cache.DatabaseFailure()) std::cerr << "tarnwick-cli: " << LocationDatabaseNote(*failure) << '\n';
     for (size_t i = 0; i < given.size(); ++i) {
         const TLocation location = found[i] ? *found[i] : TLocation{};

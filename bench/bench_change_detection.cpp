@@ -5,10 +5,18 @@
 //                        the common case of a refresh every few seconds;
 //   BM_RefreshNewRows:   every row is new (the first refresh, or a table that
 //                        was replaced as a whole), each one logged.
+//   BM_LocationColumns:  what the location columns add to BM_RefreshKnownRows,
+//                        every address already located (the cache warm), 300
+//                        networks among them: two sessions over the same
+//                        host, one showing them, refreshed in turn, so that
+//                        whatever else the machine does weighs on both alike.
+//                        Reported as the median times of each and the cost.
 //
 // The cost per row must not grow with the table: after the runs the program
 // compares the time at 100,000 rows with the time at 10,000 and fails (exit
-// status 1) when it is more than kMaxGrowth times as much.
+// status 1) when it is more than kMaxGrowth times as much. Nor may the
+// location columns cost more than kMaxLocationCost of a refresh of 50,000
+// known rows.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -23,6 +31,7 @@
 #include "monitor/connection_items.h"
 #include "monitor/connection_snapshot.h"
 #include "monitor/grid_rows.h"
+#include "monitor/location_cache.h"
 #include "monitor/refresh.h"
 #include "monitor/view_settings.h"
 
@@ -30,6 +39,7 @@ namespace tarnwick::bench {
 
 using tarnwick::testing::TcpRow;
 using tarnwick::testing::TFakeIpTables;
+using tarnwick::testing::TFakeLocationDatabase;
 using tarnwick::testing::TFakeNameLookup;
 using tarnwick::testing::TFakeProcessList;
 
@@ -39,6 +49,9 @@ constexpr uint32_t kNamedHosts = 1000;
 constexpr double kMaxGrowth = 12.0;
 constexpr int64_t kSmall = 10000;
 constexpr int64_t kLarge = 100000;
+constexpr int64_t kLocated = 50000;
+constexpr double kMaxLocationCost = 0.10;
+constexpr uint32_t kNetworks = 300;
 
 // What the command-line tool does with the results, minus the printing: the
 // grid rows are written into a TGridRows, log entries and rule checks counted.
@@ -66,6 +79,7 @@ struct TFakeHost {
     TFakeIpTables Tables;
     TFakeProcessList Processes;
     TFakeNameLookup Names;
+    TFakeLocationDatabase Locations;  // every remote address in one of kNetworks networks
 
     explicit TFakeHost(int64_t rows) {
         static constexpr uint16_t kServicePorts[] = {22, 80, 443, 8080};
@@ -92,6 +106,9 @@ struct TFakeHost {
             // the fake's own lookups (a std::map) cost the same per row.
             if (i % 4 == 1 && i < 4 * kNamedHosts)
                 Names.Hosts[remote.Ipv4Field()] = "host-" + std::to_string(i) + ".bench.example";
+            const uint32_t network = i % kNetworks;
+            Locations.Set(remote, {"C" + std::to_string(network % 26), "Country " + std::to_string(network % 26),
+                                   64512 + network, "Network number " + std::to_string(network) + " of the bench"});
         }
         for (uint32_t p = 0; p < kProcesses; ++p) {
             Processes.Entries.push_back(TProcessEntry{kFirstPid + p, "worker-" + std::to_string(p)});
@@ -106,11 +123,21 @@ struct TSession {
     ConnectionSnapshot Snapshot;
     TConnectionitems Connections;
     TBenchOutlets Outlets;
+    TLocationCache Locations;
     TRefresh Refresh;
 
     explicit TSession(TFakeHost& host)
-        : Refresh(Snapshot, Connections, TPlatformServices{host.Tables, host.Processes, host.Names}, View) {}
+        : Locations(host.Locations.Opener()),
+          Refresh(Snapshot, Connections, TPlatformServices{host.Tables, host.Processes, host.Names}, View) {
+        Refresh.Locations = &Locations;
+    }
 };
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 void SetCounters(benchmark::State& state, int64_t rows) {
     state.SetItemsProcessed(state.iterations() * rows);
@@ -143,6 +170,46 @@ void BM_RefreshKnownRows(benchmark::State& state) {
         return;
     }
     SetCounters(state, rows);
+}
+
+void BM_LocationColumns(benchmark::State& state) {
+    const int64_t rows = state.range(0);
+    TFakeHost host(rows);
+    TSession plain(host);
+    TSession located(host);
+    located.View.ShowLocation = true;
+    located.Refresh.LocationBudget = std::chrono::minutes(1);  // the warm-up waits for every location
+    plain.Refresh.Run(plain.Outlets);
+    located.Refresh.Run(located.Outlets);
+    if (!located.Outlets.Grid.Row(static_cast<int>(rows)).Location || plain.Outlets.Grid.Row(1).Location) {
+        state.SkipWithError("the rows are not located as the views say");
+        return;
+    }
+    plain.Outlets.Logs = located.Outlets.Logs = 0;
+    std::vector<double> without, with;
+    const auto timed = [](TSession& session) {
+        const auto started = std::chrono::steady_clock::now();
+        session.Refresh.Run(session.Outlets);
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    };
+    for (auto _ : state) {
+        // Each first in turn, so that neither always finds the other's data in the caches.
+        if (without.size() % 2 == 0) {
+            without.push_back(timed(plain));
+            with.push_back(timed(located));
+        } else {
+            with.push_back(timed(located));
+            without.push_back(timed(plain));
+        }
+        host.Names.ResolveRequests.clear();
+    }
+    if (plain.Outlets.Logs != 0 || located.Outlets.Logs != 0) {
+        state.SkipWithError("refreshes of unchanged rows logged entries");
+        return;
+    }
+    state.counters["without_ms"] = Median(without);
+    state.counters["with_ms"] = Median(with);
+    state.counters["cost_percent"] = (Median(with) / Median(without) - 1) * 100;
 }
 
 void BM_RefreshNewRows(benchmark::State& state) {
@@ -187,6 +254,13 @@ BENCHMARK(BM_RefreshKnownRows)
     ->UseRealTime()
     ->Repetitions(3)
     ->DisplayAggregatesOnly(true);
+BENCHMARK(BM_LocationColumns)
+    ->Arg(kLocated)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0)
+    ->Repetitions(3)
+    ->DisplayAggregatesOnly(true);
 BENCHMARK(BM_RefreshNewRows)
     ->Arg(kSmall)
     ->Arg(kLarge)
@@ -203,6 +277,8 @@ public:
     // function name -> rows -> times of its runs (ms), or the median of its repetitions
     std::map<std::string, std::map<int64_t, std::vector<double>>> Times;
     std::map<std::string, std::map<int64_t, double>> Medians;
+    // The median counters of BM_LocationColumns' repetitions (or of its one run).
+    std::map<std::string, double> LocationCounters;
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
@@ -214,16 +290,14 @@ public:
             } else if (run.aggregate_name == "median") {
                 Medians[name][std::stoll(args)] = run.GetAdjustedRealTime();
             }
+            if (name == "BM_LocationColumns" &&
+                (run.aggregate_name == "median" || (run.run_type == Run::RT_Iteration && run.repetitions <= 1))) {
+                for (const auto& [counter, value] : run.counters) LocationCounters[counter] = value;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // The time per refresh of `name` at `rows`, or a negative value when it did not run.
 double TimeOf(const TGrowthReporter& reporter, const std::string& name, int64_t rows) {
@@ -253,6 +327,18 @@ bool CheckGrowth(const TGrowthReporter& reporter) {
     return ok;
 }
 
+// The cost of the location columns; false when it is more than allowed.
+bool CheckLocationCost(const TGrowthReporter& reporter) {
+    const auto& counters = reporter.LocationCounters;
+    if (!counters.contains("cost_percent")) return true;
+    const double cost = counters.at("cost_percent");
+    const bool pass = cost <= kMaxLocationCost * 100;
+    std::printf("location columns at %lld rows: %.2f ms with, %.2f ms without = %+.1f%% (limit %+.0f%%)  %s\n",
+                static_cast<long long>(kLocated), counters.at("with_ms"), counters.at("without_ms"), cost,
+                kMaxLocationCost * 100, pass ? "PASS" : "FAIL");
+    return pass;
+}
+
 }  // namespace tarnwick::bench
 
 int main(int argc, char** argv) {
@@ -263,5 +349,7 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::fflush(stdout);
-    return tarnwick::bench::CheckGrowth(reporter) ? 0 : 1;
+    const bool grew = !tarnwick::bench::CheckGrowth(reporter);
+    const bool costly = !tarnwick::bench::CheckLocationCost(reporter);
+    return grew || costly ? 1 : 0;
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,9 +34,10 @@ struct TConnectionRow {
     // The state that Status names; nullopt for UDP entries and the rows
     // without an entry.
     std::optional<TTcpState> State = std::nullopt;
-    // Where the remote address is, while locations are shown; null where
-    // nothing is known (see location_texts.h for its cells).
-    std::shared_ptr<const TLocation> Location = nullptr;
+    // Where the remote address is, while locations are shown (the one copy
+    // of it, see InternLocation); null where nothing is known. Its cells are
+    // in location_texts.h.
+    const TLocation* Location = nullptr;
 
     // Column `column` (0..5) in grid order.
     const std::string& Cell(int column) const;

@@ -13,29 +13,34 @@
 //
 // Only public addresses are looked up (see IsPublicAddress); an IPv4-mapped
 // address is its IPv4 address. Answers are kept while refreshes ask for them;
-// beyond `capacity` addresses, those the last refresh did not ask for go.
+// beyond `capacity` addresses, those the last call did not ask for go.
+//
+// A refresh of 50,000 rows asks for 50,000 addresses, nearly all of them in
+// the order the refresh before asked for them: each is first compared with
+// the addresses of the last call, at the same place or a few places on (rows
+// that went), and only those not found there are looked for in the table of
+// answers. Answers are pointers to locations that are never freed (see
+// InternLocation), so that rows copy no more than a pointer.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "platform/location_lookup.h"
 
 namespace tarnwick {
 
-// A location as rows carry it: shared, since many rows and addresses have
-// the same one. Null where nothing is known.
-using TLocationPtr = std::shared_ptr<const TLocation>;
+// The one copy of `location` for the whole program, made at its first use
+// and kept to the program's end. There are as many as the countries and
+// networks the program meets, a few thousand at most.
+const TLocation* InternLocation(const TLocation& location);
 
 class TLocationCache {
 public:
@@ -55,10 +60,14 @@ public:
     // not answered within `wait` (which also bounds the wait for the first
     // opening). Addresses not asked before are asked of the database; an
     // answer that comes after `wait` is kept for later calls.
-    std::vector<TLocationPtr> LocateAll(const std::vector<TInetAddress>& addresses, std::chrono::milliseconds wait);
+    std::vector<const TLocation*> LocateAll(const std::vector<TInetAddress>& addresses,
+                                            std::chrono::milliseconds wait);
+    // The same into `found`, whose memory a refresh keeps from one to the next.
+    void LocateAll(const std::vector<TInetAddress>& addresses, std::chrono::milliseconds wait,
+                   std::vector<const TLocation*>& found);
 
     // The location known for `address` now, without asking for it.
-    TLocationPtr Find(const TInetAddress& address) const;
+    const TLocation* Find(const TInetAddress& address) const;
 
     // Why the database cannot be read, while it cannot; nullopt before the
     // first try and while it can.
@@ -67,26 +76,44 @@ public:
     std::optional<TLocationDatabase> Database() const;
 
 private:
-    struct TAddressHash {
-        size_t operator()(const TInetAddress& address) const;
+    enum class TState : uint8_t {
+        Empty,     // a free slot
+        Asked,     // queued or being looked up
+        Answered,  // Location is the answer
+        Dropped,   // to be asked again: the database could not be read, or was replaced
     };
-    struct TEntry {
-        TLocationPtr Location;
-        uint64_t LastAsked = 0;  // the LocateAll call that asked for it last
-        bool Answered = false;
+    struct TSlot {
+        TInetAddress Address;
+        TState State = TState::Empty;
+        bool Keep = false;  // marked while the table is made anew
+        const TLocation* Location = nullptr;
+    };
+    // An address of the last call and its answer, where it had one that
+    // stands (not one still asked or dropped).
+    struct TAsked {
+        TInetAddress Address;
+        bool Settled = false;
+        const TLocation* Location = nullptr;
     };
     using TClock = std::chrono::steady_clock;
 
+    // The slot of `address`, or the free slot where it would go.
+    size_t SlotOf(const TInetAddress& address) const;
+    // Adds `address` as asked, growing the table as needed; its slot.
+    size_t Insert(const TInetAddress& address);
+    // Makes the table anew with the slots that `keep` says, room for growth;
+    // their Keep marks are cleared.
+    template <typename TKeep>
+    void Rebuild(TKeep keep);
     // The look-up thread: answers the questions queued, opening the database
     // first when there is none or an update replaced it (once per recheck
     // interval at most).
     void Run();
-    // The one shared location for what the database said (null for nothing).
-    TLocationPtr Shared(std::optional<TLocation> location);
     // Whether the question of `address` has its answer, or was dropped.
-    bool Answered(const TInetAddress& address) const;
-    // Drops every answer: they came from a database that was replaced.
-    void Forget();
+    bool Settled(const TInetAddress& address) const;
+    // The answer for `address` from the table, asking for it when it has
+    // none (and `mayAsk`); whether it is one that stands.
+    const TLocation* LookUp(const TInetAddress& address, bool mayAsk, bool& settled);
 
     const TLocationOpener Open_;
     const size_t Capacity_;
@@ -95,9 +122,13 @@ private:
     mutable std::mutex Mutex_;
     std::condition_variable Asked_;     // the look-up thread waits for questions
     std::condition_variable Answered_;  // LocateAll waits for answers
-    std::unordered_map<TInetAddress, TEntry, TAddressHash> Entries_;
+    std::vector<TSlot> Slots_;          // open addressing, a power of two of them
+    size_t Used_ = 0;
     std::vector<TInetAddress> Queue_;  // asked, not yet taken by the look-up thread
-    uint64_t Calls_ = 0;
+    // The addresses of the last call, in its order; emptied when answers are
+    // dropped. The call under way fills the other, which keeps its memory.
+    std::vector<TAsked> LastCall_;
+    std::vector<TAsked> ThisCall_;
     std::optional<TFailure> Failure_;
     std::optional<TLocationDatabase> Database_;
     TClock::time_point NextTry_{};  // no questions are queued before it while the database fails
@@ -108,8 +139,6 @@ private:
     std::unique_ptr<TLocationLookup> Lookup_;
     TClock::time_point LastChecked_{};  // when the database was last opened or checked
     bool Tried_ = false;
-    // One shared location per country and network.
-    std::map<std::pair<std::string, uint32_t>, TLocationPtr> Known_;
 };
 
 }  // namespace tarnwick

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -34,8 +33,9 @@ struct TLogConnection {
     // connection that ended between two refreshes); the entry then carries
     // this time instead of the time it was logged.
     std::optional<std::chrono::system_clock::time_point> At = std::nullopt;
-    // Where the remote address is, when locations are looked up and one is known.
-    std::shared_ptr<const TLocation> RemoteLocation = nullptr;
+    // Where the remote address is, when locations are looked up and one is
+    // known: the one copy of it (see InternLocation).
+    const TLocation* RemoteLocation = nullptr;
 
     bool operator==(const TLogConnection&) const = default;
 };

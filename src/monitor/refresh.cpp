@@ -166,14 +166,13 @@ void TRefresh::ResolveRemoteHosts() {
 void TRefresh::LocateRemoteAddresses(const TRefreshOutlets& outlets) {
     RowLocations_.clear();
     if (!Locations || !View_.ShowLocation || Tables_->TcpFailure) return;
-    std::vector<TInetAddress> addresses;
-    addresses.reserve(Tables_->Tcp.Rows.size());
-    for (const TTcpRow& row : Tables_->Tcp.Rows) addresses.push_back(row.RemoteAddr);
-    RowLocations_ = Locations->LocateAll(
-        addresses, outlets.MayWaitForLookups() ? LocationBudget : std::chrono::milliseconds(0));
+    RemoteAddresses_.clear();
+    for (const TTcpRow& row : Tables_->Tcp.Rows) RemoteAddresses_.push_back(row.RemoteAddr);
+    Locations->LocateAll(RemoteAddresses_,
+                         outlets.MayWaitForLookups() ? LocationBudget : std::chrono::milliseconds(0), RowLocations_);
 }
 
-TLocationPtr TRefresh::KnownLocation(const TInetAddress& address) const {
+const TLocation* TRefresh::KnownLocation(const TInetAddress& address) const {
     return Locations && View_.ShowLocation ? Locations->Find(address) : nullptr;
 }
 

@@ -108,9 +108,9 @@ private:
     // The locations of the TCP rows' remote addresses, into RowLocations_.
     void LocateRemoteAddresses(const TRefreshOutlets& outlets);
     // The location of TCP row `i` found for this refresh; null without one.
-    TLocationPtr RowLocation(uint32_t i) const { return i < RowLocations_.size() ? RowLocations_[i] : nullptr; }
+    const TLocation* RowLocation(uint32_t i) const { return i < RowLocations_.size() ? RowLocations_[i] : nullptr; }
     // The location known for `address` now, while locations are looked up.
-    TLocationPtr KnownLocation(const TInetAddress& address) const;
+    const TLocation* KnownLocation(const TInetAddress& address) const;
     void ProcessTcpRows(TRefreshOutlets& outlets, int shownTcp);
     void ProcessUdpRows(TRefreshOutlets& outlets, int shownTcp, int shownUdp);
     // The counters and rates of TCP row `row` into its texts, and into the traffic summary.
@@ -138,8 +138,10 @@ private:
     ConnectionSnapshot& Snapshot_;
     // The tables the running refresh fetched.
     std::shared_ptr<const TFetchedTables> Tables_;
-    // The locations of the remote ends of their TCP rows, in row order, while they are looked up.
-    std::vector<TLocationPtr> RowLocations_;
+    // The locations of the remote ends of their TCP rows, in row order, while
+    // they are looked up, and those ends; kept for their memory.
+    std::vector<const TLocation*> RowLocations_;
+    std::vector<TInetAddress> RemoteAddresses_;
     TConnectionitems& Connections_;
     TPlatformServices Platform_;
     const TViewSettings& View_;

@@ -11,6 +11,7 @@
 #include "log/local_time.h"
 #include "log/log_outputs.h"
 #include "log/time_stamp.h"
+#include "monitor/location_cache.h"
 
 namespace tarnwick {
 namespace {
@@ -104,9 +105,9 @@ TEST_F(LogOutputs, JsonLineWithAndWithoutConnection) {
 
 TEST_F(LogOutputs, TheRemoteLocationAddsWhatTheDatabaseKnows) {
     TLogConnection located = Connection;
-    located.RemoteLocation = std::make_shared<const TLocation>(TLocation{"DE", "Germany", 3320, "Deutsche \"T\""});
+    located.RemoteLocation = InternLocation({"DE", "Germany", 3320, "Deutsche \"T\""});
     Log.AddLog("located", lkConnect, located);
-    located.RemoteLocation = std::make_shared<const TLocation>(TLocation{"DE", "Germany", 0, ""});
+    located.RemoteLocation = InternLocation({"DE", "Germany", 0, ""});
     Log.AddLog("country only", lkConnect, located);
     const std::string json = LogEntryJson(Log.Entry(0));
     EXPECT_TRUE(json.ends_with(R"("process":"we\"b","remote_country":"DE","remote_asn":3320,"remote_as_name":"Deutsche \"T\""})"))

@@ -28,7 +28,7 @@ TEST(LocationCache, AsksTheDatabaseOnceForEachPublicAddressAndNeverForTheOthers)
     const std::vector<TInetAddress> addresses{kTelekom,          Ipv4(10, 0, 0, 1), mapped,  kGoogle6,
                                               Ipv4(127, 0, 0, 1), kTelekom,         unknown, Ipv4(169, 254, 1, 1)};
     for (int round = 0; round < 2; ++round) {
-        const std::vector<TLocationPtr> found = cache.LocateAll(addresses, kWait);
+        const std::vector<const TLocation*> found = cache.LocateAll(addresses, kWait);
         ASSERT_EQ(found.size(), addresses.size());
         ASSERT_TRUE(found[0]);
         EXPECT_EQ(*found[0], kGermany);
@@ -38,7 +38,14 @@ TEST(LocationCache, AsksTheDatabaseOnceForEachPublicAddressAndNeverForTheOthers)
         EXPECT_EQ(*found[3], kIreland);
         for (const size_t i : {1, 4, 6, 7}) EXPECT_FALSE(found[i]) << i;
     }
-    EXPECT_EQ(database.Asked(), (std::vector<TInetAddress>{kTelekom, kGoogle6, unknown}));
+    // In another order, with some gone and one new: the answers stay each address's own.
+    const std::vector<const TLocation*> again =
+        cache.LocateAll({kGoogle6, Ipv4(10, 0, 0, 1), Ipv4(11, 0, 0, 2), kTelekom, unknown}, kWait);
+    ASSERT_TRUE(again[0] && again[3]);
+    EXPECT_EQ(*again[0], kIreland);
+    EXPECT_EQ(*again[3], kGermany);
+    EXPECT_FALSE(again[1] || again[2] || again[4]);
+    EXPECT_EQ(database.Asked(), (std::vector<TInetAddress>{kTelekom, kGoogle6, unknown, Ipv4(11, 0, 0, 2)}));
     EXPECT_EQ(database.Opens(), 1);
     EXPECT_EQ(cache.Database()->Path, "/fake/location.db");
 }
@@ -50,7 +57,7 @@ TEST(LocationCache, ADatabaseThatCannotBeOpenedIsKnownAtTheFirstCallAndEndsEvery
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(cache.LocateAll({}, kWait).empty());
     EXPECT_EQ(cache.DatabaseFailure(), (TFailure{ENOENT, "reading the location database /nowhere"}));
-    const std::vector<TLocationPtr> found = cache.LocateAll({kTelekom}, kWait);
+    const std::vector<const TLocation*> found = cache.LocateAll({kTelekom}, kWait);
     EXPECT_LT(std::chrono::steady_clock::now() - started, kWait / 2);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_FALSE(found[0]);

@@ -1,6 +1,7 @@
 // The words on the location database: its day and age, in whole days.
 #include <gtest/gtest.h>
 
+#include "monitor/location_cache.h"
 #include "monitor/location_texts.h"
 
 namespace tarnwick {
@@ -22,10 +23,10 @@ TEST(LocationTexts, TheDatabaseIsNamedWithItsDayOfCreationAndItsAgeInDays) {
 TEST(LocationTexts, TheNetworkNamesItsOwnerWhereKnownAndTheTooltipFallsBackToTheCode) {
     TConnectionRow row;
     row.Key = TConnectionKey{};
-    row.Location = std::make_shared<const TLocation>(TLocation{"EU", "", 64512, ""});
+    row.Location = InternLocation({"EU", "", 64512, ""});
     EXPECT_EQ(LocationCellText(row, 1), "AS64512");
     EXPECT_EQ(LocationToolTip(row), "EU\nAS64512");
-    row.Location = std::make_shared<const TLocation>(TLocation{"DE", "Germany", 0, ""});
+    row.Location = InternLocation({"DE", "Germany", 0, ""});
     EXPECT_EQ(LocationCellText(row, 1), "-");
     EXPECT_EQ(LocationToolTip(row), "Germany");
 }
