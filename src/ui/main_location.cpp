@@ -23,7 +23,6 @@ namespace tarnwick {
 void TMain_F::actionLocationExecute(bool checked) {
     Session_.View.ShowLocation = checked;
     ShowLocationColumns(checked);
-    Timer1Timer();  // the locations are looked up from this refresh on
     try {
         SaveShowLocationOption(OptionsFilePath(Services_.Files.SettingsDir), checked);
     } catch (const std::exception& error) {
@@ -37,6 +36,7 @@ void TMain_F::ShowLocationColumns(bool show) {
     GridModel_->SetShowLocation(show);
     FitGridColumns();
     if (!show) ShowLocationNote();
+    Timer1Timer();  // the rows are located from this refresh on, not at the next tick
 }
 
 void TMain_F::ShowLocationNote() {

@@ -72,6 +72,13 @@ TEST_F(LocationWindow, ShowLocationAddsCountryAndNetworkAfterProcessAndIsStoredO
     EXPECT_TRUE(Cell(1, 0, Qt::ToolTipRole).isEmpty());
     EXPECT_FALSE(LoadOptionsFile(options).ShowLocation);
     EXPECT_EQ(Folder.Read("Option.ini").find("ShowLocation=1"), std::string::npos);
+
+    // Switched on in the file, it is applied with the other options, and the rows located at once.
+    Folder.Write("Option.ini", "[Option]\r\nShowLocation=1\r\n");
+    form.LoadOptions();
+    EXPECT_TRUE(form.actionLocation->isChecked());
+    EXPECT_EQ(grid.columnCount(), 8);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(1, 6) == "DE"; }, 5000));
 }
 
 TEST_F(LocationWindow, TheRefreshCommandOnTheWindowsThreadLeavesANewAddressToTheNextRefresh) {
