@@ -37,21 +37,26 @@ std::string TGridRows::CellText(int row, int column, TTrafficNumbers numbers) co
 }
 
 std::string TGridRows::ToText(std::optional<TTrafficNumbers> traffic) const {
-    const int columns = kGridColumnCount + (traffic ? kTrafficColumnCount : 0);
     std::string text;
-    if (!traffic) {
-        for (const TConnectionRow& row : Rows_) AppendLine(text, row);
-        return text;
-    }
-    for (int row = 0; row < RowCount(); ++row) {
-        for (int column = 0; column < columns; ++column) {
-            if (column > 0) text += '\t';
-            text += column < kGridColumnCount ? EscapeForLine(Rows_[static_cast<size_t>(row)].Cell(column))
-                                              : CellText(row, column, *traffic);
-        }
-        text += '\n';
-    }
+    for (int row = 0; row < RowCount(); ++row) AppendRowLine(text, row, traffic);
     return text;
+}
+
+std::string TGridRows::RowsText(const std::vector<int>& rows, std::optional<TTrafficNumbers> traffic) const {
+    std::string text;
+    AppendRowLine(text, 0, traffic);
+    for (const int row : rows)
+        if (row > 0 && row < RowCount()) AppendRowLine(text, row, traffic);
+    return text;
+}
+
+void TGridRows::AppendRowLine(std::string& text, int row, std::optional<TTrafficNumbers> traffic) const {
+    if (!traffic) return AppendLine(text, Row(row));
+    for (int column = 0; column < kGridColumnCount + kTrafficColumnCount; ++column) {
+        if (column > 0) text += '\t';
+        text += column < kGridColumnCount ? EscapeForLine(Row(row).Cell(column)) : CellText(row, column, *traffic);
+    }
+    text += '\n';
 }
 
 void TGridRows::AppendLine(std::string& text, const TConnectionRow& row) {

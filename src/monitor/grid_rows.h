@@ -42,10 +42,14 @@ public:
     // cell (a program's file name, say) can never split a line or a record.
     // With `traffic`, the four traffic columns follow, written as it says.
     std::string ToText(std::optional<TTrafficNumbers> traffic = std::nullopt) const;
+    // The same text of the header and the data rows `rows`, in that order.
+    std::string RowsText(const std::vector<int>& rows, std::optional<TTrafficNumbers> traffic = std::nullopt) const;
     // Appends the line of `row` to `text`, as ToText without traffic writes it.
     static void AppendLine(std::string& text, const TConnectionRow& row);
 
 private:
+    void AppendRowLine(std::string& text, int row, std::optional<TTrafficNumbers> traffic) const;
+
     std::vector<TConnectionRow> Rows_;
     TGridRowIndex Index_;
 };
