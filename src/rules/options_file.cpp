@@ -18,6 +18,19 @@ namespace {
 constexpr const char* kOptionSection = "Option";
 constexpr const char* kOptionsFileName = "Option.ini";
 constexpr const char* kShowTrafficKey = "ShowTraffic";
+constexpr const char* kGridFilterKey = "GridFilter";
+constexpr const char* kGridSortColumnKey = "GridSortColumn";
+constexpr const char* kGridSortOrderKey = "GridSortOrder";
+constexpr const char* kDescending = "Descending";
+
+TGridViewOptions ReadGridViewOptions(const TIniFile& ini) {
+    TGridViewOptions view;
+    view.Filter = ini.ReadString(kOptionSection, kGridFilterKey, "");
+    view.SortColumn = ini.ReadString(kOptionSection, kGridSortColumnKey, "");
+    view.SortDescending = AsciiLowerCase(ini.ReadString(kOptionSection, kGridSortOrderKey, "")) ==
+                          AsciiLowerCase(kDescending);
+    return view;
+}
 
 }  // namespace
 
@@ -42,6 +55,7 @@ TOptions LoadOptionsFile(const std::string& path) {
     options.AutoSaveLog = ini.ReadBool(kOptionSection, "AutoSaveLog", defaults.AutoSaveLog);
     options.DataBuffer = ini.ReadInteger(kOptionSection, "DataBuffer", defaults.DataBuffer);
     options.ShowTraffic = ini.ReadBool(kOptionSection, kShowTrafficKey, defaults.ShowTraffic);
+    options.GridView = ReadGridViewOptions(ini);
     return options;
 }
 
@@ -60,6 +74,19 @@ void SaveShowTrafficOption(const std::string& path, bool show) {
     TIniFile ini = LoadIniFileForSaving(path);
     if (!show && !ini.ValueExists(kOptionSection, kShowTrafficKey)) return;
     ini.WriteBool(kOptionSection, kShowTrafficKey, show);
+    SaveIniFile(ini, path);
+}
+
+void SaveGridViewOptions(const std::string& path, const TGridViewOptions& view) {
+    TIniFile ini = LoadIniFileForSaving(path);
+    if (ReadGridViewOptions(ini) == view) return;
+    const bool sorted = !view.SortColumn.empty();
+    const auto write = [&ini](const char* key, const std::string& value) {
+        if (!value.empty() || ini.ValueExists(kOptionSection, key)) ini.WriteString(kOptionSection, key, value);
+    };
+    write(kGridFilterKey, view.Filter);
+    write(kGridSortColumnKey, view.SortColumn);
+    write(kGridSortOrderKey, !sorted ? "" : view.SortDescending ? kDescending : "Ascending");
     SaveIniFile(ini, path);
 }
 

@@ -9,6 +9,15 @@
 
 namespace tarnwick {
 
+// The connection grid's filter and sort, which the window keeps from one run
+// to the next (keys "GridFilter", "GridSortColumn" and "GridSortOrder").
+struct TGridViewOptions {
+    std::string Filter;           // the filter's words; empty: every row
+    std::string SortColumn;       // the title of the column sorted by; empty: the tables' order
+    bool SortDescending = false;  // "GridSortOrder": "Descending", else "Ascending"
+    bool operator==(const TGridViewOptions&) const = default;
+};
+
 // The settings, in the order of their keys in the file. Each field is named
 // after its key and starts at the key's default.
 struct TOptions {
@@ -21,6 +30,8 @@ struct TOptions {
     // The View menu's "Show Traffic" (key "ShowTraffic"): not one of the six
     // keys the Options dialog saves, but saved on its own when switched.
     bool ShowTraffic = false;
+    // Saved on their own too, as the user filters and sorts.
+    TGridViewOptions GridView;
 };
 
 // How the refresh timer runs under `options`: a refresh time of 0 or less
@@ -50,6 +61,12 @@ void SaveOptionsFile(const std::string& path, const TOptions& options);
 // has it, so a file that never had the view on stays byte for byte as it was.
 // Fails as SaveOptionsFile does.
 void SaveShowTrafficOption(const std::string& path, bool show);
+
+// Stores the grid's filter and sort in the file, leaving every other line as
+// it is. A key is written only while it has a value, or where the file
+// already has it (then emptied), so a file of someone who never filtered nor
+// sorted stays byte for byte as it was. Fails as SaveOptionsFile does.
+void SaveGridViewOptions(const std::string& path, const TGridViewOptions& view);
 
 // The settings file in `executableDir`: an existing file whose name is
 // "Option.ini" in any case ("option.ini", "OPTION.INI", ...), else
