@@ -140,11 +140,15 @@ const char* ReportColour(LogKind kind) {
     return "FFFFFF";  // kinds outside 0..3 are never logged
 }
 
-std::string TableReportBody(const TGridRows& grid, bool traffic) {
+std::string TableReportBody(const TGridRows& grid, bool traffic, const TGridView* view) {
     const int columns = kGridColumnCount + (traffic ? kTrafficColumnCount : 0);
+    const bool viewed = view && view->Active();
+    const int shown = viewed ? view->ShownCount() : grid.RowCount() - 1;
     std::string body;
-    for (int r = 1; r < grid.RowCount(); ++r) {
-        body += "<tr><td>" + std::to_string(r) + "</td>";
+    for (int position = 0; position < shown; ++position) {
+        const int r = viewed ? view->GridRowAt(position) : position + 1;
+        if (r >= grid.RowCount()) continue;  // a view older than the rows
+        body += "<tr><td>" + std::to_string(position + 1) + "</td>";
         for (int c = 0; c < columns; ++c) body += "<td>" + HtmlEscape(grid.CellText(r, c)) + "</td>";
         body += "</tr>";
     }
@@ -182,8 +186,15 @@ TReportHeading CurrentReportHeading() {
     return TReportHeading{LocalHostText(), ReportTimeText(std::chrono::system_clock::now())};
 }
 
-std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic) {
+std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic,
+                             const TGridView* view) {
     std::vector<std::string_view> lines = kTableReportTemplate;
+    std::string title;
+    if (view && view->Active()) {
+        const auto line = std::find(lines.begin(), lines.end(), std::string_view("<H2>")) + 1;
+        title = std::string(*line) + " (" + HtmlEscape(view->Description()) + ")";
+        *line = title;
+    }
     std::vector<std::string> titles;
     if (traffic) {
         // The traffic titles close the header row, in the style of the others.
@@ -197,7 +208,7 @@ std::string BuildTableReport(const TGridRows& grid, const TReportHeading& headin
         }
     }
     return FillReportTemplate(TemplateText(lines), HtmlEscape(heading.Host), HtmlEscape(heading.Time),
-                              TableReportBody(grid, traffic));
+                              TableReportBody(grid, traffic, view));
 }
 
 std::string BuildLogReport(const std::vector<TLogEntry>& entries, const TReportHeading& heading) {

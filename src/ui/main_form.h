@@ -35,6 +35,7 @@ namespace tarnwick {
 
 class TConnectionGrid;
 class TConnectionGridModel;
+class TGridFilterBox;
 class TLogList;
 class TLogListModel;
 class TUMSNPopup;
@@ -155,6 +156,7 @@ public:
     QWidget* Panel1 = nullptr;
     QSplitter* Splitter1 = nullptr;
     TConnectionGrid* grdNetStatList = nullptr;
+    TGridFilterBox* edtFilter = nullptr;  // the filter above the grid
     TLogList* lstLog = nullptr;
     QMenuBar* MainMenu = nullptr;
     QMenu* mnuFile = nullptr;
@@ -176,6 +178,7 @@ public:
     QAction* actionRules = nullptr;  // "Enable &Rules": mirrors the session's switch
     QAction* actionKill = nullptr;
     QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
+    QAction* actionCopy = nullptr;  // "&Copy" (Ctrl+C in the grid): the selected rows as lines of text
     QAction* actionTray = nullptr;
     QAction* ActionOptions = nullptr;
     QAction* ActionProcessInfo = nullptr;  // "&Process Infomation"
@@ -224,6 +227,11 @@ private:
     void actionTrafficGraphExecute();
     void ShowTrafficColumns(bool show);
     void UpdateTrafficWindow();
+    // The filter box and the grid's sort and copy (main_grid_view.cpp).
+    QWidget* BuildFilterBox();
+    void ApplyGridViewOptions(const TGridViewOptions& view);
+    void SaveGridView();
+    void actionCopyExecute();
 
     TMainServices Services_;
     TConnectionGridModel* GridModel_;
@@ -232,6 +240,8 @@ private:
     TLogListModel* LogModel_ = nullptr;
     bool OwnersFailureShown_ = false;
     std::string LastReportName_;  // the save dialog proposes the last chosen name
+    bool GridViewApplied_ = false;  // the stored filter and sort are taken once, at the first show
+    bool GridViewSaveFailed_ = false;  // a failed save of them is said once
 };
 
 }  // namespace tarnwick
