@@ -38,6 +38,16 @@ private:
     std::vector<int32_t> LastRows_;
     std::optional<TGridSort> LastSort_;
     std::vector<TEntry> Entries_;
+
+    // Sorts Entries_, which are in the rows' order, by their keys alone
+    // (texts longer than the keys aside) with a radix sort over the bytes in
+    // which the keys differ, least significant first: as each pass keeps the
+    // order of equal bytes, equal keys stay in the rows' order. Ports,
+    // addresses and byte counts differ in a few bytes and sort in a few
+    // passes; false, with nothing done, where the keys differ in more.
+    bool RadixSort();
+    static constexpr size_t kMaxRadixPasses = 8;
+    std::vector<TEntry> Spare_;
 };
 
 }  // namespace tarnwick

@@ -68,6 +68,7 @@ TEST_F(GridView, ASortOrdersNumbersAsNumbersAddressesAsAddressesAndTextsWhatever
     EXPECT_EQ(Shown("est", By("Remote Addr")), (std::vector<int>{40001, 40000, 40002, 40003, 40004}));
     // Letters in either case; texts alike for sixteen bytes are told apart after.
     EXPECT_EQ(Shown("", By("Process")), (std::vector<int>{40003, 40002, 40001, 40000, 40004, 22, 53}));
+    EXPECT_EQ(Shown("long", By("Process")), (std::vector<int>{40003, 40002}));
     // Unknown traffic ("-") before any known.
     EXPECT_EQ(Shown("", By("Sent", true)).front(), 40000);
     EXPECT_EQ(Shown("", By("Sent")).back(), 40000);
@@ -101,6 +102,14 @@ TEST_F(GridView, NewRowsTakeTheirPlaceAndAConnectionIsFoundWhereverARefreshPutsI
     Refresh();
     Grid.Update(Outlets.Grid);
     EXPECT_EQ(Outlets.Grid.Row(Grid.GridRowAt(0)).Key->LocalPort, 50000);
+
+    // Two rows that become equal are in the tables' order, whatever their order before.
+    Tables.TcpRows[0].RemotePort = 9000;
+    Refresh();
+    EXPECT_EQ(Shown("", By("Remote Port")), (std::vector<int>{22, 53, 40001, 40000, 40004, 40002, 40003, 50000}));
+    Tables.TcpRows[0].RemotePort = 80;  // as 40001's
+    Refresh();
+    EXPECT_EQ(Shown("", By("Remote Port")), (std::vector<int>{22, 53, 50000, 40001, 40000, 40004, 40002, 40003}));
 }
 
 }  // namespace
