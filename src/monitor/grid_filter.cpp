@@ -79,6 +79,7 @@ void TGridFilter::SetText(std::string_view text) {
                 if (CanOccurIn(set.Words[w], bytes)) canOccur |= uint64_t{1} << w;
             set.CanOccur.push_back(canOccur);
         }
+        set.FoundIn.assign(set.Words.size(), 0);
     }
 }
 
@@ -87,20 +88,34 @@ bool TGridFilter::Matches(const TConnectionRow& row) const {
     return std::all_of(Sets_.begin(), Sets_.end(), [&](const TWordSet& set) { return MatchesSet(row, set); });
 }
 
+std::string_view TGridFilter::LookText(const TConnectionRow& row, size_t look) const {
+    const TGridColumn& column = *Looks_[look].Column;
+    return Looks_[look].Other ? column.OtherText(row, Scratch_) : column.Text(row, Scratch_);
+}
+
 bool TGridFilter::MatchesSet(const TConnectionRow& row, const TWordSet& set) const {
     uint64_t missing = set.All;
-    for (size_t l = 0; l < Looks_.size(); ++l) {
-        uint64_t candidates = missing & set.CanOccur[l];
+    // Rows are alike: a word is mostly found where it was found in the row
+    // before, and looked for there first it is found without reading the rest.
+    for (uint64_t words = missing; words != 0; words &= words - 1) {
+        const int word = std::countr_zero(words);
+        const size_t look = set.FoundIn[static_cast<size_t>(word)];
+        if ((set.CanOccur[look] >> word & 1) != 0 &&
+            ContainsFolded(LookText(row, look), set.Words[static_cast<size_t>(word)]))
+            missing &= ~(uint64_t{1} << word);
+    }
+    for (size_t look = 0; look < Looks_.size() && missing != 0; ++look) {
+        uint64_t candidates = missing & set.CanOccur[look];
         if (candidates == 0) continue;
-        const TGridColumn& column = *Looks_[l].Column;
-        const std::string_view text = Looks_[l].Other ? column.OtherText(row, Scratch_) : column.Text(row, Scratch_);
+        const std::string_view text = LookText(row, look);
         for (; candidates != 0; candidates &= candidates - 1) {
             const int word = std::countr_zero(candidates);
-            if (ContainsFolded(text, set.Words[static_cast<size_t>(word)])) missing &= ~(uint64_t{1} << word);
+            if (!ContainsFolded(text, set.Words[static_cast<size_t>(word)])) continue;
+            missing &= ~(uint64_t{1} << word);
+            set.FoundIn[static_cast<size_t>(word)] = static_cast<uint8_t>(look);
         }
-        if (missing == 0) return true;
     }
-    return false;
+    return missing == 0;
 }
 
 }  // namespace tarnwick

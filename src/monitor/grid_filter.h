@@ -22,7 +22,8 @@ public:
 
     // Whether every word occurs in some text of `row` (see TGridColumn),
     // ASCII letters matching in either case. A row that shows no connection
-    // (the blank row of an empty grid) matches no filter.
+    // (the blank row of an empty grid) matches no filter. It learns where
+    // words are found, to look there first: one thread at a time.
     bool Matches(const TConnectionRow& row) const;
 
 private:
@@ -37,8 +38,10 @@ private:
         std::vector<std::string> Words;  // lower-cased
         std::vector<uint64_t> CanOccur;  // per look, the words that can occur in its text
         uint64_t All = 0;
+        mutable std::vector<uint8_t> FoundIn;  // per word, the look it was last found in
     };
     bool MatchesSet(const TConnectionRow& row, const TWordSet& set) const;
+    std::string_view LookText(const TConnectionRow& row, size_t look) const;
 
     std::string Text_;
     std::vector<TLook> Looks_;
