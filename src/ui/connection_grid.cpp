@@ -51,12 +51,13 @@ void TGridHeaderView::paintSection(QPainter* painter, const QRect& rect, int log
     painter->setPen(Qt::white);
     painter->drawText(textArea.translated(-1, -1), Qt::AlignLeft | Qt::AlignTop, title);
     const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
-    if (const auto sort = grid ? grid->View().Sort() : std::nullopt; sort && sort->Column == logicalIndex) {
+    const auto sort = grid ? grid->View().Sort() : std::nullopt;
+    if (sort && grid->SectionOfGridColumn(sort->Column) == logicalIndex) {
         // A triangle at the right: pointing up while ascending.
-        const int x = rect.right() - kTextInset - kSortMarkSize, top = rect.center().y() - kSortMarkSize / 2;
-        const int bottom = top + kSortMarkSize;
-        const QPolygon mark = sort->Descending ? QPolygon({{x, top}, {x + kSortMarkSize, top}, {x + kSortMarkSize / 2, bottom}})
-                                               : QPolygon({{x, bottom}, {x + kSortMarkSize, bottom}, {x + kSortMarkSize / 2, top}});
+        const int left = rect.right() - kTextInset - kSortMarkSize, right = left + kSortMarkSize;
+        const int top = rect.center().y() - kSortMarkSize / 2, bottom = top + kSortMarkSize;
+        const int base = sort->Descending ? top : bottom, tip = sort->Descending ? bottom : top;
+        const QPolygon mark({{left, base}, {right, base}, {(left + right) / 2, tip}});
         painter->setPen(Qt::black);
         painter->setBrush(Qt::white);
         painter->drawPolygon(mark);
@@ -157,10 +158,10 @@ void TConnectionGrid::ApplySort(const std::optional<TGridSort>& sort) {
     SelectConnections(followed, true);
 }
 
-void TConnectionGrid::SortByColumn(int column) {
+void TConnectionGrid::SortByColumn(int section) {
     const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
     if (!grid) return;
-    ApplySort(NextGridSort(grid->View().Sort(), column));
+    ApplySort(NextGridSort(grid->View().Sort(), grid->GridColumnOfSection(section)));
     emit SortChanged();
 }
 

@@ -85,7 +85,7 @@ private:
     // Selects the rows that show `followed` now, if any moved. `dropHidden`:
     // a selection none of whose connections is shown is cleared, not left.
     void SelectConnections(const TFollowed& followed, bool dropHidden);
-    void SortByColumn(int column);
+    void SortByColumn(int section);
 
     TFollowed Followed_;
     bool ChosenMeanwhile_ = false;  // the user selected since the refresh started

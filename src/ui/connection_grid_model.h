@@ -40,9 +40,12 @@ public:
     bool Resizing() const { return Resizing_; }
 
     // The four traffic columns after Process, or the six columns alone.
-    // Column c of the model is column c of GridColumns().
     void SetShowTraffic(bool show);
     bool ShowTraffic() const { return ShowTraffic_; }
+    // The column of GridColumns() that column `section` of the model shows,
+    // and the section that shows `column` (-1 while it is hidden).
+    int GridColumnOfSection(int section) const { return section; }
+    int SectionOfGridColumn(int column) const { return column < columnCount() ? column : -1; }
 
     // The filter's words and the sort; the rows shown change at once.
     void SetFilter(std::string_view text);

@@ -385,10 +385,10 @@ bool TMain_F::actionSaveLogExecute() {
 
 void TMain_F::ShowTrafficColumns(bool show) {
     if (GridModel_->ShowTraffic() == show) return;
-    // Rows sorted by a column that goes are back in the tables' order.
-    if (const auto sort = GridModel_->View().Sort(); !show && sort && sort->Column >= kGridColumnCount)
-        grdNetStatList->ApplySort(std::nullopt);
     GridModel_->SetShowTraffic(show);
+    // Rows sorted by a column that went are back in the tables' order.
+    if (const auto sort = GridModel_->View().Sort(); sort && GridModel_->SectionOfGridColumn(sort->Column) < 0)
+        grdNetStatList->ApplySort(std::nullopt);
     // Before the window is first laid out the panel has no width yet.
     const int width = Panel1->width() > 23 ? Panel1->width() - 23 : kFormWidth - 30;
     grdNetStatList->SetDefaultColWidth(width / GridModel_->columnCount());

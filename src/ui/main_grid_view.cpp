@@ -35,7 +35,7 @@ void TMain_F::ApplyGridViewOptions(const TGridViewOptions& view) {
     grdNetStatList->ApplyFilter(view.Filter);
     // Only by a column the grid shows (the traffic columns may be hidden).
     const int column = GridColumnOf(view.SortColumn);
-    if (column >= 0 && column < GridModel_->columnCount())
+    if (column >= 0 && GridModel_->SectionOfGridColumn(column) >= 0)
         grdNetStatList->ApplySort(TGridSort{column, view.SortDescending});
 }
 

@@ -22,7 +22,8 @@ protected:
         Processes.Processes.Entries.push_back({11, "back\\slash"});
         // Ports without short names, so that the grid shows their numbers.
         Tables.Tables.TcpRows[1].RemotePort = 4443;
-        Tables.Tables.TcpRows.push_back(TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40001, Ipv4(10, 0, 0, 9), 2222, 11));
+        Tables.Tables.TcpRows.push_back(
+            TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40001, Ipv4(10, 0, 0, 9), 2222, 11));
     }
     TMain_F& Shown() {
         TMain_F& form = Create();
@@ -61,7 +62,8 @@ TEST_F(GridFind, TypingNarrowsTheGridATitleClickSortsItAndCtrlCCopiesTheSelected
 
     // Both selected; a refresh that lists a new row first keeps them and the filter.
     form.grdNetStatList->selectAll();
-    Tables.Tables.TcpRows.insert(Tables.Tables.TcpRows.begin(), TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40002, Ipv4(10, 0, 0, 7), 3000, 10));
+    Tables.Tables.TcpRows.insert(Tables.Tables.TcpRows.begin(),
+                                 TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40002, Ipv4(10, 0, 0, 7), 3000, 10));
     form.RefreshConnections();
     ASSERT_TRUE(WaitForRefreshes(2));
     EXPECT_EQ(LocalPorts(), (QStringList{"40000", "40002", "40001"}));
