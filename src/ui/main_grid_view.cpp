@@ -32,7 +32,7 @@ void TMain_F::ApplyGridViewOptions(const TGridViewOptions& view) {
         const QSignalBlocker quiet(edtFilter);
         edtFilter->setText(QString::fromStdString(view.Filter));
     }
-    grdNetStatList->ApplyFilter(view.Filter);
+    grdNetStatList->ApplyFilter(edtFilter->text().toStdString());  // as the box holds it
     // Only by a column the grid shows (the traffic columns may be hidden).
     const int column = GridColumnOf(view.SortColumn);
     if (column >= 0 && GridModel_->SectionOfGridColumn(column) >= 0)
