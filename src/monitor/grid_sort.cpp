@@ -59,7 +59,7 @@ void TGridSorter::Sort(const TGridRows& grid, const TGridSort& sort, std::vector
     } else {
         if (sameRows) {
             // Back in the rows' order, which the radix sort keeps among equal keys.
-            std::sort(Entries_.begin(), Entries_.end(), [](const TEntry& a, const TEntry& b) { return a.Row < b.Row; });
+            for (size_t i = 0; i < rows.size(); ++i) Entries_[i] = TEntry{keyOf(rows[i]), rows[i]};
         }
         if (RadixSort()) {
             // Keys alike in their sixteen bytes but longer are put in order by their texts.

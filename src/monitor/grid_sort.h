@@ -24,7 +24,8 @@ std::optional<TGridSort> NextGridSort(const std::optional<TGridSort>& current, i
 
 class TGridSorter {
 public:
-    // Puts `rows` (data rows of `grid`) in the order of `sort`.
+    // Puts `rows` (data rows of `grid`, in the tables' order: ascending) in
+    // the order of `sort`.
     void Sort(const TGridRows& grid, const TGridSort& sort, std::vector<int32_t>& rows);
 
 private:
