@@ -9,6 +9,18 @@
 //                       refresh that may wait for every answer.
 //   BM_FullRefreshNoTraffic/N: the same without the TCP sockets' byte
 //                       counters (no tcp_info asked for, no rates).
+//   BM_FullRefreshFilteredSorted/N: BM_FullRefresh with the grid's filter
+//                       and sort set, as the window works them out after
+//                       each refresh: two words that every held connection
+//                       holds, sorted by the remote port, descending.
+//   BM_GridView/N/how:  a filter and sort alone, over the rows of one
+//                       refresh, worked out again and again as after
+//                       refreshes that change nothing: how = 0 the filter
+//                       and sort above; 1 a digit that many rows hold only in
+//                       a traffic text (each row's traffic is formatted to
+//                       look), sorted by the program's name; 2 no filter and
+//                       a sort by the remote port that turns round each time,
+//                       so that every row is sorted anew each time.
 //   BM_TcpTable/N:      only the TCP table fetch (dump + owners).
 //   BM_SocketOwners/N:  only the scan of /proc/<pid>/fd for socket owners.
 //   BM_ProcessList/N:   only the process list.
@@ -40,6 +52,7 @@
 #include "monitor/connection_items.h"
 #include "monitor/connection_snapshot.h"
 #include "monitor/grid_rows.h"
+#include "monitor/grid_view.h"
 #include "monitor/refresh.h"
 #include "monitor/view_settings.h"
 #include "platform/linux/linux_ip_tables.h"
@@ -188,44 +201,105 @@ bool StartHolder(benchmark::State& state) {
     }
 }
 
-// `readTraffic` off: the TCP dumps ask for no tcp_info, so no byte counters,
-// rates or program ranking; the comparison is what traffic costs a refresh.
-void FullRefresh(benchmark::State& state, bool readTraffic) {
+// The filter and sort of BM_FullRefreshFilteredSorted: every held connection
+// runs from 127.0.0.x to a program "tarnwick-hold-c(onnections)".
+void SetTypicalView(TGridView& view) {
+    view.SetFilter("hold 127.0");
+    view.SetSort(TGridSort{GridColumnOf("Remote Port"), true});
+}
+
+// One session over the real tables, refreshed as the command-line tool
+// refreshes. `readTraffic` off: the TCP dumps ask for no tcp_info, so no byte
+// counters, rates or program ranking.
+struct TRealRefresh {
+    TLinuxIpTables Tables;
+    TLinuxProcessList Processes;
+    TLinuxNameLookup Names;
+    TViewSettings View;
+    ConnectionSnapshot Snapshot;
+    TConnectionitems Connections;
+    TBenchOutlets Outlets;
+    TRefresh Refresh{Snapshot, Connections, TPlatformServices{Tables, Processes, Names}, View};
+
+    explicit TRealRefresh(bool readTraffic) { View.ReadTraffic = readTraffic; }
+
+    // Two refreshes: the first waits for every host name, so that the measured
+    // ones take them from the cache; after the second, rates are known.
+    void WarmUp() {
+        const auto defaultBudget = Refresh.HostNameBudget;
+        Refresh.HostNameBudget = kWarmUpNameBudget;
+        Refresh.Run(Outlets);
+        Refresh.HostNameBudget = defaultBudget;
+        Refresh.Run(Outlets);
+    }
+};
+
+// The comparison without traffic is what traffic costs a refresh. With
+// `gridView`, the view is worked out after each refresh, as the window does.
+void FullRefresh(benchmark::State& state, bool readTraffic, TGridView* gridView = nullptr) {
     if (!StartHolder(state)) return;
     const long held = state.range(0);
-    TLinuxIpTables tables;
-    TLinuxProcessList processes;
-    TLinuxNameLookup names;
-    TViewSettings view;
-    view.ReadTraffic = readTraffic;
-    ConnectionSnapshot snapshot;
-    TConnectionitems connections;
-    TBenchOutlets outlets;
-    TRefresh refresh(snapshot, connections, TPlatformServices{tables, processes, names}, view);
-
-    const auto defaultBudget = refresh.HostNameBudget;
-    refresh.HostNameBudget = kWarmUpNameBudget;
-    refresh.Run(outlets);
-    refresh.HostNameBudget = defaultBudget;
-    refresh.Run(outlets);
-
-    const uint32_t rows = snapshot.TcpRowCount() + snapshot.UdpRowCount();
-    if (snapshot.TcpRowCount() < 2 * static_cast<uint32_t>(held)) {
+    TRealRefresh session(readTraffic);
+    session.WarmUp();
+    const uint32_t rows = session.Snapshot.TcpRowCount() + session.Snapshot.UdpRowCount();
+    if (session.Snapshot.TcpRowCount() < 2 * static_cast<uint32_t>(held)) {
         state.SkipWithError("the TCP table holds fewer rows than the held connections' ends");
         return;
     }
-    outlets.Logs = 0;
-    for (auto _ : state) refresh.Run(outlets);
+    if (gridView) {
+        gridView->Update(session.Outlets.Grid);
+        if (gridView->ShownCount() < 2 * held) {
+            state.SkipWithError("the filter left out held connections");
+            return;
+        }
+    }
+    session.Outlets.Logs = 0;
+    for (auto _ : state) {
+        session.Refresh.Run(session.Outlets);
+        if (gridView) gridView->Update(session.Outlets.Grid);
+    }
 
     state.SetItemsProcessed(state.iterations() * rows);
     state.counters["rows"] = rows;
-    state.counters["known"] = static_cast<double>(connections.Count());
+    state.counters["known"] = static_cast<double>(session.Connections.Count());
     // Held connections do not change: anything logged is other traffic on the host.
-    state.counters["logs_per_refresh"] = static_cast<double>(outlets.Logs) / static_cast<double>(state.iterations());
+    state.counters["logs_per_refresh"] =
+        static_cast<double>(session.Outlets.Logs) / static_cast<double>(state.iterations());
+    if (gridView) state.counters["shown"] = gridView->ShownCount();
 }
 
 void BM_FullRefresh(benchmark::State& state) { FullRefresh(state, true); }
 void BM_FullRefreshNoTraffic(benchmark::State& state) { FullRefresh(state, false); }
+void BM_FullRefreshFilteredSorted(benchmark::State& state) {
+    TGridView view;
+    SetTypicalView(view);
+    FullRefresh(state, true, &view);
+}
+
+void BM_GridView(benchmark::State& state) {
+    if (!StartHolder(state)) return;
+    TRealRefresh session(true);
+    session.WarmUp();
+    const TGridRows& grid = session.Outlets.Grid;
+    TGridView view;
+    switch (state.range(1)) {
+        case 0: SetTypicalView(view); break;
+        case 1:
+            view.SetFilter("9");
+            view.SetSort(TGridSort{GridColumnOf("Process"), false});
+            break;
+        default: break;
+    }
+    bool descending = false;
+    for (auto _ : state) {
+        // A sort that changes each time is a sort in full each time.
+        if (state.range(1) == 2) view.SetSort(TGridSort{GridColumnOf("Remote Port"), descending = !descending});
+        view.Update(grid);
+    }
+    state.SetItemsProcessed(state.iterations() * (grid.RowCount() - 1));
+    state.counters["rows"] = grid.RowCount() - 1;
+    state.counters["shown"] = view.ShownCount();
+}
 
 void BM_TcpTable(benchmark::State& state) {
     if (!StartHolder(state)) return;
@@ -289,6 +363,15 @@ int main(int argc, char** argv) {
         };
         add("BM_FullRefresh", BM_FullRefresh);
         add("BM_FullRefreshNoTraffic", BM_FullRefreshNoTraffic);
+        add("BM_FullRefreshFilteredSorted", BM_FullRefreshFilteredSorted);
+        for (const long how : {0L, 1L, 2L}) {
+            benchmark::RegisterBenchmark("BM_GridView", BM_GridView)
+                ->Args({count, how})
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MeasureProcessCPUTime()
+                ->MinTime(1.0);
+        }
         add("BM_TcpTable", BM_TcpTable);
         add("BM_SocketOwners", BM_SocketOwners);
         add("BM_ProcessList", BM_ProcessList);

@@ -165,4 +165,11 @@ uint32_t InterfaceIndexByName(const std::string& name) {
 
 std::string TInetAddress::Text() const { return V6_ ? Ip6Text(Bytes_) : DottedText(Ipv4Field()); }
 
+std::string_view TInetAddress::TextIn(TTextBuffer& buffer) const {
+    static_assert(std::tuple_size_v<TTextBuffer> >= INET6_ADDRSTRLEN);
+    if (V6_) return inet_ntop(AF_INET6, Bytes_.data(), buffer.data(), buffer.size()) ? buffer.data() : "";
+    // Not inet_ntop: the C library formats IPv4 with sprintf, several times slower.
+    return {buffer.data(), static_cast<size_t>(WriteDottedText(Ipv4Field(), buffer.data()) - buffer.data())};
+}
+
 }  // namespace tarnwick

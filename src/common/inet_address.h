@@ -108,6 +108,10 @@ public:
     constexpr const TIp6Address& Bytes() const { return Bytes_; }
     // Dotted for IPv4, the RFC 5952 form (see Ip6Text) for IPv6.
     std::string Text() const;
+    // The same text written into `buffer`, for loops over many addresses
+    // that must not allocate for each.
+    using TTextBuffer = std::array<char, 46>;  // INET6_ADDRSTRLEN
+    std::string_view TextIn(TTextBuffer& buffer) const;
 
     // A refresh compares addresses several times per row: as two words,
     // not byte by byte.

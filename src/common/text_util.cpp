@@ -8,21 +8,21 @@ namespace tarnwick {
 
 std::string AsciiLowerCase(std::string_view text) {
     std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    }
+    for (char& c : result) c = AsciiLower(c);
     return result;
 }
 
-std::string DottedText(uint32_t addrField) {
-    std::string text;
-    text.reserve(15);
+char* WriteDottedText(uint32_t addrField, char* out) {
     for (int i = 0; i < 4; ++i) {
-        if (i > 0) text += '.';
-        char octet[3];  // at most "255"
-        text.append(octet, std::to_chars(octet, octet + sizeof octet, (addrField >> (8 * i)) & 0xFFu).ptr);
+        if (i > 0) *out++ = '.';
+        out = std::to_chars(out, out + 3, (addrField >> (8 * i)) & 0xFFu).ptr;  // at most "255"
     }
-    return text;
+    return out;
+}
+
+std::string DottedText(uint32_t addrField) {
+    char text[15];
+    return std::string(text, WriteDottedText(addrField, text));
 }
 
 std::string EscapeForLine(std::string_view text) {

@@ -9,10 +9,13 @@ namespace tarnwick {
 
 // 'A'..'Z' become 'a'..'z'; every other byte (also letters beyond ASCII) stays.
 std::string AsciiLowerCase(std::string_view text);
+constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 // Dotted-decimal text of an address field (network byte order, first byte in
 // memory is the first number).
 std::string DottedText(uint32_t addrField);
+// Writes the same text at `out`, which has room for 15 bytes; returns its end.
+char* WriteDottedText(uint32_t addrField, char* out);
 
 // The four bytes of `value` in reverse order: turns an address field into the
 // number whose most significant byte is the first number of the dotted form.

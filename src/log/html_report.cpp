@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "log/time_stamp.h"
+#include "monitor/location_texts.h"
 #include "platform/atomic_file.h"
 #include "platform/local_host.h"
 
@@ -140,12 +141,19 @@ const char* ReportColour(LogKind kind) {
     return "FFFFFF";  // kinds outside 0..3 are never logged
 }
 
-std::string TableReportBody(const TGridRows& grid, bool traffic) {
-    const int columns = kGridColumnCount + (traffic ? kTrafficColumnCount : 0);
+std::string TableReportBody(const TGridRows& grid, bool traffic, const TGridView* view, bool location) {
+    const bool viewed = view && view->Active();
+    const int shown = viewed ? view->ShownCount() : grid.RowCount() - 1;
     std::string body;
-    for (int r = 1; r < grid.RowCount(); ++r) {
-        body += "<tr><td>" + std::to_string(r) + "</td>";
-        for (int c = 0; c < columns; ++c) body += "<td>" + HtmlEscape(grid.CellText(r, c)) + "</td>";
+    for (int position = 0; position < shown; ++position) {
+        const int r = viewed ? view->GridRowAt(position) : position + 1;
+        if (r >= grid.RowCount()) continue;  // a view older than the rows
+        body += "<tr><td>" + std::to_string(position + 1) + "</td>";
+        for (int c = 0; c < kGridColumnCount; ++c) body += "<td>" + HtmlEscape(grid.CellText(r, c)) + "</td>";
+        for (int c = 0; location && c < kLocationColumnCount; ++c)
+            body += "<td>" + HtmlEscape(LocationCellText(grid.Row(r), c)) + "</td>";
+        for (int c = kGridColumnCount; traffic && c < kGridColumnCount + kTrafficColumnCount; ++c)
+            body += "<td>" + HtmlEscape(grid.CellText(r, c)) + "</td>";
         body += "</tr>";
     }
     return body;
@@ -182,22 +190,30 @@ TReportHeading CurrentReportHeading() {
     return TReportHeading{LocalHostText(), ReportTimeText(std::chrono::system_clock::now())};
 }
 
-std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic) {
+std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic,
+                             const TGridView* view, bool location) {
     std::vector<std::string_view> lines = kTableReportTemplate;
+    std::string title;
+    if (view && view->Active()) {
+        const auto line = std::find(lines.begin(), lines.end(), std::string_view("<H2>")) + 1;
+        title = std::string(*line) + " (" + HtmlEscape(view->Description()) + ")";
+        *line = title;
+    }
+    // The location and traffic titles close the header row, in the style of the others.
     std::vector<std::string> titles;
-    if (traffic) {
-        // The traffic titles close the header row, in the style of the others.
-        auto end = std::find(lines.begin(), lines.end(), std::string_view("</tr>"));
-        for (std::string_view title : kTrafficHeaders) {
+    if (location)
+        for (std::string_view title : kLocationHeaders)
             titles.push_back("bgcolor=\"#D6D6D6\">" + std::string(title) + "</th>");
-        }
-        for (const std::string& title : titles) {
-            end = lines.insert(end, "<th ") + 1;
-            end = lines.insert(end, title) + 1;
-        }
+    if (traffic)
+        for (std::string_view title : kTrafficHeaders)
+            titles.push_back("bgcolor=\"#D6D6D6\">" + std::string(title) + "</th>");
+    auto end = std::find(lines.begin(), lines.end(), std::string_view("</tr>"));
+    for (const std::string& title : titles) {
+        end = lines.insert(end, "<th ") + 1;
+        end = lines.insert(end, title) + 1;
     }
     return FillReportTemplate(TemplateText(lines), HtmlEscape(heading.Host), HtmlEscape(heading.Time),
-                              TableReportBody(grid, traffic));
+                              TableReportBody(grid, traffic, view, location));
 }
 
 std::string BuildLogReport(const std::vector<TLogEntry>& entries, const TReportHeading& heading) {

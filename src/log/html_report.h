@@ -13,6 +13,7 @@
 
 #include "log/event_log.h"
 #include "monitor/grid_rows.h"
+#include "monitor/grid_view.h"
 
 namespace tarnwick {
 
@@ -40,8 +41,11 @@ std::string FillReportTemplate(std::string_view templateText, std::string_view h
 const char* ReportColour(LogKind kind);
 
 // "<tr><td>r</td><td>cell</td>...</tr>" for every data row (1 and up), cells
-// escaped; with `traffic`, the four traffic cells follow the six.
-std::string TableReportBody(const TGridRows& grid, bool traffic = false);
+// escaped; with `location`, the two location cells follow the six, and with
+// `traffic`, the four traffic cells come last. With an active `view`, the
+// rows it shows, in its order, numbered from 1.
+std::string TableReportBody(const TGridRows& grid, bool traffic = false, const TGridView* view = nullptr,
+                            bool location = false);
 // "<tr><td><font size=2 color=#RRGGBB>line</font></td></tr>" per entry, lines escaped.
 std::string LogReportBody(const std::vector<TLogEntry>& entries);
 
@@ -66,8 +70,12 @@ std::string ReportTimeText(std::chrono::system_clock::time_point when);
 TReportHeading CurrentReportHeading();
 
 // The whole pages.
-// With `traffic`, the page has the grid's traffic columns too.
-std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic = false);
+// With `traffic` and `location`, the page has the grid's traffic and location
+// columns too. With an
+// active `view`, it has what the view shows, and its title says how the
+// rows were chosen: "Tarnwick 1.0 (matching "ssh", sorted by Process)".
+std::string BuildTableReport(const TGridRows& grid, const TReportHeading& heading, bool traffic = false,
+                             const TGridView* view = nullptr, bool location = false);
 std::string BuildLogReport(const std::vector<TLogEntry>& entries, const TReportHeading& heading);
 
 // The full name the user is told of `path`: absolute, without . and .. parts.

@@ -58,14 +58,26 @@ void AppendCells(std::string& text, const TConnectionRow& row, bool header, bool
 
 std::string TGridRows::ToText(std::optional<TTrafficNumbers> traffic, bool location) const {
     std::string text;
-    for (int row = 0; row < RowCount(); ++row) {
-        AppendCells(text, Rows_[static_cast<size_t>(row)], row == 0, location);
-        if (traffic)
-            for (int column = kGridColumnCount; column < kGridColumnCount + kTrafficColumnCount; ++column)
-                text.append("\t").append(CellText(row, column, *traffic));
-        text += '\n';
-    }
+    for (int row = 0; row < RowCount(); ++row) AppendRowLine(text, row, traffic, location);
     return text;
+}
+
+std::string TGridRows::RowsText(const std::vector<int>& rows, std::optional<TTrafficNumbers> traffic,
+                                bool location) const {
+    std::string text;
+    AppendRowLine(text, 0, traffic, location);
+    for (const int row : rows)
+        if (row > 0 && row < RowCount()) AppendRowLine(text, row, traffic, location);
+    return text;
+}
+
+void TGridRows::AppendRowLine(std::string& text, int row, std::optional<TTrafficNumbers> traffic,
+                              bool location) const {
+    AppendCells(text, Row(row), row == 0, location);
+    if (traffic)
+        for (int column = kGridColumnCount; column < kGridColumnCount + kTrafficColumnCount; ++column)
+            text.append("\t").append(CellText(row, column, *traffic));
+    text += '\n';
 }
 
 void TGridRows::AppendLine(std::string& text, const TConnectionRow& row, bool location) {

@@ -44,12 +44,17 @@ public:
     // location_texts.h); with `traffic`, the four traffic columns come last,
     // written as it says.
     std::string ToText(std::optional<TTrafficNumbers> traffic = std::nullopt, bool location = false) const;
+    // The same text of the header and the data rows `rows`, in that order.
+    std::string RowsText(const std::vector<int>& rows, std::optional<TTrafficNumbers> traffic = std::nullopt,
+                         bool location = false) const;
     // Appends the line of data row `row` to `text`, as ToText without traffic writes it.
     static void AppendLine(std::string& text, const TConnectionRow& row, bool location = false);
     // Appends the header line, as ToText without traffic writes it.
     static void AppendHeaderLine(std::string& text, bool location = false);
 
 private:
+    void AppendRowLine(std::string& text, int row, std::optional<TTrafficNumbers> traffic, bool location) const;
+
     std::vector<TConnectionRow> Rows_;
     TGridRowIndex Index_;
 };

@@ -1,7 +1,8 @@
 #include "monitor/traffic_texts.h"
 
+#include <cfloat>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace tarnwick {
 
@@ -17,12 +18,15 @@ std::string SizeText(double bytes) {
         bytes /= 1024;
         ++unit;
     }
-    char text[32];
-    if (unit > 0 && std::round(bytes * 10) < 100)
-        std::snprintf(text, sizeof text, "%.1f %s", bytes, kUnits[unit]);
-    else
-        std::snprintf(text, sizeof text, "%.0f %s", bytes, kUnits[unit]);
-    return text;
+    const int decimals = unit > 0 && std::round(bytes * 10) < 100 ? 1 : 0;
+    // to_chars writes what printf's "%.*f" writes, digit for digit, at a
+    // fraction of the cost: the grid's filter formats these for many rows.
+    // Room for the largest double in whole bytes, which a rate may hold.
+    char text[DBL_MAX_10_EXP + 8];
+    std::string result(text, std::to_chars(text, text + sizeof text, bytes, std::chars_format::fixed, decimals).ptr);
+    result += ' ';
+    result += kUnits[unit];
+    return result;
 }
 
 }  // namespace

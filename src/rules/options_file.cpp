@@ -19,6 +19,19 @@ constexpr const char* kOptionSection = "Option";
 constexpr const char* kOptionsFileName = "Option.ini";
 constexpr const char* kShowTrafficKey = "ShowTraffic";
 constexpr const char* kShowLocationKey = "ShowLocation";
+constexpr const char* kGridFilterKey = "GridFilter";
+constexpr const char* kGridSortColumnKey = "GridSortColumn";
+constexpr const char* kGridSortOrderKey = "GridSortOrder";
+constexpr const char* kDescending = "Descending";
+
+TGridViewOptions ReadGridViewOptions(const TIniFile& ini) {
+    TGridViewOptions view;
+    view.Filter = ini.ReadString(kOptionSection, kGridFilterKey, "");
+    view.SortColumn = ini.ReadString(kOptionSection, kGridSortColumnKey, "");
+    view.SortDescending = AsciiLowerCase(ini.ReadString(kOptionSection, kGridSortOrderKey, "")) ==
+                          AsciiLowerCase(kDescending);
+    return view;
+}
 
 // A View menu switch: written when on, or where the file has it already.
 void SaveViewSwitch(const std::string& path, const char* key, bool show) {
@@ -52,6 +65,7 @@ TOptions LoadOptionsFile(const std::string& path) {
     options.DataBuffer = ini.ReadInteger(kOptionSection, "DataBuffer", defaults.DataBuffer);
     options.ShowTraffic = ini.ReadBool(kOptionSection, kShowTrafficKey, defaults.ShowTraffic);
     options.ShowLocation = ini.ReadBool(kOptionSection, kShowLocationKey, defaults.ShowLocation);
+    options.GridView = ReadGridViewOptions(ini);
     return options;
 }
 
@@ -69,6 +83,19 @@ void SaveOptionsFile(const std::string& path, const TOptions& options) {
 void SaveShowTrafficOption(const std::string& path, bool show) { SaveViewSwitch(path, kShowTrafficKey, show); }
 
 void SaveShowLocationOption(const std::string& path, bool show) { SaveViewSwitch(path, kShowLocationKey, show); }
+
+void SaveGridViewOptions(const std::string& path, const TGridViewOptions& view) {
+    TIniFile ini = LoadIniFileForSaving(path);
+    if (ReadGridViewOptions(ini) == view) return;
+    const bool sorted = !view.SortColumn.empty();
+    const auto write = [&ini](const char* key, const std::string& value) {
+        if (!value.empty() || ini.ValueExists(kOptionSection, key)) ini.WriteString(kOptionSection, key, value);
+    };
+    write(kGridFilterKey, view.Filter);
+    write(kGridSortColumnKey, view.SortColumn);
+    write(kGridSortOrderKey, !sorted ? "" : view.SortDescending ? kDescending : "Ascending");
+    SaveIniFile(ini, path);
+}
 
 std::string OptionsFilePath(const std::string& executableDir) {
     return FindFileIgnoringCase(executableDir, kOptionsFileName);

@@ -9,6 +9,15 @@
 
 namespace tarnwick {
 
+// The connection grid's filter and sort, which the window keeps from one run
+// to the next (keys "GridFilter", "GridSortColumn" and "GridSortOrder").
+struct TGridViewOptions {
+    std::string Filter;           // the filter's words; empty: every row
+    std::string SortColumn;       // the title of the column sorted by; empty: the tables' order
+    bool SortDescending = false;  // "GridSortOrder": "Descending", else "Ascending"
+    bool operator==(const TGridViewOptions&) const = default;
+};
+
 // The settings, in the order of their keys in the file. Each field is named
 // after its key and starts at the key's default.
 struct TOptions {
@@ -23,6 +32,8 @@ struct TOptions {
     bool ShowTraffic = false;
     // The View menu's "Show Location" (key "ShowLocation"), saved the same way.
     bool ShowLocation = false;
+    // Saved on their own too, as the user filters and sorts.
+    TGridViewOptions GridView;
 };
 
 // How the refresh timer runs under `options`: a refresh time of 0 or less
@@ -54,6 +65,12 @@ void SaveOptionsFile(const std::string& path, const TOptions& options);
 void SaveShowTrafficOption(const std::string& path, bool show);
 // The same for the View menu's "Show Location" switch.
 void SaveShowLocationOption(const std::string& path, bool show);
+
+// Stores the grid's filter and sort in the file, leaving every other line as
+// it is. A key is written only while it has a value, or where the file
+// already has it (then emptied), so a file of someone who never filtered nor
+// sorted stays byte for byte as it was. Fails as SaveOptionsFile does.
+void SaveGridViewOptions(const std::string& path, const TGridViewOptions& view);
 
 // The settings file in `executableDir`: an existing file whose name is
 // "Option.ini" in any case ("option.ini", "OPTION.INI", ...), else

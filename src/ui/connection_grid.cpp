@@ -1,7 +1,9 @@
 #include "ui/connection_grid.h"
 
 #include <QPainter>
+#include <QScopedValueRollback>
 
+#include <algorithm>
 #include <utility>
 
 #include "ui/connection_grid_model.h"
@@ -21,13 +23,14 @@ const QColor kDataGreen(0x00, 0xFF, 0x00);
 // The selected row: dark green under the green text, so the row stands out and stays readable.
 const QColor kSelectedRow(0x00, 0x40, 0x00);
 constexpr int kTextInset = 3;
+constexpr int kSortMarkSize = 8;
 
 }  // namespace
 
 TGridHeaderView::TGridHeaderView(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
     setFont(GridFont());
     setFixedHeight(kGridRowHeight);
-    setSectionsClickable(false);
+    setSectionsClickable(true);
     setHighlightSections(false);
 }
 
@@ -47,6 +50,18 @@ void TGridHeaderView::paintSection(QPainter* painter, const QRect& rect, int log
     painter->drawText(textArea, Qt::AlignLeft | Qt::AlignTop, title);
     painter->setPen(Qt::white);
     painter->drawText(textArea.translated(-1, -1), Qt::AlignLeft | Qt::AlignTop, title);
+    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
+    const auto sort = grid ? grid->View().Sort() : std::nullopt;
+    if (sort && grid->SectionOfGridColumn(sort->Column) == logicalIndex) {
+        // A triangle at the right: pointing up while ascending.
+        const int left = rect.right() - kTextInset - kSortMarkSize, right = left + kSortMarkSize;
+        const int top = rect.center().y() - kSortMarkSize / 2, bottom = top + kSortMarkSize;
+        const int base = sort->Descending ? top : bottom, tip = sort->Descending ? bottom : top;
+        const QPolygon mark({{left, base}, {right, base}, {(left + right) / 2, tip}});
+        painter->setPen(Qt::black);
+        painter->setBrush(Qt::white);
+        painter->drawPolygon(mark);
+    }
     painter->restore();
 }
 
@@ -74,7 +89,7 @@ TConnectionGrid::TConnectionGrid(QWidget* parent) : QTableView(parent) {
     setShowGrid(false);
     setFrameShape(QFrame::NoFrame);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
     setCornerButtonEnabled(false);
@@ -84,6 +99,7 @@ TConnectionGrid::TConnectionGrid(QWidget* parent) : QTableView(parent) {
     colours.setColor(QPalette::Window, Qt::black);
     colours.setColor(QPalette::Text, Qt::white);
     setPalette(colours);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &TConnectionGrid::SortByColumn);
 }
 
 void TConnectionGrid::SetDefaultColWidth(int width) {
@@ -94,34 +110,117 @@ void TConnectionGrid::SetDefaultColWidth(int width) {
 int TConnectionGrid::DefaultColWidth() const { return horizontalHeader()->defaultSectionSize(); }
 
 int TConnectionGrid::SelectedGridRow() const {
+    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
     const QModelIndex current = currentIndex();
-    if (!current.isValid() || !selectionModel() || !selectionModel()->isRowSelected(current.row(), {})) return 0;
-    return current.row() + 1;
+    if (!grid || !current.isValid() || !selectionModel() || !selectionModel()->isRowSelected(current.row(), {}))
+        return 0;
+    return grid->GridRowOf(current.row());
+}
+
+std::string TConnectionGrid::SelectedRowsText() const {
+    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
+    if (!grid || !selectionModel()) return {};
+    std::vector<int> shown;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) shown.push_back(index.row());
+    std::sort(shown.begin(), shown.end());
+    std::vector<int> rows;
+    for (const int modelRow : shown) {
+        const int row = grid->GridRowOf(modelRow);
+        if (row < grid->Rows().RowCount() && grid->Rows().Row(row).Key) rows.push_back(row);  // not the blank row
+    }
+    if (rows.empty()) return {};
+    return grid->Rows().RowsText(rows, grid->ShowTraffic() ? std::optional(TTrafficNumbers::Human) : std::nullopt,
+                                 grid->ShowLocation());
 }
 
 void TConnectionGrid::setModel(QAbstractItemModel* model) {
     QTableView::setModel(model);
     const auto chosen = [this] {
         const auto* grid = qobject_cast<const TConnectionGridModel*>(this->model());
-        if (!grid || !grid->Resizing()) ChosenMeanwhile_ = true;
+        if (!Following_ && (!grid || !grid->Resizing())) ChosenMeanwhile_ = true;
     };
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, chosen);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, chosen);
 }
 
-void TConnectionGrid::NoteSelectedConnection() {
+void TConnectionGrid::ApplyFilter(const std::string& text) {
+    auto* grid = qobject_cast<TConnectionGridModel*>(model());
+    if (!grid) return;
+    const TFollowed followed = SelectedConnections();
+    grid->SetFilter(text);
+    SelectConnections(followed, true);
+}
+
+void TConnectionGrid::ApplySort(const std::optional<TGridSort>& sort) {
+    auto* grid = qobject_cast<TConnectionGridModel*>(model());
+    if (!grid) return;
+    const TFollowed followed = SelectedConnections();
+    grid->SetSort(sort);
+    SelectConnections(followed, true);
+}
+
+void TConnectionGrid::SortByColumn(int section) {
     const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
-    const int selected = SelectedGridRow();
-    Followed_ = grid && selected > 0 ? grid->Rows().Row(selected).Key : std::nullopt;
+    if (!grid) return;
+    ApplySort(NextGridSort(grid->View().Sort(), grid->GridColumnOfSection(section)));
+    emit SortChanged();
+}
+
+TConnectionGrid::TFollowed TConnectionGrid::SelectedConnections() const {
+    TFollowed followed;
+    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
+    if (!grid || !selectionModel()) return followed;
+    const TGridRows& rows = grid->Rows();
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        const int row = grid->GridRowOf(index.row());
+        if (row < rows.RowCount() && rows.Row(row).Key) followed.Selected.push_back(*rows.Row(row).Key);
+    }
+    if (const int current = SelectedGridRow(); current > 0 && current < rows.RowCount())
+        followed.Current = rows.Row(current).Key;
+    return followed;
+}
+
+void TConnectionGrid::SelectConnections(const TFollowed& followed, bool dropHidden) {
+    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
+    if (!grid || !selectionModel() || followed.Selected.empty()) return;
+    const QScopedValueRollback following(Following_, true);
+    const auto shownAt = [grid](const TConnectionKey& key) {
+        const int row = grid->Rows().RowOf(key);
+        return row > 0 ? grid->ModelRowOf(row) : -1;
+    };
+    std::vector<int> rows;
+    for (const TConnectionKey& key : followed.Selected)
+        if (const int shown = shownAt(key); shown >= 0) rows.push_back(shown);
+    if (rows.empty()) {
+        if (dropHidden) clearSelection();
+        return;
+    }
+    std::sort(rows.begin(), rows.end());
+    const int current = followed.Current ? shownAt(*followed.Current) : -1;
+    std::vector<int> selected;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) selected.push_back(index.row());
+    std::sort(selected.begin(), selected.end());
+    if (selected == rows && (current < 0 || current == currentIndex().row())) return;  // nothing moved
+
+    QItemSelection selection;
+    for (size_t first = 0; first < rows.size();) {
+        size_t last = first;
+        while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1) ++last;
+        selection.select(model()->index(rows[first], 0), model()->index(rows[last], model()->columnCount() - 1));
+        first = last + 1;
+    }
+    if (current >= 0) selectionModel()->setCurrentIndex(model()->index(current, 0), QItemSelectionModel::NoUpdate);
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void TConnectionGrid::NoteSelectedConnection() {
+    Followed_ = SelectedConnections();
     ChosenMeanwhile_ = false;
 }
 
 void TConnectionGrid::FollowSelectedConnection() {
-    const auto* grid = qobject_cast<const TConnectionGridModel*>(model());
-    const std::optional<TConnectionKey> followed = std::exchange(Followed_, std::nullopt);
-    if (!grid || !followed || ChosenMeanwhile_) return;
-    const int row = grid->Rows().RowOf(*followed);
-    if (row > 0 && row != SelectedGridRow()) selectRow(row - 1);
+    const TFollowed followed = std::exchange(Followed_, TFollowed{});
+    if (!ChosenMeanwhile_) SelectConnections(followed, false);
 }
 
 }  // namespace tarnwick

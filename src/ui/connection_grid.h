@@ -1,6 +1,7 @@
 // grdNetStatList: the connection grid. Six equal columns, 18-pixel rows,
 // whole-row selection, a grey ruled header with shadowed titles and green
-// text on black in the data rows.
+// text on black in the data rows. A click on a title sorts by its column;
+// rows are selected one or several at a time (Shift, Ctrl).
 #pragma once
 
 #include <QHeaderView>
@@ -8,8 +9,11 @@
 #include <QTableView>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "monitor/connection_key.h"
+#include "monitor/grid_sort.h"
 
 namespace tarnwick {
 
@@ -18,7 +22,8 @@ class TConnectionGridModel;
 inline constexpr int kGridRowHeight = 18;
 
 // The header row: grey, ruled with a black line every third pixel, the
-// title in black shifted one pixel down and right under the title in white.
+// title in black shifted one pixel down and right under the title in white;
+// the column sorted by carries a white triangle, pointing up or down.
 class TGridHeaderView final : public QHeaderView {
     Q_OBJECT
 public:
@@ -45,21 +50,46 @@ public:
     void SetDefaultColWidth(int width);
     int DefaultColWidth() const;
 
-    // The selected grid row (data rows from 1), or 0 when none is selected.
+    // The grid row of the current row (data rows from 1) when it is
+    // selected, or 0: the row the commands act on, among several selected.
     int SelectedGridRow() const;
+    // The selected rows as text, in the order shown: the titles' line and a
+    // line per row, as the command line's table writes them.
+    std::string SelectedRowsText() const;
 
     void setModel(QAbstractItemModel* model) override;
 
-    // The selection stays on its connection through a refresh that moves it
-    // to another row: noted as the refresh starts, followed once the rows
-    // are written. A connection that is gone leaves the selection where the
+    // Shows only the rows that hold every word of `text`, and sorts them by
+    // `sort`; the selection stays on its connections while they are shown.
+    void ApplyFilter(const std::string& text);
+    void ApplySort(const std::optional<TGridSort>& sort);
+
+    // The selection stays on its connections through a refresh that moves
+    // them to other rows: noted as the refresh starts, followed once the rows
+    // are written. Connections that are gone leave the selection where the
     // refresh left it, and so does a row the user selected meanwhile.
     void NoteSelectedConnection();
     void FollowSelectedConnection();
 
+signals:
+    // The user clicked a title: the rows are sorted anew.
+    void SortChanged();
+
 private:
-    std::optional<TConnectionKey> Followed_;
+    // The connections of the selected rows, and of the current one.
+    struct TFollowed {
+        std::vector<TConnectionKey> Selected;
+        std::optional<TConnectionKey> Current;
+    };
+    TFollowed SelectedConnections() const;
+    // Selects the rows that show `followed` now, if any moved. `dropHidden`:
+    // a selection none of whose connections is shown is cleared, not left.
+    void SelectConnections(const TFollowed& followed, bool dropHidden);
+    void SortByColumn(int section);
+
+    TFollowed Followed_;
     bool ChosenMeanwhile_ = false;  // the user selected since the refresh started
+    bool Following_ = false;        // the selection is being moved to its connections
 };
 
 }  // namespace tarnwick

@@ -20,6 +20,7 @@
 #include "ui/form_style.h"
 #include "ui/connection_grid.h"
 #include "ui/connection_grid_model.h"
+#include "ui/grid_filter_box.h"
 #include "log/html_report.h"
 #include "log/log_auto_save.h"
 #include "rules/connection_kill.h"
@@ -102,6 +103,7 @@ void TMain_F::FormCreate() {
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
     Splitter1->setSizes({kFormHeight - kTopBandHeight - kLogHeight, kLogHeight});
+    panelLayout->addWidget(BuildFilterBox());
     panelLayout->addWidget(Splitter1);
     // The panel sits inset in the window's colour, as in a frame: an
     // 855-pixel window has an 822-pixel panel.
@@ -202,6 +204,8 @@ void TMain_F::LoadOptions() {
         actionLocation->setChecked(options.ShowLocation);
     }
     ShowLocationColumns(options.ShowLocation);
+    // The filter and sort from the last run; from then on the box and the titles hold them.
+    if (!std::exchange(GridViewApplied_, true)) ApplyGridViewOptions(options.GridView);
 }
 
 void TMain_F::LoadRules() {
@@ -297,7 +301,7 @@ void TMain_F::actionCaptureExecute() {
 void TMain_F::RefreshStarted() { grdNetStatList->NoteSelectedConnection(); }
 
 void TMain_F::RefreshEnded() {
-    GridModel_->AnnounceWrittenRows();
+    GridModel_->ShowRefreshedRows();
     grdNetStatList->FollowSelectedConnection();
     UpdateTrafficWindow();
     ShowLocationNote();
@@ -329,6 +333,7 @@ void TMain_F::closeEvent(QCloseEvent* event) {
         return;
     }
     StopRefreshes();
+    edtFilter->SettleNow();  // a filter typed just now is kept too
     event->accept();
     // The program ends with its main window, even while alerts are still on screen.
     QCoreApplication::quit();
@@ -376,7 +381,8 @@ bool TMain_F::SaveReportPage(const std::function<std::string()>& buildPage) {
 
 bool TMain_F::actionSaveExecute() {
     return SaveReportPage([this] {
-        return BuildTableReport(GridModel_->Rows(), CurrentReportHeading(), GridModel_->ShowTraffic());
+        return BuildTableReport(GridModel_->Rows(), CurrentReportHeading(), GridModel_->ShowTraffic(),
+                                &GridModel_->View(), GridModel_->ShowLocation());
     });
 }
 
@@ -387,6 +393,13 @@ bool TMain_F::actionSaveLogExecute() {
 void TMain_F::ShowTrafficColumns(bool show) {
     if (GridModel_->ShowTraffic() == show) return;
     GridModel_->SetShowTraffic(show);
+    GridColumnsSwitched();
+}
+
+void TMain_F::GridColumnsSwitched() {
+    // Rows sorted by a column that went are back in the tables' order.
+    if (const auto sort = GridModel_->View().Sort(); sort && GridModel_->SectionOfGridColumn(sort->Column) < 0)
+        grdNetStatList->ApplySort(std::nullopt);
     FitGridColumns();
 }
 

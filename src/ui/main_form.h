@@ -36,6 +36,7 @@ namespace tarnwick {
 
 class TConnectionGrid;
 class TConnectionGridModel;
+class TGridFilterBox;
 class TLogList;
 class TLogListModel;
 class TUMSNPopup;
@@ -159,6 +160,7 @@ public:
     QWidget* Panel1 = nullptr;
     QSplitter* Splitter1 = nullptr;
     TConnectionGrid* grdNetStatList = nullptr;
+    TGridFilterBox* edtFilter = nullptr;  // the filter above the grid
     TLogList* lstLog = nullptr;
     QMenuBar* MainMenu = nullptr;
     QMenu* mnuFile = nullptr;
@@ -181,6 +183,7 @@ public:
     QAction* actionRules = nullptr;  // "Enable &Rules": mirrors the session's switch
     QAction* actionKill = nullptr;
     QAction* KillConnection1 = nullptr;  // pmConnection's own kill entry, enabled by the selected row
+    QAction* actionCopy = nullptr;  // "&Copy" (Ctrl+C in the grid): the selected rows as lines of text
     QAction* actionTray = nullptr;
     QAction* ActionOptions = nullptr;
     QAction* ActionProcessInfo = nullptr;  // "&Process Infomation"
@@ -231,6 +234,9 @@ private:
     void UpdateTrafficWindow();
     // Shares the grid's width among its columns, as many as are shown.
     void FitGridColumns();
+    // After columns were shown or hidden: a sort by a hidden one ends, and
+    // the columns share the width anew.
+    void GridColumnsSwitched();
     void actionLocationExecute(bool checked);
     void ShowLocationColumns(bool show);
     // The status line's note while locations are shown and the database cannot be read.
@@ -238,6 +244,11 @@ private:
     // The help page to open: a copy of it with its words on the location
     // database filled in, or the page itself where no copy can be made.
     std::string HelpPageToOpen();
+    // The filter box and the grid's sort and copy (main_grid_view.cpp).
+    QWidget* BuildFilterBox();
+    void ApplyGridViewOptions(const TGridViewOptions& view);
+    void SaveGridView();
+    void actionCopyExecute();
 
     TMainServices Services_;
     TConnectionGridModel* GridModel_;
@@ -246,6 +257,8 @@ private:
     TLogListModel* LogModel_ = nullptr;
     bool OwnersFailureShown_ = false;
     std::string LastReportName_;  // the save dialog proposes the last chosen name
+    bool GridViewApplied_ = false;  // the stored filter and sort are taken once, at the first show
+    bool GridViewSaveFailed_ = false;  // a failed save of them is said once
 };
 
 }  // namespace tarnwick

@@ -34,7 +34,7 @@ void TMain_F::actionLocationExecute(bool checked) {
 void TMain_F::ShowLocationColumns(bool show) {
     if (GridModel_->ShowLocation() == show) return;
     GridModel_->SetShowLocation(show);
-    FitGridColumns();
+    GridColumnsSwitched();
     if (!show) ShowLocationNote();
     Timer1Timer();  // the rows are located from this refresh on, not at the next tick
 }

@@ -96,6 +96,12 @@ void TMain_F::BuildMenus() {
     connect(actionKill, &QAction::triggered, this, &TMain_F::actionKillExecute);
     KillConnection1 = makeAction("KillConnection1", QStringLiteral("&Kill Connection"));
     connect(KillConnection1, &QAction::triggered, this, &TMain_F::actionKillExecute);
+    actionCopy = makeAction("actionCopy", QStringLiteral("&Copy"));
+    actionCopy->setShortcut(QKeySequence::Copy);
+    // Ctrl+C copies rows only from the grid: the filter box and the log keep their own.
+    actionCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    grdNetStatList->addAction(actionCopy);
+    connect(actionCopy, &QAction::triggered, this, &TMain_F::actionCopyExecute);
 
     TViewSettings& view = Session_.View;
     auto makeView = [&](const char* name, const QString& caption, std::atomic<bool>& setting) {
@@ -142,6 +148,8 @@ void TMain_F::BuildMenus() {
     mnuConnection->addAction(actionCapture);
     mnuConnection->addSeparator();
     mnuConnection->addAction(actionKill);
+    mnuConnection->addSeparator();
+    mnuConnection->addAction(actionCopy);
 
     mnuView = MainMenu->addMenu(QStringLiteral("&View"));
     mnuView->addAction(actionUDP);
@@ -169,6 +177,8 @@ void TMain_F::BuildMenus() {
     pmConnection->addAction(KillConnection1);
     pmConnection->addSeparator();
     pmConnection->addAction(actionSave);
+    pmConnection->addSeparator();
+    pmConnection->addAction(actionCopy);
     connect(pmConnection, &QMenu::aboutToShow, this, &TMain_F::pmConnectionPopup);
     grdNetStatList->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(grdNetStatList, &QWidget::customContextMenuRequested, this,

@@ -90,6 +90,32 @@ TEST(OptionsFile, SaveWritesTheSixKeysInOrderAndKeepsEverythingElse) {
     EXPECT_EQ(back.DataBuffer, 1000);
 }
 
+TEST(OptionsFile, TheGridsFilterAndSortRoundTripAndAreWrittenOnlyOnceSet) {
+    TTempFolder folder;
+    const std::string path = folder.File("Option.ini");
+    const std::string untouched = "[Option]\r\nTray=0\r\n";
+    folder.Write("Option.ini", untouched);
+    SaveGridViewOptions(path, TGridViewOptions{});
+    EXPECT_EQ(folder.Read("Option.ini"), untouched);
+
+    SaveGridViewOptions(path, TGridViewOptions{"\"ssh\" 443", "", false});
+    EXPECT_EQ(folder.Read("Option.ini"), untouched + "GridFilter=\"ssh\" 443\r\n");
+    const TGridViewOptions set{"\"ssh\" 443", "Remote Port", true};
+    SaveGridViewOptions(path, set);
+    EXPECT_EQ(LoadOptionsFile(path).GridView, set);
+    EXPECT_EQ(folder.Read("Option.ini"), "[Option]\r\nTray=0\r\nGridFilter=\"ssh\" 443\r\n"
+                                         "GridSortColumn=Remote Port\r\nGridSortOrder=Descending\r\n");
+
+    // Cleared, the keys stay, empty; the Options dialog's save keeps them.
+    SaveGridViewOptions(path, TGridViewOptions{"", "Process", false});
+    SaveOptionsFile(path, LoadOptionsFile(path));
+    EXPECT_EQ(LoadOptionsFile(path).GridView, (TGridViewOptions{"", "Process", false}));
+    SaveGridViewOptions(path, TGridViewOptions{});
+    EXPECT_EQ(LoadOptionsFile(path).GridView, TGridViewOptions{});
+    EXPECT_NE(folder.Read("Option.ini").find("GridFilter=\r\nGridSortColumn=\r\nGridSortOrder=\r\n"),
+              std::string::npos);
+}
+
 TEST(OptionsFile, AFailedSaveSaysWhichFileAndLeavesWhatIsThere) {
     TTempFolder folder;
     const std::string inMissingFolder = folder.File("gone/Option.ini");

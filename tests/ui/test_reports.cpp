@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "ui/connection_grid.h"
+
 namespace tarnwick::testing {
 namespace {
 
@@ -55,6 +57,21 @@ TEST_F(Reports, TableAndLogAreSavedAndTheLastNameIsProposedAgain) {
     const std::string log = Read(file);
     EXPECT_NE(log.find("&lt;b&gt;markup&lt;/b&gt; &amp; more"), std::string::npos);
     EXPECT_EQ(Proposed, (std::vector<std::string>{"", file}));
+}
+
+TEST_F(Reports, TheTableSavedIsWhatTheGridShowsAndItsTitleSaysSo) {
+    const std::string file = ExecutableDir + "/report.htm";
+    TMain_F& form = CreateAnswering(file);
+    ASSERT_TRUE(WaitForRefreshes(1));
+    form.grdNetStatList->ApplyFilter("udp");
+    form.grdNetStatList->ApplySort(TGridSort{2, true});  // Local Port, down
+    ASSERT_TRUE(form.actionSaveExecute());
+    const std::string table = Read(file);
+    EXPECT_NE(table.find("Tarnwick 1.0 (matching &quot;udp&quot;, sorted by Local Port, descending)\r\n"),
+              std::string::npos);
+    EXPECT_NE(table.find("<tr><td>1</td><td>*</td><td>*</td><td>6002</td>"), std::string::npos);
+    EXPECT_NE(table.find("<tr><td>3</td><td>*</td><td>*</td><td>6000</td>"), std::string::npos);
+    EXPECT_EQ(table.find("<td>4</td>"), std::string::npos);
 }
 
 TEST_F(Reports, ClearingWithYesOffersTheSaveAndEmptiesTheLogEvenWhenCancelled) {
