@@ -3,10 +3,14 @@
 // status line's note of a database that cannot be read.
 #include <QAction>
 #include <QStatusBar>
+#include <QTest>
 
 #include "common/temp_folder.h"
+#include "monitor/grid_columns.h"
 #include "monitor/location_texts.h"
 #include "rules/options_file.h"
+#include "ui/connection_grid.h"
+#include "ui/grid_filter_box.h"
 #include "ui/main_form_fixture.h"
 
 namespace tarnwick::testing {
@@ -79,6 +83,37 @@ TEST_F(LocationWindow, ShowLocationAddsCountryAndNetworkAfterProcessAndIsStoredO
     EXPECT_TRUE(form.actionLocation->isChecked());
     EXPECT_EQ(grid.columnCount(), 8);
     EXPECT_TRUE(QTest::qWaitFor([&] { return Cell(1, 6) == "DE"; }, 5000));
+}
+
+TEST_F(LocationWindow, TheFilterAndTheSortReachTheLocationColumnsAndFollowTheColumnsShown) {
+    TMain_F& form = CreateWithLocations();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    TriggerLocation();
+    TConnectionGridModel& grid = form.GridModel();
+    QTest::keyClicks(form.edtFilter, "telekom");
+    EXPECT_EQ(grid.rowCount(), 1);
+    EXPECT_EQ(Cell(0, 6), "DE");
+    // The table saved has the columns shown.
+    form.AskReportFile = [this](QWidget*, const std::string&) { return std::optional(Folder.Path() + "/t.htm"); };
+    ASSERT_TRUE(form.actionSaveExecute());
+    EXPECT_NE(Folder.Read("t.htm").find(">Network</th>"), std::string::npos);
+    EXPECT_NE(Folder.Read("t.htm").find("<td>DE</td><td>AS3320 Deutsche Telekom AG</td>"), std::string::npos);
+    form.edtFilter->clear();
+
+    // Sorted by Network, hiding the location columns ends the sort; sorted
+    // by Sent, it keeps it though the Sent column moves.
+    form.grdNetStatList->ApplySort(TGridSort{GridColumnOf("Network"), true});
+    EXPECT_EQ(Cell(0, 6), "DE");
+    TriggerLocation();
+    EXPECT_FALSE(grid.View().Sort());
+    TriggerLocation();
+    form.actionTraffic->trigger();
+    form.grdNetStatList->ApplySort(TGridSort{GridColumnOf("Sent"), false});
+    TriggerLocation();
+    ASSERT_TRUE(grid.View().Sort());
+    EXPECT_EQ(grid.View().Sort()->Column, GridColumnOf("Sent"));
+    EXPECT_EQ(grid.headerData(6, Qt::Horizontal, Qt::DisplayRole).toString(), "Sent");
+    EXPECT_EQ(grid.SectionOfGridColumn(GridColumnOf("Sent")), 6);
 }
 
 TEST_F(LocationWindow, TheRefreshCommandOnTheWindowsThreadLeavesANewAddressToTheNextRefresh) {
