@@ -95,9 +95,18 @@ TSortKey ReceiveRateKey(const TConnectionRow& row) {
     return row.Traffic ? RateKey(row.Traffic->ReceiveRate) : TSortKey{};
 }
 
-template <int LocationColumn>
-std::string_view LocationText(const TConnectionRow& row, std::string& scratch) {
-    scratch = LocationCellText(row, LocationColumn);
+// The location cells as LocationCellText writes them; a row with nothing
+// located, most rows, reads "-" without a text made for it.
+std::string_view CountryText(const TConnectionRow& row, std::string&) {
+    if (!row.Key) return {};
+    if (!row.Location || row.Location->CountryCode.empty()) return "-";
+    return row.Location->CountryCode;
+}
+
+std::string_view NetworkCellText(const TConnectionRow& row, std::string& scratch) {
+    if (!row.Key) return {};
+    if (!row.Location) return "-";
+    scratch = LocationCellText(row, 1);
     return scratch;
 }
 
@@ -122,8 +131,8 @@ const std::array<TGridColumn, kGridColumnCount + kLocationColumnCount + kTraffic
     {kGridHeaders[3], CellText<3>, {}, false, nullptr, {}, CellTextKey<3>},
     {kGridHeaders[4], CellText<4>, {}, false, nullptr, {}, CellTextKey<4>},
     {kGridHeaders[5], CellText<5>, {}, false, nullptr, {}, CellTextKey<5>},
-    {kLocationHeaders[0], LocationText<0>, {}, true, nullptr, {}, CountryKey},
-    {kLocationHeaders[1], LocationText<1>, {}, true, nullptr, {}, NetworkKey},
+    {kLocationHeaders[0], CountryText, {}, false, nullptr, {}, CountryKey},
+    {kLocationHeaders[1], NetworkCellText, {}, true, nullptr, {}, NetworkKey},
     {kTrafficHeaders[0], TrafficText<0>, kTrafficTextBytes, true, nullptr, {}, SentKey},
     {kTrafficHeaders[1], TrafficText<1>, kTrafficTextBytes, true, nullptr, {}, ReceivedKey},
     {kTrafficHeaders[2], TrafficText<2>, kTrafficTextBytes, true, nullptr, {}, SendRateKey},
