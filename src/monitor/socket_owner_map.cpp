@@ -57,16 +57,15 @@ bool TSocketOwnerMap::MayBeLocal(const TInetAddress& address) const {
 }
 
 TFoundOwner TSocketOwnerMap::Find(bool tcp, const TSocketEnd& local, const TSocketEnd& remote) const {
-    if (Sockets_.empty()) return {};
+    // Every socket's local address is one of these or unspecified: a remote
+    // end costs this look alone.
+    if (Sockets_.empty() || !MayBeLocal(local.Address)) return {};
     const bool v6 = local.Address.V6();
     const TInetAddress any = TInetAddress::Any(v6);
     if (tcp && !remote.Address.Unspecified())
         if (const TSocketOwner* owner = Lookup({true, local.Address, local.Port, remote.Address, remote.Port}))
             return {owner, TOwnerMatch::Connected};
-    if (!local.Address.Unspecified())
-        if (const TSocketOwner* owner = Lookup({tcp, local.Address, local.Port, any}))
-            return {owner, TOwnerMatch::Bound};
-    if (!MayBeLocal(local.Address)) return {};
+    if (const TSocketOwner* owner = Lookup({tcp, local.Address, local.Port, any})) return {owner, TOwnerMatch::Bound};
     if (const TSocketOwner* owner = Lookup({tcp, any, local.Port, any})) return {owner, TOwnerMatch::Wildcard};
     // An IPv6 socket bound to :: takes IPv4 packets too, unless it is set to IPv6 only.
     const TInetAddress any6 = TInetAddress::Any(true);
