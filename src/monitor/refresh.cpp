@@ -101,7 +101,8 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     Snapshot_.SetReadTraffic(View_.ReadTraffic);
     Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes);
     Tables_ = Snapshot_.Tables();
-    if (MapOwners) Owners_->Publish(std::make_shared<const TSocketOwnerMap>(*Tables_, Snapshot_.Processes()));
+    if (MapOwners && !Tables_->TcpFailure)
+        Owners_->Publish(std::make_shared<const TSocketOwnerMap>(*Tables_, Snapshot_.Processes()));
 
     // Each switch is read once here, so the grid's size and its rows agree.
     const bool ipv6Shown = View_.ShowIpv6;

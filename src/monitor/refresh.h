@@ -91,8 +91,9 @@ public:
     bool TrackConnections = true;
 
     // While on, each refresh publishes the owners of the sockets it read to
-    // Owners() as soon as it has read the tables. Off by default: it costs a
-    // hash of every socket, wanted only where packets are captured.
+    // Owners() as soon as it has read the tables; one that could not read the
+    // TCP table publishes nothing, and the last owners stand. Off by default:
+    // it costs a hash of every socket, wanted only where packets are captured.
     std::atomic<bool> MapOwners{false};
     std::shared_ptr<const TSocketOwnerFeed> Owners() const { return Owners_; }
 

@@ -83,6 +83,11 @@ TEST_F(ProgramCapture, ASocketOpenedAfterTheStartIsTakenFromTheRefreshThatFindsI
     EXPECT_FALSE(firefox.Lists(packet));  // not before that refresh
     Refresh();
     EXPECT_TRUE(firefox.Lists(packet));
+    // A refresh that cannot read the TCP table leaves the last owners standing.
+    Tables.TcpFailure = TFailure{EIO, "reading the TCP table"};
+    Refresh();
+    EXPECT_TRUE(firefox.Lists(packet));
+    Tables.TcpFailure.reset();
     Tables.TcpRows.clear();
     Refresh();
     EXPECT_FALSE(firefox.Lists(packet));
