@@ -1,13 +1,20 @@
 #include "cli_capture.h"
 
+#include "cli_monitor.h"
+
 #include <chrono>
+#include <condition_variable>
 #include <iostream>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "capture/cap_ip.h"
 #include "capture/capture_reader.h"
 #include "capture/capture_filter.h"
 #include "capture/packet_dump.h"
+#include "capture/program_filter.h"
 #include "common/text_util.h"
 #include "platform/linux/interrupt_wait.h"
 #include "platform/linux/privileged_services.h"
@@ -28,10 +35,50 @@ void PrintPacket(const TCapturedPacket& packet, bool dump, std::ostream& out) {
     for (const std::string& line : HexDumpLines({packet.Data, packet.DataSize})) out << line << '\n';
 }
 
+// Reads the tables every interval on a thread of its own while the capture
+// reads packets, so that the owners of the sockets follow the programs. The
+// monitor is its own from construction to destruction.
+class TOwnerRefresher {
+public:
+    TOwnerRefresher(TCliMonitor& monitor, std::chrono::milliseconds interval, std::ostream& err)
+        : Monitor_(monitor), Interval_(interval), Err_(err), Thread_([this] { Run(); }) {}
+    ~TOwnerRefresher() {
+        {
+            const std::lock_guard lock(Mutex_);
+            Stopping_ = true;
+        }
+        Wake_.notify_all();
+        Thread_.join();
+    }
+    TOwnerRefresher(const TOwnerRefresher&) = delete;
+    TOwnerRefresher& operator=(const TOwnerRefresher&) = delete;
+
+private:
+    void Run() {
+        std::unique_lock lock(Mutex_);
+        while (!Wake_.wait_for(lock, Interval_, [this] { return Stopping_; })) {
+            lock.unlock();
+            // Said in one piece, so that it does not break into the capture's own lines.
+            std::ostringstream said;
+            Monitor_.RefreshTables(said);
+            if (!said.str().empty()) Err_ << said.str() << std::flush;
+            lock.lock();
+        }
+    }
+
+    TCliMonitor& Monitor_;
+    const std::chrono::milliseconds Interval_;
+    std::ostream& Err_;
+    std::mutex Mutex_;
+    std::condition_variable Wake_;
+    bool Stopping_ = false;  // guarded by Mutex_
+    std::thread Thread_;     // last: it runs once the rest is made
+};
+
 }  // namespace
 
 int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::ostream& out, std::ostream& err,
-               const std::function<bool()>& interrupted) {
+               const std::function<bool()>& interrupted, std::shared_ptr<const TSocketOwnerFeed> owners) {
     TCaptureFilter typed;
     typed.Protocol = options.Proto;
     typed.Addr1 = options.Addr1;
@@ -39,12 +86,13 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
     typed.Port1 = std::to_string(options.Port1);
     typed.Port2 = std::to_string(options.Port2);
     const TPacketFilter filter(typed);
+    TProgramFilter program = options.Program ? TProgramFilter(*options.Program, std::move(owners)) : TProgramFilter();
 
     Tcap_ip capture(source);
     long long listed = 0;
     bool done = options.Count && *options.Count <= 0;
     capture.OnCap = [&](const TCapturedPacket& packet) {
-        if (done || !filter.Lists(packet)) return;
+        if (done || !filter.Lists(packet) || !program.Lists(packet)) return;
         PrintPacket(packet, options.Dump, out);
         ++listed;
         if (options.Count && listed >= *options.Count) done = true;
@@ -81,10 +129,34 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
 
 int RunCaptureCommand(const TCaptureCliOptions& options) {
     TInterruptWait interrupt;  // first: Ctrl-C and SIGTERM end the capture instead of the process
-    // Without CAP_NET_RAW, tarnwick-helper opens the captures.
-    TPrivilegedServices privileged;
-    return RunCapture(options, privileged.Packets(), std::cout, std::cerr,
-                      [&interrupt] { return interrupt.WaitForInterrupt(std::chrono::milliseconds(0)); });
+    const auto interrupted = [&interrupt] { return interrupt.WaitForInterrupt(std::chrono::milliseconds(0)); };
+    if (!options.Program) {
+        // Without CAP_NET_RAW, tarnwick-helper opens the captures.
+        TPrivilegedServices privileged;
+        return RunCapture(options, privileged.Packets(), std::cout, std::cerr, interrupted);
+    }
+
+    // Only the owners of the sockets are wanted of each refresh: no
+    // connection list, no rows, no host names.
+    if (!TablesBindable(std::cerr)) return 1;
+    TCliMonitor monitor;
+    TMonitorSession& session = monitor.Session;
+    session.Refresh.TrackConnections = false;
+    session.Refresh.MapOwners = true;
+    session.View.ShowTcp = false;
+    session.View.ShowUdp = false;
+    session.Log.KeepEntries = false;
+    monitor.Grid.KeepNoRows();
+    // On this thread, which lives as long as the capture: the helper, when
+    // one is needed, is started here and serves the captures as well.
+    if (!monitor.RefreshTables(std::cerr)) return 1;
+    const auto owners = session.Refresh.Owners();
+    if (owners->Latest()->SocketsOf(*options.Program) == 0)
+        std::cerr << "tarnwick-cli: no socket of " << EscapeForLine(options.Program->Text())
+                  << " yet; its packets are listed from the reading of the tables that finds one\n";
+    const TOwnerRefresher refresher(
+        monitor, std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0)), std::cerr);
+    return RunCapture(options, monitor.Privileged.Packets(), std::cout, std::cerr, interrupted, owners);
 }
 
 }  // namespace tarnwick

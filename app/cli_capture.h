@@ -4,7 +4,10 @@
 #include <functional>
 #include <iosfwd>
 #include <optional>
+#include <memory>
 #include <string>
+
+#include "monitor/socket_owner_feed.h"
 
 namespace tarnwick {
 
@@ -16,6 +19,9 @@ struct TCaptureCliOptions {
     std::string Proto;
     std::optional<long long> Count;  // listed packets to print; none = until interrupted
     bool Dump = false;               // each packet's hex dump lines after it
+    // Only the packets of this program's sockets, read every IntervalSeconds.
+    std::optional<TProgramSelector> Program;
+    double IntervalSeconds = 3.0;
 };
 
 // Captures on every interface with the window's filter and prints one line
@@ -24,11 +30,19 @@ struct TCaptureCliOptions {
 // lines follow. Ends after Count listed packets or on SIGINT/SIGTERM, then
 // prints the packets received and dropped to standard error. Returns the exit
 // status: 1 when no capture could be started.
+//
+// With a Program, a packet is listed only when it also has one of the
+// program's sockets at either end, by the tables read before the capture
+// starts and then every IntervalSeconds on a thread of their own. A program
+// without any socket in the first reading is said on standard error, and the
+// capture goes on: its packets are listed from the reading that finds one.
+// A reading that fails is said, and the sockets of the last good one stand.
 int RunCaptureCommand(const TCaptureCliOptions& options);
 
 // The same over `source`, printing to `out` and `err`; `interrupted` is
-// asked between waits whether to end.
+// asked between waits whether to end. A Program's sockets come from `owners`.
 int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::ostream& out, std::ostream& err,
-               const std::function<bool()>& interrupted);
+               const std::function<bool()>& interrupted,
+               std::shared_ptr<const TSocketOwnerFeed> owners = nullptr);
 
 }  // namespace tarnwick

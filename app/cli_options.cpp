@@ -18,7 +18,7 @@ const char* CliUsage() {
            "       tarnwick-cli rules FILE\n"
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
-           "                            [--count N] [--dump]\n"
+           "                            [--pid N | --process NAME] [--interval SECONDS] [--count N] [--dump]\n"
            "       tarnwick-cli info PID\n"
            "       tarnwick-cli locate ADDRESS...\n"
            "       tarnwick-cli report table FILE\n"
@@ -79,7 +79,14 @@ const char* CliUsage() {
            "          packet: Protocol, Source Addr, Source Port, Dest Addr, Dest Port, Data\n"
            "          Size, Data, separated by tabs; --dump adds its hex dump lines. Ends\n"
            "          after N packets or when interrupted, then prints the packets received\n"
-           "          and dropped to standard error\n"
+           "          and dropped to standard error. --pid and --process print only the\n"
+           "          packets of one program: those with a TCP or UDP socket of process N,\n"
+           "          or of any process named NAME as the table names it, at either end\n"
+           "          (and between the endpoints, when given). The sockets are read before\n"
+           "          the capture and then every SECONDS (default 3), so a connection the\n"
+           "          program opens later is caught from the next reading on, and the first\n"
+           "          packets of a very short one may be missed. A program without sockets\n"
+           "          is said on standard error, and the capture goes on for it\n"
            "  info    the executable of process PID, then its Product Name, Product Version,\n"
            "          Company, Copyright, Internal Name, Description, Comments and File\n"
            "          Version, one \"Caption: value\" line each\n"
@@ -102,6 +109,11 @@ bool ParseNumber(const std::string& text, T& value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     return ec == std::errc() && ptr == end && !text.empty();
+}
+
+// A time in seconds, from 0 to a day.
+bool ParseSeconds(const std::string& text, double& seconds) {
+    return ParseNumber(text, seconds) && std::isfinite(seconds) && seconds >= 0 && seconds <= 86400;
 }
 
 bool ParsePort(const std::string& text, uint16_t& port) {
@@ -177,7 +189,7 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) return fail("option --watch needs a value");
             const std::string& value = args[++i];
             double seconds = 0;
-            if (!ParseNumber(value, seconds) || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
+            if (!ParseSeconds(value, seconds))
                 return fail("bad watch time '" + value + "': seconds from 0 to 86400 expected");
             options.WatchSeconds = seconds;
         }
@@ -198,6 +210,7 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
     if (command == "capture") {
         options.Command = TCliOptions::TCommand::Capture;
         TCaptureCliOptions& capture = options.Capture;
+        bool intervalGiven = false;
         for (size_t i = 1; i < args.size(); ++i) {
             const std::string& arg = args[i];
             if (arg == "--dump") {
@@ -205,7 +218,7 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
                 continue;
             }
             if (arg != "--addr1" && arg != "--addr2" && arg != "--port1" && arg != "--port2" && arg != "--proto" &&
-                arg != "--count")
+                arg != "--count" && arg != "--pid" && arg != "--process" && arg != "--interval")
                 return fail("unknown option '" + arg + "' for capture");
             if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
             const std::string& value = args[++i];
@@ -231,6 +244,24 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
                 for (const char* name : kNames) known |= value == name;
                 if (!known) return fail("unknown protocol '" + value + "'");
                 capture.Proto = value;
+            } else if (arg == "--pid" || arg == "--process") {
+                if (capture.Program) return fail("--pid and --process exclude each other");
+                TProgramSelector program;
+                if (arg == "--pid") {
+                    uint32_t pid = 0;
+                    if (!ParseNumber(value, pid) || pid == 0) return fail("bad process id '" + value + "'");
+                    program.Pid = pid;
+                } else {
+                    if (value.empty()) return fail("option --process needs a name");
+                    program.Name = value;
+                }
+                capture.Program = program;
+            } else if (arg == "--interval") {
+                double seconds = 0;
+                if (!ParseSeconds(value, seconds))
+                    return fail("bad interval '" + value + "': seconds from 0 to 86400 expected");
+                capture.IntervalSeconds = seconds;
+                intervalGiven = true;
             } else {
                 long long count = 0;
                 if (!ParseNumber(value, count) || count < 1)
@@ -238,6 +269,8 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
                 capture.Count = count;
             }
         }
+        // The sockets are read only for a program.
+        if (intervalGiven && !capture.Program) return fail("--interval needs --pid or --process");
         return options;
     }
     if (command == "table") {
@@ -282,7 +315,7 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
             const std::string& value = args[++i];
             if (arg == "--interval") {
                 double seconds = 0;
-                if (!ParseNumber(value, seconds) || !std::isfinite(seconds) || seconds < 0 || seconds > 86400)
+                if (!ParseSeconds(value, seconds))
                     return fail("bad interval '" + value + "': seconds from 0 to 86400 expected");
                 options.IntervalSeconds = seconds;
             } else if (arg == "--count") {

@@ -12,6 +12,11 @@
 //                        whatever else the machine does weighs on both alike.
 //                        Reported as the median times of each and the cost.
 //
+//   BM_OwnerMap:         the owners of the sockets that a refresh publishes
+//                        for captures (TRefresh::MapOwners), made alone;
+//   BM_PacketOwner:      the owner of one packet of those connections, as
+//                        the capture asks it for every packet it judges.
+//
 // The cost per row must not grow with the table: after the runs the program
 // compares the time at 100,000 rows with the time at 10,000 and fails (exit
 // status 1) when it is more than kMaxGrowth times as much. Nor may the
@@ -27,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/packet_owner.h"
 #include "fakes/fake_platform.h"
 #include "monitor/connection_items.h"
 #include "monitor/connection_snapshot.h"
@@ -245,6 +251,48 @@ void BM_RefreshNewRows(benchmark::State& state) {
     }
     SetCounters(state, rows);
 }
+
+void BM_OwnerMap(benchmark::State& state) {
+    const int64_t rows = state.range(0);
+    TFakeHost host(rows);
+    ConnectionSnapshot snapshot;
+    snapshot.FetchTables(host.Tables, host.Processes);
+    const auto tables = snapshot.Tables();
+    for (auto _ : state) {
+        const TSocketOwnerMap owners(*tables, snapshot.Processes());
+        benchmark::DoNotOptimize(owners);
+    }
+    SetCounters(state, rows);
+}
+
+void BM_PacketOwner(benchmark::State& state) {
+    const int64_t rows = state.range(0);
+    TFakeHost host(rows);
+    ConnectionSnapshot snapshot;
+    snapshot.FetchTables(host.Tables, host.Processes);
+    const TSocketOwnerMap owners(*snapshot.Tables(), snapshot.Processes());
+    // Packets received on every connection, in table order.
+    std::vector<TPacketFields> packets;
+    for (const TTcpRow& row : host.Tables.TcpRows) {
+        TPacketFields& packet = packets.emplace_back();
+        packet.Protocol = 6;
+        packet.SourceAddr = row.RemoteAddr.Bytes();
+        packet.SourcePort = row.RemotePort;
+        packet.DestAddr = row.LocalAddr.Bytes();
+        packet.DestPort = row.LocalPort;
+    }
+    size_t next = 0;
+    size_t named = 0;
+    for (auto _ : state) {
+        named += PacketOwner(owners, packets[next]) != nullptr;
+        next = next + 1 == packets.size() ? 0 : next + 1;
+    }
+    if (named != static_cast<size_t>(state.iterations())) state.SkipWithError("a packet's owner was not found");
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_OwnerMap)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PacketOwner)->Arg(kSmall)->Arg(kLarge)->Unit(benchmark::kNanosecond);
 
 // Three repetitions each; the growth check compares their medians.
 BENCHMARK(BM_RefreshKnownRows)

@@ -9,6 +9,7 @@
 
 #include "capture/packet_parser.h"
 #include "common/inet_address.h"
+#include "monitor/socket_owner_map.h"
 
 namespace tarnwick {
 
@@ -20,6 +21,10 @@ struct TCaptureFilter {
     std::string Addr2 = "0.0.0.0";
     std::string Port1 = "0";        // unset when not an integer, or 0
     std::string Port2 = "0";
+    // A program, whose packets alone are listed (TProgramFilter): those with
+    // one of its sockets at either end. The fields above narrow them further:
+    // a packet is listed when it is the program's and TPacketFilter lists it.
+    std::optional<TProgramSelector> Program = std::nullopt;
 };
 
 // A TCaptureFilter read once into numbers, so that each packet is judged on

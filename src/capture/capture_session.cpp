@@ -10,7 +10,7 @@ namespace tarnwick {
 TCaptureSession::TCaptureSession(TPacketSource& source) : Capture_(source) {
     // On whichever thread reads: only what passes the filter goes on to the list.
     Capture_.OnCap = [this](const TCapturedPacket& packet) {
-        if (Filter_.Lists(packet)) HandOver_.List(packet);
+        if (Filter_.Lists(packet) && Program_.Lists(packet)) HandOver_.List(packet);
     };
     Capture_.OnError = [this](const TFailure& failure) { KeepFailure(failure); };
 }
@@ -28,6 +28,7 @@ TStatus TCaptureSession::Start(const TCaptureFilter& filter) {
         FailuresTaken_ = 0;
     }
     Filter_ = TPacketFilter(filter);
+    Program_ = filter.Program ? TProgramFilter(*filter.Program, Owners_) : TProgramFilter();
     if (TStatus started = Capture_.StartCapture(); !started) return started;
     try {
         StartReader();

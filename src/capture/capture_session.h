@@ -34,6 +34,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/cap_ip.h"
@@ -42,6 +43,7 @@
 #include "capture/capture_state.h"
 #include "capture/packet_hand_over.h"
 #include "capture/packet_record.h"
+#include "capture/program_filter.h"
 #include "common/result.h"
 #include "platform/packet_source.h"
 #include "platform/pipe_wakeup.h"
@@ -72,6 +74,12 @@ public:
     ~TCaptureSession();
     TCaptureSession(const TCaptureSession&) = delete;
     TCaptureSession& operator=(const TCaptureSession&) = delete;
+
+    // Where a filter's program finds the owners of sockets, from the next
+    // Start on: the owners the refreshes publish. Without it a program's
+    // filter knows no socket and lists nothing.
+    void SetOwners(std::shared_ptr<const TSocketOwnerFeed> owners) { Owners_ = std::move(owners); }
+    const std::shared_ptr<const TSocketOwnerFeed>& Owners() const { return Owners_; }
 
     // Empties the list and its failures, lists from now on what `filter`
     // lets through, and opens the captures unless they are open. When no
@@ -157,6 +165,8 @@ private:
     size_t FailuresTaken_ = 0;        // guarded by FailuresLock_
     TCaptureState State_ = TCaptureState::Idle;
     TPacketFilter Filter_;
+    TProgramFilter Program_;  // read by the thread that reads, as Filter_
+    std::shared_ptr<const TSocketOwnerFeed> Owners_;
     std::vector<TPacketRecord> Records_;
     // The list as the views were last told of it, kept from a clear until they hear of the clear.
     std::vector<TPacketRecord> ClearedRecords_;

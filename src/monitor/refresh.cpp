@@ -102,6 +102,8 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     Snapshot_.SetReadTraffic(View_.ReadTraffic);
     Snapshot_.FetchTables(Platform_.IpTables, Platform_.Processes);
     Tables_ = Snapshot_.Tables();
+    if (MapOwners && !Tables_->TcpFailure)
+        Owners_->Publish(std::make_shared<const TSocketOwnerMap>(*Tables_, Snapshot_.Processes()));
 
     // Each switch is read once here, so the grid's size and its rows agree.
     const bool ipv6Shown = View_.ShowIpv6;
@@ -111,7 +113,7 @@ void TRefresh::Run(TRefreshOutlets& outlets) {
     if (outlets.Stopping()) return;
 
     Endpoints_.BeginRefresh();
-    ResolveRemoteHosts();
+    if (TrackConnections || shownTcp > 0) ResolveRemoteHosts();
     if (outlets.Stopping()) return;
     LocateRemoteAddresses(outlets);
     if (!Tables_->TcpFailure) ReportShortLived(outlets, fetchStarted);

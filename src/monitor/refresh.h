@@ -4,6 +4,7 @@
 // refresh serves every runner: the window thread, a worker, the command line.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include "monitor/connection_snapshot.h"
 #include "monitor/location_cache.h"
 #include "monitor/recently_gone.h"
+#include "monitor/socket_owner_feed.h"
 #include "monitor/traffic_monitor.h"
 #include "monitor/view_settings.h"
 #include "platform/ended_connections.h"
@@ -87,10 +89,19 @@ public:
     // Names that arrive later show from a later refresh on.
     std::chrono::milliseconds HostNameBudget{1000};
 
-    // Off for a single look at the tables (tarnwick-cli table): the shown rows
-    // go to the grid, and nothing else is made (no connection list, events or
-    // rule checks), which spares a copy of every connection.
+    // Off for a single look at the tables (tarnwick-cli table) and for
+    // refreshes run only for the owners of the sockets: the shown rows go to
+    // the grid, and nothing else is made (no connection list, events or rule
+    // checks), which spares a copy of every connection. Host names are then
+    // looked up only for shown TCP rows.
     bool TrackConnections = true;
+
+    // While on, each refresh publishes the owners of the sockets it read to
+    // Owners() as soon as it has read the tables; one that could not read the
+    // TCP table publishes nothing, and the last owners stand. Off by default:
+    // it costs a hash of every socket, wanted only where packets are captured.
+    std::atomic<bool> MapOwners{false};
+    std::shared_ptr<const TSocketOwnerFeed> Owners() const { return Owners_; }
 
     // The traffic of the TCP connections, summed up by each refresh.
     TTrafficMonitor Traffic;
@@ -136,6 +147,7 @@ private:
     std::vector<TConnectionKey> PeerEnds(const std::vector<TEndedConnection>& ended, uint32_t rows) const;
 
     ConnectionSnapshot& Snapshot_;
+    const std::shared_ptr<TSocketOwnerFeed> Owners_ = std::make_shared<TSocketOwnerFeed>();
     // The tables the running refresh fetched.
     std::shared_ptr<const TFetchedTables> Tables_;
     // The locations of the remote ends of their TCP rows, in row order, while

@@ -8,6 +8,11 @@ TRowCommands AvailableRowCommands(const TConnectionRow* shown) {
     return TRowCommands{established, established || !shown->Key->Tcp};
 }
 
+std::optional<TProgramSelector> ShownProgram(const TConnectionRow* shown) {
+    if (!shown || !shown->Key || shown->Process.empty() || shown->Process == kUnknownProcessText) return std::nullopt;
+    return TProgramSelector{std::nullopt, shown->Process};
+}
+
 std::optional<TFoundConnection> FindShownConnection(const ConnectionSnapshot& snapshot, const TConnectionRow* shown) {
     if (!shown || !shown->Key) return std::nullopt;
     return snapshot.FindConnection(*shown->Key);

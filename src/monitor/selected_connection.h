@@ -13,6 +13,7 @@
 #include "common/result.h"
 #include "monitor/connection_row.h"
 #include "monitor/connection_snapshot.h"
+#include "monitor/socket_owner_map.h"
 
 namespace tarnwick {
 
@@ -27,6 +28,12 @@ struct TRowCommands {
     bool Capture = false;
 };
 TRowCommands AvailableRowCommands(const TConnectionRow* shown);
+
+// The program that owns the connection `shown` displays, by the process name
+// the row shows, so that every process of that name is taken (the workers of
+// a server as its listener's); nullopt when the row shows no connection or
+// names no owner (an empty name, or "?").
+std::optional<TProgramSelector> ShownProgram(const TConnectionRow* shown);
 
 // The current entry of the connection that `shown` displays; nullopt when the
 // row shows none or the connection has gone since it was drawn.

@@ -17,6 +17,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "capture/packet_dump.h"
 #include "capture/packet_parser.h"
@@ -226,6 +227,27 @@ TCaptureData_F* TCaptureData_F::OpenForConnection(TPacketSource& source, TMessag
     return form;
 }
 
+TCaptureData_F* TCaptureData_F::OpenForProgram(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner,
+                                               const TProgramSelector& program,
+                                               std::shared_ptr<const TSocketOwnerFeed> owners) {
+    auto* form = new TCaptureData_F(source, boxes, owner);
+    form->SetOwners(std::move(owners));
+    form->SetProgram(program);
+    form->btnStartClick();
+    if (form->Session_.State() == TCaptureState::Idle) {
+        delete form;
+        return nullptr;
+    }
+    form->show();
+    return form;
+}
+
+void TCaptureData_F::SetProgram(std::optional<TProgramSelector> program) {
+    Program_ = std::move(program);
+    setWindowTitle(Program_ ? QStringLiteral("Data Capture - Program: ") + QString::fromStdString(Program_->Text())
+                            : QStringLiteral("Data Capture"));
+}
+
 bool TCaptureData_F::StartForConnection(const TCaptureEndpoints& endpoints) {
     if (endpoints.V6) {
         edtAddr1->SetText(QString::fromStdString(Ip6Text(endpoints.Addr1V6)));
@@ -249,6 +271,7 @@ TCaptureFilter TCaptureData_F::ControlFilter() const {
     filter.Addr2 = edtAddr2->Text().toStdString();
     filter.Port1 = edtPort1->text().toStdString();
     filter.Port2 = edtPort2->text().toStdString();
+    filter.Program = Program_;
     return filter;
 }
 

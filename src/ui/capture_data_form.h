@@ -15,6 +15,8 @@
 
 #include <QWidget>
 
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "capture/capture_endpoints.h"
@@ -56,6 +58,20 @@ public:
     // user sees: the window is freed and nullptr returned.
     static TCaptureData_F* OpenForConnection(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner,
                                              const TCaptureEndpoints& endpoints);
+
+    // "Capture &Program Traffic": a new window that captures the packets of
+    // `program`'s sockets, which it finds in `owners` as each refresh
+    // publishes them, capture started, shown; nullptr as OpenForConnection.
+    static TCaptureData_F* OpenForProgram(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner,
+                                          const TProgramSelector& program,
+                                          std::shared_ptr<const TSocketOwnerFeed> owners);
+
+    // Where a program's capture finds the owners of sockets, from the next Start on.
+    void SetOwners(std::shared_ptr<const TSocketOwnerFeed> owners) { Session_.SetOwners(std::move(owners)); }
+    // From the next Start on, only `program`'s packets pass the filter
+    // (nullopt: every program's); the title says which program it is.
+    void SetProgram(std::optional<TProgramSelector> program);
+    const std::optional<TProgramSelector>& Program() const { return Program_; }
 
     // Fills the filter from `endpoints` and presses Start. False when the
     // capture could not start (the window stays Idle, the error was shown).
@@ -107,6 +123,7 @@ private:
     void ShowFailures(std::vector<TFailure> failures);
 
     TCaptureSession Session_;
+    std::optional<TProgramSelector> Program_;
     TMessageBoxes& Boxes_;
     TPacketListModel* Model_ = nullptr;
     QTimer* FlushTimer_ = nullptr;

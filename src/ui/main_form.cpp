@@ -63,6 +63,8 @@ TMain_F::TMain_F(TMainServices services, QWidget* parent)
                                 Services_.OpenLocationDatabase},
                *GridModel_, [this](std::function<void()> task) { WorkerTasks_.Post(std::move(task)); }) {
     Session_.ShowTraffic(TTrafficViewer::AnyTime, true);
+    // A program's capture may open at any time and needs the owners at once.
+    Session_.Refresh.MapOwners = true;
     FormCreate();
 }
 
@@ -269,6 +271,7 @@ void TMain_F::pmConnectionPopup() {
     const TRowCommands available = AvailableRowCommands(SelectedRow());
     KillConnection1->setEnabled(available.Kill);
     itemCapture->setEnabled(available.Capture);
+    itemCaptureProgram->setEnabled(ShownProgram(SelectedRow()).has_value());
 }
 
 void TMain_F::ActionProcessInfoExecute() {
@@ -296,6 +299,13 @@ void TMain_F::actionCaptureExecute() {
         return;
     }
     TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this, CaptureEndpointsOf(*found));
+}
+
+void TMain_F::actionCaptureProgramExecute() {
+    // The program is named by the row: no need for its connection to last.
+    if (const auto program = ShownProgram(SelectedRow()))
+        TCaptureData_F::OpenForProgram(Services_.PacketSource, Services_.Boxes, this, *program,
+                                       Session_.Refresh.Owners());
 }
 
 void TMain_F::RefreshStarted() { grdNetStatList->NoteSelectedConnection(); }

@@ -192,6 +192,10 @@ public:
     QAction* actionDataCapture = nullptr;  // "Data &Capture": an empty capture window
     QAction* actionCapture = nullptr;      // "C&apture Data": capture the selected connection
     QAction* itemCapture = nullptr;        // pmConnection's own capture entry, enabled by the selected row
+    // "Capture &Program Traffic": capture the packets of the selected row's
+    // program; pmConnection's own entry is enabled when the row names one.
+    QAction* actionCaptureProgram = nullptr;
+    QAction* itemCaptureProgram = nullptr;
     QAction* RefreshConnectionList1 = nullptr;  // the tray menu's "&Restore"
 
 signals:
@@ -224,6 +228,7 @@ private:
     void Label2Click();
     void actionKillExecute();
     void actionCaptureExecute();
+    void actionCaptureProgramExecute();
     void ActionProcessInfoExecute();
     bool SaveReportPage(const std::function<std::string()>& buildPage);
     void pmConnectionPopup();

@@ -76,6 +76,10 @@ void TMain_F::BuildMenus() {
     connect(actionCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
     itemCapture = makeAction("itemCapture", QStringLiteral("C&apture Data"));
     connect(itemCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
+    actionCaptureProgram = makeAction("actionCaptureProgram", QStringLiteral("Capture &Program Traffic"));
+    connect(actionCaptureProgram, &QAction::triggered, this, &TMain_F::actionCaptureProgramExecute);
+    itemCaptureProgram = makeAction("itemCaptureProgram", QStringLiteral("Capture &Program Traffic"));
+    connect(itemCaptureProgram, &QAction::triggered, this, &TMain_F::actionCaptureProgramExecute);
 
     ActionProcessInfo = makeAction("ActionProcessInfo", QString::fromLatin1(kProcessInfoCommand));
     connect(ActionProcessInfo, &QAction::triggered, this, &TMain_F::ActionProcessInfoExecute);
@@ -146,6 +150,7 @@ void TMain_F::BuildMenus() {
     mnuConnection = MainMenu->addMenu(QStringLiteral("&Connection"));
     mnuConnection->addAction(ActionProcessInfo);
     mnuConnection->addAction(actionCapture);
+    mnuConnection->addAction(actionCaptureProgram);
     mnuConnection->addSeparator();
     mnuConnection->addAction(actionKill);
     mnuConnection->addSeparator();
@@ -173,6 +178,7 @@ void TMain_F::BuildMenus() {
     pmConnection->setObjectName(QStringLiteral("pmConnection"));
     pmConnection->addAction(ActionProcessInfo);
     pmConnection->addAction(itemCapture);
+    pmConnection->addAction(itemCaptureProgram);
     pmConnection->addSeparator();
     pmConnection->addAction(KillConnection1);
     pmConnection->addSeparator();

@@ -275,6 +275,42 @@ TEST_F(CaptureCommands, CaptureDataFillsTheFilterFromTheSelectedConnection) {
     EXPECT_EQ(OpenCaptureWindow(), nullptr);
 }
 
+TEST_F(CaptureCommands, CaptureProgramTrafficListsTheRowsProgramAsEachRefreshFindsItsSockets) {
+    Tables.Tables.UdpRows.push_back(UdpRow({}, 6003));  // no owner known: no program to capture
+    TMain_F& form = Create();
+    ASSERT_TRUE(WaitForRefreshes(1));
+    form.grdNetStatList->selectRow(5);
+    emit form.pmConnection->aboutToShow();
+    EXPECT_FALSE(form.itemCaptureProgram->isEnabled());
+    form.grdNetStatList->selectRow(1);  // "client"'s connection from 192.168.1.2:40000
+    emit form.pmConnection->aboutToShow();
+    ASSERT_TRUE(form.itemCaptureProgram->isEnabled());
+    form.itemCaptureProgram->trigger();
+    TCaptureData_F* window = OpenCaptureWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("client")));
+    EXPECT_EQ(window->Session().State(), TCaptureState::Capturing);
+    // Packets from 10.0.0.5:443 to local port 40001 and then 40000: one of them is the client's.
+    const auto deliver = [&](long long listed) {
+        for (uint16_t port : {40001, 40000})
+            Packets.Latest().Push(MakeIpPacket(6, {10, 0, 0, 5}, {192, 168, 1, 2}, 443, port, {'x'}));
+        return QTest::qWaitFor([&] { return window->Session().ListedPackets() == listed; }, 5000);
+    };
+    ASSERT_TRUE(deliver(1));
+
+    // The client connects again: its packets are listed from the next refresh on.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.RefreshRunning(); }, 5000));
+    Tables.Tables.TcpRows.push_back(TcpRow(TTcpState::Established, Ipv4(192, 168, 1, 2), 40001, Ipv4(10, 0, 0, 5), 443, 10));
+    const int refreshes = form.CompletedRefreshes();
+    form.Timer1Timer();
+    ASSERT_TRUE(WaitForRefreshes(refreshes + 1));
+    ASSERT_TRUE(deliver(3));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Packets.Latest().Waiting() == 0; }, 5000));
+    window->FlushList();
+    EXPECT_EQ(window->Session().ListedPackets(), 3);
+    window->close();
+}
+
 TEST_F(CaptureCommands, ContextMenuOffersCaptureForEstablishedAndUdpRows) {
     TMain_F& form = Create();
     ASSERT_TRUE(WaitForRefreshes(1));
