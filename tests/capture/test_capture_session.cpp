@@ -109,12 +109,13 @@ private:
         TCapture(std::unique_ptr<TPacketCapture> inner, const bool& failing)
             : Inner_(std::move(inner)), Failing_(failing) {}
         const std::string& LocalAddress() const override { return Inner_->LocalAddress(); }
+        const std::string& InterfaceName() const override { return Inner_->InterfaceName(); }
         int SelectableFd() const override { return Inner_->SelectableFd(); }
         TCaptureStats Stats() override { return Inner_->Stats(); }
-        TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
+        TStatus ReadPackets(const TOnPacket& onPacket, int maxPackets) override {
             return Inner_->ReadPackets(
-                [&](const uint8_t* bytes, size_t length) {
-                    onPacket(bytes, length);
+                [&](const uint8_t* bytes, size_t length, uint64_t timeNs) {
+                    onPacket(bytes, length, timeNs);
                     if (Failing_) throw std::runtime_error("handler failed");
                 },
                 maxPackets);
