@@ -7,10 +7,12 @@
 #include "capture/cap_ip.h"
 #include "capture/capture_reader.h"
 #include "capture/capture_filter.h"
+#include "capture/capture_recorder.h"
 #include "capture/packet_dump.h"
 #include "common/text_util.h"
 #include "platform/linux/interrupt_wait.h"
 #include "platform/linux/privileged_services.h"
+#include "platform/record_file.h"
 
 namespace tarnwick {
 
@@ -31,7 +33,7 @@ void PrintPacket(const TCapturedPacket& packet, bool dump, std::ostream& out) {
 }  // namespace
 
 int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::ostream& out, std::ostream& err,
-               const std::function<bool()>& interrupted) {
+               const std::function<bool()>& interrupted, const TPacketOwnerLookup& owners) {
     TCaptureFilter typed;
     typed.Protocol = options.Proto;
     typed.Addr1 = options.Addr1;
@@ -41,15 +43,29 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
     const TPacketFilter filter(typed);
 
     Tcap_ip capture(source);
+    std::unique_ptr<TCaptureRecorder> recorder;
+    // Standard output carries the recording: the packet lines go nowhere.
+    const bool printLines = options.Write != "-";
+    int status = 0;
+    bool recordingFailed = false;
     long long listed = 0;
     bool done = options.Count && *options.Count <= 0;
+    const auto say = [&err](const TFailure& failure) { err << "tarnwick-cli: " << failure.Text() << '\n'; };
+    // A recording that fails ends the capture.
+    const auto recorded = [&](const TStatus& outcome) {
+        if (outcome) return;
+        say(outcome.Failure());
+        status = 1;
+        recordingFailed = true;
+        done = true;
+    };
     capture.OnCap = [&](const TCapturedPacket& packet) {
         if (done || !filter.Lists(packet)) return;
-        PrintPacket(packet, options.Dump, out);
+        if (printLines) PrintPacket(packet, options.Dump, out);
+        if (recorder) recorded(recorder->Record(packet));
         ++listed;
         if (options.Count && listed >= *options.Count) done = true;
     };
-    const auto say = [&err](const TFailure& failure) { err << "tarnwick-cli: " << failure.Text() << '\n'; };
     capture.OnError = say;
     if (const TStatus started = capture.StartCapture(); !started) {
         say(started.Failure());
@@ -62,12 +78,23 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
         err << "tarnwick-cli: no capture could be opened: no up interface with an IP address\n";
         return 1;
     }
+    if (options.Write) {
+        TResult<std::unique_ptr<TRecordFile>> file =
+            *options.Write == "-" ? StandardOutputRecordFile() : CreateRecordFile(*options.Write);
+        if (!file) {
+            say(file.Failure());
+            return 1;
+        }
+        recorder = std::make_unique<TCaptureRecorder>(std::move(file).Value(), capture.InterfaceNames(), owners);
+    }
     TCaptureLoop loop;
     loop.ReadBatch = kReadBatch;
     loop.KeepGoing = [&] { return !done && !interrupted(); };
     loop.WaitMs = [] { return kPollTimeoutMs; };
-    loop.AfterRound = [&out] { out.flush(); };
-    int status = 0;
+    loop.AfterRound = [&] {
+        out.flush();
+        if (recorder) recorded(recorder->FlushIfDue());
+    };
     if (const TStatus read = ReadCaptures(capture, loop); !read) {
         say(read.Failure());
         status = 1;
@@ -76,6 +103,11 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
     const TCaptureStats stats = capture.Stats();
     capture.StopCapture();
     err << "received " << stats.Received << ", dropped " << stats.Dropped << '\n';
+    if (recorder) {
+        // A failure said already is not said again.
+        if (const TStatus finished = recorder->Finish(); !recordingFailed) recorded(finished);
+        err << "recorded " << recorder->PacketsRecorded() << " packets to " << recorder->FileName() << '\n';
+    }
     return status;
 }
 

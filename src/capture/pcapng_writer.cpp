@@ -7,7 +7,7 @@ namespace tarnwick {
 namespace {
 
 // Block types, option codes and the link type (the pcapng draft, and the
-// link-type registry for LINKTYPE_RAW). Numbers are written in this host's
+// link-type registry for LINKTYPE_NULL). Numbers are written in this host's
 // byte order, which the section's byte-order magic tells readers.
 constexpr uint32_t kSectionHeaderBlock = 0x0A0D0D0A;
 constexpr uint32_t kInterfaceBlock = 1;
@@ -16,7 +16,15 @@ constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr uint16_t kMajorVersion = 1;
 constexpr uint16_t kMinorVersion = 0;
 constexpr uint64_t kUnknownSectionLength = ~uint64_t{0};
-constexpr uint16_t kLinkTypeRaw = 101;  // the packet starts with its IPv4 or IPv6 header
+// Each packet behind a 4-byte address family in host byte order: 2 for IPv4,
+// 24 for IPv6 (the BSD value every reader takes). Not LINKTYPE_RAW (101),
+// the IP packet alone: libpcap 1.10 reads no file with two interfaces of
+// that type (it compares 101 with its own number for raw IP, 12), and
+// tcpdump with it. The family header costs 4 bytes and says what the
+// packet's version nibble says.
+constexpr uint16_t kLinkTypeNull = 0;
+constexpr uint32_t kFamilyIpv4 = 2;
+constexpr uint32_t kFamilyIpv6 = 24;
 constexpr uint32_t kNoSnapLength = 0;   // packets are not cut
 constexpr uint16_t kEndOfOptions = 0;
 constexpr uint16_t kComment = 1;
@@ -87,7 +95,7 @@ TPcapngWriter::TPcapngWriter(TRecordFile& file) : File_(file) {
 
 uint32_t TPcapngWriter::AddInterface(std::string_view name) {
     TBlock block(Buffer_, kInterfaceBlock);
-    block.Put(kLinkTypeRaw);
+    block.Put(kLinkTypeNull);
     block.Put(uint16_t{0});  // reserved
     block.Put(kNoSnapLength);
     block.Option(kInterfaceName, name);
@@ -102,9 +110,10 @@ void TPcapngWriter::AddPacket(uint32_t interface, uint64_t timeNs, std::span<con
     block.Put(interface);
     block.Put(static_cast<uint32_t>(timeNs >> 32));
     block.Put(static_cast<uint32_t>(timeNs));
-    const auto length = static_cast<uint32_t>(packet.size());
+    const auto length = static_cast<uint32_t>(sizeof(uint32_t) + packet.size());
     block.Put(length);  // captured
     block.Put(length);  // on the wire: the packet is whole
+    block.Put(!packet.empty() && packet[0] >> 4 == 6 ? kFamilyIpv6 : kFamilyIpv4);
     block.PaddedBytes(packet.data(), packet.size());
     if (!comment.empty()) block.Option(kComment, comment);
     block.End();

@@ -1,8 +1,9 @@
 // A capture file in the pcapng format (the IETF pcapng draft; what tcpdump,
 // tshark and Wireshark read), written as a capture goes: one section, an
-// interface block per interface (its name, link type raw IP, time stamps in
-// nanoseconds) and an enhanced packet block per packet with the whole IP
-// packet and, when there is one, a comment.
+// interface block per interface (its name, link type BSD loopback, time
+// stamps in nanoseconds) and an enhanced packet block per packet with the
+// whole IP packet behind its address family and, when there is one, a
+// comment.
 //
 // Blocks are built whole in a buffer and go to the file at Flush. A write that
 // fails midway (a full disk) leaves the file cut back to the last whole block

@@ -1,8 +1,8 @@
 // Captures of the machine's IPv4 and IPv6 traffic: one capture per interface
 // that is up and carries an address, each handing over whole IP packets with
 // the link-layer header already stripped, so that the IP header comes first.
-// What a capture hands over is raw IP whatever the interface's link type, so a
-// recording of it needs no link type from the capture.
+// What a capture hands over is an IP packet whatever the interface's link
+// type, so a recording of it needs no link type from the capture.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // A capture session recorded into a pcapng file, read back by tshark (the
 // format's oracle): every listed packet and only those, each on its own
-// interface, with its kernel time stamp to the nanosecond, its whole length,
+// interface, with its kernel time stamp to the nanosecond, its whole bytes,
 // and the owner of its connection as its comment where one is known.
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-TEST(CaptureRecording, TsharkReadsEachListedPacketOnItsInterfaceWithItsTimeLengthAndOwner) {
+TEST(CaptureRecording, TsharkReadsEachListedPacketOnItsInterfaceWithItsTimeBytesAndOwner) {
     if (!Output("command -v tshark") || !Output("command -v capinfos"))
         GTEST_SKIP() << "no tshark and capinfos (Debian package tshark) to read the file with";
     TTempFolder folder;
@@ -73,11 +73,11 @@ TEST(CaptureRecording, TsharkReadsEachListedPacketOnItsInterfaceWithItsTimeLengt
 
     const std::optional<std::string> read =
         Output("tshark -r '" + path +
-               "' -T fields -E separator=, -e frame.interface_name -e frame.time_epoch -e frame.len -e udp.dstport "
+               "' -T fields -E separator=, -e frame.interface_name -e frame.time_epoch -e udp.dstport -e udp.payload "
                "-e frame.comment");
     ASSERT_TRUE(read) << "tshark could not read the file";
-    EXPECT_EQ(Lines(*read), (std::vector<std::string>{"eth0,1700000000.123456789,33,53,firefox-esr 4121",
-                                                      "lo,1700000002.000000001,36,9,"}));
+    EXPECT_EQ(Lines(*read), (std::vector<std::string>{"eth0,1700000000.123456789,53,7175657279,firefox-esr 4121",
+                                                      "lo,1700000002.000000001,9,6e6f206f776e6572,"}));
     // Every captured interface is in the file, also one without packets.
     const std::optional<std::string> interfaces = Output("capinfos -I '" + path + "'");
     ASSERT_TRUE(interfaces) << "capinfos could not read the file";

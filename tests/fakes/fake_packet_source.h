@@ -38,6 +38,8 @@ inline TBytes MakeIpPacket(uint8_t protocol, const uint8_t (&source)[4], const u
     // trips a false array-bounds warning of GCC 12 at -O3.
     TBytes bytes(20 + transport + payload.size(), 0);
     bytes[0] = 0x45;
+    bytes[2] = static_cast<uint8_t>(bytes.size() >> 8);  // total length
+    bytes[3] = static_cast<uint8_t>(bytes.size());
     bytes[8] = 64;
     bytes[9] = protocol;
     std::copy(source, source + 4, bytes.begin() + 12);
@@ -48,6 +50,10 @@ inline TBytes MakeIpPacket(uint8_t protocol, const uint8_t (&source)[4], const u
         header[1] = static_cast<uint8_t>(sourcePort);
         header[2] = static_cast<uint8_t>(destPort >> 8);
         header[3] = static_cast<uint8_t>(destPort);
+        if (protocol == 17) {  // the UDP length
+            header[4] = static_cast<uint8_t>((transport + payload.size()) >> 8);
+            header[5] = static_cast<uint8_t>(transport + payload.size());
+        }
     } else if (protocol == 1) {
         header[0] = static_cast<uint8_t>(sourcePort);
         header[1] = static_cast<uint8_t>(destPort);
