@@ -101,6 +101,16 @@ TStatus TCaptureSession::StartRecording(std::unique_ptr<TRecordFile> file) {
     return {};
 }
 
+std::string TCaptureSession::RecordingText(const TRecordingStatus& status) {
+    if (status.File.empty()) return {};
+    std::string failed;
+    if (status.Failure)
+        failed = status.Failure->Errno != 0 ? status.Failure->ErrnoText() : status.Failure->Text();
+    if (status.Running) return "Recording to " + status.File + (status.Failure ? " failed: " + failed : "");
+    return "Recorded " + std::to_string(status.Packets) + " packets to " + status.File +
+           (status.Failure ? " before it failed: " + failed : "");
+}
+
 TCaptureSession::TRecordingStatus TCaptureSession::Recording() const {
     const std::lock_guard lock(RecordingLock_);
     return Recording_;

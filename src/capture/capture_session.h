@@ -105,6 +105,10 @@ public:
     // Only while Capturing and not yet recording: fails otherwise, leaving
     // the file as it is.
     TStatus StartRecording(std::unique_ptr<TRecordFile> file);
+    // What the recording is doing, in words for a status line: "Recording to
+    // FILE", "Recorded N packets to FILE", and why it failed, if it did;
+    // empty when there is none.
+    static std::string RecordingText(const TRecordingStatus& status);
     // How recordings from the next StartRecording on name the owner of each
     // packet's connection; called on the thread that reads.
     void SetPacketOwners(TPacketOwnerLookup owners) { Owners_ = std::move(owners); }

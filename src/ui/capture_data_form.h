@@ -11,10 +11,17 @@
 // view of new rows at most once per frame, so neither holds the other up
 // under load. The capture's failures come with the batches and are shown in
 // an error box, a capture that cannot start alike.
+//
+// "&Record..." below the dumps records the capture from then on until Stop
+// into a pcapng file the user chooses; the line beside it says to which file,
+// and how the recording ended.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "capture/capture_endpoints.h"
@@ -26,6 +33,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QSocketNotifier;
 class QTableView;
 class QTimer;
@@ -41,7 +49,7 @@ class TCaptureData_F final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kClientWidth = 711;
-    static constexpr int kClientHeight = 483;
+    static constexpr int kClientHeight = 513;
     // The view is told of new rows at most this often.
     static constexpr int kFlushIntervalMs = 16;
 
@@ -65,7 +73,17 @@ public:
     void btnStartClick();
     void btnPauseClick();
     void btnStopClick();
+    void btnRecordClick();
     void grdDataListClick();
+
+    // Records the running capture into the file at `path` from now until
+    // Stop. False, with the failure shown, when it cannot.
+    bool RecordTo(const QString& path);
+    // Asks where to record: the chosen file, or nullopt when the user backed
+    // out. A save dialog unless a test puts something else here.
+    std::function<std::optional<QString>(QWidget* parent)> AskRecordFile;
+    // How recordings name the owner of each packet's connection.
+    void SetPacketOwners(TPacketOwnerLookup owners) { Session_.SetPacketOwners(std::move(owners)); }
 
     const TCaptureSession& Session() const { return Session_; }
     TPacketListModel& ListModel() { return *Model_; }
@@ -93,6 +111,8 @@ public:
     QTableView* grdDataList = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
+    QPushButton* btnRecord = nullptr;
+    QLabel* lblRecording = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -100,7 +120,8 @@ protected:
 private:
     // The filter as the controls hold it now.
     TCaptureFilter ControlFilter() const;
-    // Enables the buttons and the filter controls as the session's state allows.
+    // Enables the buttons and the filter controls as the session's state
+    // allows, and says what the recording does.
     void ShowState();
     // An error box with the texts of `failures`, a line each, and then one
     // for those that came while it was open, until none are left.

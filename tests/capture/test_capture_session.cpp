@@ -154,13 +154,14 @@ TEST_F(CaptureSession, AfterAThrowingHandlerStopClosesEveryCaptureAndStartWorks)
 }
 
 TEST_F(CaptureSession, EachStateEnablesItsControls) {
-    auto controls = [](TState state) {
-        const TCaptureControls c = CaptureControlsIn(state);
-        return std::vector<bool>{c.Start, c.Pause, c.PauseDown, c.Stop, c.Filter};
+    auto controls = [](TState state, bool recording = false) {
+        const TCaptureControls c = CaptureControlsIn(state, recording);
+        return std::vector<bool>{c.Start, c.Pause, c.PauseDown, c.Stop, c.Filter, c.Record};
     };
-    EXPECT_EQ(controls(TState::Idle), (std::vector<bool>{true, false, false, false, true}));
-    EXPECT_EQ(controls(TState::Capturing), (std::vector<bool>{false, true, false, true, false}));
-    EXPECT_EQ(controls(TState::Paused), (std::vector<bool>{false, true, true, false, false}));
+    EXPECT_EQ(controls(TState::Idle), (std::vector<bool>{true, false, false, false, true, false}));
+    EXPECT_EQ(controls(TState::Capturing), (std::vector<bool>{false, true, false, true, false, true}));
+    EXPECT_EQ(controls(TState::Capturing, true), (std::vector<bool>{false, true, false, true, false, false}));
+    EXPECT_EQ(controls(TState::Paused), (std::vector<bool>{false, true, true, false, false, false}));
 }
 
 TEST_F(CaptureSession, ListsWhatTheFilterOfTheLastStartLetsThrough) {
