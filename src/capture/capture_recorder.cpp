@@ -6,7 +6,10 @@ namespace tarnwick {
 
 TCaptureRecorder::TCaptureRecorder(std::unique_ptr<TRecordFile> file, const std::vector<std::string>& interfaces,
                                    TPacketOwnerLookup owners)
-    : File_(std::move(file)), Writer_(*File_), Owners_(std::move(owners)), LastFlush_(std::chrono::steady_clock::now()) {
+    : File_(std::move(file)),
+      Writer_(*File_),
+      Owners_(std::move(owners)),
+      LastFlush_(std::chrono::steady_clock::now()) {
     for (const std::string& name : interfaces) InterfaceOf(name);
 }
 
@@ -25,8 +28,8 @@ uint32_t TCaptureRecorder::InterfaceOf(std::string_view name) {
 TStatus TCaptureRecorder::Record(const TCapturedPacket& packet) {
     if (Failed_) return {};
     const std::optional<std::string> owner = Owners_ ? Owners_(packet) : std::nullopt;
-    Writer_.AddPacket(InterfaceOf(packet.Interface), packet.TimeNs, {packet.Header, packet.HeaderSize + packet.DataSize},
-                      owner ? *owner : std::string_view());
+    const std::span<const uint8_t> whole(packet.Header, packet.HeaderSize + packet.DataSize);
+    Writer_.AddPacket(InterfaceOf(packet.Interface), packet.TimeNs, whole, owner ? *owner : std::string_view());
     if (Writer_.Buffered() < kFlushSize) return {};
     return Flush();
 }

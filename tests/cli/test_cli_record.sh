@@ -120,7 +120,8 @@ for ((i = 0; i < 3000; i++)); do
 done
 wait_bounded "$cap" 10
 status=$?
-[ "$status" -eq 1 ] && grep -qxF "tarnwick-cli: recording to $work/small/full.pcapng: No space left on device" "$work/err" ||
+full="tarnwick-cli: recording to $work/small/full.pcapng: No space left on device"
+[ "$status" -eq 1 ] && grep -qxF "$full" "$work/err" ||
     fail "a full disk: exit $status, $(cat "$work/err")"
 tshark -r "$work/small/full.pcapng" >"$work/read" 2>"$work/read.err" ||
     fail "tshark could not read the file of the full disk: $(cat "$work/read.err")"
