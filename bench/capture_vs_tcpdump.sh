@@ -122,7 +122,7 @@ recorded_of() { sed -n 's/^recorded \([0-9]*\) packets to .*/\1/p' "$1"; }
 
 # run_tcpdump BASE TARGET: tcpdump on lo, writing to TARGET (no name
 # lookups, no printing) under the flood; its stderr in BASE.err, the flood's
-# in BASE-flood.out; sets td_recv and td_drop.
+# in BASE-flood.out.
 run_tcpdump() {
     local base=$1 target=$2 cap
     # -Z root: tcpdump would otherwise write the file as the user tcpdump.
@@ -132,8 +132,10 @@ run_tcpdump() {
     "$flood" "$rate" "$duration" "$port" >"$base-flood.out"
     sleep 1
     kill -INT "$cap"; wait "$cap" || true
-    td_recv=$(awk '/packets received by filter/ {print $1}' "$base.err")
-    td_drop=$(awk '/packets dropped by kernel/ {print $1}' "$base.err")
+}
+# counts_of_tcpdump FILE: "received dropped" of tcpdump's stderr in FILE.
+counts_of_tcpdump() {
+    awk '/packets received by filter/ {recv = $1} /packets dropped by kernel/ {drop = $1} END {print recv, drop}' "$1"
 }
 
 # run_cli BASE WHO [ARG ...]: tarnwick-cli capture (as the member when WHO is
@@ -186,6 +188,7 @@ for rate in "${rates[@]}"; do
     # (a) tcpdump on lo, to /dev/null.
     run_tcpdump "$base-tcpdump" /dev/null
     sent_a=$(sent_of "$base-tcpdump-flood.out")
+    read -r td_recv td_drop < <(counts_of_tcpdump "$base-tcpdump.err")
 
     # (b) tarnwick-cli capture, every line printed to /dev/null.
     run_cli "$base-cli" ""
@@ -223,8 +226,9 @@ for rate in "${rates[@]}"; do
         read -r rc_recv rc_drop < <(counts_of_cli "$base-rec-cli.err")
         rc_file=$(packets_in "$base-rec-cli.pcapng")
         rm -f "$base-rec-cli.pcapng"
-        rec_row=$(printf '%-8s %9s/%-9s %9s/%-9s %9s %9s/%-9s %9s %9s' "$rate" "$sent_f" "$sent_g" "$td_recv" \
-            "$td_drop" "$tdw_file" "$rc_recv" "$rc_drop" "$(recorded_of "$base-rec-cli.err")" "$rc_file")
+        read -r tdw_recv tdw_drop < <(counts_of_tcpdump "$base-rec-tcpdump.err")
+        rec_row=$(printf '%-8s %9s/%-9s %9s/%-9s %9s %9s/%-9s %9s %9s' "$rate" "$sent_f" "$sent_g" "$tdw_recv" \
+            "$tdw_drop" "$tdw_file" "$rc_recv" "$rc_drop" "$(recorded_of "$base-rec-cli.err")" "$rc_file")
         if [ "$member_mode" = 1 ]; then
             run_cli "$base-rec-member-cli" member --write "$work/home/record.pcapng"
             read -r rm_recv rm_drop < <(counts_of_cli "$base-rec-member-cli.err")
