@@ -13,11 +13,13 @@
 #include "capture/cap_ip.h"
 #include "capture/capture_reader.h"
 #include "capture/capture_filter.h"
+#include "capture/capture_recorder.h"
 #include "capture/packet_dump.h"
 #include "capture/program_filter.h"
 #include "common/text_util.h"
 #include "platform/linux/interrupt_wait.h"
 #include "platform/linux/privileged_services.h"
+#include "platform/record_file.h"
 
 namespace tarnwick {
 
@@ -86,18 +88,32 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
     typed.Port1 = std::to_string(options.Port1);
     typed.Port2 = std::to_string(options.Port2);
     const TPacketFilter filter(typed);
-    TProgramFilter program = options.Program ? TProgramFilter(*options.Program, std::move(owners)) : TProgramFilter();
+    TProgramFilter program = options.Program ? TProgramFilter(*options.Program, owners) : TProgramFilter();
 
     Tcap_ip capture(source);
+    std::unique_ptr<TCaptureRecorder> recorder;
+    // Standard output carries the recording: the packet lines go nowhere.
+    const bool printLines = options.Write != "-";
+    int status = 0;
+    bool recordingFailed = false;
     long long listed = 0;
     bool done = options.Count && *options.Count <= 0;
+    const auto say = [&err](const TFailure& failure) { err << "tarnwick-cli: " << failure.Text() << '\n'; };
+    // A recording that fails ends the capture.
+    const auto recorded = [&](const TStatus& outcome) {
+        if (outcome) return;
+        say(outcome.Failure());
+        status = 1;
+        recordingFailed = true;
+        done = true;
+    };
     capture.OnCap = [&](const TCapturedPacket& packet) {
         if (done || !filter.Lists(packet) || !program.Lists(packet)) return;
-        PrintPacket(packet, options.Dump, out);
+        if (printLines) PrintPacket(packet, options.Dump, out);
+        if (recorder) recorded(recorder->Record(packet));
         ++listed;
         if (options.Count && listed >= *options.Count) done = true;
     };
-    const auto say = [&err](const TFailure& failure) { err << "tarnwick-cli: " << failure.Text() << '\n'; };
     capture.OnError = say;
     if (const TStatus started = capture.StartCapture(); !started) {
         say(started.Failure());
@@ -110,12 +126,24 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
         err << "tarnwick-cli: no capture could be opened: no up interface with an IP address\n";
         return 1;
     }
+    if (options.Write) {
+        TResult<std::unique_ptr<TRecordFile>> file =
+            *options.Write == "-" ? StandardOutputRecordFile() : CreateRecordFile(*options.Write);
+        if (!file) {
+            say(file.Failure());
+            return 1;
+        }
+        recorder = std::make_unique<TCaptureRecorder>(std::move(file).Value(), capture.InterfaceNames(),
+                                                      owners ? TPacketOwnerLookup(TPacketOwnerText(owners)) : nullptr);
+    }
     TCaptureLoop loop;
     loop.ReadBatch = kReadBatch;
     loop.KeepGoing = [&] { return !done && !interrupted(); };
     loop.WaitMs = [] { return kPollTimeoutMs; };
-    loop.AfterRound = [&out] { out.flush(); };
-    int status = 0;
+    loop.AfterRound = [&] {
+        out.flush();
+        if (recorder) recorded(recorder->FlushIfDue());
+    };
     if (const TStatus read = ReadCaptures(capture, loop); !read) {
         say(read.Failure());
         status = 1;
@@ -124,20 +152,26 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
     const TCaptureStats stats = capture.Stats();
     capture.StopCapture();
     err << "received " << stats.Received << ", dropped " << stats.Dropped << '\n';
+    if (recorder) {
+        // A failure said already is not said again.
+        if (const TStatus finished = recorder->Finish(); !recordingFailed) recorded(finished);
+        err << "recorded " << recorder->PacketsRecorded() << " packets to " << recorder->FileName() << '\n';
+    }
     return status;
 }
 
 int RunCaptureCommand(const TCaptureCliOptions& options) {
     TInterruptWait interrupt;  // first: Ctrl-C and SIGTERM end the capture instead of the process
     const auto interrupted = [&interrupt] { return interrupt.WaitForInterrupt(std::chrono::milliseconds(0)); };
-    if (!options.Program) {
+    if (!options.Program && !options.Write) {
         // Without CAP_NET_RAW, tarnwick-helper opens the captures.
         TPrivilegedServices privileged;
         return RunCapture(options, privileged.Packets(), std::cout, std::cerr, interrupted);
     }
 
-    // Only the owners of the sockets are wanted of each refresh: no
-    // connection list, no rows, no host names.
+    // Only the owners of the sockets are wanted of each refresh (for the
+    // program's packets and the recording's comments): no connection list,
+    // no rows, no host names.
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
     TMonitorSession& session = monitor.Session;
@@ -151,7 +185,7 @@ int RunCaptureCommand(const TCaptureCliOptions& options) {
     // one is needed, is started here and serves the captures as well.
     if (!monitor.RefreshTables(std::cerr)) return 1;
     const auto owners = session.Refresh.Owners();
-    if (owners->Latest()->SocketsOf(*options.Program) == 0)
+    if (options.Program && owners->Latest()->SocketsOf(*options.Program) == 0)
         std::cerr << "tarnwick-cli: no socket of " << EscapeForLine(options.Program->Text())
                   << " yet; its packets are listed from the reading of the tables that finds one\n";
     const TOwnerRefresher refresher(

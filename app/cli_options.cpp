@@ -19,6 +19,7 @@ const char* CliUsage() {
            "       tarnwick-cli kill LOCALPORT REMOTEADDR REMOTEPORT\n"
            "       tarnwick-cli capture [--addr1 A] [--addr2 A] [--port1 P] [--port2 P] [--proto NAME]\n"
            "                            [--pid N | --process NAME] [--interval SECONDS] [--count N] [--dump]\n"
+           "                            [--write FILE]\n"
            "       tarnwick-cli info PID\n"
            "       tarnwick-cli locate ADDRESS...\n"
            "       tarnwick-cli report table FILE\n"
@@ -86,7 +87,16 @@ const char* CliUsage() {
            "          the capture and then every SECONDS (default 3), so a connection the\n"
            "          program opens later is caught from the next reading on, and the first\n"
            "          packets of a very short one may be missed. A program without sockets\n"
-           "          is said on standard error, and the capture goes on for it\n"
+           "          is said on standard error, and the capture goes on for it.\n"
+           "          --write records every packet it lists\n"
+           "          into FILE in the pcapng format (as tcpdump -r, tshark and Wireshark\n"
+           "          read it): one interface block per captured interface, each packet\n"
+           "          whole with its time stamp, and the program that owns its connection\n"
+           "          as its comment where known; then prints \"recorded N packets to\n"
+           "          FILE\" to standard error. FILE - is standard output, which then gets\n"
+           "          no packet lines. A file that cannot be written (a full disk, a\n"
+           "          reader that went away) ends the capture with exit status 1; what it\n"
+           "          holds reads to its last whole packet\n"
            "  info    the executable of process PID, then its Product Name, Product Version,\n"
            "          Company, Copyright, Internal Name, Description, Comments and File\n"
            "          Version, one \"Caption: value\" line each\n"
@@ -218,11 +228,14 @@ TResult<TCliOptions> ParseCliOptions(const std::vector<std::string>& args) {
                 continue;
             }
             if (arg != "--addr1" && arg != "--addr2" && arg != "--port1" && arg != "--port2" && arg != "--proto" &&
-                arg != "--count" && arg != "--pid" && arg != "--process" && arg != "--interval")
+                arg != "--count" && arg != "--pid" && arg != "--process" && arg != "--interval" && arg != "--write")
                 return fail("unknown option '" + arg + "' for capture");
             if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
             const std::string& value = args[++i];
-            if (arg == "--addr1" || arg == "--addr2") {
+            if (arg == "--write") {
+                if (value.empty()) return fail("option --write needs a file name, or - for standard output");
+                capture.Write = value;
+            } else if (arg == "--addr1" || arg == "--addr2") {
                 // As the address field gives it: numbers without leading
                 // zeros, IPv6 in RFC 5952 form.
                 std::string address;

@@ -12,12 +12,17 @@
 #   throwaway group that may run a copy of tarnwick-helper with its file
 #   capabilities (installed as tests/cli/test_cli_helper.sh installs it), so
 #   they capture through the helper's forwarders:
-#   (d) the command-line capture, (e) the window.
+#   (d) the command-line capture, (e) the window;
+#   record mode (unless RECORD=0), into files of the results folder:
+#   (f) tcpdump -i lo -w FILE, (g) tarnwick-cli capture --write FILE, and in
+#   member mode (h) the same as the member; the packets in each file are
+#   counted with capinfos, and the files removed.
 # Prints a table and saves everything in bench/results/capture-<time>.txt.
 #
 # Usage: bench/capture_vs_tcpdump.sh [RATE ...]
 # Settings: DURATION (seconds of flood, default 10), PORT (default 47000),
-# MEMBER (1: member mode too, the default; 0: root only).
+# MEMBER (1: member mode too, the default; 0: root only), RECORD (1: record
+# mode too, the default; 0: not).
 # Needs root: for the root captures, and to make the user and the helper copy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +32,7 @@ rates=("$@")
 duration=${DURATION:-10}
 port=${PORT:-47000}
 member_mode=${MEMBER:-1}
+record_mode=${RECORD:-1}
 
 build=build/bench
 source bench/bench_lib.sh
@@ -47,6 +53,11 @@ if ! command -v tcpdump >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y tcpdump >/dev/null
 fi
 tcpdump_bin=$(command -v tcpdump)
+if [ "$record_mode" = 1 ] && ! command -v capinfos >/dev/null; then
+    echo "Installing tshark (for capinfos) ..."
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
+    DEBIAN_FRONTEND=noninteractive apt-get install -y tshark >/dev/null
+fi
 
 exec > >(tee "$report") 2>&1
 
@@ -104,14 +115,38 @@ sent_of() { awk '/^sent/ {print $2}' "$1"; }
 counts_of_cli() { sed -n 's/^received \([0-9]*\), dropped \([0-9]*\)$/\1 \2/p' "$1"; }
 listed_of_window() { grep '^listed' "$1" || echo "listed ? received ? dropped ? stall_ms ? late_ms_p99 ? view_updates ? beats ? cpu_s ?"; }
 
-# run_cli BASE WHO: tarnwick-cli capture (as the member when WHO is
-# "member") under the flood; its stderr in BASE.err, the flood's in
-# BASE-flood.out.
+# The packets in capture file $1.
+packets_in() { capinfos -c -M "$1" 2>/dev/null | awk '/Number of packets/ {print $NF}'; }
+# N of tarnwick-cli's "recorded N packets to FILE" in file $1.
+recorded_of() { sed -n 's/^recorded \([0-9]*\) packets to .*/\1/p' "$1"; }
+
+# run_tcpdump BASE TARGET: tcpdump on lo, writing to TARGET (no name
+# lookups, no printing) under the flood; its stderr in BASE.err, the flood's
+# in BASE-flood.out.
+run_tcpdump() {
+    local base=$1 target=$2 cap
+    # -Z root: tcpdump would otherwise write the file as the user tcpdump.
+    "$tcpdump_bin" -i lo -n -Z root -w "$target" udp and host 127.0.0.1 >"$base.out" 2>"$base.err" &
+    cap=$!; pids+=("$cap")
+    wait_for_line "$base.err" "listening on"
+    "$flood" "$rate" "$duration" "$port" >"$base-flood.out"
+    sleep 1
+    kill -INT "$cap"; wait "$cap" || true
+}
+# counts_of_tcpdump FILE: "received dropped" of tcpdump's stderr in FILE.
+counts_of_tcpdump() {
+    awk '/packets received by filter/ {recv = $1} /packets dropped by kernel/ {drop = $1} END {print recv, drop}' "$1"
+}
+
+# run_cli BASE WHO [ARG ...]: tarnwick-cli capture (as the member when WHO is
+# "member"), with the ARGs, under the flood; its stderr in BASE.err, the
+# flood's in BASE-flood.out.
 run_cli() {
     local base=$1 who=$2 cap
+    shift 2
     local prefix=()
     [ "$who" = member ] && prefix=("${as_member[@]}")
-    "${prefix[@]}" "$cli" capture --proto UDP --addr1 127.0.0.1 >/dev/null 2>"$base.err" &
+    "${prefix[@]}" "$cli" capture --proto UDP --addr1 127.0.0.1 "$@" >/dev/null 2>"$base.err" &
     cap=$!; pids+=("$cap")
     sleep 1  # it prints nothing when ready: give it time to open its captures
     "$flood" "$rate" "$duration" "$port" >"$base-flood.out"
@@ -146,19 +181,14 @@ echo "flood: 64-byte UDP payloads 127.0.0.1 -> 127.0.0.1:$port, $duration s per 
 echo
 
 rows=()
+rec_rows=()
 for rate in "${rates[@]}"; do
     base="$work/$rate"
 
-    # (a) tcpdump on lo, to /dev/null (no name lookups, no printing).
-    "$tcpdump_bin" -i lo -n -w /dev/null udp and host 127.0.0.1 >"$base-tcpdump.out" 2>"$base-tcpdump.err" &
-    cap=$!; pids+=("$cap")
-    wait_for_line "$base-tcpdump.err" "listening on"
-    "$flood" "$rate" "$duration" "$port" >"$base-flood-a.out"
-    sleep 1
-    kill -INT "$cap"; wait "$cap" || true
-    sent_a=$(sent_of "$base-flood-a.out")
-    td_recv=$(awk '/packets received by filter/ {print $1}' "$base-tcpdump.err")
-    td_drop=$(awk '/packets dropped by kernel/ {print $1}' "$base-tcpdump.err")
+    # (a) tcpdump on lo, to /dev/null.
+    run_tcpdump "$base-tcpdump" /dev/null
+    sent_a=$(sent_of "$base-tcpdump-flood.out")
+    read -r td_recv td_drop < <(counts_of_tcpdump "$base-tcpdump.err")
 
     # (b) tarnwick-cli capture, every line printed to /dev/null.
     run_cli "$base-cli" ""
@@ -185,10 +215,38 @@ for rate in "${rates[@]}"; do
             "$mw_recv" "$mw_drop" "$sent_e" "$mw_listed" "$mw_stall" "$mw_cpu")
     fi
 
+    # (f), (g), (h): recording into files, each counted and removed.
+    if [ "$record_mode" = 1 ]; then
+        run_tcpdump "$base-rec-tcpdump" "$base-rec-tcpdump.pcap"
+        sent_f=$(sent_of "$base-rec-tcpdump-flood.out")
+        tdw_file=$(packets_in "$base-rec-tcpdump.pcap")
+        rm -f "$base-rec-tcpdump.pcap"
+        run_cli "$base-rec-cli" "" --write "$base-rec-cli.pcapng"
+        sent_g=$(sent_of "$base-rec-cli-flood.out")
+        read -r rc_recv rc_drop < <(counts_of_cli "$base-rec-cli.err")
+        rc_file=$(packets_in "$base-rec-cli.pcapng")
+        rm -f "$base-rec-cli.pcapng"
+        read -r tdw_recv tdw_drop < <(counts_of_tcpdump "$base-rec-tcpdump.err")
+        rec_row=$(printf '%-8s %9s/%-9s %9s/%-9s %9s %9s/%-9s %9s %9s' "$rate" "$sent_f" "$sent_g" "$tdw_recv" \
+            "$tdw_drop" "$tdw_file" "$rc_recv" "$rc_drop" "$(recorded_of "$base-rec-cli.err")" "$rc_file")
+        if [ "$member_mode" = 1 ]; then
+            run_cli "$base-rec-member-cli" member --write "$work/home/record.pcapng"
+            read -r rm_recv rm_drop < <(counts_of_cli "$base-rec-member-cli.err")
+            rec_row+=$(printf ' | %9s %9s/%-9s %9s %9s' "$(sent_of "$base-rec-member-cli-flood.out")" "$rm_recv" \
+                "$rm_drop" "$(recorded_of "$base-rec-member-cli.err")" "$(packets_in "$work/home/record.pcapng")")
+            rm -f "$work/home/record.pcapng"
+        fi
+        rec_rows+=("$rec_row")
+    fi
+
     echo "RATE=$rate"
-    sed 's/^/  flood (a): /' "$base-flood-a.out"
+    sed 's/^/  flood (a): /' "$base-tcpdump-flood.out"
     grep -E 'packets (captured|received|dropped)' "$base-tcpdump.err" | sed 's/^/  tcpdump: /'
-    for run in cli window member-cli member-window; do
+    if [ "$record_mode" = 1 ]; then
+        sed 's/^/  flood (f): /' "$base-rec-tcpdump-flood.out"
+        grep -E 'packets (captured|received|dropped)' "$base-rec-tcpdump.err" | sed 's/^/  tcpdump -w FILE: /'
+    fi
+    for run in cli window member-cli member-window rec-cli rec-member-cli; do
         [ -e "$base-$run-flood.out" ] || continue
         sed "s/^/  flood ($run): /" "$base-$run-flood.out"
         case $run in
@@ -214,4 +272,15 @@ header=$(printf '%-8s %19s %19s %19s %19s %19s %8s %7s %8s' rate "sent a/b" "tcp
     "m.window recv/drop" "m.win sent/listed" "stall_ms" "win_cpu_s")
 echo "$header"
 printf '%s\n' "${rows[@]}"
+if [ "$record_mode" = 1 ]; then
+    echo
+    echo "recording into a file: (f) tcpdump -i lo -w FILE, (g) tarnwick-cli capture --write FILE (root);"
+    echo "in file: the packets capinfos counts in the file; recorded: what tarnwick-cli says it wrote."
+    [ "$member_mode" = 1 ] && echo "after |: (h) the same tarnwick-cli --write as the member, through tarnwick-helper."
+    header=$(printf '%-8s %19s %19s %9s %19s %9s %9s' rate "sent f/g" "tcpdump recv/drop" "in file" \
+        "cli recv/drop" recorded "in file")
+    [ "$member_mode" = 1 ] && header+=$(printf ' | %9s %19s %9s %9s' "sent h" "m.cli recv/drop" recorded "in file")
+    echo "$header"
+    printf '%s\n' "${rec_rows[@]}"
+fi
 echo "Saved: $report"

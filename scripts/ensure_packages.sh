@@ -12,7 +12,8 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    python3  # the layer check over the includes (scripts/check_layers.py)
                    # installation test and cpack: validators, man, dpkg-shlibdeps
                    desktop-file-utils appstream man-db file dpkg-dev
-                   clang libclang-rt-14-dev)  # clang with its libFuzzer runtime: the INI fuzzer
+                   clang libclang-rt-14-dev  # clang with its libFuzzer runtime: the INI fuzzer
+                   tcpdump tshark)  # the oracles that read recorded captures back (tshark brings capinfos)
 
 ensure_packages() {
     local missing=()
@@ -33,6 +34,8 @@ ensure_packages() {
         sudo=(sudo)
     fi
     echo "Installing: ${missing[*]}"
+    # tshark's package would otherwise ask whether to make dumpcap set-user-id.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | "${sudo[@]}" debconf-set-selections
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }

@@ -86,10 +86,14 @@ void Tcap_ip::ReadPacket(size_t index, int maxPackets) {
     try {
         const TReadingMark reading(Reading_);
         read = capture.ReadPackets(
-            [this, &capture](const uint8_t* bytes, size_t length) {
+            [this, &capture](const uint8_t* bytes, size_t length, uint64_t timeNs) {
                 // Paused: taken off the capture and dropped. Stopped meanwhile: dropped too.
                 if (Paused_ || CloseRequested_ || !OnCap) return;
-                if (auto packet = ParsePacket(capture.LocalAddress(), bytes, length)) OnCap(*packet);
+                auto packet = ParsePacket(capture.LocalAddress(), bytes, length);
+                if (!packet) return;
+                packet->Interface = capture.InterfaceName();
+                packet->TimeNs = timeNs;
+                OnCap(*packet);
             },
             maxPackets);
     } catch (...) {
@@ -121,6 +125,12 @@ int Tcap_ip::SelectableFd(size_t index) const {
 const std::string& Tcap_ip::LocalAddress(size_t index) const {
     static const std::string none;
     return index < Captures_.size() ? Captures_[index]->LocalAddress() : none;
+}
+
+std::vector<std::string> Tcap_ip::InterfaceNames() const {
+    std::vector<std::string> names;
+    for (const auto& capture : Captures_) names.push_back(capture->InterfaceName());
+    return names;
 }
 
 TCaptureStats Tcap_ip::Stats() const {

@@ -82,6 +82,8 @@ public:
     size_t Captures() const { return Captures_.size(); }
     int SelectableFd(size_t index) const;
     const std::string& LocalAddress(size_t index) const;
+    // The interface names of the open captures, in index order.
+    std::vector<std::string> InterfaceNames() const;
 
     // Totals over every capture this component opened, open or closed.
     TCaptureStats Stats() const;

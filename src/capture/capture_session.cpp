@@ -10,7 +10,10 @@ namespace tarnwick {
 TCaptureSession::TCaptureSession(TPacketSource& source) : Capture_(source) {
     // On whichever thread reads: only what passes the filter goes on to the list.
     Capture_.OnCap = [this](const TCapturedPacket& packet) {
-        if (Filter_.Lists(packet) && Program_.Lists(packet)) HandOver_.List(packet);
+        if (!Filter_.Lists(packet) || !Program_.Lists(packet)) return;
+        HandOver_.List(packet);
+        if (!Recorder_) return;
+        if (TStatus recorded = Recorder_->Record(packet); !recorded) KeepRecordingFailure(recorded.Failure());
     };
     Capture_.OnError = [this](const TFailure& failure) { KeepFailure(failure); };
 }
@@ -20,12 +23,17 @@ TCaptureSession::~TCaptureSession() { StopReader(); }
 TStatus TCaptureSession::Start(const TCaptureFilter& filter) {
     StopReader();
     TakeWaitingPackets();  // listed before this start: counted, then cleared with the rest
+    EndRecording();
     ClearList();
     HandOver_.Reset();
     {
         const std::lock_guard lock(FailuresLock_);
         Failures_.clear();
         FailuresTaken_ = 0;
+    }
+    {
+        const std::lock_guard lock(RecordingLock_);
+        Recording_ = {};
     }
     Filter_ = TPacketFilter(filter);
     Program_ = filter.Program ? TProgramFilter(*filter.Program, Owners_) : TProgramFilter();
@@ -74,9 +82,69 @@ void TCaptureSession::Stop() {
     State_ = TCaptureState::Idle;
     StopReader();
     TakeWaitingPackets();
+    EndRecording();
     // The component keeps its pause across a stop; the next start must list.
     if (Capture_.Paused()) Capture_.PauseCapture();
     Capture_.StopCapture();
+}
+
+TStatus TCaptureSession::StartRecording(std::unique_ptr<TRecordFile> file) {
+    if (State_ != TCaptureState::Capturing) return TFailure{0, "recording needs a running capture"};
+    if (Recorder_) return TFailure{0, "already recording to " + Recorder_->FileName()};
+    // The recorder belongs to the reading thread: it is handed over while that thread stands.
+    StopReader();
+    TPacketOwnerLookup owners = PacketOwners_;
+    if (!owners && Owners_) owners = TPacketOwnerText(Owners_);
+    Recorder_ = std::make_unique<TCaptureRecorder>(std::move(file), Capture_.InterfaceNames(), std::move(owners));
+    {
+        const std::lock_guard lock(RecordingLock_);
+        Recording_ = {Recorder_->FileName(), true, 0, std::nullopt};
+    }
+    RestartReader();
+    return {};
+}
+
+std::string TCaptureSession::RecordingText(const TRecordingStatus& status) {
+    if (status.File.empty()) return {};
+    std::string failed;
+    if (status.Failure)
+        failed = status.Failure->Errno != 0 ? status.Failure->ErrnoText() : status.Failure->Text();
+    if (status.Running) return "Recording to " + status.File + (status.Failure ? " failed: " + failed : "");
+    return "Recorded " + std::to_string(status.Packets) + " packets to " + status.File +
+           (status.Failure ? " before it failed: " + failed : "");
+}
+
+TCaptureSession::TRecordingStatus TCaptureSession::Recording() const {
+    const std::lock_guard lock(RecordingLock_);
+    return Recording_;
+}
+
+void TCaptureSession::FlushRecordingIfDue() {
+    if (!Recorder_) return;
+    if (TStatus flushed = Recorder_->FlushIfDue(); !flushed) KeepRecordingFailure(flushed.Failure());
+}
+
+void TCaptureSession::KeepRecordingFailure(const TFailure& failure) {
+    {
+        const std::lock_guard lock(RecordingLock_);
+        Recording_.Failure = failure;
+    }
+    KeepFailure(failure);
+}
+
+void TCaptureSession::EndRecording() {
+    if (!Recorder_) return;
+    const TStatus finished = Recorder_->Finish();
+    bool firstFailure = false;
+    {
+        const std::lock_guard lock(RecordingLock_);
+        Recording_.Running = false;
+        Recording_.Packets = Recorder_->PacketsRecorded();
+        firstFailure = !finished && !Recording_.Failure;
+        if (firstFailure) Recording_.Failure = finished.Failure();
+    }
+    Recorder_.reset();
+    if (firstFailure) KeepFailure(finished.Failure());
 }
 
 void TCaptureSession::ReadInBackground() { Background_ = true; }
@@ -109,6 +177,7 @@ void TCaptureSession::StopReader() {
 }
 
 void TCaptureSession::AfterReadRound(bool last) {
+    FlushRecordingIfDue();
     // The last offer waits for the owner: nothing read may stay behind.
     if (HandOver_.Offer(last)) BatchWakeup_.Signal();
     const auto now = std::chrono::steady_clock::now();
@@ -164,6 +233,7 @@ void TCaptureSession::ReadCapture(size_t index) {
     struct TApply {
         TCaptureSession& Session;
         ~TApply() {
+            Session.FlushRecordingIfDue();
             Session.HandOver_.Offer(true);
             Session.TakeWaitingPackets();
         }

@@ -20,6 +20,11 @@
 // ends on its own ends the capture: the session is Idle once the owner has
 // taken the waiting packets.
 //
+// Recording: from StartRecording to Stop, every packet the list takes is
+// also written to a pcapng file (TCaptureRecorder) by whichever thread reads;
+// a file that fails ends the recording, and its failure is kept for the
+// owner like the capture's.
+//
 // The views of the list are told of changes in batches: TakeListChange says
 // what changed since it was last called, and until then AnnouncedRecord
 // still gives the rows as they were announced, so a view never reads a row
@@ -40,13 +45,16 @@
 #include "capture/cap_ip.h"
 #include "capture/capture_filter.h"
 #include "capture/capture_reader.h"
+#include "capture/capture_recorder.h"
 #include "capture/capture_state.h"
 #include "capture/packet_hand_over.h"
+#include "capture/packet_owner.h"
 #include "capture/packet_record.h"
 #include "capture/program_filter.h"
 #include "common/result.h"
 #include "platform/packet_source.h"
 #include "platform/pipe_wakeup.h"
+#include "platform/record_file.h"
 
 namespace tarnwick {
 
@@ -76,8 +84,9 @@ public:
     TCaptureSession& operator=(const TCaptureSession&) = delete;
 
     // Where a filter's program finds the owners of sockets, from the next
-    // Start on: the owners the refreshes publish. Without it a program's
-    // filter knows no socket and lists nothing.
+    // Start on, and recordings name each packet's owner (unless
+    // SetPacketOwners says otherwise): the owners the refreshes publish.
+    // Without it a program's filter knows no socket and lists nothing.
     void SetOwners(std::shared_ptr<const TSocketOwnerFeed> owners) { Owners_ = std::move(owners); }
     const std::shared_ptr<const TSocketOwnerFeed>& Owners() const { return Owners_; }
 
@@ -90,9 +99,30 @@ public:
     // Capturing to Paused, and back; in other states they do nothing.
     void Pause();
     void Resume();
-    // Closes the captures and ends a pause; the list stays until the next
-    // Start and takes the packets read before the stop.
+    // Closes the captures, ends a pause and a recording; the list stays
+    // until the next Start and takes the packets read before the stop.
     void Stop();
+
+    // The recording since the last Start, if any.
+    struct TRecordingStatus {
+        std::string File;  // empty: none
+        bool Running = false;
+        uint64_t Packets = 0;  // in the file, once the recording ended
+        std::optional<TFailure> Failure;
+    };
+    // From now until Stop, records every packet the list takes into `file`.
+    // Only while Capturing and not yet recording: fails otherwise, leaving
+    // the file as it is.
+    TStatus StartRecording(std::unique_ptr<TRecordFile> file);
+    // What the recording is doing, in words for a status line: "Recording to
+    // FILE", "Recorded N packets to FILE", and why it failed, if it did;
+    // empty when there is none.
+    static std::string RecordingText(const TRecordingStatus& status);
+    // How recordings from the next StartRecording on name the owner of each
+    // packet's connection, in place of the owners of SetOwners; called on the
+    // thread that reads.
+    void SetPacketOwners(TPacketOwnerLookup owners) { PacketOwners_ = std::move(owners); }
+    TRecordingStatus Recording() const;
 
     // From now on a thread of the session reads the captures while they are
     // open. Call before the first Start.
@@ -144,6 +174,12 @@ private:
     void RestartReader();
     // On the session's thread: offers the packets listed, and counts afresh when due.
     void AfterReadRound(bool last);
+    // On whichever thread reads: writes out what the recording buffered long enough.
+    void FlushRecordingIfDue();
+    // On whichever thread reads: the recording's file failed.
+    void KeepRecordingFailure(const TFailure& failure);
+    // Writes out the rest of the recording and ends it; the reader has stopped.
+    void EndRecording();
     // On any thread: keeps `failure` for the owner and wakes it.
     void KeepFailure(const TFailure& failure);
     // The session's thread ended on its own: keeps why, and stops.
@@ -167,6 +203,11 @@ private:
     TPacketFilter Filter_;
     TProgramFilter Program_;  // read by the thread that reads, as Filter_
     std::shared_ptr<const TSocketOwnerFeed> Owners_;
+    TPacketOwnerLookup PacketOwners_;
+    // Set and ended only while no thread reads.
+    std::unique_ptr<TCaptureRecorder> Recorder_;
+    mutable std::mutex RecordingLock_;
+    TRecordingStatus Recording_;  // guarded by RecordingLock_
     std::vector<TPacketRecord> Records_;
     // The list as the views were last told of it, kept from a clear until they hear of the clear.
     std::vector<TPacketRecord> ClearedRecords_;

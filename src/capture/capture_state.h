@@ -16,10 +16,12 @@ struct TCaptureControls {
     bool PauseDown = false;  // the Pause button shows pressed
     bool Stop = false;
     bool Filter = false;  // the filter fields and their labels
+    bool Record = false;  // "&Record...": choose a file and record into it from now on
 };
 
-// Idle: Start and the filter. Capturing: Pause and Stop. Paused: only Pause
-// (pressed), which resumes; a paused capture is not stopped.
-TCaptureControls CaptureControlsIn(TCaptureState state);
+// Idle: Start and the filter. Capturing: Pause and Stop, and Record unless
+// `recording` already. Paused: only Pause (pressed), which resumes; a paused
+// capture is not stopped.
+TCaptureControls CaptureControlsIn(TCaptureState state, bool recording = false);
 
 }  // namespace tarnwick

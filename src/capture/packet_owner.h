@@ -2,6 +2,7 @@
 // receive it, by the socket owners of the latest refresh.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,11 @@ const TSocketOwner* PacketOwner(const TSocketOwnerMap& owners, const TPacketFiel
 // is known, from the latest map of `feed`: a callable for
 // std::function<std::optional<std::string>(const TPacketFields&)>, for one
 // thread at a time (each copy on its own thread).
+// Names the owner of the connection of the packet with `fields`; nullopt
+// when it is not known. Called for every packet recorded, on the thread that
+// reads the captures.
+using TPacketOwnerLookup = std::function<std::optional<std::string>(const TPacketFields& fields)>;
+
 class TPacketOwnerText {
 public:
     explicit TPacketOwnerText(std::shared_ptr<const TSocketOwnerFeed> feed) : Owners_(std::move(feed)) {}

@@ -69,6 +69,11 @@ struct TCapturedPacket : TPacketFields {
     // The local address whose capture received it: the text given to
     // ParsePacket, valid as long as that is.
     std::string_view Ip;
+    // The name of that capture's interface, and when the kernel took the
+    // packet (nanoseconds since the epoch): set by the capture component,
+    // not by ParsePacket.
+    std::string_view Interface;
+    uint64_t TimeNs = 0;
     // Pointers into the buffer given to ParsePacket, valid while it lives.
     // Header is the buffer's first byte; Data = Header + HeaderSize.
     const uint8_t* Header = nullptr;

@@ -1,6 +1,8 @@
 // Captures of the machine's IPv4 and IPv6 traffic: one capture per interface
 // that is up and carries an address, each handing over whole IP packets with
 // the link-layer header already stripped, so that the IP header comes first.
+// What a capture hands over is an IP packet whatever the interface's link
+// type, so a recording of it needs no link type from the capture.
 #pragma once
 
 #include <cstddef>
@@ -27,16 +29,23 @@ public:
     // without one, its IPv6 address in RFC 5952 form.
     virtual const std::string& LocalAddress() const = 0;
 
+    // The interface's name ("lo", "eth0").
+    virtual const std::string& InterfaceName() const = 0;
+
     // A descriptor that polls readable when packets wait (watch it with
     // poll or a socket notifier); it stays owned by the capture.
     virtual int SelectableFd() const = 0;
+
+    // A packet's bytes, its length, and when the kernel took it (its own
+    // time stamp, in nanoseconds since the epoch).
+    using TOnPacket = std::function<void(const uint8_t* bytes, size_t length, uint64_t timeNs)>;
 
     // Takes the waiting packets without blocking, at most `maxPackets`, and
     // calls `onPacket` with each IPv4 or IPv6 packet (IP header first; other
     // protocols are skipped). The bytes are valid only during the call.
     // Fails when reading failed; the packets handed over before stay handed
     // over. Exceptions of `onPacket` go on to the caller.
-    virtual TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) = 0;
+    virtual TStatus ReadPackets(const TOnPacket& onPacket, int maxPackets) = 0;
 
     virtual TCaptureStats Stats() = 0;
 };

@@ -1,6 +1,8 @@
 #include "ui/capture_data_form.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -8,6 +10,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QStyledItemDelegate>
@@ -22,6 +25,7 @@
 #include "capture/packet_dump.h"
 #include "capture/packet_parser.h"
 #include "common/inet_address.h"
+#include "platform/record_file.h"
 #include "ui/app_title.h"
 #include "ui/capture_buttons.h"
 #include "ui/connection_grid.h"
@@ -96,16 +100,20 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
     btnPause->setToolTip(QStringLiteral("Pause"));
     btnStop->setToolTip(QStringLiteral("Stop"));
 
-    auto makeLabel = [this](const char* name, const char* text, int left, int top) {
+    auto whiteLabel = [this](const char* name, const char* text) {
         auto* label = new QLabel(QString::fromLatin1(text), this);
         label->setObjectName(QString::fromLatin1(name));
-        label->adjustSize();
-        label->move(left, top + (23 - label->height()) / 2);
         QPalette labelColours = label->palette();
         labelColours.setColor(QPalette::Active, QPalette::WindowText, Qt::white);
         labelColours.setColor(QPalette::Inactive, QPalette::WindowText, Qt::white);
         labelColours.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xB0, 0xC0, 0xCC));
         label->setPalette(labelColours);
+        return label;
+    };
+    auto makeLabel = [&whiteLabel](const char* name, const char* text, int left, int top) {
+        QLabel* label = whiteLabel(name, text);
+        label->adjustSize();
+        label->move(left, top + (23 - label->height()) / 2);
         return label;
     };
     Label1 = makeLabel("Label1", "Addr1:", 125, 7);
@@ -177,6 +185,20 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
     Memo2 = DumpMemo(this, "Memo2", QRect(375, 324, 330, 153),
                      PixelFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Sans Serif")}, 13));
 
+    btnRecord = new QPushButton(QStringLiteral("&Record..."), this);
+    btnRecord->setObjectName(QStringLiteral("btnRecord"));
+    btnRecord->setGeometry(6, 484, 90, 24);
+    lblRecording = whiteLabel("lblRecording", "");
+    lblRecording->setGeometry(104, 484, 601, 24);
+    AskRecordFile = [](QWidget* parent) -> std::optional<QString> {
+        QFileDialog dialog(parent, QStringLiteral("Record to"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters({QStringLiteral("pcapng captures (*.pcapng)"), QStringLiteral("All files (*)")});
+        dialog.setDefaultSuffix(QStringLiteral("pcapng"));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+        return dialog.selectedFiles().front();
+    };
+
     FlushTimer_ = new QTimer(this);
     FlushTimer_->setSingleShot(true);
     FlushTimer_->setInterval(kFlushIntervalMs);
@@ -194,6 +216,7 @@ TCaptureData_F::TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWid
     connect(btnStart, &QToolButton::clicked, this, &TCaptureData_F::btnStartClick);
     connect(btnPause, &QToolButton::clicked, this, &TCaptureData_F::btnPauseClick);
     connect(btnStop, &QToolButton::clicked, this, &TCaptureData_F::btnStopClick);
+    connect(btnRecord, &QPushButton::clicked, this, &TCaptureData_F::btnRecordClick);
     connect(grdDataList, &QTableView::clicked, this, &TCaptureData_F::grdDataListClick);
     // Moving the selection with the keyboard shows that packet too; rows
     // shifting under an update do not.
@@ -210,15 +233,19 @@ TCaptureData_F::~TCaptureData_F() {
     BatchWatcher_->setEnabled(false);
 }
 
-TCaptureData_F* TCaptureData_F::OpenEmpty(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner) {
+TCaptureData_F* TCaptureData_F::OpenEmpty(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner,
+                                          std::shared_ptr<const TSocketOwnerFeed> owners) {
     auto* form = new TCaptureData_F(source, boxes, owner);
+    form->SetOwners(std::move(owners));
     form->show();
     return form;
 }
 
 TCaptureData_F* TCaptureData_F::OpenForConnection(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner,
-                                                  const TCaptureEndpoints& endpoints) {
+                                                  const TCaptureEndpoints& endpoints,
+                                                  std::shared_ptr<const TSocketOwnerFeed> owners) {
     auto* form = new TCaptureData_F(source, boxes, owner);
+    form->SetOwners(std::move(owners));
     if (!form->StartForConnection(endpoints)) {
         delete form;
         return nullptr;
@@ -276,7 +303,10 @@ TCaptureFilter TCaptureData_F::ControlFilter() const {
 }
 
 void TCaptureData_F::ShowState() {
-    const TCaptureControls controls = CaptureControlsIn(Session_.State());
+    const TCaptureSession::TRecordingStatus recording = Session_.Recording();
+    const TCaptureControls controls = CaptureControlsIn(Session_.State(), recording.Running);
+    btnRecord->setEnabled(controls.Record);
+    lblRecording->setText(QString::fromLocal8Bit(TCaptureSession::RecordingText(recording)));
     btnStart->setEnabled(controls.Start);
     btnPause->setEnabled(controls.Pause);
     btnPause->setChecked(controls.PauseDown);
@@ -305,6 +335,18 @@ void TCaptureData_F::btnStopClick() {
     Session_.Stop();
     FlushList();  // the packets read before the stop are on view
     ShowState();
+}
+
+void TCaptureData_F::btnRecordClick() {
+    if (const std::optional<QString> chosen = AskRecordFile(this)) RecordTo(*chosen);
+}
+
+bool TCaptureData_F::RecordTo(const QString& path) {
+    TResult<std::unique_ptr<TRecordFile>> file = CreateRecordFile(QFile::encodeName(path).toStdString());
+    TStatus started = file ? Session_.StartRecording(std::move(file).Value()) : TStatus(file.Failure());
+    ShowState();
+    if (!started) ShowFailures({started.Failure()});
+    return started.Ok();
 }
 
 void TCaptureData_F::FlushList() {

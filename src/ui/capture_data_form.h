@@ -11,10 +11,16 @@
 // view of new rows at most once per frame, so neither holds the other up
 // under load. The capture's failures come with the batches and are shown in
 // an error box, a capture that cannot start alike.
+//
+// "&Record..." below the dumps records the capture from then on until Stop
+// into a pcapng file the user chooses; the line beside it says to which file,
+// and how the recording ended.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -28,6 +34,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QSocketNotifier;
 class QTableView;
 class QTimer;
@@ -43,7 +50,7 @@ class TCaptureData_F final : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kClientWidth = 711;
-    static constexpr int kClientHeight = 483;
+    static constexpr int kClientHeight = 513;
     // The view is told of new rows at most this often.
     static constexpr int kFlushIntervalMs = 16;
 
@@ -51,13 +58,16 @@ public:
     TCaptureData_F(TPacketSource& source, TMessageBoxes& boxes, QWidget* parent = nullptr);
     ~TCaptureData_F() override;
 
-    // "Data &Capture": a new empty window, capture not started, shown.
-    static TCaptureData_F* OpenEmpty(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner);
+    // "Data &Capture": a new empty window, capture not started, shown. Its
+    // recordings name each packet's owner from `owners` (see SetOwners).
+    static TCaptureData_F* OpenEmpty(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner,
+                                     std::shared_ptr<const TSocketOwnerFeed> owners = nullptr);
     // "C&apture Data": a new window with the filter of `endpoints`, capture
     // started, shown. When the capture cannot start the error box is all the
     // user sees: the window is freed and nullptr returned.
     static TCaptureData_F* OpenForConnection(TPacketSource& source, TMessageBoxes& boxes, QWidget* owner,
-                                             const TCaptureEndpoints& endpoints);
+                                             const TCaptureEndpoints& endpoints,
+                                             std::shared_ptr<const TSocketOwnerFeed> owners = nullptr);
 
     // "Capture &Program Traffic": a new window that captures the packets of
     // `program`'s sockets, which it finds in `owners` as each refresh
@@ -66,7 +76,8 @@ public:
                                           const TProgramSelector& program,
                                           std::shared_ptr<const TSocketOwnerFeed> owners);
 
-    // Where a program's capture finds the owners of sockets, from the next Start on.
+    // Where a program's capture finds the owners of sockets, and recordings
+    // the owner of each packet's connection, from the next Start on.
     void SetOwners(std::shared_ptr<const TSocketOwnerFeed> owners) { Session_.SetOwners(std::move(owners)); }
     // From the next Start on, only `program`'s packets pass the filter
     // (nullopt: every program's); the title says which program it is.
@@ -81,7 +92,17 @@ public:
     void btnStartClick();
     void btnPauseClick();
     void btnStopClick();
+    void btnRecordClick();
     void grdDataListClick();
+
+    // Records the running capture into the file at `path` from now until
+    // Stop. False, with the failure shown, when it cannot.
+    bool RecordTo(const QString& path);
+    // Asks where to record: the chosen file, or nullopt when the user backed
+    // out. A save dialog unless a test puts something else here.
+    std::function<std::optional<QString>(QWidget* parent)> AskRecordFile;
+    // How recordings name the owner of each packet's connection.
+    void SetPacketOwners(TPacketOwnerLookup owners) { Session_.SetPacketOwners(std::move(owners)); }
 
     const TCaptureSession& Session() const { return Session_; }
     TPacketListModel& ListModel() { return *Model_; }
@@ -109,6 +130,8 @@ public:
     QTableView* grdDataList = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
+    QPushButton* btnRecord = nullptr;
+    QLabel* lblRecording = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -116,7 +139,8 @@ protected:
 private:
     // The filter as the controls hold it now.
     TCaptureFilter ControlFilter() const;
-    // Enables the buttons and the filter controls as the session's state allows.
+    // Enables the buttons and the filter controls as the session's state
+    // allows, and says what the recording does.
     void ShowState();
     // An error box with the texts of `failures`, a line each, and then one
     // for those that came while it was open, until none are left.

@@ -298,7 +298,8 @@ void TMain_F::actionCaptureExecute() {
                              QMessageBox::Information);
         return;
     }
-    TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this, CaptureEndpointsOf(*found));
+    TCaptureData_F::OpenForConnection(Services_.PacketSource, Services_.Boxes, this, CaptureEndpointsOf(*found),
+                                      Session_.Refresh.Owners());
 }
 
 void TMain_F::actionCaptureProgramExecute() {

@@ -22,6 +22,8 @@ struct TSeen {
     std::string Ip, Proto, SourceIP, DestIP, SourcePort, DestPort;
     size_t HeaderSize = 0;
     std::string Payload;
+    std::string Interface;
+    uint64_t TimeNs = 0;
 };
 
 class CapIp : public ::testing::Test {
@@ -30,7 +32,8 @@ protected:
         Cap.OnCap = [this](const TCapturedPacket& p) {
             Seen.push_back({std::string(p.Ip), ProtocolText(p), SourceAddressText(p), DestAddressText(p),
                             PortText(p.SourcePort), PortText(p.DestPort), p.HeaderSize,
-                            std::string(reinterpret_cast<const char*>(p.Data), p.DataSize)});
+                            std::string(reinterpret_cast<const char*>(p.Data), p.DataSize), std::string(p.Interface),
+                            p.TimeNs});
         };
         Cap.OnError = [this](const TFailure& failure) { Errors.push_back(failure.Text()); };
     }
@@ -102,7 +105,8 @@ TEST_F(CapIp, HandsOverEachPacketSplitWithTheAddressOfItsCapture) {
     Source.Addresses = {"10.0.0.1", "10.0.0.2"};
     EXPECT_TRUE(Cap.StartCapture().Ok());
     TFakeCaptureState& second = Source.Latest(1);
-    second.Push(MakeUdpPacket(5353, 53, "query"));
+    second.Name = "eth1";
+    second.Push(MakeUdpPacket(5353, 53, "query"), 1234567890123456789u);
     second.Push(MakeIpPacket(6, {1, 2, 3, 4}, {5, 6, 7, 8}, 443, 50000, {'h', 'i'}));
     second.Push(MakeIpPacket(1, {1, 2, 3, 4}, {5, 6, 7, 8}, 8, 0, {0, 1}));
     second.Push(MakeIpPacket(47, {1, 2, 3, 4}, {5, 6, 7, 8}, 0, 0, {9}));
@@ -120,6 +124,8 @@ TEST_F(CapIp, HandsOverEachPacketSplitWithTheAddressOfItsCapture) {
     EXPECT_EQ(Seen[0].DestPort, "53");
     EXPECT_EQ(Seen[0].HeaderSize, 28u);
     EXPECT_EQ(Seen[0].Payload, "query");
+    EXPECT_EQ(Seen[0].Interface, "eth1");
+    EXPECT_EQ(Seen[0].TimeNs, 1234567890123456789u);
     EXPECT_EQ(Seen[1].Proto, "TCP");
     EXPECT_EQ(Seen[1].SourcePort, "443");
     EXPECT_EQ(Seen[1].DestPort, "50000");
@@ -233,7 +239,7 @@ TEST_F(CapIp, StopInsideTheHandlerClosesAfterTheReadAndTellsTheOwnerFirst) {
     };
     Cap.OnCap = [this](const TCapturedPacket& p) {
         Seen.push_back({std::string(p.Ip), ProtocolText(p), SourceAddressText(p), DestAddressText(p),
-                        PortText(p.SourcePort), PortText(p.DestPort), p.HeaderSize, {}});
+                        PortText(p.SourcePort), PortText(p.DestPort), p.HeaderSize, {}, {}, 0});
         Cap.StopCapture();
     };
     for (int n = 0; n < 3; ++n) first.Push(MakeUdpPacket(1, 2, "x"));

@@ -109,12 +109,13 @@ private:
         TCapture(std::unique_ptr<TPacketCapture> inner, const bool& failing)
             : Inner_(std::move(inner)), Failing_(failing) {}
         const std::string& LocalAddress() const override { return Inner_->LocalAddress(); }
+        const std::string& InterfaceName() const override { return Inner_->InterfaceName(); }
         int SelectableFd() const override { return Inner_->SelectableFd(); }
         TCaptureStats Stats() override { return Inner_->Stats(); }
-        TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
+        TStatus ReadPackets(const TOnPacket& onPacket, int maxPackets) override {
             return Inner_->ReadPackets(
-                [&](const uint8_t* bytes, size_t length) {
-                    onPacket(bytes, length);
+                [&](const uint8_t* bytes, size_t length, uint64_t timeNs) {
+                    onPacket(bytes, length, timeNs);
                     if (Failing_) throw std::runtime_error("handler failed");
                 },
                 maxPackets);
@@ -153,13 +154,14 @@ TEST_F(CaptureSession, AfterAThrowingHandlerStopClosesEveryCaptureAndStartWorks)
 }
 
 TEST_F(CaptureSession, EachStateEnablesItsControls) {
-    auto controls = [](TState state) {
-        const TCaptureControls c = CaptureControlsIn(state);
-        return std::vector<bool>{c.Start, c.Pause, c.PauseDown, c.Stop, c.Filter};
+    auto controls = [](TState state, bool recording = false) {
+        const TCaptureControls c = CaptureControlsIn(state, recording);
+        return std::vector<bool>{c.Start, c.Pause, c.PauseDown, c.Stop, c.Filter, c.Record};
     };
-    EXPECT_EQ(controls(TState::Idle), (std::vector<bool>{true, false, false, false, true}));
-    EXPECT_EQ(controls(TState::Capturing), (std::vector<bool>{false, true, false, true, false}));
-    EXPECT_EQ(controls(TState::Paused), (std::vector<bool>{false, true, true, false, false}));
+    EXPECT_EQ(controls(TState::Idle), (std::vector<bool>{true, false, false, false, true, false}));
+    EXPECT_EQ(controls(TState::Capturing), (std::vector<bool>{false, true, false, true, false, true}));
+    EXPECT_EQ(controls(TState::Capturing, true), (std::vector<bool>{false, true, false, true, false, false}));
+    EXPECT_EQ(controls(TState::Paused), (std::vector<bool>{false, true, true, false, false, false}));
 }
 
 TEST_F(CaptureSession, ListsWhatTheFilterOfTheLastStartLetsThrough) {

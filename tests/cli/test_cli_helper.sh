@@ -183,11 +183,13 @@ done
 # Capturing a loopback datagram through the helper, which reads the packet
 # socket itself: the capturing program holds none (ss -0p lists the packet
 # sockets of this network namespace with their holders; the helper's
-# forwarder is one).
+# forwarder is one). The member records it too, into a file of its own.
 port=$((40000 + RANDOM % 20000))
+mkdir "$work/recorded" && chown "$member" "$work/recorded"
 # In the background `as` runs in a subshell of its own, which is all that
 # wait_bounded can end: timeout ends the capture itself.
-as "$member" timeout 20 "$cli" capture --proto UDP --port2 "$port" --count 1 >"$work/out" 2>"$work/err" &
+as "$member" timeout 20 "$cli" capture --proto UDP --port2 "$port" --count 1 --write "$work/recorded/capture.pcapng" \
+    >"$work/out" 2>"$work/err" &
 pid=$!
 for _ in $(seq 1 100); do
     ss -0p >"$work/packet_sockets"
@@ -230,6 +232,10 @@ status=$?
 [ "$status" -eq 0 ] || fail "the member's capture exited $status: $(cat "$work/err")"
 grep -qP "^UDP\t127\.0\.0\.1\t[0-9]+\t127\.0\.0\.1\t${port}\t5\thello\$" "$work/out" ||
     fail "the member's capture listed: $(cat "$work/out")"
+if command -v tshark >/dev/null; then
+    recorded=$(tshark -r "$work/recorded/capture.pcapng" -T fields -e frame.interface_name -e udp.payload 2>/dev/null)
+    [ "$recorded" = "lo${tab}68656c6c6f" ] || fail "the member recorded: $recorded"
+fi
 
 # A helper that hands out anything but a capture stream is not listened to.
 helper_path=$forger as "$member" timeout 10 "$cli" capture --count 1 >/dev/null 2>"$work/err"

@@ -38,6 +38,8 @@ inline TBytes MakeIpPacket(uint8_t protocol, const uint8_t (&source)[4], const u
     // trips a false array-bounds warning of GCC 12 at -O3.
     TBytes bytes(20 + transport + payload.size(), 0);
     bytes[0] = 0x45;
+    bytes[2] = static_cast<uint8_t>(bytes.size() >> 8);  // total length
+    bytes[3] = static_cast<uint8_t>(bytes.size());
     bytes[8] = 64;
     bytes[9] = protocol;
     std::copy(source, source + 4, bytes.begin() + 12);
@@ -48,6 +50,10 @@ inline TBytes MakeIpPacket(uint8_t protocol, const uint8_t (&source)[4], const u
         header[1] = static_cast<uint8_t>(sourcePort);
         header[2] = static_cast<uint8_t>(destPort >> 8);
         header[3] = static_cast<uint8_t>(destPort);
+        if (protocol == 17) {  // the UDP length
+            header[4] = static_cast<uint8_t>((transport + payload.size()) >> 8);
+            header[5] = static_cast<uint8_t>(transport + payload.size());
+        }
     } else if (protocol == 1) {
         header[0] = static_cast<uint8_t>(sourcePort);
         header[1] = static_cast<uint8_t>(destPort);
@@ -60,12 +66,19 @@ inline TBytes MakeUdpPacket(uint16_t sourcePort, uint16_t destPort, const std::s
     return MakeIpPacket(17, {10, 0, 0, 1}, {10, 0, 0, 2}, sourcePort, destPort, TBytes(payload.begin(), payload.end()));
 }
 
+// A packet waiting in a fake capture, with the time stamp it is handed over with.
+struct TFakePacket {
+    TBytes Bytes;
+    uint64_t TimeNs = 0;
+};
+
 // What a test sees of one capture, also after the capture is gone.
 struct TFakeCaptureState {
     std::string Address;
+    std::string Name = "fake0";
     int Fd = -1;
     int Closes = 0;  // times the descriptor was closed
-    std::deque<TBytes> Queue;
+    std::deque<TFakePacket> Queue;
     std::optional<std::string> NextError;  // returned by the next read
     int Reads = 0;
     TCaptureStats Stats;
@@ -73,9 +86,9 @@ struct TFakeCaptureState {
     mutable std::mutex Lock;
 
     bool Open() const { return Closes == 0; }
-    void Push(TBytes packet) {
+    void Push(TBytes packet, uint64_t timeNs = 0) {
         const std::lock_guard lock(Lock);
-        Queue.push_back(std::move(packet));
+        Queue.push_back({std::move(packet), timeNs});
         Signal();
     }
     void FailNextRead(std::string error) {
@@ -119,8 +132,9 @@ public:
         ++State_->Closes;
     }
     const std::string& LocalAddress() const override { return State_->Address; }
+    const std::string& InterfaceName() const override { return State_->Name; }
     int SelectableFd() const override { return State_->Fd; }
-    TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
+    TStatus ReadPackets(const TOnPacket& onPacket, int maxPackets) override {
         // Released while the packet is handed on, as a real capture's reader
         // holds nothing the pushing side waits for.
         std::unique_lock lock(State_->Lock);
@@ -133,13 +147,13 @@ public:
         }
         for (int n = 0; n < maxPackets && !State_->Queue.empty(); ++n) {
             // A copy of exactly the packet's length, so AddressSanitizer sees reads beyond it.
-            const TBytes packet = std::move(State_->Queue.front());
+            const TFakePacket packet = std::move(State_->Queue.front());
             State_->Queue.pop_front();
             ++State_->Stats.Received;
-            std::unique_ptr<uint8_t[]> buffer(new uint8_t[packet.empty() ? 1 : packet.size()]);
-            std::copy(packet.begin(), packet.end(), buffer.get());
+            std::unique_ptr<uint8_t[]> buffer(new uint8_t[packet.Bytes.empty() ? 1 : packet.Bytes.size()]);
+            std::copy(packet.Bytes.begin(), packet.Bytes.end(), buffer.get());
             lock.unlock();
-            onPacket(buffer.get(), packet.size());
+            onPacket(buffer.get(), packet.Bytes.size(), packet.TimeNs);
             lock.lock();
         }
         if (State_->Queue.empty()) State_->Drain();

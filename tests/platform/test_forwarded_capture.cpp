@@ -36,6 +36,7 @@ TEST(ForwardedCapture, HandsOverABatchOverSeveralReadsAndEndsQuietlyOnAMalformed
     const auto opened = OpenForwardedCapture(TUniqueFd(ends[0]), TCaptureInterface{"lo", "127.0.0.1", 1});
     ASSERT_TRUE(opened.Ok()) << opened.Failure().Text();
     const auto& capture = opened.Value();
+    EXPECT_EQ(capture->InterfaceName(), "lo");
 
     TCaptureBatchWriter writer;
     std::vector<uint8_t> tagged = {0x00, 0x07, 0x08, 0x00};  // VLAN 7, then IPv4
@@ -49,9 +50,10 @@ TEST(ForwardedCapture, HandsOverABatchOverSeveralReadsAndEndsQuietlyOnAMalformed
     ASSERT_EQ(send(helper.Get(), batch.data(), batch.size(), 0), static_cast<ssize_t>(batch.size()));
 
     std::vector<int> ids;
-    const auto collect = [&ids](const uint8_t* packet, size_t length) {
+    const auto collect = [&ids](const uint8_t* packet, size_t length, uint64_t timeNs) {
         ASSERT_EQ(length, 20u);
         ids.push_back(packet[5]);
+        EXPECT_EQ(timeNs, packet[5]);  // each frame's own time stamp comes with it
     };
     ASSERT_TRUE(Readable(capture->SelectableFd()));
     EXPECT_TRUE(capture->ReadPackets(collect, 2).Ok());

@@ -290,10 +290,12 @@ protected:
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (poll(&watch, 1, static_cast<int>(std::max<int64_t>(left.count(), 0))) <= 0) continue;
             const TStatus read = Loopback_->ReadPackets(
-                [&](const uint8_t* bytes, size_t length) {
+                [&](const uint8_t* bytes, size_t length, uint64_t timeNs) {
                     ++Read_;
                     Bytes packet(bytes, bytes + length);
-                    if (matches(packet)) found.push_back(std::move(packet));
+                    if (!matches(packet)) return;
+                    found.push_back(std::move(packet));
+                    Times_.push_back(timeNs);
                 },
                 64);
             EXPECT_TRUE(read.Ok()) << read.Failure().Text();
@@ -310,6 +312,7 @@ protected:
     std::vector<std::string> Errors_;
     TPacketCapture* Loopback_ = nullptr;
     uint64_t Read_ = 0;
+    std::vector<uint64_t> Times_;  // of the packets Collect found
 };
 
 TEST_F(TPcapLoopback, CapturesOpenOnePerInterfaceWithAnAddressAndAFd) {
@@ -334,6 +337,12 @@ TEST_F(TPcapLoopback, UdpDatagramIsSeenOnceWithTheIpHeaderFirst) {
     const std::string payload = "tarnwick capture test " + std::to_string(getpid());
     const sockaddr_in to = LoopbackAddress(receiverPort);
     const auto* target = reinterpret_cast<const sockaddr*>(&to);
+    const auto sinceEpochNs = [] {
+        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count());
+    };
+    const uint64_t sentAfter = sinceEpochNs();
     ASSERT_EQ(sendto(sender.Get(), payload.data(), payload.size(), 0, target, sizeof to),
               static_cast<ssize_t>(payload.size()));
 
@@ -349,6 +358,10 @@ TEST_F(TPcapLoopback, UdpDatagramIsSeenOnceWithTheIpHeaderFirst) {
     EXPECT_EQ(Be16(packet, 2), packet.size());
     EXPECT_EQ(std::string(packet.begin() + 28, packet.end()), payload);
     EXPECT_EQ(Bytes(packet.begin() + 12, packet.begin() + 20), (Bytes{127, 0, 0, 1, 127, 0, 0, 1}));
+    // The kernel's time stamp of the packet, in nanoseconds since the epoch.
+    EXPECT_GE(Times_.front(), sentAfter);
+    EXPECT_LE(Times_.front(), sinceEpochNs());
+    EXPECT_EQ(Loopback_->InterfaceName(), "lo");
 
     const TCaptureStats stats = Loopback_->Stats();
     EXPECT_GE(stats.Received, Read_);
@@ -525,11 +538,11 @@ TEST_F(TPcapLoopback, ReadPacketsHandsOverAtMostMaxPackets) {
     pollfd watch{Loopback_->SelectableFd(), POLLIN, 0};
     ASSERT_EQ(poll(&watch, 1, 3000), 1);
     int calls = 0;
-    EXPECT_TRUE(Loopback_->ReadPackets([&](const uint8_t*, size_t) { ++calls; }, 2).Ok());
+    EXPECT_TRUE(Loopback_->ReadPackets([&](const uint8_t*, size_t, uint64_t) { ++calls; }, 2).Ok());
     EXPECT_GE(calls, 1);
     EXPECT_LE(calls, 2);
     calls = 0;
-    EXPECT_TRUE(Loopback_->ReadPackets([&](const uint8_t*, size_t) { ++calls; }, 0).Ok());
+    EXPECT_TRUE(Loopback_->ReadPackets([&](const uint8_t*, size_t, uint64_t) { ++calls; }, 0).Ok());
     EXPECT_EQ(calls, 0);
 }
 
@@ -545,7 +558,7 @@ TEST_F(TPcapLoopback, AnExceptionOfTheCallbackReachesTheCallerAndTheCaptureGoesO
     ASSERT_EQ(poll(&watch, 1, 3000), 1);
     int calls = 0;
     EXPECT_THROW((void)Loopback_->ReadPackets(
-                     [&](const uint8_t*, size_t) {
+                     [&](const uint8_t*, size_t, uint64_t) {
                          ++calls;
                          throw std::runtime_error("stop");
                      },
@@ -704,7 +717,7 @@ int EchoOverVlanInNamespaces() {
         if (poll(watched.data(), watched.size(), 50) <= 0) continue;
         for (const auto& capture : captures) {
             (void)capture->ReadPackets(
-                [&](const uint8_t* bytes, size_t length) {
+                [&](const uint8_t* bytes, size_t length, uint64_t) {
                     if (length >= 28 && bytes[9] == 1 && (bytes[24] << 8 | bytes[25]) == id) ++seen;
                 },
                 64);

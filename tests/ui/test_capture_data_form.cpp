@@ -2,7 +2,8 @@
 // its looks, and its wiring to the capture session: buttons, the filter taken
 // from the controls at Start, packets read by the session's thread into the
 // list, the dumps, a burst of packets, a capture that cannot start and one
-// that fails while it runs.
+// that fails while it runs; recording from Record to Stop, and a recording
+// whose file fails.
 #include "ui/capture_data_form.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "common/inet_address.h"
+#include "common/temp_folder.h"
 #include "fakes/fake_packet_source.h"
 #include "ui/app_title.h"
 #include "ui/ip_address_edit.h"
@@ -195,6 +198,42 @@ TEST_F(CaptureDataForm, FailuresOfARunningCaptureAreShownAndOneThatEndsItLeavesT
     EXPECT_EQ(Form->Session().State(), TState::Idle);
     EXPECT_TRUE(Form->btnStart->isEnabled());
     EXPECT_EQ(capture.Closes, 1);
+}
+
+TEST_F(CaptureDataForm, RecordsFromRecordUntilStopIntoTheChosenFileAndSaysSo) {
+    testing::TTempFolder folder;
+    const QString path = QString::fromStdString(folder.File("window.pcapng"));
+    Form->AskRecordFile = [&path](QWidget*) -> std::optional<QString> { return path; };
+    EXPECT_FALSE(Form->btnRecord->isEnabled());  // nothing to record yet
+    Form->btnStartClick();
+    Deliver(MakeUdpPacket(1, 2, "before"));
+    QTest::mouseClick(Form->btnRecord, Qt::LeftButton);
+    EXPECT_EQ(Form->lblRecording->text(), "Recording to " + path);
+    EXPECT_FALSE(Form->btnRecord->isEnabled());
+    Deliver(MakeUdpPacket(1, 2, "one"));
+    Deliver(MakeUdpPacket(1, 2, "two"));
+    Form->btnStopClick();
+    EXPECT_EQ(Form->lblRecording->text(), "Recorded 2 packets to " + path);
+    EXPECT_TRUE(Boxes.Shown.empty());
+    Form->btnStartClick();  // a new capture records nothing until asked to
+    EXPECT_EQ(Form->lblRecording->text(), "");
+}
+
+TEST_F(CaptureDataForm, ARecordingWhoseFileFailsIsShownAndTheCaptureGoesOn) {
+    Form->show();
+    Form->btnStartClick();
+    ASSERT_TRUE(Form->RecordTo("/dev/full"));  // takes what is written, then says the disk is full
+    Deliver(MakeUdpPacket(1, 2, "lost"));
+    QElapsedTimer clock;
+    clock.start();
+    while (Boxes.Shown.empty() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_EQ(Boxes.Shown.size(), 1u);
+    EXPECT_EQ(Boxes.Shown[0], "recording to /dev/full: No space left on device");
+    EXPECT_EQ(Form->lblRecording->text(), "Recording to /dev/full failed: No space left on device");
+    EXPECT_EQ(Form->Session().State(), TState::Capturing);
+
+    EXPECT_FALSE(Form->RecordTo(QString::fromStdString(testing::TTempFolder().File("no/such/folder.pcapng"))));
+    EXPECT_EQ(Boxes.Shown.size(), 2u);
 }
 
 TEST_F(CaptureDataForm, TheFilterIsTakenFromTheControlsAtStartAndKept) {

@@ -1,7 +1,6 @@
 #include "platform/atomic_file.h"
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
@@ -9,9 +8,9 @@
 #include <memory>
 #include <random>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
+#include "platform/linux/open_for_writing.h"
 #include "platform/linux/unique_fd.h"
 
 namespace tarnwick {
@@ -153,23 +152,12 @@ TStatus WriteInPlace(const std::string& target, std::string_view text) {
 
 // A FIFO, a device, a terminal: written into as it is. The open does not
 // block, so that a FIFO nobody reads cannot hang the program; a reader that
-// is just starting gets a short while to open its end.
-TStatus WriteIntoSpecialFile(const std::string& path, const struct stat& st, std::string_view text) {
-    constexpr auto kReaderWait = std::chrono::seconds(2);
-    const auto deadline = std::chrono::steady_clock::now() + kReaderWait;
-    TUniqueFd fd;
-    for (;;) {
-        fd = TUniqueFd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        if (fd.IsValid()) break;
-        const int error = errno;
-        if (error == EINTR) continue;
-        if (error != ENXIO || !S_ISFIFO(st.st_mode) || std::chrono::steady_clock::now() >= deadline)
-            return TFailure{error, "opening " + path};
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    // The writes themselves wait for a slow reader like any writer's.
-    const int flags = ::fcntl(fd.Get(), F_GETFL);
-    if (flags >= 0) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+// is just starting gets a short while to open its end. The writes themselves
+// wait for a slow reader like any writer's.
+TStatus WriteIntoSpecialFile(const std::string& path, std::string_view text) {
+    TResult<TUniqueFd> opened = OpenForWriting(path);
+    if (!opened) return opened.Failure();
+    TUniqueFd fd = std::move(opened).Value();
     if (TStatus written = WriteAll(fd.Get(), text, path); !written) return written;
     if (const int error = fd.Close(); error != 0) return TFailure{error, "closing " + path};
     return {};
@@ -219,7 +207,7 @@ TStatus WriteWholeFile(const std::string& path, std::string_view text) {
     if (!S_ISREG(st.st_mode)) {
         // Opened through `path` itself: /dev/stdout leads through
         // /proc/self/fd/1 to a pipe that has no name to resolve.
-        return WriteIntoSpecialFile(path, st, text);
+        return WriteIntoSpecialFile(path, text);
     }
     const std::string target = ExistingTarget(path);
     // By the permissions, as the effective user: the folder may allow a

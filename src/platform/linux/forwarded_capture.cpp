@@ -44,12 +44,14 @@ public:
           Watched_(std::move(watched)),
           Pending_(std::move(pending)),
           Address_(where.Address),
+          Name_(where.Name),
           Buffer_(kMaxCaptureBatchSize + 1) {}
 
     const std::string& LocalAddress() const override { return Address_; }
+    const std::string& InterfaceName() const override { return Name_; }
     int SelectableFd() const override { return Watched_.Get(); }
 
-    TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
+    TStatus ReadPackets(const TOnPacket& onPacket, int maxPackets) override {
         TStatus read;
         try {
             read = Read(onPacket, maxPackets);
@@ -66,7 +68,7 @@ public:
 private:
     // A batch's frames lie in Buffer_: the next is read only once every one
     // of them has been handed over, over as many calls as it takes.
-    TStatus Read(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) {
+    TStatus Read(const TOnPacket& onPacket, int maxPackets) {
         for (int taken = 0; taken < maxPackets;) {
             if (Next_ < Batch_.Frames.size()) {
                 const TCaptureFrame& frame = Batch_.Frames[Next_++];
@@ -116,7 +118,7 @@ private:
         Marked_ = done == sizeof value ? pending : Marked_;
     }
 
-    static void Deliver(const TCaptureFrame& frame, const std::function<void(const uint8_t*, size_t)>& onPacket) {
+    static void Deliver(const TCaptureFrame& frame, const TOnPacket& onPacket) {
         // The data start at the network header, the link header already
         // taken off, its protocol beside. Tags the card did not take off are
         // still inline.
@@ -132,13 +134,14 @@ private:
         const int linkType = protocol == ETH_P_IP ? DLT_IPV4 : protocol == ETH_P_IPV6 ? DLT_IPV6 : -1;
         if (linkType < 0) return;
         const auto payload = IpPayloadOf(linkType, data, length);
-        if (payload) onPacket(data + payload->first, payload->second);
+        if (payload) onPacket(data + payload->first, payload->second, frame.TimeNs);
     }
 
     TUniqueFd Stream_;
     TUniqueFd Watched_;  // epoll: the stream and Pending_
     TUniqueFd Pending_;
     std::string Address_;
+    std::string Name_;
     std::vector<uint8_t> Buffer_;
     TCaptureBatch Batch_;
     size_t Next_ = 0;

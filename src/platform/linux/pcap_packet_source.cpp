@@ -53,6 +53,13 @@ struct TPcapCloser {
 };
 using TPcapPtr = std::unique_ptr<pcap_t, TPcapCloser>;
 
+struct TCandidate {
+    std::string Name;
+    std::string Address;
+    unsigned Index = 0;
+    bool Loopback = false;
+};
+
 struct TDevicesFreer {
     void operator()(pcap_if_t* devices) const { pcap_freealldevs(devices); }
 };
@@ -60,13 +67,19 @@ using TDevicesPtr = std::unique_ptr<pcap_if_t, TDevicesFreer>;
 
 class TPcapCapture final : public TPacketCapture {
 public:
-    TPcapCapture(TPcapPtr handle, std::string localAddress, TLinkType linkType, int fd)
-        : Handle_(std::move(handle)), LocalAddress_(std::move(localAddress)), LinkType_(linkType), Fd_(fd) {}
+    TPcapCapture(TPcapPtr handle, const TCandidate& where, TLinkType linkType, int fd)
+        : Handle_(std::move(handle)),
+          LocalAddress_(where.Address),
+          Name_(where.Name),
+          LinkType_(linkType),
+          Fd_(fd),
+          TimeUnitNs_(pcap_get_tstamp_precision(Handle_.get()) == PCAP_TSTAMP_PRECISION_NANO ? 1 : 1000) {}
 
     const std::string& LocalAddress() const override { return LocalAddress_; }
+    const std::string& InterfaceName() const override { return Name_; }
     int SelectableFd() const override { return Fd_; }
 
-    TStatus ReadPackets(const std::function<void(const uint8_t*, size_t)>& onPacket, int maxPackets) override {
+    TStatus ReadPackets(const TOnPacket& onPacket, int maxPackets) override {
         // pcap_dispatch reads everything buffered for a count of 0 or less;
         // "at most maxPackets" then means none.
         if (maxPackets <= 0) return {};
@@ -93,7 +106,7 @@ public:
 private:
     struct TDispatch {
         TPcapCapture* Capture;
-        const std::function<void(const uint8_t*, size_t)>* OnPacket;
+        const TOnPacket* OnPacket;
         std::exception_ptr Failure;
     };
 
@@ -102,8 +115,11 @@ private:
         if (dispatch->Failure) return;
         const auto payload = StripLinkHeader(dispatch->Capture->LinkType_, bytes, header->caplen);
         if (!payload) return;
+        // tv_usec holds nanoseconds when the handle was set to nanosecond precision.
+        const uint64_t timeNs = static_cast<uint64_t>(header->ts.tv_sec) * 1'000'000'000u +
+                                static_cast<uint64_t>(header->ts.tv_usec) * dispatch->Capture->TimeUnitNs_;
         try {
-            (*dispatch->OnPacket)(bytes + payload->first, payload->second);
+            (*dispatch->OnPacket)(bytes + payload->first, payload->second, timeNs);
         } catch (...) {
             dispatch->Failure = std::current_exception();
             pcap_breakloop(dispatch->Capture->Handle_.get());
@@ -112,16 +128,11 @@ private:
 
     TPcapPtr Handle_;
     std::string LocalAddress_;
+    std::string Name_;
     TLinkType LinkType_;
     int Fd_;
+    uint64_t TimeUnitNs_;  // of a time stamp's fraction of a second
     TCaptureStats LastStats_;
-};
-
-struct TCandidate {
-    std::string Name;
-    std::string Address;
-    unsigned Index = 0;
-    bool Loopback = false;
 };
 
 // Up and running interfaces with an address (see CandidateAddressText), by
@@ -262,6 +273,9 @@ std::unique_ptr<TPacketCapture> OpenCapture(const TCandidate& candidate, TOpenFa
     pcap_set_immediate_mode(pcap, 0);
     pcap_set_timeout(pcap, kBlockTimeoutMs);
     pcap_set_buffer_size(pcap, static_cast<int>(kCaptureBufferSize));
+    // The kernel's time stamps to the nanosecond, as recordings keep them;
+    // where libpcap cannot, they stay in microseconds.
+    pcap_set_tstamp_precision(pcap, PCAP_TSTAMP_PRECISION_NANO);
 
     // Positive results are warnings (PCAP_WARNING_*): the handle works.
     const int activated = pcap_activate(pcap);
@@ -289,7 +303,7 @@ std::unique_ptr<TPacketCapture> OpenCapture(const TCandidate& candidate, TOpenFa
         return nullptr;
     }
     SetIpFilter(pcap, linkType, candidate.Loopback);
-    return std::make_unique<TPcapCapture>(std::move(handle), candidate.Address, *link, fd);
+    return std::make_unique<TPcapCapture>(std::move(handle), candidate, *link, fd);
 }
 
 }  // namespace
