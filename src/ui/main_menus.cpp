@@ -71,7 +71,9 @@ void TMain_F::BuildMenus() {
 
     actionDataCapture = makeAction("actionDataCapture", QStringLiteral("Data &Capture"));
     connect(actionDataCapture, &QAction::triggered, this,
-            [this] { TCaptureData_F::OpenEmpty(Services_.PacketSource, Services_.Boxes, this, Session_.Refresh.Owners()); });
+            [this] {
+                TCaptureData_F::OpenEmpty(Services_.PacketSource, Services_.Boxes, this, Session_.Refresh.Owners());
+            });
     actionCapture = makeAction("actionCapture", QStringLiteral("C&apture Data"));
     connect(actionCapture, &QAction::triggered, this, &TMain_F::actionCaptureExecute);
     itemCapture = makeAction("itemCapture", QStringLiteral("C&apture Data"));

@@ -49,7 +49,10 @@ recorded_of() { sed -n 's/^recorded \([0-9]*\) packets to .*/\1/p' "$1"; }
 
 port=$((40000 + RANDOM % 20000))
 
-# The round trip. The capture is ready once it lists what it is sent.
+# The round trip. A TCP listener and a connection to it, there before the
+# capture reads the tables, so that their owner is known. The capture is
+# ready once it lists what it is sent.
+start_peer
 "$cli" capture --dump --write "$work/trip.pcapng" >"$work/list" 2>"$work/err" &
 cap=$!
 for ((i = 0; i < 100; i++)); do
@@ -57,7 +60,6 @@ for ((i = 0; i < 100; i++)); do
     grep -q "${tab}ready\$" "$work/list" && break
     sleep 0.1
 done
-start_peer  # a TCP listener and a connection to it
 exec 3<>"/dev/tcp/127.0.0.1/$listen_port" && printf 'tcp payload' >&3 && exec 3>&-
 printf 'udp payload' >"/dev/udp/127.0.0.1/$port"
 # Nobody listens on ::1: the kernel answers with an ICMPv6 port unreachable.
@@ -94,6 +96,10 @@ while IFS= read -r list <&3 && IFS= read -r bytes <&4 && IFS=, read -r src4 src6
     [ "$src" = "$src4$src6" ] && [ "$dst" = "$dst4$dst6" ] && [[ $bytes == *"$payload" ]] ||
         fail "listed $list, recorded $src4$src6 -> $dst4$dst6 $bytes"
 done 3<"$work/listed" 4<"$work/bytes" 5<"$work/tshark"
+# Each packet to the listener names its owner, as the tables gave it.
+tshark -r "$work/trip.pcapng" -Y "tcp.dstport == $listen_port" -T fields -e frame.comment >"$work/comments" 2>/dev/null
+[ -s "$work/comments" ] && ! grep -qv " $peer_pid\$" "$work/comments" ||
+    fail "packets to the listener of process $peer_pid were recorded with the comments: $(sort -u "$work/comments")"
 
 # Into a pipe: standard output carries the file alone.
 (timeout 20 "$cli" capture --proto UDP --port2 "$port" --count 2 --write - 2>"$work/err" |
