@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "common/file_locations.h"
+#include "platform/program_environment.h"
 #include "common/inet_address.h"
 #include "common/text_util.h"
 #include "log/event_log.h"

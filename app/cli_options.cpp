@@ -7,6 +7,7 @@
 #include "capture/packet_parser.h"
 #include "common/inet_address.h"
 #include "common/text_util.h"
+#include "platform/network_interfaces.h"
 
 namespace tarnwick {
 

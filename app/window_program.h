@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/file_locations.h"
+#include "platform/program_environment.h"
 #include "common/window_platform.h"
 #include "main_services.h"
 #include "platform/linux/heap_settings.h"

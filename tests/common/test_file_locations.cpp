@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/temp_folder.h"
+#include "platform/program_environment.h"
 
 namespace tarnwick {
 namespace {
