@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/local_time.h"
 #include <string_view>
 
 namespace tarnwick {
@@ -104,8 +105,7 @@ TResult<std::string> AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveCon
     std::filesystem::create_directory(folder, ignored);
     const auto now = context.Clock();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    ::localtime_r(&t, &local);
+    const std::tm local = LocalTimeOf(t);
     const int drawn = ((context.DrawNumber(now) % kThreeDigitNumbers) + kThreeDigitNumbers) % kThreeDigitNumbers;
     try {
         TReportHeading heading;

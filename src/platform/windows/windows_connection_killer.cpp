@@ -1,0 +1,34 @@
+#include "platform/windows/windows_connection_killer.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+
+#include "platform/windows/win32_failure.h"
+
+namespace tarnwick {
+
+namespace {
+
+DWORD PortField(uint16_t port) { return htons(port); }
+
+}  // namespace
+
+TStatus TWindowsConnectionKiller::KillTcp(const TTcpRow& row) {
+    if (row.V6()) return TFailure{0, "Windows cannot close IPv6 connections: SetTcpEntry takes IPv4 ones only"};
+    MIB_TCPROW entry{};
+    entry.dwState = MIB_TCP_STATE_DELETE_TCB;
+    entry.dwLocalAddr = row.LocalAddr.Ipv4Field();
+    entry.dwLocalPort = PortField(row.LocalPort);
+    entry.dwRemoteAddr = row.RemoteAddr.Ipv4Field();
+    entry.dwRemotePort = PortField(row.RemotePort);
+    const DWORD error = ::SetTcpEntry(&entry);
+    if (error == NO_ERROR) return {};
+    // Without elevation Windows answers "access denied", or on some versions
+    // 317, "the system cannot find message text": both mean the same here.
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_MR_MID_NOT_FOUND)
+        return FailureFromWin32(ERROR_ACCESS_DENIED, "closing connections needs administrator rights");
+    return FailureFromWin32(error, "");
+}
+
+}  // namespace tarnwick
