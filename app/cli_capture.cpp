@@ -9,8 +9,7 @@
 #include "capture/capture_filter.h"
 #include "capture/packet_dump.h"
 #include "common/text_util.h"
-#include "platform/linux/interrupt_wait.h"
-#include "platform/linux/privileged_services.h"
+#include "cli_platform.h"
 
 namespace tarnwick {
 
@@ -81,9 +80,9 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
 
 int RunCaptureCommand(const TCaptureCliOptions& options) {
     TInterruptWait interrupt;  // first: Ctrl-C and SIGTERM end the capture instead of the process
-    // Without CAP_NET_RAW, tarnwick-helper opens the captures.
-    TPrivilegedServices privileged;
-    return RunCapture(options, privileged.Packets(), std::cout, std::cerr,
+    TCliCaptureServices services;
+    NoteCaptureLimits(std::cerr);
+    return RunCapture(options, services.Packets(), std::cout, std::cerr,
                       [&interrupt] { return interrupt.WaitForInterrupt(std::chrono::milliseconds(0)); });
 }
 
