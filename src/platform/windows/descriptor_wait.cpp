@@ -45,6 +45,9 @@ TStatus WaitForReadable(std::span<TWatchedFd> watched, int timeoutMs) {
     if (::WSAPoll(fds, static_cast<ULONG>(watched.size()), timeoutMs) == SOCKET_ERROR)
         return FailureFromLastSocketError("waiting for the sockets");
     for (size_t i = 0; i < watched.size(); ++i) {
+        // Wine reports the ignored entries invalid (POLLNVAL); poll never
+        // sets anything for them.
+        if (watched[i].Fd < 0) continue;
         const short events = fds[i].revents;
         watched[i].Ready = events != 0;
         watched[i].Broken = (events & (POLLERR | POLLHUP | POLLNVAL)) != 0 && (events & POLLRDNORM) == 0;

@@ -118,10 +118,17 @@ TResult<TPacketCaptures> TRawSocketPacketSource::OpenCaptures(const std::functio
         const std::string text = DottedText(field);
         TResult<TUniqueSocket> raw = OpenRawSocket(address, text);
         if (!raw) {
-            // Without administrator rights no raw socket opens anywhere.
-            if (raw.Failure().Errno == EACCES && captures.empty())
-                return TFailure{EACCES, "capturing on Windows needs administrator rights (raw sockets)"};
-            onError(raw.Failure());
+            // Without administrator rights no raw socket opens anywhere, nor
+            // where the system has no raw sockets of this kind.
+            const TFailure& failure = raw.Failure();
+            if (captures.empty() && failure.Errno == EACCES)
+                return TFailure{EACCES, "capturing on Windows needs administrator rights (raw sockets)",
+                                failure.SystemText};
+            if (captures.empty() && (failure.Errno == EPROTONOSUPPORT || failure.Errno == ENOTSUP ||
+                                     failure.Errno == EAFNOSUPPORT))
+                return TFailure{failure.Errno, "this system gives no raw IP sockets for capturing",
+                                failure.SystemText};
+            onError(failure);
             continue;
         }
         captures.push_back(std::make_unique<TRawSocketCapture>(text, std::move(*raw)));

@@ -52,6 +52,25 @@ int ErrnoOfWin32Error(uint32_t error) {
     }
 }
 
+namespace {
+
+// Words for the errors the program meets most, where the system has none of
+// its own for them (Wine has no texts for the Winsock errors).
+const char* FallbackText(uint32_t error) {
+    switch (error) {
+        case WSAEACCES: return "Permission denied";
+        case WSAEPROTONOSUPPORT: return "Protocol not supported";
+        case WSAESOCKTNOSUPPORT: return "Socket type not supported";
+        case WSAEAFNOSUPPORT: return "Address family not supported";
+        case WSAEOPNOTSUPP: return "Operation not supported";
+        case WSAEADDRNOTAVAIL: return "Address not available";
+        case WSAENETDOWN: return "Network is down";
+        default: return "Unknown error";
+    }
+}
+
+}  // namespace
+
 TFailure FailureFromWin32(uint32_t error, std::string context) {
     wchar_t* message = nullptr;
     const DWORD length = ::FormatMessageW(
@@ -62,7 +81,7 @@ TFailure FailureFromWin32(uint32_t error, std::string context) {
     // Windows ends its messages with a full stop and a line break; strerror's have neither.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
-    if (text.empty()) text = "Unknown error";
+    if (text.empty()) text = FallbackText(error);
     text += " (Windows error " + std::to_string(error) + ")";
     return TFailure{ErrnoOfWin32Error(error), std::move(context), std::move(text)};
 }
