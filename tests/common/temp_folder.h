@@ -23,8 +23,7 @@ public:
             char name[32];
             std::snprintf(name, sizeof name, "tarnwick-test-%012llx",
                           static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-            // A generic path: the tests join names to it with '/' on every system.
-            const std::string path = (base / name).generic_string();
+            const std::string path = (base / name).string();
             std::error_code ec;
             if (std::filesystem::create_directory(path, ec) && !ec) {
                 Path_ = path;

@@ -136,6 +136,9 @@ TEST(OptionsFile, AFailedSaveSaysWhichFileAndLeavesWhatIsThere) {
 }
 
 TEST(OptionsFile, PathFindsTheFileInAnyCase) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows's file names ignore case: no two files differ in case alone";
+#endif
     TTempFolder folder;
     EXPECT_EQ(OptionsFilePath(folder.Path()), folder.File("Option.ini"));
     EXPECT_EQ(OptionsFilePath(folder.File("missing")), folder.File("missing/Option.ini"));

@@ -280,6 +280,9 @@ TEST(RuleItemsSave, TextsInAnEightBitCodePageSurviveAnEditOfOtherFields) {
 }
 
 TEST(RulesFilePath, FindsTheFileInAnyCase) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows's file names ignore case: no two files differ in case alone";
+#endif
     TTempFolder folder;
     EXPECT_EQ(RulesFilePath(folder.Path()), folder.File("rules.dat"));
     std::filesystem::create_directory(folder.File("RULES.dat"));  // a folder does not count
