@@ -94,10 +94,13 @@ TEST(RegistryAutostart, EnableWritesTheRunValueAndDisableRemovesIt) {
     const std::string path = "C:\\Program Files\\Tarnwick Test\\" + name;
     TRegistryAutostart autostart;
     ASSERT_TRUE(autostart.Enable(name, path));
+    // "    <name>    REG_SZ    <data>"
     const std::string written = RegQuery(name);
-    EXPECT_NE(written.find(name), std::string::npos) << written;
-    EXPECT_NE(written.find("REG_SZ"), std::string::npos) << written;
-    EXPECT_NE(written.find(path), std::string::npos) << written;
+    const size_t type = written.find("    REG_SZ    ");
+    ASSERT_NE(type, std::string::npos) << written;
+    EXPECT_NE(written.rfind(name, type), std::string::npos) << written;
+    const size_t data = type + std::string("    REG_SZ    ").size();
+    EXPECT_EQ(written.substr(data, written.find_first_of("\r\n", data) - data), path) << written;
     autostart.Disable(name);
     EXPECT_EQ(RegQuery(name).find(path), std::string::npos);
     autostart.Disable(name);  // gone already: no error
@@ -117,7 +120,9 @@ TEST(WindowsConnectionKiller, ClosesAnIpv4ConnectionOrSaysWhyNotAndRefusesIpv6) 
     TWindowsConnectionKiller killer;
     const TStatus killed = killer.KillTcp(row);
     if (killed) {
-        // Closed: the peer's end reads a reset (or the end of the stream).
+        // Closed: the peer's end reads a reset (or the end of the stream) soon.
+        WSAPOLLFD server{connection.Server.Get(), POLLRDNORM, 0};
+        ASSERT_EQ(::WSAPoll(&server, 1, 5000), 1) << "the peer saw nothing of the close";
         char byte = 0;
         EXPECT_LE(::recv(connection.Server.Get(), &byte, 1, 0), 0);
     } else {
