@@ -32,8 +32,11 @@ public:
 private:
     std::mutex Mutex_;
     // The tables' memory, kept from one fetch to the next: the size the
-    // system asked for last is usually enough.
-    std::vector<uint64_t> Buffer_;
+    // system asked for last is usually enough. Each call that is too small
+    // costs a whole reading of the table (Wine builds it anew for each call,
+    // some milliseconds per hundred sockets), so the first fetch starts with
+    // room for thousands of rows.
+    std::vector<uint64_t> Buffer_ = std::vector<uint64_t>((256u << 10) / sizeof(uint64_t));
 };
 
 }  // namespace tarnwick
