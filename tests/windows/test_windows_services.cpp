@@ -18,6 +18,7 @@
 #include "platform/atomic_file.h"
 #include "platform/descriptor_wait.h"
 #include "platform/pipe_wakeup.h"
+#include "platform/program_environment.h"
 #include "platform/windows/registry_autostart.h"
 #include "platform/windows/wide_text.h"
 #include "platform/windows/windows_connection_killer.h"
@@ -186,6 +187,18 @@ TEST(WindowsFiles, WholeFilesAreReplacedReadAndRefusedAsTheContractSays) {
     ASSERT_TRUE(ForEachFolderEntry(folder.Path(), [&](std::string_view name) { names.emplace_back(name); }));
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"Log20261207-001.htm", "Option.ini"}));
+}
+
+TEST(WindowsFolders, AWritableFolderIsPortableUnlessItIsTheBinOfAnInstallation) {
+    TTempFolder root;
+    std::filesystem::create_directories(std::filesystem::path(WideText(root.File("bin"))));
+    EXPECT_TRUE(IsPortableFolder(root.File("bin")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(WideText(root.File("bin")))),
+                            std::filesystem::directory_iterator{}),
+              0) << "the probe of the folder stayed";
+    EXPECT_FALSE(IsPortableFolder(root.File("missing")));
+    std::filesystem::create_directories(std::filesystem::path(WideText(root.File("share/tarnwick"))));
+    EXPECT_FALSE(IsPortableFolder(root.File("bin")));
 }
 
 }  // namespace

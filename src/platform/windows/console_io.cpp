@@ -6,6 +6,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/windows/wide_text.h"
 
@@ -21,10 +22,23 @@ std::vector<std::string> CommandLineArguments() {
     return args;
 }
 
+namespace {
+
+// The console's code page before ours: the console outlives the program, and
+// the shell that runs in it after us expects its own.
+UINT ConsoleCodePageBefore = 0;
+
+void RestoreConsoleCodePage() { ::SetConsoleOutputCP(ConsoleCodePageBefore); }
+
+}  // namespace
+
 void PrepareConsoleOutput() {
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);
-    ::SetConsoleOutputCP(CP_UTF8);
+    // 0: no console (output into a file or a pipe), nothing to set.
+    ConsoleCodePageBefore = ::GetConsoleOutputCP();
+    if (ConsoleCodePageBefore != 0 && ConsoleCodePageBefore != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8))
+        std::atexit(RestoreConsoleCodePage);
 }
 
 }  // namespace tarnwick
