@@ -61,8 +61,6 @@ void AddIpv6Row(TTcpRow row, const TIp6Address& local, const TIp6Address& remote
     }
 }
 
-TFailure TableFailure(DWORD error, const char* what) { return FailureFromWin32(error, what); }
-
 }  // namespace
 
 TResult<TTcpTable> TWindowsIpTables::FetchTcp(const TTableRequest& request) {
@@ -71,7 +69,7 @@ TResult<TTcpTable> TWindowsIpTables::FetchTcp(const TTableRequest& request) {
     DWORD error = FetchTable(Buffer_, [](void* table, DWORD* size) {
         return ::GetExtendedTcpTable(table, size, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
     });
-    if (error != NO_ERROR) return TableFailure(error, "reading the TCP sockets");
+    if (error != NO_ERROR) return FailureFromWin32(error, "reading the TCP sockets");
     const auto* table4 = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(Buffer_.data());
     v4.reserve(table4->dwNumEntries);
     for (DWORD i = 0; i < table4->dwNumEntries; ++i) {
@@ -92,7 +90,7 @@ TResult<TTcpTable> TWindowsIpTables::FetchTcp(const TTableRequest& request) {
         return ::GetExtendedTcpTable(table, size, FALSE, AF_INET6, TCP_TABLE_OWNER_PID_ALL, 0);
     });
     // A system without IPv6 has no IPv6 sockets to list.
-    if (error != NO_ERROR && error != ERROR_NOT_SUPPORTED) return TableFailure(error, "reading the TCPv6 sockets");
+    if (error != NO_ERROR && error != ERROR_NOT_SUPPORTED) return FailureFromWin32(error, "reading the TCPv6 sockets");
     if (error == NO_ERROR) {
         const auto* table6 = reinterpret_cast<const MIB_TCP6TABLE_OWNER_PID*>(Buffer_.data());
         for (DWORD i = 0; i < table6->dwNumEntries; ++i) {
@@ -120,7 +118,7 @@ TResult<TUdpTable> TWindowsIpTables::FetchUdp(const TTableRequest& request) {
     DWORD error = FetchTable(Buffer_, [](void* table, DWORD* size) {
         return ::GetExtendedUdpTable(table, size, FALSE, AF_INET, UDP_TABLE_OWNER_PID, 0);
     });
-    if (error != NO_ERROR) return TableFailure(error, "reading the UDP sockets");
+    if (error != NO_ERROR) return FailureFromWin32(error, "reading the UDP sockets");
     const auto* table4 = reinterpret_cast<const MIB_UDPTABLE_OWNER_PID*>(Buffer_.data());
     v4.reserve(table4->dwNumEntries);
     for (DWORD i = 0; i < table4->dwNumEntries; ++i) {
@@ -135,7 +133,7 @@ TResult<TUdpTable> TWindowsIpTables::FetchUdp(const TTableRequest& request) {
     error = FetchTable(Buffer_, [](void* table, DWORD* size) {
         return ::GetExtendedUdpTable(table, size, FALSE, AF_INET6, UDP_TABLE_OWNER_PID, 0);
     });
-    if (error != NO_ERROR && error != ERROR_NOT_SUPPORTED) return TableFailure(error, "reading the UDPv6 sockets");
+    if (error != NO_ERROR && error != ERROR_NOT_SUPPORTED) return FailureFromWin32(error, "reading the UDPv6 sockets");
     if (error == NO_ERROR) {
         const auto* table6 = reinterpret_cast<const MIB_UDP6TABLE_OWNER_PID*>(Buffer_.data());
         for (DWORD i = 0; i < table6->dwNumEntries; ++i) {
