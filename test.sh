@@ -5,9 +5,40 @@
 # TSAN=1 ./test.sh instead builds the test programs under ThreadSanitizer in
 # build/tsan and runs the tests that put code on more than one thread: those
 # labelled "threads" in tests/CMakeLists.txt. Arguments go to ctest either way.
+#
+# WINDOWS=1 ./test.sh instead builds the Windows programs with mingw-w64: the
+# 64-bit tree in build/windows, whose tests run under Wine (core tests, the
+# Windows services, tarnwick-cli.exe against the host's view of the same
+# sockets, and against the Linux tarnwick-cli of build/test when it is
+# there), and the 32-bit tree in build/windows32, which must compile.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
+
+if [ "${WINDOWS:-0}" = 1 ]; then
+    ensure_packages "${tarnwick_windows_packages[@]}"
+    linux_cli=()
+    [ -x build/test/app/tarnwick-cli ] && linux_cli=(-DTARNWICK_LINUX_CLI="$PWD/build/test/app/tarnwick-cli")
+    cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
+          -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_WERROR=ON "${linux_cli[@]}"
+    cmake --build build/windows
+    cmake -S . -B build/windows32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \
+          -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=OFF
+    cmake --build build/windows32
+    # A Wine of the build's own, headless; its server stays up for the whole
+    # run rather than starting anew for each test program.
+    export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
+    unset DISPLAY WAYLAND_DISPLAY
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    # The prefix made once, before the tests race to make it.
+    wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    "$wine" wineboot --init
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+    ctest --test-dir build/windows --output-on-failure -j "$(nproc)" "$@"
+    exit
+fi
+
 ensure_packages
 
 if [ "${TSAN:-0}" = 1 ]; then

@@ -17,8 +17,7 @@
 #include "capture/packet_dump.h"
 #include "capture/program_filter.h"
 #include "common/text_util.h"
-#include "platform/linux/interrupt_wait.h"
-#include "platform/linux/privileged_services.h"
+#include "cli_platform.h"
 #include "platform/record_file.h"
 
 namespace tarnwick {
@@ -163,10 +162,10 @@ int RunCapture(const TCaptureCliOptions& options, TPacketSource& source, std::os
 int RunCaptureCommand(const TCaptureCliOptions& options) {
     TInterruptWait interrupt;  // first: Ctrl-C and SIGTERM end the capture instead of the process
     const auto interrupted = [&interrupt] { return interrupt.WaitForInterrupt(std::chrono::milliseconds(0)); };
+    NoteCaptureLimits(std::cerr);
     if (!options.Program && !options.Write) {
-        // Without CAP_NET_RAW, tarnwick-helper opens the captures.
-        TPrivilegedServices privileged;
-        return RunCapture(options, privileged.Packets(), std::cout, std::cerr, interrupted);
+        TCliCaptureServices services;
+        return RunCapture(options, services.Packets(), std::cout, std::cerr, interrupted);
     }
 
     // Only the owners of the sockets are wanted of each refresh (for the
@@ -190,7 +189,7 @@ int RunCaptureCommand(const TCaptureCliOptions& options) {
                   << " yet; its packets are listed from the reading of the tables that finds one\n";
     const TOwnerRefresher refresher(
         monitor, std::chrono::milliseconds(static_cast<long long>(options.IntervalSeconds * 1000.0)), std::cerr);
-    return RunCapture(options, monitor.Privileged.Packets(), std::cout, std::cerr, interrupted, owners);
+    return RunCapture(options, monitor.Services.Packets(), std::cout, std::cerr, interrupted, owners);
 }
 
 }  // namespace tarnwick

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "common/file_locations.h"
+#include "platform/program_environment.h"
 #include "common/inet_address.h"
 #include "common/text_util.h"
 #include "log/event_log.h"
@@ -22,10 +22,6 @@
 #include "monitor/tcp_state_names.h"
 #include "monitor/traffic_monitor.h"
 #include "monitor/traffic_texts.h"
-#include "platform/linux/interrupt_wait.h"
-#include "platform/linux/linux_ip_tables.h"
-#include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/systemd_journal.h"
 #include "rules/connection_kill.h"
 #include "rules/rule_items.h"
 
@@ -52,6 +48,10 @@ bool LoadRules(const std::string& path, TRuleItems& rules) {
 }  // namespace
 
 int RunTableCommand(const TCliOptions& options) {
+    if (options.ShowLocation && *kNoLocationDatabase != '\0') {
+        std::cerr << "tarnwick-cli: table --location is not available here: " << kNoLocationDatabase << '\n';
+        return 1;
+    }
     TCliMonitor monitor;
     TMonitorSession& session = monitor.Session;
     session.View.ShowTcp = options.ShowTcp;
@@ -106,7 +106,7 @@ int RunTopCommand(const TCliOptions& options) {
 int RunWatchCommand(const TCliOptions& options) {
     TInterruptWait interrupt;  // before any thread starts, so that all of them leave the signals to us
     if (!TablesBindable(std::cerr)) return 1;
-    TCliMonitor monitor(true);
+    TCliMonitor monitor(true, options.ShowIpv6);
     TMonitorSession& session = monitor.Session;
     monitor.IncludeIpv6(options.ShowIpv6);
     session.ShowTraffic(TTrafficViewer::Output, options.WatchOutput == TCliOptions::TWatchOutput::Json);
@@ -124,7 +124,7 @@ int RunWatchCommand(const TCliOptions& options) {
     if (!rulesFile.empty() && !LoadRules(rulesFile, session.Rules)) return 1;
     // No windows here: a popup action only writes its log line.
     session.EnableRules(options.EnableRules);
-    TSystemdJournal journal;
+    TCliJournal journal;
     std::optional<std::string> journalError;  // why the journal cannot be written, in words for the user
     const auto journalFailed = [&journalError] {
         if (!journalError) return false;
@@ -203,7 +203,7 @@ int RunRulesCommand(const TCliOptions& options) {
 int RunKillCommand(const TCliOptions& options) {
     if (!TablesBindable(std::cerr)) return 1;
     TCliMonitor monitor;
-    if (const TStatus available = monitor.Privileged.KillAvailable(); !available) {
+    if (const TStatus available = monitor.Services.KillAvailable(); !available) {
         std::cerr << "tarnwick-cli: " << KillFailureReason(available.Failure()) << '\n';
         return 1;
     }
@@ -226,7 +226,7 @@ int RunKillCommand(const TCliOptions& options) {
                   << options.RemotePort << "\n";
         return 1;
     }
-    const TKillResult result = KillConnection(found->TcpRow, monitor.Privileged.Killer());
+    const TKillResult result = KillConnection(found->TcpRow, monitor.Services.Killer());
     if (result.Outcome != TKillOutcome::Killed) {
         std::cout << result.Message() << "\n";
         return 1;

@@ -3,9 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "cli_platform.h"
 #include "common/text_util.h"
-#include "platform/linux/package_info.h"
-#include "platform/linux/process_exe.h"
 
 namespace tarnwick {
 

@@ -1,5 +1,7 @@
 #include "cli_locate.h"
 
+#include "cli_platform.h"
+
 #include <chrono>
 #include <iostream>
 #include <optional>
@@ -9,7 +11,6 @@
 #include "common/text_util.h"
 #include "monitor/location_cache.h"
 #include "monitor/location_texts.h"
-#include "platform/linux/linux_location_lookup.h"
 
 namespace tarnwick {
 
@@ -34,6 +35,10 @@ std::string FieldOrDash(const std::string& text) { return text.empty() ? "-" : E
 }  // namespace
 
 int RunLocateCommand(const std::vector<std::string>& addresses) {
+    if (*kNoLocationDatabase != '\0') {
+        std::cerr << "tarnwick-cli: locate is not available here: " << kNoLocationDatabase << '\n';
+        return 1;
+    }
     int status = 0;
     std::vector<std::string> given;
     std::vector<TInetAddress> parsed;
@@ -47,7 +52,7 @@ int RunLocateCommand(const std::vector<std::string>& addresses) {
             status = 1;
         }
     }
-    TLocationCache cache([] { return OpenLocationDatabase(LocationDatabasePath()); });
+    TLocationCache cache(CliLocationOpener());
     const std::vector<const TLocation*> found = cache.LocateAll(parsed, kLocateWait);
     if (const auto failure = cache.DatabaseFailure()) std::cerr << "tarnwick-cli: " << LocationDatabaseNote(*failure) << '\n';
     for (size_t i = 0; i < given.size(); ++i) {

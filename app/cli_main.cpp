@@ -10,12 +10,14 @@
 #include "cli_info.h"
 #include "cli_locate.h"
 #include "cli_options.h"
+#include "cli_platform.h"
 #include "cli_report.h"
 #include "common/ini_file.h"
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // time stamps in the user's date and time format
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    tarnwick::PrepareConsoleOutput();
+    const std::vector<std::string> args = tarnwick::CommandLineArguments(argc, argv);
     const auto options = tarnwick::ParseCliOptions(args);
     if (!options) {
         std::cerr << "tarnwick-cli: " << options.Failure().Text() << "\n" << tarnwick::CliUsage();

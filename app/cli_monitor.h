@@ -1,5 +1,5 @@
 // One monitoring session of the command-line tool: the session of the core
-// wired to the Linux services, with the grid kept as each command needs it.
+// wired to the system's services, with the grid kept as each command needs it.
 #pragma once
 
 #include <algorithm>
@@ -7,15 +7,9 @@
 #include <ostream>
 #include <string>
 
+#include "cli_platform.h"
 #include "monitor/grid_rows.h"
 #include "monitor/location_texts.h"
-#include "platform/linux/linux_ended_connections.h"
-#include "platform/linux/linux_ip_tables.h"
-#include "platform/linux/linux_location_lookup.h"
-#include "platform/linux/linux_name_lookup.h"
-#include "platform/linux/linux_program_launcher.h"
-#include "platform/linux/linux_sound_player.h"
-#include "platform/linux/privileged_services.h"
 #include "session/monitor_session.h"
 
 namespace tarnwick {
@@ -23,9 +17,9 @@ namespace tarnwick {
 // Whether the connection tables can be read on this system at all; says why
 // not on `err`.
 inline bool TablesBindable(std::ostream& err) {
-    if (const TStatus available = SockDiagAvailable(); !available) {
-        err << "tarnwick-cli: the connection tables cannot be read (netlink socket diagnostics): "
-            << available.Failure().ErrnoText() << '\n';
+    if (const TStatus available = ConnectionTablesAvailable(); !available) {
+        err << "tarnwick-cli: the connection tables cannot be read (" << kConnectionTablesSource
+            << "): " << available.Failure().ErrnoText() << '\n';
         return false;
     }
     return true;
@@ -82,28 +76,24 @@ private:
     int TextWritten_ = 0;  // the last data row in Text_
 };
 
-// The monitoring session of a command, wired to the Linux services.
+// The monitoring session of a command, wired to the system's services.
 struct TCliMonitor {
-    // Without the privilege to read other users' descriptors, owners and
-    // their names come from tarnwick-helper; so does closing a connection.
-    TPrivilegedServices Privileged;
-    TLinuxIpTables IpTables{Privileged.Owners()};
-    TLinuxNameLookup Names;
+    TCliServices Services;
     // Connections that end between two refreshes; only a watch wants them.
-    std::unique_ptr<TLinuxEndedConnections> Ended;
-    TLinuxProgramLauncher Launcher;
-    TLinuxSoundPlayer Sound;
+    std::unique_ptr<TEndedConnections> Ended;
     TCliGrid Grid;
     TMonitorSession Session;
 
     // The tool prints or reports the entries itself; it never saves its log on its own.
-    // `watchEnded` also listens for connections that end between refreshes;
-    // where the system does not tell, the refreshes report what the tables show.
-    explicit TCliMonitor(bool watchEnded = false)
-        : Ended(watchEnded ? std::make_unique<TLinuxEndedConnections>() : nullptr),
-          Session(TSessionServices{TPlatformServices{IpTables, Privileged.Processes(), Names, Ended.get()},
-                                   TRuleServices{Launcher, Sound, Privileged.Killer()},
-                                   [] { return OpenLocationDatabase(LocationDatabasePath()); }},
+    // `watchEnded` also listens for connections that end between refreshes
+    // (IPv6 ones too with `ipv6`); where the system does not tell, the
+    // refreshes report what the tables show.
+    explicit TCliMonitor(bool watchEnded = false, bool ipv6 = true)
+        : Ended(watchEnded ? OpenEndedConnections(ipv6) : nullptr),
+          Session(TSessionServices{TPlatformServices{Services.IpTables(), Services.Processes(), Services.Names,
+                                                     Ended.get()},
+                                   TRuleServices{Services.Launcher, Services.Sound, Services.Killer()},
+                                   CliLocationOpener()},
                   Grid) {
         Session.Log.AutoSaveLog = false;
     }
@@ -116,11 +106,11 @@ struct TCliMonitor {
     // that failed while asked for owners is one: its reason goes to `err`.
     bool RefreshTables(std::ostream& err) {
         Session.RunRefresh();
-        if (const TStatus health = Privileged.OwnersHealth(); !health) {
+        if (const TStatus health = Services.OwnersHealth(); !health) {
             err << "tarnwick-cli: " << health.Failure().Text() << '\n';
             return false;
         }
-        if (const TStatus available = Privileged.OwnersAvailable(); !available && !OwnersMissingSaid_) {
+        if (const TStatus available = Services.OwnersAvailable(); !available && !OwnersMissingSaid_) {
             err << "tarnwick-cli: " << available.Failure().Text() << '\n';
             OwnersMissingSaid_ = true;
         }
@@ -142,7 +132,7 @@ struct TCliMonitor {
     // Says once on `err` that the location database cannot be read, once a
     // refresh tried to. No failure: the locations are "-" or left out.
     void NoteLocationDatabase(std::ostream& err) {
-        if (LocationNoteSaid_ || !Session.View.ShowLocation) return;
+        if (LocationNoteSaid_ || !Session.View.ShowLocation || Session.Locations() == nullptr) return;
         if (const auto failure = Session.Locations()->DatabaseFailure()) {
             err << "tarnwick-cli: " << LocationDatabaseNote(*failure) << '\n';
             LocationNoteSaid_ = true;
@@ -151,10 +141,10 @@ struct TCliMonitor {
 
     // Without IPv6, the sockets of the IPv6 tables are not read at all, so
     // neither their rows nor their events show; IPv4-mapped ones still do.
+    // (The ended connections take the same choice when made.)
     void IncludeIpv6(bool include) {
         Session.View.ShowIpv6 = include;
         Session.Snapshot.SetIncludeIpv6(include);
-        if (Ended) Ended->SetIncludeIpv6(include);
     }
 
 private:

@@ -7,6 +7,7 @@
 #include "capture/packet_parser.h"
 #include "common/inet_address.h"
 #include "common/text_util.h"
+#include "platform/network_interfaces.h"
 
 namespace tarnwick {
 
@@ -66,13 +67,15 @@ const char* CliUsage() {
            "          the last SECONDS), Sent, Received (bytes of its open connections)\n"
            "  rules   prints the rules of FILE, one line per rule, fields separated by tabs\n"
            "  kill    closes the established TCP connection from LOCALPORT to\n"
-           "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN). REMOTEADDR is a dotted\n"
+           "          REMOTEADDR:REMOTEPORT (needs CAP_NET_ADMIN; on Windows an administrator,\n"
+           "          and IPv4 connections only). REMOTEADDR is a dotted\n"
            "          IPv4 address of decimal numbers, leading zeros ignored (127.000.000.001\n"
            "          is 127.0.0.1), or an IPv6 address in any standard form (::1 is\n"
            "          0:0:0:0:0:0:0:1), a link-local one with its zone (fe80::1%lo, as the\n"
            "          table writes it); an IPv4-mapped one (::ffff:a.b.c.d) names the IPv4\n"
            "          connection a.b.c.d, which is how the table lists it\n"
-           "  capture captures IPv4 and IPv6 packets on every interface (needs CAP_NET_RAW)\n"
+           "  capture captures IPv4 and IPv6 packets on every interface (needs CAP_NET_RAW;\n"
+           "          on Windows an administrator, and IPv4 only)\n"
            "          and prints those between endpoint 1 (--addr1, --port1) and endpoint 2\n"
            "          (--addr2, --port2), either way, of protocol NAME (IP, ICMP, IGMP, GGP,\n"
            "          TCP, PUP, UDP, IDP, NP, RAW, MAX, ICMPv6); an address is dotted IPv4 or\n"

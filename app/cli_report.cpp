@@ -7,7 +7,6 @@
 #include <iostream>
 
 #include "log/html_report.h"
-#include "platform/linux/interrupt_wait.h"
 
 namespace tarnwick {
 

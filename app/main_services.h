@@ -1,30 +1,11 @@
-// The main window's services, wired to the Linux ones.
+// The main window's services on the system it is built for. Each system's
+// header gives TWindowProgramServices (every service, made in one place),
+// MainServicesOf (the window's view of them) and PrepareWindowProcess (what
+// the process sets up before the window is made).
 #pragma once
 
-#include <string>
-
-#include "common/file_locations.h"
-#include "platform/linux/linux_location_lookup.h"
-#include "platform/linux/linux_services.h"
-#include "platform/linux/package_info.h"
-#include "platform/linux/process_exe.h"
-#include "ui/main_form.h"
-
-namespace tarnwick {
-
-inline TMainServices MainServicesOf(TLinuxServices& platform, TMessageBoxes& boxes, std::string executableDir,
-                                    std::string executablePath, TSettingsLocation files) {
-    return TMainServices{platform.IpTables, platform.Processes, platform.Names,     boxes,
-                         platform.Killer,   platform.Launcher,  platform.Sound,     platform.Autostart,
-                         platform.Packets,  std::move(executableDir),          std::move(executablePath),
-                         std::move(files),
-                         &SockDiagAvailable,
-                         &GetProcessExePath,
-                         &ReadProcessInfoFields,
-                         platform.Wakeup,
-                         &platform.EndedConnections,
-                         [&platform] { return platform.Privileged.OwnersHealth(); },
-                         [] { return OpenLocationDatabase(LocationDatabasePath()); }};
-}
-
-}  // namespace tarnwick
+#ifdef _WIN32
+#include "main_services_windows.h"
+#else
+#include "main_services_linux.h"
+#endif

@@ -1,4 +1,4 @@
-// The windowed program: the main window over the Linux services, shown and
+// The windowed program: the main window over the system's services, shown and
 // run until the user exits. Shared by `tarnwick` and the benchmark build of
 // the window, which attaches its observers before the window is shown.
 #pragma once
@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/file_locations.h"
 #include "common/window_platform.h"
 #include "main_services.h"
-#include "platform/linux/heap_settings.h"
+#include "platform/program_environment.h"
 #include "ui/banner.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
@@ -21,13 +20,11 @@
 namespace tarnwick {
 
 inline int RunWindowProgram(int argc, char** argv, const std::function<void(TMain_F&)>& beforeShow = {}) {
-    // The window runs for days: its resident memory should follow the
-    // tables it shows now, not the largest ones it ever refreshed.
-    ReturnLargeBlocksToTheSystem();
+    PrepareWindowProcess();
     // Qt reads QT_QPA_PLATFORM when the application object is made.
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (const auto platform = ChooseWindowPlatform(ProcessEnvironment, args))
-        ::setenv("QT_QPA_PLATFORM", platform->c_str(), 1);
+        qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString(*platform));
     QApplication application(argc, argv);  // also takes the user's locale for dates and times
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setWindowIcon(ApplicationIcon());
@@ -37,7 +34,7 @@ inline int RunWindowProgram(int argc, char** argv, const std::function<void(TMai
     // confirmed close of the main window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    TLinuxServices services;
+    TWindowProgramServices services;
     TQtMessageBoxes boxes;
     const std::string executableDir = QCoreApplication::applicationDirPath().toStdString();
     TMain_F mainForm(MainServicesOf(services, boxes, executableDir,

@@ -6,12 +6,14 @@
 A file may include its own layer and the layers below it, never one above it
 nor a sibling (rules and capture know nothing of each other). Besides:
 
-  - platform/linux/ holds the Linux implementations; only platform/linux/
-    itself and app/ (which wires them up) include it. The platform/ root holds
-    the contracts: headers only, which include no system header.
-  - System and library headers (<unistd.h>, <pcap/pcap.h>) belong to common/
-    and platform/linux/; every other layer includes the C++ standard library
-    only, and ui/ and app/ the Qt headers besides.
+  - platform/linux/ and platform/windows/ hold the implementations for each
+    system; only the folder itself and app/ (which wires them up) include it,
+    and neither includes the other. The platform/ root holds the contracts:
+    headers only, which include no system header.
+  - System and library headers (<unistd.h>, <windows.h>, <pcap/pcap.h>)
+    belong to platform/linux/ and platform/windows/; every other layer
+    includes the C++ standard library only, and ui/ and app/ the Qt headers
+    besides.
 
 Usage: check_layers.py [SOURCE_ROOT]   (default: the folder above this script)
 Prints one line per breach and exits 1 when there is any.
@@ -48,21 +50,25 @@ cstdint cstdio cstdlib cstring ctime cuchar cwchar cwctype
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
+# The folders of the implementations for each system, below platform/.
+SYSTEMS = ("platform/linux", "platform/windows")
+
+
 def layer_of(relative):
-    """The layer of a file or included path ("platform/linux" for the
-    implementations), or None when it is in none."""
+    """The layer of a file or included path ("platform/linux" or
+    "platform/windows" for the implementations), or None when it is in none."""
     parts = relative.split("/")
     if parts[0] == "app":
         return "app"
     if parts[0] == "src":
         parts = parts[1:]
-    if len(parts) > 2 and parts[0] == "platform" and parts[1] == "linux":
-        return "platform/linux"
+    if len(parts) > 2 and "/".join(parts[:2]) in SYSTEMS:
+        return "/".join(parts[:2])
     return parts[0] if len(parts) > 1 and parts[0] in RANKS else None
 
 
 def rank(layer):
-    return RANKS["platform" if layer == "platform/linux" else layer]
+    return RANKS["platform" if layer in SYSTEMS else layer]
 
 
 def check_quoted(file, layer, included, root):
@@ -72,11 +78,11 @@ def check_quoted(file, layer, included, root):
     target = layer_of(included)
     if target is None:
         return f'includes "{included}", which is in no layer'
-    if target == "platform/linux" and layer not in ("platform/linux", "app"):
-        return f'includes "{included}": only platform/linux and app see the Linux implementations'
+    if target in SYSTEMS and layer not in (target, "app"):
+        return f'includes "{included}": only {target} and app see the implementations of {target}'
     if target == layer or rank(target) < rank(layer):
         return None
-    if layer == "platform/linux" and target == "platform":
+    if layer in SYSTEMS and target == "platform":
         return None  # an implementation includes its contract
     if rank(target) == rank(layer):
         return f'includes "{included}": {layer} and {target} are siblings and know nothing of each other'
@@ -89,7 +95,7 @@ def check_angled(layer, included):
         return None
     if name.startswith("Q") and layer in ("ui", "app"):
         return None
-    if layer in ("common", "platform/linux"):
+    if layer in SYSTEMS:
         return None
     kind = "Qt" if name.startswith("Q") else "system"
     return f"includes the {kind} header <{included}>, which {layer} may not"

@@ -15,6 +15,12 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
                    clang libclang-rt-14-dev  # clang with its libFuzzer runtime: the INI fuzzer
                    tcpdump tshark)  # the oracles that read recorded captures back (tshark brings capinfos)
 
+# The Windows build (WINDOWS=1 ./test.sh): mingw-w64's cross compilers with
+# the posix thread model (std::thread), Wine to run the tests (64-bit only:
+# no i386 architecture is needed), and GoogleTest's sources to build it with
+# the same compiler.
+tarnwick_windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest)
+
 ensure_packages() {
     local missing=()
     local pkg

@@ -3,8 +3,6 @@
 #include <filesystem>
 #include <optional>
 
-#include <unistd.h>
-
 namespace tarnwick {
 
 namespace {
@@ -24,13 +22,6 @@ std::optional<std::string> BaseDir(const TEnvLookup& env, const char* variable, 
 
 }  // namespace
 
-std::string ExecutableDirectory() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || !exe.has_parent_path()) return ".";
-    return exe.parent_path().string();
-}
-
 TSettingsLocation ResolveSettingsLocation(const std::string& exeDir, const TEnvLookup& env,
                                           const std::function<bool(const std::string&)>& portable) {
     if (portable(exeDir)) return {exeDir, exeDir};
@@ -44,14 +35,9 @@ TSettingsLocation ResolveSettingsLocation(const std::string& exeDir, const TEnvL
     return location;
 }
 
-TSettingsLocation ResolveSettingsLocation(const std::string& exeDir) {
-    return ResolveSettingsLocation(exeDir, ProcessEnvironment, IsPortableFolder);
-}
-
-bool IsPortableFolder(const std::string& exeDir) {
+bool IsInstalledFolder(const std::string& exeDir) {
     std::error_code ec;
-    if (std::filesystem::is_directory(InstalledShareDir(exeDir), ec)) return false;
-    return ::access(exeDir.c_str(), W_OK | X_OK) == 0;
+    return std::filesystem::is_directory(InstalledShareDir(exeDir), ec);
 }
 
 std::string HelpPagePath(const std::string& exeDir) {

@@ -14,15 +14,15 @@
 
 #include "common/environment.h"
 
+// The running program's own folder and settings location:
+// platform/program_environment.h.
+
 namespace tarnwick {
 
 struct TSettingsLocation {
     std::string SettingsDir;  // Option.ini and rules.dat
     std::string LogsBaseDir;  // automatic log saves make Logs/ here
 };
-
-// The folder of the running executable (from /proc/self/exe); "." when unknown.
-std::string ExecutableDirectory();
 
 // Decided once at start. Beside the executable (`exeDir` for both) when
 // `portable(exeDir)`; otherwise <config>/tarnwick and <data>/tarnwick, where
@@ -34,13 +34,9 @@ std::string ExecutableDirectory();
 TSettingsLocation ResolveSettingsLocation(const std::string& exeDir, const TEnvLookup& env,
                                           const std::function<bool(const std::string&)>& portable);
 
-// The same for the running program: the process environment and IsPortableFolder.
-TSettingsLocation ResolveSettingsLocation(const std::string& exeDir);
-
-// True when `exeDir` is a folder this process may write and create files in,
-// and not the bin folder of an installation (one with <exeDir>/../share/tarnwick).
-// The second test matters for root, who may write /usr/bin.
-bool IsPortableFolder(const std::string& exeDir);
+// Whether `exeDir` is the bin folder of an installation: one with
+// <exeDir>/../share/tarnwick beside it.
+bool IsInstalledFolder(const std::string& exeDir);
 
 // The help page: <exeDir>/help.htm when it is there, else the installed
 // <exeDir>/../share/tarnwick/help.htm when that is; else the first (what a

@@ -57,10 +57,6 @@ bool IsLinkLocal6(const TIp6Address& address);
 // with a zone ("fe80::1%eth0").
 std::string Ip6ZonedText(const TIp6Address& address, std::string_view zone);
 
-// The index of the network interface named `name` ("eth0"), the zone of a
-// link-local address; 0 when there is no interface of that name.
-uint32_t InterfaceIndexByName(const std::string& name);
-
 // The IPv6 address written in `text` (any standard form, "::1",
 // "2001:db8::1", "::ffff:1.2.3.4"), or nullopt.
 std::optional<TIp6Address> ParseIp6(std::string_view text);

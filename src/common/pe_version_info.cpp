@@ -359,10 +359,13 @@ std::string TAppObj::GetValue(std::string_view key) const {
     if (translation.empty()) return {};
     const TVersionNode* node = Block_->Find("StringFileInfo\\" + translation + "\\" + std::string(key));
     if (!node) return {};
-    std::string_view text = node->Text;
+    return std::string(TrimVersionText(node->Text));
+}
+
+std::string_view TrimVersionText(std::string_view text) {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-    return std::string(text);
+    return text;
 }
 
 std::array<std::string, kProcessInfoFields.size()> ProcessInfoValues(const TAppObj& app) {

@@ -138,6 +138,10 @@ struct TProcessInfoFields {
     std::string IconName;  // a desktop icon name (theme name or absolute file), or empty
 };
 
+// A version string as the fields show it: without leading and trailing
+// blanks and control characters.
+std::string_view TrimVersionText(std::string_view text);
+
 // The values of the eight fields read from `app`.
 std::array<std::string, kProcessInfoFields.size()> ProcessInfoValues(const TAppObj& app);
 

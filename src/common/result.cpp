@@ -9,10 +9,10 @@ std::string TFailure::Text() const {
     if (Errno == 0) {
         return Context;
     }
-    return Context + ": " + std::strerror(Errno);
+    return Context + ": " + ErrnoText();
 }
 
-std::string TFailure::ErrnoText() const { return std::strerror(Errno); }
+std::string TFailure::ErrnoText() const { return SystemText.empty() ? std::strerror(Errno) : SystemText; }
 
 TFailure FailureFromErrno(std::string context) {
     return TFailure{errno, std::move(context)};

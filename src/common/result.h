@@ -18,6 +18,10 @@ struct TFailure {
     // What was being done, in words a user can act on: "opening the packet
     // socket on eth0", "reading /proc/net/tcp".
     std::string Context;
+    // The system's own words for the failure where they say more than
+    // errno's message (Windows's message for its error code); empty for
+    // errno's.
+    std::string SystemText{};
 
     // "Context: system message", or Context alone when Errno is 0.
     std::string Text() const;

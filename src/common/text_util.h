@@ -33,4 +33,13 @@ inline std::string_view CutText(std::string_view text, size_t maxLength) {
     return text.substr(0, maxLength);
 }
 
+// At most `maxLength` leading bytes of the UTF-8 `text`, never ending inside
+// a character: a character the limit falls in is dropped whole.
+inline std::string_view CutUtf8(std::string_view text, size_t maxLength) {
+    if (text.size() <= maxLength) return text;
+    // Back off over continuation bytes (10xxxxxx) to the start of the character.
+    while (maxLength > 0 && (static_cast<unsigned char>(text[maxLength]) & 0xC0) == 0x80) --maxLength;
+    return text.substr(0, maxLength);
+}
+
 }  // namespace tarnwick

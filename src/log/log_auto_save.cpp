@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/local_time.h"
 #include <string_view>
 
 namespace tarnwick {
@@ -62,19 +63,24 @@ int FreeNumber(int drawn, const std::vector<int>& taken) {
     return number;
 }
 
+// The path of `name` in `folder`, joined as the system joins them.
+std::string InFolder(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).string();
+}
+
 // Writes `page` to a new file in `folder` named for the day of `local` with
 // the number `drawn`, or the first free one after it; the path written, or
 // empty when every name is taken. Throws TReportError when a file cannot be
 // made.
 std::string SaveUnderNewName(const std::string& folder, const std::tm& local, int drawn, const std::string& page) {
-    std::string path = folder + "/" + AutoSaveLogFileName(local, drawn);
+    std::string path = InFolder(folder, AutoSaveLogFileName(local, drawn));
     if (SaveNewReport(path, page)) return path;
     // One look at the folder rather than trying its names one by one. A name
     // taken since (by another save at the same moment) is passed over too.
     std::vector<int> taken = TakenNumbers(folder, local);
     AddTaken(taken, drawn);
     for (int number = FreeNumber(drawn, taken); number >= 0; number = FreeNumber(drawn, taken)) {
-        path = folder + "/" + AutoSaveLogFileName(local, number);
+        path = InFolder(folder, AutoSaveLogFileName(local, number));
         if (SaveNewReport(path, page)) return path;
         AddTaken(taken, number);
     }
@@ -99,13 +105,12 @@ std::string AutoSaveLogFileName(const std::tm& local, int number) {
 }
 
 TResult<std::string> AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveContext& context) {
-    const std::string folder = context.BaseDirectory + "/Logs";
+    const std::string folder = InFolder(context.BaseDirectory, "Logs");
     std::error_code ignored;
     std::filesystem::create_directory(folder, ignored);
     const auto now = context.Clock();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    ::localtime_r(&t, &local);
+    const std::tm local = LocalTimeOf(t);
     const int drawn = ((context.DrawNumber(now) % kThreeDigitNumbers) + kThreeDigitNumbers) % kThreeDigitNumbers;
     try {
         TReportHeading heading;
@@ -113,7 +118,7 @@ TResult<std::string> AutoSaveLogFile(const TEventLog& log, const TLogAutoSaveCon
         heading.Time = ReportTimeText(now);
         std::string path = SaveUnderNewName(folder, local, drawn, BuildLogReport(log.Entries(), heading));
         if (path.empty()) {
-            const std::string drawnPath = FullFileName(folder + "/" + AutoSaveLogFileName(local, drawn));
+            const std::string drawnPath = FullFileName(InFolder(folder, AutoSaveLogFileName(local, drawn)));
             return TFailure{0, "Cannot create file \"" + drawnPath + "\". Every name of the day is taken."};
         }
         return path;

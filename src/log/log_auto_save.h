@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "common/file_locations.h"
+#include "platform/program_environment.h"
 #include "common/result.h"
 #include "log/event_log.h"
 #include "log/html_report.h"

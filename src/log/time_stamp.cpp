@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/local_time.h"
+
 namespace tarnwick {
 
 std::string FormatTimeStamp(const std::tm& local) {
@@ -22,16 +24,38 @@ std::string TimeStamp(std::chrono::system_clock::time_point when) {
     thread_local std::string lastStamp;
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
     if (seconds != lastSeconds) {
-        std::tm local{};
-        localtime_r(&seconds, &local);
-        lastStamp = FormatTimeStamp(local);
+        lastStamp = FormatTimeStamp(LocalTimeOf(seconds));
         lastSeconds = seconds;
     }
     return lastStamp;
 }
 
-std::string FormatRfc3339(const std::tm& local, int milliseconds) {
-    const long offsetMinutes = local.tm_gmtoff / 60;
+namespace {
+
+// Days from 1970-01-01 to the date `year`-`month`-`day` of the proleptic
+// Gregorian calendar (negative before it).
+long long DaysFromCivil(long long year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+// How far the local time `local` of the moment `when` is ahead of UTC, in
+// seconds: the local fields read as if they were UTC, less the moment.
+long UtcOffsetOf(const std::tm& local, std::time_t when) {
+    const long long asUtc = DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
+                                          static_cast<unsigned>(local.tm_mday)) * 86400 +
+                            local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
+    return static_cast<long>(asUtc - static_cast<long long>(when));
+}
+
+}  // namespace
+
+std::string FormatRfc3339(const std::tm& local, long utcOffsetSeconds, int milliseconds) {
+    const long offsetMinutes = utcOffsetSeconds / 60;
     const long absMinutes = std::labs(offsetMinutes);
     std::array<char, 64> buffer{};
     const int length = std::snprintf(buffer.data(), buffer.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld",
@@ -47,9 +71,8 @@ std::string Rfc3339Time(std::chrono::system_clock::time_point when) {
     const auto seconds = std::chrono::floor<std::chrono::seconds>(when);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when - seconds).count();
     const std::time_t whole = std::chrono::system_clock::to_time_t(seconds);
-    std::tm local{};
-    localtime_r(&whole, &local);
-    return FormatRfc3339(local, static_cast<int>(millis));
+    const std::tm local = LocalTimeOf(whole);
+    return FormatRfc3339(local, UtcOffsetOf(local, whole), static_cast<int>(millis));
 }
 
 }  // namespace tarnwick

@@ -21,8 +21,8 @@ std::string TimeStamp(std::chrono::system_clock::time_point when);
 // whatever the user's locale.
 std::string Rfc3339Time(std::chrono::system_clock::time_point when);
 
-// The same of broken-down local time whose tm_gmtoff is the offset from UTC in
-// seconds, plus `milliseconds` (0..999).
-std::string FormatRfc3339(const std::tm& local, int milliseconds);
+// The same of broken-down local time `utcOffsetSeconds` ahead of UTC, plus
+// `milliseconds` (0..999).
+std::string FormatRfc3339(const std::tm& local, long utcOffsetSeconds, int milliseconds);
 
 }  // namespace tarnwick

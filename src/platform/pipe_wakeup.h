@@ -1,6 +1,8 @@
 // TWakeup over a pipe: readable while a byte waits in it. The wake-ups that
-// code below the platform's Linux services needs (the capture reader and its
-// owner) use this portable form; the Linux services use TEventFdWakeup.
+// code below the platform's services needs (the capture reader and its
+// owner) use this portable form; the Linux services use TEventFdWakeup. On
+// Windows, where only sockets can be polled, the pipe is a connected pair of
+// loopback sockets.
 #pragma once
 
 #include "platform/wakeup.h"

@@ -2,9 +2,10 @@
 // contents when the object goes.
 #pragma once
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -12,10 +13,24 @@ namespace tarnwick::testing {
 
 class TTempFolder {
 public:
+    // A name no other folder has: created only when nothing of that name is
+    // there (as mkdtemp does, which not every system has).
     TTempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        Path_ = pattern;
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "tarnwick-test-%012llx",
+                          static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+            const std::string path = (base / name).string();
+            std::error_code ec;
+            if (std::filesystem::create_directory(path, ec) && !ec) {
+                Path_ = path;
+                return;
+            }
+        }
+        throw std::runtime_error("no temporary folder could be made");
     }
     ~TTempFolder() {
         std::error_code ignored;

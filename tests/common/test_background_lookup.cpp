@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <latch>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -14,6 +15,26 @@ namespace tarnwick {
 namespace {
 
 using namespace std::chrono_literals;
+
+// A one-way gate between two threads. (Not std::latch: GCC 12's waits on
+// atomics can miss a wake-up where the system has no futex, as on Windows.)
+class TGate {
+public:
+    void Open() {
+        std::lock_guard lock(Mutex_);
+        Open_ = true;
+        Opened_.notify_all();
+    }
+    void Wait() {
+        std::unique_lock lock(Mutex_);
+        Opened_.wait(lock, [this] { return Open_; });
+    }
+
+private:
+    std::mutex Mutex_;
+    std::condition_variable Opened_;
+    bool Open_ = false;
+};
 
 // Polls as a window's timer would, for at most five seconds.
 template <typename TResult>
@@ -33,17 +54,17 @@ TEST(BackgroundLookup, OnlyTheNewestResultIsDelivered) {
     EXPECT_EQ(delivered, std::vector<int>{1});
 
     // A look-up still running when a newer one starts is dropped, whichever ends first.
-    auto release = std::make_shared<std::latch>(1);
-    auto returned = std::make_shared<std::latch>(1);
+    auto release = std::make_shared<TGate>();
+    auto returned = std::make_shared<TGate>();
     lookup.Start([release, returned] {
-        release->wait();
-        returned->count_down();
+        release->Wait();
+        returned->Open();
         return 2;
     });
     lookup.Start([] { return 3; });
     PollUntilDelivered(lookup);
-    release->count_down();
-    returned->wait();
+    release->Open();
+    returned->Wait();
     std::this_thread::sleep_for(20ms);
     lookup.DeliverResult();
     EXPECT_EQ(delivered, (std::vector<int>{1, 3}));
@@ -58,18 +79,18 @@ TEST(BackgroundLookup, OnlyTheNewestResultIsDelivered) {
 }
 
 TEST(BackgroundLookup, OwnerMayGoWhileALookupRuns) {
-    auto release = std::make_shared<std::latch>(1);
-    auto returned = std::make_shared<std::latch>(1);
+    auto release = std::make_shared<TGate>();
+    auto returned = std::make_shared<TGate>();
     {
         TBackgroundLookup<std::vector<int>> lookup([](std::vector<int>) { FAIL() << "delivered to a dead owner"; });
         lookup.Start([release, returned] {
-            release->wait();
-            returned->count_down();
+            release->Wait();
+            returned->Open();
             return std::vector<int>(1000, 7);
         });
     }
-    release->count_down();
-    returned->wait();
+    release->Open();
+    returned->Wait();
     std::this_thread::sleep_for(20ms);  // the worker stores its result in the state it shares
 }
 

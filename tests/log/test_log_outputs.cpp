@@ -66,11 +66,9 @@ TEST(Rfc3339Time, MillisecondsAndTheZoneOffset) {
     local.tm_hour = 12;
     local.tm_min = 31;
     local.tm_sec = 52;
-    EXPECT_EQ(FormatRfc3339(local, 123), "2026-12-07T12:31:52.123+00:00");
-    local.tm_gmtoff = 5 * 3600 + 30 * 60;
-    EXPECT_EQ(FormatRfc3339(local, 7), "2026-12-07T12:31:52.007+05:30");
-    local.tm_gmtoff = -(3 * 3600 + 30 * 60);
-    EXPECT_EQ(FormatRfc3339(local, 999), "2026-12-07T12:31:52.999-03:30");
+    EXPECT_EQ(FormatRfc3339(local, 0, 123), "2026-12-07T12:31:52.123+00:00");
+    EXPECT_EQ(FormatRfc3339(local, 5 * 3600 + 30 * 60, 7), "2026-12-07T12:31:52.007+05:30");
+    EXPECT_EQ(FormatRfc3339(local, -(3 * 3600 + 30 * 60), 999), "2026-12-07T12:31:52.999-03:30");
 
     // The same local time as the stamp of the log line, with its milliseconds.
     const auto when = testing::LocalTime(2026, 12, 7, 9, 5, 3) + std::chrono::milliseconds(42);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/linux/netlink_frames.h"
+#include "platform/table_order.h"
 
 namespace tarnwick {
 
@@ -68,13 +69,6 @@ TIp6Address Ip6FromDiag(const uint32_t (&words)[4]) {
     TIp6Address address{};
     std::memcpy(address.data(), words, address.size());
     return address;
-}
-
-// Whether an AF_INET6 socket with these ends carries IPv4 traffic only, and so
-// is an IPv4 row: bound to an IPv4-mapped address and connected to one, or not
-// connected at all.
-bool IsMappedSocket(const TIp6Address& local, const TIp6Address& remote) {
-    return IsIpv4Mapped(local) && (IsIpv4Mapped(remote) || remote == TIp6Address{});
 }
 
 // A listening socket, or one only bound (no peer), has a tcp_info whose

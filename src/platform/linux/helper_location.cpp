@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "common/file_locations.h"
+#include "platform/program_environment.h"
 #include "common/result.h"
 
 namespace tarnwick {

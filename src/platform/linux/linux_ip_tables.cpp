@@ -12,11 +12,10 @@
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
-#include <iterator>
-#include <tuple>
 
 #include "platform/linux/diag_reply.h"
 #include "platform/linux/netlink_socket.h"
+#include "platform/table_order.h"
 
 namespace tarnwick {
 
@@ -36,35 +35,6 @@ constexpr int kDumpAttempts = 3;
 // Room for a dump: the last one's size plus some growth, so that the vector
 // rarely reallocates while the replies stream in.
 size_t ReserveFor(size_t lastCount) { return lastCount + lastCount / 8 + 64; }
-
-// An IPv4 end as one number that sorts as the end does: the address's bytes,
-// most significant first, then the port.
-uint64_t Ipv4EndKey(const TInetAddress& address, uint16_t port) {
-    const TIp6Address& b = address.Bytes();
-    return uint64_t{b[0]} << 40 | uint64_t{b[1]} << 32 | uint64_t{b[2]} << 24 | uint64_t{b[3]} << 16 | port;
-}
-
-// Table order: local end, remote end; the rest only makes ties deterministic.
-// The IPv4 rows compare their ends as numbers, which is the same order as
-// the addresses' and ports' own, only quicker.
-void SortIpv4Rows(std::vector<TTcpRow>& rows) {
-    std::sort(rows.begin(), rows.end(), [](const TTcpRow& a, const TTcpRow& b) {
-        return std::make_tuple(Ipv4EndKey(a.LocalAddr, a.LocalPort), Ipv4EndKey(a.RemoteAddr, a.RemotePort), a.State,
-                               a.OwningPid, a.Inode) <
-               std::make_tuple(Ipv4EndKey(b.LocalAddr, b.LocalPort), Ipv4EndKey(b.RemoteAddr, b.RemotePort), b.State,
-                               b.OwningPid, b.Inode);
-    });
-}
-
-// The same order for IPv6 rows; the interface tells link-local twins apart.
-void SortIpv6Rows(std::vector<TTcpRow>& rows) {
-    std::sort(rows.begin(), rows.end(), [](const TTcpRow& a, const TTcpRow& b) {
-        return std::tie(a.LocalAddr, a.LocalPort, a.RemoteAddr, a.RemotePort, a.Interface, a.State, a.OwningPid,
-                        a.Inode) <
-               std::tie(b.LocalAddr, b.LocalPort, b.RemoteAddr, b.RemotePort, b.Interface, b.State, b.OwningPid,
-                        b.Inode);
-    });
-}
 
 // The rows of a dump by their sockets' inodes, ascending, so that the owners
 // (by inode too) are given to them in one merge rather than a search each.
@@ -106,18 +76,6 @@ private:
 // The byte counters come in each TCP socket's tcp_info (INET_DIAG_INFO),
 // sent along when the request asks for that extension.
 constexpr uint8_t kTrafficExtension = 1u << (INET_DIAG_INFO - 1);
-
-// The IPv4 rows, sorted, then the IPv6 ones, sorted.
-std::vector<TTcpRow> Joined(std::vector<TTcpRow>&& v4, std::vector<TTcpRow>&& v6) {
-    SortIpv4Rows(v4);
-    SortIpv6Rows(v6);
-    v4.insert(v4.end(), std::make_move_iterator(v6.begin()), std::make_move_iterator(v6.end()));
-    return std::move(v4);
-}
-
-TUdpRow UdpRowOf(const TTcpRow& socket) {
-    return TUdpRow{socket.LocalAddr, socket.LocalPort, socket.OwningPid, socket.Interface, socket.Inode};
-}
 
 TFailure DumpFailure(uint8_t protocol, int error) {
     return TFailure{error, protocol == IPPROTO_TCP ? "reading the TCP sockets" : "reading the UDP sockets"};
@@ -235,7 +193,7 @@ TResult<TTcpTable> TLinuxIpTables::FetchTcp(const TTableRequest& request) {
     byInode.AssignOwners(*RecentOwners_);
     TTcpTable table;
     table.Ipv6Rows = dump.V6.size();
-    table.Rows = Joined(std::move(dump.V4), std::move(dump.V6));
+    table.Rows = JoinedRows(std::move(dump.V4), std::move(dump.V6));
     table.TrafficRead = request.Traffic;
     return table;
 }
@@ -269,7 +227,7 @@ TResult<TUdpTable> TLinuxIpTables::FetchUdp(const TTableRequest& request) {
 
     TUdpTable table;
     table.Ipv6Rows = dump.V6.size();
-    const std::vector<TTcpRow> sockets = Joined(std::move(dump.V4), std::move(dump.V6));
+    const std::vector<TTcpRow> sockets = JoinedRows(std::move(dump.V4), std::move(dump.V6));
     table.Rows.reserve(sockets.size());
     for (const TTcpRow& socket : sockets) table.Rows.push_back(UdpRowOf(socket));
     return table;

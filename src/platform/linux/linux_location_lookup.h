@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "common/environment.h"
+#include "platform/program_environment.h"
 #include "platform/location_lookup.h"
 
 namespace tarnwick {

@@ -1,6 +1,7 @@
-#include "common/environment.h"
+#include "platform/program_environment.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include <pwd.h>
@@ -27,6 +28,22 @@ std::optional<std::string> ProcessEnvironment(const std::string& name) {
     if (value != nullptr && *value != '\0') return std::string(value);
     if (name == "HOME") return HomeOfUserDatabase();
     return std::nullopt;
+}
+
+std::string ExecutableDirectory() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || !exe.has_parent_path()) return ".";
+    return exe.parent_path().string();
+}
+
+bool IsPortableFolder(const std::string& exeDir) {
+    if (IsInstalledFolder(exeDir)) return false;
+    return ::access(exeDir.c_str(), W_OK | X_OK) == 0;
+}
+
+TSettingsLocation ResolveSettingsLocation(const std::string& exeDir) {
+    return ResolveSettingsLocation(exeDir, ProcessEnvironment, IsPortableFolder);
 }
 
 }  // namespace tarnwick
