@@ -19,6 +19,7 @@
 #include "platform/descriptor_wait.h"
 #include "platform/pipe_wakeup.h"
 #include "platform/program_environment.h"
+#include "platform/record_file.h"
 #include "platform/windows/registry_autostart.h"
 #include "platform/windows/wide_text.h"
 #include "platform/windows/windows_connection_killer.h"
@@ -187,6 +188,24 @@ TEST(WindowsFiles, WholeFilesAreReplacedReadAndRefusedAsTheContractSays) {
     ASSERT_TRUE(ForEachFolderEntry(folder.Path(), [&](std::string_view name) { names.emplace_back(name); }));
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"Log20261207-001.htm", "Option.ini"}));
+}
+
+// A recording that failed midway is cut back to its last whole record, from
+// where it began; a file in the way is emptied first.
+TEST(WindowsFiles, ARecordingEmptiesItsFileAndIsCutBackToWhatItWrote) {
+    TTempFolder folder;
+    const std::string path = folder.Write("capture.pcapng", "an older capture");
+    auto file = CreateRecordFile(path);
+    ASSERT_TRUE(file) << file.Failure().Text();
+    const std::string bytes = "whole block, half a block";
+    size_t written = 0;
+    ASSERT_TRUE((*file)->Write({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, written));
+    EXPECT_EQ(written, bytes.size());
+    ASSERT_TRUE((*file)->CutTo(11));
+    ASSERT_TRUE((*file)->Write({reinterpret_cast<const uint8_t*>("."), 1}, written));
+    file->reset();
+    EXPECT_EQ(folder.Read("capture.pcapng"), "whole block.");
+    EXPECT_FALSE(CreateRecordFile(folder.File("missing\\capture.pcapng")));
 }
 
 TEST(WindowsFolders, AWritableFolderIsPortableUnlessItIsTheBinOfAnInstallation) {
