@@ -10,7 +10,12 @@
 # 64-bit tree in build/windows, whose tests run under Wine (core tests, the
 # Windows services, tarnwick-cli.exe against the host's view of the same
 # sockets, and against the Linux tarnwick-cli of build/test when it is
-# there), and the 32-bit tree in build/windows32, which must compile.
+# there, and the window tarnwick.exe on Xvfb), and the 32-bit tree in
+# build/windows32, which must compile. The window needs Qt 6.4.2 for
+# mingw-w64: scripts/windows_qt.sh unpacks it into build/ from the archive
+# beside the checkout (../shared/toolchains/qt6.4.2-mingw64.tar.xz, or
+# TARNWICK_QT_MINGW_ARCHIVE), or, without one, builds it from Debian's source
+# package, which takes about 30 minutes on 2 cores.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure_packages.sh
@@ -19,7 +24,11 @@ if [ "${WINDOWS:-0}" = 1 ]; then
     ensure_packages "${tarnwick_windows_packages[@]}"
     linux_cli=()
     [ -x build/test/app/tarnwick-cli ] && linux_cli=(-DTARNWICK_LINUX_CLI="$PWD/build/test/app/tarnwick-cli")
-    cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake \
+    qt=$(scripts/windows_qt.sh)
+    # Qt's toolchain file finds its packages and loads the project's own for the compilers.
+    cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
+          -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/toolchains/x86_64-w64-mingw32.cmake" \
+          -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DTARNWICK_GUI=ON \
           -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_WERROR=ON "${linux_cli[@]}"
     cmake --build build/windows
     cmake -S . -B build/windows32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i686-w64-mingw32.cmake \

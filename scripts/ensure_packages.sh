@@ -19,7 +19,13 @@ tarnwick_packages=(build-essential cmake ninja-build pkg-config git
 # the posix thread model (std::thread), Wine to run the tests (64-bit only:
 # no i386 architecture is needed), and GoogleTest's sources to build it with
 # the same compiler.
-tarnwick_windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest)
+# The window for Windows is built against Qt 6.4.2 for mingw-w64 (see
+# scripts/windows_qt.sh), whose moc, rcc and uic are Debian's own; its test
+# runs under Wine on Xvfb and takes its screenshot with xwd and netpbm.
+tarnwick_windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 googletest
+                           qt6-base-dev qt6-base-dev-tools xvfb x11-apps netpbm xdotool)
+# Building that Qt from Debian's source package, when no archive of it is at hand.
+tarnwick_qt_build_packages=(gcc-mingw-w64-x86-64-posix mingw-w64-tools perl xz-utils patch dpkg-dev)
 
 ensure_packages() {
     local missing=()
