@@ -25,6 +25,11 @@ if [ "${WINDOWS:-0}" = 1 ]; then
     linux_cli=()
     [ -x build/test/app/tarnwick-cli ] && linux_cli=(-DTARNWICK_LINUX_CLI="$PWD/build/test/app/tarnwick-cli")
     qt=$(scripts/windows_qt.sh)
+    # A tree configured before the window was built for Windows has another
+    # toolchain file, which CMake would keep: configured afresh.
+    if [ -f build/windows/CMakeCache.txt ] && ! grep -q "qt.toolchain.cmake" build/windows/CMakeCache.txt; then
+        rm -rf build/windows/CMakeCache.txt build/windows/CMakeFiles
+    fi
     # Qt's toolchain file finds its packages and loads the project's own for the compilers.
     cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
           -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/toolchains/x86_64-w64-mingw32.cmake" \

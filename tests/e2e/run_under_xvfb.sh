@@ -22,4 +22,5 @@ if command -v trayer >/dev/null; then
     tray=$!
 fi
 trap 'kill $tray "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null' EXIT
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$program" "$@"
+# The platform is xcb unless the caller names another (Qt for Windows under Wine: windows).
+DISPLAY=$display QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-xcb} "$program" "$@"
