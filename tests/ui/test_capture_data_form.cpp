@@ -192,12 +192,16 @@ TEST_F(CaptureDataForm, FailuresOfARunningCaptureAreShownAndOneThatEndsItLeavesT
     EXPECT_EQ(Boxes.ShownCaptions[0], kApplicationTitle);
     EXPECT_EQ(Form->Session().State(), TState::Capturing);  // one read failed; the capture goes on
 
+#ifdef _WIN32
+    GTEST_SKIP() << "a fake capture cannot hang up on Windows: no other socket can take its number";
+#else
     capture.HangUp();
     ASSERT_EQ(awaitBoxes(2), 2u);
     EXPECT_EQ(Boxes.Shown[1], "every capture has failed");
     EXPECT_EQ(Form->Session().State(), TState::Idle);
     EXPECT_TRUE(Form->btnStart->isEnabled());
     EXPECT_EQ(capture.Closes, 1);
+#endif
 }
 
 TEST_F(CaptureDataForm, RecordsFromRecordUntilStopIntoTheChosenFileAndSaysSo) {

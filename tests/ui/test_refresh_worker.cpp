@@ -6,13 +6,14 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <poll.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <latch>
 #include <thread>
+
+#include "platform/descriptor_wait.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -76,8 +77,9 @@ TEST_F(RefreshWorker, ClosingWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
     // The worker has fetched and now asks the window thread for the grid's size;
     // this thread does not serve it, it closes the window instead.
     ASSERT_TRUE(QTest::qWaitFor([&] { return Processes.Snapshots >= 1; }, 5000));
-    pollfd asked{Wakeup.Fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&asked, 1, 5000), 1) << "the worker asked nothing of the window";
+    TWatchedFd asked{Wakeup.Fd()};
+    ASSERT_TRUE(WaitForReadable({&asked, 1}, 5000));
+    ASSERT_TRUE(asked.Ready) << "the worker asked nothing of the window";
     Boxes.Answers = {true};
     QElapsedTimer clock;
     clock.start();
