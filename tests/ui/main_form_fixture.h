@@ -118,7 +118,11 @@ protected:
         }
     }
 
+    // One window at a time, as in the program: the old one goes first. (On
+    // Windows a socket has one notifier at a time, and the old window's
+    // going would take the new one's wake-ups.)
     TMain_F& Create() {
+        Form.reset();
         Form = std::make_unique<TMain_F>(Services());
         return *Form;
     }
