@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDir>
 
 #include <cstdlib>
 #include <functional>
@@ -36,9 +37,11 @@ inline int RunWindowProgram(int argc, char** argv, const std::function<void(TMai
 
     TWindowProgramServices services;
     TQtMessageBoxes boxes;
-    const std::string executableDir = QCoreApplication::applicationDirPath().toStdString();
+    // In the system's own separators, as the files joined to them get theirs:
+    // Qt gives "C:/..." on Windows, and messages would show "C:/...\Option.ini".
+    const std::string executableDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString();
     TMain_F mainForm(MainServicesOf(services, boxes, executableDir,
-                                    QCoreApplication::applicationFilePath().toStdString(),
+                                    QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toStdString(),
                                     ResolveSettingsLocation(executableDir)));
     if (!mainForm.TablesBound()) return 1;
     if (beforeShow) beforeShow(mainForm);

@@ -163,12 +163,14 @@ void TMain_F::FormCreate() {
         });
     });
 
-    // Bind the tables: without socket diagnostics there is nothing to monitor.
+    // Bind the tables: without them there is nothing to monitor. What was
+    // tried is the system's own (socket diagnostics, the IP helper), and
+    // the failure says it.
     if (Services_.ProbeTables) {
         if (const TStatus probed = Services_.ProbeTables(); !probed) {
             Services_.Boxes.Show(nullptr,
-                                 QStringLiteral("The connection tables cannot be read (netlink socket diagnostics): ") +
-                                     QString::fromStdString(probed.Failure().ErrnoText()),
+                                 QStringLiteral("The connection tables cannot be read: ") +
+                                     QString::fromStdString(probed.Failure().Text()),
                                  QStringLiteral("Fatal error"), QMessageBox::Critical);
             Session_.Scheduler().Stop();
             return;

@@ -3,38 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "common/background_lookup.h"
+#include "common/thread_gate.h"
 
 namespace tarnwick {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A one-way gate between two threads. (Not std::latch: GCC 12's waits on
-// atomics can miss a wake-up where the system has no futex, as on Windows.)
-class TGate {
-public:
-    void Open() {
-        std::lock_guard lock(Mutex_);
-        Open_ = true;
-        Opened_.notify_all();
-    }
-    void Wait() {
-        std::unique_lock lock(Mutex_);
-        Opened_.wait(lock, [this] { return Open_; });
-    }
-
-private:
-    std::mutex Mutex_;
-    std::condition_variable Opened_;
-    bool Open_ = false;
-};
+using testing::TGate;
 
 // Polls as a window's timer would, for at most five seconds.
 template <typename TResult>

@@ -1,14 +1,17 @@
 // A packet source for tests: each capture is a queue of packets the test
-// pushes, with an eventfd that polls readable while packets wait. Every
+// pushes, with an eventfd (on Windows, where only sockets poll, a wake-up's
+// socket pair) that polls readable while packets wait. Every
 // capture ever opened stays visible through its shared state, which records
 // how often its descriptor was closed. Pushing, Waiting and the capture's
 // reads and counters take the state's lock, so a test may push while another
 // thread reads.
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstddef>
@@ -21,6 +24,9 @@
 #include <vector>
 
 #include "platform/packet_source.h"
+#ifdef _WIN32
+#include "platform/pipe_wakeup.h"
+#endif
 
 namespace tarnwick::testing {
 
@@ -82,6 +88,9 @@ struct TFakeCaptureState {
     std::optional<std::string> NextError;  // returned by the next read
     int Reads = 0;
     TCaptureStats Stats;
+#ifdef _WIN32
+    std::unique_ptr<TPipeWakeup> Pair;  // whose reading end is Fd
+#endif
 
     mutable std::mutex Lock;
 
@@ -96,9 +105,11 @@ struct TFakeCaptureState {
         NextError = std::move(error);
         Signal();
     }
+#ifndef _WIN32
     // From now on the descriptor polls hung up, as a capture's whose
     // interface went away: it becomes a pipe's read end without a writer
-    // (the number stays, and is closed once as ever).
+    // (the number stays, and is closed once as ever). Windows has no way to
+    // put another socket under the same number.
     void HangUp() {
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) return;
@@ -106,6 +117,7 @@ struct TFakeCaptureState {
         ::dup2(ends[0], Fd);
         ::close(ends[0]);
     }
+#endif
     // Packets pushed and not read yet.
     size_t Waiting() const {
         const std::lock_guard lock(Lock);
@@ -113,22 +125,39 @@ struct TFakeCaptureState {
     }
     void Signal() const {
         if (!Open()) return;
+#ifdef _WIN32
+        Pair->Signal();
+#else
         const uint64_t one = 1;
         (void)!::write(Fd, &one, sizeof one);
+#endif
     }
     void Drain() const {
+#ifdef _WIN32
+        Pair->Clear();
+#else
         uint64_t count = 0;
         (void)!::read(Fd, &count, sizeof count);
+#endif
     }
 };
 
 class TFakePacketCapture final : public TPacketCapture {
 public:
     explicit TFakePacketCapture(std::shared_ptr<TFakeCaptureState> state) : State_(std::move(state)) {
+#ifdef _WIN32
+        State_->Pair = std::make_unique<TPipeWakeup>();
+        State_->Fd = State_->Pair->Fd();
+#else
         State_->Fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+#endif
     }
     ~TFakePacketCapture() override {
+#ifdef _WIN32
+        State_->Pair.reset();
+#else
         ::close(State_->Fd);
+#endif
         ++State_->Closes;
     }
     const std::string& LocalAddress() const override { return State_->Address; }

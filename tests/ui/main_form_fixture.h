@@ -13,12 +13,23 @@
 
 #include "fakes/fake_packet_source.h"
 #include "fakes/fake_platform.h"
+#ifdef _WIN32
+#include "platform/pipe_wakeup.h"
+#else
 #include "platform/linux/eventfd_wakeup.h"
+#endif
 #include "ui/scripted_boxes.h"
 #include "ui/connection_grid_model.h"
 #include "ui/main_form.h"
 
 namespace tarnwick::testing {
+
+// The wake-up each system's window is given (see app/main_services_*.h).
+#ifdef _WIN32
+using TWindowWakeup = TPipeWakeup;
+#else
+using TWindowWakeup = TEventFdWakeup;
+#endif
 
 // A point where a refresh's thread can be held, to keep a refresh running there.
 class THoldPoint {
@@ -107,7 +118,11 @@ protected:
         }
     }
 
+    // One window at a time, as in the program: the old one goes first. (On
+    // Windows a socket has one notifier at a time, and the old window's
+    // going would take the new one's wake-ups.)
     TMain_F& Create() {
+        Form.reset();
         Form = std::make_unique<TMain_F>(Services());
         return *Form;
     }
@@ -139,7 +154,7 @@ protected:
     TRecordingSound Sound;
     TRecordingAutostart Autostart;
     TFakePacketSource Packets;
-    TEventFdWakeup Wakeup;
+    TWindowWakeup Wakeup;
     TFakeEndedConnections Ended;  // set between refreshes only
     std::map<uint32_t, std::string> ExePaths;  // what the process list says of each pid
     std::vector<uint32_t> AskedPids;           // whose executable the window asked for

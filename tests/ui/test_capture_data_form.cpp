@@ -27,6 +27,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#include <winerror.h>
+#endif
+
 #include "common/inet_address.h"
 #include "common/temp_folder.h"
 #include "fakes/fake_packet_source.h"
@@ -34,6 +38,9 @@
 #include "ui/ip_address_edit.h"
 #include "ui/packet_list_model.h"
 #include "ui/scripted_boxes.h"
+#ifdef _WIN32
+#include "platform/windows/win32_failure.h"
+#endif
 
 namespace tarnwick {
 namespace {
@@ -192,12 +199,16 @@ TEST_F(CaptureDataForm, FailuresOfARunningCaptureAreShownAndOneThatEndsItLeavesT
     EXPECT_EQ(Boxes.ShownCaptions[0], kApplicationTitle);
     EXPECT_EQ(Form->Session().State(), TState::Capturing);  // one read failed; the capture goes on
 
+#ifdef _WIN32
+    GTEST_SKIP() << "a fake capture cannot hang up on Windows: no other socket can take its number";
+#else
     capture.HangUp();
     ASSERT_EQ(awaitBoxes(2), 2u);
     EXPECT_EQ(Boxes.Shown[1], "every capture has failed");
     EXPECT_EQ(Form->Session().State(), TState::Idle);
     EXPECT_TRUE(Form->btnStart->isEnabled());
     EXPECT_EQ(capture.Closes, 1);
+#endif
 }
 
 TEST_F(CaptureDataForm, RecordsFromRecordUntilStopIntoTheChosenFileAndSaysSo) {
@@ -222,14 +233,23 @@ TEST_F(CaptureDataForm, RecordsFromRecordUntilStopIntoTheChosenFileAndSaysSo) {
 TEST_F(CaptureDataForm, ARecordingWhoseFileFailsIsShownAndTheCaptureGoesOn) {
     Form->show();
     Form->btnStartClick();
-    ASSERT_TRUE(Form->RecordTo("/dev/full"));  // takes what is written, then says the disk is full
+    // /dev/full takes what is written, then says the disk is full. Windows
+    // has no such file; under Wine, whose drive Z: is the host's root, the
+    // host's is there.
+#ifdef _WIN32
+    if (!Form->RecordTo("/dev/full")) GTEST_SKIP() << "no /dev/full, a file that opens and then refuses writes";
+    const std::string diskFull = FailureFromWin32(ERROR_DISK_FULL, {}).ErrnoText();
+#else
+    ASSERT_TRUE(Form->RecordTo("/dev/full"));
+    const std::string diskFull = "No space left on device";
+#endif
     Deliver(MakeUdpPacket(1, 2, "lost"));
     QElapsedTimer clock;
     clock.start();
     while (Boxes.Shown.empty() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     ASSERT_EQ(Boxes.Shown.size(), 1u);
-    EXPECT_EQ(Boxes.Shown[0], "recording to /dev/full: No space left on device");
-    EXPECT_EQ(Form->lblRecording->text(), "Recording to /dev/full failed: No space left on device");
+    EXPECT_EQ(Boxes.Shown[0], QString::fromStdString("recording to /dev/full: " + diskFull));
+    EXPECT_EQ(Form->lblRecording->text(), QString::fromStdString("Recording to /dev/full failed: " + diskFull));
     EXPECT_EQ(Form->Session().State(), TState::Capturing);
 
     EXPECT_FALSE(Form->RecordTo(QString::fromStdString(testing::TTempFolder().File("no/such/folder.pcapng"))));

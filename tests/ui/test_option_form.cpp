@@ -19,6 +19,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,18 @@ protected:
     bool RowChecked(int row) { return Form->lsvRules->topLevelItem(row)->checkState(0) == Qt::Checked; }
     void SetRowChecked(int row, bool checked) {
         Form->lsvRules->topLevelItem(row)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    }
+    // The names in the folder: the files written under their own spellings
+    // left no second file beside them, also where names ignore case.
+    std::set<std::string> FileNames() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(Folder.Path()))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+    // The path of `name` in `folder` as the system joins the two.
+    static std::string Joined(const std::string& folder, const std::string& name) {
+        return (std::filesystem::path(folder) / name).string();
     }
     std::vector<QString> ShownTexts() const {
         std::vector<QString> texts;
@@ -137,12 +150,11 @@ TEST_F(OptionForm, EveryShowReadsTheFileAndOkWritesTheControlsBack) {
     EXPECT_EQ(Folder.Read("OPTION.INI"),
               "[Window]\nTop=5\n[Option]\nAutoRefresh=0\nRefreshTime=10\nTray=1\nAutoStart=1\n"
               "AutoSaveLog=0\nDataBuffer=100\n");
-    EXPECT_FALSE(std::filesystem::exists(Folder.File("Option.ini")));
     EXPECT_EQ(Autostart.Calls, std::vector<std::string>{"enable tarnwick " + Folder.File("tarnwick")});
     TRuleItems saved;
     saved.LoadFromFile(Folder.File("Rules.dat"));
     EXPECT_EQ(saved.Count(), 2);
-    EXPECT_FALSE(std::filesystem::exists(Folder.File("rules.dat")));
+    EXPECT_EQ(FileNames(), (std::set<std::string>{"OPTION.INI", "Rules.dat"}));
 
     // Changed behind the dialog's back: the next show has it.
     Folder.Write("OPTION.INI", "[Option]\nRefreshTime=7\nDataBuffer=5000\n");
@@ -192,7 +204,7 @@ TEST_F(OptionForm, AFailedStepIsShownAndEndsOkWhichStillCloses) {
         form.BitBtn1->click();
         EXPECT_EQ(form.result(), QDialog::Accepted);
         ASSERT_EQ(Boxes.Shown.size(), 1u);
-        EXPECT_EQ(Boxes.Shown[0], QString::fromStdString("Unable to write to " + missing + "/Option.ini"));
+        EXPECT_EQ(Boxes.Shown[0], QString::fromStdString("Unable to write to " + Joined(missing, "Option.ini")));
         EXPECT_EQ(Boxes.ShownCaptions[0], "Tarnwick 1.01");
         EXPECT_TRUE(Autostart.Calls.empty());
         EXPECT_TRUE(Rules.Items(0).EnabledRules);
@@ -223,7 +235,7 @@ TEST_F(OptionForm, AFailedStepIsShownAndEndsOkWhichStillCloses) {
         SetRowChecked(0, false);
         form.BitBtn1->click();
         EXPECT_EQ(ShownTexts(),
-                  std::vector<QString>{QString::fromStdString("Unable to write to " + Folder.File("rules.dat"))});
+                  std::vector<QString>{QString::fromStdString("Unable to write to " + Joined(Folder.Path(), "rules.dat"))});
         EXPECT_EQ(Autostart.Calls.size(), 1u);
         EXPECT_FALSE(Rules.Items(0).EnabledRules);
     }

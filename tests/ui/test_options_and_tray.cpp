@@ -7,10 +7,9 @@
 #include <QMouseEvent>
 #include <QTimer>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 
+#include "common/temp_folder.h"
 #include "ui/msn_popup.h"
 
 namespace tarnwick::testing {
@@ -18,14 +17,10 @@ namespace {
 
 class OptionsAndTray : public MainFormFixture {
 protected:
+    TTempFolder Folder;
     void SetUp() override {
         MainFormFixture::SetUp();
-        char pattern[] = "/tmp/tarnwick-opt-XXXXXX";
-        ExecutableDir = mkdtemp(pattern);
-    }
-    void TearDown() override {
-        MainFormFixture::TearDown();
-        std::filesystem::remove_all(ExecutableDir);
+        ExecutableDir = Folder.Path();
     }
     void WriteOptions(const std::string& keys) { std::ofstream(ExecutableDir + "/Option.ini") << "[Option]\n" << keys; }
     TMain_F& CreateWithTray(bool trayAvailable) {

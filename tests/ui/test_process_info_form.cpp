@@ -8,9 +8,9 @@
 #include <QWidget>
 #include <QtTest/QTest>
 
-#include <latch>
 #include <memory>
 
+#include "common/thread_gate.h"
 #include "ui/process_info_form.h"
 
 namespace tarnwick {
@@ -67,15 +67,15 @@ TEST(ProcessInfoFormTest, KeepsItsFieldsWhileOpenAndRefillsOnReopen) {
 }
 
 // A look-up that blocks until released and tells when it has returned. Its
-// latches are shared, since the look-up may outlive the test's scope.
+// gates are shared, since the look-up may outlive the test's scope.
 struct TSlowLookup {
-    std::shared_ptr<std::latch> Release = std::make_shared<std::latch>(1);
-    std::shared_ptr<std::latch> Returned = std::make_shared<std::latch>(1);
+    std::shared_ptr<testing::TGate> Release = std::make_shared<testing::TGate>();
+    std::shared_ptr<testing::TGate> Returned = std::make_shared<testing::TGate>();
 
     TProcessInfo_F::TFieldsLookup Lookup(const std::string& prefix) const {
         return [release = Release, returned = Returned, prefix](const std::string&) {
-            release->wait();
-            returned->count_down();
+            release->Wait();
+            returned->Open();
             return FieldsNamed(prefix);
         };
     }
@@ -89,7 +89,7 @@ TEST(ProcessInfoFormTest, OpensAtOnceAndFillsWhenTheLookupReturns) {
     EXPECT_EQ(form.Edit1->text(), "/usr/bin/slow");
     EXPECT_EQ(form.Values[0]->text(), TProcessInfo_F::kPendingValue);
 
-    slow.Release->count_down();
+    slow.Release->Open();
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.Values[0]->text() == "v0"; }, 5000));
     EXPECT_EQ(form.Values[7]->text(), "v7");
 }
@@ -102,10 +102,10 @@ TEST(ProcessInfoFormTest, AReplacedLookupIsDropped) {
     form.close();
     form.ShowForProcess("/bin/second", second.Lookup("b"));
 
-    second.Release->count_down();
+    second.Release->Open();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.Values[0]->text() == "b0"; }, 5000));
-    first.Release->count_down();
-    first.Returned->wait();
+    first.Release->Open();
+    first.Returned->Wait();
     QTest::qWait(100);
     EXPECT_EQ(form.Edit1->text(), "/bin/second");
     EXPECT_EQ(form.Values[0]->text(), "b0");
@@ -118,7 +118,7 @@ TEST(ProcessInfoFormTest, DestroyedWhileTheLookupRunsTheLookupEndsAndLetsGoOfIts
         form.ShowForProcess("/usr/bin/slow", slow.Lookup("v"));
         EXPECT_EQ(form.Values[0]->text(), TProcessInfo_F::kPendingValue);
     }
-    slow.Release->count_down();
+    slow.Release->Open();
     // The look-up's thread held the only other copy of the work; once the
     // thread has ended, the test's is the last.
     EXPECT_TRUE(QTest::qWaitFor([&] { return slow.Release.use_count() == 1; }, 5000));

@@ -6,13 +6,14 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <poll.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <future>
-#include <latch>
 #include <thread>
+
+#include "common/thread_gate.h"
+#include "platform/descriptor_wait.h"
 
 namespace tarnwick::testing {
 namespace {
@@ -74,10 +75,12 @@ TEST_F(RefreshWorker, ClosingWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
     TMain_F& form = Create();
     form.show();
     // The worker has fetched and now asks the window thread for the grid's size;
-    // this thread does not serve it, it closes the window instead.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Processes.Snapshots >= 1; }, 5000));
-    pollfd asked{Wakeup.Fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&asked, 1, 5000), 1) << "the worker asked nothing of the window";
+    // this thread does not serve it, it closes the window instead. (It waits
+    // outside the event loop, which would serve the question.)
+    TWatchedFd asked{Wakeup.Fd()};
+    ASSERT_TRUE(WaitForReadable({&asked, 1}, 5000));
+    ASSERT_TRUE(asked.Ready) << "the worker asked nothing of the window";
+    ASSERT_GE(Processes.Snapshots, 1);
     Boxes.Answers = {true};
     QElapsedTimer clock;
     clock.start();
@@ -96,17 +99,17 @@ TEST_F(RefreshWorker, DestroyingTheWindowWithARefreshHeldInItsFetchWaitsForIt) {
     // The fetch is let go once destroying has begun. Destroying must wait
     // for the worker to leave it, and then return: a deadlock ends the
     // program here rather than holding the run.
-    std::latch destroying(1);
+    TGate destroying;
     std::promise<void> destroyed;
     std::thread releaser([&, returned = destroyed.get_future()] {
-        destroying.wait();
+        destroying.Wait();
         Tables.Release();
         if (returned.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
             std::fprintf(stderr, "destroying the window did not return within 10 s of the fetch's release\n");
             std::abort();
         }
     });
-    destroying.count_down();
+    destroying.Open();
     Form.reset();
     const bool workerLeftTheFetch = !Tables.Holding();
     destroyed.set_value();

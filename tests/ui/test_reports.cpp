@@ -4,11 +4,11 @@
 
 #include <QAction>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "common/temp_folder.h"
 #include "ui/connection_grid.h"
 
 namespace tarnwick::testing {
@@ -16,14 +16,10 @@ namespace {
 
 class Reports : public MainFormFixture {
 protected:
+    TTempFolder Folder;
     void SetUp() override {
         MainFormFixture::SetUp();
-        char pattern[] = "/tmp/tarnwick-rep-XXXXXX";
-        ExecutableDir = mkdtemp(pattern);
-    }
-    void TearDown() override {
-        MainFormFixture::TearDown();
-        std::filesystem::remove_all(ExecutableDir);
+        ExecutableDir = Folder.Path();
     }
     TMain_F& CreateAnswering(std::optional<std::string> file) {
         TMain_F& form = Create();
@@ -33,7 +29,7 @@ protected:
         };
         return form;
     }
-    static std::string Read(const std::string& path) {
+    static std::string Read(const std::filesystem::path& path) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();

@@ -6,10 +6,10 @@
 #include <QMenu>
 #include <QTimer>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "common/temp_folder.h"
 #include "ui/connection_grid.h"
 #include "ui/capture_data_form.h"
 #include "ui/process_info_form.h"
@@ -27,14 +27,10 @@ namespace {
 
 class RulesAndKill : public MainFormFixture {
 protected:
+    TTempFolder Folder;
     void SetUp() override {
         MainFormFixture::SetUp();
-        char pattern[] = "/tmp/tarnwick-ui-XXXXXX";
-        ExecutableDir = mkdtemp(pattern);
-    }
-    void TearDown() override {
-        MainFormFixture::TearDown();
-        std::filesystem::remove_all(ExecutableDir);
+        ExecutableDir = Folder.Path();
     }
     // A rules file beside the "executable" with one rule on remote port 22.
     void WriteRules(const std::string& actions) {
