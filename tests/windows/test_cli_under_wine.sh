@@ -9,27 +9,8 @@ set -u
 wine=$1
 cli=$2
 linux_cli=${3:-}
-for tool in unshare ip ss python3; do
-    command -v "$tool" >/dev/null || { echo "SKIP: no $tool here"; exit 77; }
-done
-[ "$(id -u)" -eq 0 ] || { echo "SKIP: a network namespace of its own needs root"; exit 77; }
-if [ -z "${TARNWICK_IN_NETNS:-}" ]; then
-    exec unshare -n env TARNWICK_IN_NETNS=1 bash "$0" "$@"
-fi
-ip link set lo up
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-dir=$(mktemp -d)
-# A Wine of its own: a server started outside this namespace would read the
-# sockets of the namespace it was started in.
-export WINEPREFIX=$dir/prefix WINEDEBUG=-all
-cleanup() {
-    [ -n "${peer_pid:-}" ] && kill "$peer_pid" 2>/dev/null
-    wineserver -k 2>/dev/null
-    rm -rf "$dir"
-}
-trap cleanup EXIT
+wine_netns_tools=ss
+source "$(dirname "$0")/wine_in_netns.sh" "$@"
 run() { "$wine" "$cli" "$@"; }
 
 # The peer: a listener, a connection to it, a bound UDP socket and an IPv6
@@ -47,10 +28,7 @@ signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 signal.pause()
 PY
 peer_pid=$!
-for ((tries = 0; tries < 100; tries++)); do
-    [ -s "$dir/ports" ] && break
-    sleep 0.1
-done
+wait_for_ports "$dir/ports"
 read -r listen_port client_port udp_port listen6_port <"$dir/ports" || { echo "FAIL: the peer gave no ports"; exit 1; }
 
 # The table against ss: every TCP socket ss lists is a row with its ports and

@@ -12,25 +12,8 @@ build=$2
 check=$3
 output=$4
 xvfb=$5
-for tool in unshare ip python3 Xvfb cmake; do
-    command -v "$tool" >/dev/null || { echo "SKIP: no $tool here"; exit 77; }
-done
-[ "$(id -u)" -eq 0 ] || { echo "SKIP: a network namespace of its own needs root"; exit 77; }
-if [ -z "${TARNWICK_IN_NETNS:-}" ]; then
-    exec unshare -n env TARNWICK_IN_NETNS=1 bash "$0" "$@"
-fi
-ip link set lo up
-
-dir=$(mktemp -d)
-# A Wine of its own: a server started outside this namespace would read the
-# sockets of the namespace it was started in.
-export WINEPREFIX=$dir/prefix WINEDEBUG=-all
-cleanup() {
-    [ -n "${peer_pid:-}" ] && kill "$peer_pid" 2>/dev/null
-    wineserver -k 2>/dev/null
-    rm -rf "$dir"
-}
-trap cleanup EXIT
+wine_netns_tools="Xvfb cmake"
+source "$(dirname "$0")/wine_in_netns.sh" "$@"
 
 folder=$dir/Tarnwick
 cmake --install "$build" --prefix "$folder" >"$dir/install.log" || { cat "$dir/install.log"; echo "FAIL: cmake --install"; exit 1; }
@@ -58,10 +41,7 @@ n = socket.create_connection(l.getsockname()); b, _ = l.accept()
 signal.pause()
 PY
 peer_pid=$!
-for ((tries = 0; tries < 100; tries++)); do
-    [ -s "$dir/ports" ] && break
-    sleep 0.1
-done
+wait_for_ports "$dir/ports"
 read -r listen_port client_port <"$dir/ports" || { echo "FAIL: the peer gave no ports"; exit 1; }
 
 failures=0
